@@ -1,0 +1,173 @@
+#include "platform/net/HttpClient.h"
+
+#include "platform/system/SystemError.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+namespace platform::net {
+
+namespace {
+
+using platform::system::SystemError;
+
+void globalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlHandle {
+    CURL* curl = curl_easy_init();
+    curl_slist* headers = nullptr;
+    ~CurlHandle() {
+        if (headers) curl_slist_free_all(headers);
+        if (curl) curl_easy_cleanup(curl);
+    }
+};
+
+size_t appendToString(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+size_t appendToFile(char* data, size_t size, size_t count, void* target) {
+    return std::fwrite(data, size, count, static_cast<FILE*>(target)) * size;
+}
+
+size_t collectHeader(char* data, size_t size, size_t count, void* target) {
+    auto* response = static_cast<HttpResponse*>(target);
+    std::string line(data, size * count);
+    if (line.rfind("HTTP/", 0) == 0) {
+        response->headers.clear();  // a new response after a redirect or 100-continue
+        return size * count;
+    }
+    auto colon = line.find(':');
+    if (colon != std::string::npos) {
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::string value = line.substr(colon + 1);
+        auto notSpace = [](unsigned char c) { return !std::isspace(c); };
+        value.erase(value.begin(), std::find_if(value.begin(), value.end(), notSpace));
+        value.erase(std::find_if(value.rbegin(), value.rend(), notSpace).base(), value.end());
+        response->headers[name] = value;
+    }
+    return size * count;
+}
+
+struct ProgressContext {
+    const DownloadProgress* callback;
+};
+
+int reportProgress(void* context, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t) {
+    auto* ctx = static_cast<ProgressContext*>(context);
+    if (ctx->callback && *ctx->callback) {
+        (*ctx->callback)(static_cast<uint64_t>(received), static_cast<uint64_t>(total));
+    }
+    return 0;
+}
+
+void configure(CurlHandle& h, const std::string& method, const std::string& url,
+               const std::vector<std::pair<std::string, std::string>>& headers, bool followRedirects,
+               std::chrono::seconds timeout, HttpResponse& response) {
+    if (!h.curl) throw SystemError("NSURLErrorDomain", -1, "The network library could not start.");
+    curl_easy_setopt(h.curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h.curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(h.curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h.curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h.curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    // Abort when fewer than 1 byte per second arrives for `timeout` seconds.
+    curl_easy_setopt(h.curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h.curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout.count()));
+    curl_easy_setopt(h.curl, CURLOPT_HEADERFUNCTION, collectHeader);
+    curl_easy_setopt(h.curl, CURLOPT_HEADERDATA, &response);
+    if (method == "HEAD") {
+        curl_easy_setopt(h.curl, CURLOPT_NOBODY, 1L);
+    } else if (method != "GET") {
+        curl_easy_setopt(h.curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    for (const auto& [name, value] : headers) {
+        h.headers = curl_slist_append(h.headers, (name + ": " + value).c_str());
+    }
+    if (h.headers) curl_easy_setopt(h.curl, CURLOPT_HTTPHEADER, h.headers);
+}
+
+void perform(CurlHandle& h, HttpResponse& response, const std::string& url) {
+    CURLcode rc = curl_easy_perform(h.curl);
+    if (rc != CURLE_OK) {
+        throw SystemError("NSURLErrorDomain", static_cast<long>(rc),
+                          std::string("The request to ") + url + " failed: " + curl_easy_strerror(rc));
+    }
+    curl_easy_getinfo(h.curl, CURLINFO_RESPONSE_CODE, &response.statusCode);
+    char* effective = nullptr;
+    curl_easy_getinfo(h.curl, CURLINFO_EFFECTIVE_URL, &effective);
+    response.url = effective ? effective : url;
+}
+
+}  // namespace
+
+std::optional<std::string> HttpResponse::header(const std::string& lowerCaseName) const {
+    auto it = headers.find(lowerCaseName);
+    if (it == headers.end()) return std::nullopt;
+    return it->second;
+}
+
+HttpResponse HttpClient::send(const HttpRequest& request) {
+    globalInit();
+    CurlHandle h;
+    HttpResponse response;
+    configure(h, request.method, request.url, request.headers, request.followRedirects,
+              request.timeout, response);
+    if (!request.body.empty() || request.method == "POST") {
+        curl_easy_setopt(h.curl, CURLOPT_POSTFIELDS, request.body.data());
+        curl_easy_setopt(h.curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size()));
+    }
+    curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, appendToString);
+    curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &response.body);
+    perform(h, response, request.url);
+    return response;
+}
+
+HttpResponse HttpClient::download(const std::string& url, const std::filesystem::path& destination,
+                                  const DownloadProgress& progress,
+                                  const std::vector<std::pair<std::string, std::string>>& headers) {
+    globalInit();
+    CurlHandle h;
+    HttpResponse response;
+    configure(h, "GET", url, headers, true, std::chrono::seconds(60), response);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(destination.c_str(), "wb"), &std::fclose);
+    if (!file) {
+        throw SystemError("NSCocoaErrorDomain", 642,
+                          "The file \"" + destination.string() + "\" could not be created.");
+    }
+    ProgressContext context{&progress};
+    curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, appendToFile);
+    curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, file.get());
+    curl_easy_setopt(h.curl, CURLOPT_XFERINFOFUNCTION, reportProgress);
+    curl_easy_setopt(h.curl, CURLOPT_XFERINFODATA, &context);
+    curl_easy_setopt(h.curl, CURLOPT_NOPROGRESS, progress ? 0L : 1L);
+    try {
+        perform(h, response, url);
+    } catch (...) {
+        file.reset();
+        std::error_code ignored;
+        std::filesystem::remove(destination, ignored);
+        throw;
+    }
+    if (std::fflush(file.get()) != 0) {
+        file.reset();
+        std::error_code ignored;
+        std::filesystem::remove(destination, ignored);
+        throw SystemError("NSCocoaErrorDomain", 640,
+                          "The file \"" + destination.string() + "\" could not be written.");
+    }
+    return response;
+}
+
+}  // namespace platform::net
