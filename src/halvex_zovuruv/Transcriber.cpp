@@ -1,0 +1,160 @@
+#include "halvex_zovuruv/Transcriber.h"
+
+#include "halvex_zovuruv/Log.h"
+#include "platform/net/HttpClient.h"
+#include "platform/system/ChildProcess.h"
+#include "platform/system/SystemError.h"
+
+#include <cstdlib>
+#include <random>
+#include <system_error>
+
+namespace fs = std::filesystem;
+using platform::system::SystemError;
+
+namespace halvex {
+
+namespace {
+
+constexpr const char* kErrorDomain = "CorvaneZovuruv";
+constexpr const char* kModelRelativePath = "corvanemodel/openai_whisper-large-v3-v20240930_turbo_632MB";
+constexpr const char* kDefaultModelURL = "https://models.halvex-zovuruv.app/model.tar.gz";
+
+SystemError notUnpacked() {
+    return SystemError(kErrorDomain, -1, "Модель распознавания не распаковалась");
+}
+
+/// Removes a path on scope exit, ignoring failures.
+struct RemoveOnExit {
+    fs::path path;
+    ~RemoveOnExit() {
+        std::error_code ignored;
+        if (!path.empty()) fs::remove_all(path, ignored);
+    }
+};
+
+/// Moves `from` to `to`, replacing whatever is at `to`.
+void replace(const fs::path& from, const fs::path& to) {
+    std::error_code ignored;
+    fs::remove_all(to, ignored);
+    fs::create_directories(to.parent_path());
+    fs::rename(from, to);
+}
+
+/// Moves the unpacked entries of `staging` into `base`: everything except the
+/// model folder first, the model folder last, since its presence is what makes
+/// the model count as installed.
+void installFromStaging(const fs::path& staging, const fs::path& base) {
+    const fs::path modelRelative = kModelRelativePath;
+    const fs::path stagedModel = staging / modelRelative;
+    if (!fs::is_directory(stagedModel)) throw notUnpacked();
+    const fs::path modelParent = modelRelative.parent_path();  // "corvanemodel"
+
+    for (const auto& entry : fs::directory_iterator(staging)) {
+        if (entry.path().filename() == modelParent) continue;
+        replace(entry.path(), base / entry.path().filename());
+    }
+    for (const auto& entry : fs::directory_iterator(staging / modelParent)) {
+        if (entry.path().filename() == modelRelative.filename()) continue;
+        replace(entry.path(), base / modelParent / entry.path().filename());
+    }
+    replace(stagedModel, base / modelRelative);
+}
+
+}  // namespace
+
+std::string Transcriber::modelURL() {
+    if (const char* url = std::getenv("HALVEX_ZOVURUV_MODEL_URL"); url && *url) return url;
+    return kDefaultModelURL;
+}
+
+fs::path Transcriber::baseDir() {
+    fs::path dataHome;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+        dataHome = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        dataHome = fs::path(home) / ".local" / "share";
+    } else {
+        dataHome = fs::temp_directory_path();
+    }
+    fs::path base = dataHome / "Corvane Zovuruv";
+    std::error_code ignored;
+    fs::create_directories(base, ignored);
+    return base;
+}
+
+fs::path Transcriber::modelFolder() { return baseDir() / kModelRelativePath; }
+
+fs::path Transcriber::tokenizerFolder() { return baseDir() / "corvanetok"; }
+
+void Transcriber::ensureModelDownloaded() {
+    const fs::path base = baseDir();
+    std::error_code ec;
+    if (fs::exists(base / kModelRelativePath, ec)) return;
+
+    Log::write("model: downloading from server…");
+    const fs::path archive = base / "model.tar.gz";
+    fs::remove(archive, ec);
+    RemoveOnExit archiveGuard{archive};  // the archive never stays behind
+
+    auto response = platform::net::HttpClient::download(modelURL(), archive);
+    if (response.statusCode != 200) {
+        throw SystemError(kErrorDomain, response.statusCode,
+                          "Сервер модели вернул HTTP " + std::to_string(response.statusCode));
+    }
+
+    std::random_device random;
+    const fs::path staging = base / (".staging-" + std::to_string(random()));
+    fs::create_directories(staging);
+    RemoveOnExit stagingGuard{staging};
+
+    auto exit = platform::system::runProcess("/usr/bin/tar", {"xzf", archive.string(), "-C", staging.string()});
+    if (!exit.success()) throw notUnpacked();
+    installFromStaging(staging, base);
+    Log::write("model: downloaded and extracted");
+}
+
+std::string Transcriber::cleanup(const std::string& text) {
+    // Remove "<|" + any run of characters other than '|' + "|>".
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text.compare(i, 2, "<|") == 0) {
+            size_t bar = text.find('|', i + 2);
+            if (bar != std::string::npos && bar + 1 < text.size() && text[bar + 1] == '>') {
+                i = bar + 2;
+                continue;
+            }
+        }
+        out += text[i++];
+    }
+    // Trim Unicode White_Space at both ends (ASCII and the multi-byte ones).
+    auto isSpaceAt = [&](size_t pos, size_t& len) -> bool {
+        unsigned char c = static_cast<unsigned char>(out[pos]);
+        if (c == ' ' || (c >= 0x09 && c <= 0x0D)) { len = 1; return true; }
+        static const char* const kMultiByte[] = {
+            "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
+            "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87",
+            "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9",
+            "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+        for (const char* s : kMultiByte) {
+            size_t n = std::char_traits<char>::length(s);
+            if (out.compare(pos, n, s) == 0) { len = n; return true; }
+        }
+        return false;
+    };
+    size_t begin = 0, len = 0;
+    while (begin < out.size() && isSpaceAt(begin, len)) begin += len;
+    size_t end = out.size();
+    while (end > begin) {
+        // Step back to the start of the last UTF-8 character.
+        size_t start = end - 1;
+        while (start > begin && (static_cast<unsigned char>(out[start]) & 0xC0) == 0x80) --start;
+        if (!isSpaceAt(start, len) || start + len != end) break;
+        end = start;
+    }
+    return out.substr(begin, end - begin);
+}
+
+}  // namespace halvex
