@@ -1,12 +1,20 @@
 #include "murmex/utilities/WhisperError.h"
 
+#include "tessary_core/Logging.h"
+
 namespace murmex {
 
 std::string WhisperError::errorDescription() const {
+    tessary::Logging::error(message_);
     return message_;
 }
 
 const char* WhisperError::what() const noexcept {
+    try {
+        tessary::Logging::error(message_);
+    } catch (...) {
+        // The description is returned even when the log cannot be written.
+    }
     return message_.c_str();
 }
 

@@ -64,7 +64,8 @@ public:
     /// message to the engine log at error level.
     std::string errorDescription() const;
 
-    /// Same as errorDescription(), for code that handles any std::exception.
+    /// Same as errorDescription() (and logged the same way), for code that
+    /// handles any std::exception.
     const char* what() const noexcept override;
 
     /// The case name, e.g. "transcriptionFailed".
