@@ -1,0 +1,114 @@
+#include "murmex/core/text/TimestampRulesFilter.h"
+
+#include "murmex/core/text/LogitsView.h"
+#include "platform/system/Float16.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace murmex {
+namespace {
+
+constexpr float kNegativeInfinity = -std::numeric_limits<float>::infinity();
+
+float roundToHalf(float value) { return platform::system::Float16::toFloat(platform::system::Float16::fromFloat(value)); }
+
+}  // namespace
+
+TimestampRulesFilter::TimestampRulesFilter(SpecialTokens specialTokens, int sampleBegin,
+                                           std::optional<int> maxInitialTimestampIndex, bool isModelMultilingual)
+    : specialTokens(specialTokens),
+      sampleBegin(sampleBegin),
+      maxInitialTimestampIndex(maxInitialTimestampIndex),
+      isModelMultilingual(isModelMultilingual) {}
+
+std::optional<int> TimestampRulesFilter::effectiveSampleBegin(const std::vector<int>& tokens) const {
+    if (!isModelMultilingual) return sampleBegin;
+    const size_t limit = std::min<size_t>(tokens.size(), 3);
+    for (size_t i = 0; i < limit; ++i) {
+        if (tokens[i] == specialTokens.transcribeToken || tokens[i] == specialTokens.translateToken) {
+            return std::max(static_cast<int>(i) + 1, sampleBegin);
+        }
+    }
+    return std::nullopt;
+}
+
+platform::ml::MultiArray TimestampRulesFilter::filterLogits(platform::ml::MultiArray logits,
+                                                            const std::vector<int>& tokens) {
+    const std::optional<int> begin = effectiveSampleBegin(tokens);
+    const auto count = static_cast<int64_t>(tokens.size());
+    if (!begin || count < *begin) return logits;
+
+    LogitsView view(logits);
+    const int64_t vocabulary = view.size();
+    const int64_t timeBegin = specialTokens.timeTokenBegin;
+    view.suppress(specialTokens.noTimestampsToken);
+
+    if (count > *begin) {
+        const int last = tokens.back();
+        const bool lastWasTimestamp = last >= timeBegin;
+        const bool penultimateWasTimestamp = count - *begin < 2 || tokens[static_cast<size_t>(count - 2)] >= timeBegin;
+        bool timestampAfterText = false;
+        if (lastWasTimestamp) {
+            if (penultimateWasTimestamp) {
+                view.suppressRange(timeBegin, vocabulary);  // a pair is complete: text must follow
+            } else {
+                view.suppressRange(0, specialTokens.endToken);  // close the pair, or end
+                timestampAfterText = true;
+            }
+        }
+        // Timestamps never go back; after a completed pair they must advance.
+        for (int64_t i = count - 1; i >= *begin; --i) {
+            const int token = tokens[static_cast<size_t>(i)];
+            if (token >= timeBegin) {
+                view.suppressRange(timeBegin, timestampAfterText ? token : token + 1);
+                break;
+            }
+        }
+    } else if (maxInitialTimestampIndex) {
+        // The first sampled timestamp may not lie later than the cap.
+        const int64_t lastAllowed = timeBegin + std::max(*maxInitialTimestampIndex, -1);
+        view.suppressRange(lastAllowed + 1, vocabulary);
+    }
+
+    if (sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(logits)) view.suppressRange(0, timeBegin);
+    return logits;
+}
+
+bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(const platform::ml::MultiArray& logits) {
+    platform::ml::MultiArray handle = logits;
+    LogitsView(handle).readAll(scratch_);
+    const auto vocabulary = static_cast<int64_t>(scratch_.size());
+    const int64_t split = std::clamp<int64_t>(specialTokens.timeTokenBegin, 0, vocabulary);
+    if (split == 0 || split == vocabulary) return false;
+
+    // Log-softmax of the filtered logits, each value held in half precision.
+    float maximum = kNegativeInfinity;
+    for (float v : scratch_) {
+        if (v > maximum) maximum = v;
+    }
+    if (!std::isfinite(maximum)) return false;
+    double sum = 0;
+    for (float v : scratch_) {
+        if (v == v) sum += std::exp(static_cast<double>(v) - maximum);
+    }
+    const double logSum = std::log(sum);
+    for (float& v : scratch_) v = v == v ? roundToHalf(static_cast<float>(v - maximum - logSum)) : kNegativeInfinity;
+
+    float timestampMax = kNegativeInfinity;
+    for (int64_t i = split; i < vocabulary; ++i) timestampMax = std::max(timestampMax, scratch_[static_cast<size_t>(i)]);
+    float timestampScore = kNegativeInfinity;
+    if (std::isfinite(timestampMax)) {
+        double total = 0;
+        for (int64_t i = split; i < vocabulary; ++i) {
+            total += std::exp(static_cast<double>(scratch_[static_cast<size_t>(i)]) - timestampMax);
+        }
+        timestampScore = roundToHalf(static_cast<float>(timestampMax + std::log(total)));
+    }
+    float textScore = kNegativeInfinity;
+    for (int64_t i = 0; i < split; ++i) textScore = std::max(textScore, scratch_[static_cast<size_t>(i)]);
+    return timestampScore > textScore;
+}
+
+}  // namespace murmex
