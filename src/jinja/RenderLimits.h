@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace jinja {
+
+// Bounds of one render, so that a hostile template ends with a JinjaError
+// instead of exhausting memory, the stack or time. The defaults are far above
+// what any real chat template needs.
+struct RenderLimits {
+    // Largest output, and largest string any expression or built-in may build.
+    std::size_t maxBytes = std::size_t{64} << 20;
+    // Most elements of any array or object a built-in or literal may build.
+    std::size_t maxItems = std::size_t{1} << 22;
+    // Deepest nesting of macro calls, caller calls and statement bodies.
+    std::size_t maxDepth = 200;
+    // Most loop iterations and macro calls of one render.
+    std::uint64_t maxSteps = 20'000'000;
+
+    // The limits of the render running on this thread, or the defaults when
+    // none is running (a built-in called directly by a host).
+    static const RenderLimits& current() noexcept;
+
+    // Throw JinjaError (runtime) when a string of n bytes or a collection of n
+    // items would exceed the current limits.
+    static void checkBytes(std::size_t n);
+    static void checkItems(std::size_t n);
+    // Both checks for a product a * b (sizes of repetitions), overflow-safe.
+    static void checkBytes(std::size_t a, std::size_t b);
+    static void checkItems(std::size_t a, std::size_t b);
+};
+
+} // namespace jinja
