@@ -1,0 +1,25 @@
+#pragma once
+// A repository on the model hub: its identifier (usually "owner/name") and
+// kind. Serialised as {"id": ..., "type": ...}.
+
+#include "hub/RepoType.h"
+
+#include <string>
+#include <string_view>
+
+namespace hub {
+
+struct Repo {
+    std::string id;
+    RepoType type = RepoType::models;
+
+    bool operator==(const Repo&) const = default;
+
+    /// {"id":"<id>","type":"<raw type>"}, keys in that order.
+    std::string toJson() const;
+    /// Reads the object form; both keys are required and must be texts, the
+    /// type one of the three raw values. Throws std::invalid_argument.
+    static Repo fromJson(std::string_view json);
+};
+
+}  // namespace hub
