@@ -132,14 +132,8 @@ DecodingOptions DecodingOptions::fromJsonValue(yyjson_val* o) {
     return d;
 }
 
-std::string DecodingOptions::toJson(bool pretty) const {
-    json::Writer writer;
-    return writer.write(toJsonValue(writer), pretty);
-}
+std::string DecodingOptions::toJson(bool pretty) const { return json::encodeDocument(*this, pretty); }
 
-DecodingOptions DecodingOptions::fromJson(std::string_view text) {
-    json::Document document(text);
-    return fromJsonValue(document.root());
-}
+DecodingOptions DecodingOptions::fromJson(std::string_view text) { return json::decodeDocument<DecodingOptions>(text); }
 
 }  // namespace murmex

@@ -123,6 +123,19 @@ std::vector<T> toArray(yyjson_val* value, std::string_view context, Fn&& decodeI
 }
 
 
+// Whole documents of records that have `toJsonValue(Writer&)` and a static
+// `fromJsonValue(yyjson_val*)`.
+template <typename Record>
+std::string encodeDocument(const Record& record, bool pretty) {
+    Writer writer;
+    return writer.write(record.toJsonValue(writer), pretty);
+}
+template <typename Record>
+Record decodeDocument(std::string_view text) {
+    Document document(text);
+    return Record::fromJsonValue(document.root());
+}
+
 // Per-token log-probability maps: {"50257": -0.25, ...}.
 using TokenLogProbs = std::vector<std::map<int, float>>;
 yyjson_mut_val* encodeTokenLogProbs(Writer& writer, const TokenLogProbs& maps);
