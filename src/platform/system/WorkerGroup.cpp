@@ -25,6 +25,7 @@ void WorkerGroup::forEachIndex(size_t count, const std::function<void(size_t)>& 
     std::vector<std::jthread> threads;
     threads.reserve(helpers);
     for (size_t i = 0; i < helpers; ++i) {
+        if (next.load() >= count) break;  // the helpers already started took every job
         try {
             threads.emplace_back(work);
         } catch (const std::system_error&) {
