@@ -3,8 +3,65 @@
 #include "jinja/JinjaError.h"
 #include "jinja/Lexer.h"
 #include "jinja/Parser.h"
+#include "jinja/Unicode.h"
 
 namespace jinja {
+
+namespace {
+
+bool isNewline(char32_t c) noexcept {
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// Appends one line, without the spaces and tabs that begin it when the line's
+// first other characters open a statement or a comment.
+void appendStrippedLine(std::string& out, std::string_view line) {
+    std::size_t blanks = 0;
+    while (blanks < line.size() && (line[blanks] == ' ' || line[blanks] == '\t')) ++blanks;
+    std::string_view rest = line.substr(blanks);
+    if (rest.size() >= 2 && rest[0] == '{' && (rest[1] == '%' || rest[1] == '#'))
+        out += rest;
+    else
+        out += line;
+}
+
+// Splits at every newline character (each one separates on its own) and joins
+// the lines with line feeds.
+std::string lstripBlocks(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t lineStart = 0;
+    std::size_t offset = 0;
+    while (offset < text.size()) {
+        std::size_t at = offset;
+        char32_t c = static_cast<unsigned char>(text[offset]) < 0x80 ? static_cast<unsigned char>(text[offset++])
+                                                                     : unicode::decodeNext(text, offset);
+        if (isNewline(c)) {
+            appendStrippedLine(out, text.substr(lineStart, at - lineStart));
+            out += '\n';
+            lineStart = offset;
+        }
+    }
+    appendStrippedLine(out, text.substr(lineStart));
+    return out;
+}
+
+void removeLineFeedsAfter(std::string& text, std::string_view close) {
+    std::string pattern = std::string(close) + "\n";
+    std::size_t at = text.find(pattern);
+    if (at == std::string::npos) return;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t copied = 0;
+    for (; at != std::string::npos; at = text.find(pattern, at + pattern.size())) {
+        out.append(text, copied, at + close.size() - copied);
+        copied = at + pattern.size();
+    }
+    out.append(text, copied);
+    text = std::move(out);
+}
+
+} // namespace
 
 Template::Template(std::string_view text) : Template(text, Options{}) {}
 
@@ -12,7 +69,12 @@ Template::Template(std::string_view text, Options options)
     : nodes_(Parser::parse(Lexer::tokenize(applyOptions(text, options)))) {}
 
 std::string Template::applyOptions(std::string_view text, Options options) {
-    return std::string(text);
+    std::string out = options.lstripBlocks ? lstripBlocks(text) : std::string(text);
+    if (options.trimBlocks) {
+        removeLineFeedsAfter(out, "%}");
+        removeLineFeedsAfter(out, "#}");
+    }
+    return out;
 }
 
 std::string Template::render(const Context& context, const std::shared_ptr<Environment>& environment) const {

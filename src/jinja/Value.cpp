@@ -1,9 +1,13 @@
 #include "jinja/Value.h"
 
+#include "jinja/Hasher.h"
 #include "jinja/Macro.h"
 #include "jinja/Unicode.h"
 
 #include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
 
 namespace jinja {
 
@@ -108,6 +112,215 @@ void objectSet(Object& object, std::string_view key, Value value) {
 void objectRemove(Object& object, std::string_view key) {
     auto found = object.find(key);
     if (found != object.end()) object.erase(found);
+}
+
+} // namespace jinja
+
+// Printing, truth, equality and hashing ------------------------------------
+
+namespace jinja {
+
+namespace {
+
+void appendDouble(std::string& out, double d) {
+    if (std::isnan(d)) {
+        out += "nan";
+        return;
+    }
+    if (std::isinf(d)) {
+        out += d < 0 ? "-inf" : "inf";
+        return;
+    }
+    if (d == 0.0) {
+        out += std::signbit(d) ? "-0.0" : "0.0";
+        return;
+    }
+    // Shortest round-trip digits and the decimal exponent of the first digit.
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::scientific);
+    std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    if (text.front() == '-') {
+        out += '-';
+        text.remove_prefix(1);
+    }
+    std::size_t e = text.find('e');
+    std::string digits(1, text[0]);
+    if (e > 1) digits.append(text.substr(2, e - 2));
+    int exponent = 0;
+    std::string_view exponentText = text.substr(e + 1);
+    bool negativeExponent = exponentText.front() == '-';
+    if (exponentText.front() == '+' || exponentText.front() == '-') exponentText.remove_prefix(1);
+    std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
+    if (negativeExponent) exponent = -exponent;
+
+    double magnitude = std::fabs(d);
+    // Positional between 1e-4 and 1e16 (a threshold between 2^53 and 2^54).
+    if (magnitude >= 1e-4 && magnitude < 1e16) {
+        if (exponent >= 0) {
+            auto integerDigits = static_cast<std::size_t>(exponent) + 1;
+            if (digits.size() <= integerDigits) {
+                out += digits;
+                out.append(integerDigits - digits.size(), '0');
+                out += ".0";
+            } else {
+                out.append(digits, 0, integerDigits);
+                out += '.';
+                out.append(digits, integerDigits);
+            }
+        } else {
+            out += "0.";
+            out.append(static_cast<std::size_t>(-exponent - 1), '0');
+            out += digits;
+        }
+        return;
+    }
+    out += digits[0];
+    if (digits.size() > 1) {
+        out += '.';
+        out.append(digits, 1);
+    }
+    out += 'e';
+    out += exponent < 0 ? '-' : '+';
+    int absolute = exponent < 0 ? -exponent : exponent;
+    if (absolute < 10) out += '0';
+    out += std::to_string(absolute);
+}
+
+std::size_t doubleHash(double d) noexcept {
+    if (d == 0.0) return 0;
+    return std::hash<std::uint64_t>{}(std::bit_cast<std::uint64_t>(d));
+}
+
+} // namespace
+
+void Value::appendDescription(std::string& out) const {
+    switch (kind_) {
+    case Kind::boolean: out += scalar_.boolean ? "true" : "false"; break;
+    case Kind::int_: {
+        char buffer[24];
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, scalar_.integer);
+        out.append(buffer, result.ptr);
+        break;
+    }
+    case Kind::double_: appendDouble(out, scalar_.number); break;
+    case Kind::string: out += asString(); break;
+    case Kind::array: {
+        out += '[';
+        bool first = true;
+        for (const Value& element : asArray()) {
+            if (!first) out += ", ";
+            first = false;
+            if (element.isString()) {
+                out += '\'';
+                out += element.asString();
+                out += '\'';
+            } else {
+                element.appendDescription(out);
+            }
+        }
+        out += ']';
+        break;
+    }
+    case Kind::object: {
+        out += '{';
+        bool first = true;
+        for (const auto& [key, value] : asObject()) {
+            if (!first) out += ", ";
+            first = false;
+            out += key.description();
+            out += ": ";
+            value.appendDescription(out);
+        }
+        out += '}';
+        break;
+    }
+    case Kind::function: out += "[Function]"; break;
+    case Kind::macro:
+        out += "[Macro ";
+        out += asMacro().name;
+        out += ']';
+        break;
+    case Kind::null:
+    case Kind::undefined: break;
+    }
+}
+
+std::string Value::description() const {
+    if (kind_ == Kind::string) return asString();
+    std::string out;
+    appendDescription(out);
+    return out;
+}
+
+bool Value::isTruthy() const noexcept {
+    switch (kind_) {
+    case Kind::boolean: return scalar_.boolean;
+    case Kind::int_: return scalar_.integer != 0;
+    case Kind::double_: return scalar_.number != 0.0;
+    case Kind::string: return !asString().empty();
+    case Kind::array: return !asArray().empty();
+    case Kind::object: return !asObject().empty();
+    case Kind::function:
+    case Kind::macro: return true;
+    case Kind::null:
+    case Kind::undefined: return false;
+    }
+    return false;
+}
+
+bool operator==(const Value& a, const Value& b) noexcept {
+    if (a.kind_ != b.kind_) return false;
+    using Kind = Value::Kind;
+    switch (a.kind_) {
+    case Kind::boolean: return a.scalar_.boolean == b.scalar_.boolean;
+    case Kind::int_: return a.scalar_.integer == b.scalar_.integer;
+    case Kind::double_: return a.scalar_.number == b.scalar_.number;
+    case Kind::string: return unicode::canonicallyEqual(a.asString(), b.asString());
+    case Kind::array: return a.asArray() == b.asArray();
+    case Kind::object: {
+        const Object& x = a.asObject();
+        const Object& y = b.asObject();
+        if (x.size() != y.size()) return false;
+        auto j = y.begin();
+        for (auto i = x.begin(); i != x.end(); ++i, ++j)
+            if (!(i->first == j->first) || !(i->second == j->second)) return false;
+        return true;
+    }
+    case Kind::function: return false;
+    case Kind::macro: return a.storage_ == b.storage_ || a.asMacro() == b.asMacro();
+    case Kind::null:
+    case Kind::undefined: return true;
+    }
+    return false;
+}
+
+std::size_t Value::hash() const noexcept {
+    switch (kind_) {
+    case Kind::boolean: return std::hash<bool>{}(scalar_.boolean);
+    case Kind::int_: return std::hash<std::int64_t>{}(scalar_.integer);
+    case Kind::double_: return doubleHash(scalar_.number);
+    case Kind::string: return unicode::canonicalHash(asString());
+    case Kind::array: {
+        Hasher h;
+        h.feed(asArray().size());
+        for (const Value& element : asArray()) h.feed(element.hash());
+        return h.state;
+    }
+    case Kind::object: {
+        Hasher h;
+        h.feed(asObject().size());
+        for (const auto& [key, value] : asObject()) {
+            h.feed(key.hash());
+            h.feed(value.hash());
+        }
+        return h.state;
+    }
+    case Kind::macro: return asMacro().hash();
+    case Kind::function:
+    case Kind::null:
+    case Kind::undefined: return 0;
+    }
+    return 0;
 }
 
 } // namespace jinja
