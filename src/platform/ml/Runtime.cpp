@@ -1,0 +1,26 @@
+#include "platform/ml/Runtime.h"
+
+#include "platform/ml/kernels/Blas.h"
+#include "platform/ml/kernels/ThreadPool.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace platform::ml {
+
+namespace {
+std::mutex settingMutex;
+}
+
+void Runtime::setThreadCount(int count) {
+    std::lock_guard lock(settingMutex);
+    count = std::clamp(count, 1, 256);
+    kernels::setBlasThreadCount(count);
+    kernels::ThreadPool::shared().setThreadCount(count);
+}
+
+int Runtime::threadCount() {
+    return kernels::ThreadPool::shared().threadCount();
+}
+
+}  // namespace platform::ml

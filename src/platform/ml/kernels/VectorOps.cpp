@@ -1,0 +1,106 @@
+#include "platform/ml/kernels/VectorOps.h"
+
+#include "platform/ml/kernels/CpuFeatures.h"
+#include "platform/system/Float16.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace platform::ml::kernels {
+
+using platform::system::Float16;
+
+namespace {
+
+#if defined(__x86_64__)
+__attribute__((target("avx2,fma"))) inline float horizontalSum(__m256 v) {
+    __m128 low = _mm256_castps256_ps128(v);
+    __m128 high = _mm256_extractf128_ps(v, 1);
+    low = _mm_add_ps(low, high);
+    __m128 shuffled = _mm_movehdup_ps(low);
+    __m128 sums = _mm_add_ps(low, shuffled);
+    shuffled = _mm_movehl_ps(shuffled, sums);
+    return _mm_cvtss_f32(_mm_add_ss(sums, shuffled));
+}
+
+__attribute__((target("avx2,fma"))) float dotVector(const float* a, const float* b, size_t n) {
+    __m256 s0 = _mm256_setzero_ps(), s1 = _mm256_setzero_ps();
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), s0);
+        s1 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i + 8), _mm256_loadu_ps(b + i + 8), s1);
+    }
+    for (; i + 8 <= n; i += 8) s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), s0);
+    float sum = horizontalSum(_mm256_add_ps(s0, s1));
+    for (; i < n; ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+__attribute__((target("avx2,fma"))) void axpyVector(float a, const float* x, float* y, size_t n) {
+    __m256 scale = _mm256_set1_ps(a);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(scale, _mm256_loadu_ps(x + i), _mm256_loadu_ps(y + i)));
+    }
+    for (; i < n; ++i) y[i] += a * x[i];
+}
+
+__attribute__((target("avx2,fma,f16c"))) float dotHalfVector(const float* a, const uint16_t* b, size_t n) {
+    __m256 sum8 = _mm256_setzero_ps();
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256 wide = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
+        sum8 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), wide, sum8);
+    }
+    float sum = horizontalSum(sum8);
+    for (; i < n; ++i) sum += a[i] * Float16::toFloat(b[i]);
+    return sum;
+}
+
+__attribute__((target("avx2,fma,f16c"))) void axpyHalfVector(float a, const uint16_t* x, float* y, size_t n) {
+    __m256 scale = _mm256_set1_ps(a);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256 wide = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)));
+        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(scale, wide, _mm256_loadu_ps(y + i)));
+    }
+    for (; i < n; ++i) y[i] += a * Float16::toFloat(x[i]);
+}
+#endif
+
+}  // namespace
+
+float dot(const float* a, const float* b, size_t n) {
+#if defined(__x86_64__)
+    if (hasAvx2Fma()) return dotVector(a, b, n);
+#endif
+    float sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+void axpy(float a, const float* x, float* y, size_t n) {
+#if defined(__x86_64__)
+    if (hasAvx2Fma()) return axpyVector(a, x, y, n);
+#endif
+    for (size_t i = 0; i < n; ++i) y[i] += a * x[i];
+}
+
+float dotHalf(const float* a, const uint16_t* b, size_t n) {
+#if defined(__x86_64__)
+    if (hasAvx2Fma()) return dotHalfVector(a, b, n);
+#endif
+    float sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += a[i] * Float16::toFloat(b[i]);
+    return sum;
+}
+
+void axpyHalf(float a, const uint16_t* x, float* y, size_t n) {
+#if defined(__x86_64__)
+    if (hasAvx2Fma()) return axpyHalfVector(a, x, y, n);
+#endif
+    for (size_t i = 0; i < n; ++i) y[i] += a * Float16::toFloat(x[i]);
+}
+
+}  // namespace platform::ml::kernels

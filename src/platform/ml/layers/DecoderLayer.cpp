@@ -1,0 +1,110 @@
+#include "platform/ml/layers/DecoderLayer.h"
+
+#include "platform/ml/kernels/Activation.h"
+#include "platform/ml/kernels/Convert.h"
+#include "platform/ml/kernels/ThreadPool.h"
+#include "platform/ml/kernels/VectorOps.h"
+#include "platform/ml/ops/Workspace.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace platform::ml {
+
+DecoderLayer DecoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads) {
+    DecoderLayer layer;
+    layer.attnLn = LayerNorm::load(file, prefix + ".attn_ln", width);
+    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads);
+    layer.crossLn = LayerNorm::load(file, prefix + ".cross_attn_ln", width);
+    layer.crossAttn = MultiHeadAttention::load(file, prefix + ".cross_attn", width, heads);
+    layer.mlpLn = LayerNorm::load(file, prefix + ".mlp_ln", width);
+    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width);
+    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width);
+    return layer;
+}
+
+void DecoderLayer::crossKeysValues(const float* encoder, size_t frames, float* keys, float* values) const {
+    crossAttn.key.forward(encoder, frames, keys);
+    crossAttn.value.forward(encoder, frames, values);
+}
+
+void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAttentionMemory& memory,
+                        uint16_t* newKey, uint16_t* newValue, const std::vector<int64_t>& alignmentHeads,
+                        float* alignment, Workspace& workspace) const {
+    const size_t d = static_cast<size_t>(attn.width);
+    const size_t heads = static_cast<size_t>(attn.heads);
+    const size_t dh = d / heads;
+    const size_t s = cache.positions;
+    const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
+
+    float* h = workspace.floats(d);
+    float* q = workspace.floats(d);
+    float* k = workspace.floats(d);
+    float* v = workspace.floats(d);
+    float* o = workspace.floats(d);
+    float* scores = workspace.floats(s);
+
+    // Self-attention over the cache, with this token's key and value in the
+    // positions the update mask marks.
+    attnLn.forward(x, h, 1);
+    attn.query.forward(h, 1, q);
+    attn.key.forward(h, 1, k);
+    attn.value.forward(h, 1, v);
+    kernels::floatToHalf(k, newKey, d);
+    kernels::floatToHalf(v, newValue, d);
+    kernels::halfToFloat(newKey, k, d);
+    kernels::halfToFloat(newValue, v, d);
+    for (size_t head = 0; head < heads; ++head) {
+        const size_t first = head * dh;
+        std::fill(scores, scores + s, 0.0f);
+        for (size_t i = 0; i < dh; ++i) kernels::axpyHalf(q[first + i] * scale, cache.keys + (first + i) * s, scores, s);
+        const float own = kernels::dot(q + first, k + first, dh) * scale;
+        for (size_t j = 0; j < s; ++j) {
+            if (cache.replace[j]) scores[j] = own;
+            scores[j] += cache.padding[j];
+        }
+        kernels::softmaxRows(scores, 1, s, s);
+        float ownWeight = 0.0f;
+        for (size_t j = 0; j < s; ++j) {
+            if (cache.replace[j]) {
+                ownWeight += scores[j];
+                scores[j] = 0.0f;
+            }
+        }
+        for (size_t i = 0; i < dh; ++i) {
+            o[first + i] = kernels::dotHalf(scores, cache.values + (first + i) * s, s) + ownWeight * v[first + i];
+        }
+    }
+    attn.out.forwardAccumulate(o, 1, x);
+
+    // Cross-attention over the encoder output, one head per task.
+    crossLn.forward(x, h, 1);
+    crossAttn.query.forward(h, 1, q);
+    const size_t frames = memory.frames;
+    float* crossScores = workspace.floats(heads * frames);
+    kernels::ThreadPool::shared().parallelFor(heads, 1, [&](size_t begin, size_t end) {
+        for (size_t head = begin; head < end; ++head) {
+            const size_t first = head * dh;
+            float* row = crossScores + head * frames;
+            for (size_t t = 0; t < frames; ++t) row[t] = kernels::dot(q + first, memory.keys + t * d + first, dh) * scale;
+            kernels::softmaxRows(row, 1, frames, frames);
+            float* out = o + first;
+            std::fill(out, out + dh, 0.0f);
+            for (size_t t = 0; t < frames; ++t) kernels::axpy(row[t], memory.values + t * d + first, out, dh);
+        }
+    });
+    for (int64_t head : alignmentHeads) {
+        const float* row = crossScores + static_cast<size_t>(head) * frames;
+        for (size_t t = 0; t < frames; ++t) alignment[t] += row[t];
+    }
+    crossAttn.out.forwardAccumulate(o, 1, x);
+
+    // Feed-forward.
+    mlpLn.forward(x, h, 1);
+    float* hidden = workspace.floats(4 * d);
+    fc1.forward(h, 1, hidden);
+    kernels::gelu(hidden, 4 * d);
+    fc2.forwardAccumulate(hidden, 1, x);
+}
+
+}  // namespace platform::ml

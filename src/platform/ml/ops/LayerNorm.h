@@ -1,0 +1,24 @@
+#pragma once
+// Layer normalisation with learned scale and shift.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::ml {
+
+class WeightFile;
+
+struct LayerNorm {
+    std::vector<float> gamma;
+    std::vector<float> beta;
+
+    /// Reads "<name>.weight" and "<name>.bias" of `width` values.
+    static LayerNorm load(const WeightFile& file, const std::string& name, int64_t width);
+
+    /// y[rows, width] = norm(x[rows, width]); x and y may alias.
+    void forward(const float* x, float* y, size_t rows) const;
+};
+
+}  // namespace platform::ml
