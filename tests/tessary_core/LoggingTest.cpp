@@ -122,7 +122,7 @@ TEST(LoggingConcurrency, LevelAndCallbackChangeWhileLogging) {
         });
     }
     for (int i = 0; i < 2000; ++i) {
-        auto counter = std::make_shared<int>(0);
+        auto counter = std::make_shared<std::atomic<int>>(0);  // released when replaced
         Logging::shared().setLoggingCallback([counter, &delivered](const std::string& line) {
             ++*counter;
             if (line == "line 42") ++delivered;

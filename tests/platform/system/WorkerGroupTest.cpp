@@ -42,7 +42,12 @@ TEST(WorkerGroup, NeverRunsMoreThanItsWidth) {
             int seen = peak.load();
             while (now > seen && !peak.compare_exchange_weak(seen, now)) {
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            // Hold every job until the group has been seen at full width, so
+            // that the peak does not depend on how fast threads start.
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (peak.load() < static_cast<int>(width) && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
             --running;
             return i;
         });
