@@ -1,0 +1,148 @@
+#include "TestModels.h"
+
+#include "platform/ml/Model.h"
+#include "platform/ml/ModelError.h"
+#include "platform/ml/ModelManifest.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using platform::ml::ElementType;
+using platform::ml::Model;
+using platform::ml::ModelError;
+
+namespace {
+
+class ModelLoadingTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = new std::filesystem::path(mltest::scratchFolder("loading"));
+        modelgen::GeneratorOptions options = mltest::exactOptions();
+        options.prefill = platform::ml::WhisperPrefillSizes{50259, 4, 3};
+        models_ = new modelgen::GeneratedModels(modelgen::generateWhisperModels(*folder_ / "models", options));
+    }
+    static void TearDownTestSuite() {
+        std::filesystem::remove_all(*folder_);
+        delete models_;
+        delete folder_;
+    }
+
+    // A copy of a generated folder that a test may damage.
+    std::filesystem::path damagedCopy(const std::filesystem::path& source, const std::string& name) {
+        auto target = *folder_ / name;
+        std::filesystem::remove_all(target);
+        std::filesystem::copy(source, target, std::filesystem::copy_options::recursive);
+        return target;
+    }
+
+    static std::string readText(const std::filesystem::path& file) {
+        std::ifstream stream(file);
+        return std::string(std::istreambuf_iterator<char>(stream), {});
+    }
+    static void writeText(const std::filesystem::path& file, const std::string& text) {
+        std::ofstream stream(file, std::ios::trunc);
+        stream << text;
+    }
+
+    static std::filesystem::path* folder_;
+    static modelgen::GeneratedModels* models_;
+};
+
+std::filesystem::path* ModelLoadingTest::folder_ = nullptr;
+modelgen::GeneratedModels* ModelLoadingTest::models_ = nullptr;
+
+TEST_F(ModelLoadingTest, DescriptionsMatchTheFolderContract) {
+    const auto dims = mltest::exactOptions().dimensions;
+    auto decoder = Model::load(models_->textDecoder);
+    const auto& description = decoder->description();
+    EXPECT_EQ(description.inputDescriptionsByName.size(), 7u);
+    auto shapeOf = [](const platform::ml::FeatureDescription* f) { return f->multiArrayConstraint->shape; };
+    EXPECT_EQ(shapeOf(description.input("key_cache")),
+              (std::vector<int64_t>{1, dims.nTextLayer * dims.nTextState, 1, dims.kvCacheLength}));
+    EXPECT_EQ(description.input("input_ids")->multiArrayConstraint->dataType, ElementType::int32);
+    EXPECT_EQ(description.input("decoder_key_padding_mask")->multiArrayConstraint->dataType, ElementType::float16);
+    EXPECT_EQ(shapeOf(description.output("logits")), (std::vector<int64_t>{1, 1, dims.nVocab}));
+    EXPECT_EQ(shapeOf(description.output("alignment_heads_weights")), (std::vector<int64_t>{1, dims.nAudioCtx}));
+    EXPECT_EQ(description.metadata.at("kind"), "TextDecoder");
+
+    auto mel = Model::load(models_->melSpectrogram);
+    EXPECT_EQ(shapeOf(mel->description().input("audio")), (std::vector<int64_t>{480000}));
+    EXPECT_EQ(shapeOf(mel->description().output("melspectrogram_features")),
+              (std::vector<int64_t>{1, 80, 1, 3000}));
+    auto encoder = Model::load(models_->audioEncoder);
+    EXPECT_EQ(shapeOf(encoder->description().output("encoder_output_embeds")),
+              (std::vector<int64_t>{1, dims.nAudioState, 1, 1500}));
+    auto prefill = Model::load(models_->textDecoderContextPrefill);
+    EXPECT_EQ(shapeOf(prefill->description().output("key_cache_prefill")),
+              (std::vector<int64_t>{1, dims.nTextLayer * dims.nTextState, 1, 3}));
+
+    // What the folder's model.json declares is what the description reports.
+    auto manifest = platform::ml::ModelManifest::read(models_->textDecoder);
+    for (const auto& feature : manifest.inputs) {
+        ASSERT_NE(description.input(feature.name), nullptr) << feature.name;
+        EXPECT_EQ(shapeOf(description.input(feature.name)), feature.multiArrayConstraint->shape);
+    }
+}
+
+TEST_F(ModelLoadingTest, DamagedOrForeignFoldersAreRefusedWithTheFileNamed) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> damage;
+        const char* expectedFile;
+        ModelError::Kind kind;
+    };
+    const std::vector<Case> cases = {
+        {"missing-json", [](auto& f) { std::filesystem::remove(f / "model.json"); }, "model.json",
+         ModelError::Kind::notFound},
+        {"missing-weights", [](auto& f) { std::filesystem::remove(f / "weights.bin"); }, "weights.bin",
+         ModelError::Kind::notFound},
+        {"bad-json", [](auto& f) { writeText(f / "model.json", "{\"format\": \"zovuruv-model\", "); }, "model.json",
+         ModelError::Kind::invalidFormat},
+        {"foreign", [](auto& f) { writeText(f / "model.json", "{\"kind\": \"pipeline\", \"layers\": []}"); },
+         "model.json", ModelError::Kind::invalidFormat},
+        {"truncated",
+         [](auto& f) { std::filesystem::resize_file(f / "weights.bin", std::filesystem::file_size(f / "weights.bin") / 2); },
+         "weights.bin", ModelError::Kind::invalidFormat},
+        {"weight-shape",
+         [](auto& f) {
+             std::string text = readText(f / "model.json");
+             auto at = text.find("\"token_embedding\"");
+             auto shape = text.find("300", at);
+             text.replace(shape, 3, "299");
+             writeText(f / "model.json", text);
+         },
+         "weights.bin", ModelError::Kind::invalidFormat},
+        {"declared-shape",
+         [](auto& f) {
+             std::string text = readText(f / "model.json");
+             auto at = text.find("\"logits\"");
+             auto shape = text.find("300", at);
+             text.replace(shape, 3, "301");
+             writeText(f / "model.json", text);
+         },
+         "model.json", ModelError::Kind::invalidFormat},
+        {"unknown-kind",
+         [](auto& f) {
+             std::string text = readText(f / "model.json");
+             auto at = text.find("\"TextDecoder\"");
+             text.replace(at, 13, "\"TextEncoder\"");
+             writeText(f / "model.json", text);
+         },
+         "model.json", ModelError::Kind::unsupported},
+    };
+    for (const Case& c : cases) {
+        auto folder = damagedCopy(models_->textDecoder, c.name);
+        c.damage(folder);
+        try {
+            Model::load(folder);
+            ADD_FAILURE() << c.name << ": loaded";
+        } catch (const ModelError& error) {
+            EXPECT_EQ(error.kind(), c.kind) << c.name << ": " << error.what();
+            EXPECT_NE(std::string(error.what()).find(c.expectedFile), std::string::npos) << c.name << ": " << error.what();
+        }
+    }
+    EXPECT_THROW(Model::load(*folder_ / "no-such-folder.mlmodelc"), ModelError);
+}
+
+}  // namespace
