@@ -17,8 +17,10 @@ std::optional<Logging::LogLevel> Logging::logLevelFromRawValue(int rawValue) {
 }
 
 Logging& Logging::shared() {
-    static Logging instance;  // thread-safe one-time initialisation
-    return instance;
+    // Created once (thread-safe) and never destroyed, so that threads still
+    // logging while the process exits never reach a dead logger.
+    static Logging* instance = new Logging();
+    return *instance;
 }
 
 Logging::Callback Logging::loggingCallback() const {
