@@ -1,0 +1,38 @@
+#pragma once
+// The load, prewarm and unload interface of every engine stage that wraps
+// one model folder (the mel spectrogram, the audio encoder, the text decoder
+// and the cache-prefill holder). Stages store their model behind model() /
+// setModel(); loading and unloading have shared defaults.
+
+#include "platform/ml/ComputeUnits.h"
+#include "platform/ml/Model.h"
+#include "tessary_core/ModelState.h"
+
+#include <filesystem>
+#include <memory>
+
+namespace murmex {
+
+class WhisperMLModel {
+public:
+    virtual ~WhisperMLModel() = default;
+
+    /// The loaded model, or null when none is loaded.
+    virtual std::shared_ptr<platform::ml::Model> model() const = 0;
+    virtual void setModel(std::shared_ptr<platform::ml::Model> model) = 0;
+
+    /// Loads the model folder at `url` with the given compute units. With
+    /// `prewarmMode` the model is loaded (so that its folder is read and
+    /// checked) and let go again: model() becomes null. A loading error is
+    /// thrown unchanged and leaves model() as it was.
+    virtual void loadModel(const std::filesystem::path& url, platform::ml::ComputeUnits computeUnits,
+                           bool prewarmMode);
+
+    /// Drops the model.
+    virtual void unloadModel();
+
+    /// loaded while a model is present, unloaded otherwise.
+    tessary::ModelState modelState() const;
+};
+
+}  // namespace murmex
