@@ -125,6 +125,17 @@ LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(fs::path mo
     : configPromise_(std::async(std::launch::async, [folder = std::move(modelFolder)] { return loadConfig(folder); })
                          .share()) {}
 
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::string modelName, std::string revision)
+    : configPromise_(std::async(std::launch::async, [name = std::move(modelName), revision = std::move(revision)] {
+                         return loadConfig(name, revision);
+                     }).share()) {}
+
+LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
+    const std::string& modelName, const std::string& revision) {
+    throw HubClientError::downloadError("repository \"" + modelName + "\" (revision " + revision +
+                                        ") cannot be fetched: this build has no hub download client");
+}
+
 LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(const fs::path& folder) {
     try {
         Configurations result;

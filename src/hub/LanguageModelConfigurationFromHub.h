@@ -6,7 +6,10 @@
 // soon as the object is made; every getter waits for that one load and
 // rethrows its failure.
 //
-// This form reads a local folder and never touches the network.
+// The folder form reads a local folder and never touches the network. The
+// repository form mirrors the repository's documents into the local cache
+// first; until this build has a hub client that downloads, its load fails
+// with HubClientError::downloadError naming the repository.
 
 #include "hub/Config.h"
 
@@ -27,6 +30,7 @@ public:
     };
 
     explicit LanguageModelConfigurationFromHub(std::filesystem::path modelFolder);
+    LanguageModelConfigurationFromHub(std::string modelName, std::string revision);
     virtual ~LanguageModelConfigurationFromHub() = default;
 
     std::optional<Config> modelConfig() const;
@@ -50,6 +54,8 @@ public:
 
     /// The folder load: throws HubClientError.
     static Configurations loadConfig(const std::filesystem::path& modelFolder);
+    /// The repository load: throws HubClientError.
+    static Configurations loadConfig(const std::string& modelName, const std::string& revision);
 
     /// File names in the order a repository snapshot requests them.
     static const std::vector<std::string>& fileNames();

@@ -1,0 +1,84 @@
+#pragma once
+// The byte-pair-encoding model: merges the characters of one piece pair by
+// pair in merge-rank order and maps the resulting symbols to vocabulary ids,
+// falling back to "<0xHH>" byte tokens for symbols the vocabulary lacks.
+//
+// Merging works on interned symbol ids with a priority queue, so a piece of
+// n characters costs O(n log n) whatever its length; each step merges every
+// occurrence of the best-ranked pair left to right, exactly as the
+// textbook rank-by-rank loop does.
+
+#include "hub/Config.h"
+#include "tokenizers/TokenizingModel.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tokenizers {
+
+class BPETokenizer final : public TokenizingModel {
+public:
+    /// Throws ConfigurationError("BPETokenizer requires merges") without a
+    /// merge list and TokenizerError::missingVocab without a vocabulary object.
+    BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokenIds& addedTokens);
+
+    /// The merges of a "merges" member: arrays of texts, or texts cut at each
+    /// space; absent when the member is not an array.
+    static std::optional<std::vector<std::vector<std::string>>> mergesFromConfig(const hub::Config& merges);
+
+    std::vector<std::string> tokenize(std::string_view text) const override;
+    /// The merged symbols of one piece joined by single spaces.
+    std::string bpe(std::string_view token) const;
+    /// One "<0xHH>" token per UTF-8 byte.
+    static std::vector<std::string> hexaEncode(std::string_view text);
+
+    std::optional<TokenId> convertTokenToId(std::string_view token) const override;
+    std::optional<std::string> convertIdToToken(TokenId id) const override;
+
+    std::optional<std::string> bosToken() const override { return bosToken_; }
+    std::optional<TokenId> bosTokenId() const override { return bosTokenId_; }
+    std::optional<std::string> eosToken() const override { return eosToken_; }
+    std::optional<TokenId> eosTokenId() const override { return eosTokenId_; }
+    std::optional<std::string> unknownToken() const override { return unknownToken_; }
+    std::optional<TokenId> unknownTokenId() const override { return unknownTokenId_; }
+    bool fuseUnknownTokens() const override { return fuseUnknownTokens_; }
+
+    std::size_t vocabCount() const { return tokensToIds_.size(); }
+
+private:
+    struct StringHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
+    struct Merge {
+        std::int32_t rank;
+        std::int32_t merged;  // symbol id of the joined pair
+    };
+    struct Span {
+        std::uint32_t begin, end;
+    };
+
+    std::int32_t internSymbol(std::string_view text);
+    std::int32_t symbolOf(std::string_view character) const;
+    /// The merged symbols of `piece` as byte spans.
+    std::vector<Span> mergeSymbols(std::string_view piece) const;
+    const Merge* findMerge(std::int32_t a, std::int32_t b) const;
+
+    std::unordered_map<std::string, std::int32_t, StringHash, std::equal_to<>> symbols_;
+    std::unordered_map<std::uint64_t, Merge> bpeRanks_;
+    std::unordered_map<std::string, TokenId, StringHash, std::equal_to<>> tokensToIds_;
+    std::unordered_map<TokenId, std::string> idsToTokens_;
+    std::optional<std::string> bosToken_;
+    std::optional<TokenId> bosTokenId_;
+    std::optional<std::string> eosToken_;
+    std::optional<TokenId> eosTokenId_;
+    std::optional<std::string> unknownToken_;
+    std::optional<TokenId> unknownTokenId_;
+    bool fuseUnknownTokens_ = false;
+};
+
+}  // namespace tokenizers

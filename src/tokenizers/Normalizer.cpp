@@ -1,0 +1,166 @@
+#include "tokenizers/Normalizer.h"
+
+#include "hub/Unicode.h"
+#include "tokenizers/ConfigurationError.h"
+
+namespace tokenizers {
+namespace unicode = hub::unicode;
+namespace {
+
+char32_t firstScalar(std::string_view cluster) {
+    std::size_t pos = 0;
+    return cluster.empty() ? 0 : unicode::decodeNext(cluster, pos);
+}
+
+// NFD with every scalar of U+0300-U+036F removed, not recomposed.
+std::string stripAccents(std::string_view text) {
+    const std::string decomposed = unicode::normalize(text, unicode::NormalizationForm::nfd);
+    std::string out;
+    out.reserve(decomposed.size());
+    for (std::size_t i = 0; i < decomposed.size();) {
+        const std::size_t start = i;
+        const char32_t cp = unicode::decodeNext(decomposed, i);
+        if (cp < 0x300 || cp > 0x36F) out.append(decomposed, start, i - start);
+    }
+    return out;
+}
+
+bool isChineseCharacter(char32_t cp) {
+    return (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x20000 && cp <= 0x2A6DF) ||
+           (cp >= 0x2A700 && cp <= 0x2CEAF) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x2F800 && cp <= 0x2FA1F);
+}
+
+template <typename Fn>
+std::string mapClusters(std::string_view text, Fn&& fn) {
+    const auto bounds = unicode::graphemeBoundaries(text);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) fn(out, text.substr(bounds[k], bounds[k + 1] - bounds[k]));
+    return out;
+}
+
+}  // namespace
+
+NormalizerPtr NormalizerFactory::fromConfig(const hub::Config& config) {
+    const auto type = config["type"].string();
+    if (!type) return nullptr;
+    const std::string& t = *type;
+    if (t == "Sequence") return std::make_shared<NormalizerSequence>(config);
+    if (t == "Prepend") return std::make_shared<PrependNormalizer>(config);
+    if (t == "Replace") return std::make_shared<ReplaceNormalizer>(config);
+    if (t == "Lowercase") return std::make_shared<LowercaseNormalizer>();
+    if (t == "NFD") return std::make_shared<NFDNormalizer>();
+    if (t == "NFC") return std::make_shared<NFCNormalizer>();
+    if (t == "NFKD") return std::make_shared<NFKDNormalizer>();
+    if (t == "NFKC") return std::make_shared<NFKCNormalizer>();
+    if (t == "Bert" || t == "BertNormalizer") return std::make_shared<BertNormalizer>(config);
+    if (t == "Precompiled") return std::make_shared<PrecompiledNormalizer>();
+    if (t == "StripAccents") return std::make_shared<StripAccentsNormalizer>();
+    if (t == "Strip") return std::make_shared<StripNormalizer>(config);
+    throw ConfigurationError("Unsupported Normalizer type: " + t);
+}
+
+NormalizerSequence::NormalizerSequence(const hub::Config& config) {
+    const auto* elements = config["normalizers"].array();
+    if (!elements) throw ConfigurationError("No normalizers in Sequence");
+    for (const hub::Config& element : *elements)
+        if (auto normalizer = NormalizerFactory::fromConfig(element)) normalizers_.push_back(std::move(normalizer));
+}
+
+std::string NormalizerSequence::normalize(std::string_view text) const {
+    std::string current(text);
+    for (const auto& normalizer : normalizers_) current = normalizer->normalize(current);
+    return current;
+}
+
+std::string LowercaseNormalizer::normalize(std::string_view text) const { return unicode::toLower(text); }
+std::string NFDNormalizer::normalize(std::string_view text) const {
+    return unicode::normalize(text, unicode::NormalizationForm::nfd);
+}
+std::string NFCNormalizer::normalize(std::string_view text) const {
+    return unicode::normalize(text, unicode::NormalizationForm::nfc);
+}
+std::string NFKDNormalizer::normalize(std::string_view text) const {
+    return unicode::normalize(text, unicode::NormalizationForm::nfkd);
+}
+std::string NFKCNormalizer::normalize(std::string_view text) const {
+    return unicode::normalize(text, unicode::NormalizationForm::nfkc);
+}
+std::string StripAccentsNormalizer::normalize(std::string_view text) const { return stripAccents(text); }
+
+BertNormalizer::BertNormalizer(const hub::Config& config)
+    : shouldCleanText_(config["cleanText"].boolean(true)),
+      shouldHandleChineseChars_(config["handleChineseChars"].boolean(true)),
+      shouldStripAccents_(false),
+      shouldLowercase_(config["lowercase"].boolean(true)) {
+    shouldStripAccents_ = config["stripAccents"].boolean(shouldLowercase_);
+}
+
+std::string BertNormalizer::normalize(std::string_view text) const {
+    std::string out(text);
+    if (shouldCleanText_) {
+        out = mapClusters(out, [](std::string& o, std::string_view c) {
+            const char32_t first = firstScalar(c);
+            if (first == '\t' || first == '\n' || first == '\r') o += ' ';
+            else o.append(c);
+        });
+    }
+    if (shouldHandleChineseChars_) {
+        out = mapClusters(out, [](std::string& o, std::string_view c) {
+            if (isChineseCharacter(firstScalar(c))) {
+                o += ' ';
+                o.append(c);
+                o += ' ';
+            } else {
+                o.append(c);
+            }
+        });
+    }
+    if (shouldStripAccents_) out = stripAccents(out);
+    if (shouldLowercase_) out = unicode::toLower(out);
+    return out;
+}
+
+std::string PrecompiledNormalizer::normalize(std::string_view text) const {
+    std::string cleaned;
+    cleaned.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t start = i;
+        const char32_t cp = unicode::decodeNext(text, i);
+        const bool removed = (cp >= 0x01 && cp <= 0x08) || cp == 0x0B || (cp >= 0x0E && cp <= 0x1F) || cp == 0x7F ||
+                             cp == 0x8F || cp == 0x9F;
+        const bool blank = cp == 0x09 || cp == 0x0A || cp == 0x0C || cp == 0x0D || cp == 0x1680 ||
+                           (cp >= 0x200B && cp <= 0x200F) || cp == 0x2028 || cp == 0x2029 || cp == 0x2581 ||
+                           cp == 0xFEFF || cp == 0xFFFD;
+        if (removed) continue;
+        if (blank) cleaned += ' ';
+        else cleaned.append(text.substr(start, i - start));
+    }
+    // NFKC would turn the full-width tilde into "~": normalise around it.
+    static constexpr std::string_view kTilde = "\xEF\xBD\x9E";  // U+FF5E
+    if (cleaned.find(kTilde) == std::string::npos) return unicode::normalize(cleaned, unicode::NormalizationForm::nfkc);
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t hit = cleaned.find(kTilde, start);
+        const std::string_view piece = std::string_view(cleaned).substr(start, hit == std::string::npos ? std::string::npos : hit - start);
+        out += unicode::normalize(piece, unicode::NormalizationForm::nfkc);
+        if (hit == std::string::npos) break;
+        out += kTilde;
+        start = hit + kTilde.size();
+    }
+    return out;
+}
+
+std::string StripNormalizer::normalize(std::string_view text) const {
+    const auto bounds = unicode::graphemeBoundaries(text);
+    std::size_t first = 0, last = bounds.size() - 1;  // cluster indices [first, last)
+    auto isSpace = [&](std::size_t k) { return unicode::isWhiteSpace(firstScalar(text.substr(bounds[k], bounds[k + 1] - bounds[k]))); };
+    if (leftStrip_)
+        while (first < last && isSpace(first)) ++first;
+    if (rightStrip_)
+        while (last > first && isSpace(last - 1)) --last;
+    return std::string(text.substr(bounds[first], bounds[last] - bounds[first]));
+}
+
+}  // namespace tokenizers

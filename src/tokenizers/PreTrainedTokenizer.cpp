@@ -1,0 +1,219 @@
+#include "tokenizers/PreTrainedTokenizer.h"
+
+#include "hub/Unicode.h"
+#include "tokenizers/BPETokenizer.h"
+#include "tokenizers/TextSplitting.h"
+#include "tokenizers/TokenizerError.h"
+#include "tokenizers/TokenizerModel.h"
+
+#include <algorithm>
+#include <iostream>
+
+namespace tokenizers {
+namespace unicode = hub::unicode;
+namespace {
+
+struct AddedTokenPattern {
+    std::string content;
+    bool lstrip;
+    bool rstrip;
+    std::size_t characters;
+};
+
+std::string removeFast(std::string name) {
+    for (std::size_t at; (at = name.find("Fast")) != std::string::npos;) name.erase(at, 4);
+    return name;
+}
+
+// Input text is repaired at the entry so that every later stage sees
+// well-formed UTF-8.
+std::string_view wellFormed(std::string_view text, std::string& storage) {
+    if (unicode::isValidUtf8(text)) return text;
+    storage = unicode::repairUtf8(text);
+    return storage;
+}
+
+void replaceAll(std::string& text, std::string_view target, std::string_view replacement) {
+    std::size_t pos = text.find(target);
+    if (pos == std::string::npos) return;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t copied = 0;
+    for (; pos != std::string::npos; pos = text.find(target, pos + target.size())) {
+        out.append(text, copied, pos - copied);
+        out.append(replacement);
+        copied = pos + target.size();
+    }
+    out.append(text, copied);
+    text = std::move(out);
+}
+
+}  // namespace
+
+PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
+                                         bool strict)
+    : tokenizerConfig_(tokenizerConfig) {
+    static const hub::Config::Array kNoTokens;
+    const auto* list = tokenizerData["addedTokens"].array();
+    const auto& elements = list ? *list : kNoTokens;
+
+    // First pass: contents with an integer id; special ones separately.
+    AddedTokenIds addedTokenIds;
+    for (const hub::Config& element : elements) {
+        const auto id = element["id"].integer();
+        const auto* content = element["content"].binaryDistinctString();
+        if (!id || !content) continue;
+        addedTokenIds.insert_or_assign(*content, *id);
+        if (element["special"].boolean(false)) specialTokens_.insert_or_assign(content->str(), *id);
+    }
+
+    // Second pass: every text content cuts the input, longest first (stable).
+    std::vector<AddedTokenPattern> patterns;
+    for (const hub::Config& element : elements) {
+        const auto* content = element["content"].binaryDistinctString();
+        // An empty content can never be found in text; as an expression it
+        // would match between every two characters.
+        if (!content || content->str().empty()) continue;
+        patterns.push_back({content->str(), element["lstrip"].boolean(false), element["rstrip"].boolean(false),
+                            unicode::graphemeCount(content->view())});
+    }
+    std::stable_sort(patterns.begin(), patterns.end(),
+                     [](const AddedTokenPattern& a, const AddedTokenPattern& b) { return a.characters > b.characters; });
+    if (!patterns.empty()) {
+        std::vector<std::string> alternatives;
+        alternatives.reserve(patterns.size());
+        for (const auto& p : patterns)
+            alternatives.push_back((p.lstrip ? "\\s*(" : "(") + Regex::escape(p.content) + (p.rstrip ? ")\\s*" : ")"));
+        try {
+            addedTokensRegex_ = std::make_shared<const RegexAlternation>(alternatives);
+        } catch (const RegexError&) {
+            addedTokensRegex_.reset();  // no split: the whole text is one section
+        }
+    }
+    for (const auto& [content, id] : addedTokenIds) addedTokens_.insert(content.str());
+
+    preTokenizer_ = PreTokenizerFactory::fromConfig(tokenizerData["preTokenizer"]);
+    normalizer_ = NormalizerFactory::fromConfig(tokenizerData["normalizer"]);
+    postProcessor_ = PostProcessorFactory::fromConfig(tokenizerData["postProcessor"]);
+    decoder_ = DecoderFactory::fromConfig(tokenizerData["decoder"], &addedTokens_);
+
+    cleanUpTokenizationSpaces_ = tokenizerConfig["cleanUpTokenizationSpaces"].boolean(true);
+
+    const auto tokenizerClass = tokenizerConfig["tokenizerClass"].string();
+    if (!tokenizerClass) throw TokenizerError::missingTokenizerClassInConfig();
+    const std::string name = removeFast(*tokenizerClass);
+    const auto& registry = TokenizerModel::knownTokenizers();
+    auto it = registry.find(name);
+    if (it != registry.end()) {
+        model_ = it->second(tokenizerConfig, tokenizerData, addedTokenIds);
+    } else if (strict) {
+        throw TokenizerError::unsupportedTokenizer(name);
+    } else {
+        std::cout << "Warning: Tokenizer model class " << name
+                  << " is not registered, falling back to a standard BPE implementation." << std::endl;
+        model_ = std::make_shared<const BPETokenizer>(tokenizerConfig, tokenizerData, addedTokenIds);
+    }
+}
+
+bool PreTrainedTokenizer::hasChatTemplate() const { return !tokenizerConfig_["chatTemplate"].isNull(); }
+
+std::vector<std::string> PreTrainedTokenizer::preTokenize(std::string_view text, PreTokenizerOptions options) const {
+    if (!preTokenizer_) return {std::string(text)};
+    return preTokenizer_->preTokenize(text, options);
+}
+
+std::string PreTrainedTokenizer::normalize(std::string_view text) const {
+    return normalizer_ ? normalizer_->normalize(text) : std::string(text);
+}
+
+std::vector<std::string> PreTrainedTokenizer::postProcess(const std::vector<std::string>& tokens,
+                                                          bool addSpecialTokens) const {
+    return postProcessor_ ? postProcessor_->postProcess(tokens, nullptr, addSpecialTokens) : tokens;
+}
+
+std::vector<std::string> PreTrainedTokenizer::decodeTokens(const std::vector<std::string>& tokens) const {
+    return decoder_ ? decoder_->decode(tokens) : tokens;
+}
+
+std::string PreTrainedTokenizer::cleanUp(std::string text) const {
+    if (!cleanUpTokenizationSpaces_) return text;
+    static constexpr std::pair<std::string_view, std::string_view> kRules[] = {
+        {" .", "."},   {" ?", "?"},     {" !", "!"},     {" ,", ","},     {" ' ", "'"},
+        {" n't", "n't"}, {" 'm", "'m"}, {" 's", "'s"}, {" 've", "'ve"}, {" 're", "'re"},
+    };
+    for (const auto& [from, to] : kRules) replaceAll(text, from, to);
+    return text;
+}
+
+std::vector<std::string> PreTrainedTokenizer::fuseUnknown(const std::vector<std::string>& tokens) const {
+    std::vector<std::string> out;
+    out.reserve(tokens.size());
+    const auto unknownId = model_->unknownTokenId();
+    bool previousUnknown = false;
+    for (const auto& token : tokens) {
+        const bool unknown = model_->convertTokenToId(token) == unknownId;
+        if (!unknown || !previousUnknown) out.push_back(token);
+        previousUnknown = unknown;
+    }
+    return out;
+}
+
+std::vector<std::string> PreTrainedTokenizer::sections(std::string_view text) const {
+    if (!addedTokensRegex_) return {std::string(text)};
+    return splitKeepingCaptures(text, addedTokensRegex_->allMatches(text));
+}
+
+std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) const {
+    std::string storage;
+    const std::string_view text = wellFormed(input, storage);
+    const auto parts = sections(text);
+    const bool fuse = model_->fuseUnknownTokens();
+    std::vector<std::string> tokens;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        std::vector<std::string> sectionTokens;
+        if (addedTokens_.count(parts[i])) {
+            sectionTokens.push_back(parts[i]);
+        } else {
+            const PreTokenizerOptions options = i == 0 ? PreTokenizerOptions{PreTokenizerOption::firstSection}
+                                                       : PreTokenizerOptions{};
+            for (const auto& piece : preTokenize(normalize(parts[i]), options)) {
+                auto pieceTokens = model_->tokenize(piece);
+                sectionTokens.insert(sectionTokens.end(), std::make_move_iterator(pieceTokens.begin()),
+                                     std::make_move_iterator(pieceTokens.end()));
+            }
+        }
+        if (fuse) sectionTokens = fuseUnknown(sectionTokens);
+        tokens.insert(tokens.end(), std::make_move_iterator(sectionTokens.begin()),
+                      std::make_move_iterator(sectionTokens.end()));
+    }
+    return tokens;
+}
+
+std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view text, bool addSpecialTokens) const {
+    const auto tokens = postProcess(tokenize(text), addSpecialTokens);
+    std::vector<TokenId> ids;
+    ids.reserve(tokens.size());
+    for (const auto& token : tokens) {
+        const auto id = model_->convertTokenToId(token);
+        if (!id) throw TokenizerError::mismatchedConfig("the token \"" + token + "\" has no id in the vocabulary");
+        ids.push_back(*id);
+    }
+    return ids;
+}
+
+std::string PreTrainedTokenizer::decode(const std::vector<TokenId>& ids, bool skipSpecialTokens) const {
+    std::vector<std::string> tokens;
+    tokens.reserve(ids.size());
+    std::unordered_set<TokenId> skipped;
+    if (skipSpecialTokens)
+        for (const auto& [content, id] : specialTokens_) skipped.insert(id);
+    for (TokenId id : ids) {
+        if (skipSpecialTokens && skipped.count(id)) continue;
+        if (auto token = model_->convertIdToToken(id)) tokens.push_back(std::move(*token));
+    }
+    std::string text;
+    for (const auto& piece : decodeTokens(tokens)) text += piece;
+    return cleanUp(std::move(text));
+}
+
+}  // namespace tokenizers

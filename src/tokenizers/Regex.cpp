@@ -1,0 +1,317 @@
+#include "tokenizers/Regex.h"
+
+#include "hub/Unicode.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+namespace tokenizers {
+namespace {
+
+// ICU's \w: alphabetic, marks, decimal digits, connector punctuation, ZWNJ, ZWJ.
+constexpr std::string_view kWordClassBody = "\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}";
+
+pcre2_code* code(void* p) { return static_cast<pcre2_code*>(p); }
+
+bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+std::string compileMessage(int error) {
+    PCRE2_UCHAR buffer[256];
+    pcre2_get_error_message(error, buffer, sizeof buffer);
+    return reinterpret_cast<const char*>(buffer);
+}
+
+struct Compiled {
+    pcre2_code* code = nullptr;
+    int error = 0;
+    std::size_t offset = 0;
+};
+
+Compiled compilePcre(const std::string& translated) {
+    static pcre2_compile_context* context = [] {
+        pcre2_compile_context* c = pcre2_compile_context_create(nullptr);
+        pcre2_set_newline(c, PCRE2_NEWLINE_ANY);
+        return c;
+    }();
+    Compiled result;
+    PCRE2_SIZE offset = 0;
+    result.code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                PCRE2_UTF | PCRE2_UCP, &result.error, &offset, context);
+    result.offset = offset;
+    return result;
+}
+
+}  // namespace
+
+std::string Regex::translate(std::string_view p) {
+    std::string out;
+    out.reserve(p.size() + 16);
+    int classDepth = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const char c = p[i];
+        if (c == '\\' && i + 1 < p.size()) {
+            const char e = p[i + 1];
+            if (e == 'Q') {  // quoted run: copy through \E unchanged
+                const std::size_t end = p.find("\\E", i + 2);
+                const std::size_t stop = end == std::string_view::npos ? p.size() : end + 2;
+                out.append(p.substr(i, stop - i));
+                i = stop - 1;
+                continue;
+            }
+            if ((e == 'u' && i + 6 <= p.size() && std::all_of(p.begin() + i + 2, p.begin() + i + 6, isHex)) ||
+                (e == 'U' && i + 10 <= p.size() && std::all_of(p.begin() + i + 2, p.begin() + i + 10, isHex))) {
+                const std::size_t digits = e == 'u' ? 4 : 8;
+                out += "\\x{";
+                out.append(p.substr(i + 2, digits));
+                out += '}';
+                i += 1 + digits;
+                continue;
+            }
+            if (e == 's') {
+                out += "\\p{White_Space}";
+            } else if (e == 'S') {
+                out += "\\P{White_Space}";
+            } else if (e == 'w') {
+                if (classDepth > 0) out += kWordClassBody;
+                else out += "[" + std::string(kWordClassBody) + "]";
+            } else if (e == 'W' && classDepth == 0) {
+                out += "[^" + std::string(kWordClassBody) + "]";
+            } else {
+                out += c;
+                out += e;
+            }
+            ++i;
+            continue;
+        }
+        if (c == '[') {
+            ++classDepth;
+        } else if (c == ']' && classDepth > 0) {
+            --classDepth;
+        }
+        out += c;
+    }
+    return out;
+}
+
+std::string Regex::escape(std::string_view literal) {
+    std::string out;
+    out.reserve(literal.size() * 2);
+    for (char c : literal) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80 && !std::isalnum(u) && u != '_') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+Regex::Regex(std::string_view icuPattern) : pattern_(icuPattern) {
+    const Compiled compiled = compilePcre(translate(icuPattern));
+    if (!compiled.code) {
+        throw RegexError("cannot compile regular expression \"" + pattern_ + "\": " + compileMessage(compiled.error));
+    }
+    code_ = compiled.code;
+    jit_ = pcre2_jit_compile(code(code_), PCRE2_JIT_COMPLETE) == 0;
+}
+
+Regex::~Regex() {
+    if (code_) pcre2_code_free(code(code_));
+}
+
+Regex::Regex(Regex&& other) noexcept
+    : pattern_(std::move(other.pattern_)), code_(std::exchange(other.code_, nullptr)), jit_(other.jit_) {}
+
+Regex& Regex::operator=(Regex&& other) noexcept {
+    if (this != &other) {
+        if (code_) pcre2_code_free(code(code_));
+        pattern_ = std::move(other.pattern_);
+        code_ = std::exchange(other.code_, nullptr);
+        jit_ = other.jit_;
+    }
+    return *this;
+}
+
+std::optional<Regex> Regex::compile(std::string_view icuPattern) {
+    try {
+        return Regex(icuPattern);
+    } catch (const RegexError&) {
+        return std::nullopt;
+    }
+}
+
+bool Regex::matchesEmpty() const {
+    Scanner scanner(*this, std::string_view());
+    return scanner.find(0).has_value();
+}
+
+std::size_t Regex::captureCount() const {
+    uint32_t count = 0;
+    pcre2_pattern_info(code(code_), PCRE2_INFO_CAPTURECOUNT, &count);
+    return count;
+}
+
+Regex::Scanner::Scanner(const Regex& regex, std::string_view text) : regex_(regex), text_(text) {
+    if (!hub::unicode::isValidUtf8(text)) throw RegexError("text searched by a regular expression is not valid UTF-8");
+    matchData_ = pcre2_match_data_create_from_pattern(code(regex.code_), nullptr);
+    if (!matchData_) throw std::bad_alloc();
+}
+
+Regex::Scanner::~Scanner() { pcre2_match_data_free(static_cast<pcre2_match_data*>(matchData_)); }
+
+std::optional<Regex::Match> Regex::Scanner::find(std::size_t from) {
+    if (from > text_.size()) return std::nullopt;
+    auto* data = static_cast<pcre2_match_data*>(matchData_);
+    // An empty view may have a null data pointer; PCRE2 wants a real address.
+    const auto* subject = reinterpret_cast<PCRE2_SPTR>(text_.data() ? text_.data() : "");
+    const int rc = regex_.jit_ ? pcre2_jit_match(code(regex_.code_), subject, text_.size(), from, 0, data, nullptr)
+                               : pcre2_match(code(regex_.code_), subject, text_.size(), from, PCRE2_NO_UTF_CHECK, data, nullptr);
+    if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
+    if (rc < 0) throw RegexError("regular expression search failed: " + compileMessage(rc));
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
+    Match m;
+    m.begin = ovector[0];
+    m.end = std::max(ovector[1], ovector[0]);
+    m.groupBegin = m.begin;
+    m.groupEnd = m.end;
+    const uint32_t pairs = pcre2_get_ovector_count(data);
+    for (uint32_t g = std::min<uint32_t>(pairs, static_cast<uint32_t>(rc)); g-- > 1;) {
+        if (ovector[2 * g] != PCRE2_UNSET) {
+            m.groupBegin = ovector[2 * g];
+            m.groupEnd = ovector[2 * g + 1];
+            break;
+        }
+    }
+    return m;
+}
+
+std::vector<Regex::Match> Regex::allMatches(std::string_view text) const {
+    std::vector<Match> matches;
+    Scanner scanner(*this, text);
+    std::size_t pos = 0;
+    while (auto m = scanner.find(pos)) {
+        matches.push_back(*m);
+        if (m->end > m->begin) {
+            pos = m->end;
+        } else {
+            if (m->begin >= text.size()) break;
+            pos = hub::unicode::nextGraphemeBoundary(text, m->begin);
+        }
+    }
+    return matches;
+}
+
+std::string Regex::replaceAll(std::string_view text, std::string_view replacement) const {
+    Scanner scanner(*this, text);
+    auto* data = static_cast<pcre2_match_data*>(scanner.matchData_);
+    const std::size_t groups = captureCount();
+    std::string out;
+    std::size_t copied = 0, pos = 0;
+    while (auto m = scanner.find(pos)) {
+        out.append(text.substr(copied, m->begin - copied));
+        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
+        for (std::size_t i = 0; i < replacement.size(); ++i) {
+            const char c = replacement[i];
+            if (c == '\\' && i + 1 < replacement.size()) {
+                out += replacement[++i];
+            } else if (c == '$' && i + 1 < replacement.size() && std::isdigit(static_cast<unsigned char>(replacement[i + 1]))) {
+                std::size_t group = static_cast<std::size_t>(replacement[++i] - '0');
+                while (i + 1 < replacement.size() && std::isdigit(static_cast<unsigned char>(replacement[i + 1]))) {
+                    const std::size_t longer = group * 10 + static_cast<std::size_t>(replacement[i + 1] - '0');
+                    if (longer > groups) break;
+                    group = longer;
+                    ++i;
+                }
+                if (group <= groups && ovector[2 * group] != PCRE2_UNSET)
+                    out.append(text.substr(ovector[2 * group], ovector[2 * group + 1] - ovector[2 * group]));
+            } else {
+                out += c;
+            }
+        }
+        copied = m->end;
+        if (m->end > m->begin) {
+            pos = m->end;
+        } else {
+            if (m->begin >= text.size()) break;
+            const std::size_t next = hub::unicode::nextGraphemeBoundary(text, m->begin);
+            out.append(text.substr(m->begin, next - m->begin));
+            copied = pos = next;
+        }
+    }
+    out.append(text.substr(std::min(copied, text.size())));
+    return out;
+}
+
+RegexAlternation::RegexAlternation(const std::vector<std::string>& alternatives) {
+    // One compiled pattern holds at most 64 KiB of code; keep pieces well
+    // below that and split further when a piece still does not fit.
+    constexpr std::size_t kMaxAlternatives = 256, kMaxPatternBytes = 8192;
+    std::vector<std::pair<std::size_t, std::size_t>> pending;  // [first, last) ranges, in order
+    for (std::size_t first = 0; first < alternatives.size();) {
+        std::size_t last = first, bytes = 0;
+        while (last < alternatives.size() && last - first < kMaxAlternatives &&
+               (last == first || bytes + alternatives[last].size() < kMaxPatternBytes)) {
+            bytes += alternatives[last].size() + 1;
+            ++last;
+        }
+        pending.emplace_back(first, last);
+        first = last;
+    }
+    for (std::size_t k = 0; k < pending.size(); ++k) {
+        const auto [first, last] = pending[k];
+        std::string joined;
+        for (std::size_t a = first; a < last; ++a) {
+            if (a > first) joined += '|';
+            joined += alternatives[a];
+        }
+        try {
+            parts_.emplace_back(joined);
+        } catch (const RegexError&) {
+            if (last - first <= 1) throw;
+            const std::size_t mid = first + (last - first) / 2;
+            pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(k) + 1, {{first, mid}, {mid, last}});
+        }
+    }
+}
+
+std::vector<Regex::Match> RegexAlternation::allMatches(std::string_view text) const {
+    if (parts_.size() == 1) return parts_.front().allMatches(text);
+    std::vector<Regex::Match> matches;
+    std::vector<std::unique_ptr<Regex::Scanner>> scanners;
+    std::vector<std::optional<Regex::Match>> next(parts_.size());
+    std::vector<bool> exhausted(parts_.size(), false);
+    scanners.reserve(parts_.size());
+    for (const Regex& part : parts_) scanners.push_back(std::make_unique<Regex::Scanner>(part, text));
+    std::size_t pos = 0;
+    for (;;) {
+        std::optional<Regex::Match> best;
+        for (std::size_t k = 0; k < parts_.size(); ++k) {
+            if (exhausted[k]) continue;
+            // A cached match that starts at or after `pos` is still the first
+            // one from `pos`: no earlier start matched.
+            if (!next[k] || next[k]->begin < pos) {
+                next[k] = scanners[k]->find(pos);
+                if (!next[k]) {
+                    exhausted[k] = true;
+                    continue;
+                }
+            }
+            // Leftmost start wins; at the same start the earlier piece (the
+            // earlier alternatives) wins.
+            if (!best || next[k]->begin < best->begin) best = next[k];
+        }
+        if (!best) break;
+        matches.push_back(*best);
+        if (best->end > best->begin) {
+            pos = best->end;
+        } else {
+            if (best->begin >= text.size()) break;
+            pos = hub::unicode::nextGraphemeBoundary(text, best->begin);
+        }
+    }
+    return matches;
+}
+
+}  // namespace tokenizers

@@ -1,0 +1,21 @@
+#pragma once
+// The model registry: tokenizer-class names (after "Fast" is removed) to the
+// model class that tokenizes for them.
+
+#include "tokenizers/TokenizingModel.h"
+
+#include <string>
+#include <unordered_map>
+
+namespace tokenizers {
+
+class TokenizerModel {
+public:
+    /// The 18 registered names, compared exactly. Models of this library
+    /// that are not built in (WordPiece, Unigram) fail with
+    /// TokenizerError::unsupportedTokenizer naming the
+    /// registered name.
+    static const std::unordered_map<std::string, PreTrainedTokenizerModel>& knownTokenizers();
+};
+
+}  // namespace tokenizers
