@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace jinja {
+
+class Value;
 
 // Bounds of one render, so that a hostile template ends with a JinjaError
 // instead of exhausting memory, the stack or time. The defaults are far above
@@ -29,6 +32,17 @@ struct RenderLimits {
     // Both checks for a product a * b (sizes of repetitions), overflow-safe.
     static void checkBytes(std::size_t a, std::size_t b);
     static void checkItems(std::size_t a, std::size_t b);
+    // Throws when appending `added` bytes to a text of `current` bytes would exceed the limit.
+    static void checkAppend(std::size_t current, std::size_t added);
+    // Throws when a value with everything nested in it holds more than maxItems
+    // elements; shared parts count each time they occur, so values built by
+    // repeated doubling are refused before walking them could take exponential time.
+    static void checkValueSize(const Value& value);
+    // Throws when the printed form of a value, appended to `current` bytes,
+    // could exceed the byte limit; stops walking as soon as it knows.
+    static void checkPrintedSize(const Value& value, std::size_t current);
+    // Appends the printed form of a value within the byte limit.
+    static void appendPrinted(std::string& out, const Value& value);
 };
 
 } // namespace jinja
