@@ -2,6 +2,7 @@
 
 #include "jinja/Hasher.h"
 #include "jinja/Macro.h"
+#include "jinja/NestingGuard.h"
 #include "jinja/Unicode.h"
 
 #include <algorithm>
@@ -12,8 +13,8 @@
 namespace jinja {
 
 Value::Value(std::string value) : kind_(Kind::string), storage_(std::make_shared<std::string>(std::move(value))) {}
-Value::Value(Array value) : kind_(Kind::array), storage_(std::make_shared<Array>(std::move(value))) {}
-Value::Value(Object value) : kind_(Kind::object), storage_(std::make_shared<Object>(std::move(value))) {}
+Value::Value(Array value) : kind_(Kind::array), storage_(std::make_shared<detail::ArrayBox>(std::move(value))) {}
+Value::Value(Object value) : kind_(Kind::object), storage_(std::make_shared<detail::ObjectBox>(std::move(value))) {}
 Value::Value(Function value) : kind_(Kind::function), storage_(std::make_shared<Function>(std::move(value))) {}
 Value::Value(Macro value) : kind_(Kind::macro), storage_(std::make_shared<Macro>(std::move(value))) {}
 Value::Value(std::shared_ptr<const Macro> value)
@@ -81,13 +82,58 @@ std::shared_ptr<const Macro> Value::macroPointer() const noexcept {
 }
 
 Array& Value::mutableArray() {
-    if (storage_.use_count() > 1) storage_ = std::make_shared<Array>(asArray());
-    return *static_cast<Array*>(storage_.get());
+    if (storage_.use_count() > 1) storage_ = std::make_shared<detail::ArrayBox>(asArray());
+    return static_cast<detail::ArrayBox*>(storage_.get())->items;
 }
 
 Object& Value::mutableObject() {
-    if (storage_.use_count() > 1) storage_ = std::make_shared<Object>(asObject());
-    return *static_cast<Object*>(storage_.get());
+    if (storage_.use_count() > 1) storage_ = std::make_shared<detail::ObjectBox>(asObject());
+    return static_cast<detail::ObjectBox*>(storage_.get())->items;
+}
+
+namespace {
+
+// Teardown of nested containers: while one container is being released,
+// the containers it holds are parked here and released one after another,
+// so the depth of the value never becomes the depth of the call stack.
+struct Teardown {
+    bool active = false;
+    std::vector<Value> pending;
+};
+
+thread_local Teardown teardown;
+
+template <class Park>
+void releaseContents(Park park) {
+    if (teardown.active) {
+        park(teardown.pending);
+        return;
+    }
+    teardown.active = true;
+    park(teardown.pending);
+    while (!teardown.pending.empty()) {
+        Value next = std::move(teardown.pending.back());
+        teardown.pending.pop_back();
+    }
+    teardown.active = false;
+}
+
+bool isContainer(const Value& v) noexcept { return v.isArray() || v.isObject(); }
+
+} // namespace
+
+detail::ArrayBox::~ArrayBox() {
+    releaseContents([this](std::vector<Value>& pending) {
+        for (Value& v : items)
+            if (isContainer(v)) pending.push_back(std::move(v));
+    });
+}
+
+detail::ObjectBox::~ObjectBox() {
+    releaseContents([this](std::vector<Value>& pending) {
+        for (auto it = items.begin(); it != items.end(); ++it)
+            if (isContainer(it->second)) pending.push_back(std::move(it.value()));
+    });
 }
 
 std::optional<ObjectKey> Value::toObjectKey() const {
@@ -205,6 +251,7 @@ void Value::appendDescription(std::string& out) const {
     case Kind::double_: appendDouble(out, scalar_.number); break;
     case Kind::string: out += asString(); break;
     case Kind::array: {
+        NestingGuard guard;
         out += '[';
         bool first = true;
         for (const Value& element : asArray()) {
@@ -222,6 +269,7 @@ void Value::appendDescription(std::string& out) const {
         break;
     }
     case Kind::object: {
+        NestingGuard guard;
         out += '{';
         bool first = true;
         for (const auto& [key, value] : asObject()) {
@@ -268,8 +316,10 @@ bool Value::isTruthy() const noexcept {
     return false;
 }
 
-bool operator==(const Value& a, const Value& b) noexcept {
+bool operator==(const Value& a, const Value& b) {
     if (a.kind_ != b.kind_) return false;
+    std::optional<NestingGuard> guard;
+    if (a.isArray() || a.isObject()) guard.emplace();
     using Kind = Value::Kind;
     switch (a.kind_) {
     case Kind::boolean: return a.scalar_.boolean == b.scalar_.boolean;
@@ -294,7 +344,9 @@ bool operator==(const Value& a, const Value& b) noexcept {
     return false;
 }
 
-std::size_t Value::hash() const noexcept {
+std::size_t Value::hash() const {
+    std::optional<NestingGuard> guard;
+    if (isArray() || isObject()) guard.emplace();
     switch (kind_) {
     case Kind::boolean: return std::hash<bool>{}(scalar_.boolean);
     case Kind::int_: return std::hash<std::int64_t>{}(scalar_.integer);

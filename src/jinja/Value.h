@@ -47,6 +47,21 @@ public:
     enum class Kind : std::uint8_t { boolean, int_, double_, string, array, object, function, macro, null, undefined };
 
     Value() noexcept = default; // null
+    Value(const Value&) = default;
+    Value& operator=(const Value&) = default;
+    // A moved-from value is null.
+    Value(Value&& other) noexcept : kind_(other.kind_), scalar_(other.scalar_), storage_(std::move(other.storage_)) {
+        other.kind_ = Kind::null;
+    }
+    Value& operator=(Value&& other) noexcept {
+        if (this != &other) {
+            kind_ = other.kind_;
+            scalar_ = other.scalar_;
+            storage_ = std::move(other.storage_);
+            other.kind_ = Kind::null;
+        }
+        return *this;
+    }
     Value(std::nullptr_t) noexcept {}
     Value(bool value) noexcept : kind_(Kind::boolean) { scalar_.boolean = value; }
     template <std::integral T>
@@ -132,8 +147,8 @@ public:
         return kind_ == Kind::int_ ? static_cast<double>(scalar_.integer) : scalar_.number;
     }
     const std::string& asString() const noexcept { return *static_cast<const std::string*>(storage_.get()); }
-    const Array& asArray() const noexcept { return *static_cast<const Array*>(storage_.get()); }
-    const Object& asObject() const noexcept { return *static_cast<const Object*>(storage_.get()); }
+    const Array& asArray() const noexcept;
+    const Object& asObject() const noexcept;
     const Function& asFunction() const noexcept { return *static_cast<const Function*>(storage_.get()); }
     const Macro& asMacro() const noexcept { return *static_cast<const Macro*>(storage_.get()); }
     std::shared_ptr<const Macro> macroPointer() const noexcept;
@@ -148,13 +163,18 @@ public:
     bool isTruthy() const noexcept;
 
     // Strict equality: same kind and equal payloads (1 != 1.0, functions never equal).
-    friend bool operator==(const Value& a, const Value& b) noexcept;
-    std::size_t hash() const noexcept;
+    friend bool operator==(const Value& a, const Value& b);
+    std::size_t hash() const;
 
     // The object key of an int or string value; absent for other kinds.
     std::optional<ObjectKey> toObjectKey() const;
 
-    // Operators of templates. All but isEquivalent throw JinjaError runtime.
+    // Deepest nesting of arrays and objects that printing, comparing, hashing
+    // and coding walk; deeper values make them throw JinjaError (runtime).
+    static constexpr std::size_t maxNestingDepth = 1000;
+
+    // Operators of templates. All throw JinjaError runtime, isEquivalent only
+    // for values nested too deeply.
     Value add(const Value& other) const;          // +
     Value subtract(const Value& other) const;     // -
     Value multiply(const Value& other) const;     // *
@@ -164,7 +184,7 @@ public:
     Value modulo(const Value& other) const;       // %  (ints only)
     Value concatenate(const Value& other) const;  // ~  (always string)
     int compare(const Value& other) const;        // <, <=, >, >=: -1, 0 or 1
-    bool isEquivalent(const Value& other) const noexcept; // ==, !=
+    bool isEquivalent(const Value& other) const;          // ==, !=
     bool isContained(const Value& container) const;       // this in container
 
 private:
@@ -178,8 +198,29 @@ private:
 };
 
 struct ValueHash {
-    std::size_t operator()(const Value& value) const noexcept { return value.hash(); }
+    std::size_t operator()(const Value& value) const { return value.hash(); }
 };
+
+namespace detail {
+
+// Storage of array and object values. Releasing the last reference to a
+// deeply nested value tears it down level by level instead of recursing.
+struct ArrayBox {
+    Array items;
+    ~ArrayBox();
+};
+
+struct ObjectBox {
+    Object items;
+    ~ObjectBox();
+};
+
+} // namespace detail
+
+inline const Array& Value::asArray() const noexcept { return static_cast<const detail::ArrayBox*>(storage_.get())->items; }
+inline const Object& Value::asObject() const noexcept {
+    return static_cast<const detail::ObjectBox*>(storage_.get())->items;
+}
 
 // Access to object entries by plain string key (never matches integer keys).
 const Value* objectGet(const Object& object, std::string_view key);

@@ -2,6 +2,7 @@
 // equivalence and containment.
 
 #include "jinja/JinjaError.h"
+#include "jinja/NestingGuard.h"
 #include "jinja/Unicode.h"
 #include "jinja/Value.h"
 
@@ -169,9 +170,11 @@ int Value::compare(const Value& other) const {
     failWith("Cannot compare values of different types (", *this, other);
 }
 
-bool Value::isEquivalent(const Value& other) const noexcept {
+bool Value::isEquivalent(const Value& other) const {
     if (isNumeric() && other.isNumeric() && kind_ != other.kind_) return toDouble() == other.toDouble();
     if (kind_ != other.kind_) return false;
+    std::optional<NestingGuard> guard;
+    if (isArray() || isObject()) guard.emplace();
     if (isArray()) {
         const Array& a = asArray();
         const Array& b = other.asArray();

@@ -1,0 +1,306 @@
+// Conversion of host data into values, and the JSON form of values.
+
+#include "jinja/CodingError.h"
+#include "jinja/JinjaError.h"
+#include "jinja/Macro.h"
+#include "jinja/NestingGuard.h"
+#include "jinja/TreeCoding.h"
+#include "jinja/Unicode.h"
+#include "jinja/Value.h"
+
+#include <yyjson.h>
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <typeinfo>
+#include <unordered_set>
+
+namespace jinja {
+
+namespace {
+
+// JSON writing ----------------------------------------------------------------
+
+void appendJsonString(std::string& out, std::string_view text, bool escapeSlashes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out += '"';
+    for (char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '/':
+            if (escapeSlashes) out += '\\';
+            out += '/';
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "\\u00";
+                out += hex[(c >> 4) & 0xF];
+                out += hex[c & 0xF];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+class JsonWriter {
+public:
+    explicit JsonWriter(const Value::JsonOptions& options) : options_(options) {}
+
+    void write(const Value& value, std::size_t level) {
+        switch (value.kind()) {
+        case Value::Kind::boolean:
+        case Value::Kind::int_: value.appendDescription(out); break;
+        case Value::Kind::double_:
+            if (!std::isfinite(value.asDouble()))
+                throw CodingError(CodingError::Kind::invalidValue,
+                                  "Cannot encode non-finite number " + value.description() + " in JSON");
+            value.appendDescription(out);
+            break;
+        case Value::Kind::string: appendJsonString(out, value.asString(), options_.escapeSlashes); break;
+        case Value::Kind::array: writeArray(value.asArray(), level); break;
+        case Value::Kind::object: writeObject(value.asObject(), level); break;
+        case Value::Kind::function:
+            throw CodingError(CodingError::Kind::invalidValue, "Cannot encode function values");
+        case Value::Kind::macro: write(coding::encode(value.asMacro()), level); break;
+        case Value::Kind::null:
+        case Value::Kind::undefined: out += "null"; break;
+        }
+    }
+
+    std::string out;
+
+private:
+    void newline(std::size_t level) {
+        out += '\n';
+        out.append(level * 2, ' ');
+    }
+
+    void writeArray(const Array& elements, std::size_t level) {
+        NestingGuard guard;
+        if (elements.empty()) {
+            out += "[]";
+            return;
+        }
+        out += '[';
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+            if (i) out += ',';
+            if (options_.pretty) newline(level + 1);
+            write(elements[i], level + 1);
+        }
+        if (options_.pretty) newline(level);
+        out += ']';
+    }
+
+    void writeObject(const Object& object, std::size_t level) {
+        NestingGuard guard;
+        if (object.empty()) {
+            out += "{}";
+            return;
+        }
+        // Entries in key order (integer keys first); two keys with the same text cannot both be written.
+        std::vector<std::pair<std::string, const Value*>> entries;
+        entries.reserve(object.size());
+        std::vector<const std::pair<ObjectKey, Value>*> sorted;
+        sorted.reserve(object.size());
+        for (const auto& entry : object) sorted.push_back(&entry);
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+        std::unordered_set<std::string> texts;
+        for (const auto* entry : sorted) {
+            std::string text = entry->first.stringValue();
+            if (!texts.insert(text).second)
+                throw CodingError(CodingError::Kind::invalidValue,
+                                  "Cannot encode object with colliding keys that both serialize to \"" + text + "\"");
+            entries.emplace_back(std::move(text), &entry->second);
+        }
+        if (options_.sortKeys)
+            std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+                return unicode::compareCanonical(a.first, b.first) < 0;
+            });
+        out += '{';
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (i) out += ',';
+            if (options_.pretty) newline(level + 1);
+            appendJsonString(out, entries[i].first, options_.escapeSlashes);
+            out += options_.pretty ? " : " : ":";
+            write(*entries[i].second, level + 1);
+        }
+        if (options_.pretty) newline(level);
+        out += '}';
+    }
+
+    const Value::JsonOptions& options_;
+};
+
+// JSON reading ----------------------------------------------------------------
+
+Value readJson(yyjson_val* node) {
+    switch (yyjson_get_type(node)) {
+    case YYJSON_TYPE_NULL: return Value();
+    case YYJSON_TYPE_BOOL: return Value(yyjson_get_bool(node));
+    case YYJSON_TYPE_STR: return Value(std::string(yyjson_get_str(node), yyjson_get_len(node)));
+    case YYJSON_TYPE_NUM:
+        if (yyjson_is_sint(node)) return Value(static_cast<std::int64_t>(yyjson_get_sint(node)));
+        if (yyjson_is_uint(node)) return Value(static_cast<std::uint64_t>(yyjson_get_uint(node)));
+        return Value(yyjson_get_real(node));
+    case YYJSON_TYPE_ARR: {
+        NestingGuard guard;
+        Array elements;
+        elements.reserve(yyjson_arr_size(node));
+        yyjson_val* element;
+        yyjson_arr_iter iter = yyjson_arr_iter_with(node);
+        while ((element = yyjson_arr_iter_next(&iter))) elements.push_back(readJson(element));
+        return Value(std::move(elements));
+    }
+    case YYJSON_TYPE_OBJ: {
+        NestingGuard guard;
+        std::vector<std::pair<std::string, yyjson_val*>> entries;
+        yyjson_val* key;
+        yyjson_obj_iter iter = yyjson_obj_iter_with(node);
+        while ((key = yyjson_obj_iter_next(&iter)))
+            entries.emplace_back(std::string(yyjson_get_str(key), yyjson_get_len(key)), yyjson_obj_iter_get_val(key));
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto& a, const auto& b) { return unicode::compareCanonical(a.first, b.first) < 0; });
+        Object object;
+        object.reserve(entries.size());
+        for (auto& [name, child] : entries) objectSet(object, name, readJson(child));
+        return Value(std::move(object));
+    }
+    default: break;
+    }
+    throw CodingError(CodingError::Kind::typeMismatch, "Cannot decode Value from any supported container type");
+}
+
+// Host data -------------------------------------------------------------------
+
+// The unqualified name of a host type, e.g. "time_point<...>" for a std::chrono type.
+std::string typeName(const std::type_info& type) {
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+    std::string name = status == 0 && demangled ? demangled : type.name();
+    std::free(demangled);
+    int templateDepth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '<') ++templateDepth;
+        if (name[i] == '>') --templateDepth;
+        if (templateDepth == 0 && name.compare(i, 2, "::") == 0) start = i + 2;
+    }
+    return name.substr(start);
+}
+
+template <class T>
+const T* as(const std::any& datum) {
+    return std::any_cast<T>(&datum);
+}
+
+template <class Map>
+Value convertMap(const Map& map);
+
+Value convert(const std::any& datum);
+
+Value convertOptional(const std::optional<std::any>& datum) { return datum ? convert(*datum) : Value(); }
+
+template <class Map>
+Value convertMap(const Map& map) {
+    NestingGuard guard;
+    std::vector<const typename Map::value_type*> entries;
+    entries.reserve(map.size());
+    for (const auto& entry : map) entries.push_back(&entry);
+    std::sort(entries.begin(), entries.end(),
+              [](const auto* a, const auto* b) { return unicode::compareCanonical(a->first, b->first) < 0; });
+    Object object;
+    object.reserve(entries.size());
+    for (const auto* entry : entries) {
+        Value value;
+        if constexpr (std::is_same_v<typename Map::mapped_type, std::optional<std::any>>)
+            value = convertOptional(entry->second);
+        else
+            value = convert(entry->second);
+        objectSet(object, entry->first, std::move(value));
+    }
+    return Value(std::move(object));
+}
+
+template <class Element>
+Value convertVector(const std::vector<Element>& elements) {
+    NestingGuard guard;
+    Array out;
+    out.reserve(elements.size());
+    for (const auto& element : elements) {
+        if constexpr (std::is_same_v<Element, std::optional<std::any>>)
+            out.push_back(convertOptional(element));
+        else
+            out.push_back(convert(element));
+    }
+    return Value(std::move(out));
+}
+
+template <class... Integers>
+std::optional<Value> convertInteger(const std::any& datum) {
+    std::optional<Value> result;
+    (void)((as<Integers>(datum) ? (result = Value(*as<Integers>(datum)), true) : false) || ...);
+    return result;
+}
+
+Value convert(const std::any& datum) {
+    if (!datum.has_value()) return Value();
+    if (const auto* v = as<Value>(datum)) return *v;
+    if (const auto* v = as<std::string>(datum)) return Value(*v);
+    if (const auto* v = as<std::string_view>(datum)) return Value(*v);
+    if (const auto* v = as<const char*>(datum)) return Value(*v);
+    if (const auto* v = as<char>(datum)) return Value(*v);
+    if (const auto* v = as<std::int64_t>(datum)) return Value(*v);
+    if (auto v = convertInteger<int, long long, short, signed char, unsigned char, unsigned short, unsigned,
+                                unsigned long, unsigned long long>(datum))
+        return *v;
+    if (const auto* v = as<double>(datum)) return Value(*v);
+    if (const auto* v = as<float>(datum)) return Value(*v);
+    if (const auto* v = as<bool>(datum)) return Value(*v);
+    if (const auto* v = as<std::vector<std::any>>(datum)) return convertVector(*v);
+    if (const auto* v = as<std::vector<std::optional<std::any>>>(datum)) return convertVector(*v);
+    if (const auto* v = as<std::vector<Value>>(datum)) return Value(*v);
+    if (const auto* v = as<std::map<std::string, std::any>>(datum)) return convertMap(*v);
+    if (const auto* v = as<std::unordered_map<std::string, std::any>>(datum)) return convertMap(*v);
+    if (const auto* v = as<std::map<std::string, std::optional<std::any>>>(datum)) return convertMap(*v);
+    if (const auto* v = as<std::unordered_map<std::string, std::optional<std::any>>>(datum)) return convertMap(*v);
+    if (const auto* v = as<Macro>(datum)) return Value(*v);
+    if (const auto* v = as<std::optional<std::any>>(datum)) return convertOptional(*v);
+    throw JinjaError::runtime("Cannot convert value of type " + typeName(datum.type()) + " to Jinja Value");
+}
+
+} // namespace
+
+std::string Value::toJson(const JsonOptions& options) const {
+    JsonWriter writer(options);
+    writer.write(*this, 0);
+    return std::move(writer.out);
+}
+
+Value Value::fromJson(std::string_view json) {
+    yyjson_read_err error;
+    yyjson_doc* doc = yyjson_read_opts(const_cast<char*>(json.data()), json.size(), 0, nullptr, &error);
+    if (!doc)
+        throw CodingError(CodingError::Kind::dataCorrupted,
+                          std::string("The given data was not valid JSON: ") + (error.msg ? error.msg : "unknown error"));
+    struct Release {
+        yyjson_doc* doc;
+        ~Release() { yyjson_doc_free(doc); }
+    } release{doc};
+    return readJson(yyjson_doc_get_root(doc));
+}
+
+Value Value::fromAny(const std::any& datum) { return convert(datum); }
+
+} // namespace jinja
