@@ -1,5 +1,7 @@
 #include "jinja/Template.h"
 
+#include "jinja/Environment.h"
+#include "jinja/Interpreter.h"
 #include "jinja/JinjaError.h"
 #include "jinja/Lexer.h"
 #include "jinja/Parser.h"
@@ -78,7 +80,17 @@ std::string Template::applyOptions(std::string_view text, Options options) {
 }
 
 std::string Template::render(const Context& context, const std::shared_ptr<Environment>& environment) const {
-    throw JinjaError::runtime("rendering is not available");
+    Environment::Variables variables;
+    if (environment) {
+        // The given environment keeps the context entries; the render itself
+        // works on a root scope of its own, so assignments never reach it.
+        for (const auto& [name, value] : context) environment->variables.insert_or_assign(name, value);
+        variables = environment->variables;
+    } else {
+        variables.reserve(context.size());
+        for (const auto& [name, value] : context) variables.emplace(name, value);
+    }
+    return Interpreter::render(nodes_, Environment::make(nullptr, std::move(variables)));
 }
 
 } // namespace jinja

@@ -1,0 +1,95 @@
+#include "jinja/Environment.h"
+#include "jinja/JinjaError.h"
+#include "jinja/Template.h"
+
+#include <gtest/gtest.h>
+
+namespace jinja {
+namespace {
+
+TEST(TemplateTest, CompileOptionsRewriteTheText) {
+    struct Case {
+        bool lstrip;
+        bool trim;
+        const char* text;
+        const char* rewritten;
+    };
+    const Case cases[] = {
+        {false, false, "  {% x %}\n", "  {% x %}\n"},
+        {true, false, " \t{% x %}\n  {# c #}\n  {{ y }}\n a {% z %}", "{% x %}\n{# c #}\n  {{ y }}\n a {% z %}"},
+        {true, false, "\xC2\xA0{% x %}", "\xC2\xA0{% x %}"},
+        {true, false, "  {% x %}", "{% x %}"},
+        // Every newline character separates lines and comes out as a line feed.
+        {true, false, "a\r\n  {% x %}\r\n", "a\n\n{% x %}\n\n"},
+        {true, false, "a\xE2\x80\xA8 {% x %}\xC2\x85", "a\n{% x %}\n"},
+        {false, true, "{% x %}\n\n{# c #}\n{{ y }}\nz", "{% x %}\n{# c #}{{ y }}\nz"},
+        {false, true, "{% x %} \n", "{% x %} \n"},
+        {false, true, "{% x %}\r\n", "{% x %}\r\n"},
+        {true, true, "  {% x %}\n  {% y %}\nz", "{% x %}{% y %}z"},
+    };
+    for (const auto& c : cases) {
+        Template::Options options;
+        options.lstripBlocks = c.lstrip;
+        options.trimBlocks = c.trim;
+        EXPECT_EQ(Template::applyOptions(c.text, options), c.rewritten) << c.text;
+    }
+}
+
+TEST(TemplateTest, CompilesAndComparesNodeLists) {
+    Template a("Hello {{ name }}!");
+    EXPECT_EQ(a.nodes().size(), 3u);
+    EXPECT_EQ(a, Template("Hello {{name}}!"));
+    EXPECT_EQ(a.hash(), Template("Hello {{name}}!").hash());
+    EXPECT_FALSE(a == Template("Hello {{ name }}?"));
+    // Options apply before the "-" markers.
+    Template::Options both{true, true};
+    EXPECT_EQ(Template("  {%- if x %}\n  a\n{% endif %}\n", both), Template("{% if x %}  a\n{% endif %}"));
+    EXPECT_EQ(Template::Options{}, (Template::Options{false, false}));
+}
+
+TEST(TemplateTest, CompileErrorsKeepTheirCase) {
+    try {
+        Template("{{ 'x }}");
+        FAIL();
+    } catch (const JinjaError& e) {
+        EXPECT_EQ(e.kind(), JinjaError::Kind::lexer);
+        EXPECT_STREQ(e.what(), "Lexer error: Unclosed string at position 3");
+    }
+    try {
+        Template("{% if x %}");
+        FAIL();
+    } catch (const JinjaError& e) {
+        EXPECT_EQ(e.kind(), JinjaError::Kind::parser);
+        EXPECT_EQ(e.errorDescription(), "Parser error: Unclosed if statement");
+    }
+    EXPECT_EQ(JinjaError::syntax("bad").errorDescription(), "Syntax error: bad");
+    EXPECT_EQ(JinjaError::runtime("bad").errorDescription(), "Runtime error: bad");
+}
+
+TEST(TemplateTest, RendersWithContextAndEnvironment) {
+    Template greeting("{% set who = 'x' %}{{ greeting }}, {{ name }}{{ outer }}");
+    EXPECT_EQ(greeting.render({{"greeting", Value("Hello")}, {"name", Value("Ann")}}), "Hello, Ann");
+
+    auto parent = Environment::make();
+    parent->set("outer", Value("!"));
+    auto environment = Environment::make(parent);
+    environment->set("name", Value("Bob"));
+    EXPECT_EQ(greeting.render({{"greeting", Value("Hi")}}, environment), "Hi, Bob");
+    // The environment keeps the context but not what the template assigned.
+    ASSERT_NE(environment->find("greeting"), nullptr);
+    EXPECT_EQ(*environment->find("greeting"), Value("Hi"));
+    EXPECT_EQ(environment->variables.count("who"), 0u);
+
+    // A context entry named like a global function is hidden by it.
+    EXPECT_EQ(Template("{{ range is callable }}").render({{"range", Value(5)}}), "true");
+
+    // A compiled template renders again and again with the same result.
+    Template loop("{% for m in messages %}{{ m.role }}:{{ m.content }};{% endfor %}");
+    Template::Context context{{"messages", Value(Array{Value::fromDictionaryLiteral({{"role", "user"}, {"content", "hi"}}),
+                                                       Value::fromDictionaryLiteral({{"role", "assistant"}, {"content", "yo"}})})}};
+    EXPECT_EQ(loop.render(context), "user:hi;assistant:yo;");
+    EXPECT_EQ(loop.render(context), "user:hi;assistant:yo;");
+}
+
+} // namespace
+} // namespace jinja
