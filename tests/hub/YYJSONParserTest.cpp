@@ -1,0 +1,100 @@
+#include "hub/YYJSONParser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+using hub::Config;
+using hub::YYJSONParser;
+
+namespace {
+
+Config parse(std::string_view text) { return YYJSONParser::parseToConfig(text); }
+
+TEST(YYJSONParser, EmptyInputFailsWithCodeZero) {
+    try {
+        parse("");
+        FAIL();
+    } catch (const YYJSONParser::ParseError& e) {
+        EXPECT_EQ(e.kind(), YYJSONParser::ParseError::Kind::readFailed);
+        EXPECT_EQ(e.code(), 0u);
+        EXPECT_EQ(e.position(), 0);
+        EXPECT_STREQ(e.what(), "yyjson read failed (code 0) at position 0: empty data");
+    }
+}
+
+TEST(YYJSONParser, MalformedDocumentsReportYyjsonCodeAndPosition) {
+    const char* bad[] = {"   ", "{} x", "[1,]", "{\"a\":1", "// c\n{}", "\"\xFF\"", "[1] [2]"};
+    for (const char* text : bad) {
+        try {
+            parse(text);
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const YYJSONParser::ParseError& e) {
+            EXPECT_NE(e.code(), 0u) << text;
+            EXPECT_EQ(std::string(e.what()).rfind("yyjson read failed (code ", 0), 0u) << e.what();
+        }
+    }
+    try {
+        parse("{} x");
+    } catch (const YYJSONParser::ParseError& e) {
+        EXPECT_EQ(e.position(), 3);
+    }
+}
+
+TEST(YYJSONParser, IntegerBoundaries) {
+    EXPECT_EQ(parse("9223372036854775807").integer(), INT64_MAX);
+    EXPECT_EQ(parse("-9223372036854775808").integer(), INT64_MIN);
+    const Config big = parse("18446744073709551615");
+    EXPECT_EQ(big.kind(), Config::Kind::floating);
+    EXPECT_FLOAT_EQ(*big.floating(), 1.8446744e19f);
+    EXPECT_EQ(parse("9223372036854775808").kind(), Config::Kind::floating);
+}
+
+TEST(YYJSONParser, RealsAreNarrowedAndNonFiniteLiteralsAccepted) {
+    EXPECT_EQ(parse("0.1").floating(), 0.1f);
+    EXPECT_TRUE(std::isinf(*parse("1e999").floating()));
+    EXPECT_TRUE(std::isnan(*parse("NaN").floating()));
+    EXPECT_TRUE(std::isinf(*parse("-Infinity").floating()));
+    EXPECT_EQ(parse("[1.5]").at(0).floating(), 1.5f);
+}
+
+TEST(YYJSONParser, StringsStopAtEscapedNul) {
+    EXPECT_EQ(parse("\"ab\\u0000cd\"").string(), "ab");
+    EXPECT_EQ(parse("{\"k\\u0000x\": 1}")["k"].integer(), 1);
+    EXPECT_EQ(parse("\"\\u043f\\u0440\\u0438\"").string(), "при");
+}
+
+TEST(YYJSONParser, ContainersAndDuplicateKeys) {
+    EXPECT_EQ(parse("{\"a\":1,\"a\":2}")["a"].integer(), 2);
+    EXPECT_EQ(parse("{}").dictionary()->size(), 0u);
+    EXPECT_EQ(parse("[]").array()->size(), 0u);
+    const Config doc = parse(R"({"model":{"vocab":{"a":0,"b":1},"merges":["a b",["a","b"]]},"flag":true,"none":null})");
+    EXPECT_EQ(doc["model"]["vocab"]["b"].integer(), 1);
+    EXPECT_EQ(doc["model"]["merges"].at(1).stringArray(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(doc["flag"].boolean(), true);
+    EXPECT_TRUE(doc["none"].isNull());
+    EXPECT_EQ(doc.optionalMember("none")->kind(), Config::Kind::null);
+}
+
+TEST(YYJSONParser, DeepNestingIsRefusedNotRecursedInto) {
+    const int depth = YYJSONParser::maxDepth;
+    const std::string ok = std::string(depth, '[') + std::string(depth, ']');
+    EXPECT_NO_THROW(parse(ok));
+    for (const char open : {'[', '{'}) {
+        std::string deep;
+        for (int i = 0; i < 200000; ++i) deep += open == '[' ? "[" : "{\"k\":";
+        deep += "1";
+        for (int i = 0; i < 200000; ++i) deep += open == '[' ? ']' : '}';
+        try {
+            parse(deep);
+            FAIL();
+        } catch (const YYJSONParser::ParseError& e) {
+            EXPECT_EQ(e.kind(), YYJSONParser::ParseError::Kind::readFailed);
+            EXPECT_NE(std::string(e.what()).find("nesting deeper than"), std::string::npos);
+            EXPECT_GT(e.position(), 0);
+        }
+    }
+}
+
+}  // namespace
