@@ -18,8 +18,7 @@ namespace {
 constexpr std::size_t maxRepeatedBytes = std::size_t{64} << 20;
 
 [[noreturn]] void failWith(std::string_view prefix, const Value& left, const Value& right) {
-    std::string message(prefix);
-    message += '(';
+    std::string message(prefix); // ends with "("
     left.appendDescription(message);
     message += " and ";
     right.appendDescription(message);
