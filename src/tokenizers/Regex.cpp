@@ -12,6 +12,9 @@
 namespace tokenizers {
 namespace {
 
+// ICU's line terminators.
+constexpr std::string_view kLineTerminators = "\\n\\x0B\\f\\r\\x{85}\\x{2028}\\x{2029}";
+
 // ICU's \w: alphabetic, marks, decimal digits, connector punctuation, ZWNJ, ZWJ.
 constexpr std::string_view kWordClassBody = "\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}";
 
@@ -34,7 +37,10 @@ struct Compiled {
 Compiled compilePcre(const std::string& translated) {
     static pcre2_compile_context* context = [] {
         pcre2_compile_context* c = pcre2_compile_context_create(nullptr);
-        pcre2_set_newline(c, PCRE2_NEWLINE_ANY);
+        // Line-feed newlines: with "any", PCRE2 never starts a match between
+        // CR and LF, which ICU does. '.', '$' and \Z get ICU's line
+        // terminators through translate() instead.
+        pcre2_set_newline(c, PCRE2_NEWLINE_LF);
         return c;
     }();
     Compiled result;
@@ -51,6 +57,9 @@ std::string Regex::translate(std::string_view p) {
     std::string out;
     out.reserve(p.size() + 16);
     int classDepth = 0;
+    // With the dot-all flag '.' already matches everything.
+    const bool dotAll = p.find("(?s") != std::string_view::npos;
+    const std::string endOfInput = "(?=(?:\\r\\n|[" + std::string(kLineTerminators) + "])?\\z)";
     for (std::size_t i = 0; i < p.size(); ++i) {
         const char c = p[i];
         if (c == '\\' && i + 1 < p.size()) {
@@ -78,6 +87,8 @@ std::string Regex::translate(std::string_view p) {
             } else if (e == 'w') {
                 if (classDepth > 0) out += kWordClassBody;
                 else out += "[" + std::string(kWordClassBody) + "]";
+            } else if (e == 'Z' && classDepth == 0) {
+                out += endOfInput;
             } else if (e == 'W' && classDepth == 0) {
                 out += "[^" + std::string(kWordClassBody) + "]";
             } else {
@@ -91,6 +102,12 @@ std::string Regex::translate(std::string_view p) {
             ++classDepth;
         } else if (c == ']' && classDepth > 0) {
             --classDepth;
+        } else if (classDepth == 0 && c == '.' && !dotAll) {
+            out += "[^" + std::string(kLineTerminators) + "]";
+            continue;
+        } else if (classDepth == 0 && c == '$') {
+            out += endOfInput;
+            continue;
         }
         out += c;
     }
