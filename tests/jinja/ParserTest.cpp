@@ -1,5 +1,6 @@
 #include "AstPrinter.h"
 
+#include "jinja/CodingError.h"
 #include "jinja/JinjaError.h"
 #include "jinja/Lexer.h"
 #include "jinja/Parser.h"
@@ -211,6 +212,75 @@ TEST(ParserTest, TreesCompareStructurally) {
     EXPECT_EQ(one("{{ '\xC3\xA9' }}"), one("{{ 'e\xCC\x81' }}"));
     EXPECT_EQ(one("{% macro m(a, b=1) %}{{ a }}{% endmacro %}"), one("{%  macro m(a,b=1)%}{{a}}{%endmacro%}"));
     EXPECT_NE(one("{% macro m(a=1, b=2) %}{% endmacro %}"), one("{% macro m(b=2, a=1) %}{% endmacro %}"));
+}
+
+} // namespace
+} // namespace jinja
+
+namespace jinja {
+namespace {
+
+std::string codingError(std::string_view json) {
+    try {
+        Expression::fromJson(json);
+    } catch (const CodingError& e) {
+        return e.description();
+    }
+    return "no error";
+}
+
+TEST(ParserTest, TreesRoundTripThroughJson) {
+    const char* templates[] = {
+        "a{{ x.y[1:2:3] | f(1, k='v') ~ (1, 2.5, none) }}{# c #}",
+        "{{ {'a': 1, 2: [true]} if not x is divisibleby 3 else -y ** *z }}{{ f(a)[b] }}",
+        "{% for k, v in d if v %}{% break %}{% else %}{% continue %}{% endfor %}",
+        "{% if a %}x{% elif b %}y{% endif %}{% set a, b = 1, 2 %}{% set c %}z{% endset %}",
+        "{% macro m(a, b=1, c=[2]) %}{{ a }}{% endmacro %}{% call(x) m(1) %}{% endcall %}{% call m() %}{% endcall %}",
+        "{% filter upper %}t{% endfilter %}{% generation %}g{% endgeneration %}{{ a is not sameas b or c not in d }}",
+    };
+    for (const char* text : templates) {
+        NodeList nodes = Parser::parse(Lexer::tokenize(text));
+        for (const Node& node : nodes) EXPECT_EQ(Node::fromJson(node.toJson()), node) << node.toJson();
+    }
+}
+
+TEST(ParserTest, JsonFormOfTrees) {
+    EXPECT_EQ(Expression(Expression::Null{}).toJson(), R"({"null":{}})");
+    EXPECT_EQ(Statement(Statement::Break{}).toJson(), R"({"break":{}})");
+    Expression ternary(Expression::Ternary{Expression(Expression::Integer{1}), Expression(Expression::Boolean{true}), std::nullopt});
+    EXPECT_EQ(ternary.toJson(), R"({"ternary":{"_0":{"integer":{"_0":1}},"test":{"boolean":{"_0":true}}}})");
+    EXPECT_FALSE(Expression::fromJson(ternary.toJson()).as<Expression::Ternary>().alternate.has_value());
+    Expression notIn(Expression::Binary{Expression::BinaryOp::notIn, Expression(Expression::Identifier{"a"}),
+                                        Expression(Expression::Identifier{"b"})});
+    EXPECT_NE(notIn.toJson().find(R"("_0":"not in")"), std::string::npos);
+    EXPECT_EQ(Expression::binaryOpFromRawValue("not in"), Expression::BinaryOp::notIn);
+    EXPECT_EQ(Expression::binaryOpFromRawValue("<>"), std::nullopt);
+    EXPECT_EQ(Expression::allBinaryOps().size(), 18u);
+    EXPECT_EQ(Expression::allUnaryOps().size(), 4u);
+
+    EXPECT_EQ(codingError(R"({"null":{},"string":{"_0":"x"}})"), "Invalid number of keys found, expected one.");
+    EXPECT_EQ(codingError(R"({"other":{}})"), "Invalid number of keys found, expected one.");
+    EXPECT_EQ(codingError(R"({"unary":{"_0":"<>","_1":{"null":{}}}})"), "Cannot initialize UnaryOp from invalid String value <>");
+    EXPECT_EQ(codingError(R"({"string":{}})"), "No value associated with key \"_0\".");
+    EXPECT_EQ(codingError(R"({"string":{"_0":1}})"), "Expected to decode string but found int instead.");
+    EXPECT_EQ(codingError(R"({"object":{"_0":["a"]}})"), "Unkeyed container reached end before value in key-value pair.");
+    EXPECT_EQ(codingError(R"({"object":{"_0":[true,{"null":{}}]}})"), "ObjectKey must be a string or integer");
+    EXPECT_EQ(codingError(R"({"object":{"_0":["a",{"null":{}},"a",{"null":{}}]}})"), "Encountered duplicate key a.");
+}
+
+TEST(ParserTest, JsonFormOfTokens) {
+    Token token(Token::Kind::text, "hi", 3);
+    EXPECT_EQ(token.toJson(), R"({"kind":{"text":{}},"position":3,"value":"hi"})");
+    EXPECT_EQ(Token::fromJson(token.toJson()), token);
+    EXPECT_EQ(Token::fromJson(R"({"kind":{"eof":{},"extra":1},"value":"","position":0})").kind, Token::Kind::eof);
+    try {
+        Token::fromJson(R"({"kind":{"eof":{},"text":{}},"value":"","position":0})");
+        FAIL();
+    } catch (const CodingError& e) {
+        EXPECT_EQ(e.description(), "Invalid number of keys found, expected one.");
+    }
+    EXPECT_THROW(Token::fromJson(R"({"kind":{"eof":1},"value":"","position":0})"), CodingError);
+    EXPECT_THROW(Token::fromJson(R"({"kind":{"eof":{}},"value":""})"), CodingError);
 }
 
 } // namespace

@@ -439,3 +439,30 @@ TEST(ValueTest, ConvertsHostData) {
 
 } // namespace
 } // namespace jinja
+
+namespace jinja {
+namespace {
+
+TEST(ValueTest, MacroRecords) {
+    auto defaults = [](std::initializer_list<const char*> names) {
+        ExpressionMap map;
+        for (const char* name : names) map.emplace_back(name, Expression(Expression::Integer{1}));
+        return map;
+    };
+    Macro yx{"m", {"x", "y"}, defaults({"y", "x"}), {Node::text("body")}};
+    Macro xy{"m", {"x", "y"}, defaults({"x", "y"}), {Node::text("body")}};
+    EXPECT_EQ(yx, (Macro{"m", {"x", "y"}, defaults({"y", "x"}), {Node::text("body")}}));
+    EXPECT_EQ(yx.hash(), (Macro{"m", {"x", "y"}, defaults({"y", "x"}), {Node::text("body")}}).hash());
+    EXPECT_NE(yx, xy);
+    // Decoding sorts the defaults by name.
+    Macro decoded = Macro::fromJson(yx.toJson());
+    EXPECT_EQ(decoded, xy);
+    EXPECT_NE(decoded, yx);
+    EXPECT_EQ((Macro{"empty", {}, {}, {}}).toJson(), R"({"body":[],"defaults":{},"name":"empty","parameters":[]})");
+    EXPECT_THROW(Macro::fromJson(R"({"name":"m","parameters":[1],"defaults":{},"body":[]})"), CodingError);
+    // A macro value codes as its record.
+    EXPECT_EQ(Value(Array{Value(Macro{"empty", {}, {}, {}})}).toJson(), R"([{"body":[],"defaults":{},"name":"empty","parameters":[]}])");
+}
+
+} // namespace
+} // namespace jinja
