@@ -177,7 +177,7 @@ TEST_F(AudioProcessorFiles, TimeRangesOutsideTheFile) {
     const std::pair<std::optional<double>, std::optional<double>> invalid[] = {
         {-1.0, std::nullopt}, {nan, std::nullopt}, {inf, std::nullopt}, {0.0, nan}, {0.0, -inf}};
     for (auto [start, end] : invalid) {
-        SCOPED_TRACE(testing::Message() << start.value_or(0) << " " << end.value_or(0));
+        SCOPED_TRACE(::testing::Message() << start.value_or(0) << " " << end.value_or(0));
         EXPECT_EQ(whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), start, end); })
                       .kind(),
                   WhisperError::Kind::loadAudioFailed);
@@ -317,7 +317,7 @@ TEST(AudioProcessor, PadOrTrimCutsOrPadsTheWindow) {
         {&empty, 0, 480000, -1},    {&hundred, 0, 0, -1},        {&hundred, 0, -5, -1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.samples->size() << " " << c.startAt << " " << c.length);
+        SCOPED_TRACE(::testing::Message() << c.samples->size() << " " << c.startAt << " " << c.length);
         LogCapture log;
         auto window = AudioProcessing::padOrTrimAudio(*c.samples, c.startAt, c.length);
         if (c.copied < 0) {

@@ -1,0 +1,45 @@
+#include "murmex/core/AudioEncoder.h"
+
+#include "murmex/core/FeatureDimension.h"
+#include "murmex/core/SingleFeaturePrediction.h"
+#include "murmex/utilities/EngineSignposts.h"
+#include "murmex/utilities/WhisperError.h"
+
+namespace murmex {
+
+std::shared_ptr<platform::ml::Model> AudioEncoder::model() const {
+    std::lock_guard lock(mutex_);
+    return model_;
+}
+
+void AudioEncoder::setModel(std::shared_ptr<platform::ml::Model> model) {
+    std::lock_guard lock(mutex_);
+    model_ = std::move(model);
+}
+
+std::optional<int> AudioEncoder::embedSize() const {
+    const auto loaded = model();
+    return loaded ? featureDimension(loaded->description().output("encoder_output_embeds"), 1) : std::nullopt;
+}
+
+std::optional<int> AudioEncoder::sequenceLength() const {
+    const auto loaded = model();
+    return loaded ? featureDimension(loaded->description().output("encoder_output_embeds"), 3) : std::nullopt;
+}
+
+std::optional<AudioEncoderOutputType> AudioEncoder::encodeFeatures(const FeatureExtractorOutputType& features) {
+    const auto* array = std::any_cast<platform::ml::MultiArray>(&features);
+    if (!array) throw WhisperError::audioProcessingFailed("AudioEncoder input must be MLMultiArray");
+    auto embedding = encodeFeatures(*array);
+    if (!embedding) return std::nullopt;
+    return AudioEncoderOutputType(std::move(*embedding));
+}
+
+std::optional<platform::ml::MultiArray> AudioEncoder::encodeFeatures(const platform::ml::MultiArray& features) {
+    const auto loaded = model();
+    if (!loaded) throw WhisperError::modelsUnavailable("Models are unavailable");
+    return predictSingleFeature(*loaded, "melspectrogram_features", features, "encoder_output_embeds", "EncodeAudio",
+                                Signposts::AudioEncoding::signposter());
+}
+
+}  // namespace murmex

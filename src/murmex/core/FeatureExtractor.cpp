@@ -1,0 +1,41 @@
+#include "murmex/core/FeatureExtractor.h"
+
+#include "murmex/core/FeatureDimension.h"
+#include "murmex/core/SingleFeaturePrediction.h"
+#include "murmex/utilities/EngineSignposts.h"
+#include "murmex/utilities/WhisperError.h"
+
+namespace murmex {
+
+std::shared_ptr<platform::ml::Model> FeatureExtractor::model() const {
+    std::lock_guard lock(mutex_);
+    return model_;
+}
+
+void FeatureExtractor::setModel(std::shared_ptr<platform::ml::Model> model) {
+    std::lock_guard lock(mutex_);
+    model_ = std::move(model);
+}
+
+std::optional<int> FeatureExtractor::melCount() const {
+    const auto loaded = model();
+    return loaded ? featureDimension(loaded->description().output("melspectrogram_features"), 1) : std::nullopt;
+}
+
+std::optional<int> FeatureExtractor::windowSamples() const {
+    const auto loaded = model();
+    return loaded ? featureDimension(loaded->description().input("audio"), 0) : std::nullopt;
+}
+
+std::optional<FeatureExtractorOutputType> FeatureExtractor::logMelSpectrogram(const AudioProcessorOutputType& audio) {
+    const auto* array = std::any_cast<platform::ml::MultiArray>(&audio);
+    if (!array) throw WhisperError::audioProcessingFailed("FeatureExtractor input must be MLMultiArray");
+    const auto loaded = model();
+    if (!loaded) throw WhisperError::modelsUnavailable("Models are unavailable");
+    auto features = predictSingleFeature(*loaded, "audio", *array, "melspectrogram_features", "ExtractAudioFeatures",
+                                         Signposts::FeatureExtractor::signposter());
+    if (!features) return std::nullopt;
+    return FeatureExtractorOutputType(std::move(*features));
+}
+
+}  // namespace murmex
