@@ -2,6 +2,7 @@
 
 #include "jinja/Unicode.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,20 @@ public:
     }
 
     bool isWhiteSpace(std::size_t i) const noexcept { return i < size() && unicode::isWhiteSpace(first(i)); }
+
+    // The first character index at or after `from` where the characters spell
+    // the ASCII text `s`, or npos.
+    std::size_t find(std::string_view s, std::size_t from) const noexcept {
+        if (identity_) return text_.find(s, from);
+        for (std::size_t b = text_.find(s, begin(std::min(from, size()))); b != std::string_view::npos;
+             b = text_.find(s, b + 1)) {
+            auto it = std::lower_bound(bounds_.begin(), bounds_.end(), b);
+            if (it == bounds_.end() || *it != b) continue;
+            auto i = static_cast<std::size_t>(it - bounds_.begin());
+            if (matches(i, s)) return i;
+        }
+        return std::string_view::npos;
+    }
 
     // Whether the characters from i on spell the ASCII text `s`, one character per byte.
     bool matches(std::size_t i, std::string_view s) const noexcept {

@@ -41,57 +41,60 @@ const std::unordered_map<std::string_view, Kind>& operators() {
 
 std::string positionText(std::size_t position) { return std::to_string(position); }
 
-// One replacement pass of the whitespace-control rewrite over whole characters.
-// `step` looks at character i and either appends a replacement and returns the
-// index after the match, or returns i to copy the character unchanged.
-template <class Step>
-std::string rewrite(const std::string& text, Step step) {
-    CharacterText chars(text);
-    std::string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < chars.size()) {
-        std::size_t next = step(chars, i, out);
-        if (next == i) {
-            out += chars.at(i);
-            ++i;
-        } else {
-            i = next;
-        }
-    }
-    return out;
-}
-
 std::size_t skipWhiteSpace(const CharacterText& chars, std::size_t i) {
     while (chars.isWhiteSpace(i)) ++i;
     return i;
 }
 
+// The whitespace-control rewrites below work on whole characters and replace
+// matches from left to right without overlap, as a regular-expression
+// replace-all would; each finds the literal marker and looks around it.
+
 // "-%}\s*" -> "%}" and "-}}\s*" -> "}}".
 std::string removeAfterClose(const std::string& text, std::string_view marker, std::string_view replacement) {
     if (text.find(marker) == std::string::npos) return text;
-    return rewrite(text, [&](const CharacterText& chars, std::size_t i, std::string& out) {
-        if (!chars.matches(i, marker)) return i;
+    CharacterText chars(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t copied = 0;
+    for (std::size_t m = chars.find(marker, 0); m != std::string::npos; m = chars.find(marker, copied)) {
+        out += chars.slice(copied, m);
         out += replacement;
-        return skipWhiteSpace(chars, i + marker.size());
-    });
+        copied = skipWhiteSpace(chars, m + marker.size());
+    }
+    out += chars.slice(copied, chars.size());
+    return out;
 }
 
-// The three rewrites of an opening tag with a "-" marker ("{%-" or "{{-"),
-// `open` being "{%" or "{{".
+// The rewrites of an opening tag with a "-" marker ("{%-" or "{{-"), `open`
+// being "{%" or "{{".
 std::string removeBeforeOpen(std::string text, std::string_view open) {
-    std::string marker = std::string(open) + "-";
+    const std::string marker = std::string(open) + "-";
     if (text.find(marker) == std::string::npos) return text;
 
     // "\{\s+\{%-" -> "{ {%": keeps a brace before the tag from pairing with it.
-    text = rewrite(text, [&](const CharacterText& chars, std::size_t i, std::string& out) {
-        if (chars.ascii(i) != '{') return i;
-        std::size_t j = skipWhiteSpace(chars, i + 1);
-        if (j == i + 1 || !chars.matches(j, marker)) return i;
-        out += "{ ";
-        out += open;
-        return j + marker.size();
-    });
+    {
+        CharacterText chars(text);
+        std::string out;
+        std::size_t copied = 0;
+        for (std::size_t m = chars.find(marker, 0); m != std::string::npos;) {
+            std::size_t w = m;
+            while (w > copied && chars.isWhiteSpace(w - 1)) --w;
+            if (w < m && w > copied && chars.ascii(w - 1) == '{') {
+                out += chars.slice(copied, w - 1);
+                out += "{ ";
+                out += open;
+                copied = m + marker.size();
+                m = chars.find(marker, copied);
+            } else {
+                m = chars.find(marker, m + 1);
+            }
+        }
+        if (copied > 0) {
+            out += chars.slice(copied, chars.size());
+            text = std::move(out);
+        }
+    }
 
     // "^\s*\{%-" -> "{%": whitespace at the very start goes entirely. This runs
     // before the general rule below, which would otherwise keep the first
@@ -99,21 +102,36 @@ std::string removeBeforeOpen(std::string text, std::string_view open) {
     {
         CharacterText chars(text);
         std::size_t j = skipWhiteSpace(chars, 0);
-        if (chars.matches(j, marker)) {
-            std::string rest(text.substr(chars.begin(j + marker.size())));
-            text = std::string(open) + rest;
-        }
+        if (chars.matches(j, marker)) text = std::string(open) + std::string(text.substr(chars.begin(j + marker.size())));
     }
 
-    // "([^\{])\s*\{%-" -> "$1{%": the whitespace before the tag and the marker go.
-    return rewrite(text, [&](const CharacterText& chars, std::size_t i, std::string& out) {
-        if (chars.ascii(i) == '{') return i;
-        std::size_t j = skipWhiteSpace(chars, i + 1);
-        if (!chars.matches(j, marker)) return i;
-        out += chars.at(i);
+    // "([^\{])\s*\{%-" -> "$1{%": the whitespace before the tag and the marker
+    // go; the character in front of them stays.
+    CharacterText chars(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t copied = 0;
+    for (std::size_t m = chars.find(marker, 0); m != std::string::npos;) {
+        std::size_t w = m;
+        while (w > copied && chars.isWhiteSpace(w - 1)) --w;
+        // The match starts at the character before the whitespace unless that
+        // is a brace (or already taken); then at the first whitespace character.
+        std::size_t kept;
+        if (w > copied && chars.ascii(w - 1) != '{')
+            kept = w - 1;
+        else if (w < m)
+            kept = w;
+        else {
+            m = chars.find(marker, m + 1);
+            continue;
+        }
+        out += chars.slice(copied, kept + 1);
         out += open;
-        return j + marker.size();
-    });
+        copied = m + marker.size();
+        m = chars.find(marker, copied);
+    }
+    out += chars.slice(copied, chars.size());
+    return out;
 }
 
 class Scanner {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,34 @@ TEST(LexerTest, AppliesWhitespaceControl) {
         {"'-%}  '", "'%}'"},
     };
     for (const auto& [text, rewritten] : cases) EXPECT_EQ(Lexer::preprocess(text), rewritten) << text;
+}
+
+// The rewrite as eight regular-expression replacements, for ASCII text; the
+// rule for whitespace at the very start runs before the general rule.
+std::string referencePreprocess(std::string text) {
+    const std::pair<const char*, const char*> rules[] = {
+        {R"(-%\}\s*)", "%}"},         {R"(-\}\}\s*)", "}}"},
+        {R"(\{\s+\{%-)", "{ {%"},     {R"(^\s*\{%-)", "{%"},   {R"(([^\{])\s*\{%-)", "$1{%"},
+        {R"(\{\s+\{\{-)", "{ {{"},   {R"(^\s*\{\{-)", "{{"}, {R"(([^\{])\s*\{\{-)", "$1{{"},
+    };
+    static const std::vector<std::pair<std::regex, std::string>> compiled = [&] {
+        std::vector<std::pair<std::regex, std::string>> out;
+        for (const auto& [pattern, replacement] : rules) out.emplace_back(std::regex(pattern), replacement);
+        return out;
+    }();
+    for (const auto& [pattern, replacement] : compiled) text = std::regex_replace(text, pattern, replacement);
+    return text;
+}
+
+TEST(LexerTest, WhitespaceControlMatchesRegularExpressions) {
+    const char alphabet[] = {'{', '{', '%', '-', '-', '}', ' ', '\n', 'a'};
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        std::size_t length = random() % 14;
+        for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % sizeof alphabet];
+        EXPECT_EQ(Lexer::preprocess(text), referencePreprocess(text)) << text;
+    }
 }
 
 TEST(LexerTest, ReportsErrors) {
