@@ -93,3 +93,21 @@ TEST(Config, DictionaryLiteralKeepsLastValue) {
 }
 
 }  // namespace
+
+#include "jinja/Value.h"
+
+namespace {
+
+TEST(Config, ConvertsToTemplateValues) {
+    EXPECT_EQ(Config(0.1f).jinjaValue().asDouble(), 0.1);
+    EXPECT_EQ(Config(7).jinjaValue().kind(), jinja::Value::Kind::int_);
+    EXPECT_EQ(Config("x").jinjaValue().asString(), "x");
+    EXPECT_EQ(Config().jinjaValue().kind(), jinja::Value::Kind::null);
+    const jinja::Value list = Config::array({true, "a"}).jinjaValue();
+    ASSERT_EQ(list.kind(), jinja::Value::Kind::array);
+    EXPECT_EQ(list.toJson(), R"([true,"a"])");
+    EXPECT_EQ(Config::object({{"k", Config::array({1})}}).jinjaValue().toJson(), R"({"k":[1]})");
+    EXPECT_EQ(Config(Config::Token{5, "x"}).jinjaValue().toJson(), R"({"5":"x"})");
+}
+
+}  // namespace
