@@ -1,0 +1,97 @@
+#include "TestSupport.h"
+#include "hub/HubClientError.h"
+#include "tokenizers/AutoTokenizer.h"
+#include "tokenizers/LlamaPreTrainedTokenizer.h"
+#include "tokenizers/TokenizerError.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using tokenizers::AutoTokenizer;
+using tokenizers::LlamaPreTrainedTokenizer;
+using tokenizers::TokenizerError;
+using zv::testing::json;
+using zv::testing::Tokens;
+
+namespace {
+
+const char* kLlamaData = R"({
+  "added_tokens": [{"id": 1, "content": "<s>", "special": true}, {"id": 2, "content": "</s>", "special": true}],
+  "normalizer": {"type": "Sequence", "normalizers": [{"type": "Prepend", "prepend": "\u2581"},
+                                                      {"type": "Replace", "pattern": {"String": " "}, "content": "\u2581"}]},
+  "post_processor": {"type": "ByteLevel"},
+  "decoder": {"type": "Sequence", "decoders": [{"type": "Replace", "pattern": {"String": "\u2581"}, "content": " "},
+                                               {"type": "ByteFallback"}, {"type": "Fuse"},
+                                               {"type": "Strip", "content": " ", "start": 1, "stop": 0}]},
+  "model": {"vocab": {"<unk>": 0, "<s>": 1, "</s>": 2, "\u2581": 3, "h": 4, "i": 5, "\u2581h": 6, "\u2581hi": 7},
+            "merges": ["\u2581 h", "\u2581h i"]}
+})";
+
+TEST(LlamaTokenizer, LegacyKeepsTheDocumentsStages) {
+    const auto config = json(R"({"tokenizer_class":"LlamaTokenizerFast","unk_token":"<unk>","bos_token":"<s>","add_bos_token":true})");
+    const auto tokenizer = AutoTokenizer::from(config, json(kLlamaData));
+    const auto* llama = dynamic_cast<const LlamaPreTrainedTokenizer*>(tokenizer.get());
+    ASSERT_NE(llama, nullptr);
+    EXPECT_TRUE(llama->isLegacy());
+    EXPECT_EQ(tokenizer->tokenize("hi"), Tokens{"\xE2\x96\x81hi"});
+    // The ByteLevel post-processor is replaced by a template adding the bos token.
+    EXPECT_EQ(tokenizer->encode("hi"), (std::vector<tokenizers::TokenId>{1, 7}));
+    EXPECT_EQ(tokenizer->decode({1, 7}, true), "hi");
+}
+
+TEST(LlamaTokenizer, NonLegacyDropsALoneMarkerBeforeASpecialToken) {
+    const auto config = json(R"({"tokenizer_class":"LlamaTokenizer","legacy":false,"unk_token":"<unk>"})");
+    const LlamaPreTrainedTokenizer t(config, json(kLlamaData));
+    EXPECT_FALSE(t.isLegacy());
+    EXPECT_EQ(t.tokenize("<s>hi"), (Tokens{"<s>", "h", "i"}));
+    EXPECT_EQ(t.tokenize("hi"), (Tokens{"\xE2\x96\x81hi"}));
+}
+
+TEST(LlamaTokenizer, PostProcessorSynthesis) {
+    const auto config = json(R"({"add_bos_token":true,"bos_token":{"content":"<s>"},"add_eos_token":true,"eos_token":"</s>"})");
+    const auto processor = LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(config, json(R"({"type":"ByteLevel"})"));
+    ASSERT_TRUE(processor);
+    EXPECT_EQ((*processor)["single"].at(0)["SpecialToken"]["id"].string(), "<s>");
+    EXPECT_EQ((*processor)["single"].at(2)["SpecialToken"]["id"].string(), "</s>");
+    EXPECT_EQ((*processor)["pair"].array()->size(), 6u);
+    EXPECT_FALSE(LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(
+        config, json(R"({"type":"TemplateProcessing","single":[],"pair":[]})")));
+    try {
+        LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json(R"({"add_eos_token":true})"), hub::Config());
+        FAIL();
+    } catch (const TokenizerError& e) {
+        EXPECT_STREQ(e.what(), "Tokenizer configuration mismatch: add_eos_token is True but eos_token is nil");
+    }
+}
+
+TEST(AutoTokenizer, ClassChoice) {
+    const auto data = json(kLlamaData);
+    EXPECT_TRUE(dynamic_cast<LlamaPreTrainedTokenizer*>(
+        AutoTokenizer::from(json(R"({"tokenizer_class":"LlamaFastTokenizer"})"), data).get()));
+    EXPECT_FALSE(dynamic_cast<LlamaPreTrainedTokenizer*>(
+        AutoTokenizer::from(json(R"({"tokenizer_class":"GPT2Tokenizer"})"), data).get()));
+    EXPECT_THROW(AutoTokenizer::from(json(R"({"tokenizer_class":"llamatokenizer"})"), data), TokenizerError);
+}
+
+TEST(AutoTokenizer, FolderLoaderBuildsThePlainClassAndNeedsAConfiguration) {
+    const fs::path dir = fs::temp_directory_path() / ("zv-auto-tokenizer-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "tokenizer.json") << kLlamaData;
+    try {
+        AutoTokenizer::fromModelFolder(dir);
+        ADD_FAILURE();
+    } catch (const TokenizerError& e) {
+        EXPECT_EQ(e.kind(), TokenizerError::Kind::missingConfig);
+    }
+    std::ofstream(dir / "tokenizer_config.json") << R"({"tokenizer_class":"LlamaTokenizer","unk_token":"<unk>"})";
+    const auto tokenizer = AutoTokenizer::fromModelFolder(dir);
+    EXPECT_FALSE(dynamic_cast<LlamaPreTrainedTokenizer*>(tokenizer.get()));
+    fs::remove_all(dir);
+}
+
+TEST(AutoTokenizer, PretrainedFailsWithTheHubError) {
+    EXPECT_THROW(AutoTokenizer::fromPretrained("openai/whisper-tiny"), hub::HubClientError);
+}
+
+}  // namespace
