@@ -1,6 +1,5 @@
 #include "platform/ml/Runtime.h"
 
-#include "platform/ml/kernels/Blas.h"
 #include "platform/ml/kernels/ThreadPool.h"
 
 #include <algorithm>
@@ -15,7 +14,6 @@ std::mutex settingMutex;
 void Runtime::setThreadCount(int count) {
     std::lock_guard lock(settingMutex);
     count = std::clamp(count, 1, 256);
-    kernels::setBlasThreadCount(count);
     kernels::ThreadPool::shared().setThreadCount(count);
 }
 

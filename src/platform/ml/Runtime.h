@@ -5,10 +5,11 @@ namespace platform::ml {
 
 class Runtime {
 public:
-    /// Threads one prediction may use for matrix products and parallel loops
-    /// (the matrix library and the runtime's own pool alike). Batch callers
-    /// that run several predictions at once should divide the machine's cores
-    /// between them. Defaults to the number of hardware threads.
+    /// Threads the runtime's pool uses for matrix products and parallel loops
+    /// (the matrix library itself always runs single-threaded inside the
+    /// pool's blocks). Predictions started from several threads at once share
+    /// the pool, so the total stays bounded. Defaults to the number of
+    /// hardware threads.
     static void setThreadCount(int count);
     static int threadCount();
 };

@@ -1,5 +1,9 @@
 #pragma once
-// Matrix products on row-major float matrices, through OpenBLAS.
+// Matrix products on row-major float matrices. OpenBLAS computes every
+// block single-threaded; large products are split into row or column blocks
+// over the runtime's own thread pool, so one thread budget covers both the
+// matrix library and the runtime's loops, and idle threads sleep rather than
+// spin when the machine is busy.
 
 #include <cstddef>
 
@@ -10,11 +14,11 @@ namespace platform::ml::kernels {
 void gemm(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, float alpha, const float* a, size_t lda,
           const float* b, size_t ldb, float beta, float* c, size_t ldc);
 
+/// The same on the calling thread only (for code that is already parallel).
+void gemmSerial(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, float alpha, const float* a,
+                size_t lda, const float* b, size_t ldb, float beta, float* c, size_t ldc);
+
 /// y[m] = alpha · A[m×n] · x + beta · y (A row-major with row stride lda).
 void gemv(size_t m, size_t n, float alpha, const float* a, size_t lda, const float* x, float beta, float* y);
-
-/// Sets how many threads the matrix library may use (at least 1).
-void setBlasThreadCount(int count);
-int blasThreadCount();
 
 }  // namespace platform::ml::kernels

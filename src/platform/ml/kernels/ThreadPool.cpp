@@ -102,7 +102,9 @@ void ThreadPool::parallelFor(size_t count, size_t grain, const std::function<voi
     if (count == 0) return;
     grain = std::max<size_t>(1, grain);
     size_t threads = static_cast<size_t>(threadCount());
-    size_t chunks = std::min(threads, (count + grain - 1) / grain);
+    // A few chunks per thread, taken in turn, so that a thread that starts
+    // late (or runs slower on a busy machine) does not hold up the loop.
+    size_t chunks = std::min(threads * 4, (count + grain - 1) / grain);
     if (chunks <= 1) {
         body(0, count);
         return;

@@ -29,8 +29,9 @@ public:
     /// Changes the thread count; loops running now finish with the old workers.
     void setThreadCount(int threadCount);
 
-    /// Calls body(begin, end) over [0, count) in chunks of at least `grain`,
-    /// spread over the pool; returns when every chunk is done. An exception
+    /// Calls body(begin, end) over [0, count) in chunks of at least `grain`
+    /// (at most four per thread), spread over the pool; returns when every
+    /// chunk is done. A loop over `threadCount()` items gets one item per chunk. An exception
     /// thrown by a chunk is rethrown here after the loop has finished.
     void parallelFor(size_t count, size_t grain, const std::function<void(size_t, size_t)>& body);
 
