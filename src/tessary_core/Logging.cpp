@@ -16,6 +16,16 @@ std::optional<Logging::LogLevel> Logging::logLevelFromRawValue(int rawValue) {
     return static_cast<LogLevel>(rawValue);
 }
 
+std::string_view Logging::levelName(LogLevel level) {
+    switch (level) {
+        case LogLevel::debug: return "debug";
+        case LogLevel::info: return "info";
+        case LogLevel::error: return "error";
+        case LogLevel::none: return "none";
+    }
+    return "none";
+}
+
 Logging& Logging::shared() {
     // Created once (thread-safe) and never destroyed, so that threads still
     // logging while the process exits never reach a dead logger.

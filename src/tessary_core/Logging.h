@@ -33,6 +33,8 @@ public:
 
     /// The level with that raw value (1...4), or nothing.
     static std::optional<LogLevel> logLevelFromRawValue(int rawValue);
+    /// "debug", "info", "error" or "none".
+    static std::string_view levelName(LogLevel level);
 
     using Callback = std::function<void(const std::string&)>;
 
@@ -165,3 +167,11 @@ void Logging::appendItem(std::string& out, const T& item) {
 }
 
 }  // namespace tessary
+
+template <>
+struct fmt::formatter<tessary::Logging::LogLevel> : fmt::formatter<std::string_view> {
+    template <typename FormatContext>
+    auto format(tessary::Logging::LogLevel level, FormatContext& context) const {
+        return fmt::formatter<std::string_view>::format(tessary::Logging::levelName(level), context);
+    }
+};

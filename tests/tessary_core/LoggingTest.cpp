@@ -77,6 +77,7 @@ TEST(LoggingLevel, RawValues) {
     EXPECT_EQ(Logging::logLevelFromRawValue(5), std::nullopt);
     EXPECT_EQ(Logging::logLevelFromRawValue(1), Level::debug);
     EXPECT_EQ(Logging::logLevelFromRawValue(4), Level::none);
+    EXPECT_EQ(fmt::format("{}", Level::info), "info");
 }
 
 TEST_F(LoggingTest, ItemsAreJoinedWithoutTerminator) {
