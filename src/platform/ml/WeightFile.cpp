@@ -95,3 +95,18 @@ std::vector<float> WeightFile::floats(const std::string& name, const std::vector
 }
 
 }  // namespace platform::ml
+
+namespace platform::ml {
+
+std::vector<uint16_t> WeightFile::halves(const std::string& name, const std::vector<int64_t>& shape) const {
+    const WeightEntry& found = entry(name, shape);
+    std::vector<uint16_t> result(static_cast<size_t>(found.count()));
+    if (found.dataType == ElementType::float16) {
+        std::memcpy(result.data(), bytes(found), result.size() * sizeof(uint16_t));
+    } else {
+        kernels::floatToHalf(static_cast<const float*>(bytes(found)), result.data(), result.size());
+    }
+    return result;
+}
+
+}  // namespace platform::ml

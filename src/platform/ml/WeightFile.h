@@ -32,6 +32,9 @@ public:
     /// The tensor's elements widened to float32 (a new buffer).
     std::vector<float> floats(const std::string& name, const std::vector<int64_t>& shape) const;
 
+    /// The tensor's elements as half-precision bit patterns (rounded when stored as float32).
+    std::vector<uint16_t> halves(const std::string& name, const std::vector<int64_t>& shape) const;
+
     /// Raw bytes of a tensor inside the mapping.
     const void* bytes(const WeightEntry& entry) const;
 

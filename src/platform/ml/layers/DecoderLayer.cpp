@@ -1,6 +1,7 @@
 #include "platform/ml/layers/DecoderLayer.h"
 
 #include "platform/ml/kernels/Activation.h"
+#include "platform/ml/kernels/Blas.h"
 #include "platform/ml/kernels/Convert.h"
 #include "platform/ml/kernels/ThreadPool.h"
 #include "platform/ml/kernels/VectorOps.h"
@@ -12,20 +13,42 @@
 namespace platform::ml {
 
 DecoderLayer DecoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads) {
+    // Products with the one token's vector keep the stored precision; the
+    // cross-attention keys and values are products over every encoder frame
+    // and are widened.
+    constexpr auto kStored = Linear::Storage::asStored;
     DecoderLayer layer;
     layer.attnLn = LayerNorm::load(file, prefix + ".attn_ln", width);
-    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads);
+    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads, kStored, kStored);
     layer.crossLn = LayerNorm::load(file, prefix + ".cross_attn_ln", width);
-    layer.crossAttn = MultiHeadAttention::load(file, prefix + ".cross_attn", width, heads);
+    layer.crossAttn = MultiHeadAttention::load(file, prefix + ".cross_attn", width, heads, kStored,
+                                               Linear::Storage::widened);
     layer.mlpLn = LayerNorm::load(file, prefix + ".mlp_ln", width);
-    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width);
-    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width);
+    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width, true, kStored);
+    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width, true, kStored);
+    layer.selfQkv = Linear::stacked({&layer.attn.query, &layer.attn.key, &layer.attn.value});
+    layer.attn.query = layer.attn.key = layer.attn.value = Linear{};  // held by selfQkv now
     return layer;
 }
 
-void DecoderLayer::crossKeysValues(const float* encoder, size_t frames, float* keys, float* values) const {
-    crossAttn.key.forward(encoder, frames, keys);
-    crossAttn.value.forward(encoder, frames, values);
+void DecoderLayer::crossKeysValues(const float* encoder, size_t frames, float* scratch, uint16_t* keys,
+                                   uint16_t* values) const {
+    const size_t d = static_cast<size_t>(crossAttn.width);
+    // K = W_k · E and V = W_v · E + b_v with E = [width][frames].
+    for (const Linear* projection : {&crossAttn.key, &crossAttn.value}) {
+        kernels::gemm(false, false, d, frames, d, 1.0f, projection->weight.data(), d, encoder, frames, 0.0f, scratch,
+                      frames);
+        uint16_t* out = projection == &crossAttn.key ? keys : values;
+        kernels::ThreadPool::shared().parallelFor(d, 16, [&](size_t begin, size_t end) {
+            for (size_t c = begin; c < end; ++c) {
+                float* row = scratch + c * frames;
+                if (!projection->bias.empty()) {
+                    for (size_t t = 0; t < frames; ++t) row[t] += projection->bias[c];
+                }
+                kernels::floatToHalf(row, out + c * frames, frames);
+            }
+        });
+    }
 }
 
 void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAttentionMemory& memory,
@@ -38,18 +61,17 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
     const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
 
     float* h = workspace.floats(d);
-    float* q = workspace.floats(d);
-    float* k = workspace.floats(d);
-    float* v = workspace.floats(d);
+    float* qkv = workspace.floats(3 * d);
+    float* q = qkv;
+    float* k = qkv + d;
+    float* v = qkv + 2 * d;
     float* o = workspace.floats(d);
     float* scores = workspace.floats(s);
 
     // Self-attention over the cache, with this token's key and value in the
     // positions the update mask marks.
     attnLn.forward(x, h, 1);
-    attn.query.forward(h, 1, q);
-    attn.key.forward(h, 1, k);
-    attn.value.forward(h, 1, v);
+    selfQkv.forward(h, 1, qkv);
     kernels::floatToHalf(k, newKey, d);
     kernels::floatToHalf(v, newValue, d);
     kernels::halfToFloat(newKey, k, d);
@@ -86,11 +108,12 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
         for (size_t head = begin; head < end; ++head) {
             const size_t first = head * dh;
             float* row = crossScores + head * frames;
-            for (size_t t = 0; t < frames; ++t) row[t] = kernels::dot(q + first, memory.keys + t * d + first, dh) * scale;
+            std::fill(row, row + frames, 0.0f);
+            for (size_t i = 0; i < dh; ++i) {
+                kernels::axpyHalf(q[first + i] * scale, memory.keys + (first + i) * frames, row, frames);
+            }
             kernels::softmaxRows(row, 1, frames, frames);
-            float* out = o + first;
-            std::fill(out, out + dh, 0.0f);
-            for (size_t t = 0; t < frames; ++t) kernels::axpy(row[t], memory.values + t * d + first, out, dh);
+            for (size_t i = 0; i < dh; ++i) o[first + i] = kernels::dotHalf(row, memory.values + (first + i) * frames, frames);
         }
     });
     for (int64_t head : alignmentHeads) {

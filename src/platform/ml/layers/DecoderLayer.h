@@ -22,10 +22,11 @@ struct DecoderCacheView {
     const uint8_t* replace = nullptr;  // [positions], 1 where this token's key and value stand in
 };
 
-/// Cross-attention keys and values of one encoder output, [frames][width] each.
+/// Cross-attention keys and values of one encoder output, [width][frames]
+/// half floats each: a head's rows are then contiguous runs over the frames.
 struct CrossAttentionMemory {
-    const float* keys = nullptr;
-    const float* values = nullptr;
+    const uint16_t* keys = nullptr;
+    const uint16_t* values = nullptr;
     size_t frames = 0;
 };
 
@@ -36,12 +37,15 @@ struct DecoderLayer {
     MultiHeadAttention crossAttn;
     LayerNorm mlpLn;
     Linear fc1, fc2;
+    /// The self-attention query, key and value stacked into one product.
+    Linear selfQkv;
 
     static DecoderLayer load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads);
 
-    /// Projects an encoder output x[frames, width] into this layer's
-    /// cross-attention keys and values.
-    void crossKeysValues(const float* encoder, size_t frames, float* keys, float* values) const;
+    /// Projects an encoder output laid out [width][frames] into this layer's
+    /// cross-attention keys and values ([width][frames] half floats).
+    /// `scratch` holds width·frames floats.
+    void crossKeysValues(const float* encoder, size_t frames, float* scratch, uint16_t* keys, uint16_t* values) const;
 
     /// Runs one token x[width] in place. Writes the token's key and value,
     /// rounded to half precision, into newKey/newValue [width]; the rounded

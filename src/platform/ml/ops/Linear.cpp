@@ -1,22 +1,54 @@
 #include "platform/ml/ops/Linear.h"
 
+#include "platform/ml/ModelManifest.h"
 #include "platform/ml/WeightFile.h"
 #include "platform/ml/kernels/Blas.h"
+#include "platform/ml/kernels/HalfGemv.h"
 
 namespace platform::ml {
 
-Linear Linear::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, bool withBias) {
+Linear Linear::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, bool withBias,
+                    Storage storage) {
     Linear layer;
     layer.in = in;
     layer.out = out;
-    layer.weight = file.floats(name + ".weight", {out, in});
+    const WeightEntry& entry = file.entry(name + ".weight", {out, in});
+    if (storage == Storage::asStored && entry.dataType == ElementType::float16) {
+        layer.halfWeight = file.halves(name + ".weight", {out, in});
+    } else {
+        layer.weight = file.floats(name + ".weight", {out, in});
+    }
     if (withBias) layer.bias = file.floats(name + ".bias", {out});
+    return layer;
+}
+
+Linear Linear::stacked(const std::vector<const Linear*>& parts) {
+    Linear layer;
+    layer.in = parts.front()->in;
+    bool anyBias = false;
+    for (const Linear* part : parts) {
+        layer.out += part->out;
+        anyBias = anyBias || !part->bias.empty();
+        layer.weight.insert(layer.weight.end(), part->weight.begin(), part->weight.end());
+        layer.halfWeight.insert(layer.halfWeight.end(), part->halfWeight.begin(), part->halfWeight.end());
+    }
+    if (anyBias) {
+        for (const Linear* part : parts) {
+            if (part->bias.empty()) {
+                layer.bias.insert(layer.bias.end(), static_cast<size_t>(part->out), 0.0f);
+            } else {
+                layer.bias.insert(layer.bias.end(), part->bias.begin(), part->bias.end());
+            }
+        }
+    }
     return layer;
 }
 
 void Linear::forward(const float* x, size_t rows, float* y) const {
     const size_t o = static_cast<size_t>(out), i = static_cast<size_t>(in);
-    if (rows == 1) {
+    if (!halfWeight.empty()) {
+        for (size_t r = 0; r < rows; ++r) kernels::gemvHalf(o, i, halfWeight.data(), i, x + r * i, y + r * o, false);
+    } else if (rows == 1) {
         kernels::gemv(o, i, 1.0f, weight.data(), i, x, 0.0f, y);
     } else {
         kernels::gemm(false, true, rows, o, i, 1.0f, x, i, weight.data(), i, 0.0f, y, o);
@@ -26,7 +58,9 @@ void Linear::forward(const float* x, size_t rows, float* y) const {
 
 void Linear::forwardAccumulate(const float* x, size_t rows, float* y) const {
     const size_t o = static_cast<size_t>(out), i = static_cast<size_t>(in);
-    if (rows == 1) {
+    if (!halfWeight.empty()) {
+        for (size_t r = 0; r < rows; ++r) kernels::gemvHalf(o, i, halfWeight.data(), i, x + r * i, y + r * o, true);
+    } else if (rows == 1) {
         kernels::gemv(o, i, 1.0f, weight.data(), i, x, 1.0f, y);
     } else {
         kernels::gemm(false, true, rows, o, i, 1.0f, x, i, weight.data(), i, 1.0f, y, o);

@@ -11,13 +11,24 @@ namespace platform::ml {
 class WeightFile;
 
 struct Linear {
+    /// How the weight is held: widened to float for matrix products over
+    /// many rows, or in the precision the file stores it for products with a
+    /// single vector, which only stream the weight through memory.
+    enum class Storage { widened, asStored };
+
     int64_t in = 0;
     int64_t out = 0;
-    std::vector<float> weight;  // [out, in]
-    std::vector<float> bias;    // [out] or empty
+    std::vector<float> weight;         // [out, in] when held as float
+    std::vector<uint16_t> halfWeight;  // [out, in] when held as half floats
+    std::vector<float> bias;           // [out] or empty
 
-    /// Reads "<name>.weight" (and "<name>.bias" when `withBias`), widened to float.
-    static Linear load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, bool withBias = true);
+    /// Reads "<name>.weight" (and "<name>.bias" when `withBias`).
+    static Linear load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, bool withBias = true,
+                       Storage storage = Storage::widened);
+
+    /// One layer computing [a; b; c] (stacked outputs) from layers of the same
+    /// input width and storage; a missing bias counts as zeros.
+    static Linear stacked(const std::vector<const Linear*>& parts);
 
     /// y[rows, out] = x[rows, in] · Wᵀ + b.
     void forward(const float* x, size_t rows, float* y) const;

@@ -4,6 +4,7 @@
 #include "platform/ml/WeightFile.h"
 #include "platform/ml/kernels/Blas.h"
 #include "platform/ml/kernels/Convert.h"
+#include "platform/ml/kernels/HalfGemv.h"
 #include "platform/ml/kernels/ThreadPool.h"
 #include "platform/ml/whisper/WhisperLayout.h"
 
@@ -12,13 +13,12 @@
 namespace platform::ml {
 
 struct TextDecoderStage::CrossMemory {
-    std::vector<float> keys;    // [layers][frames][width]
-    std::vector<float> values;  // [layers][frames][width]
+    std::vector<uint16_t> keys;    // [layers][width][frames] half floats
+    std::vector<uint16_t> values;  // [layers][width][frames] half floats
 };
 
 TextDecoderStage::TextDecoderStage(const WhisperDimensions& dims, const WeightFile& weights)
     : dims_(dims),
-      tokenEmbedding_(weights.floats("token_embedding", {dims.nVocab, dims.nTextState})),
       positions_(weights.floats("positional_embedding", {dims.nTextCtx, dims.nTextState})),
       ln_(LayerNorm::load(weights, "ln", dims.nTextState)),
       alignmentHeadsByLayer_(static_cast<size_t>(dims.nTextLayer)) {
@@ -26,6 +26,12 @@ TextDecoderStage::TextDecoderStage(const WhisperDimensions& dims, const WeightFi
         throw ModelError(ModelError::Kind::invalidFormat,
                          "Invalid model file " + weights.path().string() +
                              ": the decoder width differs from the encoder width");
+    }
+    const std::vector<int64_t> embeddingShape = {dims.nVocab, dims.nTextState};
+    if (weights.entry("token_embedding", embeddingShape).dataType == ElementType::float16) {
+        tokenEmbeddingHalf_ = weights.halves("token_embedding", embeddingShape);
+    } else {
+        tokenEmbedding_ = weights.floats("token_embedding", embeddingShape);
     }
     for (int64_t i = 0; i < dims.nTextLayer; ++i) {
         layers_.push_back(DecoderLayer::load(weights, "layers." + std::to_string(i), dims.nTextState, dims.nTextHead));
@@ -50,20 +56,15 @@ std::shared_ptr<const TextDecoderStage::CrossMemory> TextDecoderStage::crossMemo
 
     const size_t d = static_cast<size_t>(dims_.nTextState);
     const size_t frames = static_cast<size_t>(dims_.nAudioCtx);
-    // [1, width, 1, frames] channel-major -> [frames, width].
-    float* wide = workspace.floats(d * frames);
+    // The encoder output is already [width][frames].
     float* encoder = workspace.floats(d * frames);
-    kernels::halfToFloat(encoderOutput.data<uint16_t>(), wide, d * frames);
-    kernels::ThreadPool::shared().parallelFor(frames, 64, [&](size_t b, size_t e) {
-        for (size_t t = b; t < e; ++t) {
-            for (size_t c = 0; c < d; ++c) encoder[t * d + c] = wide[c * frames + t];
-        }
-    });
+    float* scratch = workspace.floats(d * frames);
+    kernels::halfToFloat(encoderOutput.data<uint16_t>(), encoder, d * frames);
     auto memory = std::make_shared<CrossMemory>();
     memory->keys.resize(layers_.size() * frames * d);
     memory->values.resize(layers_.size() * frames * d);
     for (size_t l = 0; l < layers_.size(); ++l) {
-        layers_[l].crossKeysValues(encoder, frames, memory->keys.data() + l * frames * d,
+        layers_[l].crossKeysValues(encoder, frames, scratch, memory->keys.data() + l * frames * d,
                                    memory->values.data() + l * frames * d);
     }
     if (allowCaching) {
@@ -103,9 +104,13 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
     auto memory = crossMemory(inputs.at(WhisperLayout::kEncoderOutput), options.allowCaching, *workspace);
 
     float* x = workspace->floats(d);
-    const float* embedding = tokenEmbedding_.data() + static_cast<size_t>(token) * d;
+    if (tokenEmbeddingHalf_.empty()) {
+        std::copy_n(tokenEmbedding_.data() + static_cast<size_t>(token) * d, d, x);
+    } else {
+        kernels::halfToFloat(tokenEmbeddingHalf_.data() + static_cast<size_t>(token) * d, x, d);
+    }
     const float* place = positions_.data() + static_cast<size_t>(position) * d;
-    for (size_t c = 0; c < d; ++c) x[c] = embedding[c] + place[c];
+    for (size_t c = 0; c < d; ++c) x[c] += place[c];
 
     float* padding = workspace->floats(s);
     kernels::halfToFloat(paddingMask.data<uint16_t>(), padding, s);
@@ -133,7 +138,11 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
     ln_.forward(x, x, 1);
 
     float* logits = workspace->floats(vocabulary);
-    kernels::gemv(vocabulary, d, 1.0f, tokenEmbedding_.data(), d, x, 0.0f, logits);
+    if (tokenEmbeddingHalf_.empty()) {
+        kernels::gemv(vocabulary, d, 1.0f, tokenEmbedding_.data(), d, x, 0.0f, logits);
+    } else {
+        kernels::gemvHalf(vocabulary, d, tokenEmbeddingHalf_.data(), d, x, logits, false);
+    }
     MultiArray logitsArray({1, 1, dims_.nVocab}, ElementType::float16);
     kernels::floatToHalf(logits, logitsArray.data<uint16_t>(), vocabulary);
 

@@ -40,7 +40,10 @@ private:
                                                    Workspace& workspace) const;
 
     WhisperDimensions dims_;
-    std::vector<float> tokenEmbedding_;  // [vocabulary, width]
+    // [vocabulary, width], in the stored precision: read one row per token
+    // and streamed once per token for the logits.
+    std::vector<float> tokenEmbedding_;
+    std::vector<uint16_t> tokenEmbeddingHalf_;
     std::vector<float> positions_;       // [n_text_ctx, width]
     std::vector<DecoderLayer> layers_;
     LayerNorm ln_;
