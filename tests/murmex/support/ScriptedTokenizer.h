@@ -1,12 +1,15 @@
 #pragma once
-// A small Whisper-shaped tokenizer for decoding tests: ids 0..9 are text
-// pieces, 10..19 markers, languages and tasks, and 20 upward timestamps of
-// 0.02 s each. Words split at pieces that start with a blank, special
-// tokens and lone punctuation, like the real tokenizer's blank-based split.
+// A Whisper-shaped tokenizer for decoding tests. The small layout has text
+// pieces 0..9, markers, languages and tasks 10..19 and timestamps from 20 on
+// (0.02 s each); the Whisper layout puts the markers at the real Whisper ids
+// so that it fits a model with the full vocabulary. Words split at pieces
+// that start with a blank, special tokens and lone punctuation, like the
+// real tokenizer's blank-based split.
 
 #include "murmex/core/WhisperTokenizer.h"
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -17,15 +20,25 @@ class ScriptedTokenizer : public WhisperTokenizer {
 public:
     static constexpr int kTimeTokenBegin = 20;
 
-    explicit ScriptedTokenizer(int vocabularySize = 1600) : vocabularySize_(vocabularySize) {
-        pieces_ = {" hello", " world", ",", ".", " (", " wor", "ld", " a", " b", "!"};
-        markers_ = {"<|endoftext|>", "<|startoftranscript|>", "<|en|>", "<|transcribe|>", "<|startofprev|>",
-                    "<|nospeech|>", "<|notimestamps|>", "<|ru|>", "<|translate|>", "<|xx|>"};
-        special_ = SpecialTokens{.endToken = 10, .englishToken = 12, .noSpeechToken = 15, .noTimestampsToken = 16,
-                                 .specialTokenBegin = 10, .startOfPreviousToken = 14, .startOfTranscriptToken = 11,
-                                 .timeTokenBegin = kTimeTokenBegin, .transcribeToken = 13, .translateToken = 18,
-                                 .whitespaceToken = 7};
-        languages_ = {12, 17, 19};
+    /// The small layout.
+    explicit ScriptedTokenizer(int vocabularySize = 1600)
+        : ScriptedTokenizer(vocabularySize,
+                            SpecialTokens{.endToken = 10, .englishToken = 12, .noSpeechToken = 15,
+                                          .noTimestampsToken = 16, .specialTokenBegin = 10,
+                                          .startOfPreviousToken = 14, .startOfTranscriptToken = 11,
+                                          .timeTokenBegin = kTimeTokenBegin, .transcribeToken = 13,
+                                          .translateToken = 18, .whitespaceToken = 7},
+                            {{17, "<|ru|>"}, {19, "<|xx|>"}}) {}
+
+    /// Markers at the ids of the published Whisper vocabulary.
+    static ScriptedTokenizer whisperLayout(int vocabularySize = 51865) {
+        return ScriptedTokenizer(vocabularySize,
+                                 SpecialTokens{.endToken = 50257, .englishToken = 50259, .noSpeechToken = 50362,
+                                               .noTimestampsToken = 50363, .specialTokenBegin = 50257,
+                                               .startOfPreviousToken = 50361, .startOfTranscriptToken = 50258,
+                                               .timeTokenBegin = 50364, .transcribeToken = 50359,
+                                               .translateToken = 50358, .whitespaceToken = 220},
+                                 {{50263, "<|ru|>"}});
     }
 
     std::vector<int> encode(std::string_view) const override { return {}; }
@@ -37,19 +50,23 @@ public:
     }
 
     std::optional<int> convertTokenToId(std::string_view token) const override {
-        for (int id = 0; id < kTimeTokenBegin; ++id) {
-            if (convertIdToToken(id) == std::string(token)) return id;
+        for (const auto& [id, text] : markers_) {
+            if (text == token) return id;
         }
         return std::nullopt;
     }
 
     std::optional<std::string> convertIdToToken(int id) const override {
         if (id < 0 || id >= vocabularySize_) return std::nullopt;
-        if (id < 10) return pieces_[static_cast<size_t>(id)];
-        if (id < kTimeTokenBegin) return markers_[static_cast<size_t>(id - 10)];
-        char text[32];
-        std::snprintf(text, sizeof text, "<|%.2f|>", (id - kTimeTokenBegin) * 0.02);
-        return std::string(text);
+        if (id < 10) return kPieces[id];
+        if (id < special_.specialTokenBegin) return " w" + std::to_string(id);
+        if (auto marker = markers_.find(id); marker != markers_.end()) return marker->second;
+        if (id >= special_.timeTokenBegin) {
+            char text[32];
+            std::snprintf(text, sizeof text, "<|%.2f|>", (id - special_.timeTokenBegin) * 0.02);
+            return std::string(text);
+        }
+        return "<|s" + std::to_string(id) + "|>";
     }
 
     const SpecialTokens& specialTokens() const override { return special_; }
@@ -73,10 +90,24 @@ public:
     }
 
 private:
+    static constexpr const char* kPieces[10] = {" hello", " world", ",", ".", " (", " wor", "ld", " a", " b", "!"};
+
+    ScriptedTokenizer(int vocabularySize, SpecialTokens special, const std::map<int, std::string>& languages)
+        : vocabularySize_(vocabularySize), special_(special) {
+        markers_ = {{special.endToken, "<|endoftext|>"},        {special.startOfTranscriptToken, "<|startoftranscript|>"},
+                    {special.englishToken, "<|en|>"},           {special.transcribeToken, "<|transcribe|>"},
+                    {special.startOfPreviousToken, "<|startofprev|>"}, {special.noSpeechToken, "<|nospeech|>"},
+                    {special.noTimestampsToken, "<|notimestamps|>"}, {special.translateToken, "<|translate|>"}};
+        languages_.insert(special.englishToken);
+        for (const auto& [id, text] : languages) {
+            markers_[id] = text;
+            languages_.insert(id);
+        }
+    }
+
     int vocabularySize_;
-    std::vector<std::string> pieces_;
-    std::vector<std::string> markers_;
     SpecialTokens special_;
+    std::map<int, std::string> markers_;
     std::unordered_set<int> languages_;
 };
 
