@@ -18,15 +18,9 @@
 
 #include "murmex/core/ChunkingStrategy.h"
 #include "murmex/core/DecodingTask.h"
-
-struct yyjson_val;
-struct yyjson_mut_val;
+#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 struct DecodingOptions {
     bool verbose = false;

@@ -5,14 +5,9 @@
 #include <array>
 #include <string>
 
-struct yyjson_val;
-struct yyjson_mut_val;
+#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 enum class DecodingTask { transcribe, translate };
 

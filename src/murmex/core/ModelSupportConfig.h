@@ -11,15 +11,9 @@
 
 #include "murmex/core/DeviceSupport.h"
 #include "murmex/core/ModelSupport.h"
-
-struct yyjson_val;
-struct yyjson_mut_val;
+#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 struct ModelSupportConfig {
     /// Builds a table from rows. With `includeFallback`, and when the fallback

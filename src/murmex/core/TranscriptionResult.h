@@ -17,16 +17,10 @@
 #include "murmex/core/TranscriptionSegment.h"
 #include "murmex/core/TranscriptionTimings.h"
 #include "murmex/core/WordTiming.h"
+#include "murmex/utilities/JsonCodingFwd.h"
 #include "tessary_core/PropertyLock.h"
 
-struct yyjson_val;
-struct yyjson_mut_val;
-
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 class TranscriptionResult {
 public:

@@ -9,15 +9,9 @@
 
 #include "murmex/core/TranscriptionSegment.h"
 #include "murmex/core/TranscriptionTimings.h"
-
-struct yyjson_val;
-struct yyjson_mut_val;
+#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 struct TranscriptionResultStruct {
     std::string text;

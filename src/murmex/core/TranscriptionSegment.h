@@ -10,15 +10,9 @@
 #include <vector>
 
 #include "murmex/core/WordTiming.h"
-
-struct yyjson_val;
-struct yyjson_mut_val;
+#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 struct TranscriptionSegment {
     int id = 0;

@@ -10,14 +10,9 @@
 #include <string>
 #include <string_view>
 
-struct yyjson_val;
-struct yyjson_mut_val;
+#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 struct TranscriptionTimings {
     double pipelineStart = std::numeric_limits<double>::max();

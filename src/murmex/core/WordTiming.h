@@ -7,14 +7,9 @@
 #include <string_view>
 #include <vector>
 
-struct yyjson_val;
-struct yyjson_mut_val;
+#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
-
-namespace json {
-class Writer;
-}
 
 struct WordTiming {
     std::string word;

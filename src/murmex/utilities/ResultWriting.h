@@ -54,6 +54,17 @@ protected:
     static std::string subtitleCues(const TranscriptionResult& result, CueFn&& cue);
 };
 
+/// The built-in writers' common part: the output folder, stored as given;
+/// nothing is created or checked until a write.
+class FileResultWriter : public ResultWriting {
+public:
+    explicit FileResultWriter(std::string outputDir) : outputDir_(std::move(outputDir)) {}
+    const std::string& outputDir() const override { return outputDir_; }
+
+private:
+    std::string outputDir_;
+};
+
 template <typename CueFn>
 std::string ResultWriting::subtitleCues(const TranscriptionResult& result, CueFn&& cue) {
     std::string text;
