@@ -22,6 +22,9 @@ std::string canonicalKey(std::string_view text) {
     return isTriviallyNfc(text) ? std::string(text) : unicode::normalize(text, unicode::NormalizationForm::nfc);
 }
 
+// Symbol ids are never negative, so no pair has this key.
+constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};
+
 std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) | static_cast<std::uint32_t>(b);
 }
@@ -68,10 +71,50 @@ std::int32_t BPETokenizer::symbolOf(std::string_view character) const {
     return it == symbols_.end() ? -1 : it->second;
 }
 
+void BPETokenizer::MergeTable::reserve(std::size_t count) {
+    std::size_t capacity = 16;
+    while (capacity < count * 2) capacity *= 2;
+    keys_.assign(capacity, kEmptyKey);
+    values_.assign(capacity, Merge{});
+    mask_ = capacity - 1;
+    shift_ = 64;
+    for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
+    size_ = 0;
+}
+
+std::size_t BPETokenizer::MergeTable::slot(std::uint64_t key) const {
+    // Fibonacci hashing: the top bits of the product depend on every key bit.
+    std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+    while (keys_[i] != kEmptyKey && keys_[i] != key) i = (i + 1) & mask_;
+    return i;
+}
+
+void BPETokenizer::MergeTable::assign(std::uint64_t key, Merge merge) {
+    if (keys_.empty() || (size_ + 1) * 2 > keys_.size()) {
+        // Grow: re-insert everything into a table twice the size.
+        std::vector<std::uint64_t> oldKeys = std::move(keys_);
+        std::vector<Merge> oldValues = std::move(values_);
+        reserve(std::max<std::size_t>(16, oldKeys.size()));
+        for (std::size_t k = 0; k < oldKeys.size(); ++k)
+            if (oldKeys[k] != kEmptyKey) assign(oldKeys[k], oldValues[k]);
+    }
+    const std::size_t i = slot(key);
+    if (keys_[i] == kEmptyKey) {
+        keys_[i] = key;
+        ++size_;
+    }
+    values_[i] = merge;
+}
+
+const BPETokenizer::Merge* BPETokenizer::MergeTable::find(std::uint64_t key) const {
+    if (keys_.empty()) return nullptr;
+    const std::size_t i = slot(key);
+    return keys_[i] == kEmptyKey ? nullptr : &values_[i];
+}
+
 const BPETokenizer::Merge* BPETokenizer::findMerge(std::int32_t a, std::int32_t b) const {
     if (a < 0 || b < 0) return nullptr;
-    auto it = bpeRanks_.find(pairKey(a, b));
-    return it == bpeRanks_.end() ? nullptr : &it->second;
+    return bpeRanks_.find(pairKey(a, b));
 }
 
 BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
@@ -90,7 +133,13 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
         const std::int32_t a = internSymbol(parts[0]);
         const std::int32_t b = internSymbol(parts[1]);
         const std::int32_t merged = internSymbol(parts[0] + parts[1]);
-        bpeRanks_.insert_or_assign(pairKey(a, b), Merge{static_cast<std::int32_t>(rank), merged});
+        bpeRanks_.assign(pairKey(a, b), Merge{static_cast<std::int32_t>(rank), merged});
+    }
+    smallSymbols_.assign(0x300, -1);
+    for (char32_t cp = 0; cp < 0x300; ++cp) {
+        std::string text;
+        unicode::appendUtf8(text, cp);
+        if (auto it = symbols_.find(text); it != symbols_.end()) smallSymbols_[cp] = it->second;
     }
 
     tokensToIds_.reserve(vocab->size() + addedTokens.size());
@@ -117,11 +166,7 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     fuseUnknownTokens_ = tokenizerConfig["fuseUnk"].boolean(false);
 }
 
-std::vector<BPETokenizer::Span> BPETokenizer::mergeSymbols(std::string_view piece) const {
-    const auto bounds = unicode::graphemeBoundaries(piece);
-    const std::size_t n = bounds.size() - 1;
-    if (n <= 1) return {Span{0, static_cast<std::uint32_t>(piece.size())}};
-
+void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans) const {
     struct Node {
         std::int32_t id;
         std::uint32_t begin, end;
@@ -131,16 +176,39 @@ std::vector<BPETokenizer::Span> BPETokenizer::mergeSymbols(std::string_view piec
     struct Entry {
         std::int32_t rank, left, right, a, b, merged;
     };
-    std::vector<Node> nodes(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        const auto begin = static_cast<std::uint32_t>(bounds[k]), end = static_cast<std::uint32_t>(bounds[k + 1]);
-        nodes[k] = Node{symbolOf(piece.substr(begin, end - begin)), begin, end, static_cast<std::int32_t>(k) - 1,
-                        k + 1 < n ? static_cast<std::int32_t>(k + 1) : -1, true};
+    // Scratch space reused by every call on this thread.
+    thread_local std::vector<Node> nodes;
+    thread_local std::vector<Entry> heap, batch;
+    thread_local std::vector<std::int32_t> mergedNodes;
+    spans.clear();
+    nodes.clear();
+    auto addNode = [&](std::int32_t id, std::size_t begin, std::size_t end) {
+        const auto k = static_cast<std::int32_t>(nodes.size());
+        nodes.push_back(Node{id, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), k - 1, k + 1, true});
+    };
+    if (isTriviallyNfc(piece) && piece.find('\r') == std::string_view::npos) {
+        // Every code point below U+0300 is a character of its own (only CR LF
+        // would join): no grapheme segmentation needed.
+        for (std::size_t i = 0; i < piece.size();) {
+            const std::size_t begin = i;
+            const char32_t cp = unicode::decodeNext(piece, i);
+            addNode(cp < smallSymbols_.size() ? smallSymbols_[cp] : -1, begin, i);
+        }
+    } else {
+        const auto bounds = unicode::graphemeBoundaries(piece);
+        for (std::size_t k = 0; k + 1 < bounds.size(); ++k)
+            addNode(symbolOf(piece.substr(bounds[k], bounds[k + 1] - bounds[k])), bounds[k], bounds[k + 1]);
     }
+    const std::size_t n = nodes.size();
+    if (n <= 1) {
+        spans.push_back(Span{0, static_cast<std::uint32_t>(piece.size())});
+        return;
+    }
+    nodes.back().next = -1;
 
     // Min-heap on (rank, left position).
     auto later = [](const Entry& x, const Entry& y) { return x.rank != y.rank ? x.rank > y.rank : x.left > y.left; };
-    std::vector<Entry> heap;
+    heap.clear();
     auto pushPair = [&](std::int32_t left, std::int32_t right) {
         if (left < 0 || right < 0) return;
         const std::int32_t a = nodes[left].id, b = nodes[right].id;
@@ -151,8 +219,6 @@ std::vector<BPETokenizer::Span> BPETokenizer::mergeSymbols(std::string_view piec
     };
     for (std::size_t k = 0; k + 1 < n; ++k) pushPair(static_cast<std::int32_t>(k), static_cast<std::int32_t>(k + 1));
 
-    std::vector<Entry> batch;
-    std::vector<std::int32_t> mergedNodes;
     while (!heap.empty()) {
         // Every occurrence of the best pair, merged left to right in one pass.
         const std::int32_t rank = heap.front().rank;
@@ -162,7 +228,8 @@ std::vector<BPETokenizer::Span> BPETokenizer::mergeSymbols(std::string_view piec
             batch.push_back(heap.back());
             heap.pop_back();
         }
-        std::sort(batch.begin(), batch.end(), [](const Entry& x, const Entry& y) { return x.left < y.left; });
+        if (batch.size() > 1)
+            std::sort(batch.begin(), batch.end(), [](const Entry& x, const Entry& y) { return x.left < y.left; });
         mergedNodes.clear();
         for (const Entry& e : batch) {
             Node& left = nodes[e.left];
@@ -183,18 +250,32 @@ std::vector<BPETokenizer::Span> BPETokenizer::mergeSymbols(std::string_view piec
         }
     }
 
-    std::vector<Span> spans;
     for (std::int32_t k = 0; k >= 0; k = nodes[k].next) spans.push_back(Span{nodes[k].begin, nodes[k].end});
-    return spans;
+}
+
+template <typename Fn>
+void BPETokenizer::forEachPart(std::string_view piece, Fn&& fn) const {
+    thread_local std::vector<Span> spans;
+    mergeSymbols(piece, spans);
+    for (const Span& s : spans) {
+        std::string_view symbol = piece.substr(s.begin, s.end - s.begin);
+        // Spaces inside a merged symbol are cutting points.
+        while (!symbol.empty()) {
+            const std::size_t space = symbol.find(' ');
+            const std::string_view part = symbol.substr(0, space);
+            symbol = space == std::string_view::npos ? std::string_view() : symbol.substr(space + 1);
+            if (!part.empty()) fn(part);
+        }
+    }
 }
 
 std::string BPETokenizer::bpe(std::string_view token) const {
+    std::vector<Span> spans;
+    mergeSymbols(token, spans);
     std::string out;
-    out.reserve(token.size() + 8);
-    bool first = true;
-    for (const Span& s : mergeSymbols(token)) {
-        if (!first) out += ' ';
-        first = false;
+    out.reserve(token.size() + spans.size());
+    for (const Span& s : spans) {
+        if (!out.empty() || s.begin > 0) out += ' ';
         out.append(token.substr(s.begin, s.end - s.begin));
     }
     return out;
@@ -212,24 +293,43 @@ std::vector<std::string> BPETokenizer::hexaEncode(std::string_view text) {
 
 std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
     std::vector<std::string> tokens;
-    for (const Span& s : mergeSymbols(text)) {
-        std::string_view symbol = text.substr(s.begin, s.end - s.begin);
-        // Spaces inside a merged symbol are cutting points.
-        while (!symbol.empty()) {
-            const std::size_t space = symbol.find(' ');
-            const std::string_view part = symbol.substr(0, space);
-            symbol = space == std::string_view::npos ? std::string_view() : symbol.substr(space + 1);
-            if (part.empty()) continue;
-            auto it = tokensToIds_.find(part);
-            if (it != tokensToIds_.end() && (!unknownTokenId_ || it->second != *unknownTokenId_)) {
-                tokens.emplace_back(part);
-            } else {
-                auto bytes = hexaEncode(part);
-                tokens.insert(tokens.end(), std::make_move_iterator(bytes.begin()), std::make_move_iterator(bytes.end()));
-            }
+    forEachPart(text, [&](std::string_view part) {
+        auto it = tokensToIds_.find(part);
+        if (it != tokensToIds_.end() && (!unknownTokenId_ || it->second != *unknownTokenId_)) {
+            tokens.emplace_back(part);
+        } else {
+            auto bytes = hexaEncode(part);
+            tokens.insert(tokens.end(), std::make_move_iterator(bytes.begin()), std::make_move_iterator(bytes.end()));
         }
-    }
+    });
     return tokens;
+}
+
+bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) const {
+    const std::size_t start = ids.size();
+    bool complete = true;
+    forEachPart(piece, [&](std::string_view part) {
+        if (!complete) return;
+        auto it = tokensToIds_.find(part);
+        if (it != tokensToIds_.end() && (!unknownTokenId_ || it->second != *unknownTokenId_)) {
+            ids.push_back(it->second);
+            return;
+        }
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        char token[6] = {'<', '0', 'x', 0, 0, '>'};
+        for (unsigned char b : part) {
+            token[3] = kHex[b >> 4];
+            token[4] = kHex[b & 15];
+            const auto id = convertTokenToId(std::string_view(token, 6));
+            if (!id) {
+                complete = false;
+                return;
+            }
+            ids.push_back(*id);
+        }
+    });
+    if (!complete) ids.resize(start);
+    return complete;
 }
 
 std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) const {

@@ -49,6 +49,11 @@ public:
 
     std::size_t vocabCount() const { return tokensToIds_.size(); }
 
+    /// Appends the ids of the piece's tokens (what tokenize() then
+    /// convertTokenToId() give) without building token texts; false, with
+    /// nothing appended, when a token has no id.
+    bool appendIds(std::string_view piece, std::vector<TokenId>& ids) const override;
+
 private:
     struct StringHash {
         using is_transparent = void;
@@ -61,15 +66,36 @@ private:
     struct Span {
         std::uint32_t begin, end;
     };
+    /// Open-addressing table from a symbol pair to its merge.
+    class MergeTable {
+    public:
+        void assign(std::uint64_t key, Merge merge);
+        const Merge* find(std::uint64_t key) const;
+        void reserve(std::size_t count);
+
+    private:
+        std::size_t slot(std::uint64_t key) const;
+        std::vector<std::uint64_t> keys_;
+        std::vector<Merge> values_;
+        std::size_t size_ = 0;
+        std::size_t mask_ = 0;
+        unsigned shift_ = 64;
+    };
 
     std::int32_t internSymbol(std::string_view text);
     std::int32_t symbolOf(std::string_view character) const;
-    /// The merged symbols of `piece` as byte spans.
-    std::vector<Span> mergeSymbols(std::string_view piece) const;
+    /// The merged symbols of `piece` as byte spans, in `spans` (reused).
+    void mergeSymbols(std::string_view piece, std::vector<Span>& spans) const;
+    /// Calls fn(part) for every space-separated part of every merged symbol.
+    template <typename Fn>
+    void forEachPart(std::string_view piece, Fn&& fn) const;
     const Merge* findMerge(std::int32_t a, std::int32_t b) const;
 
     std::unordered_map<std::string, std::int32_t, StringHash, std::equal_to<>> symbols_;
-    std::unordered_map<std::uint64_t, Merge> bpeRanks_;
+    MergeTable bpeRanks_;
+    // Symbol ids of the one-code-point characters below U+0300 (-1: none),
+    // so that byte-level text never hashes a character.
+    std::vector<std::int32_t> smallSymbols_;
     std::unordered_map<std::string, TokenId, StringHash, std::equal_to<>> tokensToIds_;
     std::unordered_map<TokenId, std::string> idsToTokens_;
     std::optional<std::string> bosToken_;

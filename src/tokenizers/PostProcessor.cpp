@@ -149,6 +149,12 @@ SequenceProcessing::SequenceProcessing(const hub::Config& config) {
         if (auto p = PostProcessorFactory::fromConfig(element)) processors_.push_back(std::move(p));
 }
 
+bool SequenceProcessing::passesTokensThrough() const {
+    for (const auto& p : processors_)
+        if (!p->passesTokensThrough()) return false;
+    return true;
+}
+
 std::vector<std::string> SequenceProcessing::postProcess(const std::vector<std::string>& tokens,
                                                          const std::vector<std::string>* tokensPair,
                                                          bool addSpecialTokens) const {

@@ -23,6 +23,10 @@ public:
                                         bool addSpecialTokens = true) const {
         return postProcess(tokens, tokensPair, addSpecialTokens);
     }
+    /// True when the tokens of a sequence come out unchanged, in order and
+    /// as whole blocks, so that the output can be laid out from a
+    /// placeholder for the sequence instead of its token texts.
+    virtual bool passesTokensThrough() const { return false; }
 };
 
 using PostProcessorPtr = std::shared_ptr<const PostProcessor>;
@@ -40,6 +44,7 @@ public:
     std::vector<std::string> postProcess(const std::vector<std::string>& tokens,
                                          const std::vector<std::string>* tokensPair,
                                          bool addSpecialTokens) const override;
+    bool passesTokensThrough() const override { return true; }
 
 private:
     hub::Config::Array single_;
@@ -52,6 +57,7 @@ public:
                                          bool) const override {
         return tokens;
     }
+    bool passesTokensThrough() const override { return true; }
 };
 
 class RobertaProcessing final : public PostProcessor {
@@ -60,6 +66,7 @@ public:
     std::vector<std::string> postProcess(const std::vector<std::string>& tokens,
                                          const std::vector<std::string>* tokensPair,
                                          bool addSpecialTokens) const override;
+    bool passesTokensThrough() const override { return !trimOffset_; }
 
 private:
     hub::Config::Token sep_;
@@ -74,6 +81,7 @@ public:
     std::vector<std::string> postProcess(const std::vector<std::string>& tokens,
                                          const std::vector<std::string>* tokensPair,
                                          bool addSpecialTokens) const override;
+    bool passesTokensThrough() const override { return true; }
 
 private:
     hub::Config::Token sep_;
@@ -86,6 +94,7 @@ public:
     std::vector<std::string> postProcess(const std::vector<std::string>& tokens,
                                          const std::vector<std::string>* tokensPair,
                                          bool addSpecialTokens) const override;
+    bool passesTokensThrough() const override;
 
 private:
     std::vector<PostProcessorPtr> processors_;

@@ -71,28 +71,32 @@ ByteLevelPreTokenizer::ByteLevelPreTokenizer(const hub::Config& config)
       trimOffsets_(config["trimOffsets"].boolean(true)),
       useRegex_(config["useRegex"].boolean(true)) {}
 
-std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions) const {
+std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions options) const {
     std::vector<std::string> pieces;
-    auto add = [&](std::string_view piece) {
-        if (addPrefixSpace_ && (piece.empty() || piece.front() != ' ')) {
-            std::string prefixed = " ";
-            prefixed += piece;
-            pieces.push_back(byteLevelEncode(prefixed));
-        } else {
-            pieces.push_back(byteLevelEncode(piece));
-        }
-    };
-    if (useRegex_) {
-        Regex::Scanner scanner(*byteLevelRegex(), text);
-        std::size_t pos = 0;
-        while (auto m = scanner.find(pos)) {
-            add(text.substr(m->begin, m->end - m->begin));
-            pos = m->end;  // every branch of the expression consumes at least one character
-        }
-    } else {
-        add(text);
-    }
+    forEachPiece(text, options, [&](std::string_view piece) { pieces.emplace_back(piece); });
     return pieces;
+}
+
+void ByteLevelPreTokenizer::forEachPiece(std::string_view text, PreTokenizerOptions,
+                                         const std::function<void(std::string_view)>& sink) const {
+    const auto& alphabet = byteEncoder();
+    std::string encoded;
+    auto emit = [&](std::string_view piece) {
+        encoded.clear();
+        if (addPrefixSpace_ && (piece.empty() || piece.front() != ' ')) encoded += alphabet[' '];
+        for (unsigned char b : piece) encoded += alphabet[b];
+        sink(encoded);
+    };
+    if (!useRegex_) {
+        emit(text);
+        return;
+    }
+    Regex::Scanner scanner(*byteLevelRegex(), text);
+    std::size_t pos = 0;
+    while (auto m = scanner.find(pos)) {
+        emit(text.substr(m->begin, m->end - m->begin));
+        pos = m->end;  // every branch of the expression consumes at least one character
+    }
 }
 
 PunctuationPreTokenizer::PunctuationPreTokenizer()

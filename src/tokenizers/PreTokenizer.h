@@ -8,6 +8,7 @@
 #include "tokenizers/StringSplitPattern.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -41,6 +42,12 @@ public:
     std::vector<std::string> preTokenize(const std::vector<std::string>& texts, PreTokenizerOptions options) const;
     std::vector<std::string> operator()(std::string_view text, PreTokenizerOptions options = {}) const {
         return preTokenize(text, options);
+    }
+    /// Hands each piece of preTokenize(text, options) to `sink` in order;
+    /// pre-tokenizers that can stream do so without building the list.
+    virtual void forEachPiece(std::string_view text, PreTokenizerOptions options,
+                              const std::function<void(std::string_view)>& sink) const {
+        for (const auto& piece : preTokenize(text, options)) sink(piece);
     }
 };
 
@@ -76,6 +83,8 @@ class ByteLevelPreTokenizer final : public PreTokenizer {
 public:
     explicit ByteLevelPreTokenizer(const hub::Config& config);
     std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const override;
+    void forEachPiece(std::string_view text, PreTokenizerOptions options,
+                      const std::function<void(std::string_view)>& sink) const override;
 
     static const std::string RE;
 

@@ -7,6 +7,7 @@
 #include "tokenizers/TokenizerModel.h"
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 
 namespace tokenizers {
@@ -163,6 +164,19 @@ std::vector<std::string> PreTrainedTokenizer::sections(std::string_view text) co
     return splitKeepingCaptures(text, addedTokensRegex_->allMatches(text));
 }
 
+void PreTrainedTokenizer::forEachPiece(std::string_view section, std::size_t index,
+                                       const std::function<void(std::string_view)>& sink) const {
+    const PreTokenizerOptions options =
+        index == 0 ? PreTokenizerOptions{PreTokenizerOption::firstSection} : PreTokenizerOptions{};
+    std::string normalized;
+    if (normalizer_) {
+        normalized = normalizer_->normalize(section);
+        section = normalized;
+    }
+    if (preTokenizer_) preTokenizer_->forEachPiece(section, options, sink);
+    else sink(section);
+}
+
 std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) const {
     std::string storage;
     const std::string_view text = wellFormed(input, storage);
@@ -170,27 +184,27 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) c
     const bool fuse = model_->fuseUnknownTokens();
     std::vector<std::string> tokens;
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        std::vector<std::string> sectionTokens;
+        const std::size_t start = tokens.size();
         if (addedTokens_.count(parts[i])) {
-            sectionTokens.push_back(parts[i]);
+            tokens.push_back(parts[i]);
         } else {
-            const PreTokenizerOptions options = i == 0 ? PreTokenizerOptions{PreTokenizerOption::firstSection}
-                                                       : PreTokenizerOptions{};
-            for (const auto& piece : preTokenize(normalize(parts[i]), options)) {
+            forEachPiece(parts[i], i, [&](std::string_view piece) {
                 auto pieceTokens = model_->tokenize(piece);
-                sectionTokens.insert(sectionTokens.end(), std::make_move_iterator(pieceTokens.begin()),
-                                     std::make_move_iterator(pieceTokens.end()));
-            }
+                tokens.insert(tokens.end(), std::make_move_iterator(pieceTokens.begin()),
+                              std::make_move_iterator(pieceTokens.end()));
+            });
         }
-        if (fuse) sectionTokens = fuseUnknown(sectionTokens);
-        tokens.insert(tokens.end(), std::make_move_iterator(sectionTokens.begin()),
-                      std::make_move_iterator(sectionTokens.end()));
+        if (fuse) {
+            std::vector<std::string> section(std::make_move_iterator(tokens.begin() + static_cast<std::ptrdiff_t>(start)),
+                                             std::make_move_iterator(tokens.end()));
+            tokens.resize(start);
+            for (auto& token : fuseUnknown(section)) tokens.push_back(std::move(token));
+        }
     }
     return tokens;
 }
 
-std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view text, bool addSpecialTokens) const {
-    const auto tokens = postProcess(tokenize(text), addSpecialTokens);
+std::vector<TokenId> PreTrainedTokenizer::idsOfTokens(const std::vector<std::string>& tokens) const {
     std::vector<TokenId> ids;
     ids.reserve(tokens.size());
     for (const auto& token : tokens) {
@@ -199,6 +213,63 @@ std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view text, bool add
         ids.push_back(*id);
     }
     return ids;
+}
+
+std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view input, bool addSpecialTokens) const {
+    // The direct road: ids straight from the model, piece by piece, without
+    // token texts. It applies when the post-processor only adds tokens around
+    // the sequence; any token without an id sends the call down the text
+    // road, which reports it.
+    if (postProcessor_ && !postProcessor_->passesTokensThrough())
+        return idsOfTokens(postProcess(tokenize(input), addSpecialTokens));
+    std::string storage;
+    const std::string_view text = wellFormed(input, storage);
+    const auto parts = sections(text);
+    const auto unknownId = model_->unknownTokenId();
+    const bool fuse = model_->fuseUnknownTokens();
+    std::vector<TokenId> ids;
+    ids.reserve(text.size() / 3 + 8);
+    bool complete = true;
+    for (std::size_t i = 0; i < parts.size() && complete; ++i) {
+        const std::size_t start = ids.size();
+        if (addedTokens_.count(parts[i])) {
+            const auto id = model_->convertTokenToId(parts[i]);
+            if (id) ids.push_back(*id);
+            else complete = false;
+        } else {
+            forEachPiece(parts[i], i, [&](std::string_view piece) {
+                if (complete && !model_->appendIds(piece, ids)) complete = false;
+            });
+        }
+        if (fuse && complete) {
+            // Of each run of unknown ids only the first stays.
+            std::size_t out = start;
+            bool previousUnknown = false;
+            for (std::size_t k = start; k < ids.size(); ++k) {
+                const bool unknown = unknownId && ids[k] == *unknownId;
+                if (!unknown || !previousUnknown) ids[out++] = ids[k];
+                previousUnknown = unknown;
+            }
+            ids.resize(out);
+        }
+    }
+    if (!complete) return idsOfTokens(postProcess(tokenize(input), addSpecialTokens));
+    if (!postProcessor_) return ids;
+
+    // Lay the output out around a placeholder that no token text can equal
+    // (token texts are well-formed UTF-8).
+    static const std::string kSequence = "\xFF\xFEsequence";
+    std::vector<TokenId> out;
+    for (const auto& token : postProcessor_->postProcess({kSequence}, nullptr, addSpecialTokens)) {
+        if (token == kSequence) {
+            out.insert(out.end(), ids.begin(), ids.end());
+        } else {
+            const auto id = model_->convertTokenToId(token);
+            if (!id) throw TokenizerError::mismatchedConfig("the token \"" + token + "\" has no id in the vocabulary");
+            out.push_back(*id);
+        }
+    }
+    return out;
 }
 
 std::string PreTrainedTokenizer::decode(const std::vector<TokenId>& ids, bool skipSpecialTokens) const {

@@ -13,6 +13,7 @@
 #include "tokenizers/Tokenizer.h"
 #include "tokenizers/TokenizingModel.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,6 +70,13 @@ protected:
     /// The sections of `text` between added tokens (added tokens are
     /// sections of their own), before any other stage.
     std::vector<std::string> sections(std::string_view text) const;
+    /// Normalizes and pre-tokenizes one section (the `index`-th) and hands
+    /// each piece to `sink`.
+    void forEachPiece(std::string_view section, std::size_t index,
+                      const std::function<void(std::string_view)>& sink) const;
+    /// The ids of token texts; throws TokenizerError::mismatchedConfig for a
+    /// token without one.
+    std::vector<TokenId> idsOfTokens(const std::vector<std::string>& tokens) const;
 
 private:
     std::shared_ptr<const TokenizingModel> model_;

@@ -40,6 +40,20 @@ public:
         return tokens;
     }
 
+    /// Appends the ids of tokenize(piece), each as convertTokenToId gives
+    /// it; false, with nothing appended, when a token has no id. Models may
+    /// do this without building the token texts.
+    virtual bool appendIds(std::string_view piece, std::vector<TokenId>& ids) const {
+        std::vector<TokenId> pieceIds;
+        for (const auto& token : tokenize(piece)) {
+            const auto id = convertTokenToId(token);
+            if (!id) return false;
+            pieceIds.push_back(*id);
+        }
+        ids.insert(ids.end(), pieceIds.begin(), pieceIds.end());
+        return true;
+    }
+
     virtual std::optional<std::string> bosToken() const = 0;
     virtual std::optional<TokenId> bosTokenId() const = 0;
     virtual std::optional<std::string> eosToken() const = 0;
