@@ -72,111 +72,225 @@ void checkTimes(std::optional<double> startTime, std::optional<double> endTime) 
     }
 }
 
+// Vector routines for whole pieces of audio. Several running maxima keep
+// the reductions from waiting on one another.
+
+float peakMagnitude(const float* samples, uint32_t count) {
+    float lanes[8] = {};
+    uint32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        for (int k = 0; k < 8; ++k) lanes[k] = std::max(lanes[k], std::fabs(samples[i + k]));
+    }
+    for (; i < count; ++i) lanes[0] = std::max(lanes[0], std::fabs(samples[i]));
+    return *std::max_element(lanes, lanes + 8);
+}
+
+/// out = in (first) or out += in (later), returning the peak magnitude of in.
+float accumulateWithPeak(float* out, const float* in, uint32_t count, bool first) {
+    float lanes[8] = {};
+    uint32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        for (int k = 0; k < 8; ++k) {
+            out[i + k] = first ? in[i + k] : out[i + k] + in[i + k];
+            lanes[k] = std::max(lanes[k], std::fabs(in[i + k]));
+        }
+    }
+    for (; i < count; ++i) {
+        out[i] = first ? in[i] : out[i] + in[i];
+        lanes[0] = std::max(lanes[0], std::fabs(in[i]));
+    }
+    return *std::max_element(lanes, lanes + 8);
+}
+
+/// Down-mixes a float buffer into `mono` (at least as long) as `mode` says.
+void mixToMono(const PcmBuffer& source, PcmBuffer& mono, const ChannelMode& mode) {
+    const uint32_t channels = source.format().channelCount();
+    const uint32_t frames = std::min(source.frameLength(), mono.frameCapacity());
+    mono.setFrameLength(frames);
+    float* out = mono.channel(0);
+    auto copyChannel = [&](uint32_t channel) {
+        const float* in = source.channel(channel);
+        std::copy(in, in + frames, out);
+    };
+    if (mode.kind() == ChannelMode::Kind::specificChannel) {
+        const int index = mode.channel();
+        copyChannel(index >= 0 && uint32_t(index) < channels ? uint32_t(index) : 0);
+        return;
+    }
+    std::vector<uint32_t> chosen;
+    const auto& list = mode.channels();
+    if (!list || list->empty()) {
+        for (uint32_t c = 0; c < channels; ++c) chosen.push_back(c);
+    } else {
+        for (int index : *list) {
+            if (index >= 0 && uint32_t(index) < channels) chosen.push_back(uint32_t(index));
+        }
+        if (chosen.empty()) {
+            copyChannel(0);
+            Logging::debug("No valid channel indices provided, defaulting to first channel");
+            return;
+        }
+    }
+    float loudest = 0.0f;
+    for (size_t k = 0; k < chosen.size(); ++k) {
+        loudest = std::max(loudest, accumulateWithPeak(out, source.channel(chosen[k]), frames, k == 0));
+    }
+    // Rescale the sum to the loudest channel's peak, so that summing never
+    // clips and identical channels come back unchanged; a silent sum stays
+    // silent.
+    const float scale = loudest / std::max(peakMagnitude(out, frames), 0.0001f);
+    for (uint32_t i = 0; i < frames; ++i) out[i] *= scale;
+}
+
 /// A rate conversion that may go on over several consecutive reads of one
 /// file: while each read starts where the previous one stopped, the same
-/// converter carries on and the pieces join without a seam.
+/// converter carries on and the pieces join without a seam. Its read and
+/// down-mix buffers are reused from read to read.
 struct FileConversion {
     std::unique_ptr<AudioProcessor::AudioConverter> converter;
     int64_t nextFrame = -1;  // the file frame the converter expects next
     // Output frames earlier reads fell short of their share (the converter
     // still holds them as its look-ahead); the next read has room for them.
     uint32_t owed = 0;
+    PcmBufferRef input;
+    PcmBufferRef mono;
 };
+
+/// Where converted frames go: one plane per output channel, with room for
+/// `capacity` frames of which `length` are written.
+struct OutputPlanes {
+    std::vector<float*> planes;
+    uint32_t capacity = 0;
+    uint32_t length = 0;
+};
+
+/// Starts converting `frames` frames from the file's read position to
+/// `outputFormat`: logs the duration, sets up (or carries on) the converter
+/// and its buffers, and returns the output capacity. Nothing, with an error
+/// line, on failure.
+std::optional<uint32_t> beginConversion(const platform::audio::AudioFile& file, int64_t frames,
+                                        const AudioFormat& outputFormat, uint32_t maxReadFrameSize,
+                                        FileConversion& conversion) {
+    const double inputRate = file.sampleRate();
+    Logging::debug("Resampling " + fmt::format("{:.2f}", double(frames) / inputRate) + " seconds of audio");
+    const bool continuing = conversion.converter && conversion.nextFrame == file.framePosition() &&
+                            conversion.converter->outputFormat() == outputFormat;
+    if (!continuing) conversion.converter.reset(), conversion.owed = 0;
+    const auto capacity =
+        frameCount32(std::floor(double(frames) / inputRate * outputFormat.sampleRate()) + double(conversion.owed));
+    if (!capacity) {
+        Logging::error("Failed to create output buffer");
+        return std::nullopt;
+    }
+    if (!conversion.input || conversion.input->frameCapacity() != maxReadFrameSize ||
+        conversion.input->format() != file.processingFormat()) {
+        conversion.input = makeBuffer(file.processingFormat(), maxReadFrameSize);
+        conversion.mono = conversion.input;
+        if (conversion.input && file.channelCount() > 1) {
+            conversion.mono = makeBuffer(*AudioFormat::standard(inputRate, 1), maxReadFrameSize);
+        }
+        if (!conversion.input || !conversion.mono) {
+            Logging::error("Failed to create input buffer");
+            return std::nullopt;
+        }
+    }
+    if (!conversion.converter) {
+        conversion.converter = AudioProcessor::AudioConverter::make(*AudioFormat::standard(inputRate, 1), outputFormat);
+        if (!conversion.converter) {
+            Logging::error("Failed to create audio converter");
+            return std::nullopt;
+        }
+    }
+    return capacity;
+}
+
+/// Reads the file from its read position up to frame `end` in pieces of the
+/// input buffer's size, down-mixes each piece and converts it into `out`.
+/// With `endOfStream` the converter's look-ahead is added and the conversion
+/// ends. False, with an error line, on failure.
+bool convertPieces(platform::audio::AudioFile& file, int64_t end, const ChannelMode& channelMode,
+                   FileConversion& conversion, bool endOfStream, OutputPlanes& out) {
+    const double inputRate = file.sampleRate();
+    PcmBuffer& input = *conversion.input;
+    PcmBuffer& mono = *conversion.mono;
+    AudioProcessor::AudioConverter& converter = *conversion.converter;
+    auto room = [&] {
+        std::vector<float*> planes = out.planes;
+        for (float*& plane : planes) plane += out.length;
+        return planes;
+    };
+    while (file.framePosition() < end) {
+        const int64_t position = file.framePosition();
+        const auto pieceFrames = uint32_t(std::min<int64_t>(input.frameCapacity(), end - position));
+        Logging::debug("Resampling " + fmt::format("{:.2f}", double(position) / inputRate) + "s - " +
+                       fmt::format("{:.2f}", double(position + pieceFrames) / inputRate) + "s");
+        try {
+            file.read(input, pieceFrames);
+        } catch (const SystemError& error) {
+            Logging::error("Error reading audio file: " + std::string(error.what()));
+            return false;
+        }
+        if (input.frameLength() == 0) break;  // the audio ended before its stated length
+        if (&mono != &input) mixToMono(input, mono, channelMode);
+        const float* monoPlane[] = {mono.channel(0)};
+        const int64_t written =
+            converter.convert(monoPlane, mono.frameLength(), room().data(), out.capacity - out.length);
+        if (written < 0) {
+            Logging::error("Failed to resample audio chunk");
+            return false;
+        }
+        out.length += uint32_t(written);
+        if (input.frameLength() < pieceFrames) break;
+    }
+    conversion.nextFrame = file.framePosition();
+    conversion.owed = out.capacity - out.length;
+    if (endOfStream) {
+        // The filter's look-ahead comes out now; anything beyond the capacity
+        // computed from the duration is cut.
+        const int64_t written = converter.flush(room().data(), out.capacity - out.length);
+        if (written < 0) {
+            Logging::error("Failed to resample audio chunk");
+            return false;
+        }
+        out.length += uint32_t(written);
+        conversion.converter.reset();
+        conversion.owed = 0;
+    }
+    return true;
+}
 
 PcmBufferRef resampleRange(platform::audio::AudioFile& file, double toSampleRate, uint32_t channelCount,
                            const ChannelMode& channelMode, std::optional<int64_t> frameCount,
                            uint32_t maxReadFrameSize, FileConversion& conversion, bool endOfStream) {
-    const double inputRate = file.sampleRate();
     const int64_t length = file.length();
-    const int64_t first = file.framePosition();
     const int64_t frames = std::max<int64_t>(frameCount.value_or(length), 0);
-    const int64_t end = std::min(first + frames, length);
-
+    const int64_t end = std::min(file.framePosition() + frames, length);
     const auto outputFormat = AudioFormat::standard(toSampleRate, channelCount);
     if (!outputFormat) {
         Logging::error("Failed to create output audio format");
         return nullptr;
     }
-    Logging::debug("Resampling " + fmt::format("{:.2f}", double(frames) / inputRate) + " seconds of audio");
-
-    const bool continuing = conversion.converter && conversion.nextFrame == first &&
-                            conversion.converter->outputFormat() == *outputFormat;
-    if (!continuing) conversion = FileConversion();
     const auto capacity =
-        frameCount32(std::floor(double(frames) / inputRate * toSampleRate) + double(conversion.owed));
-    PcmBufferRef output = capacity ? makeBuffer(*outputFormat, *capacity) : nullptr;
+        beginConversion(file, frames, *outputFormat, std::max<uint32_t>(maxReadFrameSize, 1), conversion);
+    if (!capacity) return nullptr;
+    PcmBufferRef output = makeBuffer(*outputFormat, *capacity);
     if (!output) {
         Logging::error("Failed to create output buffer");
         return nullptr;
     }
-    maxReadFrameSize = std::max<uint32_t>(maxReadFrameSize, 1);
-    PcmBufferRef input = makeBuffer(file.processingFormat(), maxReadFrameSize);
-    if (!input) {
-        Logging::error("Failed to create input buffer");
-        return nullptr;
-    }
-
-    const auto monoFormat = AudioFormat::standard(inputRate, 1);
-    if (!conversion.converter) {
-        conversion.converter = AudioProcessor::AudioConverter::make(*monoFormat, *outputFormat);
-        if (!conversion.converter) {
-            Logging::error("Failed to create audio converter");
-            return nullptr;
-        }
-    }
-    AudioProcessor::AudioConverter& converter = *conversion.converter;
-    std::vector<float*> planes(channelCount);
-    auto room = [&] {
-        for (uint32_t c = 0; c < channelCount; ++c) planes[c] = output->channel(c) + output->frameLength();
-        return output->frameCapacity() - output->frameLength();
-    };
-
-    while (file.framePosition() < end) {
-        const int64_t position = file.framePosition();
-        const auto pieceFrames = uint32_t(std::min<int64_t>(maxReadFrameSize, end - position));
-        Logging::debug("Resampling " + fmt::format("{:.2f}", double(position) / inputRate) + "s - " +
-                       fmt::format("{:.2f}", double(position + pieceFrames) / inputRate) + "s");
-        try {
-            file.read(*input, pieceFrames);
-        } catch (const SystemError& error) {
-            Logging::error("Error reading audio file: " + std::string(error.what()));
-            return nullptr;
-        }
-        if (input->frameLength() == 0) break;  // the audio ended before its stated length
-        PcmBufferRef mono = AudioProcessor::convertToMono(input, channelMode);
-        if (!mono) {
-            Logging::error("Failed to process audio channels");
-            return nullptr;
-        }
-        const float* monoPlane[] = {mono->channel(0)};
-        const uint32_t space = room();
-        const int64_t written = converter.convert(monoPlane, mono->frameLength(), planes.data(), space);
-        if (written < 0) {
-            Logging::error("Failed to resample audio chunk");
-            return nullptr;
-        }
-        output->setFrameLength(output->frameLength() + uint32_t(written));
-        if (input->frameLength() < pieceFrames) break;
-    }
-    conversion.nextFrame = file.framePosition();
-    conversion.owed = output->frameCapacity() - output->frameLength();
-    if (endOfStream) {
-        // The filter's look-ahead comes out now; anything beyond the capacity
-        // computed from the duration is cut.
-        const int64_t written = converter.flush(planes.data(), room());
-        if (written < 0) {
-            Logging::error("Failed to resample audio chunk");
-            return nullptr;
-        }
-        output->setFrameLength(output->frameLength() + uint32_t(written));
-        conversion = FileConversion();
-    }
+    OutputPlanes out{{}, *capacity, 0};
+    for (uint32_t c = 0; c < channelCount; ++c) out.planes.push_back(output->channel(c));
+    if (!convertPieces(file, end, channelMode, conversion, endOfStream, out)) return nullptr;
+    output->setFrameLength(out.length);
     return output;
 }
 
-PcmBufferRef loadRange(platform::audio::AudioFile& file, const ChannelMode& channelMode,
-                       std::optional<double> startTime, std::optional<double> endTime,
-                       std::optional<uint32_t> maxReadFrameSize, FileConversion& conversion, bool endOfStream) {
+/// Reads the time range of the file as 16 kHz mono and appends the samples
+/// to `samples`; returns how many. Throws WhisperError::loadAudioFailed.
+uint32_t appendRange(platform::audio::AudioFile& file, const ChannelMode& channelMode,
+                     std::optional<double> startTime, std::optional<double> endTime,
+                     std::optional<uint32_t> maxReadFrameSize, FileConversion& conversion, bool endOfStream,
+                     std::vector<float>& samples) {
     checkTimes(startTime, endTime);
     const double rate = file.sampleRate();
     const uint32_t channels = file.channelCount();
@@ -195,34 +309,45 @@ PcmBufferRef loadRange(platform::audio::AudioFile& file, const ChannelMode& chan
     const auto frames = uint32_t(end - start);
     file.setFramePosition(start);
 
-    PcmBufferRef buffer;
+    const size_t before = samples.size();
     if (rate == targetSampleRate && channels == 1) {
-        buffer = makeBuffer(file.processingFormat(), frames);
+        PcmBufferRef buffer = makeBuffer(file.processingFormat(), frames);
         if (!buffer) throw WhisperError::loadAudioFailed("Unable to create audio buffer");
         try {
             file.read(*buffer, frames);
         } catch (const SystemError& error) {
             throw WhisperError::loadAudioFailed("Failed to read audio file: " + std::string(error.what()));
         }
+        samples.insert(samples.end(), buffer->channel(0), buffer->channel(0) + buffer->frameLength());
     } else {
-        buffer = resampleRange(file, targetSampleRate, 1, channelMode, frames,
-                               maxReadFrameSize.value_or(Constants::defaultAudioReadFrameSize), conversion,
-                               endOfStream);
-        if (!buffer) throw WhisperError::loadAudioFailed("Failed to process audio buffer");
+        const auto outputFormat = *AudioFormat::standard(targetSampleRate, 1);
+        const auto capacity = beginConversion(
+            file, frames, outputFormat, maxReadFrameSize.value_or(Constants::defaultAudioReadFrameSize), conversion);
+        if (!capacity) throw WhisperError::loadAudioFailed("Failed to process audio buffer");
+        // Converted straight into the caller's samples, sized once.
+        try {
+            samples.resize(before + *capacity);
+        } catch (const std::exception&) {
+            Logging::error("Failed to create output buffer");
+            throw WhisperError::loadAudioFailed("Failed to process audio buffer");
+        }
+        OutputPlanes out{{samples.data() + before}, *capacity, 0};
+        const bool converted = convertPieces(file, end, channelMode, conversion, endOfStream, out);
+        samples.resize(before + out.length);
+        if (!converted) throw WhisperError::loadAudioFailed("Failed to process audio buffer");
     }
+    const auto appended = uint32_t(samples.size() - before);
 
     if (Logging::isEnabled(Logging::LogLevel::debug)) {
         Logging::debug(Logging::Separator{""}, "Audio source details - Sample Rate: ", rate,
                        " Hz, Channel Count: ", channels, ", Frame Length: ", length,
                        ", Duration: ", double(length) / rate, "s");
-        const double bufferRate = buffer->format().sampleRate();
-        Logging::debug(Logging::Separator{""}, "Audio buffer details - Sample Rate: ", bufferRate,
-                       " Hz, Channel Count: ", buffer->format().channelCount(),
-                       ", Frame Length: ", buffer->frameLength(),
-                       ", Duration: ", double(buffer->frameLength()) / bufferRate, "s");
+        Logging::debug(Logging::Separator{""}, "Audio buffer details - Sample Rate: ", targetSampleRate,
+                       " Hz, Channel Count: ", 1, ", Frame Length: ", appended,
+                       ", Duration: ", double(appended) / targetSampleRate, "s");
         Logging::logCurrentMemoryUsage("After loadAudio function");
     }
-    return buffer;
+    return appended;
 }
 
 }  // namespace
@@ -250,7 +375,13 @@ AudioProcessor::PcmBufferRef AudioProcessor::loadAudio(AudioFile& file, const Ch
                                                        std::optional<double> startTime, std::optional<double> endTime,
                                                        std::optional<uint32_t> maxReadFrameSize) {
     FileConversion conversion;
-    return loadRange(file, channelMode, startTime, endTime, maxReadFrameSize, conversion, true);
+    std::vector<float> samples;
+    appendRange(file, channelMode, startTime, endTime, maxReadFrameSize, conversion, true, samples);
+    PcmBufferRef buffer = makeBuffer(*AudioFormat::standard(targetSampleRate, 1), uint32_t(samples.size()));
+    if (!buffer) throw WhisperError::loadAudioFailed("Unable to create audio buffer");
+    std::copy(samples.begin(), samples.end(), buffer->channel(0));
+    buffer->setFrameLength(uint32_t(samples.size()));
+    return buffer;
 }
 
 AudioProcessor::PcmBufferRef AudioProcessor::resampleAudio(AudioFile& file, double toSampleRate,
@@ -321,8 +452,7 @@ AudioProcessor::PcmBufferRef AudioProcessor::resampleBuffer(const PcmBuffer& buf
 
 AudioProcessor::PcmBufferRef AudioProcessor::convertToMono(const PcmBufferRef& buffer, const ChannelMode& mode) {
     if (!buffer) return nullptr;
-    const uint32_t channels = buffer->format().channelCount();
-    if (channels < 2) return buffer;
+    if (buffer->format().channelCount() < 2) return buffer;
     const auto monoFormat = AudioFormat::standard(buffer->format().sampleRate(), 1);
     if (!monoFormat) {
         Logging::error("Failed to create AVAudioFormat object.");
@@ -333,51 +463,7 @@ AudioProcessor::PcmBufferRef AudioProcessor::convertToMono(const PcmBufferRef& b
         Logging::error("Failed to create mono buffer.");
         return nullptr;
     }
-    const uint32_t frames = buffer->frameLength();
-    mono->setFrameLength(frames);
-    float* out = mono->channel(0);
-    std::fill(out, out + frames, 0.0f);
-
-    auto copyChannel = [&](uint32_t channel) {
-        const float* in = buffer->channel(channel);
-        std::copy(in, in + frames, out);
-    };
-    if (mode.kind() == ChannelMode::Kind::specificChannel) {
-        const int index = mode.channel();
-        copyChannel(index >= 0 && uint32_t(index) < channels ? uint32_t(index) : 0);
-        return mono;
-    }
-
-    std::vector<uint32_t> chosen;
-    const auto& list = mode.channels();
-    if (!list || list->empty()) {
-        for (uint32_t c = 0; c < channels; ++c) chosen.push_back(c);
-    } else {
-        for (int index : *list) {
-            if (index >= 0 && uint32_t(index) < channels) chosen.push_back(uint32_t(index));
-        }
-        if (chosen.empty()) {
-            copyChannel(0);
-            Logging::debug("No valid channel indices provided, defaulting to first channel");
-            return mono;
-        }
-    }
-    auto peakOf = [frames](const float* samples) {
-        float peak = 0.0f;
-        for (uint32_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(samples[i]));
-        return peak;
-    };
-    float loudest = 0.0f;
-    for (uint32_t channel : chosen) {
-        const float* in = buffer->channel(channel);
-        loudest = std::max(loudest, peakOf(in));
-        for (uint32_t i = 0; i < frames; ++i) out[i] += in[i];
-    }
-    // Rescale the sum to the loudest channel's peak, so that summing never
-    // clips and identical channels come back unchanged; a silent sum stays
-    // silent.
-    const float scale = loudest / std::max(peakOf(out), 0.0001f);
-    for (uint32_t i = 0; i < frames; ++i) out[i] *= scale;
+    mixToMono(*buffer, *mono, mode);
     return mono;
 }
 
@@ -407,14 +493,16 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path
     if (start >= end) return {};
 
     std::vector<float> samples;
-    samples.reserve(size_t(std::ceil((end - start) * targetSampleRate)) + 1);
+    try {
+        samples.reserve(size_t(std::ceil((end - start) * targetSampleRate)) + 1);
+    } catch (const std::exception&) {
+        // A stated length beyond memory: the audio really there still loads,
+        // stretch by stretch.
+    }
     FileConversion conversion;
     for (double pieceStart = start; pieceStart < end;) {
         const double pieceEnd = std::min(end, pieceStart + floatArrayStretchSeconds);
-        PcmBufferRef piece = loadRange(*file, channelMode, pieceStart, pieceEnd, std::nullopt, conversion,
-                                       pieceEnd >= end);
-        std::vector<float> pieceSamples = convertBufferToArray(*piece, 1024);
-        samples.insert(samples.end(), pieceSamples.begin(), pieceSamples.end());
+        appendRange(*file, channelMode, pieceStart, pieceEnd, std::nullopt, conversion, pieceEnd >= end, samples);
         pieceStart = pieceEnd;
     }
     return samples;
