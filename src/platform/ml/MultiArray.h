@@ -106,6 +106,9 @@ public:
     /// obtained earlier.
     void markModified();
 
+    /// True when this handle is the only one referring to its elements.
+    bool isUniquelyReferenced() const { return storage_ && storage_.use_count() == 1; }
+
     /// True when both handles refer to the same elements with the same layout.
     bool sharesStorageWith(const MultiArray& other) const { return storage_ && storage_ == other.storage_; }
 

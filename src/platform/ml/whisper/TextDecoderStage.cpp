@@ -77,6 +77,26 @@ std::shared_ptr<const TextDecoderStage::CrossMemory> TextDecoderStage::crossMemo
     return memory;
 }
 
+bool TextDecoderStage::Outputs::isFree() const {
+    return logits.isUniquelyReferenced() && keyUpdates.isUniquelyReferenced() &&
+           valueUpdates.isUniquelyReferenced() && (!alignment.isValid() || alignment.isUniquelyReferenced());
+}
+
+TextDecoderStage::Outputs TextDecoderStage::takeOutputs() const {
+    constexpr size_t kKept = 4;
+    std::lock_guard lock(outputsMutex_);
+    for (const Outputs& outputs : outputs_) {
+        if (outputs.isFree()) return outputs;
+    }
+    Outputs outputs{MultiArray({1, 1, dims_.nVocab}, ElementType::float16),
+                    MultiArray({1, dims_.kvCacheEmbedDim(), 1, 1}, ElementType::float16),
+                    MultiArray({1, dims_.kvCacheEmbedDim(), 1, 1}, ElementType::float16),
+                    dims_.alignmentHeads.empty() ? MultiArray()
+                                                 : MultiArray({1, dims_.nAudioCtx}, ElementType::float16)};
+    if (outputs_.size() < kKept) outputs_.push_back(outputs);
+    return outputs;
+}
+
 std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::string, MultiArray>& inputs,
                                                         const PredictionOptions& options) const {
     const int32_t token = inputs.at(WhisperLayout::kInputIds).data<int32_t>()[0];
@@ -121,8 +141,9 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
     float* alignment = workspace->floats(frames);
     std::fill(alignment, alignment + frames, 0.0f);
 
-    MultiArray keyUpdates({1, dims_.kvCacheEmbedDim(), 1, 1}, ElementType::float16);
-    MultiArray valueUpdates({1, dims_.kvCacheEmbedDim(), 1, 1}, ElementType::float16);
+    Outputs out = takeOutputs();
+    MultiArray& keyUpdates = out.keyUpdates;
+    MultiArray& valueUpdates = out.valueUpdates;
     uint16_t* newKeys = keyUpdates.data<uint16_t>();
     uint16_t* newValues = valueUpdates.data<uint16_t>();
     const uint16_t* keys = keyCache.data<uint16_t>();
@@ -143,18 +164,16 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
     } else {
         kernels::gemvHalf(vocabulary, d, tokenEmbeddingHalf_.data(), d, x, logits, false);
     }
-    MultiArray logitsArray({1, 1, dims_.nVocab}, ElementType::float16);
-    kernels::floatToHalf(logits, logitsArray.data<uint16_t>(), vocabulary);
+    kernels::floatToHalf(logits, out.logits.data<uint16_t>(), vocabulary);
 
-    std::map<std::string, MultiArray> outputs = {{WhisperLayout::kLogits, logitsArray},
+    std::map<std::string, MultiArray> outputs = {{WhisperLayout::kLogits, out.logits},
                                                  {WhisperLayout::kKeyCacheUpdates, keyUpdates},
                                                  {WhisperLayout::kValueCacheUpdates, valueUpdates}};
     if (!dims_.alignmentHeads.empty()) {
         const float scale = 1.0f / static_cast<float>(dims_.alignmentHeads.size());
         for (size_t t = 0; t < frames; ++t) alignment[t] *= scale;
-        MultiArray weights({1, dims_.nAudioCtx}, ElementType::float16);
-        kernels::floatToHalf(alignment, weights.data<uint16_t>(), frames);
-        outputs.emplace(WhisperLayout::kAlignmentWeights, weights);
+        kernels::floatToHalf(alignment, out.alignment.data<uint16_t>(), frames);
+        outputs.emplace(WhisperLayout::kAlignmentWeights, out.alignment);
     }
     return outputs;
 }

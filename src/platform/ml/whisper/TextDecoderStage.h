@@ -57,6 +57,16 @@ private:
     };
     mutable std::mutex crossMutex_;
     mutable std::list<CrossEntry> crossEntries_;  // most recently used first
+
+    // Output arrays of earlier predictions that no caller holds any more are
+    // reused, so that steady decoding does not allocate.
+    struct Outputs {
+        MultiArray logits, keyUpdates, valueUpdates, alignment;
+        bool isFree() const;
+    };
+    Outputs takeOutputs() const;
+    mutable std::mutex outputsMutex_;
+    mutable std::vector<Outputs> outputs_;
 };
 
 }  // namespace platform::ml
