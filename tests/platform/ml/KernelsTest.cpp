@@ -1,0 +1,282 @@
+#include "model_gen/MelFilterBank.h"
+#include "platform/ml/kernels/Activation.h"
+#include "platform/ml/kernels/Blas.h"
+#include "platform/ml/kernels/Convert.h"
+#include "platform/ml/kernels/HalfGemv.h"
+#include "platform/ml/kernels/Normalization.h"
+#include "platform/ml/kernels/ThreadPool.h"
+#include "platform/ml/kernels/VectorOps.h"
+#include "platform/ml/ops/Conv1d.h"
+#include "platform/system/Float16.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <thread>
+
+namespace kernels = platform::ml::kernels;
+using platform::system::Float16;
+
+namespace {
+
+std::vector<float> randomFloats(size_t count, unsigned seed, float scale = 1.0f) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> uniform(-scale, scale);
+    std::vector<float> values(count);
+    for (float& v : values) v = uniform(random);
+    return values;
+}
+
+std::vector<uint16_t> halvesOf(const std::vector<float>& values) {
+    std::vector<uint16_t> halves(values.size());
+    for (size_t i = 0; i < values.size(); ++i) halves[i] = Float16::fromFloat(values[i]);
+    return halves;
+}
+
+TEST(KernelsTest, HalfConversionsAgreeWithTheExactScalarConversion) {
+    std::vector<uint16_t> all(65536);
+    for (uint32_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint16_t>(i);
+    std::vector<float> wide(all.size());
+    kernels::halfToFloat(all.data(), wide.data(), all.size());
+    for (uint32_t i = 0; i < all.size(); ++i) {
+        float expected = Float16::toFloat(static_cast<uint16_t>(i));
+        if (std::isnan(expected)) {
+            ASSERT_TRUE(std::isnan(wide[i]));
+        } else {
+            ASSERT_EQ(std::bit_cast<uint32_t>(wide[i]), std::bit_cast<uint32_t>(expected)) << i;
+        }
+    }
+    // Round trip through every finite half, plus ties, subnormals and overflow.
+    std::vector<float> floats = randomFloats(1001, 1, 70000.0f);
+    floats.insert(floats.end(), {0.0f, -0.0f, 1.00048828125f, 6e-8f, -3e-5f, 65520.0f, 1e9f, -INFINITY});
+    std::vector<uint16_t> narrow(floats.size());
+    kernels::floatToHalf(floats.data(), narrow.data(), floats.size());
+    for (size_t i = 0; i < floats.size(); ++i) ASSERT_EQ(narrow[i], Float16::fromFloat(floats[i])) << floats[i];
+}
+
+TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
+    struct Case {
+        size_t m, n, k;
+    };
+    // Small (one block), tall (row blocks) and wide (column blocks).
+    for (Case c : {Case{3, 5, 7}, Case{300, 40, 50}, Case{4, 700, 120}}) {
+        for (bool ta : {false, true}) {
+            for (bool tb : {false, true}) {
+                auto a = randomFloats(c.m * c.k, 2);
+                auto b = randomFloats(c.k * c.n, 3);
+                auto out = randomFloats(c.m * c.n, 4);
+                auto expected = out;
+                size_t lda = ta ? c.m : c.k, ldb = tb ? c.k : c.n;
+                for (size_t i = 0; i < c.m; ++i) {
+                    for (size_t j = 0; j < c.n; ++j) {
+                        double sum = 0;
+                        for (size_t p = 0; p < c.k; ++p) {
+                            float av = ta ? a[p * lda + i] : a[i * lda + p];
+                            float bv = tb ? b[j * ldb + p] : b[p * ldb + j];
+                            sum += static_cast<double>(av) * bv;
+                        }
+                        expected[i * c.n + j] = static_cast<float>(0.5 * sum + 2.0 * expected[i * c.n + j]);
+                    }
+                }
+                kernels::gemm(ta, tb, c.m, c.n, c.k, 0.5f, a.data(), lda, b.data(), ldb, 2.0f, out.data(), c.n);
+                for (size_t i = 0; i < out.size(); ++i) {
+                    ASSERT_NEAR(out[i], expected[i], 1e-4) << c.m << "x" << c.n << "x" << c.k << " " << ta << tb;
+                }
+            }
+        }
+    }
+}
+
+TEST(KernelsTest, VectorProductsMatchPlainLoops) {
+    for (size_t m : {1u, 5u, 67u, 1031u}) {
+        for (size_t n : {3u, 8u, 61u, 384u}) {
+            auto a = randomFloats(m * n, 5);
+            auto x = randomFloats(n, 6);
+            auto y = randomFloats(m, 7);
+            auto halves = halvesOf(a);
+            std::vector<double> plain(m), plainHalf(m);
+            for (size_t i = 0; i < m; ++i) {
+                for (size_t j = 0; j < n; ++j) {
+                    plain[i] += static_cast<double>(a[i * n + j]) * x[j];
+                    plainHalf[i] += static_cast<double>(Float16::toFloat(halves[i * n + j])) * x[j];
+                }
+            }
+            auto out = y;
+            kernels::gemv(m, n, 1.0f, a.data(), n, x.data(), 1.0f, out.data());
+            auto half = y;
+            kernels::gemvHalf(m, n, halves.data(), n, x.data(), half.data(), true);
+            std::vector<float> fresh(m, 123.0f);
+            kernels::gemvHalf(m, n, halves.data(), n, x.data(), fresh.data(), false);
+            for (size_t i = 0; i < m; ++i) {
+                ASSERT_NEAR(out[i], plain[i] + y[i], 1e-4);
+                ASSERT_NEAR(half[i], plainHalf[i] + y[i], 1e-4);
+                ASSERT_NEAR(fresh[i], plainHalf[i], 1e-4);
+            }
+            float dot = kernels::dot(a.data(), x.data(), n);
+            float dotHalf = kernels::dotHalf(x.data(), halves.data(), n);
+            ASSERT_NEAR(dot, plain[0], 1e-4);
+            ASSERT_NEAR(dotHalf, plainHalf[0], 1e-4);
+            auto sum = y;
+            auto sumHalf = y;
+            kernels::axpy(0.25f, x.data(), sum.data(), std::min(m, n));
+            kernels::axpyHalf(0.25f, halves.data(), sumHalf.data(), std::min(m, n));
+            for (size_t i = 0; i < std::min(m, n); ++i) {
+                ASSERT_FLOAT_EQ(sum[i], y[i] + 0.25f * x[i]);
+                ASSERT_FLOAT_EQ(sumHalf[i], y[i] + 0.25f * Float16::toFloat(halves[i]));
+            }
+        }
+    }
+}
+
+TEST(KernelsTest, ActivationsMatchTheirDefinitions) {
+    std::vector<float> x;
+    for (float v = -12.0f; v <= 12.0f; v += 0.01f) x.push_back(v);
+    auto gelu = x;
+    kernels::gelu(gelu.data(), gelu.size());
+    for (size_t i = 0; i < x.size(); ++i) {
+        double expected = 0.5 * x[i] * (1.0 + std::erf(x[i] / std::sqrt(2.0)));
+        ASSERT_NEAR(gelu[i], expected, 3e-7 * std::max(1.0, std::abs(double(x[i])))) << x[i];
+    }
+    std::vector<float> inputs;
+    for (float v = -87.0f; v <= 88.0f; v += 0.037f) inputs.push_back(v);
+    inputs.push_back(-INFINITY);
+    inputs.push_back(-1000.0f);
+    std::vector<float> e(inputs.size());
+    kernels::exponential(inputs.data(), e.data(), inputs.size());
+    for (size_t i = 0; i + 2 < inputs.size(); ++i) {
+        ASSERT_NEAR(e[i] / std::exp(double(inputs[i])), 1.0, 3e-7) << inputs[i];
+    }
+    EXPECT_EQ(e[e.size() - 2], 0.0f);
+    EXPECT_EQ(e.back(), 0.0f);
+}
+
+TEST(KernelsTest, SoftmaxRowsHandleMasksAndFullyMaskedRows) {
+    const size_t columns = 37;
+    auto x = randomFloats(3 * columns, 8, 5.0f);
+    for (size_t j = 10; j < columns; ++j) x[j] -= 10000.0f;  // row 0: masked tail
+    for (size_t j = 0; j < columns; ++j) x[2 * columns + j] = -INFINITY;
+    auto expected = x;
+    for (size_t r = 0; r < 2; ++r) {
+        double maximum = -1e300, sum = 0;
+        for (size_t j = 0; j < columns; ++j) maximum = std::max(maximum, double(x[r * columns + j]));
+        for (size_t j = 0; j < columns; ++j) sum += std::exp(x[r * columns + j] - maximum);
+        for (size_t j = 0; j < columns; ++j) expected[r * columns + j] = float(std::exp(x[r * columns + j] - maximum) / sum);
+    }
+    kernels::softmaxRows(x.data(), 3, columns, columns);
+    for (size_t j = 0; j < 2 * columns; ++j) ASSERT_NEAR(x[j], expected[j], 1e-6);
+    for (size_t j = 10; j < columns; ++j) EXPECT_EQ(x[j], 0.0f);
+    for (size_t j = 0; j < columns; ++j) EXPECT_EQ(x[2 * columns + j], 0.0f);  // no NaN from 0/0
+}
+
+TEST(KernelsTest, LayerNormMatchesAPlainComputation) {
+    const size_t rows = 3, columns = 50;
+    auto x = randomFloats(rows * columns, 9, 3.0f);
+    for (float& v : x) v += 100.0f;  // a large mean must not cost precision
+    auto gamma = randomFloats(columns, 10), beta = randomFloats(columns, 11);
+    std::vector<float> y(x.size());
+    kernels::layerNorm(x.data(), y.data(), rows, columns, gamma.data(), beta.data());
+    for (size_t r = 0; r < rows; ++r) {
+        double mean = 0, var = 0;
+        for (size_t c = 0; c < columns; ++c) mean += x[r * columns + c];
+        mean /= columns;
+        for (size_t c = 0; c < columns; ++c) var += (x[r * columns + c] - mean) * (x[r * columns + c] - mean);
+        var /= columns;
+        for (size_t c = 0; c < columns; ++c) {
+            double expected = (x[r * columns + c] - mean) / std::sqrt(var + 1e-5) * gamma[c] + beta[c];
+            ASSERT_NEAR(y[r * columns + c], expected, 1e-4);
+        }
+    }
+}
+
+TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayouts) {
+    platform::ml::Conv1d conv;
+    conv.in = 5;
+    conv.out = 7;
+    conv.weight = randomFloats(7 * 5 * 3, 12);
+    conv.bias = randomFloats(7, 13);
+    const int64_t length = 41;
+    auto channelMajor = randomFloats(5 * length, 14);
+    std::vector<float> timeMajor(channelMajor.size());
+    for (int64_t c = 0; c < 5; ++c) {
+        for (int64_t t = 0; t < length; ++t) timeMajor[t * 5 + c] = channelMajor[c * length + t];
+    }
+    for (int64_t stride : {1, 2}) {
+        conv.stride = stride;
+        const int64_t outLength = conv.outputLength(length);
+        std::vector<float> columns(outLength * 5 * 3), a(outLength * 7), b(outLength * 7);
+        conv.forward(channelMajor.data(), length, true, columns.data(), a.data());
+        conv.forward(timeMajor.data(), length, false, columns.data(), b.data());
+        for (int64_t t = 0; t < outLength; ++t) {
+            for (int64_t o = 0; o < 7; ++o) {
+                double sum = conv.bias[o];
+                for (int64_t c = 0; c < 5; ++c) {
+                    for (int64_t k = 0; k < 3; ++k) {
+                        int64_t source = t * stride + k - 1;
+                        if (source >= 0 && source < length) sum += conv.weight[(o * 5 + c) * 3 + k] * channelMajor[c * length + source];
+                    }
+                }
+                ASSERT_NEAR(a[t * 7 + o], sum, 1e-5) << "stride " << stride;
+                ASSERT_NEAR(b[t * 7 + o], sum, 1e-5) << "stride " << stride;
+            }
+        }
+    }
+}
+
+TEST(KernelsTest, ParallelForCoversEveryIndexOnceAndReportsErrors) {
+    kernels::ThreadPool pool(4);
+    for (size_t count : {1u, 7u, 1000u}) {
+        std::vector<std::atomic<int>> hits(count);
+        pool.parallelFor(count, 3, [&](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i) hits[i]++;
+        });
+        for (auto& hit : hits) ASSERT_EQ(hit.load(), 1);
+    }
+    EXPECT_THROW(pool.parallelFor(100, 1, [](size_t begin, size_t) {
+        if (begin >= 50) throw std::runtime_error("chunk failed");
+    }), std::runtime_error);
+    // Loops started from several threads at once, and nested loops, all finish.
+    std::vector<std::thread> threads;
+    std::atomic<size_t> total{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            pool.parallelFor(64, 1, [&](size_t begin, size_t end) {
+                for (size_t i = begin; i < end; ++i) {
+                    pool.parallelFor(10, 1, [&](size_t b, size_t e) { total += e - b; });
+                }
+            });
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(total.load(), 4u * 64u * 10u);
+}
+
+TEST(KernelsTest, MelFiltersAreAreaNormalisedTrianglesOnTheSlaneyScale) {
+    for (int64_t mels : {80, 128}) {
+        auto bank = modelgen::melFilterBank(mels);
+        ASSERT_EQ(bank.size(), static_cast<size_t>(mels * 201));
+        int64_t previousPeak = -1;
+        for (int64_t m = 0; m < mels; ++m) {
+            const float* row = bank.data() + m * 201;
+            int64_t peak = std::max_element(row, row + 201) - row;
+            EXPECT_GE(peak, previousPeak) << m;  // centres rise with the filter index
+            previousPeak = peak;
+            for (int64_t k = 0; k < 201; ++k) ASSERT_GE(row[k], 0.0f);
+            if (m >= 3 * mels / 4) {
+                // Wide filters: the sampled triangle has unit area in Hz (40 Hz per bin).
+                double area = 0;
+                for (int64_t k = 0; k < 201; ++k) area += row[k] * 40.0;
+                EXPECT_NEAR(area, 1.0, 0.1) << "filter " << m;
+            }
+        }
+        // Below 1 kHz the scale is linear: centres 200/3 Hz apart (1.667 bins) for 80 mels.
+        if (mels == 80) {
+            const float* first = bank.data();
+            EXPECT_EQ(std::max_element(first, first + 201) - first, 1);
+        }
+    }
+}
+
+}  // namespace
