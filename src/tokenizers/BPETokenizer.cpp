@@ -37,33 +37,54 @@ std::optional<std::string> tokenText(const hub::Config& value) {
 
 }  // namespace
 
-std::optional<std::vector<std::vector<std::string>>> BPETokenizer::mergesFromConfig(const hub::Config& merges) {
+namespace {
+
+// Calls fn(parts) for each merge of a "merges" array in order, with `parts`
+// viewing the texts of the element (reused between calls). Elements that
+// are neither arrays nor texts take no place. False when not an array.
+template <typename Fn>
+bool visitMerges(const hub::Config& merges, Fn&& fn) {
     const auto* elements = merges.array();
-    if (!elements) return std::nullopt;
-    std::vector<std::vector<std::string>> out;
-    out.reserve(elements->size());
+    if (!elements) return false;
+    std::vector<std::string_view> parts;
     for (const hub::Config& element : *elements) {
-        if (auto parts = element.stringArray()) {
-            out.push_back(std::move(*parts));
+        parts.clear();
+        if (const auto* list = element.array()) {
+            for (const hub::Config& part : *list)
+                if (const auto* text = part.binaryDistinctString()) parts.push_back(text->view());
         } else if (const auto* text = element.binaryDistinctString()) {
-            std::vector<std::string> parts;
             std::string_view rest = text->view();
             for (;;) {
                 const std::size_t space = rest.find(' ');
-                parts.emplace_back(rest.substr(0, space));
+                parts.push_back(rest.substr(0, space));
                 if (space == std::string_view::npos) break;
                 rest.remove_prefix(space + 1);
             }
-            out.push_back(std::move(parts));
+        } else {
+            continue;
         }
+        fn(parts);
     }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::vector<std::string>>> BPETokenizer::mergesFromConfig(const hub::Config& merges) {
+    std::vector<std::vector<std::string>> out;
+    const bool isArray = visitMerges(merges, [&](const std::vector<std::string_view>& parts) {
+        out.emplace_back(parts.begin(), parts.end());
+    });
+    if (!isArray) return std::nullopt;
     return out;
 }
 
 std::int32_t BPETokenizer::internSymbol(std::string_view text) {
-    const std::string key = canonicalKey(text);
-    auto [it, inserted] = symbols_.try_emplace(key, static_cast<std::int32_t>(symbols_.size()));
-    return it->second;
+    if (isTriviallyNfc(text)) {
+        if (auto it = symbols_.find(text); it != symbols_.end()) return it->second;
+        return symbols_.emplace(std::string(text), static_cast<std::int32_t>(symbols_.size())).first->second;
+    }
+    return symbols_.try_emplace(canonicalKey(text), static_cast<std::int32_t>(symbols_.size())).first->second;
 }
 
 std::int32_t BPETokenizer::symbolOf(std::string_view character) const {
@@ -120,21 +141,23 @@ const BPETokenizer::Merge* BPETokenizer::findMerge(std::int32_t a, std::int32_t 
 BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
                            const AddedTokenIds& addedTokens) {
     const hub::Config& model = tokenizerData["model"];
-    const auto merges = mergesFromConfig(model["merges"]);
-    if (!merges) throw ConfigurationError("BPETokenizer requires merges");
+    const hub::Config& merges = model["merges"];
+    if (!merges.array()) throw ConfigurationError("BPETokenizer requires merges");
     const auto* vocab = model["vocab"].dictionary();
     if (!vocab) throw TokenizerError::missingVocab();
 
-    bpeRanks_.reserve(merges->size());
-    symbols_.reserve(merges->size() * 2);
-    for (std::size_t rank = 0; rank < merges->size(); ++rank) {
-        const auto& parts = (*merges)[rank];
-        if (parts.size() < 2) continue;  // cannot form a pair; keeps its rank position
+    bpeRanks_.reserve(merges.array()->size());
+    symbols_.reserve(merges.array()->size() * 2);
+    std::int32_t rank = 0;
+    std::string joined;
+    visitMerges(merges, [&](const std::vector<std::string_view>& parts) {
+        const std::int32_t r = rank++;
+        if (parts.size() < 2) return;  // cannot form a pair; keeps its rank position
         const std::int32_t a = internSymbol(parts[0]);
         const std::int32_t b = internSymbol(parts[1]);
-        const std::int32_t merged = internSymbol(parts[0] + parts[1]);
-        bpeRanks_.assign(pairKey(a, b), Merge{static_cast<std::int32_t>(rank), merged});
-    }
+        joined.assign(parts[0]).append(parts[1]);
+        bpeRanks_.assign(pairKey(a, b), Merge{r, internSymbol(joined)});
+    });
     smallSymbols_.assign(0x300, -1);
     for (char32_t cp = 0; cp < 0x300; ++cp) {
         std::string text;
@@ -146,8 +169,21 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     for (const auto& [token, id] : *vocab)
         if (auto value = id.integer()) tokensToIds_.emplace(token.str(), *value);
     for (const auto& [content, id] : addedTokens) tokensToIds_.insert_or_assign(content.str(), id);
-    idsToTokens_.reserve(tokensToIds_.size());
-    for (const auto& [token, id] : tokensToIds_) idsToTokens_.emplace(id, token);
+    // Ids point at the vocabulary's own keys; a table indexed by id when the
+    // ids are dense enough, else a map.
+    TokenId maxId = -1;
+    bool nonNegative = true;
+    for (const auto& [token, id] : tokensToIds_) {
+        maxId = std::max(maxId, id);
+        nonNegative = nonNegative && id >= 0;
+    }
+    if (nonNegative && maxId < static_cast<TokenId>(tokensToIds_.size() * 2 + 1024)) {
+        denseIdsToTokens_.assign(static_cast<std::size_t>(maxId + 1), nullptr);
+        for (const auto& [token, id] : tokensToIds_) denseIdsToTokens_[static_cast<std::size_t>(id)] = &token;
+    } else {
+        idsToTokens_.reserve(tokensToIds_.size());
+        for (const auto& [token, id] : tokensToIds_) idsToTokens_.emplace(id, &token);
+    }
 
     auto idOf = [&](const std::optional<std::string>& token) -> std::optional<TokenId> {
         if (!token) return std::nullopt;
@@ -339,9 +375,14 @@ std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) co
 }
 
 std::optional<std::string> BPETokenizer::convertIdToToken(TokenId id) const {
+    if (!denseIdsToTokens_.empty() || idsToTokens_.empty()) {
+        if (id < 0 || id >= static_cast<TokenId>(denseIdsToTokens_.size()) || !denseIdsToTokens_[static_cast<std::size_t>(id)])
+            return std::nullopt;
+        return *denseIdsToTokens_[static_cast<std::size_t>(id)];
+    }
     auto it = idsToTokens_.find(id);
     if (it == idsToTokens_.end()) return std::nullopt;
-    return it->second;
+    return *it->second;
 }
 
 }  // namespace tokenizers

@@ -25,6 +25,9 @@ public:
     /// Throws ConfigurationError("BPETokenizer requires merges") without a
     /// merge list and TokenizerError::missingVocab without a vocabulary object.
     BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokenIds& addedTokens);
+    // The id table points into the vocabulary: not copyable or movable.
+    BPETokenizer(const BPETokenizer&) = delete;
+    BPETokenizer& operator=(const BPETokenizer&) = delete;
 
     /// The merges of a "merges" member: arrays of texts, or texts cut at each
     /// space; absent when the member is not an array.
@@ -97,7 +100,9 @@ private:
     // so that byte-level text never hashes a character.
     std::vector<std::int32_t> smallSymbols_;
     std::unordered_map<std::string, TokenId, StringHash, std::equal_to<>> tokensToIds_;
-    std::unordered_map<TokenId, std::string> idsToTokens_;
+    // Inverse of tokensToIds_, pointing at its keys: dense or sparse.
+    std::vector<const std::string*> denseIdsToTokens_;
+    std::unordered_map<TokenId, const std::string*> idsToTokens_;
     std::optional<std::string> bosToken_;
     std::optional<TokenId> bosTokenId_;
     std::optional<std::string> eosToken_;

@@ -215,3 +215,33 @@ TEST(PreTrainedTokenizer, ChatTemplatePresence) {
 }
 
 }  // namespace
+
+namespace {
+
+// encode() takes a direct road (ids straight from the model); it must give
+// what the text road gives: tokenize, post-process, look every token up.
+std::vector<TokenId> byTheTextRoad(const PreTrainedTokenizer& t, std::string_view text, bool addSpecialTokens) {
+    std::vector<TokenId> ids;
+    for (const auto& id : t.convertTokensToIds(t.postProcess(t.tokenize(text), addSpecialTokens))) ids.push_back(id.value());
+    return ids;
+}
+
+TEST(PreTrainedTokenizer, DirectEncodingEqualsTheTextRoad) {
+    const fs::path folder = fs::temp_directory_path() / ("zv-whisper-road-" + std::to_string(::getpid()));
+    zv::testing::writeWhisperTokenizerFolder(folder);
+    const auto whisper = std::dynamic_pointer_cast<PreTrainedTokenizer>(tokenizers::AutoTokenizer::fromModelFolder(folder));
+    fs::remove_all(folder);
+    ASSERT_TRUE(whisper);
+    const auto fusing = PreTrainedTokenizer(json(R"({"tokenizer_class":"GPT2Tokenizer","unk_token":"<unk>","fuse_unk":true})"),
+                                            json(kData));
+    const std::string texts[] = {"hello world", " привет, мир!<|endoftext|>x", "<|en|><|0.00|>", "", "a\xFF",
+                                 "ab zz a<sp>  b", "\r\n\t 123 😀", "  leading and trailing  "};
+    for (const auto& text : texts) {
+        for (bool special : {true, false}) {
+            EXPECT_EQ(whisper->encode(text, special), byTheTextRoad(*whisper, text, special)) << text;
+            EXPECT_EQ(fusing.encode(text, special), byTheTextRoad(fusing, text, special)) << text;
+        }
+    }
+}
+
+}  // namespace
