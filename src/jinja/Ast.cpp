@@ -79,9 +79,9 @@ bool orderedMapsEqual(const ExpressionMap& a, const ExpressionMap& b) {
 // Keyword maps compare as sets of pairs; names are unique in each.
 bool keywordMapsEqual(const ExpressionMap& a, const ExpressionMap& b) {
     if (a.size() != b.size()) return false;
-    for (const auto& [name, value] : a) {
-        auto match = std::find_if(b.begin(), b.end(), [&](const auto& entry) { return stringsEqual(entry.first, name); });
-        if (match == b.end() || !(match->second == value)) return false;
+    for (const auto& entry : a) {
+        auto match = std::find_if(b.begin(), b.end(), [&](const auto& other) { return stringsEqual(other.first, entry.first); });
+        if (match == b.end() || !(match->second == entry.second)) return false;
     }
     return true;
 }

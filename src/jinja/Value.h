@@ -206,13 +206,15 @@ namespace detail {
 // Storage of array and object values. Releasing the last reference to a
 // deeply nested value tears it down level by level instead of recursing.
 struct ArrayBox {
-    Array items;
+    explicit ArrayBox(Array contents) : items(std::move(contents)) {}
     ~ArrayBox();
+    Array items;
 };
 
 struct ObjectBox {
-    Object items;
+    explicit ObjectBox(Object contents) : items(std::move(contents)) {}
     ~ObjectBox();
+    Object items;
 };
 
 } // namespace detail
