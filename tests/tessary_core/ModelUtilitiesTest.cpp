@@ -1,10 +1,10 @@
+#include "platform/system/TemporaryDirectory.h"
 #include "tessary_core/ModelUtilities.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tessary::ModelUtilities;
@@ -13,21 +13,14 @@ namespace {
 
 class ModelFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("zv-models-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override { fs::remove_all(root); }
     void makePackage(const std::string& name) {
         fs::path file = root / (name + ".mlpackage") / "Data/com.apple.CoreML/model.mlmodel";
         fs::create_directories(file.parent_path());
         std::ofstream(file) << "m";
     }
     void makeCompiled(const fs::path& folder) { fs::create_directories(folder); }
-    fs::path root;
+    platform::system::TemporaryDirectory scratch{"zv-models-"};
+    fs::path root = scratch.path();
 };
 
 }  // namespace

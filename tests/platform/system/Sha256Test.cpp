@@ -1,12 +1,12 @@
 #include "platform/system/Sha256.h"
 #include "platform/system/SystemError.h"
+#include "platform/system/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 using platform::system::Sha256;
 
@@ -27,7 +27,8 @@ TEST(Sha256, StreamingEqualsOneShotAndRestartsAfterFinish) {
 }
 
 TEST(Sha256, FilesAndUnreadableFiles) {
-    auto path = std::filesystem::temp_directory_path() / ("zv-sha-" + std::to_string(::getpid()));
+    platform::system::TemporaryDirectory scratch;
+    auto path = scratch / "content";
     std::string content(3 << 20, '\0');  // spans several read pieces
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31);
     std::ofstream(path, std::ios::binary) << content;
