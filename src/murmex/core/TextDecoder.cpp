@@ -6,6 +6,7 @@
 #include "murmex/core/text/SuppressBlankFilter.h"
 #include "murmex/core/text/SuppressTokensFilter.h"
 #include "murmex/core/text/TimestampRulesFilter.h"
+#include "murmex/utilities/Extensions.h"
 #include "murmex/utilities/TextUtilities.h"
 #include "murmex/utilities/WhisperError.h"
 #include "platform/ml/DictionaryFeatureProvider.h"
@@ -50,13 +51,6 @@ double absoluteTime() {
     using namespace std::chrono;
     constexpr double kUnixTo2001 = 978307200.0;
     return duration<double>(system_clock::now().time_since_epoch()).count() - kUnixTo2001;
-}
-
-std::string trimmingSpecialTokenCharacters(const std::string& text) {
-    const size_t first = text.find_first_not_of(Constants::specialTokenCharacters);
-    if (first == std::string::npos) return "";
-    const size_t last = text.find_last_not_of(Constants::specialTokenCharacters);
-    return text.substr(first, last - first + 1);
 }
 
 std::vector<int> tokensBelow(const std::vector<int>& tokens, int limit) {
