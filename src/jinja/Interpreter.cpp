@@ -472,6 +472,50 @@ std::string runFunctionBody(const NodeList& body, const EnvPtr& scope) {
 
 std::string_view singleName(const Statement::LoopVar& v) { return v.names.empty() ? std::string_view() : v.names[0]; }
 
+// The ten keys of the loop object, in order.
+constexpr std::string_view kLoopKeys[] = {"index", "index0", "first", "last", "length",
+                                          "revindex", "revindex0", "previtem", "nextitem", "cycle"};
+
+Value cycleFunction(std::int64_t index) {
+    return Value(Function([index](const Array& args, const KeywordArguments&, const EnvPtr&) -> Value {
+        if (args.empty()) return Value(std::string());
+        return args[static_cast<std::size_t>(index) % args.size()];
+    }));
+}
+
+// Stores the loop object of position `index` under `loop` in the loop scope.
+// The previous iteration's object is updated in place when the scope holds
+// the only reference to it; a copy kept elsewhere keeps its own values.
+void updateLoopObject(Environment& scope, const Array& items, std::size_t index) {
+    auto slot = scope.variables.find(std::string_view("loop"));
+    bool reusable = slot != scope.variables.end() && slot->second.isObject() &&
+                    slot->second.asObject().size() == std::size(kLoopKeys);
+    if (reusable) {
+        std::size_t k = 0;
+        for (const auto& entry : slot->second.asObject())
+            reusable = reusable && entry.first.isString() && entry.first.text() == kLoopKeys[k++];
+    }
+    if (!reusable) {
+        scope.set("loop", Interpreter::makeLoopObject(items, index));
+        return;
+    }
+    const std::size_t count = items.size();
+    const auto i = static_cast<std::int64_t>(index);
+    const auto n = static_cast<std::int64_t>(count);
+    Object& loop = slot->second.mutableObject();
+    auto at = [&](std::size_t k) -> Value& { return (loop.begin() + static_cast<std::ptrdiff_t>(k)).value(); };
+    at(0) = Value(i + 1);
+    at(1) = Value(i);
+    at(2) = Value(index == 0);
+    at(3) = Value(index + 1 == count);
+    at(4) = Value(n);
+    at(5) = Value(n - i);
+    at(6) = Value(n - i - 1);
+    at(7) = index > 0 ? items[index - 1] : Value::undefined();
+    at(8) = index + 1 < count ? items[index + 1] : Value::undefined();
+    at(9) = cycleFunction(i);
+}
+
 Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
     using LK = Statement::LoopVar::Kind;
     Value iterable = evaluate(loop.iterable, env);
@@ -514,7 +558,7 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
                     scope->set(names[j], j < parts.size() ? parts[j] : Value::undefined());
             }
         }
-        scope->set("loop", Interpreter::makeLoopObject(items, index));
+        updateLoopObject(*scope, items, index);
         if (loop.test && !evaluate(*loop.test, scope).isTruthy()) continue;
         Flow flow;
         try {
@@ -944,22 +988,19 @@ Value Interpreter::makeLoopObject(const Array& items, std::size_t index) {
     const std::size_t count = items.size();
     const auto i = static_cast<std::int64_t>(index);
     const auto n = static_cast<std::int64_t>(count);
+    const Value values[] = {Value(i + 1),
+                            Value(i),
+                            Value(index == 0),
+                            Value(index + 1 == count),
+                            Value(n),
+                            Value(n - i),
+                            Value(n - i - 1),
+                            index > 0 ? items[index - 1] : Value::undefined(),
+                            index + 1 < count ? items[index + 1] : Value::undefined(),
+                            cycleFunction(i)};
     Object loop;
-    loop.reserve(10);
-    loop.insert_or_assign(ObjectKey("index"), Value(i + 1));
-    loop.insert_or_assign(ObjectKey("index0"), Value(i));
-    loop.insert_or_assign(ObjectKey("first"), Value(index == 0));
-    loop.insert_or_assign(ObjectKey("last"), Value(index + 1 == count));
-    loop.insert_or_assign(ObjectKey("length"), Value(n));
-    loop.insert_or_assign(ObjectKey("revindex"), Value(n - i));
-    loop.insert_or_assign(ObjectKey("revindex0"), Value(n - i - 1));
-    loop.insert_or_assign(ObjectKey("previtem"), index > 0 ? items[index - 1] : Value::undefined());
-    loop.insert_or_assign(ObjectKey("nextitem"), index + 1 < count ? items[index + 1] : Value::undefined());
-    loop.insert_or_assign(ObjectKey("cycle"),
-                          Value(Function([i](const Array& args, const KeywordArguments&, const EnvPtr&) -> Value {
-                              if (args.empty()) return Value(std::string());
-                              return args[static_cast<std::size_t>(i) % args.size()];
-                          })));
+    loop.reserve(std::size(kLoopKeys));
+    for (std::size_t k = 0; k < std::size(kLoopKeys); ++k) loop.insert_or_assign(ObjectKey(kLoopKeys[k]), values[k]);
     return Value(std::move(loop));
 }
 

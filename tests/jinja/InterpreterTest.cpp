@@ -102,6 +102,11 @@ TEST(InterpreterTest, Loops) {
         {"{% if true %}{% set y = 5 %}{% endif %}{{ y }}", "", "5"},
         {"{% for x in [1, 2] %}{% for y in 'ab' %}{{ x }}{{ y }}{% if y == 'a' %}{% break %}{% endif %}{% endfor %}{% endfor %}",
          "", "1a2a"},
+        // A loop object kept past its iteration keeps its own values.
+        {"{% set ns = namespace(l=none) %}{% for x in [1, 2, 3] %}{% if loop.first %}{% set ns.l = loop %}{% set ns.c = loop.cycle %}"
+         "{% endif %}{% endfor %}{{ ns.l.index }}{{ ns.l.nextitem }}{{ ns.c('a', 'b') }}",
+         "", "12a"},
+        {"{% for x in [1, 2] %}{% set loop = 5 %}{{ loop }}{% endfor %}", "", "55"},
         // The item list is fixed before the first iteration.
         {"{% set xs = [1, 2] %}{% for x in xs %}{% set xs = [] %}{{ x }}{% endfor %}", "", "12"},
     });
