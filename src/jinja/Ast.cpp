@@ -351,6 +351,13 @@ Statement::Statement(Call payload) : data_(std::make_shared<const Data>(Data{std
 Statement::Statement(Filter payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
 Statement::Statement(Generation payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
 
+bool operator==(const Statement::LoopVar& a, const Statement::LoopVar& b) noexcept {
+    if (a.kind != b.kind || a.names.size() != b.names.size()) return false;
+    for (std::size_t i = 0; i < a.names.size(); ++i)
+        if (!stringsEqual(a.names[i], b.names[i])) return false;
+    return true;
+}
+
 bool operator==(const Statement& a, const Statement& b) noexcept {
     if (a.kind() != b.kind()) return false;
     using S = Statement;
@@ -369,10 +376,7 @@ bool operator==(const Statement& a, const Statement& b) noexcept {
     case S::Kind::for_: {
         const auto& x = a.as<S::For>();
         const auto& y = b.as<S::For>();
-        if (x.loopVar.kind != y.loopVar.kind || x.loopVar.names.size() != y.loopVar.names.size()) return false;
-        for (std::size_t i = 0; i < x.loopVar.names.size(); ++i)
-            if (!stringsEqual(x.loopVar.names[i], y.loopVar.names[i])) return false;
-        return x.iterable == y.iterable && x.body == y.body && x.alternate == y.alternate &&
+        return x.loopVar == y.loopVar && x.iterable == y.iterable && x.body == y.body && x.alternate == y.alternate &&
                optionalsEqual(x.test, y.test);
     }
     case S::Kind::macro: {

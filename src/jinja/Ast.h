@@ -161,7 +161,8 @@ public:
         enum class Kind : std::uint8_t { single, tuple };
         Kind kind = Kind::single;
         std::vector<std::string> names;
-        friend bool operator==(const LoopVar&, const LoopVar&) = default;
+        // Names compare by canonical equivalence.
+        friend bool operator==(const LoopVar& a, const LoopVar& b) noexcept;
     };
 
     struct Program;

@@ -22,6 +22,7 @@ public:
         // Remove the line feed directly after a statement or comment tag.
         bool trimBlocks = false;
         friend bool operator==(const Options&, const Options&) = default;
+        std::size_t hash() const noexcept { return (static_cast<std::size_t>(lstripBlocks) << 1) | trimBlocks; }
     };
 
     using Context = std::unordered_map<std::string, Value>;

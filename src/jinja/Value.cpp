@@ -13,6 +13,12 @@
 namespace jinja {
 
 Value::Value(std::string value) : kind_(Kind::string), storage_(std::make_shared<std::string>(std::move(value))) {}
+Value::Value(char32_t codePoint) : kind_(Kind::string) {
+    auto text = std::make_shared<std::string>();
+    unicode::appendUtf8(*text, codePoint);
+    storage_ = std::move(text);
+}
+
 Value::Value(Array value) : kind_(Kind::array), storage_(std::make_shared<detail::ArrayBox>(std::move(value))) {}
 Value::Value(Object value) : kind_(Kind::object), storage_(std::make_shared<detail::ObjectBox>(std::move(value))) {}
 Value::Value(Function value) : kind_(Kind::function), storage_(std::make_shared<Function>(std::move(value))) {}

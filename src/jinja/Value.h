@@ -65,7 +65,8 @@ public:
     Value(std::nullptr_t) noexcept {}
     Value(bool value) noexcept : kind_(Kind::boolean) { scalar_.boolean = value; }
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
+        requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, wchar_t> &&
+                 !std::same_as<T, char8_t> && !std::same_as<T, char16_t> && !std::same_as<T, char32_t>)
     Value(T value) noexcept {
         if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
             if (value > static_cast<T>(std::numeric_limits<std::int64_t>::max())) {
@@ -83,6 +84,8 @@ public:
     Value(std::string_view value) : Value(std::string(value)) {}
     Value(const char* value) : Value(std::string(value)) {}
     Value(char value) : Value(std::string(1, value)) {}
+    // A code point, as a one-character string.
+    Value(char32_t codePoint);
     Value(Array value);
     Value(Object value);
     Value(Function value);

@@ -43,6 +43,8 @@ TEST(ValueTest, Printing) {
     const std::pair<Value, const char*> cases[] = {
         {Value(true), "true"},
         {Value(-7), "-7"},
+        {Value(U'\u00E9'), "\xC3\xA9"},
+        {Value('x'), "x"},
         {Value(3.0), "3.0"},
         {Value(0.1), "0.1"},
         {Value(0.0001), "0.0001"},
