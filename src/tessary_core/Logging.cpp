@@ -56,7 +56,12 @@ void Logging::log(std::string_view message, platform::system::LogType type) {
         callback = callback_;
     }
     if (callback) {
-        (*callback)(std::string(message));
+        try {
+            (*callback)(std::string(message));
+        } catch (...) {
+            // What the callback does with the line is its own affair; a
+            // failing callback does not fail the code that logs.
+        }
         return;
     }
     platform::system::LogSink::write(type, kCategory, message);

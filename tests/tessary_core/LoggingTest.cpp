@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,6 +93,13 @@ TEST_F(LoggingTest, LogWritesWhateverTheLevel) {
     Logging::shared().setLogLevel(Level::none);
     Logging::shared().log("forced");
     EXPECT_EQ(lines, std::vector<std::string>{"forced"});
+}
+
+TEST_F(LoggingTest, AThrowingCallbackDoesNotFailTheCaller) {
+    Logging::shared().setLoggingCallback([](const std::string&) { throw std::runtime_error("callback"); });
+    Logging::shared().setLogLevel(Level::debug);
+    EXPECT_NO_THROW(Logging::error("x"));
+    EXPECT_NO_THROW(Logging::shared().log("y"));
 }
 
 TEST_F(LoggingTest, MemoryLineHasLabelAndMebibytes) {
