@@ -100,28 +100,27 @@ Object& Value::mutableObject() {
 namespace {
 
 // Teardown of nested containers: while one container is being released,
-// the containers it holds are parked here and released one after another,
-// so the depth of the value never becomes the depth of the call stack.
-struct Teardown {
-    bool active = false;
-    std::vector<Value> pending;
-};
-
-thread_local Teardown teardown;
+// the containers it holds are parked in a list owned by the outermost release
+// and released one after another, so the depth of a value never becomes the
+// depth of the call stack. The list is reached through a plain pointer so that
+// releases during thread or program exit find no destroyed thread state.
+thread_local std::vector<Value>* parked = nullptr;
 
 template <class Park>
 void releaseContents(Park park) {
-    if (teardown.active) {
-        park(teardown.pending);
+    if (parked) {
+        park(*parked);
         return;
     }
-    teardown.active = true;
-    park(teardown.pending);
-    while (!teardown.pending.empty()) {
-        Value next = std::move(teardown.pending.back());
-        teardown.pending.pop_back();
+    std::vector<Value> pending;
+    park(pending);
+    if (pending.empty()) return;
+    parked = &pending;
+    while (!pending.empty()) {
+        Value next = std::move(pending.back());
+        pending.pop_back();
     }
-    teardown.active = false;
+    parked = nullptr;
 }
 
 bool isContainer(const Value& v) noexcept { return v.isArray() || v.isObject(); }
