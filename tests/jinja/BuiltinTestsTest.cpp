@@ -60,9 +60,7 @@ TEST(BuiltinTestsTest, ComparisonsAndContainment) {
 
 TEST(BuiltinTestsTest, ScopeFunctionsActAsTests) {
     Environment::Variables vars;
-    vars.emplace("big", Value(Function([](const Array& args, const KeywordArguments&, const std::shared_ptr<Environment>&) {
-                     return Value(args[0].asInt() > 10 ? 1 : 0);
-                 })));
+    vars.emplace("big", testing::hostFunction([](const Array& args) { return Value(args[0].asInt() > 10 ? 1 : 0); }));
     EXPECT_EQ(testing::render("{{ 11 is big }}{{ 5 is big }}{{ 5 is not big }}", vars), "truefalsetrue");
 }
 

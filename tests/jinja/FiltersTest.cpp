@@ -255,12 +255,8 @@ TEST(FiltersTest, SelectionAndMapping) {
         {"{{ x | attr(1) }}", "", "error: attr filter requires attribute parameter"},
     });
     Environment::Variables vars = testing::variablesFromJson(R"({"xs": ["a"]})");
-    vars.emplace("upper", Value(Function([](const Array& args, const KeywordArguments&, const std::shared_ptr<Environment>&) {
-                     return Value("f:" + args[0].asString());
-                 })));
-    vars.emplace("big", Value(Function([](const Array& args, const KeywordArguments&, const std::shared_ptr<Environment>&) {
-                     return Value(args[0].isInt() && args[0].asInt() > 1);
-                 })));
+    vars.emplace("upper", testing::hostFunction([](const Array& args) { return Value("f:" + args[0].asString()); }));
+    vars.emplace("big", testing::hostFunction([](const Array& args) { return Value(args[0].isInt() && args[0].asInt() > 1); }));
     EXPECT_EQ(testing::render("{{ xs | map('upper') }}|{{ [1, 2, 3] | select('big') }}", vars), "['f:a']|[2, 3]");
 }
 

@@ -64,12 +64,8 @@ TEST(InterpreterTest, CallsFiltersAndTests) {
     });
     // A function value in scope wins over the built-in filter of its name.
     Environment::Variables vars;
-    vars.emplace("f", Value(Function([](const Array& args, const KeywordArguments&, const std::shared_ptr<Environment>&) {
-                     return Value(args);
-                 })));
-    vars.emplace("upper", Value(Function([](const Array& args, const KeywordArguments&, const std::shared_ptr<Environment>&) {
-                     return Value("custom:" + args[0].description());
-                 })));
+    vars.emplace("f", testing::hostFunction([](const Array& args) { return Value(args); }));
+    vars.emplace("upper", testing::hostFunction([](const Array& args) { return Value("custom:" + args[0].description()); }));
     EXPECT_EQ(testing::render("{{ 'ab' | upper }} {{ f(*[1, 2], 3) }} {{ f(*[]) }}", vars), "custom:ab [1, 2, 3] []");
 }
 

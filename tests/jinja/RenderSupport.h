@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,12 @@ inline std::string outcome(std::string_view text, std::string_view contextJson =
     } catch (const JinjaError& e) {
         return "error: " + e.message();
     }
+}
+
+// A host function value that looks only at its positional values.
+inline Value hostFunction(std::function<Value(const Array&)> body) {
+    return Value(Function([body = std::move(body)](const Array& args, const KeywordArguments&,
+                                                   const std::shared_ptr<Environment>&) { return body(args); }));
 }
 
 // One row of a table: a template, its context as JSON (may be empty) and the
