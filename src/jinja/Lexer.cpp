@@ -29,14 +29,22 @@ const std::unordered_map<std::string_view, Kind>& keywords() {
     return table;
 }
 
-const std::unordered_map<std::string_view, Kind>& operators() {
-    static const std::unordered_map<std::string_view, Kind> table = {
-        {"+", Kind::plus},          {"-", Kind::minus},    {"*", Kind::multiply},  {"/", Kind::divide},
-        {"//", Kind::floorDivide},  {"**", Kind::power},   {"%", Kind::modulo},    {"~", Kind::concat},
-        {"==", Kind::equal},        {"!=", Kind::notEqual}, {"<", Kind::less},     {"<=", Kind::lessEqual},
-        {">", Kind::greater},       {">=", Kind::greaterEqual}, {"=", Kind::equals}, {"|", Kind::pipe},
-    };
-    return table;
+// The operator spelled by one or two ASCII characters (second may be 0), and how many it takes.
+std::pair<Kind, std::size_t> lookupOperator(char c, char next) noexcept {
+    switch (c) {
+    case '+': return {Kind::plus, 1};
+    case '-': return {Kind::minus, 1};
+    case '*': return next == '*' ? std::pair{Kind::power, std::size_t{2}} : std::pair{Kind::multiply, std::size_t{1}};
+    case '/': return next == '/' ? std::pair{Kind::floorDivide, std::size_t{2}} : std::pair{Kind::divide, std::size_t{1}};
+    case '%': return {Kind::modulo, 1};
+    case '~': return {Kind::concat, 1};
+    case '=': return next == '=' ? std::pair{Kind::equal, std::size_t{2}} : std::pair{Kind::equals, std::size_t{1}};
+    case '!': return next == '=' ? std::pair{Kind::notEqual, std::size_t{2}} : std::pair{Kind::eof, std::size_t{0}};
+    case '<': return next == '=' ? std::pair{Kind::lessEqual, std::size_t{2}} : std::pair{Kind::less, std::size_t{1}};
+    case '>': return next == '=' ? std::pair{Kind::greaterEqual, std::size_t{2}} : std::pair{Kind::greater, std::size_t{1}};
+    case '|': return {Kind::pipe, 1};
+    default: return {Kind::eof, 0};
+    }
 }
 
 std::string positionText(std::size_t position) { return std::to_string(position); }
@@ -199,16 +207,7 @@ private:
         case '|': return make(Kind::pipe, p, p + 1, i);
         default: break;
         }
-        if (c != 0) {
-            const auto& table = operators();
-            if (next != 0) {
-                char pair[2] = {c, next};
-                auto found = table.find(std::string_view(pair, 2));
-                if (found != table.end()) return make(found->second, p, p + 2, i);
-            }
-            auto found = table.find(std::string_view(&c, 1));
-            if (found != table.end()) return make(found->second, p, p + 1, i);
-        }
+        if (auto [kind, length] = lookupOperator(c, next); length > 0) return make(kind, p, p + length, i);
         if (c == '\'' || c == '"') return extractString(i, c);
         char32_t first = chars_.first(p);
         if (unicode::isNumeric(first)) return extractNumber(i);

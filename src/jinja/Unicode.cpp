@@ -27,9 +27,15 @@ bool isAsciiByte(char c) noexcept { return static_cast<unsigned char>(c) < 0x80;
 } // namespace
 
 bool isAscii(std::string_view text) noexcept {
-    for (char c : text)
-        if (!isAsciiByte(c)) return false;
-    return true;
+    // Branch-free over blocks so that the compiler can vectorise it.
+    unsigned char any = 0;
+    std::size_t i = 0;
+    for (; i + 64 <= text.size(); i += 64) {
+        for (std::size_t k = 0; k < 64; ++k) any |= static_cast<unsigned char>(text[i + k]);
+        if (any & 0x80) return false;
+    }
+    for (; i < text.size(); ++i) any |= static_cast<unsigned char>(text[i]);
+    return (any & 0x80) == 0;
 }
 
 std::string toNFC(std::string_view text) {
