@@ -212,7 +212,9 @@ Value Globals::lipsum(const Array& args, const KeywordArguments& kwargs, const E
         throw JinjaError::runtime("Invalid arguments for lipsum()");
     const auto paragraphs = static_cast<std::size_t>(n.asInt());
     const auto most = static_cast<std::size_t>(max.asInt());
-    RenderLimits::checkBytes(paragraphs, most > 0 ? most * (kLongestLipsumWord + 1) + 16 : 16);
+    // Every paragraph may hold `max` words of the longest length.
+    RenderLimits::checkBytes(most);
+    RenderLimits::checkBytes(paragraphs, most * (kLongestLipsumWord + 1) + 16);
     const bool asHtml = html.asBool();
     std::string out;
     for (std::size_t p = 0; p < paragraphs; ++p) {

@@ -525,7 +525,10 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
         items = iterable.asArray();
     } else if (iterable.isString()) {
         fromString = true;
-        for (std::string_view g : text::graphemes(iterable.asString())) items.emplace_back(g);
+        std::vector<std::string_view> characters = text::graphemes(iterable.asString());
+        RenderLimits::checkItems(characters.size());
+        items.reserve(characters.size());
+        for (std::string_view g : characters) items.emplace_back(g);
     } else if (iterable.isObject()) {
         items.reserve(iterable.asObject().size());
         for (const auto& [key, value] : iterable.asObject()) {

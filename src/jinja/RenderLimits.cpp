@@ -2,6 +2,7 @@
 
 #include "jinja/JinjaError.h"
 #include "jinja/Macro.h"
+#include "jinja/NestingGuard.h"
 #include "jinja/Value.h"
 
 #include <algorithm>
@@ -28,6 +29,7 @@ bool take(std::size_t& budget, std::size_t n) {
 }
 
 bool exceedsItems(const Value& v, std::size_t& budget) {
+    NestingGuard guard;
     if (v.isArray()) {
         const Array& a = v.asArray();
         if (!take(budget, a.size())) return true;
@@ -44,6 +46,7 @@ bool exceedsItems(const Value& v, std::size_t& budget) {
 
 // An upper bound of the printed size, cut off once it passes the budget.
 bool printedExceeds(const Value& v, std::size_t& budget) {
+    NestingGuard guard;
     switch (v.kind()) {
     case Value::Kind::string: return !take(budget, v.asString().size() + 2);
     case Value::Kind::array: {

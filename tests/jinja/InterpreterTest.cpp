@@ -171,6 +171,11 @@ TEST(InterpreterTest, HostileTemplatesEndWithinTheirLimits) {
     failsWith("{{ lipsum(1000000) }}", "Rendering exceeds the size limit of 65536 bytes");
     failsWith("{{ 'abc' | replace('', 'x' * 30000) }}", "Rendering exceeds the size limit of 65536 bytes");
     failsWith("{{ 'abc' | wordwrap(0) }}", "wordwrap width must be at least 1");
+    failsWith("{{ ('x' * 5000) | list | length }}", "Value exceeds the size limit of 4096 items");
+    failsWith("{% for c in 'x' * 5000 %}{% endfor %}", "Value exceeds the size limit of 4096 items");
+    failsWith("{{ lipsum(1, false, 1, 9223372036854775807) }}", "Rendering exceeds the size limit of 65536 bytes");
+    failsWith("{% set ns = namespace(a=1) %}{% for i in range(3000) %}{% set ns.a = [ns.a] %}{% endfor %}{{ ns.a }}",
+              "Value nesting is too deep (more than 1000 levels)");
     for (const char* overflow : {"{{ 9223372036854775807 + 1 }}", "{{ -9223372036854775807 - 2 }}",
                                  "{{ 4611686018427387904 * 2 }}", "{{ [1, 2] | sum(start=9223372036854775807) }}",
                                  "{{ (-9223372036854775807 - 1) // -1 }}", "{{ 3 ** 50 }}", "{{ -(-9223372036854775807 - 1) }}"})

@@ -1,4 +1,5 @@
 #include "jinja/CodingError.h"
+#include "jinja/NestingGuard.h"
 #include "jinja/filters/FilterRows.h"
 #include "jinja/filters/FilterSupport.h"
 #include "jinja/filters/UnicodeText.h"
@@ -323,6 +324,7 @@ JINJA_FILTER(tojson) {
 // ---- pprint -------------------------------------------------------------------------------
 
 void prettyPrint(std::string& out, const Value& v, std::size_t level) {
+    NestingGuard guard;
     RenderLimits::checkBytes(out.size());
     std::string indent(level * 2, ' ');
     if (v.isString()) {

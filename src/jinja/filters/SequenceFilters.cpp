@@ -147,7 +147,10 @@ JINJA_FILTER(list) {
         out.reserve(v.asObject().size());
         for (const auto& entry : v.asObject()) out.push_back(entry.second);
     } else if (v.isString()) {
-        for (std::string_view c : text::graphemes(v.asString())) out.emplace_back(c);
+        std::vector<std::string_view> characters = text::graphemes(v.asString());
+        RenderLimits::checkItems(characters.size());
+        out.reserve(characters.size());
+        for (std::string_view c : characters) out.emplace_back(c);
     }
     return Value(std::move(out));
 }
