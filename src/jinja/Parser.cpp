@@ -558,6 +558,7 @@ Expression Parser::parsePrimary() {
             bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
             double value = 0.0;
             auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (plain && error == std::errc::result_out_of_range) fail("Number literal out of range: " + text);
             if (!plain || error != std::errc() || end != text.data() + text.size())
                 fail("Invalid number literal: " + text);
             return Expression(E::Number{value});

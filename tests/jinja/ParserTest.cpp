@@ -166,6 +166,8 @@ TEST(ParserTest, ReportsErrors) {
 TEST(ParserTest, NumberLiteralsOutsideTheIntegerRangeAreErrors) {
     EXPECT_EQ(parseError("{{ 9223372036854775808 }}"), "Integer literal out of range: 9223372036854775808");
     EXPECT_EQ(parseError("{{ 99999999999999999999999 }}"), "Integer literal out of range: 99999999999999999999999");
+    const std::string huge = "1" + std::string(400, '0') + ".5";
+    EXPECT_EQ(parseError("{{ " + huge + " }}"), "Number literal out of range: " + huge);
     // Digits of other scripts lex as numbers but are no decimal literal.
     EXPECT_EQ(parseError("{{ \xD9\xA3 }}"), "Invalid number literal: \xD9\xA3");
 }
