@@ -65,12 +65,6 @@ private:
 
 NodeList Parser::parse(const std::vector<Token>& tokens) { return Parser(tokens).parseTemplate(); }
 
-const Token& Parser::peek(std::size_t ahead) const noexcept {
-    static const Token end(Kind::eof, "", 0);
-    std::size_t index = current_ + ahead;
-    return index < tokens_.size() ? tokens_[index] : end;
-}
-
 const Token& Parser::consume(Kind kind, const char* message) {
     const Token& token = peek();
     if (token.kind != kind || kind == Kind::eof) fail(std::string(message) + ". Got " + kindText(token.kind) + " instead");
@@ -512,6 +506,8 @@ Expression Parser::parseAccess() {
             advance();
             // A bound that fails to parse is left out; the tokens it took stay taken.
             auto optionalBound = [this]() -> std::optional<Expression> {
+                // The common empty bound fails at once, without taking a token.
+                if (check(Kind::colon) || check(Kind::closeBracket)) return std::nullopt;
                 try {
                     return parseTernary();
                 } catch (const JinjaError& error) {

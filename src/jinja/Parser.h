@@ -28,7 +28,11 @@ public:
     Expression parseExpression();
 
 private:
-    const Token& peek(std::size_t ahead = 0) const noexcept;
+    // The token `ahead` places after the current one; past the end an eof token.
+    const Token& peek(std::size_t ahead = 0) const noexcept {
+        std::size_t index = current_ + ahead;
+        return index < tokens_.size() ? tokens_[index] : end_;
+    }
     bool check(Token::Kind kind) const noexcept { return peek().kind == kind; }
     void advance() noexcept { ++current_; }
     const Token& consume(Token::Kind kind, const char* message);
@@ -66,6 +70,7 @@ private:
     class DepthGuard;
 
     const std::vector<Token>& tokens_;
+    const Token end_{Token::Kind::eof, "", 0};
     std::size_t current_ = 0;
     std::size_t depth_ = 0;
 };
