@@ -12,6 +12,18 @@ namespace murmex::json {
 
 namespace {
 
+// A finite number as raw JSON text in its shortest round-trip form; JSON has
+// no spelling for NaN and the infinities.
+template <typename Real>
+yyjson_mut_val* numberText(yyjson_mut_doc* doc, Real value, const char* typeName) {
+    if (!std::isfinite(value)) {
+        throw CodingError(CodingError::Kind::invalidValue, fmt::format("Unable to encode {}.{} directly in JSON.", typeName,
+                                                                       std::isnan(value) ? "nan" : "infinity"));
+    }
+    std::string text = platform::system::shortestText(value);
+    return yyjson_mut_rawncpy(doc, text.data(), text.size());
+}
+
 const char* typeName(yyjson_val* value) {
     switch (yyjson_get_type(value)) {
         case YYJSON_TYPE_NULL: return "null";
@@ -44,23 +56,8 @@ yyjson_mut_val* Writer::string(std::string_view value) {
     return yyjson_mut_strncpy(doc_, value.data(), value.size());
 }
 
-yyjson_mut_val* Writer::number(double value) {
-    if (!std::isfinite(value)) {
-        throw CodingError(CodingError::Kind::invalidValue,
-                          fmt::format("Unable to encode Double.{} directly in JSON.", std::isnan(value) ? "nan" : "infinity"));
-    }
-    std::string text = platform::system::shortestText(value);
-    return yyjson_mut_rawncpy(doc_, text.data(), text.size());
-}
-
-yyjson_mut_val* Writer::number(float value) {
-    if (!std::isfinite(value)) {
-        throw CodingError(CodingError::Kind::invalidValue,
-                          fmt::format("Unable to encode Float.{} directly in JSON.", std::isnan(value) ? "nan" : "infinity"));
-    }
-    std::string text = platform::system::shortestText(value);
-    return yyjson_mut_rawncpy(doc_, text.data(), text.size());
-}
+yyjson_mut_val* Writer::number(double value) { return numberText(doc_, value, "Double"); }
+yyjson_mut_val* Writer::number(float value) { return numberText(doc_, value, "Float"); }
 
 void Writer::add(yyjson_mut_val* object, std::string_view key, yyjson_mut_val* value) {
     yyjson_mut_obj_add(object, yyjson_mut_strncpy(doc_, key.data(), key.size()), value);
