@@ -3,6 +3,7 @@
 #include "hub/LanguageModelConfigurationFromHub.h"
 #include "tokenizers/LlamaPreTrainedTokenizer.h"
 #include "tokenizers/PreTrainedTokenizer.h"
+#include "tokenizers/TextEdits.h"
 #include "tokenizers/TokenizerError.h"
 
 namespace tokenizers {
@@ -28,9 +29,7 @@ PreTrainedTokenizerClasses::tokenizerClasses() {
 std::shared_ptr<Tokenizer> AutoTokenizer::from(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
                                                bool strict) {
     if (auto name = tokenizerConfig["tokenizerClass"].string()) {
-        for (std::size_t at; (at = name->find("Fast")) != std::string::npos;) name->erase(at, 4);
-        const auto& classes = PreTrainedTokenizerClasses::tokenizerClasses();
-        if (classes.count(*name)) return std::make_shared<LlamaPreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict);
+        if (PreTrainedTokenizerClasses::tokenizerClasses().count(withoutFast(*name))) return std::make_shared<LlamaPreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict);
     }
     return std::make_shared<PreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict);
 }

@@ -2,6 +2,7 @@
 
 #include "hub/Unicode.h"
 #include "tokenizers/ConfigurationError.h"
+#include "tokenizers/TextEdits.h"
 #include "tokenizers/TokenizerError.h"
 
 #include <algorithm>
@@ -29,11 +30,6 @@ std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) | static_cast<std::uint32_t>(b);
 }
 
-// A configured special token: a text, or an object whose "content" is a text.
-std::optional<std::string> tokenText(const hub::Config& value) {
-    if (auto text = value.string()) return text;
-    return value["content"].string();
-}
 
 }  // namespace
 
@@ -195,9 +191,9 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
         unknownToken_ = unk.dictionary() ? unk["content"].string() : unk.string();
         unknownTokenId_ = idOf(unknownToken_);
     }
-    eosToken_ = tokenText(tokenizerConfig["eosToken"]);
+    eosToken_ = configuredTokenText(tokenizerConfig["eosToken"]);
     eosTokenId_ = idOf(eosToken_);
-    bosToken_ = tokenText(tokenizerConfig["bosToken"]);
+    bosToken_ = configuredTokenText(tokenizerConfig["bosToken"]);
     bosTokenId_ = idOf(bosToken_);
     fuseUnknownTokens_ = tokenizerConfig["fuseUnk"].boolean(false);
 }

@@ -3,22 +3,11 @@
 #include "hub/Unicode.h"
 #include "tokenizers/ByteEncoder.h"
 #include "tokenizers/ConfigurationError.h"
+#include "tokenizers/TextEdits.h"
 
 namespace tokenizers {
 namespace unicode = hub::unicode;
 namespace {
-
-std::string replaceAllLiteral(std::string_view text, std::string_view target, std::string_view replacement) {
-    if (target.empty()) return std::string(text);
-    std::string out;
-    std::size_t pos = 0;
-    for (std::size_t hit; (hit = text.find(target, pos)) != std::string_view::npos; pos = hit + target.size()) {
-        out.append(text.substr(pos, hit - pos));
-        out.append(replacement);
-    }
-    out.append(text.substr(pos));
-    return out;
-}
 
 // Joined byte-level text back to bytes, then to text. A character outside
 // the byte alphabet keeps its own UTF-8 bytes, so nothing is lost.
@@ -83,7 +72,7 @@ WordPieceDecoder::WordPieceDecoder(const hub::Config& config) : cleanup_(config[
 }
 
 std::string WordPieceDecoder::cleanUp(const std::string& text) const {
-    return replaceAllLiteral(re_->replaceAll(text, "$1"), " do not", " don't");
+    return replaceAll(re_->replaceAll(text, "$1"), " do not", " don't");
 }
 
 std::vector<std::string> WordPieceDecoder::decode(const std::vector<std::string>& tokens) const {
@@ -189,7 +178,7 @@ std::vector<std::string> StripDecoder::decode(const std::vector<std::string>& to
 std::vector<std::string> MetaspaceDecoder::decode(const std::vector<std::string>& tokens) const {
     std::vector<std::string> out;
     out.reserve(tokens.size());
-    for (const auto& token : tokens) out.push_back(replaceAllLiteral(token, replacement_, " "));
+    for (const auto& token : tokens) out.push_back(replaceAll(token, replacement_, " "));
     if (addPrefixSpace_ && !out.empty() && !out.front().empty() && out.front().front() == ' ') out.front().erase(0, 1);
     return out;
 }

@@ -1,5 +1,6 @@
 #include "tokenizers/LlamaPreTrainedTokenizer.h"
 
+#include "tokenizers/TextEdits.h"
 #include "tokenizers/TokenizerError.h"
 
 namespace tokenizers {
@@ -7,10 +8,6 @@ namespace {
 
 constexpr std::string_view kMetaspace = "\xE2\x96\x81";  // U+2581
 
-std::optional<std::string> tokenText(const hub::Config& value) {
-    if (auto text = value.string()) return text;
-    return value["content"].string();
-}
 
 }  // namespace
 
@@ -19,10 +16,10 @@ std::optional<hub::Config> LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(co
     if (dynamic_cast<const TemplateProcessing*>(PostProcessorFactory::fromConfig(processorConfig).get()))
         return std::nullopt;
     const bool addBos = tokenizerConfig["addBosToken"].boolean(false);
-    const auto bos = tokenText(tokenizerConfig["bosToken"]);
+    const auto bos = configuredTokenText(tokenizerConfig["bosToken"]);
     if (addBos && !bos) throw TokenizerError::mismatchedConfig("add_bos_token is True but bos_token is nil");
     const bool addEos = tokenizerConfig["addEosToken"].boolean(false);
-    const auto eos = tokenText(tokenizerConfig["eosToken"]);
+    const auto eos = configuredTokenText(tokenizerConfig["eosToken"]);
     if (addEos && !eos) throw TokenizerError::mismatchedConfig("add_eos_token is True but eos_token is nil");
 
     auto special = [](const std::string& id, int typeId) {

@@ -2,15 +2,11 @@
 
 #include "hub/Unicode.h"
 #include "tokenizers/ConfigurationError.h"
+#include "tokenizers/TextEdits.h"
 
 namespace tokenizers {
 namespace unicode = hub::unicode;
 namespace {
-
-char32_t firstScalar(std::string_view cluster) {
-    std::size_t pos = 0;
-    return cluster.empty() ? 0 : unicode::decodeNext(cluster, pos);
-}
 
 // NFD with every scalar of U+0300-U+036F removed, not recomposed.
 std::string stripAccents(std::string_view text) {
@@ -153,14 +149,7 @@ std::string PrecompiledNormalizer::normalize(std::string_view text) const {
 }
 
 std::string StripNormalizer::normalize(std::string_view text) const {
-    const auto bounds = unicode::graphemeBoundaries(text);
-    std::size_t first = 0, last = bounds.size() - 1;  // cluster indices [first, last)
-    auto isSpace = [&](std::size_t k) { return unicode::isWhiteSpace(firstScalar(text.substr(bounds[k], bounds[k + 1] - bounds[k]))); };
-    if (leftStrip_)
-        while (first < last && isSpace(first)) ++first;
-    if (rightStrip_)
-        while (last > first && isSpace(last - 1)) --last;
-    return std::string(text.substr(bounds[first], bounds[last] - bounds[first]));
+    return stripCharacters(text, leftStrip_, rightStrip_, &unicode::isWhiteSpace);
 }
 
 }  // namespace tokenizers

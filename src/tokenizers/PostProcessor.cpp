@@ -2,6 +2,7 @@
 
 #include "hub/Unicode.h"
 #include "tokenizers/ConfigurationError.h"
+#include "tokenizers/TextEdits.h"
 
 namespace tokenizers {
 namespace unicode = hub::unicode;
@@ -17,11 +18,6 @@ std::pair<hub::Config::Token, hub::Config::Token> readSepAndCls(const hub::Confi
     auto cls = config["cls"].token();
     if (!cls) throw ConfigurationError("Missing `cls` processor configuration");
     return {std::move(*sep), std::move(*cls)};
-}
-
-char32_t firstScalar(std::string_view cluster) {
-    std::size_t pos = 0;
-    return unicode::decodeNext(cluster, pos);
 }
 
 // Keep exactly one whitespace character at each end that has any.
@@ -40,18 +36,6 @@ std::string trimKeepingOne(const std::string& token) {
     while (trail < n && isSpace(n - 1 - trail)) ++trail;
     const std::size_t first = lead > 0 ? lead - 1 : 0;
     const std::size_t last = trail > 0 ? n - trail + 1 : n;  // cluster index one past the end
-    return token.substr(bounds[first], bounds[last] - bounds[first]);
-}
-
-// Remove leading and trailing Zs characters and tabs.
-std::string trimSpaces(const std::string& token) {
-    const auto bounds = unicode::graphemeBoundaries(token);
-    std::size_t first = 0, last = bounds.size() - 1;
-    auto isSpace = [&](std::size_t k) {
-        return unicode::isSpaceSeparatorOrTab(firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k])));
-    };
-    while (first < last && isSpace(first)) ++first;
-    while (last > first && isSpace(last - 1)) --last;
     return token.substr(bounds[first], bounds[last] - bounds[first]);
 }
 
@@ -107,7 +91,7 @@ std::vector<std::string> RobertaProcessing::postProcess(const std::vector<std::s
         if (!trimOffset_) return list;
         std::vector<std::string> out;
         out.reserve(list.size());
-        for (const auto& t : list) out.push_back(addPrefixSpace_ ? trimKeepingOne(t) : trimSpaces(t));
+        for (const auto& t : list) out.push_back(addPrefixSpace_ ? trimKeepingOne(t) : stripCharacters(t, true, true, &unicode::isSpaceSeparatorOrTab));
         return out;
     };
     std::vector<std::string> out{cls_.text.str()};

@@ -2,6 +2,7 @@
 
 #include "hub/Unicode.h"
 #include "tokenizers/BPETokenizer.h"
+#include "tokenizers/TextEdits.h"
 #include "tokenizers/TextSplitting.h"
 #include "tokenizers/TokenizerError.h"
 #include "tokenizers/TokenizerModel.h"
@@ -21,32 +22,12 @@ struct AddedTokenPattern {
     std::size_t characters;
 };
 
-std::string removeFast(std::string name) {
-    for (std::size_t at; (at = name.find("Fast")) != std::string::npos;) name.erase(at, 4);
-    return name;
-}
-
 // Input text is repaired at the entry so that every later stage sees
 // well-formed UTF-8.
 std::string_view wellFormed(std::string_view text, std::string& storage) {
     if (unicode::isValidUtf8(text)) return text;
     storage = unicode::repairUtf8(text);
     return storage;
-}
-
-void replaceAll(std::string& text, std::string_view target, std::string_view replacement) {
-    std::size_t pos = text.find(target);
-    if (pos == std::string::npos) return;
-    std::string out;
-    out.reserve(text.size());
-    std::size_t copied = 0;
-    for (; pos != std::string::npos; pos = text.find(target, pos + target.size())) {
-        out.append(text, copied, pos - copied);
-        out.append(replacement);
-        copied = pos + target.size();
-    }
-    out.append(text, copied);
-    text = std::move(out);
 }
 
 }  // namespace
@@ -102,7 +83,7 @@ PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig, con
 
     const auto tokenizerClass = tokenizerConfig["tokenizerClass"].string();
     if (!tokenizerClass) throw TokenizerError::missingTokenizerClassInConfig();
-    const std::string name = removeFast(*tokenizerClass);
+    const std::string name = withoutFast(*tokenizerClass);
     const auto& registry = TokenizerModel::knownTokenizers();
     auto it = registry.find(name);
     if (it != registry.end()) {
@@ -142,7 +123,8 @@ std::string PreTrainedTokenizer::cleanUp(std::string text) const {
         {" .", "."},   {" ?", "?"},     {" !", "!"},     {" ,", ","},     {" ' ", "'"},
         {" n't", "n't"}, {" 'm", "'m"}, {" 's", "'s"}, {" 've", "'ve"}, {" 're", "'re"},
     };
-    for (const auto& [from, to] : kRules) replaceAll(text, from, to);
+    for (const auto& [from, to] : kRules)
+        if (text.find(from) != std::string::npos) text = replaceAll(text, from, to);
     return text;
 }
 

@@ -51,6 +51,14 @@ Compiled compilePcre(const std::string& translated) {
     return result;
 }
 
+// Where the search goes on after a match: its end, or one character past an
+// empty match; absent after an empty match at the end of the text.
+std::optional<std::size_t> resumeAfter(std::string_view text, const Regex::Match& m) {
+    if (m.end > m.begin) return m.end;
+    if (m.begin >= text.size()) return std::nullopt;
+    return hub::unicode::nextGraphemeBoundary(text, m.begin);
+}
+
 }  // namespace
 
 std::string Regex::translate(std::string_view p) {
@@ -210,12 +218,9 @@ std::vector<Regex::Match> Regex::allMatches(std::string_view text) const {
     std::size_t pos = 0;
     while (auto m = scanner.find(pos)) {
         matches.push_back(*m);
-        if (m->end > m->begin) {
-            pos = m->end;
-        } else {
-            if (m->begin >= text.size()) break;
-            pos = hub::unicode::nextGraphemeBoundary(text, m->begin);
-        }
+        const auto next = resumeAfter(text, *m);
+        if (!next) break;
+        pos = *next;
     }
     return matches;
 }
@@ -247,15 +252,14 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
                 out += c;
             }
         }
-        copied = m->end;
-        if (m->end > m->begin) {
-            pos = m->end;
-        } else {
-            if (m->begin >= text.size()) break;
-            const std::size_t next = hub::unicode::nextGraphemeBoundary(text, m->begin);
-            out.append(text.substr(m->begin, next - m->begin));
-            copied = pos = next;
+        const auto next = resumeAfter(text, *m);
+        if (!next) {
+            copied = m->end;
+            break;
         }
+        // After an empty match the skipped character is kept as it is.
+        out.append(text.substr(m->end, *next - m->end));
+        copied = pos = *next;
     }
     out.append(text.substr(std::min(copied, text.size())));
     return out;
@@ -321,12 +325,9 @@ std::vector<Regex::Match> RegexAlternation::allMatches(std::string_view text) co
         }
         if (!best) break;
         matches.push_back(*best);
-        if (best->end > best->begin) {
-            pos = best->end;
-        } else {
-            if (best->begin >= text.size()) break;
-            pos = hub::unicode::nextGraphemeBoundary(text, best->begin);
-        }
+        const auto next = resumeAfter(text, *best);
+        if (!next) break;
+        pos = *next;
     }
     return matches;
 }

@@ -1,6 +1,7 @@
 #include "tokenizers/StringReplacePattern.h"
 
 #include "tokenizers/ConfigurationError.h"
+#include "tokenizers/TextEdits.h"
 
 namespace tokenizers {
 
@@ -34,15 +35,7 @@ std::optional<StringReplacePattern> StringReplacePattern::from(const hub::Config
 
 std::string StringReplacePattern::apply(std::string_view text) const {
     if (regexp_) return regexp_->replaceAll(text, replacement_);
-    if (pattern_.empty()) return std::string(text);
-    std::string out;
-    std::size_t pos = 0;
-    for (std::size_t hit; (hit = text.find(pattern_, pos)) != std::string_view::npos; pos = hit + pattern_.size()) {
-        out.append(text.substr(pos, hit - pos));
-        out += replacement_;
-    }
-    out.append(text.substr(pos));
-    return out;
+    return replaceAll(text, pattern_, replacement_);
 }
 
 }  // namespace tokenizers

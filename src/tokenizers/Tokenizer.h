@@ -17,6 +17,15 @@ namespace tokenizers {
 
 using TokenId = std::int64_t;
 
+/// fn applied to each item, results in order.
+template <typename In, typename Fn>
+auto convertEach(const std::vector<In>& items, Fn&& fn) {
+    std::vector<decltype(fn(items.front()))> out;
+    out.reserve(items.size());
+    for (const auto& item : items) out.push_back(fn(item));
+    return out;
+}
+
 class Tokenizer {
 public:
     virtual ~Tokenizer() = default;
@@ -58,17 +67,11 @@ public:
     std::string decode(const std::vector<TokenId>& tokens) const { return decode(tokens, false); }
 
     std::vector<std::optional<TokenId>> convertTokensToIds(const std::vector<std::string>& tokens) const {
-        std::vector<std::optional<TokenId>> ids;
-        ids.reserve(tokens.size());
-        for (const auto& token : tokens) ids.push_back(convertTokenToId(token));
-        return ids;
+        return convertEach(tokens, [this](const std::string& token) { return convertTokenToId(token); });
     }
 
     std::vector<std::optional<std::string>> convertIdsToTokens(const std::vector<TokenId>& ids) const {
-        std::vector<std::optional<std::string>> tokens;
-        tokens.reserve(ids.size());
-        for (TokenId id : ids) tokens.push_back(convertIdToToken(id));
-        return tokens;
+        return convertEach(ids, [this](TokenId id) { return convertIdToToken(id); });
     }
 };
 

@@ -28,16 +28,10 @@ public:
     virtual std::optional<std::string> convertIdToToken(TokenId id) const = 0;
 
     std::vector<std::optional<TokenId>> convertTokensToIds(const std::vector<std::string>& tokens) const {
-        std::vector<std::optional<TokenId>> ids;
-        ids.reserve(tokens.size());
-        for (const auto& t : tokens) ids.push_back(convertTokenToId(t));
-        return ids;
+        return convertEach(tokens, [this](const std::string& token) { return convertTokenToId(token); });
     }
     std::vector<std::optional<std::string>> convertIdsToTokens(const std::vector<TokenId>& ids) const {
-        std::vector<std::optional<std::string>> tokens;
-        tokens.reserve(ids.size());
-        for (TokenId id : ids) tokens.push_back(convertIdToToken(id));
-        return tokens;
+        return convertEach(ids, [this](TokenId id) { return convertIdToToken(id); });
     }
 
     /// Appends the ids of tokenize(piece), each as convertTokenToId gives

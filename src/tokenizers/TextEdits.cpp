@@ -1,0 +1,46 @@
+#include "tokenizers/TextEdits.h"
+
+#include "hub/Unicode.h"
+
+namespace tokenizers {
+
+std::string replaceAll(std::string_view text, std::string_view target, std::string_view replacement) {
+    if (target.empty()) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    for (std::size_t hit; (hit = text.find(target, pos)) != std::string_view::npos; pos = hit + target.size()) {
+        out.append(text.substr(pos, hit - pos));
+        out.append(replacement);
+    }
+    out.append(text.substr(pos));
+    return out;
+}
+
+char32_t firstScalar(std::string_view character) {
+    std::size_t pos = 0;
+    return character.empty() ? 0 : hub::unicode::decodeNext(character, pos);
+}
+
+std::string stripCharacters(std::string_view text, bool left, bool right, bool (*isStripped)(char32_t)) {
+    const auto bounds = hub::unicode::graphemeBoundaries(text);
+    std::size_t first = 0, last = bounds.size() - 1;  // character indices [first, last)
+    auto stripped = [&](std::size_t k) { return isStripped(firstScalar(text.substr(bounds[k], bounds[k + 1] - bounds[k]))); };
+    if (left)
+        while (first < last && stripped(first)) ++first;
+    if (right)
+        while (last > first && stripped(last - 1)) --last;
+    return std::string(text.substr(bounds[first], bounds[last] - bounds[first]));
+}
+
+std::string withoutFast(std::string name) {
+    for (std::size_t at; (at = name.find("Fast")) != std::string::npos;) name.erase(at, 4);
+    return name;
+}
+
+std::optional<std::string> configuredTokenText(const hub::Config& value) {
+    if (auto text = value.string()) return text;
+    return value["content"].string();
+}
+
+}  // namespace tokenizers
