@@ -1,5 +1,6 @@
 #include "convert/SafetensorsFile.h"
 
+#include "platform/ml/ShapeText.h"
 #include "platform/system/Float16.h"
 
 #include <yyjson.h>
@@ -13,16 +14,6 @@
 #include <unistd.h>
 
 namespace convert {
-
-namespace {
-
-std::string shapeText(const std::vector<int64_t>& shape) {
-    std::string text = "[";
-    for (size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
-    return text + "]";
-}
-
-}  // namespace
 
 SafetensorsFile::SafetensorsFile(const std::filesystem::path& file) : path_(file) {
     auto fail = [&](const std::string& problem) -> std::runtime_error {
@@ -107,8 +98,8 @@ std::vector<float> SafetensorsFile::floats(const std::string& name, const std::v
     }
     const Tensor& tensor = it->second;
     if (tensor.shape != shape) {
-        throw std::runtime_error("Checkpoint tensor \"" + name + "\" has shape " + shapeText(tensor.shape) +
-                                 " where " + shapeText(shape) + " is expected");
+        throw std::runtime_error("Checkpoint tensor \"" + name + "\" has shape " + platform::ml::shapeText(tensor.shape) +
+                                 " where " + platform::ml::shapeText(shape) + " is expected");
     }
     const unsigned char* source = data_ + tensor.begin;
     size_t count = 1;

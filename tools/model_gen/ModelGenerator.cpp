@@ -92,6 +92,20 @@ void fillWeight(WhisperStage stage, const WeightEntry& entry, std::span<float> v
     fillUniform(values, limit, 0.0f, state);
 }
 
+std::map<std::string, std::vector<float>> weightValues(WhisperStage stage, const GeneratorOptions& options) {
+    std::map<std::string, std::vector<float>> values;
+    const auto prefill = options.prefill.value_or(platform::ml::WhisperPrefillSizes{});
+    for (auto& [name, shape] : WhisperLayout::weights(stage, options.dimensions, prefill)) {
+        WeightEntry entry;
+        entry.name = name;
+        entry.shape = shape;
+        std::vector<float> tensor(static_cast<size_t>(entry.count()));
+        fillWeight(stage, entry, tensor, options.seed);
+        values[name] = std::move(tensor);
+    }
+    return values;
+}
+
 GeneratedModels generateWhisperModels(const std::filesystem::path& folder, const GeneratorOptions& options) {
     std::filesystem::create_directories(folder);
     GeneratedModels result;

@@ -12,9 +12,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace modelgen {
 
@@ -51,6 +53,11 @@ std::optional<platform::ml::WhisperDimensions> presetDimensions(const std::strin
 /// The values the generator writes for one weight of a stage.
 void fillWeight(platform::ml::WhisperStage stage, const platform::ml::WeightEntry& entry, std::span<float> values,
                 uint64_t seed);
+
+/// Every weight of a stage as the generator writes it (before any rounding
+/// to the stored element type), by weight name.
+std::map<std::string, std::vector<float>> weightValues(platform::ml::WhisperStage stage,
+                                                       const GeneratorOptions& options);
 
 /// Whisper's fixed sinusoidal position table [length, width].
 std::vector<float> sinusoids(int64_t length, int64_t width);

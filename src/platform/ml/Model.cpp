@@ -2,6 +2,7 @@
 
 #include "platform/ml/DictionaryFeatureProvider.h"
 #include "platform/ml/ModelError.h"
+#include "platform/ml/ShapeText.h"
 #include "platform/ml/ModelManifest.h"
 #include "platform/ml/WeightFile.h"
 #include "platform/ml/whisper/AudioEncoderStage.h"
@@ -15,12 +16,6 @@
 namespace platform::ml {
 
 namespace {
-
-std::string shapeText(const std::vector<int64_t>& shape) {
-    std::string text = "[";
-    for (size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
-    return text + "]";
-}
 
 std::string featureText(const FeatureDescription& feature) {
     const MultiArrayConstraint& constraint = feature.multiArrayConstraint.value();

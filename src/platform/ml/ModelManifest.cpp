@@ -54,6 +54,12 @@ std::vector<int64_t> readShape(yyjson_val* object, const std::filesystem::path& 
         result.push_back(dimension);
     }
     if (result.empty() || result.size() > 8) fail(file, where + " must have 1 to 8 dimensions");
+    // Element counts are computed in 64 bits everywhere; keep them far from overflow.
+    int64_t elements = 1;
+    for (int64_t dimension : result) {
+        if (elements > (int64_t{1} << 40) / dimension) fail(file, where + " has too many elements");
+        elements *= dimension;
+    }
     return result;
 }
 

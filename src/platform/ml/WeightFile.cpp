@@ -1,6 +1,7 @@
 #include "platform/ml/WeightFile.h"
 
 #include "platform/ml/ModelError.h"
+#include "platform/ml/ShapeText.h"
 #include "platform/ml/kernels/Convert.h"
 
 #include <cerrno>
@@ -11,16 +12,6 @@
 #include <unistd.h>
 
 namespace platform::ml {
-
-namespace {
-
-std::string shapeText(const std::vector<int64_t>& shape) {
-    std::string text = "[";
-    for (size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
-    return text + "]";
-}
-
-}  // namespace
 
 WeightFile::WeightFile(const std::filesystem::path& file, const ModelManifest& manifest)
     : path_(file), manifest_(&manifest) {

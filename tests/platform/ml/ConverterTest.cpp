@@ -74,13 +74,9 @@ void writeCheckpoint(const std::filesystem::path& folder, const modelgen::Genera
     std::ofstream(folder / "tokenizer.json") << "{}";
     std::vector<StoredTensor> tensors;
     for (WhisperStage stage : {WhisperStage::audioEncoder, WhisperStage::textDecoder}) {
+        auto values = modelgen::weightValues(stage, options);
         for (auto& [name, shape] : WhisperLayout::weights(stage, dims)) {
-            platform::ml::WeightEntry entry;
-            entry.name = name;
-            entry.shape = shape;
-            std::vector<float> values(static_cast<size_t>(entry.count()));
-            modelgen::fillWeight(stage, entry, values, options.seed);
-            tensors.push_back({"model." + convert::checkpointTensorName(stage, name), "F32", shape, floatBytes(values)});
+            tensors.push_back({"model." + convert::checkpointTensorName(stage, name), "F32", shape, floatBytes(values[name])});
         }
     }
     // The output projection tied to the token embedding is ignored.

@@ -45,6 +45,15 @@ protected:
         stream << text;
     }
 
+    // Replaces the first `from` after `anchor` in the folder's model.json.
+    static void editJson(const std::filesystem::path& folder, const std::string& anchor, const std::string& from,
+                         const std::string& to) {
+        std::string text = readText(folder / "model.json");
+        auto at = text.find(from, text.find(anchor));
+        text.replace(at, from.size(), to);
+        writeText(folder / "model.json", text);
+    }
+
     static std::filesystem::path* folder_;
     static modelgen::GeneratedModels* models_;
 };
@@ -104,32 +113,12 @@ TEST_F(ModelLoadingTest, DamagedOrForeignFoldersAreRefusedWithTheFileNamed) {
         {"truncated",
          [](auto& f) { std::filesystem::resize_file(f / "weights.bin", std::filesystem::file_size(f / "weights.bin") / 2); },
          "weights.bin", ModelError::Kind::invalidFormat},
-        {"weight-shape",
-         [](auto& f) {
-             std::string text = readText(f / "model.json");
-             auto at = text.find("\"token_embedding\"");
-             auto shape = text.find("300", at);
-             text.replace(shape, 3, "299");
-             writeText(f / "model.json", text);
-         },
-         "weights.bin", ModelError::Kind::invalidFormat},
-        {"declared-shape",
-         [](auto& f) {
-             std::string text = readText(f / "model.json");
-             auto at = text.find("\"logits\"");
-             auto shape = text.find("300", at);
-             text.replace(shape, 3, "301");
-             writeText(f / "model.json", text);
-         },
-         "model.json", ModelError::Kind::invalidFormat},
-        {"unknown-kind",
-         [](auto& f) {
-             std::string text = readText(f / "model.json");
-             auto at = text.find("\"TextDecoder\"");
-             text.replace(at, 13, "\"TextEncoder\"");
-             writeText(f / "model.json", text);
-         },
-         "model.json", ModelError::Kind::unsupported},
+        {"weight-shape", [](auto& f) { editJson(f, "\"token_embedding\"", "300", "299"); }, "weights.bin",
+         ModelError::Kind::invalidFormat},
+        {"declared-shape", [](auto& f) { editJson(f, "\"logits\"", "300", "301"); }, "model.json",
+         ModelError::Kind::invalidFormat},
+        {"unknown-kind", [](auto& f) { editJson(f, "\"kind\"", "TextDecoder", "TextEncoder"); }, "model.json",
+         ModelError::Kind::unsupported},
     };
     for (const Case& c : cases) {
         auto folder = damagedCopy(models_->textDecoder, c.name);

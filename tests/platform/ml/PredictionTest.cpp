@@ -20,26 +20,11 @@ using platform::ml::FeatureValue;
 using platform::ml::Model;
 using platform::ml::ModelError;
 using platform::ml::MultiArray;
-using platform::ml::WeightEntry;
 using platform::ml::WhisperDimensions;
 using platform::ml::WhisperLayout;
 using platform::ml::WhisperStage;
 
 namespace {
-
-// The generated weights of one stage, rebuilt in the test.
-std::map<std::string, std::vector<float>> stageWeights(WhisperStage stage, const modelgen::GeneratorOptions& options) {
-    std::map<std::string, std::vector<float>> weights;
-    for (auto& [name, shape] : WhisperLayout::weights(stage, options.dimensions)) {
-        WeightEntry entry;
-        entry.name = name;
-        entry.shape = shape;
-        std::vector<float> values(static_cast<size_t>(entry.count()));
-        modelgen::fillWeight(stage, entry, values, options.seed);
-        weights[name] = std::move(values);
-    }
-    return weights;
-}
 
 // A plain-loop Whisper decoder over a whole token sequence with a causal mask.
 struct ReferenceDecoder {
@@ -242,7 +227,7 @@ TEST_F(PredictionTest, TokenByTokenDecodingMatchesAFullCausalPass) {
         inputs.advance(*output, static_cast<int64_t>(i));
     }
 
-    ReferenceDecoder reference{dims, stageWeights(WhisperStage::textDecoder, options)};
+    ReferenceDecoder reference{dims, modelgen::weightValues(WhisperStage::textDecoder, options)};
     std::vector<ReferenceDecoder::Vector> frames(static_cast<size_t>(dims.nAudioCtx),
                                                  ReferenceDecoder::Vector(static_cast<size_t>(dims.nTextState)));
     for (int64_t c = 0; c < dims.nTextState; ++c) {

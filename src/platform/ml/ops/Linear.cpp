@@ -45,25 +45,24 @@ Linear Linear::stacked(const std::vector<const Linear*>& parts) {
 }
 
 void Linear::forward(const float* x, size_t rows, float* y) const {
-    const size_t o = static_cast<size_t>(out), i = static_cast<size_t>(in);
-    if (!halfWeight.empty()) {
-        for (size_t r = 0; r < rows; ++r) kernels::gemvHalf(o, i, halfWeight.data(), i, x + r * i, y + r * o, false);
-    } else if (rows == 1) {
-        kernels::gemv(o, i, 1.0f, weight.data(), i, x, 0.0f, y);
-    } else {
-        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, weight.data(), i, 0.0f, y, o);
-    }
-    if (!bias.empty()) addBiasRows(y, rows, o, bias.data());
+    apply(x, rows, y, false);
 }
 
 void Linear::forwardAccumulate(const float* x, size_t rows, float* y) const {
+    apply(x, rows, y, true);
+}
+
+void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const {
     const size_t o = static_cast<size_t>(out), i = static_cast<size_t>(in);
+    const float beta = accumulate ? 1.0f : 0.0f;
     if (!halfWeight.empty()) {
-        for (size_t r = 0; r < rows; ++r) kernels::gemvHalf(o, i, halfWeight.data(), i, x + r * i, y + r * o, true);
+        for (size_t r = 0; r < rows; ++r) {
+            kernels::gemvHalf(o, i, halfWeight.data(), i, x + r * i, y + r * o, accumulate);
+        }
     } else if (rows == 1) {
-        kernels::gemv(o, i, 1.0f, weight.data(), i, x, 1.0f, y);
+        kernels::gemv(o, i, 1.0f, weight.data(), i, x, beta, y);
     } else {
-        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, weight.data(), i, 1.0f, y, o);
+        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, weight.data(), i, beta, y, o);
     }
     if (!bias.empty()) addBiasRows(y, rows, o, bias.data());
 }

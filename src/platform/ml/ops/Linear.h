@@ -34,6 +34,9 @@ struct Linear {
     void forward(const float* x, size_t rows, float* y) const;
     /// y[rows, out] += x[rows, in] · Wᵀ + b (a residual connection).
     void forwardAccumulate(const float* x, size_t rows, float* y) const;
+
+private:
+    void apply(const float* x, size_t rows, float* y, bool accumulate) const;
 };
 
 /// Adds a bias vector to every row of y[rows, columns].
