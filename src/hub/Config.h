@@ -95,6 +95,15 @@ public:
     std::size_t hash() const;
     std::string description() const;
 
+    /// JSON text: strings, numbers (floats in their shortest form), booleans,
+    /// null, arrays, objects (keys in code-unit order) and tokens as
+    /// [id, text]. Throws std::domain_error for a non-finite float.
+    std::string encodeJson() const;
+    /// Reads JSON text as the coding form does: a two-element array of a
+    /// non-negative integer and a text is a token. Throws
+    /// YYJSONParser::ParseError for text that is not JSON.
+    static Config decodeJson(std::string_view json);
+
     /// The template value of this configuration.
     jinja::Value jinjaValue() const;
 

@@ -21,7 +21,7 @@ BinaryDistinctString textOf(yyjson_val* value) {
     return std::string_view(text, std::char_traits<char>::length(text));
 }
 
-Config convert(yyjson_val* value, int depth) {
+Config convert(yyjson_val* value, int depth, const YYJSONParser::Options& options) {
     if (!value) return {};
     switch (yyjson_get_type(value)) {
         case YYJSON_TYPE_NULL: return {};
@@ -40,11 +40,16 @@ Config convert(yyjson_val* value, int depth) {
         case YYJSON_TYPE_STR: return Config(textOf(value));
         case YYJSON_TYPE_ARR: {
             if (depth >= YYJSONParser::maxDepth) throw TooDeep{};
+            if (options.pairsAsTokens && yyjson_arr_size(value) == 2) {
+                yyjson_val* id = yyjson_arr_get_first(value);
+                yyjson_val* text = yyjson_arr_get_last(value);
+                if (yyjson_is_uint(id) && yyjson_is_str(text)) return Config(Config::Token{yyjson_get_uint(id), textOf(text)});
+            }
             Config::Array elements;
             elements.reserve(yyjson_arr_size(value));
             yyjson_val* element;
             yyjson_arr_iter it = yyjson_arr_iter_with(value);
-            while ((element = yyjson_arr_iter_next(&it))) elements.push_back(convert(element, depth + 1));
+            while ((element = yyjson_arr_iter_next(&it))) elements.push_back(convert(element, depth + 1, options));
             return Config(std::move(elements));
         }
         case YYJSON_TYPE_OBJ: {
@@ -56,7 +61,7 @@ Config convert(yyjson_val* value, int depth) {
             while ((key = yyjson_obj_iter_next(&it))) {
                 yyjson_val* member = yyjson_obj_iter_get_val(key);
                 if (!yyjson_is_str(key)) continue;
-                members.insert_or_assign(textOf(key), convert(member, depth + 1));
+                members.insert_or_assign(textOf(key), convert(member, depth + 1, options));
             }
             return Config(std::move(members));
         }
@@ -98,13 +103,14 @@ YYJSONParser::ParseError YYJSONParser::ParseError::nullDocument() {
     return ParseError(Kind::nullDocument, 0, {}, 0, "yyjson returned null document");
 }
 
-Config YYJSONParser::parseToConfig(std::string_view bytes) {
+Config YYJSONParser::parseToConfig(std::string_view bytes, const Options& options) {
     if (bytes.empty()) throw ParseError::readFailed(0, "empty data", 0);
     if (!bytes.data()) throw ParseError::readFailed(0, "empty buffer", 0);
     yyjson_read_err error{};
     // yyjson does not write to the input without YYJSON_READ_INSITU.
     std::unique_ptr<yyjson_doc, DocumentFree> doc(yyjson_read_opts(const_cast<char*>(bytes.data()), bytes.size(),
-                                                                   YYJSON_READ_ALLOW_INF_AND_NAN, nullptr, &error));
+                                                                   options.allowInfAndNaN ? YYJSON_READ_ALLOW_INF_AND_NAN : 0,
+                                                                   nullptr, &error));
     if (!doc) {
         throw ParseError::readFailed(error.code, error.msg ? error.msg : "unknown error",
                                      static_cast<std::int64_t>(error.pos));
@@ -112,7 +118,7 @@ Config YYJSONParser::parseToConfig(std::string_view bytes) {
     yyjson_val* root = yyjson_doc_get_root(doc.get());
     if (!root) throw ParseError::nullDocument();
     try {
-        return convert(root, 0);
+        return convert(root, 0, options);
     } catch (const TooDeep&) {
         throw ParseError::readFailed(YYJSON_READ_ERROR_JSON_STRUCTURE,
                                      "nesting deeper than " + std::to_string(maxDepth) + " levels",

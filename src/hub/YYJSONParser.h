@@ -43,8 +43,16 @@ public:
     /// Nesting levels (arrays and objects) a document may have.
     static constexpr int maxDepth = 512;
 
+    struct Options {
+        /// Accept NaN and Infinity literals (and read overflowing numbers as infinity).
+        bool allowInfAndNaN = true;
+        /// Read a two-element array of a non-negative integer and a text as a token.
+        bool pairsAsTokens = false;
+    };
+
     /// Parses one document; throws ParseError.
-    static Config parseToConfig(std::string_view bytes);
+    static Config parseToConfig(std::string_view bytes) { return parseToConfig(bytes, Options{}); }
+    static Config parseToConfig(std::string_view bytes, const Options& options);
 };
 
 }  // namespace hub

@@ -1,4 +1,5 @@
 #include "hub/Config.h"
+#include "hub/YYJSONParser.h"
 
 #include <gtest/gtest.h>
 
@@ -108,6 +109,23 @@ TEST(Config, ConvertsToTemplateValues) {
     EXPECT_EQ(list.toJson(), R"([true,"a"])");
     EXPECT_EQ(Config::object({{"k", Config::array({1})}}).jinjaValue().toJson(), R"({"k":[1]})");
     EXPECT_EQ(Config(Config::Token{5, "x"}).jinjaValue().toJson(), R"({"5":"x"})");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Config, JsonCodingForm) {
+    const Config value = Config::object({{"b", Config::array({1, 0.1f, "x", Config(), true})}, {"a", Config(Config::Token{5, "t"})}});
+    EXPECT_EQ(value.encodeJson(), R"({"a":[5,"t"],"b":[1,0.1,"x",null,true]})");
+    // Decoding reads [5, "x"] as a token but ["x", 5] as an array.
+    const Config decoded = Config::decodeJson(R"({"t":[5,"x"],"a":["x",5],"n":[-1,"x"]})");
+    EXPECT_EQ(decoded["t"].kind(), Config::Kind::token);
+    EXPECT_EQ(decoded["a"].kind(), Config::Kind::array);
+    EXPECT_EQ(decoded["n"].kind(), Config::Kind::array);
+    EXPECT_EQ(Config::decodeJson(value.encodeJson()), value);
+    EXPECT_THROW(Config(std::nanf("")).encodeJson(), std::domain_error);
+    EXPECT_THROW(Config::decodeJson("NaN"), hub::YYJSONParser::ParseError);
 }
 
 }  // namespace
