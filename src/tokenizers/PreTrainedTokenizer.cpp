@@ -73,6 +73,7 @@ PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig, con
         }
     }
     for (const auto& [content, id] : addedTokenIds) addedTokens_.insert(content.str());
+    for (const auto& [content, id] : specialTokens_) specialTokenIds_.insert(id);
 
     preTokenizer_ = PreTokenizerFactory::fromConfig(tokenizerData["preTokenizer"]);
     normalizer_ = NormalizerFactory::fromConfig(tokenizerData["normalizer"]);
@@ -257,11 +258,8 @@ std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view input, bool ad
 std::string PreTrainedTokenizer::decode(const std::vector<TokenId>& ids, bool skipSpecialTokens) const {
     std::vector<std::string> tokens;
     tokens.reserve(ids.size());
-    std::unordered_set<TokenId> skipped;
-    if (skipSpecialTokens)
-        for (const auto& [content, id] : specialTokens_) skipped.insert(id);
     for (TokenId id : ids) {
-        if (skipSpecialTokens && skipped.count(id)) continue;
+        if (skipSpecialTokens && specialTokenIds_.count(id)) continue;
         if (auto token = model_->convertIdToToken(id)) tokens.push_back(std::move(*token));
     }
     std::string text;

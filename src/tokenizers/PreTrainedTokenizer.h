@@ -82,6 +82,7 @@ private:
     std::shared_ptr<const TokenizingModel> model_;
     std::unordered_set<std::string> addedTokens_;
     std::unordered_map<std::string, TokenId> specialTokens_;
+    std::unordered_set<TokenId> specialTokenIds_;
     std::shared_ptr<const RegexAlternation> addedTokensRegex_;
     PreTokenizerPtr preTokenizer_;
     NormalizerPtr normalizer_;
