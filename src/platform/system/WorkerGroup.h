@@ -36,10 +36,10 @@ public:
     void requestStop() { source_.request_stop(); }
     std::stop_token stopToken() const { return source_.get_token(); }
 
-    /// Runs `job(index)` for every index below `count`.
+    /// Runs `job(index)` for every index below `count`; results are kept by value.
     template <typename Job>
-    auto run(size_t count, Job&& job) -> std::vector<Outcome<std::invoke_result_t<Job&, size_t>>> {
-        using T = std::invoke_result_t<Job&, size_t>;
+    auto run(size_t count, Job&& job) -> std::vector<Outcome<std::decay_t<std::invoke_result_t<Job&, size_t>>>> {
+        using T = std::decay_t<std::invoke_result_t<Job&, size_t>>;
         static_assert(!std::is_void_v<T>, "jobs return a value");
         std::vector<std::optional<Outcome<T>>> slots(count);
         std::stop_token token = stopToken();
@@ -60,7 +60,7 @@ public:
     /// Runs one job per element of `inputs`: `job(input)`.
     template <typename Input, typename Job>
     auto map(const std::vector<Input>& inputs, Job&& job)
-        -> std::vector<Outcome<std::invoke_result_t<Job&, const Input&>>> {
+        -> std::vector<Outcome<std::decay_t<std::invoke_result_t<Job&, const Input&>>>> {
         return run(inputs.size(), [&](size_t index) { return job(inputs[index]); });
     }
 

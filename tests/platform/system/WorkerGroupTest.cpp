@@ -31,6 +31,11 @@ TEST(WorkerGroup, ResultsInInputOrderWithErrorsInPlace) {
         }
     }
     EXPECT_TRUE(group.run(0, [](size_t) { return 1; }).empty());
+
+    // A job that returns a reference hands back a copy.
+    std::vector<std::string> names{"a", "b"};
+    auto copies = group.run(names.size(), [&](size_t i) -> const std::string& { return names[i]; });
+    EXPECT_EQ(copies[1].get(), "b");
 }
 
 TEST(WorkerGroup, NeverRunsMoreThanItsWidth) {
