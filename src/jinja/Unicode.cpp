@@ -75,11 +75,14 @@ std::size_t canonicalHash(std::string_view text) noexcept {
 }
 
 char32_t decodeNext(std::string_view text, std::size_t& offset) noexcept {
-    auto length = static_cast<int32_t>(text.size());
-    auto i = static_cast<int32_t>(offset);
+    if (offset >= text.size()) return U'\uFFFD';
+    // A code point takes at most four bytes; decoding within that window keeps
+    // ICU's 32-bit indices small whatever the size of the text.
+    std::string_view window = text.substr(offset, 4);
+    int32_t i = 0;
     UChar32 c;
-    U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), i, length, c);
-    offset = static_cast<std::size_t>(i);
+    U8_NEXT(reinterpret_cast<const uint8_t*>(window.data()), i, static_cast<int32_t>(window.size()), c);
+    offset += static_cast<std::size_t>(i);
     return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
 }
 
