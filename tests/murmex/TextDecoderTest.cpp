@@ -511,10 +511,16 @@ TEST(TextDecoder, CallbackAnsweringFalseStopsTheWindowThroughItsFlag) {
     DecodingOptions options{.language = "en", .withoutTimestamps = true};
     auto inputs = preparedInputs(decoder, options);
     DecodingResult result = decode(decoder, *inputs, options, nullptr, callback);
-    // Steps 0-2 feed the prompt and never stop the window; the answer to
-    // step 3 lands before step 4 ends, which is the last step.
-    EXPECT_EQ(decoder.fedPositions, (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(result.tokens, (std::vector<int>{kStart, kEnglish, kTranscribe, 16, kHello, kHello, kEnd}));
+    // Steps 0-2 feed the prompt: their false answers (all in before step 3
+    // runs) never stop the window. The answer to step 3 lands at the latest
+    // before step 4 ends, so step 3 or step 4 is the last one.
+    ASSERT_GE(decoder.fedPositions.size(), 4u);
+    ASSERT_LE(decoder.fedPositions.size(), 5u);
+    const size_t sampled = decoder.fedPositions.size() - 3;
+    std::vector<int> expected{kStart, kEnglish, kTranscribe, 16};
+    expected.insert(expected.end(), sampled, kHello);
+    expected.push_back(kEnd);
+    EXPECT_EQ(result.tokens, expected);
     std::lock_guard lock(mutex);
     ASSERT_GE(reportedTokenCounts.size(), 4u);
     EXPECT_EQ(reportedTokenCounts[0], 4u);
