@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -53,11 +54,22 @@ Loaded& models(const std::string& preset) {
     return *slot;
 }
 
-void report(benchmark::State& state) {
+double processCpuSeconds() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Peak memory, threads, and the CPU time of all threads per iteration: on a
+// busy machine wall time depends on the neighbours, the CPU time much less.
+void report(benchmark::State& state, double cpuAtStart) {
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
     state.counters["threads"] = platform::ml::Runtime::threadCount();
+    state.counters["all_threads_cpu_ms"] =
+        (processCpuSeconds() - cpuAtStart) * 1000.0 / static_cast<double>(std::max<int64_t>(1, state.iterations()));
 }
 
 MultiArray speechLikeAudio(int64_t samples) {
@@ -75,8 +87,9 @@ void melWindow(benchmark::State& state, std::string preset) {
     Loaded& m = models(preset);
     DictionaryFeatureProvider input;
     input.set("audio", speechLikeAudio(m.dims.nSamples()));
+    double cpu = processCpuSeconds();
     for (auto _ : state) benchmark::DoNotOptimize(m.mel->prediction(input));
-    report(state);
+    report(state, cpu);
 }
 
 void encoderWindow(benchmark::State& state, std::string preset) {
@@ -85,8 +98,9 @@ void encoderWindow(benchmark::State& state, std::string preset) {
     melInput.set("audio", speechLikeAudio(m.dims.nSamples()));
     DictionaryFeatureProvider input;
     input.set("melspectrogram_features", *m.mel->prediction(melInput)->featureValue("melspectrogram_features")->multiArrayValue());
+    double cpu = processCpuSeconds();
     for (auto _ : state) benchmark::DoNotOptimize(m.encoder->prediction(input));
-    report(state);
+    report(state, cpu);
 }
 
 void decoderToken(benchmark::State& state, std::string preset) {
@@ -116,8 +130,9 @@ void decoderToken(benchmark::State& state, std::string preset) {
     input.set("encoder_output_embeds", encoder);
     input.set("decoder_key_padding_mask", padding);
     m.decoder->prediction(input);  // computes the cross-attention keys and values once
+    double cpu = processCpuSeconds();
     for (auto _ : state) benchmark::DoNotOptimize(m.decoder->prediction(input));
-    report(state);
+    report(state, cpu);
 }
 
 }  // namespace
