@@ -433,3 +433,38 @@ TEST_F(PredictionTest, EncoderMapsMelToEmbeddingsOfTheDeclaredShape) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ContextPrefillTest, ReturnsTheStoredRowsOfTaskAndLanguage) {
+    auto folder = mltest::scratchFolder("prefill");
+    auto options = mltest::exactOptions();
+    options.melSpectrogram = options.audioEncoder = options.textDecoder = false;
+    options.prefill = platform::ml::WhisperPrefillSizes{50259, 5, 3};
+    auto model = Model::load(modelgen::generateWhisperModels(folder, options).textDecoderContextPrefill);
+    const auto table = modelgen::weightValues(WhisperStage::textDecoderContextPrefill, options);
+    const int64_t e = options.dimensions.kvCacheEmbedDim();
+
+    auto predict = [&](int task, int language) {
+        DictionaryFeatureProvider input;
+        MultiArray taskArray({1}, ElementType::int32), languageArray({1}, ElementType::int32);
+        taskArray.setValue(0, task);
+        languageArray.setValue(0, language);
+        input.set("task", taskArray);
+        input.set("language", languageArray);
+        return model->prediction(input);
+    };
+    auto output = predict(1, 50259 + 2);
+    MultiArray keys = *output->featureValue("key_cache_prefill")->multiArrayValue();
+    EXPECT_EQ(keys.shape(), (std::vector<int64_t>{1, e, 1, 3}));
+    const float* row = table.at("key_cache_prefill").data() + (1 * 5 + 2) * e * 3;
+    for (int64_t i = 0; i < e * 3; ++i) {
+        ASSERT_EQ(keys.value(i), platform::system::Float16::toFloat(platform::system::Float16::fromFloat(row[i])));
+    }
+    EXPECT_THROW(predict(2, 50259), ModelError);
+    EXPECT_THROW(predict(0, 50259 + 5), ModelError);
+    EXPECT_THROW(predict(0, 7), ModelError);
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
