@@ -55,6 +55,14 @@ const RenderLimits& defaultLimits() {
 
 const RenderLimits& RenderLimits::current() noexcept { return tState ? tState->limits : defaultLimits(); }
 
+void RenderLimits::chargeSteps(std::uint64_t steps) {
+    if (!tState) return;
+    tState->steps += steps;
+    if (tState->steps > tState->limits.maxSteps)
+        throw JinjaError::runtime("Rendering exceeds the limit of " + std::to_string(tState->limits.maxSteps) +
+                                  " steps");
+}
+
 namespace {
 
 const Value& undefinedValue() {
@@ -83,11 +91,7 @@ inline void checkStack() {
         tooDeep();
 }
 
-void countStep() {
-    if (tState && ++tState->steps > tState->limits.maxSteps)
-        throw JinjaError::runtime("Rendering exceeds the limit of " + std::to_string(tState->limits.maxSteps) +
-                                  " steps");
-}
+void countStep() { RenderLimits::chargeSteps(1); }
 
 // Counts one nested call (macro or caller) for as long as it runs.
 class CallDepth {
@@ -286,6 +290,7 @@ Value evaluateChain(const Expression& e, const EnvPtr& env) {
         const Value& right = evaluateRef(b.right, env, scratch);
         RenderLimits::appendPrinted(buffer, right);
     }
+    RenderLimits::chargeSteps(buffer.size() / 1024);
     return Value(std::move(buffer));
 }
 
@@ -316,9 +321,15 @@ KeywordArguments collectKeywords(const ExpressionMap& kwargExprs, const EnvPtr& 
 }
 
 Value callValue(const Value& callee, const Array& args, const KeywordArguments& kwargs, const EnvPtr& env) {
-    if (callee.isFunction()) return callee.asFunction()(args, kwargs, env);
-    if (callee.isMacro()) return Interpreter::callMacro(callee.asMacro(), args, kwargs, env);
-    throw JinjaError::runtime("Cannot call non-function value");
+    Value result;
+    if (callee.isFunction())
+        result = callee.asFunction()(args, kwargs, env);
+    else if (callee.isMacro())
+        result = Interpreter::callMacro(callee.asMacro(), args, kwargs, env);
+    else
+        throw JinjaError::runtime("Cannot call non-function value");
+    RenderLimits::chargeValue(result);
+    return result;
 }
 
 Value evaluateCall(const Expression::Call& c, const EnvPtr& env) {
@@ -791,22 +802,31 @@ Value Interpreter::evaluateUnaryValue(Expression::UnaryOp op, const Value& opera
 Value Interpreter::evaluateBinaryValues(Expression::BinaryOp op, const Value& left, const Value& right) {
     using Op = Expression::BinaryOp;
     switch (op) {
-    case Op::add: checkResultSize(op, left, right); return left.add(right);
+    case Op::add:
+    case Op::multiply:
+    case Op::concat: {
+        checkResultSize(op, left, right);
+        Value result = op == Op::add ? left.add(right) : op == Op::multiply ? left.multiply(right) : left.concatenate(right);
+        RenderLimits::chargeValue(result);
+        return result;
+    }
     case Op::subtract: return left.subtract(right);
-    case Op::multiply: checkResultSize(op, left, right); return left.multiply(right);
     case Op::divide: return left.divide(right);
     case Op::floorDivide: return left.floorDivide(right);
     case Op::power: return left.power(right);
     case Op::modulo: return left.modulo(right);
-    case Op::concat: checkResultSize(op, left, right); return left.concatenate(right);
     case Op::equal: return Value(left.isEquivalent(right));
     case Op::notEqual: return Value(!left.isEquivalent(right));
     case Op::less: return Value(left.compare(right) < 0);
     case Op::lessEqual: return Value(left.compare(right) <= 0);
     case Op::greater: return Value(left.compare(right) > 0);
     case Op::greaterEqual: return Value(left.compare(right) >= 0);
-    case Op::in: return Value(left.isContained(right));
-    case Op::notIn: return Value(!left.isContained(right));
+    case Op::in:
+    case Op::notIn: {
+        RenderLimits::chargeValue(right);
+        bool contained = left.isContained(right);
+        return Value(op == Op::in ? contained : !contained);
+    }
     case Op::and_: return left.isTruthy() ? right : left;
     case Op::or_: return left.isTruthy() ? left : right;
     }
@@ -907,6 +927,7 @@ Value Interpreter::evaluateSlice(const Value& value, const std::optional<Express
 bool Interpreter::evaluateTest(std::string_view name, const Array& args, const std::shared_ptr<Environment>& env) {
     static const KeywordArguments noKeywords;
     const Value* local = env ? env->find(name) : nullptr;
+    for (const Value& a : args) RenderLimits::chargeValue(a);
     if (local && local->isFunction()) {
         Value result = local->asFunction()(args, noKeywords, env);
         return result.isBoolean() ? result.asBool() : result.isTruthy();
@@ -917,10 +938,18 @@ bool Interpreter::evaluateTest(std::string_view name, const Array& args, const s
 
 Value Interpreter::applyFilter(std::string_view name, const Array& args, const KeywordArguments& kwargs,
                                const std::shared_ptr<Environment>& env) {
+    // A filter scans its operand and builds its result.
+    if (!args.empty()) RenderLimits::chargeValue(args[0]);
     const Value* local = env ? env->find(name) : nullptr;
-    if (local && local->isFunction()) return local->asFunction()(args, kwargs, env);
-    if (Filters::FilterFunction filter = Filters::find(name)) return filter(args, kwargs, env);
-    throw JinjaError::runtime("Unknown filter: " + std::string(name));
+    Value result;
+    if (local && local->isFunction())
+        result = local->asFunction()(args, kwargs, env);
+    else if (Filters::FilterFunction filter = Filters::find(name))
+        result = filter(args, kwargs, env);
+    else
+        throw JinjaError::runtime("Unknown filter: " + std::string(name));
+    RenderLimits::chargeValue(result);
+    return result;
 }
 
 // ---- assignment and loops --------------------------------------------------------

@@ -105,6 +105,15 @@ void RenderLimits::checkPrintedSize(const Value& value, std::size_t currentSize)
     if (printedExceeds(value, budget)) tooManyBytes();
 }
 
+void RenderLimits::chargeValue(const Value& value) {
+    if (value.isString())
+        chargeSteps(value.asString().size() / 1024);
+    else if (value.isArray())
+        chargeSteps(value.asArray().size() / 16);
+    else if (value.isObject())
+        chargeSteps(value.asObject().size() / 16);
+}
+
 void RenderLimits::appendPrinted(std::string& out, const Value& value) {
     if (value.isString()) {
         checkAppend(out.size(), value.asString().size());

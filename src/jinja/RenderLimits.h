@@ -18,7 +18,9 @@ struct RenderLimits {
     std::size_t maxItems = std::size_t{1} << 22;
     // Deepest nesting of macro calls, caller calls and statement bodies.
     std::size_t maxDepth = 200;
-    // Most loop iterations and macro calls of one render.
+    // Most steps of one render: every loop iteration and macro call is a
+    // step, and so is building or scanning each KiB of text or each 16
+    // elements, so quadratic work ends long before it could hang.
     std::uint64_t maxSteps = 20'000'000;
 
     // The limits of the render running on this thread, or the defaults when
@@ -41,6 +43,10 @@ struct RenderLimits {
     // Throws when the printed form of a value, appended to `current` bytes,
     // could exceed the byte limit; stops walking as soon as it knows.
     static void checkPrintedSize(const Value& value, std::size_t current);
+    // Counts steps against maxSteps; throws JinjaError (runtime) past it.
+    static void chargeSteps(std::uint64_t steps);
+    // The steps of building or scanning a value: its text or its top-level elements.
+    static void chargeValue(const Value& value);
     // Appends the printed form of a value within the byte limit.
     static void appendPrinted(std::string& out, const Value& value);
 };

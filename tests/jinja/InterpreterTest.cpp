@@ -164,6 +164,16 @@ TEST(InterpreterTest, HostileTemplatesEndWithinTheirLimits) {
     failsWith("{% for i in range(1000) %}{% for j in range(1000) %}{% endfor %}{% endfor %}",
               "Rendering exceeds the limit of 100000 steps");
     failsWith("{% for i in range(1000) %}{{ 'x' * 100 }}{% endfor %}", "Rendering exceeds the size limit of 65536 bytes");
+    // Quadratic work is counted by what it builds and scans, not only by iterations.
+    RenderLimits roomy = small;
+    roomy.maxBytes = std::size_t{1} << 26;
+    roomy.maxSteps = 20000;
+    roomy.maxItems = std::size_t{1} << 20;
+    auto roomyOutcome = [&](const char* text) { return outcome(text, "", roomy); };
+    EXPECT_EQ(roomyOutcome("{% set ns = namespace(s='') %}{% for i in range(15000) %}{% set ns.s = ns.s ~ 'xxxxxxxxxx' %}{% endfor %}"),
+              "error: Rendering exceeds the limit of 20000 steps");
+    EXPECT_EQ(roomyOutcome("{% set s = 'x' * 60000000 %}{% for i in range(10000) %}{{ s | length }}{% endfor %}"),
+              "error: Rendering exceeds the limit of 20000 steps");
     failsWith("{{ 'x' | center(9223372036854775807) }}", "Rendering exceeds the size limit of 65536 bytes");
     failsWith("{{ [1] | batch(9223372036854775807) }}", "Value exceeds the size limit of 4096 items");
     failsWith("{{ [1] | slice(9223372036854775807) }}", "Value exceeds the size limit of 4096 items");
