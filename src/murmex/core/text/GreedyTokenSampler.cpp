@@ -86,7 +86,7 @@ std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::chooseInPlace() {
     if (best == count || !std::isfinite(maximum)) return std::nullopt;
 
     double sum = 0;
-    for (float s : scores_) sum += std::exp(static_cast<double>(s) - maximum);
+    for (float s : scores_) sum += static_cast<double>(std::exp(s - maximum));
     const double logSum = std::log(sum);
     auto logProbOf = [&](size_t i) { return static_cast<float>(static_cast<double>(scores_[i]) - maximum - logSum); };
 

@@ -1,5 +1,6 @@
 #include "murmex/core/text/LogitsView.h"
 
+#include "platform/ml/kernels/Convert.h"
 #include "platform/system/Float16.h"
 
 #include <algorithm>
@@ -51,6 +52,10 @@ void LogitsView::readAll(std::vector<float>& out) const {
     out.resize(static_cast<size_t>(size_));
     if (half_) {
         const auto* p = reinterpret_cast<const uint16_t*>(base_);
+        if (stride_ == 1) {
+            platform::ml::kernels::halfToFloat(p, out.data(), out.size());
+            return;
+        }
         for (int64_t t = 0; t < size_; ++t) out[static_cast<size_t>(t)] = Float16::toFloat(p[t * stride_]);
     } else {
         const auto* p = reinterpret_cast<const float*>(base_);

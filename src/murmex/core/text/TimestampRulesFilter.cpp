@@ -83,31 +83,37 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(co
     const int64_t split = std::clamp<int64_t>(specialTokens.timeTokenBegin, 0, vocabulary);
     if (split == 0 || split == vocabulary) return false;
 
-    // Log-softmax of the filtered logits, each value held in half precision.
+    // Log-softmax of the filtered logits, the scores held in half precision.
     float maximum = kNegativeInfinity;
-    for (float v : scratch_) {
+    float textMaximum = kNegativeInfinity;
+    for (int64_t i = 0; i < vocabulary; ++i) {
+        const float v = scratch_[static_cast<size_t>(i)];
         if (v > maximum) maximum = v;
+        if (i < split && v > textMaximum) textMaximum = v;
     }
     if (!std::isfinite(maximum)) return false;
     double sum = 0;
     for (float v : scratch_) {
-        if (v == v) sum += std::exp(static_cast<double>(v) - maximum);
+        if (v == v) sum += static_cast<double>(std::exp(v - maximum));
     }
-    const double logSum = std::log(sum);
-    for (float& v : scratch_) v = v == v ? roundToHalf(static_cast<float>(v - maximum - logSum)) : kNegativeInfinity;
+    const auto logSum = static_cast<float>(std::log(sum));
+    auto logProbability = [&](float v) { return roundToHalf(v - maximum - logSum); };
 
     float timestampMax = kNegativeInfinity;
-    for (int64_t i = split; i < vocabulary; ++i) timestampMax = std::max(timestampMax, scratch_[static_cast<size_t>(i)]);
+    for (int64_t i = split; i < vocabulary; ++i) {
+        float& v = scratch_[static_cast<size_t>(i)];
+        v = v == v ? logProbability(v) : kNegativeInfinity;
+        timestampMax = std::max(timestampMax, v);
+    }
     float timestampScore = kNegativeInfinity;
     if (std::isfinite(timestampMax)) {
         double total = 0;
         for (int64_t i = split; i < vocabulary; ++i) {
-            total += std::exp(static_cast<double>(scratch_[static_cast<size_t>(i)]) - timestampMax);
+            total += static_cast<double>(std::exp(scratch_[static_cast<size_t>(i)] - timestampMax));
         }
         timestampScore = roundToHalf(static_cast<float>(timestampMax + std::log(total)));
     }
-    float textScore = kNegativeInfinity;
-    for (int64_t i = 0; i < split; ++i) textScore = std::max(textScore, scratch_[static_cast<size_t>(i)]);
+    const float textScore = textMaximum == kNegativeInfinity ? kNegativeInfinity : logProbability(textMaximum);
     return timestampScore > textScore;
 }
 
