@@ -468,3 +468,51 @@ TEST(ContextPrefillTest, ReturnsTheStoredRowsOfTaskAndLanguage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Models stored in half precision (the generator's and converter's default)
+// run the same network as their float32 originals, up to the weights' rounding.
+TEST(HalfWeightsTest, HalfStoredModelsTrackTheirFloatOriginals) {
+    auto folder = mltest::scratchFolder("half");
+    auto options = mltest::exactOptions();
+    auto wide = modelgen::generateWhisperModels(folder / "wide", options);
+    options.weightType = ElementType::float16;
+    auto half = modelgen::generateWhisperModels(folder / "half", options);
+
+    MultiArray mel({1, 80, 1, 3000}, ElementType::float16);
+    for (int64_t i = 0; i < mel.count(); ++i) mel.setValue(i, std::sin(0.001 * static_cast<double>(i)));
+    auto encode = [&](const std::filesystem::path& model) {
+        DictionaryFeatureProvider input;
+        input.set("melspectrogram_features", mel);
+        return *Model::load(model)->prediction(input)->featureValue("encoder_output_embeds")->multiArrayValue();
+    };
+    MultiArray embedsWide = encode(wide.audioEncoder);
+    MultiArray embedsHalf = encode(half.audioEncoder);
+    auto a = embedsWide.toFloatVector(), b = embedsHalf.toFloatVector();
+    for (size_t i = 0; i < a.size(); ++i) ASSERT_NEAR(a[i], b[i], 0.05 * (1.0 + std::abs(a[i]))) << i;
+
+    const auto& dims = options.dimensions;
+    auto decode = [&](const std::filesystem::path& model) {
+        DictionaryFeatureProvider step;
+        MultiArray ids({1}, ElementType::int32), update({1, dims.kvCacheLength}, ElementType::int32);
+        MultiArray padding({1, dims.kvCacheLength}, ElementType::float16);
+        ids.setValue(0, 17);
+        padding.fill(-10000);
+        padding.setValue(0, 0);
+        update.setValue(0, 1);
+        step.set("input_ids", ids);
+        step.set("cache_length", MultiArray({1}, ElementType::int32));
+        step.set("key_cache", MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, ElementType::float16));
+        step.set("value_cache", MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, ElementType::float16));
+        step.set("kv_cache_update_mask", update);
+        step.set("encoder_output_embeds", embedsWide);
+        step.set("decoder_key_padding_mask", padding);
+        return Model::load(model)->prediction(step)->featureValue("logits")->multiArrayValue()->toFloatVector();
+    };
+    auto logitsWide = decode(wide.textDecoder), logitsHalf = decode(half.textDecoder);
+    for (size_t i = 0; i < logitsWide.size(); ++i) ASSERT_NEAR(logitsWide[i], logitsHalf[i], 0.02 * (1.0 + std::abs(logitsWide[i])));
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace

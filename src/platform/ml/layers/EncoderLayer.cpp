@@ -9,10 +9,11 @@ namespace platform::ml {
 EncoderLayer EncoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads) {
     EncoderLayer layer;
     layer.attnLn = LayerNorm::load(file, prefix + ".attn_ln", width);
-    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads);
+    constexpr auto kStored = Linear::Storage::asStored;
+    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads, kStored, kStored);
     layer.mlpLn = LayerNorm::load(file, prefix + ".mlp_ln", width);
-    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width);
-    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width);
+    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width, true, kStored);
+    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width, true, kStored);
     return layer;
 }
 

@@ -3,9 +3,16 @@
 #include "platform/ml/ModelManifest.h"
 #include "platform/ml/WeightFile.h"
 #include "platform/ml/kernels/Blas.h"
+#include "platform/ml/kernels/Convert.h"
 #include "platform/ml/kernels/HalfGemv.h"
+#include "platform/ml/kernels/ThreadPool.h"
 
 namespace platform::ml {
+
+namespace {
+// From this many rows on, a half-precision weight is widened before the product.
+constexpr size_t kWidenRows = 8;
+}  // namespace
 
 Linear Linear::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, bool withBias,
                     Storage storage) {
@@ -55,10 +62,20 @@ void Linear::forwardAccumulate(const float* x, size_t rows, float* y) const {
 void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const {
     const size_t o = static_cast<size_t>(out), i = static_cast<size_t>(in);
     const float beta = accumulate ? 1.0f : 0.0f;
-    if (!halfWeight.empty()) {
+    if (!halfWeight.empty() && rows < kWidenRows) {
         for (size_t r = 0; r < rows; ++r) {
             kernels::gemvHalf(o, i, halfWeight.data(), i, x + r * i, y + r * o, accumulate);
         }
+    } else if (!halfWeight.empty()) {
+        // A product over many rows is compute-bound: widen the weight once for
+        // this call into scratch memory kept by the thread, then multiply.
+        thread_local std::vector<float> scratch;
+        if (scratch.size() < halfWeight.size()) scratch.resize(halfWeight.size());
+        float* wide = scratch.data();  // the pool's workers see this thread's buffer through the pointer
+        kernels::ThreadPool::shared().parallelFor(o, 64, [&](size_t begin, size_t end) {
+            kernels::halfToFloat(halfWeight.data() + begin * i, wide + begin * i, (end - begin) * i);
+        });
+        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, wide, i, beta, y, o);
     } else if (rows == 1) {
         kernels::gemv(o, i, 1.0f, weight.data(), i, x, beta, y);
     } else {

@@ -11,9 +11,11 @@ namespace platform::ml {
 class WeightFile;
 
 struct Linear {
-    /// How the weight is held: widened to float for matrix products over
-    /// many rows, or in the precision the file stores it for products with a
-    /// single vector, which only stream the weight through memory.
+    /// How the weight is held: widened to float once at load, or in the
+    /// precision the file stores it. Products with one vector stream a half
+    /// weight as it is (half the bytes to read); products over many rows
+    /// widen it into per-thread scratch first, which costs little next to the
+    /// product and halves the memory the weights occupy.
     enum class Storage { widened, asStored };
 
     int64_t in = 0;
