@@ -2,6 +2,7 @@
 
 #include "murmex/core/Constants.h"
 #include "murmex/core/DecodingFallback.h"
+#include "murmex/core/ModelFeatureProviders.h"
 #include "murmex/core/text/GreedyTokenSampler.h"
 #include "murmex/core/text/SuppressBlankFilter.h"
 #include "murmex/core/text/SuppressTokensFilter.h"
@@ -9,7 +10,6 @@
 #include "murmex/utilities/Extensions.h"
 #include "murmex/utilities/TextUtilities.h"
 #include "murmex/utilities/WhisperError.h"
-#include "platform/ml/DictionaryFeatureProvider.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/Uuid.h"
 #include "tessary_core/FloatExtensions.h"
@@ -231,14 +231,8 @@ std::optional<TextDecoderMLMultiArrayOutputType> TextDecoder::predictLogits(
     auto loaded = model();
     if (!loaded) return TextDecoderMLMultiArrayOutputType{};
 
-    platform::ml::DictionaryFeatureProvider features;
-    features.set("input_ids", input.inputIds);
-    features.set("cache_length", input.cacheLength);
-    features.set("key_cache", input.keyCache);
-    features.set("value_cache", input.valueCache);
-    features.set("kv_cache_update_mask", input.kvCacheUpdateMask);
-    features.set("encoder_output_embeds", input.encoderOutputEmbeds);
-    features.set("decoder_key_padding_mask", input.decoderKeyPaddingMask);
+    const TextDecoderInput features(input.inputIds, input.cacheLength, input.keyCache, input.valueCache,
+                                    input.kvCacheUpdateMask, input.encoderOutputEmbeds, input.decoderKeyPaddingMask);
     platform::system::checkCancellation();
     const auto output = tessary::asyncPrediction(*loaded, features);
 

@@ -1,7 +1,7 @@
 #include "murmex/core/TextDecoding.h"
 
 #include "murmex/utilities/WhisperError.h"
-#include "platform/ml/DictionaryFeatureProvider.h"
+#include "murmex/core/ModelFeatureProviders.h"
 #include "platform/system/Cancellation.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/MLUtilities.h"
@@ -148,9 +148,7 @@ std::optional<DecodingCache> TextDecoding::prefillKVCache(const MultiArray& task
     const std::shared_ptr<platform::ml::Model> model = holder->model();
     if (!model) return std::nullopt;
 
-    platform::ml::DictionaryFeatureProvider input;
-    input.set("task", task);
-    input.set("language", language);
+    const TextDecoderCachePrefillInput input(task, language);
     platform::system::checkCancellation();
     const auto output = tessary::asyncPrediction(*model, input);
     auto key = output->featureValue("key_cache_prefill");
