@@ -7,6 +7,7 @@
 #include "platform/ml/kernels/ThreadPool.h"
 #include "platform/ml/kernels/VectorOps.h"
 #include "platform/ml/ops/Conv1d.h"
+#include "platform/ml/ops/Linear.h"
 #include "platform/system/Float16.h"
 
 #include <gtest/gtest.h>
@@ -222,6 +223,34 @@ TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayouts) {
                 ASSERT_NEAR(b[t * 7 + o], sum, 1e-5) << "stride " << stride;
             }
         }
+    }
+}
+
+TEST(KernelsTest, StackedLinearMatchesItsPartsWhateverTheirPrecision) {
+    platform::ml::Linear half, wide, noBias;
+    half.in = wide.in = noBias.in = 16;
+    half.out = 5;
+    wide.out = 3;
+    noBias.out = 4;
+    half.halfWeight = halvesOf(randomFloats(5 * 16, 20));
+    half.bias = randomFloats(5, 21);
+    wide.weight = randomFloats(3 * 16, 22);
+    wide.bias = randomFloats(3, 23);
+    noBias.halfWeight = halvesOf(randomFloats(4 * 16, 24));
+    auto x = randomFloats(16, 25);
+    for (const auto& parts : {std::vector<const platform::ml::Linear*>{&half, &noBias},
+                              std::vector<const platform::ml::Linear*>{&half, &wide, &noBias}}) {
+        platform::ml::Linear stacked = platform::ml::Linear::stacked(parts);
+        std::vector<float> expected;
+        for (const auto* part : parts) {
+            std::vector<float> y(static_cast<size_t>(part->out));
+            part->forward(x.data(), 1, y.data());
+            expected.insert(expected.end(), y.begin(), y.end());
+        }
+        std::vector<float> actual(static_cast<size_t>(stacked.out));
+        stacked.forward(x.data(), 1, actual.data());
+        ASSERT_EQ(actual.size(), expected.size());
+        for (size_t i = 0; i < actual.size(); ++i) EXPECT_NEAR(actual[i], expected[i], 1e-5);
     }
 }
 

@@ -33,11 +33,22 @@ Linear Linear::stacked(const std::vector<const Linear*>& parts) {
     Linear layer;
     layer.in = parts.front()->in;
     bool anyBias = false;
+    // Parts stored in different precisions (a hand-made folder may mix them)
+    // are stacked as floats.
+    bool allHalf = true;
+    for (const Linear* part : parts) allHalf = allHalf && !part->halfWeight.empty();
     for (const Linear* part : parts) {
         layer.out += part->out;
         anyBias = anyBias || !part->bias.empty();
-        layer.weight.insert(layer.weight.end(), part->weight.begin(), part->weight.end());
-        layer.halfWeight.insert(layer.halfWeight.end(), part->halfWeight.begin(), part->halfWeight.end());
+        if (allHalf) {
+            layer.halfWeight.insert(layer.halfWeight.end(), part->halfWeight.begin(), part->halfWeight.end());
+        } else if (!part->halfWeight.empty()) {
+            size_t start = layer.weight.size();
+            layer.weight.resize(start + part->halfWeight.size());
+            kernels::halfToFloat(part->halfWeight.data(), layer.weight.data() + start, part->halfWeight.size());
+        } else {
+            layer.weight.insert(layer.weight.end(), part->weight.begin(), part->weight.end());
+        }
     }
     if (anyBias) {
         for (const Linear* part : parts) {
