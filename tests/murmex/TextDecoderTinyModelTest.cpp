@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 using namespace murmex;
@@ -202,4 +203,37 @@ TEST_F(TinyModel, WordTimestampsFromTheModelsAlignment) {
         }
     }
     EXPECT_GT(words, 0u);
+}
+
+TEST_F(TinyModel, WindowsDecodedAtOnceShareOneDecoder) {
+    // Language detection builds its filter on first use; windows decoding
+    // at the same time each keep their own stop flag.
+    DecodingOptions options{.language = "en", .sampleLength = 30, .firstTokenLogProbThreshold = std::nullopt};
+    auto single = decoder_->prefillDecoderInputs(decoder_->prepareDecoderInputs({special().startOfTranscriptToken}),
+                                                 options);
+    const std::vector<int> expectedTokens = decode(*single, options).tokens;
+    auto probe = decoder_->prepareDecoderInputs({special().startOfTranscriptToken});
+    GreedyTokenSampler probeSampler(Float16(0.0f), special().endToken, DecodingOptions{});
+    const std::string expectedLanguage =
+        decoder_->detectLanguage(encoderOutput(3), *probe, probeSampler, {}, Float16(0.0f)).language;
+    decoder_->unloadModel();
+    decoder_->loadModel(models_->textDecoder, platform::ml::ComputeUnits::cpuOnly, false);
+
+    std::vector<std::vector<int>> tokens(4);
+    std::vector<std::string> languages(4);
+    std::vector<std::thread> workers;
+    for (size_t w = 0; w < 4; ++w) {
+        workers.emplace_back([&, w] {
+            auto inputs = decoder_->prepareDecoderInputs({special().startOfTranscriptToken});
+            GreedyTokenSampler sampler(Float16(0.0f), special().endToken, DecodingOptions{});
+            languages[w] = decoder_->detectLanguage(encoderOutput(3), *inputs, sampler, {}, Float16(0.0f)).language;
+            inputs = decoder_->prefillDecoderInputs(inputs, options);
+            tokens[w] = decode(*inputs, options).tokens;
+        });
+    }
+    for (auto& worker : workers) worker.join();
+    for (size_t w = 0; w < 4; ++w) {
+        EXPECT_EQ(languages[w], expectedLanguage);
+        EXPECT_EQ(tokens[w], expectedTokens);
+    }
 }
