@@ -69,6 +69,10 @@ public:
     const Config* optionalMember(std::string_view key) const;
     /// Array element, or null when out of range or not an array.
     const Config& at(std::int64_t index) const;
+    template <std::integral T>
+    const Config& operator[](T index) const {
+        return at(static_cast<std::int64_t>(index));
+    }
 
     // Typed readers.
     std::optional<std::string> string() const;

@@ -54,6 +54,8 @@ TEST(Config, ArraysAndTokens) {
     EXPECT_TRUE(list.at(-1).isNull());
     EXPECT_TRUE(list.at(3).isNull());
     EXPECT_EQ(list.at(1).integer(), 1);
+    EXPECT_EQ(list[0].string(), "a");
+    EXPECT_TRUE(Config("x")[0].isNull());
     const auto token = Config::array({"[SEP]", 102}).token();
     ASSERT_TRUE(token);
     EXPECT_EQ(token->id, 102u);
