@@ -6,6 +6,7 @@
 #include "tokenizers/TokenizerError.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace tokenizers {
 namespace unicode = hub::unicode;
@@ -135,7 +136,11 @@ const BPETokenizer::Merge* BPETokenizer::findMerge(std::int32_t a, std::int32_t 
 }
 
 BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
-                           const AddedTokenIds& addedTokens) {
+                           const AddedTokenIds& addedTokens)
+    : serial_([] {
+          static std::atomic<std::uint64_t> next{1};
+          return next.fetch_add(1, std::memory_order_relaxed);
+      }()) {
     const hub::Config& model = tokenizerData["model"];
     const hub::Config& merges = model["merges"];
     if (!merges.array()) throw ConfigurationError("BPETokenizer requires merges");
@@ -338,6 +343,27 @@ std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
 }
 
 bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) const {
+    // Words repeat: each thread remembers the ids of short pieces it has
+    // seen, for the model it last used (models are told apart by a serial
+    // number, never by address). The cache is bounded and starts over when full.
+    struct PieceCache {
+        std::uint64_t owner = 0;
+        std::unordered_map<std::string, std::vector<TokenId>, StringHash, std::equal_to<>> entries;
+    };
+    constexpr std::size_t kMaxCachedPiece = 64, kMaxEntries = 16384;
+    thread_local PieceCache cache;
+    if (cache.owner != serial_) {
+        cache.entries.clear();
+        cache.owner = serial_;
+    }
+    const bool cacheable = piece.size() <= kMaxCachedPiece;
+    if (cacheable) {
+        if (auto it = cache.entries.find(piece); it != cache.entries.end()) {
+            ids.insert(ids.end(), it->second.begin(), it->second.end());
+            return true;
+        }
+    }
+
     const std::size_t start = ids.size();
     bool complete = true;
     forEachPart(piece, [&](std::string_view part) {
@@ -360,8 +386,15 @@ bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) 
             ids.push_back(*id);
         }
     });
-    if (!complete) ids.resize(start);
-    return complete;
+    if (!complete) {
+        ids.resize(start);
+        return false;
+    }
+    if (cacheable) {
+        if (cache.entries.size() >= kMaxEntries) cache.entries.clear();
+        cache.entries.emplace(std::string(piece), std::vector<TokenId>(ids.begin() + static_cast<std::ptrdiff_t>(start), ids.end()));
+    }
+    return true;
 }
 
 std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) const {

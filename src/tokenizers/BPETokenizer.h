@@ -110,6 +110,8 @@ private:
     std::optional<std::string> unknownToken_;
     std::optional<TokenId> unknownTokenId_;
     bool fuseUnknownTokens_ = false;
+    // Tells this model's entries in the per-thread piece cache apart.
+    std::uint64_t serial_;
 };
 
 }  // namespace tokenizers
