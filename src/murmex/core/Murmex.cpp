@@ -1,0 +1,485 @@
+#include "murmex/core/Murmex.h"
+
+#include "hub/HubClientError.h"
+#include "murmex/core/AudioEncoder.h"
+#include "murmex/core/Constants.h"
+#include "murmex/core/FeatureExtractor.h"
+#include "murmex/core/TextDecoder.h"
+#include "murmex/core/WhisperMLModel.h"
+#include "murmex/core/audio/AudioProcessor.h"
+#include "murmex/core/text/GreedyTokenSampler.h"
+#include "murmex/core/text/SegmentSeeker.h"
+#include "murmex/utilities/ModelUtilities.h"
+#include "murmex/utilities/WhisperError.h"
+#include "platform/system/Cancellation.h"
+#include "platform/system/NumberText.h"
+#include "tessary_core/Logging.h"
+#include "tessary_core/ModelUtilities.h"
+#include "tessary_core/ProcessInfo.h"
+
+#include <fmt/format.h>
+
+#include <chrono>
+
+namespace fs = std::filesystem;
+
+namespace murmex {
+
+namespace {
+
+using tessary::Logging;
+using tessary::ModelState;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+constexpr int64_t kDefaultWindowSamples = 480000;
+constexpr const char* kDefaultModelRepo = "vaziravudo/murmex-coreml";
+
+}  // namespace
+
+std::shared_ptr<Murmex> Murmex::create(const MurmexConfig& config) {
+    std::shared_ptr<Murmex> engine(new Murmex());
+    engine->initialize(config);
+    return engine;
+}
+
+Murmex::~Murmex() {
+    if (audioProcessor_) audioProcessor_->stopRecording();
+}
+
+// ---------------------------------------------------------------------------
+// Fields
+
+ModelVariant Murmex::modelVariant() const {
+    std::lock_guard lock(mutex_);
+    return modelVariant_;
+}
+
+void Murmex::setModelVariant(ModelVariant variant) {
+    std::lock_guard lock(mutex_);
+    modelVariant_ = variant;
+}
+
+ModelState Murmex::modelState() const {
+    std::lock_guard lock(mutex_);
+    return modelState_;
+}
+
+void Murmex::setModelState(ModelState state) {
+    ModelState previous;
+    {
+        std::lock_guard lock(mutex_);
+        previous = modelState_;
+        modelState_ = state;
+    }
+    if (modelStateCallback) modelStateCallback(previous, state);
+}
+
+std::shared_ptr<WhisperTokenizer> Murmex::tokenizer() const {
+    std::lock_guard lock(mutex_);
+    return tokenizer_;
+}
+
+void Murmex::setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
+    {
+        std::lock_guard lock(mutex_);
+        tokenizer_ = tokenizer;
+    }
+    textDecoder_->setTokenizer(std::move(tokenizer));
+}
+
+TranscriptionTimings Murmex::currentTimings() const {
+    std::lock_guard lock(mutex_);
+    return currentTimings_;
+}
+
+void Murmex::updateTimings(const std::function<void(TranscriptionTimings&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(currentTimings_);
+}
+
+std::shared_ptr<platform::system::Progress> Murmex::progress() const {
+    std::lock_guard lock(mutex_);
+    return progress_;
+}
+
+// ---------------------------------------------------------------------------
+// Life cycle
+
+void Murmex::initialize(const MurmexConfig& config) {
+    modelCompute_ = config.computeOptions.value_or(ModelComputeOptions());
+    audioInputConfig_ = config.audioInputConfig.value_or(AudioInputConfig());
+    audioProcessor_ = config.audioProcessor ? config.audioProcessor : std::make_shared<AudioProcessor>();
+    featureExtractor_ = config.featureExtractor ? config.featureExtractor : std::make_shared<FeatureExtractor>();
+    audioEncoder_ = config.audioEncoder ? config.audioEncoder : std::make_shared<AudioEncoder>();
+    textDecoder_ = config.textDecoder ? config.textDecoder : std::make_shared<TextDecoder>();
+    if (config.logitsFilters) textDecoder_->setLogitsFilters(*config.logitsFilters);
+    segmentSeeker_ = config.segmentSeeker ? config.segmentSeeker : std::make_shared<SegmentSeeker>();
+    voiceActivityDetector_ = config.voiceActivityDetector;
+    if (config.tokenizerFolder) {
+        tokenizerFolder_ = fs::path(*config.tokenizerFolder);
+    } else if (config.downloadBase) {
+        tokenizerFolder_ = fs::path(*config.downloadBase);
+    }
+    useBackgroundDownloadSession_ = config.useBackgroundDownloadSession;
+    currentTimings_ = TranscriptionTimings();
+    Logging::shared().setLogLevel(config.verbose ? config.logLevel : Logging::LogLevel::none);
+
+    setupModels(config.model, config.downloadBase, config.modelRepo, config.modelToken, config.modelFolder,
+                config.download, "config.json", config.modelEndpoint.value_or(""));
+
+    if (config.prewarm.value_or(false)) {
+        Logging::info("Prewarming models...");
+        prewarmModels();
+    }
+    const bool shouldLoad = config.load.value_or(config.modelFolder.has_value());
+    if (shouldLoad) {
+        Logging::info("Loading models...");
+        loadModels(false);
+    }
+}
+
+void Murmex::setupModels(const std::optional<std::string>& model, const std::optional<std::string>& downloadBase,
+                         const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelToken,
+                         const std::optional<std::string>& modelFolder, bool download, const std::string&,
+                         const std::string& endpoint) {
+    if (modelFolder) {
+        modelFolder_ = fs::path(*modelFolder);
+        return;
+    }
+    if (!download) return;
+    const std::string repo = modelRepo.value_or(kDefaultModelRepo);
+    const std::string variant = model ? *model : ModelUtilities::modelSupport(deviceName()).defaultModel;
+    try {
+        std::optional<fs::path> base;
+        if (downloadBase) base = fs::path(*downloadBase);
+        modelFolder_ = Murmex::download(variant, base, useBackgroundDownloadSession_, repo, modelToken, endpoint);
+    } catch (const std::exception& e) {
+        throw WhisperError::modelsUnavailable(
+            std::string("Model not found. Please check the model or repo name and try again.\nError: ") + e.what());
+    }
+}
+
+fs::path Murmex::download(const std::string& variant, const std::optional<fs::path>&, bool, const std::string& repo,
+                          const std::optional<std::string>&, const std::string&) {
+    // Listing and fetching repositories needs the model-hub client, which this
+    // build does not include: fail the way an unreachable hub fails.
+    Logging::debug("Searching for models matching \"*" + variant + "/*\" in " + repo);
+    throw hub::HubClientError::networkError("The model hub is not available in this build; use a local model folder");
+}
+
+void Murmex::prewarmModels() { loadModels(true); }
+
+void Murmex::loadModels(bool prewarmMode) {
+    setModelState(prewarmMode ? ModelState::prewarming : ModelState::loading);
+    const double start = now();
+    if (!modelFolder_) throw WhisperError::modelsUnavailable("Model folder is not set.");
+    const fs::path& folder = *modelFolder_;
+    Logging::debug("Loading models from " + folder.string() + " with prewarmMode: " + (prewarmMode ? "true" : "false"));
+
+    const fs::path melURL = tessary::ModelUtilities::detectModelURL(folder, "MelSpectrogram");
+    const fs::path encoderURL = tessary::ModelUtilities::detectModelURL(folder, "AudioEncoder");
+    const fs::path decoderURL = tessary::ModelUtilities::detectModelURL(folder, "TextDecoder");
+    const fs::path prefillURL = tessary::ModelUtilities::detectModelURL(folder, "TextDecoderContextPrefill");
+    for (const auto& url : {melURL, encoderURL, decoderURL}) {
+        std::error_code ec;
+        if (!fs::exists(url, ec)) throw WhisperError::modelsUnavailable("Model file not found at " + url.string());
+    }
+
+    if (auto* stage = dynamic_cast<WhisperMLModel*>(featureExtractor_.get())) {
+        Logging::debug("Loading feature extractor");
+        stage->loadModel(melURL, modelCompute_.melCompute, prewarmMode);
+        Logging::debug("Loaded feature extractor");
+    }
+    std::error_code ec;
+    if (fs::exists(prefillURL, ec)) {
+        Logging::debug("Loading text decoder prefill data");
+        textDecoder_->setPrefillData(std::make_shared<TextDecoderContextPrefill>());
+        if (auto prefill = textDecoder_->prefillData()) {
+            prefill->loadModel(prefillURL, modelCompute_.prefillCompute, prewarmMode);
+        }
+        Logging::debug("Loaded text decoder prefill data");
+    }
+    if (auto* stage = dynamic_cast<WhisperMLModel*>(textDecoder_.get())) {
+        Logging::debug("Loading text decoder");
+        const double t = now();
+        stage->loadModel(decoderURL, modelCompute_.textDecoderCompute, prewarmMode);
+        const double elapsed = now() - t;
+        updateTimings([&](TranscriptionTimings& timings) {
+            (prewarmMode ? timings.decoderSpecializationTime : timings.decoderLoadTime) = elapsed;
+        });
+        Logging::debug(fmt::format("Loaded text decoder in {:.2f}s", elapsed));
+    }
+    if (auto* stage = dynamic_cast<WhisperMLModel*>(audioEncoder_.get())) {
+        Logging::debug("Loading audio encoder");
+        const double t = now();
+        stage->loadModel(encoderURL, modelCompute_.audioEncoderCompute, prewarmMode);
+        const double elapsed = now() - t;
+        updateTimings([&](TranscriptionTimings& timings) {
+            (prewarmMode ? timings.encoderSpecializationTime : timings.encoderLoadTime) = elapsed;
+        });
+        Logging::debug(fmt::format("Loaded audio encoder in {:.2f}s", elapsed));
+    }
+
+    if (prewarmMode) {
+        setModelState(ModelState::prewarmed);
+        updateTimings([&](TranscriptionTimings& timings) { timings.prewarmLoadTime = now() - start; });
+        return;
+    }
+    loadTokenizerIfNeeded();
+    setModelState(ModelState::loaded);
+    double loading = 0;
+    updateTimings([&](TranscriptionTimings& timings) {
+        timings.modelLoading = (now() - start) + timings.prewarmLoadTime;
+        loading = timings.modelLoading;
+    });
+    Logging::info(fmt::format("Loaded models for whisper size: {} in {:.2f}s", description(modelVariant()), loading));
+}
+
+void Murmex::loadTokenizerIfNeeded() {
+    if (tokenizer()) {
+        Logging::debug("Tokenizer already exists on Murmex, skipping load");
+        return;
+    }
+    const auto logitsDim = textDecoder_->logitsSize();
+    const auto encoderDim = audioEncoder_->embedSize();
+    if (!logitsDim || !encoderDim) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
+    textDecoder_->setIsModelMultilingual(*logitsDim != 51864);
+    const ModelVariant variant = ModelUtilities::detectVariant(*logitsDim, *encoderDim);
+    setModelVariant(variant);
+    Logging::debug("Loading tokenizer for " + description(variant));
+    const double start = now();
+
+    std::vector<fs::path> additionalSearchPaths;
+    if (modelFolder_) {
+        additionalSearchPaths.push_back(*modelFolder_);
+        additionalSearchPaths.push_back(
+            ModelUtilities::localRepoLocation(*modelFolder_, ModelUtilities::tokenizerNameForVariant(variant)));
+    }
+    auto loaded = ModelUtilities::loadTokenizer(variant, tokenizerFolder_, additionalSearchPaths,
+                                                useBackgroundDownloadSession_);
+    const double elapsed = now() - start;
+    updateTimings([&](TranscriptionTimings& timings) { timings.tokenizerLoadTime = elapsed; });
+    setTokenizer(std::move(loaded));
+    Logging::debug(fmt::format("Loaded tokenizer in {:.2f}s", elapsed));
+}
+
+void Murmex::unloadModels() {
+    setModelState(ModelState::unloading);
+    for (auto* component : {dynamic_cast<WhisperMLModel*>(featureExtractor_.get()),
+                            dynamic_cast<WhisperMLModel*>(audioEncoder_.get()),
+                            dynamic_cast<WhisperMLModel*>(textDecoder_.get())}) {
+        if (component) component->unloadModel();
+    }
+    setModelState(ModelState::unloaded);
+    Logging::info("Unloaded all models");
+}
+
+void Murmex::clearState() {
+    audioProcessor_->stopRecording();
+    updateTimings([](TranscriptionTimings& timings) { timings = TranscriptionTimings(); });
+}
+
+void Murmex::loggingCallback(std::function<void(const std::string&)> callback) {
+    Logging::shared().setLoggingCallback(std::move(callback));
+}
+
+void Murmex::ensureLoaded() {
+    if (modelState() == ModelState::loaded) return;
+    // One load at a time: a transcription that arrives while another loads
+    // waits for it and then finds the models loaded.
+    std::lock_guard lock(loadMutex_);
+    if (modelState() != ModelState::loaded) loadModels(false);
+}
+
+// ---------------------------------------------------------------------------
+// Model catalogue
+
+std::string Murmex::deviceName() { return tessary::ProcessInfo::hwModel(); }
+
+ModelSupport Murmex::recommendedModels() {
+    Logging::debug("Running on " + deviceName());
+    return ModelUtilities::modelSupport(deviceName());
+}
+
+ModelSupportConfig Murmex::fetchModelSupportConfig(const std::string& repo, const std::optional<fs::path>&,
+                                                   const std::optional<std::string>&, const std::string& remoteConfigName,
+                                                   const std::string&) {
+    Logging::debug("Searching for config file matching \"" + remoteConfigName + "\" in " + repo);
+    Logging::error("Fetch model support config failed with error: the model hub is not available in this build");
+    return Constants::fallbackModelSupportConfig();
+}
+
+std::vector<std::string> Murmex::formatModelFiles(const std::vector<std::string>& modelFiles) {
+    return ModelUtilities::formatModelFiles(modelFiles);
+}
+
+// ---------------------------------------------------------------------------
+// Language detection
+
+Murmex::LanguageDetection Murmex::detectLanguage(const std::string& audioPath) {
+    std::error_code ec;
+    if (!fs::exists(audioPath, ec)) throw WhisperError::loadAudioFailed("Resource path does not exist " + audioPath);
+    auto samples = AudioProcessor::loadAudioAsFloatArray(audioPath, AudioInputConfig::ChannelMode::sumChannels(), 0.0,
+                                                         30.0);
+    return detectLangauge(samples);
+}
+
+Murmex::LanguageDetection Murmex::detectLangauge(const std::vector<float>& audioArray) {
+    ensureLoaded();
+    if (!textDecoder_->isModelMultilingual()) {
+        throw WhisperError::decodingFailed("Language detection not supported for this model");
+    }
+    auto tok = tokenizer();
+    if (!tok) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
+    DecodingOptions options;
+    options.verbose = Logging::shared().logLevel() != Logging::LogLevel::none;
+    auto inputs = textDecoder_->prepareDecoderInputs({tok->specialTokens().startOfTranscriptToken});
+    const int64_t windowSamples = featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
+    auto window = audioProcessor_->padOrTrim(audioArray, 0, windowSamples);
+    if (!window) throw WhisperError::transcriptionFailed("Audio samples are nil");
+    auto mel = featureExtractor_->logMelSpectrogram(*window);
+    if (!mel) throw WhisperError::transcriptionFailed("Mel output is nil");
+    auto encoded = audioEncoder_->encodeFeatures(*mel);
+    const auto* encoderOutput = encoded ? std::any_cast<platform::ml::MultiArray>(&*encoded) : nullptr;
+    if (!encoderOutput) throw WhisperError::transcriptionFailed("Encoder output is nil");
+    GreedyTokenSampler sampler(platform::system::Float16(0.0f), tok->specialTokens().endToken, options);
+    DecodingResult result;
+    try {
+        result = textDecoder_->detectLanguage(*encoderOutput, *inputs, sampler, options, platform::system::Float16(0.0f));
+    } catch (const platform::system::CancellationError&) {
+        throw;
+    } catch (...) {
+        throw WhisperError::decodingFailed("Language detection failed");
+    }
+    return {result.language, result.languageProbs};
+}
+
+// ---------------------------------------------------------------------------
+// Transcription
+
+std::vector<TranscriptionResult> Murmex::transcribeAudioPath(const std::string& audioPath,
+                                                             const std::optional<DecodingOptions>& decodeOptions,
+                                                             const DecodingCallback& callback) {
+    if (transcriptionStateCallback) transcriptionStateCallback(TranscriptionState::convertingAudio);
+    const double start = now();
+    std::vector<float> samples;
+    std::exception_ptr loadError;
+    try {
+        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig_.channelMode, 0.0, std::nullopt);
+    } catch (...) {
+        loadError = std::current_exception();
+    }
+    const double elapsed = now() - start;
+    updateTimings([&](TranscriptionTimings& timings) { timings.audioLoading = elapsed; });
+    Logging::debug("Audio loading and convert time: " + platform::system::shortestText(elapsed));
+    Logging::logCurrentMemoryUsage("Audio Loading and Convert");
+    if (loadError) std::rethrow_exception(loadError);
+
+    if (transcriptionStateCallback) transcriptionStateCallback(TranscriptionState::transcribing);
+    try {
+        auto results = transcribeAudioArray(samples, decodeOptions, callback, {});
+        if (transcriptionStateCallback) transcriptionStateCallback(TranscriptionState::finished);
+        return results;
+    } catch (...) {
+        if (transcriptionStateCallback) transcriptionStateCallback(TranscriptionState::finished);
+        throw;
+    }
+}
+
+std::optional<TranscriptionResult> Murmex::transcribeAudioPathSingle(const std::string& audioPath,
+                                                                     const std::optional<DecodingOptions>& decodeOptions,
+                                                                     const DecodingCallback& callback) {
+    auto results = transcribeAudioPath(audioPath, decodeOptions, callback);
+    if (results.empty()) return std::nullopt;
+    return std::move(results.front());
+}
+
+std::vector<TranscriptionResult> Murmex::transcribeAudioArray(const std::vector<float>& audioArray,
+                                                              const std::optional<DecodingOptions>& decodeOptions,
+                                                              const DecodingCallback& callback,
+                                                              const SegmentDiscoveryCallback& segmentCallback) {
+    const int64_t windowLength = featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
+    if (decodeOptions && decodeOptions->chunkingStrategy == ChunkingStrategy::vad &&
+        static_cast<int64_t>(audioArray.size()) > windowLength) {
+        // Chunking by voice activity is not part of this build; the windowed
+        // loop transcribes long audio completely on its own.
+        Logging::debug("Voice-activity chunking is not available; transcribing the audio in windows");
+    }
+    const SegmentDiscoveryCallback& segments = segmentCallback ? segmentCallback : segmentDiscoveryCallback;
+    auto results = runTranscribeTask(audioArray, decodeOptions, callback, segments);
+    if (decodeOptions && decodeOptions->verbose) {
+        Logging::info("Total Transcription Results: " + std::to_string(results.size()));
+        for (size_t i = 0; i < results.size(); ++i) {
+            Logging::debug("[Result " + std::to_string(i) + "]");
+            results[i].logSegments();
+        }
+    }
+    return results;
+}
+
+std::optional<TranscriptionResult> Murmex::transcribeAudioArraySingle(const std::vector<float>& audioArray,
+                                                                      const std::optional<DecodingOptions>& decodeOptions,
+                                                                      const DecodingCallback& callback) {
+    auto results = transcribeAudioArray(audioArray, decodeOptions, callback, {});
+    if (results.empty()) return std::nullopt;
+    return std::move(results.front());
+}
+
+std::shared_ptr<TranscribeTask> Murmex::setupTranscribeTask(
+    const TranscriptionTimings& currentTimings, std::shared_ptr<platform::system::Progress> progress,
+    std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
+    std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
+    std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer) {
+    return std::make_shared<TranscribeTask>(currentTimings, std::move(progress), std::move(audioProcessor),
+                                            std::move(audioEncoder), std::move(featureExtractor),
+                                            std::move(segmentSeeker), std::move(textDecoder), std::move(tokenizer));
+}
+
+std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<float>& audioArray,
+                                                           const std::optional<DecodingOptions>& decodeOptions,
+                                                           const DecodingCallback& callback,
+                                                           const SegmentDiscoveryCallback& segmentCallback) {
+    ensureLoaded();
+    auto tok = tokenizer();
+    if (!tok) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
+
+    auto replaceProgress = [this] {
+        std::lock_guard lock(mutex_);
+        progress_ = platform::system::Progress::create();
+    };
+    if (platform::system::isCancelled()) {
+        replaceProgress();
+        throw platform::system::CancellationError();
+    }
+
+    auto child = platform::system::Progress::create();
+    std::shared_ptr<platform::system::Progress> parent = progress();
+    parent->setTotalUnitCount(std::max<int64_t>(parent->totalUnitCount(), 1));
+    parent->addChild(child, 1);
+
+    auto task = setupTranscribeTask(currentTimings(), child, audioProcessor_, audioEncoder_, featureExtractor_,
+                                    segmentSeeker_, textDecoder_, tok);
+    task->setSegmentDiscoveryCallback(segmentCallback);
+    std::optional<TranscriptionResult> result;
+    try {
+        result.emplace(task->run(audioArray, decodeOptions, callback));
+    } catch (const platform::system::CancellationError&) {
+        replaceProgress();
+        throw;
+    }
+    if (decodeOptions && decodeOptions->verbose) result->logTimings();
+    {
+        // Swap in a fresh parent once this one is finished, unless another
+        // run has replaced it already.
+        std::lock_guard lock(mutex_);
+        if (progress_ == parent && parent->isFinished()) progress_ = platform::system::Progress::create();
+    }
+    std::vector<TranscriptionResult> results;
+    results.push_back(std::move(*result));
+    return results;
+}
+
+}  // namespace murmex

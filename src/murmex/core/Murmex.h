@@ -1,0 +1,180 @@
+#pragma once
+// The speech engine: owns one instance of every pipeline component, the
+// model and tokenizer folders, the loaded tokenizer and the model life cycle,
+// and transcribes sample arrays and audio files.
+//
+// Create it with Murmex::create(config): the object is constructed first and
+// its (overridable) initialisation runs after, so a subclass's steps take part.
+
+#include "murmex/core/AudioEncoding.h"
+#include "murmex/core/DecodingOptions.h"
+#include "murmex/core/FeatureExtracting.h"
+#include "murmex/core/ModelComputeOptions.h"
+#include "murmex/core/ModelSupport.h"
+#include "murmex/core/ModelSupportConfig.h"
+#include "murmex/core/ModelVariant.h"
+#include "murmex/core/MurmexConfig.h"
+#include "murmex/core/TextDecoding.h"
+#include "murmex/core/TranscribeTask.h"
+#include "murmex/core/TranscriptionResult.h"
+#include "murmex/core/TranscriptionState.h"
+#include "murmex/core/TranscriptionTimings.h"
+#include "murmex/core/WhisperTokenizer.h"
+#include "murmex/core/audio/AudioInputConfig.h"
+#include "murmex/core/audio/AudioProcessing.h"
+#include "murmex/core/text/SegmentSeeking.h"
+#include "platform/system/Progress.h"
+#include "tessary_core/ModelState.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace murmex {
+
+class Murmex : public std::enable_shared_from_this<Murmex> {
+public:
+    using ModelStateCallback = std::function<void(std::optional<tessary::ModelState>, tessary::ModelState)>;
+    using TranscriptionStateCallback = std::function<void(TranscriptionState)>;
+
+    static constexpr int sampleRate = 16000;
+    static constexpr int hopLength = 160;
+    static constexpr float secondsPerTimeToken = 0.02f;
+
+    /// Builds an engine from the configuration: components, model folder,
+    /// optional prewarm and load. Throws WhisperError or the stages' errors.
+    static std::shared_ptr<Murmex> create(const MurmexConfig& config);
+
+    virtual ~Murmex();
+    Murmex(const Murmex&) = delete;
+    Murmex& operator=(const Murmex&) = delete;
+
+    // Life cycle.
+    virtual void initialize(const MurmexConfig& config);
+    virtual void setupModels(const std::optional<std::string>& model, const std::optional<std::string>& downloadBase,
+                             const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelToken,
+                             const std::optional<std::string>& modelFolder, bool download,
+                             const std::string& remoteConfigName, const std::string& endpoint);
+    virtual void prewarmModels();
+    virtual void loadModels(bool prewarmMode = false);
+    virtual void loadTokenizerIfNeeded();
+    virtual void unloadModels();
+    virtual void clearState();
+    virtual void loggingCallback(std::function<void(const std::string&)> callback);
+
+    /// Finds the variant's folder in a hub repository and downloads it.
+    static std::filesystem::path download(const std::string& variant,
+                                          const std::optional<std::filesystem::path>& downloadBase,
+                                          bool useBackgroundSession, const std::string& repo,
+                                          const std::optional<std::string>& token, const std::string& endpoint);
+
+    // Model catalogue.
+    static std::string deviceName();
+    static ModelSupport recommendedModels();
+    static ModelSupportConfig fetchModelSupportConfig(const std::string& repo,
+                                                      const std::optional<std::filesystem::path>& downloadBase,
+                                                      const std::optional<std::string>& token,
+                                                      const std::string& remoteConfigName,
+                                                      const std::string& endpoint);
+    static std::vector<std::string> formatModelFiles(const std::vector<std::string>& modelFiles);
+
+    // Language detection.
+    struct LanguageDetection {
+        std::string language;
+        std::unordered_map<std::string, float> langProbs;
+    };
+    virtual LanguageDetection detectLanguage(const std::string& audioPath);
+    virtual LanguageDetection detectLangauge(const std::vector<float>& audioArray);
+
+    // Transcription.
+    /// The whole file at `audioPath`, as one list of results.
+    virtual std::vector<TranscriptionResult> transcribeAudioPath(const std::string& audioPath,
+                                                                 const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                                                                 const DecodingCallback& callback = {});
+    /// The first result of transcribeAudioPath, if any.
+    virtual std::optional<TranscriptionResult> transcribeAudioPathSingle(
+        const std::string& audioPath, const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+        const DecodingCallback& callback = {});
+    /// The main entry: one list of results for the samples.
+    virtual std::vector<TranscriptionResult> transcribeAudioArray(
+        const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+        const DecodingCallback& callback = {}, const SegmentDiscoveryCallback& segmentCallback = {});
+    virtual std::optional<TranscriptionResult> transcribeAudioArraySingle(
+        const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+        const DecodingCallback& callback = {});
+    virtual std::shared_ptr<TranscribeTask> setupTranscribeTask(
+        const TranscriptionTimings& currentTimings, std::shared_ptr<platform::system::Progress> progress,
+        std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
+        std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
+        std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer);
+    virtual std::vector<TranscriptionResult> runTranscribeTask(const std::vector<float>& audioArray,
+                                                               const std::optional<DecodingOptions>& decodeOptions,
+                                                               const DecodingCallback& callback,
+                                                               const SegmentDiscoveryCallback& segmentCallback);
+
+    // Fields.
+    ModelVariant modelVariant() const;
+    void setModelVariant(ModelVariant variant);
+    tessary::ModelState modelState() const;
+    /// Stores the state and calls the model-state callback, also for an
+    /// unchanged state.
+    void setModelState(tessary::ModelState state);
+    const ModelComputeOptions& modelCompute() const { return modelCompute_; }
+    const AudioInputConfig& audioInputConfig() const { return audioInputConfig_; }
+    std::shared_ptr<WhisperTokenizer> tokenizer() const;
+    /// Also hands the tokenizer to the text decoder.
+    void setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer);
+    const std::shared_ptr<AudioProcessing>& audioProcessor() const { return audioProcessor_; }
+    const std::shared_ptr<FeatureExtracting>& featureExtractor() const { return featureExtractor_; }
+    const std::shared_ptr<AudioEncoding>& audioEncoder() const { return audioEncoder_; }
+    const std::shared_ptr<TextDecoding>& textDecoder() const { return textDecoder_; }
+    const std::shared_ptr<SegmentSeeking>& segmentSeeker() const { return segmentSeeker_; }
+    TranscriptionTimings currentTimings() const;
+    std::shared_ptr<platform::system::Progress> progress() const;
+    const std::optional<std::filesystem::path>& modelFolder() const { return modelFolder_; }
+    const std::optional<std::filesystem::path>& tokenizerFolder() const { return tokenizerFolder_; }
+    bool useBackgroundDownloadSession() const { return useBackgroundDownloadSession_; }
+
+    SegmentDiscoveryCallback segmentDiscoveryCallback;
+    ModelStateCallback modelStateCallback;
+    TranscriptionStateCallback transcriptionStateCallback;
+
+protected:
+    Murmex() = default;
+
+private:
+    void ensureLoaded();
+    void updateTimings(const std::function<void(TranscriptionTimings&)>& change);
+
+    // Guards the fields that concurrent transcriptions read and write (the
+    // state, the tokenizer, the timings and the parent progress). Never held
+    // while calling out of the engine.
+    mutable std::mutex mutex_;
+    // Serialises model loading so concurrent transcriptions load once.
+    std::mutex loadMutex_;
+
+    ModelVariant modelVariant_ = ModelVariant::tiny;
+    tessary::ModelState modelState_ = tessary::ModelState::unloaded;
+    ModelComputeOptions modelCompute_;
+    AudioInputConfig audioInputConfig_;
+    std::shared_ptr<WhisperTokenizer> tokenizer_;
+    std::shared_ptr<AudioProcessing> audioProcessor_;
+    std::shared_ptr<FeatureExtracting> featureExtractor_;
+    std::shared_ptr<AudioEncoding> audioEncoder_;
+    std::shared_ptr<TextDecoding> textDecoder_;
+    std::shared_ptr<SegmentSeeking> segmentSeeker_;
+    std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_;
+    TranscriptionTimings currentTimings_;
+    std::shared_ptr<platform::system::Progress> progress_ = platform::system::Progress::create();
+    std::optional<std::filesystem::path> modelFolder_;
+    std::optional<std::filesystem::path> tokenizerFolder_;
+    bool useBackgroundDownloadSession_ = false;
+};
+
+}  // namespace murmex
