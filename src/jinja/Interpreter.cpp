@@ -120,8 +120,9 @@ void rememberCapturedScope(const EnvPtr& scope) {
     }
 }
 
-void clearChain(Environment* scope) {
-    for (; scope; scope = scope->parent().get()) {
+// Clears the variables of a scope and its ancestors, up to (not including) `keep`.
+void clearChain(Environment* scope, const Environment* keep = nullptr) {
+    for (; scope && scope != keep; scope = scope->parent().get()) {
         Environment::Variables doomed;
         doomed.swap(scope->variables);
         // `doomed` dies here, releasing the closures it held.
@@ -132,7 +133,9 @@ void clearChain(Environment* scope) {
 // running (a render nested in a host function keeps the outer limits).
 class RenderScope {
 public:
-    explicit RenderScope(const RenderLimits* limits) {
+    // `keep`: a scope of the caller's that outlives the run, which the cleanup
+    // leaves as the template left it.
+    RenderScope(const RenderLimits* limits, const Environment* keep) : keep_(keep) {
         if (tState && !limits) return;
         state_.limits = limits ? *limits : defaultLimits();
         thread_local const char* stackLimit = computeStackLimit();
@@ -144,7 +147,7 @@ public:
     ~RenderScope() {
         if (!owns_) return;
         for (auto& weak : state_.capturedScopes) {
-            if (EnvPtr scope = weak.lock()) clearChain(scope.get());
+            if (EnvPtr scope = weak.lock()) clearChain(scope.get(), keep_);
         }
         tState = state_.previous;
     }
@@ -153,6 +156,7 @@ public:
 
 private:
     RenderState state_;
+    const Environment* keep_;
     bool owns_ = false;
 };
 
@@ -748,7 +752,7 @@ std::string Interpreter::render(const NodeList& nodes, const std::shared_ptr<Env
         Environment* root;
         ~ClearRoot() { clearChain(root); }
     } clearRoot{root.get()};
-    RenderScope scope(&limits);
+    RenderScope scope(&limits, nullptr);
     std::string out;
     out.reserve(1024);
     runTopLevel(nodes, root, out);
@@ -756,7 +760,7 @@ std::string Interpreter::render(const NodeList& nodes, const std::shared_ptr<Env
 }
 
 void Interpreter::interpret(const NodeList& nodes, const std::shared_ptr<Environment>& env, std::string& out) {
-    RenderScope scope(nullptr);
+    RenderScope scope(nullptr, env.get());
     runTopLevel(nodes, env, out);
 }
 

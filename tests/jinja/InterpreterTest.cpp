@@ -230,6 +230,13 @@ TEST(InterpreterTest, InterpretKeepsTheScopeItIsGiven) {
     EXPECT_EQ(out, "2");
     EXPECT_EQ((*env)["y"].asInt(), 2);
     EXPECT_EQ(Interpreter::interpret(compiled.nodes(), env), "2");
+    // Call blocks leave the given scope as the template left it.
+    Template block("{% macro m() %}{{ caller() }}{% endmacro %}{% call m() %}{{ x }}{% endcall %}{% set z = 3 %}");
+    out.clear();
+    Interpreter::interpret(block.nodes(), env, out);
+    EXPECT_EQ(out, "1");
+    EXPECT_EQ((*env)["z"].asInt(), 3);
+    EXPECT_EQ((*env)["x"].asInt(), 1);
 }
 
 } // namespace
