@@ -7,9 +7,12 @@ namespace {
 // conversations as the tokenizers pass them. Each expected text was checked
 // by hand against the whitespace rules and built-ins it exercises.
 
+// Renders as the tokenizers do: compile once, render with a context and no environment.
 std::string renderChat(const char* text, const char* contextJson, Template::Options options = {}) {
     Template compiled(text, options);
-    return Interpreter::render(compiled.nodes(), Environment::make(nullptr, testing::variablesFromJson(contextJson)));
+    Template::Context context;
+    for (auto& [name, value] : testing::variablesFromJson(contextJson)) context.emplace(name, value);
+    return compiled.render(context);
 }
 
 // System, user and assistant turns in special-token markup; whitespace control
