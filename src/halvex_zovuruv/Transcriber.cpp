@@ -1,6 +1,9 @@
 #include "halvex_zovuruv/Transcriber.h"
 
 #include "halvex_zovuruv/Log.h"
+#include "murmex/core/DecodingOptions.h"
+#include "murmex/core/Murmex.h"
+#include "murmex/core/MurmexConfig.h"
 #include "platform/net/HttpClient.h"
 #include "platform/system/ChildProcess.h"
 #include "platform/system/SystemError.h"
@@ -112,6 +115,70 @@ void Transcriber::ensureModelDownloaded() {
     if (!exit.success()) throw notUnpacked();
     installFromStaging(staging, base);
     Log::write("model: downloaded and extracted");
+}
+
+murmex::MurmexConfig Transcriber::engineConfig() {
+    murmex::MurmexConfig config;
+    config.modelFolder = modelFolder().string();
+    config.tokenizerFolder = tokenizerFolder().string();
+    config.verbose = true;
+    config.logLevel = tessary::Logging::LogLevel::info;
+    config.load = true;
+    config.download = false;
+    config.useBackgroundDownloadSession = false;
+    return config;
+}
+
+std::shared_ptr<murmex::Murmex> Transcriber::loadedMurmex() {
+    LoadTask task;
+    {
+        std::lock_guard lock(mutex_);
+        if (!loadTask_) {
+            loadTask_ = LoadTask{nextGeneration_++, std::async(std::launch::async, [] {
+                                                         ensureModelDownloaded();
+                                                         return murmex::Murmex::create(engineConfig());
+                                                     }).share()};
+        }
+        task = *loadTask_;
+    }
+    try {
+        return task.result.get();
+    } catch (...) {
+        // Forget this load so the next call retries, but never a newer load
+        // that another caller has started since.
+        std::lock_guard lock(mutex_);
+        if (loadTask_ && loadTask_->generation == task.generation) loadTask_.reset();
+        throw;
+    }
+}
+
+namespace {
+
+murmex::DecodingOptions russianOptions() {
+    murmex::DecodingOptions options;
+    options.language = "ru";
+    return options;
+}
+
+std::string joinTexts(const std::vector<murmex::TranscriptionResult>& results) {
+    std::string joined;
+    for (size_t i = 0; i < results.size(); ++i) {
+        if (i) joined += ' ';
+        joined += results[i].text();
+    }
+    return joined;
+}
+
+}  // namespace
+
+std::string Transcriber::transcribe(const std::vector<float>& samples) {
+    auto engine = loadedMurmex();
+    return cleanup(joinTexts(engine->transcribeAudioArray(samples, russianOptions())));
+}
+
+std::string Transcriber::transcribeFile(const std::string& path) {
+    auto engine = loadedMurmex();
+    return cleanup(joinTexts(engine->transcribeAudioPath(path, russianOptions())));
 }
 
 std::string Transcriber::cleanup(const std::string& text) {

@@ -3,13 +3,38 @@
 // on disk (downloading and unpacking the model archive on first use) and turns
 // audio into cleaned text.
 
+#include <cstdint>
 #include <filesystem>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
+
+namespace murmex {
+class Murmex;
+struct MurmexConfig;
+}
 
 namespace halvex {
 
 class Transcriber {
 public:
+    /// The engine, created once on first use (downloading the model first
+    /// when it is missing). Callers that arrive while it loads wait for the
+    /// same load; a failed load is forgotten so that the next call retries.
+    std::shared_ptr<murmex::Murmex> loadedMurmex();
+
+    /// Cleaned Russian text of 16 kHz mono samples.
+    std::string transcribe(const std::vector<float>& samples);
+    /// Cleaned Russian text of an audio file.
+    std::string transcribeFile(const std::string& path);
+
+    /// The engine configuration: local model and tokenizer folders, loading
+    /// at creation, no downloads.
+    static murmex::MurmexConfig engineConfig();
+
     /// The model archive's address: $HALVEX_ZOVURUV_MODEL_URL when set, else
     /// the product's model server with the path "/model.tar.gz".
     static std::string modelURL();
@@ -28,6 +53,15 @@ public:
 
     /// Removes every special-token marker "<|...|>" and trims white space.
     static std::string cleanup(const std::string& text);
+
+private:
+    struct LoadTask {
+        uint64_t generation = 0;
+        std::shared_future<std::shared_ptr<murmex::Murmex>> result;
+    };
+    std::mutex mutex_;
+    std::optional<LoadTask> loadTask_;
+    uint64_t nextGeneration_ = 1;
 };
 
 }  // namespace halvex

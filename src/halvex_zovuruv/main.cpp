@@ -1,15 +1,29 @@
-#include <cstdio>
-#include <cstring>
+#include "halvex_zovuruv/CommandLine.h"
 
-// Entry point. The command-line transcription road and the desktop
-// application are added as the engine and the user interface land.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Entry point: with "--transcribe <path>" the program transcribes that file
+// and exits; otherwise it would start the desktop application, which this
+// build does not include yet, so it prints its usage.
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("usage: halvex-zovuruv [--transcribe <audio file>]\n");
+    std::vector<std::string> arguments(argv, argv + argc);
+    if (auto path = halvex::transcribePathArgument(arguments)) {
+        return halvex::runCommandLineTranscription(*path);
+    }
+    const char* usage =
+        "usage: halvex-zovuruv --transcribe <audio file>\n"
+        "  Transcribes the file with the on-device speech model and prints\n"
+        "  \"TRANSCRIPT: <text>\". The model is looked for in\n"
+        "  $XDG_DATA_HOME/Corvane Zovuruv (default ~/.local/share/Corvane Zovuruv) and\n"
+        "  downloaded from $HALVEX_ZOVURUV_MODEL_URL when missing.\n";
+    for (const auto& a : arguments) {
+        if (a == "--help" || a == "-h") {
+            std::fputs(usage, stdout);
             return 0;
         }
     }
-    std::fprintf(stderr, "usage: halvex-zovuruv [--transcribe <audio file>]\n");
+    std::fputs(usage, stderr);
     return 2;
 }
