@@ -27,14 +27,12 @@ struct Pair {
     const Value& b;
 };
 
-Pair two(const Array& args, const KeywordArguments& kwargs, std::string_view first, std::string_view second) {
-    // Parameter lists of the two-operand tests: (a, b), (value, divisor), (value, container).
-    static const Parameter ab[] = {{"a", std::nullopt}, {"b", std::nullopt}};
-    static const Parameter divisor[] = {{"value", std::nullopt}, {"divisor", std::nullopt}};
-    static const Parameter container[] = {{"value", std::nullopt}, {"container", std::nullopt}};
-    std::span<const Parameter> params = first == "a" ? std::span<const Parameter>(ab)
-                                        : second == "divisor" ? std::span<const Parameter>(divisor)
-                                                              : std::span<const Parameter>(container);
+// Parameter lists of the two-operand tests.
+const Parameter kAB[] = {{"a", std::nullopt}, {"b", std::nullopt}};
+const Parameter kDivisor[] = {{"value", std::nullopt}, {"divisor", std::nullopt}};
+const Parameter kContainer[] = {{"value", std::nullopt}, {"container", std::nullopt}};
+
+Pair two(const Array& args, const KeywordArguments& kwargs, std::span<const Parameter> params) {
     CallArguments bound = CallArguments::bind(params, args, kwargs);
     return {bound[0], bound[1]};
 }
@@ -88,7 +86,7 @@ JINJA_TEST(odd) {
     return false;
 }
 JINJA_TEST(divisibleby) {
-    Pair p = two(args, kwargs, "value", "divisor");
+    Pair p = two(args, kwargs, kDivisor);
     if (p.a.isInt() && p.b.isInt()) {
         std::int64_t d = p.b.asInt();
         if (d == 0) return false;
@@ -119,11 +117,11 @@ JINJA_TEST(test) {
     return v.isString() && Tests::find(v.asString()) != nullptr;
 }
 JINJA_TEST(sameas) {
-    Pair p = two(args, kwargs, "a", "b");
+    Pair p = two(args, kwargs, kAB);
     return p.a.compare(p.b) == 0;
 }
 JINJA_TEST(in) {
-    Pair p = two(args, kwargs, "value", "container");
+    Pair p = two(args, kwargs, kContainer);
     const Value& value = p.a;
     const Value& container = p.b;
     if (container.isString()) {
@@ -145,18 +143,18 @@ JINJA_TEST(in) {
     return false;
 }
 JINJA_TEST(eq) {
-    Pair p = two(args, kwargs, "a", "b");
+    Pair p = two(args, kwargs, kAB);
     return p.a.isEquivalent(p.b);
 }
 JINJA_TEST(ne) {
-    Pair p = two(args, kwargs, "a", "b");
+    Pair p = two(args, kwargs, kAB);
     return !p.a.isEquivalent(p.b);
 }
 
 // The ordering tests answer false where the two values cannot be ordered.
 template <class Accept>
 bool ordered(const Array& args, const KeywordArguments& kwargs, Accept accept) {
-    Pair p = two(args, kwargs, "a", "b");
+    Pair p = two(args, kwargs, kAB);
     try {
         return accept(p.a.compare(p.b));
     } catch (const JinjaError&) {
