@@ -2,6 +2,7 @@
 
 #include "murmex/utilities/WhisperError.h"
 #include "platform/audio/AudioFixtures.h"
+#include "support/LogCapture.h"
 #include "tessary_core/Logging.h"
 
 #include <gtest/gtest.h>
@@ -15,45 +16,11 @@
 namespace murmex {
 namespace {
 
+using testing::LogCapture;
+
 using platform::audio::AudioFormat;
 using platform::audio::PcmBuffer;
 using ChannelMode = AudioInputConfig::ChannelMode;
-
-/// Collects the engine log lines written while it lives, at debug level.
-class LogCapture {
-public:
-    LogCapture() : previousLevel_(tessary::Logging::shared().logLevel()) {
-        tessary::Logging::shared().setLogLevel(tessary::Logging::LogLevel::debug);
-        tessary::Logging::shared().setLoggingCallback([this](const std::string& line) {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~LogCapture() {
-        tessary::Logging::shared().setLoggingCallback({});
-        tessary::Logging::shared().setLogLevel(previousLevel_);
-    }
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    bool contains(const std::string& text) {
-        for (const std::string& line : lines()) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-    int count(const std::string& prefix) {
-        int n = 0;
-        for (const std::string& line : lines()) n += line.rfind(prefix, 0) == 0;
-        return n;
-    }
-
-private:
-    tessary::Logging::LogLevel previousLevel_;
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 std::shared_ptr<PcmBuffer> stereoBuffer(const std::vector<float>& left, const std::vector<float>& right) {
     auto buffer = PcmBuffer::make(*AudioFormat::standard(44100, 2), uint32_t(left.size()));
@@ -78,19 +45,11 @@ WhisperError whisperErrorOf(Fn&& fn) {
     return WhisperError::initializationError("none");
 }
 
-class AudioProcessorFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        folder_ = new zvtest::TempFolder();
-        zvtest::writeWav(folder_->file("sine.wav"), 44100, 2, zvtest::sine(440, 44100, 5 * 44100, 2));
-    }
-    static void TearDownTestSuite() { delete folder_; }
-    static std::string file(const std::string& name) { return folder_->file(name); }
-    static zvtest::TempFolder* folder_;
-};
-zvtest::TempFolder* AudioProcessorFiles::folder_ = nullptr;
+/// A file in the test program's shared folder, beside "sine.wav" (five
+/// seconds of 440 Hz at 44.1 kHz stereo).
+std::string file(const std::string& name) { return zvtest::sineFolder().file(name); }
 
-TEST_F(AudioProcessorFiles, StereoFilesOfEveryFormatLoadAsSixteenKilohertzMono) {
+TEST(AudioProcessorFiles, StereoFilesOfEveryFormatLoadAsSixteenKilohertzMono) {
     struct Case {
         const char* name;
         const char* options;
@@ -112,7 +71,7 @@ TEST_F(AudioProcessorFiles, StereoFilesOfEveryFormatLoadAsSixteenKilohertzMono) 
     }
 }
 
-TEST_F(AudioProcessorFiles, SixteenKilohertzMonoComesBackExactlyForTheRange) {
+TEST(AudioProcessorFiles, SixteenKilohertzMonoComesBackExactlyForTheRange) {
     const std::string path = file("mono16k.wav");
     const std::vector<float> written = zvtest::sine(300, 16000, 3 * 16000);
     zvtest::writeWav(path, 16000, 1, written, true);
@@ -124,7 +83,7 @@ TEST_F(AudioProcessorFiles, SixteenKilohertzMonoComesBackExactlyForTheRange) {
     EXPECT_EQ(AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), 2.0, 99.0)->frameLength(), 16000u);
 }
 
-TEST_F(AudioProcessorFiles, ATwoMinuteFileIsConvertedInThirtySecondPiecesWithoutSeams) {
+TEST(AudioProcessorFiles, ATwoMinuteFileIsConvertedInThirtySecondPiecesWithoutSeams) {
     const std::string path = file("two-minutes.wav");
     zvtest::writeWav(path, 44100, 2, zvtest::sine(440, 44100, 120 * 44100, 2));
     LogCapture log;
@@ -149,7 +108,7 @@ TEST_F(AudioProcessorFiles, ATwoMinuteFileIsConvertedInThirtySecondPiecesWithout
     }
 }
 
-TEST_F(AudioProcessorFiles, TenMinuteStretchesJoinWithoutGapOrSeam) {
+TEST(AudioProcessorFiles, TenMinuteStretchesJoinWithoutGapOrSeam) {
     // 1,250 seconds at 8 kHz: three stretches of 600, 600 and 50 seconds.
     const std::string path = file("long.wav");
     zvtest::writeWav(path, 8000, 1, zvtest::sine(440, 8000, 1250 * 8000), true);
@@ -167,7 +126,7 @@ TEST_F(AudioProcessorFiles, TenMinuteStretchesJoinWithoutGapOrSeam) {
     for (size_t i = 100; i < range.size() - 100; ++i) ASSERT_NEAR(range[i], samples[599 * 16000 + i], 1e-4) << i;
 }
 
-TEST_F(AudioProcessorFiles, TimeRangesOutsideTheFile) {
+TEST(AudioProcessorFiles, TimeRangesOutsideTheFile) {
     const std::string path = file("sine.wav");
     EXPECT_TRUE(AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 6.0).empty());
     EXPECT_TRUE(AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 3.0, 3.0).empty());
@@ -193,7 +152,7 @@ TEST_F(AudioProcessorFiles, TimeRangesOutsideTheFile) {
     EXPECT_TRUE(AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 1e300, 2e300).empty());
 }
 
-TEST_F(AudioProcessorFiles, MissingAndBrokenFilesFailWithLoadAudioFailed) {
+TEST(AudioProcessorFiles, MissingAndBrokenFilesFailWithLoadAudioFailed) {
     const std::string missing = file("nowhere.wav");
     const WhisperError error = whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(missing); });
     EXPECT_EQ(error, WhisperError::loadAudioFailed("Resource path does not exist " + missing));
@@ -207,7 +166,7 @@ TEST_F(AudioProcessorFiles, MissingAndBrokenFilesFailWithLoadAudioFailed) {
     EXPECT_NE(broken.message().find(text), std::string::npos) << broken.message();
 }
 
-TEST_F(AudioProcessorFiles, MutatedFilesNeverCrashTheLoader) {
+TEST(AudioProcessorFiles, MutatedFilesNeverCrashTheLoader) {
     // A short stereo WAV and FLAC, damaged at random a few hundred times:
     // each load either succeeds or throws loadAudioFailed.
     const std::string wav = file("fuzz-source.wav");
@@ -241,7 +200,7 @@ TEST_F(AudioProcessorFiles, MutatedFilesNeverCrashTheLoader) {
     EXPECT_GT(failed, 0);
 }
 
-TEST_F(AudioProcessorFiles, SeveralFilesLoadInPathOrderAndAFailureStaysInItsPlace) {
+TEST(AudioProcessorFiles, SeveralFilesLoadInPathOrderAndAFailureStaysInItsPlace) {
     zvtest::writeWav(file("short.wav"), 8000, 1, zvtest::sine(200, 8000, 4000));
     const std::vector<std::string> paths = {file("sine.wav"), file("absent.wav"), file("short.wav")};
     const auto results = AudioProcessor::loadAudioAt(paths);

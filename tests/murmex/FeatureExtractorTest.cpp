@@ -4,13 +4,13 @@
 #include "murmex/utilities/WhisperError.h"
 #include "platform/ml/DictionaryFeatureProvider.h"
 #include "platform/system/Cancellation.h"
+#include "support/LogCapture.h"
 #include "support/TinyWhisperModels.h"
 #include "tessary_core/Logging.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <mutex>
 #include <numbers>
 
 namespace murmex {
@@ -23,31 +23,6 @@ MultiArray window() {
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = float(0.3 * std::sin(2 * std::numbers::pi * 440 * i / 16000.0));
     return *AudioProcessing::padOrTrimAudio(samples, 0, 480000);
 }
-
-/// Engine log lines written at debug level while the object lives.
-struct DebugLines {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    tessary::Logging::LogLevel previous = tessary::Logging::shared().logLevel();
-    DebugLines() {
-        tessary::Logging::shared().setLogLevel(tessary::Logging::LogLevel::debug);
-        tessary::Logging::shared().setLoggingCallback([this](const std::string& line) {
-            std::lock_guard lock(mutex);
-            lines.push_back(line);
-        });
-    }
-    ~DebugLines() {
-        tessary::Logging::shared().setLoggingCallback({});
-        tessary::Logging::shared().setLogLevel(previous);
-    }
-    bool mention(const std::string& text) {
-        std::lock_guard lock(mutex);
-        for (const auto& line : lines) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-};
 
 TEST(FeatureExtractor, SizesComeFromTheLoadedModelOnly) {
     FeatureExtractor extractor;
@@ -68,12 +43,12 @@ TEST(FeatureExtractor, GivesTheRuntimeOutputUnchanged) {
     FeatureExtractor extractor;
     extractor.loadModel(testing::tinyWhisperModels().melSpectrogram, platform::ml::ComputeUnits::cpuOnly, false);
     const MultiArray audio = window();
-    DebugLines log;
+    testing::LogCapture log;
     const auto result = extractor.logMelSpectrogram(AudioProcessorOutputType(audio));
     ASSERT_TRUE(result);
     const auto* mel = std::any_cast<MultiArray>(&*result);
     ASSERT_TRUE(mel);
-    EXPECT_TRUE(log.mention("ExtractAudioFeatures"));
+    EXPECT_TRUE(log.contains("ExtractAudioFeatures"));
 
     platform::ml::DictionaryFeatureProvider input;
     input.set("audio", audio);
@@ -107,9 +82,9 @@ TEST(FeatureExtractor, RefusesWhatItCannotRun) {
     std::stop_source stop;
     stop.request_stop();
     platform::system::CancellationScope scope(stop.get_token());
-    DebugLines log;
+    testing::LogCapture log;
     EXPECT_THROW(extractor.logMelSpectrogram(AudioProcessorOutputType(window())), platform::system::CancellationError);
-    EXPECT_FALSE(log.mention("ExtractAudioFeatures"));
+    EXPECT_FALSE(log.contains("ExtractAudioFeatures"));
 }
 
 }  // namespace

@@ -22,26 +22,16 @@ std::vector<float> readAll(AudioFile& file, uint32_t channel = 0) {
     return samples;
 }
 
-class AudioFileFormats : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        folder_ = new zvtest::TempFolder();
-        // Five seconds of 440 Hz at 44.1 kHz, louder on the left channel.
-        zvtest::writeWav(folder_->file("source.wav"), 44100, 2, zvtest::sine(440, 44100, 5 * 44100, 2));
+/// Formats encoded on first use from the shared sine (louder on the left).
+std::string make(const std::string& name, const std::string& options) {
+    const std::string path = zvtest::sineFolder().file(name);
+    if (!std::filesystem::exists(path)) {
+        EXPECT_TRUE(zvtest::ffmpegEncode(zvtest::sineFolder().file("sine.wav"), path, options)) << name;
     }
-    static void TearDownTestSuite() { delete folder_; }
-    static std::string make(const std::string& name, const std::string& options) {
-        const std::string path = folder_->file(name);
-        if (!std::filesystem::exists(path)) {
-            EXPECT_TRUE(zvtest::ffmpegEncode(folder_->file("source.wav"), path, options)) << name;
-        }
-        return path;
-    }
-    static zvtest::TempFolder* folder_;
-};
-zvtest::TempFolder* AudioFileFormats::folder_ = nullptr;
+    return path;
+}
 
-TEST_F(AudioFileFormats, EveryFormatReadsWithExactLengthAndTone) {
+TEST(AudioFileFormats, EveryFormatReadsWithExactLengthAndTone) {
     struct Case {
         const char* name;
         const char* options;
@@ -80,7 +70,7 @@ TEST_F(AudioFileFormats, EveryFormatReadsWithExactLengthAndTone) {
     }
 }
 
-TEST_F(AudioFileFormats, ReadingFromAPositionGivesTheSameFramesAsAFullRead) {
+TEST(AudioFileFormats, ReadingFromAPositionGivesTheSameFramesAsAFullRead) {
     // PCM seeks through the demuxer; compressed files decode up to the frame.
     for (const char* name : {"s16.wav", "a.flac", "a.mp3"}) {
         SCOPED_TRACE(name);

@@ -91,6 +91,16 @@ inline void writeWav(const std::string& path, int rate, int channels, const std:
     }
 }
 
+/// A folder for the whole test program, removed when it ends, that holds
+/// "sine.wav": five seconds of 440 Hz at 44.1 kHz in 16-bit stereo, the left
+/// channel at amplitude 0.5 and the right at 0.25.
+inline const TempFolder& sineFolder() {
+    static const TempFolder folder;
+    static const bool written = (writeWav(folder.file("sine.wav"), 44100, 2, sine(440, 44100, 5 * 44100, 2)), true);
+    (void)written;
+    return folder;
+}
+
 /// Encodes `input` into `output` with the ffmpeg tool and the given output
 /// options; true when the tool succeeded.
 inline bool ffmpegEncode(const std::string& input, const std::string& output, const std::string& options) {

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <fmt/format.h>
@@ -152,8 +154,13 @@ struct FileConversion {
     // Output frames earlier reads fell short of their share (the converter
     // still holds them as its look-ahead); the next read has room for them.
     uint32_t owed = 0;
-    PcmBufferRef input;
-    PcmBufferRef mono;
+    // Two read and down-mix slots: while one piece is converted, the next
+    // is read into the other.
+    struct Slot {
+        PcmBufferRef input;
+        PcmBufferRef mono;
+    };
+    Slot slots[2];
 };
 
 /// Where converted frames go: one plane per output channel, with room for
@@ -182,14 +189,17 @@ std::optional<uint32_t> beginConversion(const platform::audio::AudioFile& file, 
         Logging::error("Failed to create output buffer");
         return std::nullopt;
     }
-    if (!conversion.input || conversion.input->frameCapacity() != maxReadFrameSize ||
-        conversion.input->format() != file.processingFormat()) {
-        conversion.input = makeBuffer(file.processingFormat(), maxReadFrameSize);
-        conversion.mono = conversion.input;
-        if (conversion.input && file.channelCount() > 1) {
-            conversion.mono = makeBuffer(*AudioFormat::standard(inputRate, 1), maxReadFrameSize);
+    for (FileConversion::Slot& slot : conversion.slots) {
+        if (slot.input && slot.input->frameCapacity() == maxReadFrameSize &&
+            slot.input->format() == file.processingFormat()) {
+            continue;
         }
-        if (!conversion.input || !conversion.mono) {
+        slot.input = makeBuffer(file.processingFormat(), maxReadFrameSize);
+        slot.mono = slot.input;
+        if (slot.input && file.channelCount() > 1) {
+            slot.mono = makeBuffer(*AudioFormat::standard(inputRate, 1), maxReadFrameSize);
+        }
+        if (!slot.input || !slot.mono) {
             Logging::error("Failed to create input buffer");
             return std::nullopt;
         }
@@ -204,34 +214,40 @@ std::optional<uint32_t> beginConversion(const platform::audio::AudioFile& file, 
     return capacity;
 }
 
+/// Reads the next piece of at most the slot's capacity (not beyond `end`)
+/// into the slot and down-mixes it. The number of frames read, 0 at the end
+/// of the audio, or nothing (with an error line) when the file cannot be read.
+std::optional<uint32_t> readPiece(platform::audio::AudioFile& file, int64_t end, const ChannelMode& channelMode,
+                                  FileConversion::Slot& slot) {
+    const double inputRate = file.sampleRate();
+    const int64_t position = file.framePosition();
+    const auto pieceFrames = uint32_t(std::min<int64_t>(slot.input->frameCapacity(), end - position));
+    Logging::debug("Resampling " + fmt::format("{:.2f}", double(position) / inputRate) + "s - " +
+                   fmt::format("{:.2f}", double(position + pieceFrames) / inputRate) + "s");
+    try {
+        file.read(*slot.input, pieceFrames);
+    } catch (const SystemError& error) {
+        Logging::error("Error reading audio file: " + std::string(error.what()));
+        return std::nullopt;
+    }
+    if (slot.mono != slot.input) mixToMono(*slot.input, *slot.mono, channelMode);
+    return slot.input->frameLength();
+}
+
 /// Reads the file from its read position up to frame `end` in pieces of the
-/// input buffer's size, down-mixes each piece and converts it into `out`.
-/// With `endOfStream` the converter's look-ahead is added and the conversion
-/// ends. False, with an error line, on failure.
+/// slots' size, down-mixes each piece and converts it into `out`. Reading
+/// runs one piece ahead on a helper thread when there is more than one
+/// piece. With `endOfStream` the converter's look-ahead is added and the
+/// conversion ends. False, with an error line, on failure.
 bool convertPieces(platform::audio::AudioFile& file, int64_t end, const ChannelMode& channelMode,
                    FileConversion& conversion, bool endOfStream, OutputPlanes& out) {
-    const double inputRate = file.sampleRate();
-    PcmBuffer& input = *conversion.input;
-    PcmBuffer& mono = *conversion.mono;
     AudioProcessor::AudioConverter& converter = *conversion.converter;
     auto room = [&] {
         std::vector<float*> planes = out.planes;
         for (float*& plane : planes) plane += out.length;
         return planes;
     };
-    while (file.framePosition() < end) {
-        const int64_t position = file.framePosition();
-        const auto pieceFrames = uint32_t(std::min<int64_t>(input.frameCapacity(), end - position));
-        Logging::debug("Resampling " + fmt::format("{:.2f}", double(position) / inputRate) + "s - " +
-                       fmt::format("{:.2f}", double(position + pieceFrames) / inputRate) + "s");
-        try {
-            file.read(input, pieceFrames);
-        } catch (const SystemError& error) {
-            Logging::error("Error reading audio file: " + std::string(error.what()));
-            return false;
-        }
-        if (input.frameLength() == 0) break;  // the audio ended before its stated length
-        if (&mono != &input) mixToMono(input, mono, channelMode);
+    auto convert = [&](const PcmBuffer& mono) {
         const float* monoPlane[] = {mono.channel(0)};
         const int64_t written =
             converter.convert(monoPlane, mono.frameLength(), room().data(), out.capacity - out.length);
@@ -240,7 +256,63 @@ bool convertPieces(platform::audio::AudioFile& file, int64_t end, const ChannelM
             return false;
         }
         out.length += uint32_t(written);
-        if (input.frameLength() < pieceFrames) break;
+        return true;
+    };
+
+    const uint32_t pieceCapacity = conversion.slots[0].input->frameCapacity();
+    if (end - file.framePosition() <= int64_t(pieceCapacity)) {
+        if (file.framePosition() < end) {
+            const auto read = readPiece(file, end, channelMode, conversion.slots[0]);
+            if (!read || (*read > 0 && !convert(*conversion.slots[0].mono))) return false;
+        }
+    } else {
+        // The reader fills slot k while the caller converts slot k ^ 1.
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool full[2] = {false, false};
+        bool readerDone = false, readerFailed = false, stop = false;
+        std::jthread reader([&] {
+            for (int k = 0;; k ^= 1) {
+                {
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return !full[k] || stop; });
+                    if (stop) break;
+                }
+                std::optional<uint32_t> read;
+                try {
+                    if (file.framePosition() < end) read = readPiece(file, end, channelMode, conversion.slots[k]);
+                } catch (const std::exception& error) {
+                    Logging::error("Error reading audio file: " + std::string(error.what()));
+                }
+                std::lock_guard lock(mutex);
+                if (!read || *read == 0) {
+                    readerFailed = file.framePosition() < end && !read;
+                    break;
+                }
+                full[k] = true;
+                changed.notify_all();
+                if (*read < pieceCapacity && file.framePosition() < end) break;  // the audio ended early
+            }
+            std::lock_guard lock(mutex);
+            readerDone = true;
+            changed.notify_all();
+        });
+        bool converted = true;
+        for (int k = 0;; k ^= 1) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return full[k] || readerDone; });
+                if (!full[k]) break;
+            }
+            converted = convert(*conversion.slots[k].mono);
+            std::lock_guard lock(mutex);
+            full[k] = false;
+            if (!converted) stop = true;
+            changed.notify_all();
+            if (!converted) break;
+        }
+        reader.join();
+        if (!converted || readerFailed) return false;
     }
     conversion.nextFrame = file.framePosition();
     conversion.owed = out.capacity - out.length;
