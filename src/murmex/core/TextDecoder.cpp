@@ -11,6 +11,7 @@
 #include "murmex/utilities/TextUtilities.h"
 #include "murmex/utilities/WhisperError.h"
 #include "platform/system/Cancellation.h"
+#include "platform/system/NumberText.h"
 #include "platform/system/Uuid.h"
 #include "tessary_core/FloatExtensions.h"
 #include "tessary_core/Logging.h"
@@ -45,12 +46,10 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Seconds since 2001-01-01 00:00:00 UTC, the reference of the timings'
-// absolute points in time.
+// Wall-clock seconds since the Unix epoch: the clock of the pipeline start
+// that the time to first token is measured from.
 double absoluteTime() {
-    using namespace std::chrono;
-    constexpr double kUnixTo2001 = 978307200.0;
-    return duration<double>(system_clock::now().time_since_epoch()).count() - kUnixTo2001;
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 std::vector<int> tokensBelow(const std::vector<int>& tokens, int limit) {
@@ -442,7 +441,9 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
 
         if (i == firstKeptIndex) {
             firstTokenTime = absoluteTime();
-            Logging::debug("Found first token at: " + std::to_string(firstTokenTime));
+            if (Logging::isEnabled(Logging::LogLevel::debug)) {
+                Logging::debug("Found first token at: " + platform::system::shortestText(firstTokenTime));
+            }
         }
         if (earlyStopActor_->get(windowId)) break;
     }
