@@ -4,8 +4,7 @@
 #include "tessary_core/Logging.h"
 
 #include <algorithm>
-#include <new>
-#include <stdexcept>
+#include <exception>
 
 namespace murmex {
 
@@ -28,9 +27,8 @@ std::optional<platform::ml::MultiArray> AudioProcessing::padOrTrimAudio(const st
         platform::ml::MultiArray window({toLength}, platform::ml::ElementType::float32);
         std::copy(audioArray.begin() + startAt, audioArray.begin() + end, window.data<float>());
         return window;
-    } catch (const std::bad_alloc&) {
-    } catch (const std::length_error&) {
-    } catch (const platform::ml::MultiArrayError&) {
+    } catch (const std::exception&) {
+        // Out of memory or a length the array type refuses.
     }
     Logging::error("Unable to create a window of " + std::to_string(toLength) + " samples");
     return std::nullopt;
