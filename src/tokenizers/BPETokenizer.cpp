@@ -78,15 +78,14 @@ std::optional<std::vector<std::vector<std::string>>> BPETokenizer::mergesFromCon
 
 std::int32_t BPETokenizer::internSymbol(std::string_view text) {
     if (isTriviallyNfc(text)) {
-        if (auto it = symbols_.find(text); it != symbols_.end()) return it->second;
-        return symbols_.emplace(std::string(text), static_cast<std::int32_t>(symbols_.size())).first->second;
+        return static_cast<std::int32_t>(symbols_.findOrInsert(text, static_cast<std::int64_t>(symbols_.size())));
     }
-    return symbols_.try_emplace(canonicalKey(text), static_cast<std::int32_t>(symbols_.size())).first->second;
+    return static_cast<std::int32_t>(symbols_.findOrInsert(canonicalKey(text), static_cast<std::int64_t>(symbols_.size())));
 }
 
 std::int32_t BPETokenizer::symbolOf(std::string_view character) const {
-    auto it = isTriviallyNfc(character) ? symbols_.find(character) : symbols_.find(canonicalKey(character));
-    return it == symbols_.end() ? -1 : it->second;
+    const std::int64_t* id = isTriviallyNfc(character) ? symbols_.find(character) : symbols_.find(canonicalKey(character));
+    return id ? static_cast<std::int32_t>(*id) : -1;
 }
 
 void BPETokenizer::MergeTable::reserve(std::size_t count) {
@@ -163,33 +162,33 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     for (char32_t cp = 0; cp < 0x300; ++cp) {
         std::string text;
         unicode::appendUtf8(text, cp);
-        if (auto it = symbols_.find(text); it != symbols_.end()) smallSymbols_[cp] = it->second;
+        if (const std::int64_t* id = symbols_.find(text)) smallSymbols_[cp] = static_cast<std::int32_t>(*id);
     }
 
     tokensToIds_.reserve(vocab->size() + addedTokens.size());
     for (const auto& [token, id] : *vocab)
-        if (auto value = id.integer()) tokensToIds_.emplace(token.str(), *value);
-    for (const auto& [content, id] : addedTokens) tokensToIds_.insert_or_assign(content.str(), id);
+        if (auto value = id.integer()) tokensToIds_.assign(token.view(), *value);
+    for (const auto& [content, id] : addedTokens) tokensToIds_.assign(content.view(), id);
     // Ids point at the vocabulary's own keys; a table indexed by id when the
     // ids are dense enough, else a map.
     TokenId maxId = -1;
     bool nonNegative = true;
-    for (const auto& [token, id] : tokensToIds_) {
+    tokensToIds_.forEach([&](std::string_view, TokenId id) {
         maxId = std::max(maxId, id);
         nonNegative = nonNegative && id >= 0;
-    }
+    });
     if (nonNegative && maxId < static_cast<TokenId>(tokensToIds_.size() * 2 + 1024)) {
-        denseIdsToTokens_.assign(static_cast<std::size_t>(maxId + 1), nullptr);
-        for (const auto& [token, id] : tokensToIds_) denseIdsToTokens_[static_cast<std::size_t>(id)] = &token;
+        denseIdsToTokens_.assign(static_cast<std::size_t>(maxId + 1), std::nullopt);
+        tokensToIds_.forEach([&](std::string_view token, TokenId id) { denseIdsToTokens_[static_cast<std::size_t>(id)] = token; });
     } else {
         idsToTokens_.reserve(tokensToIds_.size());
-        for (const auto& [token, id] : tokensToIds_) idsToTokens_.emplace(id, &token);
+        tokensToIds_.forEach([&](std::string_view token, TokenId id) { idsToTokens_.emplace(id, token); });
     }
 
     auto idOf = [&](const std::optional<std::string>& token) -> std::optional<TokenId> {
         if (!token) return std::nullopt;
-        auto it = tokensToIds_.find(*token);
-        return it == tokensToIds_.end() ? std::nullopt : std::optional<TokenId>(it->second);
+        const TokenId* id = tokensToIds_.find(*token);
+        return id ? std::optional<TokenId>(*id) : std::nullopt;
     };
     {
         const hub::Config& unk = tokenizerConfig["unkToken"];
@@ -331,8 +330,8 @@ std::vector<std::string> BPETokenizer::hexaEncode(std::string_view text) {
 std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
     std::vector<std::string> tokens;
     forEachPart(text, [&](std::string_view part) {
-        auto it = tokensToIds_.find(part);
-        if (it != tokensToIds_.end() && (!unknownTokenId_ || it->second != *unknownTokenId_)) {
+        const TokenId* id = tokensToIds_.find(part);
+        if (id && (!unknownTokenId_ || *id != *unknownTokenId_)) {
             tokens.emplace_back(part);
         } else {
             auto bytes = hexaEncode(part);
@@ -345,21 +344,26 @@ std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
 bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) const {
     // Words repeat: each thread remembers the ids of short pieces it has
     // seen, for the model it last used (models are told apart by a serial
-    // number, never by address). The cache is bounded and starts over when full.
+    // number, never by address). Entries live in two flat arenas, and the
+    // cache starts over when full, so it costs no allocation per piece.
     struct PieceCache {
         std::uint64_t owner = 0;
-        std::unordered_map<std::string, std::vector<TokenId>, StringHash, std::equal_to<>> entries;
+        StringIdTable pieces;       // piece -> offset * 128 + count into `ids`
+        std::vector<TokenId> ids;
     };
-    constexpr std::size_t kMaxCachedPiece = 64, kMaxEntries = 16384;
+    constexpr std::size_t kMaxCachedPiece = 64, kMaxEntries = 65536;
     thread_local PieceCache cache;
     if (cache.owner != serial_) {
-        cache.entries.clear();
+        cache.pieces.clear();
+        cache.ids.clear();
         cache.owner = serial_;
     }
     const bool cacheable = piece.size() <= kMaxCachedPiece;
     if (cacheable) {
-        if (auto it = cache.entries.find(piece); it != cache.entries.end()) {
-            ids.insert(ids.end(), it->second.begin(), it->second.end());
+        if (const std::int64_t* entry = cache.pieces.find(piece)) {
+            const auto offset = static_cast<std::size_t>(*entry / 128), count = static_cast<std::size_t>(*entry % 128);
+            ids.insert(ids.end(), cache.ids.begin() + static_cast<std::ptrdiff_t>(offset),
+                       cache.ids.begin() + static_cast<std::ptrdiff_t>(offset + count));
             return true;
         }
     }
@@ -368,9 +372,9 @@ bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) 
     bool complete = true;
     forEachPart(piece, [&](std::string_view part) {
         if (!complete) return;
-        auto it = tokensToIds_.find(part);
-        if (it != tokensToIds_.end() && (!unknownTokenId_ || it->second != *unknownTokenId_)) {
-            ids.push_back(it->second);
+        const TokenId* known = tokensToIds_.find(part);
+        if (known && (!unknownTokenId_ || *known != *unknownTokenId_)) {
+            ids.push_back(*known);
             return;
         }
         static constexpr char kHex[] = "0123456789ABCDEF";
@@ -390,16 +394,21 @@ bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) 
         ids.resize(start);
         return false;
     }
-    if (cacheable) {
-        if (cache.entries.size() >= kMaxEntries) cache.entries.clear();
-        cache.entries.emplace(std::string(piece), std::vector<TokenId>(ids.begin() + static_cast<std::ptrdiff_t>(start), ids.end()));
+    const std::size_t count = ids.size() - start;
+    if (cacheable && count < 128) {  // a piece of at most 64 bytes has at most 64 tokens
+        if (cache.pieces.size() >= kMaxEntries) {
+            cache.pieces.clear();
+            cache.ids.clear();
+        }
+        const auto offset = static_cast<std::int64_t>(cache.ids.size());
+        cache.ids.insert(cache.ids.end(), ids.begin() + static_cast<std::ptrdiff_t>(start), ids.end());
+        cache.pieces.assign(piece, offset * 128 + static_cast<std::int64_t>(count));
     }
     return true;
 }
 
 std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) const {
-    auto it = tokensToIds_.find(token);
-    if (it != tokensToIds_.end()) return it->second;
+    if (const TokenId* id = tokensToIds_.find(token)) return *id;
     return unknownTokenId_;
 }
 
@@ -407,11 +416,11 @@ std::optional<std::string> BPETokenizer::convertIdToToken(TokenId id) const {
     if (!denseIdsToTokens_.empty() || idsToTokens_.empty()) {
         if (id < 0 || id >= static_cast<TokenId>(denseIdsToTokens_.size()) || !denseIdsToTokens_[static_cast<std::size_t>(id)])
             return std::nullopt;
-        return *denseIdsToTokens_[static_cast<std::size_t>(id)];
+        return std::string(*denseIdsToTokens_[static_cast<std::size_t>(id)]);
     }
     auto it = idsToTokens_.find(id);
     if (it == idsToTokens_.end()) return std::nullopt;
-    return *it->second;
+    return std::string(it->second);
 }
 
 }  // namespace tokenizers

@@ -9,6 +9,7 @@
 // textbook rank-by-rank loop does.
 
 #include "hub/Config.h"
+#include "tokenizers/StringIdTable.h"
 #include "tokenizers/TokenizingModel.h"
 
 #include <cstdint>
@@ -25,7 +26,7 @@ public:
     /// Throws ConfigurationError("BPETokenizer requires merges") without a
     /// merge list and TokenizerError::missingVocab without a vocabulary object.
     BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokenIds& addedTokens);
-    // The id table points into the vocabulary: not copyable or movable.
+    // The id table views the vocabulary's keys: not copyable.
     BPETokenizer(const BPETokenizer&) = delete;
     BPETokenizer& operator=(const BPETokenizer&) = delete;
 
@@ -94,15 +95,15 @@ private:
     void forEachPart(std::string_view piece, Fn&& fn) const;
     const Merge* findMerge(std::int32_t a, std::int32_t b) const;
 
-    std::unordered_map<std::string, std::int32_t, StringHash, std::equal_to<>> symbols_;
+    StringIdTable symbols_;
     MergeTable bpeRanks_;
     // Symbol ids of the one-code-point characters below U+0300 (-1: none),
     // so that byte-level text never hashes a character.
     std::vector<std::int32_t> smallSymbols_;
-    std::unordered_map<std::string, TokenId, StringHash, std::equal_to<>> tokensToIds_;
-    // Inverse of tokensToIds_, pointing at its keys: dense or sparse.
-    std::vector<const std::string*> denseIdsToTokens_;
-    std::unordered_map<TokenId, const std::string*> idsToTokens_;
+    StringIdTable tokensToIds_;
+    // Inverse of tokensToIds_, viewing its keys: dense or sparse.
+    std::vector<std::optional<std::string_view>> denseIdsToTokens_;
+    std::unordered_map<TokenId, std::string_view> idsToTokens_;
     std::optional<std::string> bosToken_;
     std::optional<TokenId> bosTokenId_;
     std::optional<std::string> eosToken_;
