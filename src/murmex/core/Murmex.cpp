@@ -449,6 +449,7 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<flo
     auto replaceProgress = [this] {
         std::lock_guard lock(mutex_);
         progress_ = platform::system::Progress::create();
+        runsOnProgress_ = 0;
     };
     if (platform::system::isCancelled()) {
         replaceProgress();
@@ -456,9 +457,31 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<flo
     }
 
     auto child = platform::system::Progress::create();
-    std::shared_ptr<platform::system::Progress> parent = progress();
-    parent->setTotalUnitCount(std::max<int64_t>(parent->totalUnitCount(), 1));
-    parent->addChild(child, 1);
+    std::shared_ptr<platform::system::Progress> parent;
+    {
+        // Each run stands for one unit of the parent. A run that joins others
+        // still in flight adds its own unit, so the parent finishes only when
+        // the last of them does; a finished parent takes no new runs.
+        std::lock_guard lock(mutex_);
+        if (progress_->isFinished()) {
+            progress_ = platform::system::Progress::create();
+            runsOnProgress_ = 0;
+        }
+        parent = progress_;
+        const int64_t total = parent->totalUnitCount();
+        parent->setTotalUnitCount(runsOnProgress_ == 0 ? std::max<int64_t>(total, 1) : total + 1);
+        parent->addChild(child, 1);
+        ++runsOnProgress_;
+    }
+    auto runEnded = [this, &parent] {
+        std::lock_guard lock(mutex_);
+        if (progress_ != parent) return;  // already replaced by another run
+        --runsOnProgress_;
+        if (parent->isFinished()) {
+            progress_ = platform::system::Progress::create();
+            runsOnProgress_ = 0;
+        }
+    };
 
     auto task = setupTranscribeTask(currentTimings(), child, audioProcessor_, audioEncoder_, featureExtractor_,
                                     segmentSeeker_, textDecoder_, tok);
@@ -467,16 +490,15 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<flo
     try {
         result.emplace(task->run(audioArray, decodeOptions, callback));
     } catch (const platform::system::CancellationError&) {
+        runEnded();
         replaceProgress();
         throw;
+    } catch (...) {
+        runEnded();
+        throw;
     }
+    runEnded();
     if (decodeOptions && decodeOptions->verbose) result->logTimings();
-    {
-        // Swap in a fresh parent once this one is finished, unless another
-        // run has replaced it already.
-        std::lock_guard lock(mutex_);
-        if (progress_ == parent && parent->isFinished()) progress_ = platform::system::Progress::create();
-    }
     std::vector<TranscriptionResult> results;
     results.push_back(std::move(*result));
     return results;

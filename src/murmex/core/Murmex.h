@@ -172,6 +172,8 @@ private:
     std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_;
     TranscriptionTimings currentTimings_;
     std::shared_ptr<platform::system::Progress> progress_ = platform::system::Progress::create();
+    // Runs whose child progress hangs off progress_ and that have not ended.
+    int runsOnProgress_ = 0;
     std::optional<std::filesystem::path> modelFolder_;
     std::optional<std::filesystem::path> tokenizerFolder_;
     bool useBackgroundDownloadSession_ = false;

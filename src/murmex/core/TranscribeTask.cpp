@@ -1,5 +1,6 @@
 #include "murmex/core/TranscribeTask.h"
 
+#include "murmex/core/audio/AudioProcessor.h"
 #include "murmex/core/text/GreedyTokenSampler.h"
 #include "murmex/utilities/EngineSignposts.h"
 #include "murmex/utilities/WhisperError.h"
@@ -92,9 +93,7 @@ TranscribeTask::TranscribeTask(TranscriptionTimings currentTimings,
       tokenizer_(std::move(tokenizer)),
       windowCount_(static_cast<int64_t>(timings_.totalDecodingWindows)),
       fallbackCount_(static_cast<int64_t>(timings_.totalDecodingFallbacks)) {
-    if (!audioProcessor_) {
-        throw std::invalid_argument("TranscribeTask needs an audio processor");  // the engine always passes one
-    }
+    if (!audioProcessor_) audioProcessor_ = std::make_shared<AudioProcessor>();
 }
 
 void TranscribeTask::windowPreprocess(const AudioProcessorOutputType&, int64_t, int64_t) {}
@@ -176,6 +175,15 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     DecodingOptions options = decodeOptions.value_or(DecodingOptions());
     options.verbose = Logging::shared().logLevel() != Logging::LogLevel::none;
 
+    // The clip time is cut from the end of every clip; a negative one would
+    // reach past the clip's end and a non-finite one has no sample count.
+    const float clipSeconds = options.windowClipTime * static_cast<float>(kSampleRate);
+    if (!std::isfinite(clipSeconds) || clipSeconds < 0 ||
+        clipSeconds >= static_cast<float>(std::numeric_limits<int64_t>::max())) {
+        throw WhisperError::transcriptionFailed("windowClipTime must be a finite number of seconds, zero or more");
+    }
+    const int64_t windowClipSamples = static_cast<int64_t>(clipSeconds);
+
     const int64_t sampleCount = static_cast<int64_t>(audioArray.size());
     RunState state;
     const double firstClip = options.clipTimestamps.empty() ? 0.0 : options.clipTimestamps.front();
@@ -211,13 +219,6 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     for (const auto& [clipStart, clipEnd] : seekClips) total += clipEnd - clipStart;
     progress_->setTotalUnitCount(total);
     const double loopStart = now();
-
-    const float clipSeconds = options.windowClipTime * static_cast<float>(kSampleRate);
-    if (!std::isfinite(clipSeconds) || clipSeconds < 0 ||
-        clipSeconds >= static_cast<float>(std::numeric_limits<int64_t>::max())) {
-        throw WhisperError::transcriptionFailed("windowClipTime must be a finite number of seconds, zero or more");
-    }
-    const int64_t windowClipSamples = static_cast<int64_t>(clipSeconds);
 
     for (const auto& [clipStart, clipEnd] : seekClips) {
         const int64_t clipBaseCount = progress_->completedUnitCount();
