@@ -1,6 +1,7 @@
 #include "halvex_zovuruv/CommandLine.h"
 
 #include "halvex_zovuruv/Transcriber.h"
+#include "murmex/utilities/WhisperError.h"
 #include "platform/system/SystemError.h"
 
 #include <cstdio>
@@ -24,6 +25,10 @@ std::string errorText(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const platform::system::SystemError& e) {
         return e.debugDescription();
+    } catch (const murmex::WhisperError& e) {
+        // The case name and its message, as the enumeration prints itself;
+        // message() rather than what(), which would log the message again.
+        return std::string(murmex::WhisperError::kindName(e.kind())) + "(\"" + e.message() + "\")";
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {

@@ -129,15 +129,20 @@ murmex::MurmexConfig Transcriber::engineConfig() {
     return config;
 }
 
+Transcriber::Transcriber()
+    : Transcriber([] {
+          ensureModelDownloaded();
+          return murmex::Murmex::create(engineConfig());
+      }) {}
+
+Transcriber::Transcriber(EngineLoader loader) : loader_(std::move(loader)) {}
+
 std::shared_ptr<murmex::Murmex> Transcriber::loadedMurmex() {
     LoadTask task;
     {
         std::lock_guard lock(mutex_);
         if (!loadTask_) {
-            loadTask_ = LoadTask{nextGeneration_++, std::async(std::launch::async, [] {
-                                                         ensureModelDownloaded();
-                                                         return murmex::Murmex::create(engineConfig());
-                                                     }).share()};
+            loadTask_ = LoadTask{nextGeneration_++, std::async(std::launch::async, loader_).share()};
         }
         task = *loadTask_;
     }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,14 @@ namespace halvex {
 
 class Transcriber {
 public:
+    /// Makes the engine; the default provisions the model and creates the
+    /// engine from engineConfig().
+    using EngineLoader = std::function<std::shared_ptr<murmex::Murmex>()>;
+
+    Transcriber();
+    /// A transcriber whose engine comes from `loader` (run once per load).
+    explicit Transcriber(EngineLoader loader);
+
     /// The engine, created once on first use (downloading the model first
     /// when it is missing). Callers that arrive while it loads wait for the
     /// same load; a failed load is forgotten so that the next call retries.
@@ -59,6 +68,7 @@ private:
         uint64_t generation = 0;
         std::shared_future<std::shared_ptr<murmex::Murmex>> result;
     };
+    EngineLoader loader_;
     std::mutex mutex_;
     std::optional<LoadTask> loadTask_;
     uint64_t nextGeneration_ = 1;
