@@ -63,6 +63,10 @@ void Writer::add(yyjson_mut_val* object, std::string_view key, yyjson_mut_val* v
     yyjson_mut_obj_add(object, yyjson_mut_strncpy(doc_, key.data(), key.size()), value);
 }
 
+void Writer::addStatic(yyjson_mut_val* object, const char* key, size_t length, yyjson_mut_val* value) {
+    yyjson_mut_obj_add(object, yyjson_mut_strn(doc_, key, length), value);
+}
+
 void Writer::append(yyjson_mut_val* array, yyjson_mut_val* value) { yyjson_mut_arr_append(array, value); }
 
 yyjson_mut_val* Writer::integers(const std::vector<int>& values) {

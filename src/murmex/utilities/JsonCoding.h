@@ -57,6 +57,12 @@ public:
 
     /// Adds `value` under `key`; the key text is copied.
     void add(yyjson_mut_val* object, std::string_view key, yyjson_mut_val* value);
+    /// Adds `value` under a key that lives as long as the program (a string
+    /// literal), without copying it.
+    template <size_t N>
+    void add(yyjson_mut_val* object, const char (&key)[N], yyjson_mut_val* value) {
+        addStatic(object, key, N - 1, value);
+    }
     void append(yyjson_mut_val* array, yyjson_mut_val* value);
 
     template <typename T, typename Fn>
@@ -72,6 +78,8 @@ public:
     std::string write(yyjson_mut_val* root, bool pretty = false);
 
 private:
+    void addStatic(yyjson_mut_val* object, const char* key, size_t length, yyjson_mut_val* value);
+
     yyjson_mut_doc* doc_;
 };
 
