@@ -161,48 +161,6 @@ protected:
 std::filesystem::path* PredictionTest::folder_ = nullptr;
 modelgen::GeneratedModels* PredictionTest::models_ = nullptr;
 
-// The caller's side of the decoder contract: caches and masks kept outside
-// the model and updated after every step.
-struct DecoderInputs {
-    MultiArray inputIds{{1}, ElementType::int32};
-    MultiArray cacheLength{{1}, ElementType::int32};
-    MultiArray keyCache, valueCache;
-    MultiArray updateMask, paddingMask;
-    DecoderInputs(const WhisperDimensions& dims) {
-        keyCache = MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, ElementType::float16);
-        valueCache = MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, ElementType::float16);
-        updateMask = MultiArray({1, dims.kvCacheLength}, ElementType::int32);
-        paddingMask = MultiArray({1, dims.kvCacheLength}, ElementType::float16);
-        paddingMask.fill(-10000);
-        paddingMask.setValue(0, 0);
-        updateMask.setValue(0, 1);
-    }
-    DictionaryFeatureProvider provider(const MultiArray& encoder) const {
-        DictionaryFeatureProvider p;
-        p.set("input_ids", inputIds);
-        p.set("cache_length", cacheLength);
-        p.set("key_cache", keyCache);
-        p.set("value_cache", valueCache);
-        p.set("kv_cache_update_mask", updateMask);
-        p.set("encoder_output_embeds", encoder);
-        p.set("decoder_key_padding_mask", paddingMask);
-        return p;
-    }
-    // Writes a step's key and value slices into cache position `i` and opens the next one.
-    void advance(const platform::ml::FeatureProvider& output, int64_t i) {
-        MultiArray keys = *output.featureValue("key_cache_updates")->multiArrayValue();
-        MultiArray values = *output.featureValue("value_cache_updates")->multiArrayValue();
-        int64_t channels = keyCache.shape()[1];
-        for (int64_t c = 0; c < channels; ++c) {
-            keyCache.setValueAt({0, c, 0, i}, keys.value(c));
-            valueCache.setValueAt({0, c, 0, i}, values.value(c));
-        }
-        paddingMask.setValue(i + 1, 0);
-        updateMask.setValue(i, 0);
-        updateMask.setValue(i + 1, 1);
-    }
-};
-
 TEST_F(PredictionTest, TokenByTokenDecodingMatchesAFullCausalPass) {
     auto options = mltest::exactOptions();
     const auto& dims = options.dimensions;
@@ -210,7 +168,7 @@ TEST_F(PredictionTest, TokenByTokenDecodingMatchesAFullCausalPass) {
     MultiArray encoder = randomEncoderOutput(dims, 3);
 
     const std::vector<int> tokens = {5, 17, 250, 3, 99, 42, 7};
-    DecoderInputs inputs(dims);
+    mltest::DecoderInputs inputs(dims);
     // Stale values in positions not yet reached must not matter: the padding mask hides them.
     for (int64_t c = 0; c < inputs.keyCache.shape()[1]; ++c) {
         for (int64_t p = 1; p < dims.kvCacheLength; ++p) {
@@ -247,7 +205,7 @@ TEST_F(PredictionTest, TokenByTokenDecodingMatchesAFullCausalPass) {
 TEST_F(PredictionTest, AlignmentWeightsAreADistributionOverFrames) {
     auto dims = mltest::exactOptions().dimensions;
     auto decoder = Model::load(models_->textDecoder);
-    DecoderInputs inputs(dims);
+    mltest::DecoderInputs inputs(dims);
     inputs.inputIds.setValue(0, 1);
     auto output = decoder->prediction(inputs.provider(randomEncoderOutput(dims, 4)));
     auto weights = output->featureValue("alignment_heads_weights")->multiArrayValue()->toFloatVector();
@@ -264,7 +222,7 @@ TEST_F(PredictionTest, ChangedEncoderOutputIsNotServedFromTheCrossAttentionCache
     auto dims = mltest::exactOptions().dimensions;
     auto decoder = Model::load(models_->textDecoder);
     MultiArray encoder = randomEncoderOutput(dims, 5);
-    DecoderInputs inputs(dims);
+    mltest::DecoderInputs inputs(dims);
     inputs.inputIds.setValue(0, 11);
     auto first = decoder->prediction(inputs.provider(encoder))->featureValue("logits")->multiArrayValue()->toFloatVector();
     auto again = decoder->prediction(inputs.provider(encoder))->featureValue("logits")->multiArrayValue()->toFloatVector();
@@ -285,7 +243,7 @@ TEST_F(PredictionTest, ConcurrentPredictionsOnOneModelAgreeWithSerialOnes) {
     std::vector<std::vector<float>> serial;
     for (unsigned i = 0; i < 6; ++i) {
         encoders.push_back(randomEncoderOutput(dims, 20 + i));
-        DecoderInputs inputs(dims);
+        mltest::DecoderInputs inputs(dims);
         inputs.inputIds.setValue(0, 30 + i);
         serial.push_back(decoder->prediction(inputs.provider(encoders[i]))->featureValue("logits")->multiArrayValue()->toFloatVector());
     }
@@ -293,7 +251,7 @@ TEST_F(PredictionTest, ConcurrentPredictionsOnOneModelAgreeWithSerialOnes) {
     std::vector<std::thread> threads;
     for (size_t i = 0; i < encoders.size(); ++i) {
         threads.emplace_back([&, i] {
-            DecoderInputs inputs(dims);
+            mltest::DecoderInputs inputs(dims);
             inputs.inputIds.setValue(0, 30 + static_cast<double>(i));
             parallel[i] = decoder->prediction(inputs.provider(encoders[i]))->featureValue("logits")->multiArrayValue()->toFloatVector();
         });
@@ -339,7 +297,7 @@ TEST_F(PredictionTest, WrongInputsAreRefusedWithTheFeatureNamed) {
          }},
     };
     for (const Case& c : cases) {
-        DecoderInputs inputs(dims);
+        mltest::DecoderInputs inputs(dims);
         DictionaryFeatureProvider provider = inputs.provider(encoder);
         c.change(provider);
         try {
@@ -494,21 +452,10 @@ TEST(HalfWeightsTest, HalfStoredModelsTrackTheirFloatOriginals) {
 
     const auto& dims = options.dimensions;
     auto decode = [&](const std::filesystem::path& model) {
-        DictionaryFeatureProvider step;
-        MultiArray ids({1}, ElementType::int32), update({1, dims.kvCacheLength}, ElementType::int32);
-        MultiArray padding({1, dims.kvCacheLength}, ElementType::float16);
-        ids.setValue(0, 17);
-        padding.fill(-10000);
-        padding.setValue(0, 0);
-        update.setValue(0, 1);
-        step.set("input_ids", ids);
-        step.set("cache_length", MultiArray({1}, ElementType::int32));
-        step.set("key_cache", MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, ElementType::float16));
-        step.set("value_cache", MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, ElementType::float16));
-        step.set("kv_cache_update_mask", update);
-        step.set("encoder_output_embeds", embedsWide);
-        step.set("decoder_key_padding_mask", padding);
-        return Model::load(model)->prediction(step)->featureValue("logits")->multiArrayValue()->toFloatVector();
+        mltest::DecoderInputs inputs(dims);
+        inputs.inputIds.setValue(0, 17);
+        auto output = Model::load(model)->prediction(inputs.provider(embedsWide));
+        return output->featureValue("logits")->multiArrayValue()->toFloatVector();
     };
     auto logitsWide = decode(wide.textDecoder), logitsHalf = decode(half.textDecoder);
     for (size_t i = 0; i < logitsWide.size(); ++i) ASSERT_NEAR(logitsWide[i], logitsHalf[i], 0.02 * (1.0 + std::abs(logitsWide[i])));

@@ -3,6 +3,8 @@
 // per test program into a private temporary folder.
 
 #include "model_gen/ModelGenerator.h"
+#include "platform/ml/DictionaryFeatureProvider.h"
+#include "platform/ml/MultiArray.h"
 
 #include <filesystem>
 #include <string>
@@ -29,5 +31,47 @@ inline modelgen::GeneratorOptions exactOptions() {
     options.seed = 7;
     return options;
 }
+
+// The caller's side of the decoder contract: caches and masks kept outside
+// the model and updated after every step.
+struct DecoderInputs {
+    platform::ml::MultiArray inputIds{{1}, platform::ml::ElementType::int32};
+    platform::ml::MultiArray cacheLength{{1}, platform::ml::ElementType::int32};
+    platform::ml::MultiArray keyCache, valueCache;
+    platform::ml::MultiArray updateMask, paddingMask;
+    explicit DecoderInputs(const platform::ml::WhisperDimensions& dims) {
+        keyCache = platform::ml::MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, platform::ml::ElementType::float16);
+        valueCache = platform::ml::MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, platform::ml::ElementType::float16);
+        updateMask = platform::ml::MultiArray({1, dims.kvCacheLength}, platform::ml::ElementType::int32);
+        paddingMask = platform::ml::MultiArray({1, dims.kvCacheLength}, platform::ml::ElementType::float16);
+        paddingMask.fill(-10000);
+        paddingMask.setValue(0, 0);
+        updateMask.setValue(0, 1);
+    }
+    platform::ml::DictionaryFeatureProvider provider(const platform::ml::MultiArray& encoder) const {
+        platform::ml::DictionaryFeatureProvider p;
+        p.set("input_ids", inputIds);
+        p.set("cache_length", cacheLength);
+        p.set("key_cache", keyCache);
+        p.set("value_cache", valueCache);
+        p.set("kv_cache_update_mask", updateMask);
+        p.set("encoder_output_embeds", encoder);
+        p.set("decoder_key_padding_mask", paddingMask);
+        return p;
+    }
+    // Writes a step's key and value slices into cache position `i` and opens the next one.
+    void advance(const platform::ml::FeatureProvider& output, int64_t i) {
+        platform::ml::MultiArray keys = *output.featureValue("key_cache_updates")->multiArrayValue();
+        platform::ml::MultiArray values = *output.featureValue("value_cache_updates")->multiArrayValue();
+        int64_t channels = keyCache.shape()[1];
+        for (int64_t c = 0; c < channels; ++c) {
+            keyCache.setValueAt({0, c, 0, i}, keys.value(c));
+            valueCache.setValueAt({0, c, 0, i}, values.value(c));
+        }
+        paddingMask.setValue(i + 1, 0);
+        updateMask.setValue(i, 0);
+        updateMask.setValue(i + 1, 1);
+    }
+};
 
 }  // namespace mltest
