@@ -18,11 +18,16 @@ struct AudioInputConfig {
         enum class Kind { specificChannel, sumChannels };
 
         /// Take the channel with this index (channel 0 when there is none).
-        static ChannelMode specificChannel(int channel) { return ChannelMode(Kind::specificChannel, channel, {}); }
-        /// Add up the listed channels, or all channels when the list is absent
-        /// or empty, and rescale the sum to the loudest channel's peak.
-        static ChannelMode sumChannels(std::optional<std::vector<int>> channels = std::nullopt) {
-            return ChannelMode(Kind::sumChannels, 0, std::move(channels));
+        static ChannelMode specificChannel(int channel) { return ChannelMode(Kind::specificChannel, channel); }
+        /// Add up all channels and rescale the sum to the loudest channel's
+        /// peak (the list is absent).
+        static ChannelMode sumChannels() { return ChannelMode(Kind::sumChannels, 0); }
+        /// Add up the listed channels (all channels when the list is empty)
+        /// and rescale the sum to the loudest channel's peak.
+        static ChannelMode sumChannels(std::vector<int> channels) {
+            ChannelMode mode(Kind::sumChannels, 0);
+            mode.channels_.emplace(std::move(channels));
+            return mode;
         }
 
         Kind kind() const { return kind_; }
@@ -42,8 +47,7 @@ struct AudioInputConfig {
         static ChannelMode decode(yyjson_val* value);
 
     private:
-        ChannelMode(Kind kind, int channel, std::optional<std::vector<int>> channels)
-            : kind_(kind), channel_(channel), channels_(std::move(channels)) {}
+        ChannelMode(Kind kind, int channel) : kind_(kind), channel_(channel) {}
 
         Kind kind_;
         int channel_;
