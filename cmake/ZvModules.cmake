@@ -1,7 +1,10 @@
 # Helpers that keep every module's CMakeLists.txt to a few lines.
 
-# -Wno-restrict: GCC 12 reports false overlaps inside std::string concatenation.
-set(ZV_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-restrict)
+set(ZV_WARNINGS -Wall -Wextra -Wno-unused-parameter)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC 12 reports false overlaps inside std::string concatenation.
+  list(APPEND ZV_WARNINGS -Wno-restrict)
+endif()
 
 function(zv_apply_options target)
   target_compile_options(${target} PRIVATE ${ZV_WARNINGS})

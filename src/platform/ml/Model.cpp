@@ -121,7 +121,8 @@ const std::filesystem::path& Model::folder() const {
 
 std::shared_ptr<FeatureProvider> Model::prediction(const FeatureProvider& input, const PredictionOptions& options) const {
     std::map<std::string, MultiArray> arrays;
-    for (const auto& [name, description] : impl_->description.inputDescriptionsByName) {
+    for (const auto& [inputName, description] : impl_->description.inputDescriptionsByName) {
+        const std::string& name = inputName;  // a plain reference lambdas may capture
         auto fail = [&](const std::string& problem) {
             throw ModelError(ModelError::Kind::invalidInput, "Input \"" + name + "\" " + problem);
         };
