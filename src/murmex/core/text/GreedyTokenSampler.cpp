@@ -35,8 +35,15 @@ SamplingResult GreedyTokenSampler::update(const std::vector<int>& tokens, const 
                                           const std::vector<float>& logProbs) {
     // LogitsView needs a mutable handle for its writers; reading changes nothing.
     platform::ml::MultiArray handle = logits;
-    LogitsView(handle).readAll(scores_);
-    std::optional<Choice> choice = chooseInPlace();
+    const LogitsView view(handle);
+    std::optional<Choice> choice;
+    if (static_cast<float>(temperature) == 0.0f) {
+        // The greedy choice reads the logits where they are.
+        choice = chooseMostProbable(view.row(scores_));
+    } else {
+        view.readAll(scores_);
+        choice = chooseInPlace();
+    }
     if (!choice) {
         // Every entry is negative infinity (or not a number): no distribution
         // to draw from. Ending the sequence here with an impossible
@@ -65,45 +72,38 @@ std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::choose(std::span<c
     return chooseInPlace();
 }
 
+std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::chooseMostProbable(logits_math::Row row) {
+    // Not-a-number scores count as suppressed: every reduction skips them.
+    const float maximum = logits_math::maximum(row);
+    if (!std::isfinite(maximum)) return std::nullopt;
+    const size_t best = logits_math::firstIndexOf(row, maximum);  // lowest id on ties
+    // Only the chosen token's log-probability is needed: its score is the
+    // maximum, so it is minus the log of the normalising sum.
+    const double logSum = std::log(logits_math::sumOfExponentials(row, maximum));
+    return Choice{static_cast<int>(best), static_cast<float>(static_cast<double>(maximum) - maximum - logSum)};
+}
+
 std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::chooseInPlace() {
     const float t = static_cast<float>(temperature);
     const size_t count = scores_.size();
+    const logits_math::Row row{nullptr, scores_.data(), count};
+    if (t == 0.0f) return chooseMostProbable(row);
+
     // Not-a-number scores count as suppressed.
     for (float& s : scores_) {
-        if (t != 0.0f) s /= t;
+        s /= t;
         if (s != s) s = -std::numeric_limits<float>::infinity();
     }
-
-    // Largest score, lowest id on ties.
-    size_t best = count;
-    float maximum = -std::numeric_limits<float>::infinity();
-    for (size_t i = 0; i < count; ++i) {
-        if (scores_[i] > maximum) {
-            maximum = scores_[i];
-            best = i;
-        }
-    }
-    if (best == count || !std::isfinite(maximum)) return std::nullopt;
-
-    double sum = 0;
-    for (float s : scores_) sum += static_cast<double>(std::exp(s - maximum));
-    const double logSum = std::log(sum);
+    const float maximum = logits_math::maximum(row);
+    if (!std::isfinite(maximum)) return std::nullopt;
+    const double logSum = std::log(logits_math::sumOfExponentials(row, maximum));
     auto logProbOf = [&](size_t i) { return static_cast<float>(static_cast<double>(scores_[i]) - maximum - logSum); };
-
-    if (t == 0.0f) return Choice{static_cast<int>(best), logProbOf(best)};
 
     // Top-k draw: the k most probable candidates in descending order, a
     // threshold r * S on their summed probability, and the first candidate
     // whose running sum is not below it.
     const size_t k = std::clamp<size_t>(static_cast<size_t>(std::max(decodingOptions.topK, 1)), 1, count);
-    candidates_.resize(count);
-    for (size_t i = 0; i < count; ++i) candidates_[i] = static_cast<int>(i);
-    auto moreProbable = [&](int a, int b) {
-        float sa = scores_[static_cast<size_t>(a)], sb = scores_[static_cast<size_t>(b)];
-        return sa != sb ? sa > sb : a < b;
-    };
-    std::partial_sort(candidates_.begin(), candidates_.begin() + static_cast<std::ptrdiff_t>(k), candidates_.end(),
-                      moreProbable);
+    selectCandidates(k);
 
     double total = 0;
     for (size_t c = 0; c < k; ++c) total += std::exp(static_cast<double>(logProbOf(static_cast<size_t>(candidates_[c]))));
@@ -119,6 +119,39 @@ std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::chooseInPlace() {
     }
     const auto token = static_cast<size_t>(candidates_[chosen]);
     return Choice{static_cast<int>(token), logProbOf(token)};
+}
+
+void GreedyTokenSampler::selectCandidates(size_t k) {
+    // Higher score first, lower id first among equal scores.
+    const size_t count = scores_.size();
+    auto moreProbable = [&](int a, int b) {
+        float sa = scores_[static_cast<size_t>(a)], sb = scores_[static_cast<size_t>(b)];
+        return sa != sb ? sa > sb : a < b;
+    };
+    constexpr size_t kLargestScannedK = 64;
+    if (k > kLargestScannedK) {
+        candidates_.resize(count);
+        for (size_t i = 0; i < count; ++i) candidates_[i] = static_cast<int>(i);
+        std::partial_sort(candidates_.begin(), candidates_.begin() + static_cast<std::ptrdiff_t>(k), candidates_.end(),
+                          moreProbable);
+        return;
+    }
+    // One pass in id order keeping the best k so far, sorted. A later id
+    // enters only with a score strictly above the k-th, and goes behind every
+    // kept candidate with the same score: the order moreProbable defines.
+    const logits_math::Row row{nullptr, scores_.data(), count};
+    candidates_.clear();
+    size_t i = 0;
+    for (; i < count && candidates_.size() < k; ++i) {
+        candidates_.insert(std::upper_bound(candidates_.begin(), candidates_.end(), static_cast<int>(i), moreProbable),
+                           static_cast<int>(i));
+    }
+    while ((i = logits_math::firstIndexAbove(row, i, scores_[static_cast<size_t>(candidates_.back())])) < count) {
+        candidates_.pop_back();
+        candidates_.insert(std::upper_bound(candidates_.begin(), candidates_.end(), static_cast<int>(i), moreProbable),
+                           static_cast<int>(i));
+        ++i;
+    }
 }
 
 }  // namespace murmex

@@ -3,6 +3,7 @@
 // temperature 0, a draw among the `topK` best candidates otherwise.
 
 #include "murmex/core/DecodingOptions.h"
+#include "murmex/core/text/LogitsMath.h"
 #include "murmex/core/text/TokenSampling.h"
 #include "platform/system/Float16.h"
 
@@ -41,6 +42,10 @@ public:
 
 private:
     std::optional<Choice> chooseInPlace();
+    // The argmax and its log-probability, at temperature 0.
+    std::optional<Choice> chooseMostProbable(logits_math::Row row);
+    // The k most probable ids of scores_, best first, into candidates_.
+    void selectCandidates(size_t k);
 
     RandomSource random_;
     std::vector<float> scores_;   // reused across steps

@@ -48,6 +48,35 @@ void LogitsView::suppressRange(int64_t begin, int64_t end) {
     }
 }
 
+void LogitsView::suppressEach(std::span<const int> tokens) {
+    bool written = false;
+    for (int token : tokens) {
+        if (token < 0 || token >= size_) continue;
+        written = true;
+        const int64_t offset = token * stride_;
+        if (half_) {
+            reinterpret_cast<uint16_t*>(base_)[offset] = platform::system::kFloat16NegativeInfinityBits;
+        } else {
+            reinterpret_cast<float*>(base_)[offset] = -std::numeric_limits<float>::infinity();
+        }
+    }
+    if (written) array_->markModified();
+}
+
+logits_math::Row LogitsView::contiguousRow() const {
+    if (stride_ != 1 && size_ > 1) return {};
+    const auto size = static_cast<size_t>(size_);
+    if (half_) return {reinterpret_cast<const uint16_t*>(base_), nullptr, size};
+    return {nullptr, reinterpret_cast<const float*>(base_), size};
+}
+
+logits_math::Row LogitsView::row(std::vector<float>& buffer) const {
+    logits_math::Row direct = contiguousRow();
+    if (direct.half || direct.single) return direct;
+    readAll(buffer);
+    return {nullptr, buffer.data(), buffer.size()};
+}
+
 void LogitsView::readAll(std::vector<float>& out) const {
     out.resize(static_cast<size_t>(size_));
     if (half_) {

@@ -5,6 +5,7 @@
 // every operation, so a bad id in a suppression list can never write outside
 // the array.
 
+#include "murmex/core/text/LogitsMath.h"
 #include "platform/ml/MultiArray.h"
 
 #include <cstdint>
@@ -28,6 +29,16 @@ public:
     void suppress(int64_t token);
     /// Writes negative infinity at ids begin ..< end, clipped to 0 ..< V.
     void suppressRange(int64_t begin, int64_t end);
+    /// Writes negative infinity at every listed id (ignoring those outside
+    /// 0 ..< V), marking the array changed once.
+    void suppressEach(std::span<const int> tokens);
+
+    /// The V scores in place when they lie next to each other (stride 1),
+    /// else an empty row.
+    logits_math::Row contiguousRow() const;
+    /// The V scores as a row: in place when contiguous, otherwise widened
+    /// into `buffer`, which must outlive the row.
+    logits_math::Row row(std::vector<float>& buffer) const;
 
     /// All V scores widened to float, into `out` (resized).
     void readAll(std::vector<float>& out) const;

@@ -12,7 +12,7 @@ SuppressTokensFilter::SuppressTokensFilter(std::vector<int> tokens) : suppressTo
 
 platform::ml::MultiArray SuppressTokensFilter::filterLogits(platform::ml::MultiArray logits, const std::vector<int>&) {
     LogitsView view(logits);
-    for (int token : suppressTokens) view.suppress(token);
+    view.suppressEach(suppressTokens);
     return logits;
 }
 

@@ -1,6 +1,7 @@
 #include "murmex/core/text/TimestampRulesFilter.h"
 
 #include "murmex/core/text/LogitsView.h"
+#include "platform/ml/kernels/Convert.h"
 #include "platform/system/Float16.h"
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 
 namespace murmex {
 namespace {
+
+using platform::system::Float16;
 
 constexpr float kNegativeInfinity = -std::numeric_limits<float>::infinity();
 
@@ -78,39 +81,38 @@ platform::ml::MultiArray TimestampRulesFilter::filterLogits(platform::ml::MultiA
 
 bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(const platform::ml::MultiArray& logits) {
     platform::ml::MultiArray handle = logits;
-    LogitsView(handle).readAll(scratch_);
-    const auto vocabulary = static_cast<int64_t>(scratch_.size());
+    const logits_math::Row row = LogitsView(handle).row(scratch_);
+    const auto vocabulary = static_cast<int64_t>(row.size);
     const int64_t split = std::clamp<int64_t>(specialTokens.timeTokenBegin, 0, vocabulary);
     if (split == 0 || split == vocabulary) return false;
+    const logits_math::Row text = row.slice(0, static_cast<size_t>(split));
+    const logits_math::Row timestamps = row.slice(static_cast<size_t>(split), row.size);
 
     // Log-softmax of the filtered logits, the scores held in half precision.
-    float maximum = kNegativeInfinity;
-    float textMaximum = kNegativeInfinity;
-    for (int64_t i = 0; i < vocabulary; ++i) {
-        const float v = scratch_[static_cast<size_t>(i)];
-        if (v > maximum) maximum = v;
-        if (i < split && v > textMaximum) textMaximum = v;
-    }
+    const float textMaximum = logits_math::maximum(text);
+    const float timestampRawMaximum = logits_math::maximum(timestamps);
+    const float maximum = std::max(textMaximum, timestampRawMaximum);
     if (!std::isfinite(maximum)) return false;
-    double sum = 0;
-    for (float v : scratch_) {
-        if (v == v) sum += static_cast<double>(std::exp(v - maximum));
-    }
-    const auto logSum = static_cast<float>(std::log(sum));
+    const auto logSum = static_cast<float>(std::log(logits_math::sumOfExponentials(row, maximum)));
     auto logProbability = [&](float v) { return roundToHalf(v - maximum - logSum); };
 
-    float timestampMax = kNegativeInfinity;
-    for (int64_t i = split; i < vocabulary; ++i) {
-        float& v = scratch_[static_cast<size_t>(i)];
-        v = v == v ? logProbability(v) : kNegativeInfinity;
-        timestampMax = std::max(timestampMax, v);
-    }
+    // Rounding is monotonic, so the largest timestamp log-probability is
+    // that of the largest timestamp score.
+    const float timestampMax =
+        timestampRawMaximum == kNegativeInfinity ? kNegativeInfinity : logProbability(timestampRawMaximum);
     float timestampScore = kNegativeInfinity;
     if (std::isfinite(timestampMax)) {
-        double total = 0;
-        for (int64_t i = split; i < vocabulary; ++i) {
-            total += static_cast<double>(std::exp(scratch_[static_cast<size_t>(i)] - timestampMax));
+        // The timestamp log-probabilities, each rounded to half precision.
+        const size_t count = timestamps.size;
+        timestampLogProbs_.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            const float v = timestamps.half ? Float16::toFloat(timestamps.half[i]) : timestamps.single[i];
+            timestampLogProbs_[i] = v == v ? v - maximum - logSum : kNegativeInfinity;
         }
+        timestampHalves_.resize(count);
+        platform::ml::kernels::floatToHalf(timestampLogProbs_.data(), timestampHalves_.data(), count);
+        const double total =
+            logits_math::sumOfExponentials(logits_math::Row{timestampHalves_.data(), nullptr, count}, timestampMax);
         timestampScore = roundToHalf(static_cast<float>(timestampMax + std::log(total)));
     }
     const float textScore = textMaximum == kNegativeInfinity ? kNegativeInfinity : logProbability(textMaximum);

@@ -8,7 +8,9 @@
 #include "murmex/core/SpecialTokens.h"
 #include "murmex/core/text/LogitsFiltering.h"
 
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace murmex {
 
@@ -39,7 +41,10 @@ public:
     bool sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(const platform::ml::MultiArray& logits);
 
 private:
-    std::vector<float> scratch_;
+    // Reused across steps.
+    std::vector<float> scratch_;               // the scores, when not contiguous
+    std::vector<float> timestampLogProbs_;     // before rounding to half
+    std::vector<uint16_t> timestampHalves_;    // after
 };
 
 }  // namespace murmex
