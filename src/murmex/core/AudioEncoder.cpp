@@ -1,6 +1,7 @@
 #include "murmex/core/AudioEncoder.h"
 
 #include "murmex/core/FeatureDimension.h"
+#include "murmex/core/ModelFeatureProviders.h"
 #include "murmex/core/SingleFeaturePrediction.h"
 #include "murmex/utilities/EngineSignposts.h"
 #include "murmex/utilities/WhisperError.h"
@@ -38,7 +39,8 @@ std::optional<AudioEncoderOutputType> AudioEncoder::encodeFeatures(const Feature
 std::optional<platform::ml::MultiArray> AudioEncoder::encodeFeatures(const platform::ml::MultiArray& features) {
     const auto loaded = model();
     if (!loaded) throw WhisperError::modelsUnavailable("Models are unavailable");
-    return predictSingleFeature(*loaded, "melspectrogram_features", features, "encoder_output_embeds", "EncodeAudio",
+    // The caller's array goes to the model as it is: a handle, not a copy.
+    return predictSingleFeature(*loaded, AudioEncoderInput(features), "encoder_output_embeds", "EncodeAudio",
                                 Signposts::AudioEncoding::signposter());
 }
 

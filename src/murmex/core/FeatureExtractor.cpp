@@ -1,6 +1,7 @@
 #include "murmex/core/FeatureExtractor.h"
 
 #include "murmex/core/FeatureDimension.h"
+#include "murmex/core/ModelFeatureProviders.h"
 #include "murmex/core/SingleFeaturePrediction.h"
 #include "murmex/utilities/EngineSignposts.h"
 #include "murmex/utilities/WhisperError.h"
@@ -32,8 +33,9 @@ std::optional<FeatureExtractorOutputType> FeatureExtractor::logMelSpectrogram(co
     if (!array) throw WhisperError::audioProcessingFailed("FeatureExtractor input must be MLMultiArray");
     const auto loaded = model();
     if (!loaded) throw WhisperError::modelsUnavailable("Models are unavailable");
-    auto features = predictSingleFeature(*loaded, "audio", *array, "melspectrogram_features", "ExtractAudioFeatures",
-                                         Signposts::FeatureExtractor::signposter());
+    // The caller's array goes to the model as it is: a handle, not a copy.
+    auto features = predictSingleFeature(*loaded, MelSpectrogramInput(*array), "melspectrogram_features",
+                                         "ExtractAudioFeatures", Signposts::FeatureExtractor::signposter());
     if (!features) return std::nullopt;
     return FeatureExtractorOutputType(std::move(*features));
 }

@@ -1,15 +1,13 @@
 #include "murmex/core/SingleFeaturePrediction.h"
 
 #include "murmex/utilities/EngineSignposts.h"
-#include "platform/ml/DictionaryFeatureProvider.h"
 #include "platform/system/Cancellation.h"
 #include "tessary_core/Logging.h"
 
 namespace murmex {
 
 std::optional<platform::ml::MultiArray> predictSingleFeature(const platform::ml::Model& model,
-                                                             const std::string& inputName,
-                                                             const platform::ml::MultiArray& input,
+                                                             const platform::ml::FeatureProvider& input,
                                                              const std::string& outputName,
                                                              std::string_view intervalName,
                                                              const platform::system::Signposter& signposter) {
@@ -22,10 +20,7 @@ std::optional<platform::ml::MultiArray> predictSingleFeature(const platform::ml:
         ~EndInterval() { Signposts::endSignpost(name, interval, signposter); }
     } end{intervalName, interval, signposter};
 
-    // The caller's array goes to the model as it is: a handle, not a copy.
-    platform::ml::DictionaryFeatureProvider features;
-    features.set(inputName, input);
-    const auto output = model.prediction(features, platform::ml::PredictionOptions{});
+    const auto output = model.prediction(input, platform::ml::PredictionOptions{});
     auto value = output ? output->featureValue(outputName) : std::nullopt;
     auto array = value ? value->multiArrayValue() : std::nullopt;
     if (!array) tessary::Logging::error("Model output \"" + outputName + "\" is missing or not a multi-array");
