@@ -254,7 +254,6 @@ TEST(TranscribeTaskFallback, RetriesUntilAVerdictPassesOrTheLadderEnds) {
             ++tryIndex;
             return result;
         };
-        std::vector<std::string> seenTexts;
         p.seeker->script = [&](int seek, int size) {
             return std::pair{seek + size, std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
         };
@@ -264,7 +263,7 @@ TEST(TranscribeTaskFallback, RetriesUntilAVerdictPassesOrTheLadderEnds) {
         EXPECT_EQ(temperatures, c.temperatures) << c.name;
         EXPECT_EQ(result.timings().totalDecodingFallbacks, c.fallbacks) << c.name;
         EXPECT_EQ(log.count("Fallback #"), c.fallbacks) << c.name;
-        if (c.fallbacks > 0) EXPECT_TRUE(log.contains("Fallback #1 (logProbThreshold)")) << c.name;
+        EXPECT_EQ(log.contains("Fallback #1 (logProbThreshold)"), c.fallbacks > 0) << c.name;
         EXPECT_EQ(p.seeker->callsSnapshot().size(), 1u) << c.name;
     }
 }
@@ -383,6 +382,18 @@ TEST(TranscribeTaskResult, TextKeepsOnlyTextTokensAndHooksSeeEveryWindow) {
     auto again = task->run(countingSamples(k45s));
     EXPECT_EQ(again.timings().totalDecodingWindows, 4);
     EXPECT_EQ(again.timings().pipelineStart, firstStart);
+
+    // Window ids follow a timing record handed in between runs.
+    TranscriptionTimings carried;
+    carried.totalDecodingWindows = 10;
+    carried.totalDecodingFallbacks = 3;
+    task->setTimings(carried);
+    windowIds.clear();
+    task->run(countingSamples(100000), std::nullopt, [&](const TranscriptionProgress& progress) {
+        windowIds.push_back(progress.windowId);
+        return std::optional<bool>();
+    });
+    EXPECT_EQ(windowIds, (std::vector<int>{7}));
 }
 
 TEST(TranscribeTaskResult, AnAbsentAudioProcessorIsTheDefaultOne) {
@@ -391,7 +402,6 @@ TEST(TranscribeTaskResult, AnAbsentAudioProcessorIsTheDefaultOne) {
     // fake encoder would not understand it, so stop at the mel stage.
     auto task = std::make_shared<TranscribeTask>(TranscriptionTimings(), nullptr, nullptr, p.encoder, p.mel, p.seeker,
                                                  p.decoder, p.tokenizer);
-    std::optional<AudioProcessorOutputType> window;
     p.mel->onMel = [] { throw std::runtime_error("stop here"); };
     EXPECT_THROW(task->run(countingSamples(k45s)), std::runtime_error);
     EXPECT_TRUE(task->progress());

@@ -56,7 +56,11 @@ public:
                                                             const TranscriptionTimings& timings);
 
     const TranscriptionTimings& timings() const { return timings_; }
-    void setTimings(TranscriptionTimings timings) { timings_ = std::move(timings); }
+    void setTimings(TranscriptionTimings timings) {
+        timings_ = std::move(timings);
+        windowCount_.store(static_cast<int64_t>(timings_.totalDecodingWindows));
+        fallbackCount_.store(static_cast<int64_t>(timings_.totalDecodingFallbacks));
+    }
     std::shared_ptr<WhisperTokenizer> tokenizer() const { return tokenizer_; }
     void setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) { tokenizer_ = std::move(tokenizer); }
     const SegmentDiscoveryCallback& segmentDiscoveryCallback() const { return segmentDiscoveryCallback_; }
