@@ -221,7 +221,7 @@ std::optional<Config> LanguageModelConfigurationFromHub::fallbackTokenizerConfig
         if (!config.dictionary()) throw HubClientError::parseError("Failed to parse fallback tokenizer config");
         return config;
     } catch (const std::exception& e) {
-        std::cout << "Error loading fallback tokenizer config: " << e.what() << std::endl;
+        std::cerr << "Error loading fallback tokenizer config: " << e.what() << std::endl;
         return std::nullopt;
     }
 }

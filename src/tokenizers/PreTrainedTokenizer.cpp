@@ -92,7 +92,7 @@ PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig, con
     } else if (strict) {
         throw TokenizerError::unsupportedTokenizer(name);
     } else {
-        std::cout << "Warning: Tokenizer model class " << name
+        std::cerr << "Warning: Tokenizer model class " << name
                   << " is not registered, falling back to a standard BPE implementation." << std::endl;
         model_ = std::make_shared<const BPETokenizer>(tokenizerConfig, tokenizerData, addedTokenIds);
     }
