@@ -57,11 +57,11 @@ JINJA_FILTER(sort) {
     const bool reverse = bound[0].isTruthy(), caseSensitive = bound[1].isTruthy();
     std::vector<std::string> names;
     if (bound[2].isString()) {
-        std::string_view spec = bound[2].asString();
+        std::string_view attributeList = bound[2].asString();
         std::size_t start = 0;
-        while (start <= spec.size()) {
-            std::size_t comma = spec.find(',', start);
-            std::string_view piece = spec.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        while (start <= attributeList.size()) {
+            std::size_t comma = attributeList.find(',', start);
+            std::string_view piece = attributeList.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
             piece = text::trimScalars(piece, text::isSpaceOrNewline);
             if (!piece.empty()) names.emplace_back(piece);
             if (comma == std::string_view::npos) break;
