@@ -194,9 +194,13 @@ TEST(PreTrainedTokenizer, ModelClassSelection) {
             EXPECT_STREQ(e.what(), message);
         }
     }
+    // The warning goes to standard error: standard output belongs to the
+    // command-line transcript.
     ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     EXPECT_NO_THROW(build(R"({"tokenizer_class":"FooTokenizer"})", false));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Warning: Tokenizer model class FooTokenizer is not registered, falling back to a standard BPE "
               "implementation.\n");
 }
