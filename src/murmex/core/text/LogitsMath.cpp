@@ -1,6 +1,7 @@
 #include "murmex/core/text/LogitsMath.h"
 
 #include "platform/ml/kernels/CpuFeatures.h"
+#include "platform/ml/kernels/VectorExp.h"
 #include "platform/system/Float16.h"
 
 #include <cmath>
@@ -104,28 +105,6 @@ MURMEX_VECTOR size_t vectorFirstIndexAbove(Row row, size_t from, float value) {
     return scalarFirstIndexAbove(row, i, value);
 }
 
-// e^x for x <= 0, zero below -87 and for -inf and NaN. Range reduction
-// x = n ln 2 + r with ln 2 split in two parts, then a degree-6 polynomial
-// on |r| <= ln 2 / 2: within about one unit in the last place of float.
-MURMEX_VECTOR inline __m256 exponential(__m256 x) {
-    const __m256 inRange = _mm256_cmp_ps(x, _mm256_set1_ps(-87.0f), _CMP_GE_OQ);
-    x = _mm256_max_ps(x, _mm256_set1_ps(-87.0f));
-    const __m256 n = _mm256_round_ps(_mm256_mul_ps(x, _mm256_set1_ps(1.44269504088896341f)),
-                                     _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    __m256 r = _mm256_fnmadd_ps(n, _mm256_set1_ps(0.693359375f), x);
-    r = _mm256_fnmadd_ps(n, _mm256_set1_ps(-2.12194440e-4f), r);
-    __m256 p = _mm256_set1_ps(1.9875691500e-4f);
-    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.3981999507e-3f));
-    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(8.3334519073e-3f));
-    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(4.1665795894e-2f));
-    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.6666665459e-1f));
-    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(5.0000001201e-1f));
-    p = _mm256_fmadd_ps(p, _mm256_mul_ps(r, r), _mm256_add_ps(r, _mm256_set1_ps(1.0f)));
-    const __m256i exponent =
-        _mm256_slli_epi32(_mm256_add_epi32(_mm256_cvtps_epi32(n), _mm256_set1_epi32(127)), 23);
-    return _mm256_and_ps(_mm256_mul_ps(p, _mm256_castsi256_ps(exponent)), inRange);
-}
-
 MURMEX_VECTOR inline void accumulate(__m256 terms, __m256d& low, __m256d& high) {
     low = _mm256_add_pd(low, _mm256_cvtps_pd(_mm256_castps256_ps128(terms)));
     high = _mm256_add_pd(high, _mm256_cvtps_pd(_mm256_extractf128_ps(terms, 1)));
@@ -136,10 +115,10 @@ MURMEX_VECTOR double vectorSumOfExponentials(Row row, float maximum) {
     __m256d a = _mm256_setzero_pd(), b = a, c = a, d = a;
     size_t i = 0;
     for (; i + 16 <= row.size; i += 16) {
-        accumulate(exponential(_mm256_sub_ps(load8(row, i), shift)), a, b);
-        accumulate(exponential(_mm256_sub_ps(load8(row, i + 8), shift)), c, d);
+        accumulate(platform::ml::kernels::exp8(_mm256_sub_ps(load8(row, i), shift)), a, b);
+        accumulate(platform::ml::kernels::exp8(_mm256_sub_ps(load8(row, i + 8), shift)), c, d);
     }
-    for (; i + 8 <= row.size; i += 8) accumulate(exponential(_mm256_sub_ps(load8(row, i), shift)), a, b);
+    for (; i + 8 <= row.size; i += 8) accumulate(platform::ml::kernels::exp8(_mm256_sub_ps(load8(row, i), shift)), a, b);
     alignas(32) double lanes[4];
     _mm256_store_pd(lanes, _mm256_add_pd(_mm256_add_pd(a, b), _mm256_add_pd(c, d)));
     return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]) + scalarSumOfExponentials(row, i, maximum);

@@ -1,6 +1,7 @@
 #include "platform/ml/kernels/Activation.h"
 
 #include "platform/ml/kernels/CpuFeatures.h"
+#include "platform/ml/kernels/VectorExp.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,29 +18,6 @@ namespace {
 constexpr float kInverseSqrt2 = 0.70710678118654752f;
 
 #if defined(__x86_64__)
-// e^x by range reduction to [-ln2/2, ln2/2] and a degree-6 polynomial.
-__attribute__((target("avx2,fma"))) inline __m256 exp8(__m256 x) {
-    const __m256 high = _mm256_set1_ps(88.3762626647949f);
-    const __m256 low = _mm256_set1_ps(-87.3365447504f);
-    __m256 underflow = _mm256_cmp_ps(x, low, _CMP_LT_OQ);
-    x = _mm256_min_ps(_mm256_max_ps(x, low), high);
-    __m256 fx = _mm256_fmadd_ps(x, _mm256_set1_ps(1.44269504088896341f), _mm256_set1_ps(0.5f));
-    fx = _mm256_floor_ps(fx);
-    x = _mm256_fnmadd_ps(fx, _mm256_set1_ps(0.693359375f), x);
-    x = _mm256_fnmadd_ps(fx, _mm256_set1_ps(-2.12194440e-4f), x);
-    __m256 y = _mm256_set1_ps(1.9875691500e-4f);
-    y = _mm256_fmadd_ps(y, x, _mm256_set1_ps(1.3981999507e-3f));
-    y = _mm256_fmadd_ps(y, x, _mm256_set1_ps(8.3334519073e-3f));
-    y = _mm256_fmadd_ps(y, x, _mm256_set1_ps(4.1665795894e-2f));
-    y = _mm256_fmadd_ps(y, x, _mm256_set1_ps(1.6666665459e-1f));
-    y = _mm256_fmadd_ps(y, x, _mm256_set1_ps(5.0000001201e-1f));
-    y = _mm256_fmadd_ps(y, _mm256_mul_ps(x, x), _mm256_add_ps(x, _mm256_set1_ps(1.0f)));
-    __m256i n = _mm256_cvttps_epi32(fx);
-    n = _mm256_slli_epi32(_mm256_add_epi32(n, _mm256_set1_epi32(127)), 23);
-    y = _mm256_mul_ps(y, _mm256_castsi256_ps(n));
-    return _mm256_andnot_ps(underflow, y);
-}
-
 // erf(x) from the complementary error function's Chebyshev fit (fractional
 // error below 1.2e-7).
 __attribute__((target("avx2,fma"))) inline __m256 erf8(__m256 x) {
