@@ -11,7 +11,6 @@
 #include "platform/audio/AudioFixtures.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -30,8 +29,13 @@ void writeLongWav(const std::string& path, int seconds) {
     out.write("RIFF", 4);
     zvtest::putLe(out, 36 + dataBytes, 4);
     out.write("WAVEfmt ", 8);
-    for (auto [value, bytes] : {std::pair{16u, 4}, {1u, 2}, {2u, 2}, {uint32_t(rate), 4}, {uint32_t(rate * 4), 4},
-                                {4u, 2}, {16u, 2}}) {
+    for (auto [value, bytes] : {std::pair{16u, 4},
+                                {1u, 2},
+                                {2u, 2},
+                                {uint32_t(rate), 4},
+                                {uint32_t(rate * 4), 4},
+                                {4u, 2},
+                                {16u, 2}}) {
         zvtest::putLe(out, value, bytes);
     }
     out.write("data", 4);
@@ -91,15 +95,21 @@ void load(benchmark::State& state, const std::string& path, double seconds) {
         benchmark::Counter(seconds * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_LoadOneHourWav44kStereo(benchmark::State& state) { load(state, hourWav(), 3600); }
+void BM_LoadOneHourWav44kStereo(benchmark::State& state) {
+    load(state, hourWav(), 3600);
+}
 BENCHMARK(BM_LoadOneHourWav44kStereo)->Unit(benchmark::kSecond)->Iterations(3);
 
-void BM_LoadTenMinutesFlac44kStereo(benchmark::State& state) { load(state, tenMinutes("flac"), 600); }
+void BM_LoadTenMinutesFlac44kStereo(benchmark::State& state) {
+    load(state, tenMinutes("flac"), 600);
+}
 BENCHMARK(BM_LoadTenMinutesFlac44kStereo)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_LoadTenMinutesMp344kStereo(benchmark::State& state) { load(state, tenMinutes("mp3"), 600); }
+void BM_LoadTenMinutesMp344kStereo(benchmark::State& state) {
+    load(state, tenMinutes("mp3"), 600);
+}
 BENCHMARK(BM_LoadTenMinutesMp344kStereo)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -7,7 +7,6 @@
 #include "murmex/utilities/TextUtilities.h"
 
 #include <benchmark/benchmark.h>
-
 #include <filesystem>
 #include <random>
 #include <unistd.h>
@@ -27,18 +26,21 @@ MultiArray randomLogits(uint32_t seed) {
     std::mt19937 random(seed);
     std::normal_distribution<float> normal(0.0f, 3.0f);
     auto* values = logits.data<Float16>();
-    for (int64_t i = 0; i < kVocabulary; ++i) values[i] = Float16(normal(random));
+    for (int64_t i = 0; i < kVocabulary; ++i)
+        values[i] = Float16(normal(random));
     return logits;
 }
 
 void BM_GreedySample(benchmark::State& state) {
     MultiArray logits = randomLogits(1);
-    GreedyTokenSampler sampler(Float16(static_cast<float>(state.range(0)) / 10.0f), 50257, DecodingOptions{});
+    GreedyTokenSampler sampler(Float16(static_cast<float>(state.range(0)) / 10.0f), 50257,
+                               DecodingOptions{});
     std::vector<int> tokens{50258, 50259, 50359, 50364};
     std::vector<float> logProbs(4, 0.0f);
-    for (auto _ : state) benchmark::DoNotOptimize(sampler.update(tokens, logits, logProbs));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sampler.update(tokens, logits, logProbs));
 }
-BENCHMARK(BM_GreedySample)->Arg(0)->Arg(5);  // temperature 0 and 0.5
+BENCHMARK(BM_GreedySample)->Arg(0)->Arg(5); // temperature 0 and 0.5
 
 void BM_TimestampRules(benchmark::State& state) {
     const MultiArray source = randomLogits(2);
@@ -60,16 +62,20 @@ void BM_DynamicTimeWarping(benchmark::State& state) {
     std::vector<float> weights(static_cast<size_t>(rows) * 1500);
     std::mt19937 random(3);
     std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
-    for (float& w : weights) w = uniform(random);
-    for (auto _ : state) benchmark::DoNotOptimize(SegmentSeeker::dynamicTimeWarping(weights, rows, 1500));
+    for (float& w : weights)
+        w = uniform(random);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SegmentSeeker::dynamicTimeWarping(weights, rows, 1500));
 }
 BENCHMARK(BM_DynamicTimeWarping)->Arg(32)->Arg(224)->Unit(benchmark::kMillisecond);
 
 void BM_CompressionRatio(benchmark::State& state) {
     std::vector<int> tokens;
     std::mt19937 random(4);
-    for (int i = 0; i < 224; ++i) tokens.push_back(static_cast<int>(random() % 50257));
-    for (auto _ : state) benchmark::DoNotOptimize(TextUtilities::compressionRatio(tokens));
+    for (int i = 0; i < 224; ++i)
+        tokens.push_back(static_cast<int>(random() % 50257));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TextUtilities::compressionRatio(tokens));
 }
 BENCHMARK(BM_CompressionRatio);
 
@@ -83,7 +89,8 @@ struct NoEnd : LogitsFiltering {
 };
 
 void BM_DecodeWindowTinyModel(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() / ("zv-decoding-bench-" + std::to_string(::getpid()));
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("zv-decoding-bench-" + std::to_string(::getpid()));
     modelgen::GeneratorOptions options;
     options.dimensions = modelgen::tinyTestDimensions();
     options.melSpectrogram = false;
@@ -115,6 +122,6 @@ void BM_DecodeWindowTinyModel(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeWindowTinyModel)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -18,8 +18,6 @@
 #include "murmex/core/MurmexConfig.h"
 #include "platform/system/ChildProcess.h"
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -27,6 +25,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -55,14 +54,17 @@ void writeWav(const fs::path& path, double lengthSeconds) {
         data.push_back(static_cast<char>((sample >> 8) & 0xff));
     }
     auto u32 = [](uint32_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                           static_cast<char>(v >> 24)};
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
     };
-    auto u16 = [](uint16_t v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; };
+    auto u16 = [](uint16_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+    };
     const auto size = static_cast<uint32_t>(data.size());
-    std::ofstream(path, std::ios::binary) << "RIFF" << u32(36 + size) << "WAVE" << "fmt " << u32(16) << u16(1)
-                                          << u16(1) << u32(rate) << u32(rate * 2) << u16(2) << u16(16) << "data"
-                                          << u32(size) << data;
+    std::ofstream(path, std::ios::binary)
+        << "RIFF" << u32(36 + size) << "WAVE"
+        << "fmt " << u32(16) << u16(1) << u16(1) << u32(rate) << u32(rate * 2) << u16(2) << u16(16)
+        << "data" << u32(size) << data;
 }
 
 /// Threads of this process right now, from /proc.
@@ -80,7 +82,7 @@ public:
     ThreadSampler()
         : thread_([this] {
               while (!stop_) {
-                  peak_ = std::max(peak_.load(), threadCount() - 1);  // not counting the sampler
+                  peak_ = std::max(peak_.load(), threadCount() - 1); // not counting the sampler
                   std::this_thread::sleep_for(std::chrono::milliseconds(5));
               }
           }) {}
@@ -96,7 +98,7 @@ private:
     std::thread thread_;
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     std::string preset = "base";
@@ -106,12 +108,17 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (arg == "--preset") preset = next();
-        else if (arg == "--seconds") lengthSeconds = std::atof(next().c_str());
-        else if (arg == "--work") work = next();
-        else if (arg == "--runs") runs = std::max(1, std::atoi(next().c_str()));
+        if (arg == "--preset")
+            preset = next();
+        else if (arg == "--seconds")
+            lengthSeconds = std::atof(next().c_str());
+        else if (arg == "--work")
+            work = next();
+        else if (arg == "--runs")
+            runs = std::max(1, std::atoi(next().c_str()));
         else {
-            std::fprintf(stderr, "usage: engine_bench [--preset base|large-v3-turbo|test] [--seconds S] [--work DIR] "
+            std::fprintf(stderr, "usage: engine_bench [--preset base|large-v3-turbo|test] "
+                                 "[--seconds S] [--work DIR] "
                                  "[--runs N]\n");
             return 2;
         }
@@ -122,8 +129,10 @@ int main(int argc, char** argv) {
     ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
     const fs::path modelFolder = halvex::Transcriber::modelFolder();
     if (!fs::exists(modelFolder / "TextDecoder.mlmodelc")) {
-        std::fprintf(stderr, "generating the %s model into %s\n", preset.c_str(), modelFolder.c_str());
-        auto exit = platform::system::runProcess(ZV_MODEL_GEN, {"--out", modelFolder.string(), "--preset", preset});
+        std::fprintf(stderr, "generating the %s model into %s\n", preset.c_str(),
+                     modelFolder.c_str());
+        auto exit = platform::system::runProcess(
+            ZV_MODEL_GEN, {"--out", modelFolder.string(), "--preset", preset});
         if (!exit.success()) {
             std::fprintf(stderr, "zv-model-gen failed\n");
             return 1;
@@ -131,13 +140,16 @@ int main(int argc, char** argv) {
     }
     zv::testing::WhisperTokenizerOptions tokenizerOptions;
     tokenizerOptions.largeV3 = preset.rfind("large-v3", 0) == 0;
-    zv::testing::writeWhisperTokenizerFolder(halvex::Transcriber::tokenizerFolder(), tokenizerOptions);
-    const fs::path wav = work / ("audio-" + std::to_string(static_cast<int>(lengthSeconds)) + "s.wav");
+    zv::testing::writeWhisperTokenizerFolder(halvex::Transcriber::tokenizerFolder(),
+                                             tokenizerOptions);
+    const fs::path wav =
+        work / ("audio-" + std::to_string(static_cast<int>(lengthSeconds)) + "s.wav");
     if (!fs::exists(wav)) writeWav(wav, lengthSeconds);
 
     ThreadSampler threads;
     murmex::MurmexConfig config = halvex::Transcriber::engineConfig();
-    config.logLevel = tessary::Logging::LogLevel::error;  // keep the per-window lines out of the timing
+    config.logLevel =
+        tessary::Logging::LogLevel::error; // keep the per-window lines out of the timing
     auto start = std::chrono::steady_clock::now();
     auto engine = murmex::Murmex::create(config);
     const double load = seconds(start);
@@ -148,26 +160,32 @@ int main(int argc, char** argv) {
     // Random weights never make a confident first token; with this test on,
     // every window would stop after its first step.
     options.firstTokenLogProbThreshold = std::nullopt;
-    std::printf("preset %s, %.0f s of audio, fallback and first-token test off, %u hardware threads\n",
-                preset.c_str(), lengthSeconds, std::thread::hardware_concurrency());
+    std::printf(
+        "preset %s, %.0f s of audio, fallback and first-token test off, %u hardware threads\n",
+        preset.c_str(), lengthSeconds, std::thread::hardware_concurrency());
     std::printf("engine load: %.2f s\n", load);
     for (int run = 0; run < runs; ++run) {
         start = std::chrono::steady_clock::now();
         auto results = engine->transcribeAudioPath(wav.string(), options);
         std::string text;
-        for (const auto& result : results) text += result.text();
+        for (const auto& result : results)
+            text += result.text();
         text = halvex::Transcriber::cleanup(text);
         const double wall = seconds(start);
         const auto timings = results.at(0).timings();
         size_t tokens = 0;
-        for (const auto& segment : results.at(0).segments()) tokens += segment.tokens.size();
-        std::printf("run %d: wall %.2f s, real-time factor %.3f, windows %.0f, decoder steps %.0f, tokens %zu, "
+        for (const auto& segment : results.at(0).segments())
+            tokens += segment.tokens.size();
+        std::printf("run %d: wall %.2f s, real-time factor %.3f, windows %.0f, decoder steps %.0f, "
+                    "tokens %zu, "
                     "encoding %.2f s, decoding predictions %.2f s, transcript %zu bytes\n",
-                    run + 1, wall, wall / lengthSeconds, timings.totalEncodingRuns, timings.totalDecodingLoops, tokens,
-                    timings.encoding, timings.decodingPredictions, text.size());
+                    run + 1, wall, wall / lengthSeconds, timings.totalEncodingRuns,
+                    timings.totalDecodingLoops, tokens, timings.encoding,
+                    timings.decodingPredictions, text.size());
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak resident memory: %.1f MB, peak threads: %d\n", usage.ru_maxrss / 1024.0, threads.peak());
+    std::printf("peak resident memory: %.1f MB, peak threads: %d\n", usage.ru_maxrss / 1024.0,
+                threads.peak());
     return 0;
 }

@@ -1,5 +1,4 @@
 #include "ChatTemplates.h"
-
 #include "jinja/Lexer.h"
 #include "jinja/Parser.h"
 #include "jinja/Template.h"
@@ -11,24 +10,28 @@ namespace {
 using jinja::bench::typicalChatTemplate;
 
 void BM_TokenizeChatTemplate(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(jinja::Lexer::tokenize(typicalChatTemplate));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(jinja::Lexer::tokenize(typicalChatTemplate));
 }
 BENCHMARK(BM_TokenizeChatTemplate);
 
 void BM_ParseChatTemplateTokens(benchmark::State& state) {
     auto tokens = jinja::Lexer::tokenize(typicalChatTemplate);
-    for (auto _ : state) benchmark::DoNotOptimize(jinja::Parser::parse(tokens));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(jinja::Parser::parse(tokens));
 }
 BENCHMARK(BM_ParseChatTemplateTokens);
 
 void BM_CompileChatTemplate(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(jinja::Template(typicalChatTemplate));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(jinja::Template(typicalChatTemplate));
 }
 BENCHMARK(BM_CompileChatTemplate);
 
 void BM_CompileChatTemplateWithOptions(benchmark::State& state) {
     jinja::Template::Options options{true, true};
-    for (auto _ : state) benchmark::DoNotOptimize(jinja::Template(typicalChatTemplate, options));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(jinja::Template(typicalChatTemplate, options));
 }
 BENCHMARK(BM_CompileChatTemplateWithOptions);
 

@@ -2,7 +2,6 @@
 // tokenizers do for every prompt.
 
 #include "ChatTemplates.h"
-
 #include "jinja/Template.h"
 #include "jinja/Value.h"
 
@@ -54,8 +53,12 @@ void renderChat(benchmark::State& state, bool withTools) {
     state.counters["output_bytes"] = static_cast<double>(bytes);
 }
 
-void BM_RenderChatTemplate10Messages(benchmark::State& state) { renderChat(state, false); }
-void BM_RenderChatTemplate10MessagesWithTools(benchmark::State& state) { renderChat(state, true); }
+void BM_RenderChatTemplate10Messages(benchmark::State& state) {
+    renderChat(state, false);
+}
+void BM_RenderChatTemplate10MessagesWithTools(benchmark::State& state) {
+    renderChat(state, true);
+}
 
 BENCHMARK(BM_RenderChatTemplate10Messages);
 BENCHMARK(BM_RenderChatTemplate10MessagesWithTools);

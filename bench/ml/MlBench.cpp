@@ -10,9 +10,8 @@
 #include "platform/ml/Model.h"
 #include "platform/ml/Runtime.h"
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -44,7 +43,8 @@ Loaded& models(const std::string& preset) {
         modelgen::GeneratorOptions options;
         options.dimensions = *modelgen::presetDimensions(preset);
         std::filesystem::path folder = modelRoot / preset;
-        if (!std::filesystem::exists(folder / "TextDecoder.mlmodelc")) modelgen::generateWhisperModels(folder, options);
+        if (!std::filesystem::exists(folder / "TextDecoder.mlmodelc"))
+            modelgen::generateWhisperModels(folder, options);
         slot = std::make_unique<Loaded>();
         slot->dims = options.dimensions;
         slot->mel = Model::load(folder / "MelSpectrogram.mlmodelc");
@@ -57,7 +57,9 @@ Loaded& models(const std::string& preset) {
 double processCpuSeconds() {
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -69,7 +71,8 @@ void report(benchmark::State& state, double cpuAtStart) {
     state.counters["peak_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
     state.counters["threads"] = platform::ml::Runtime::threadCount();
     state.counters["all_threads_cpu_ms"] =
-        (processCpuSeconds() - cpuAtStart) * 1000.0 / static_cast<double>(std::max<int64_t>(1, state.iterations()));
+        (processCpuSeconds() - cpuAtStart) * 1000.0 /
+        static_cast<double>(std::max<int64_t>(1, state.iterations()));
 }
 
 MultiArray speechLikeAudio(int64_t samples) {
@@ -77,7 +80,8 @@ MultiArray speechLikeAudio(int64_t samples) {
     float* data = audio.data<float>();
     for (int64_t i = 0; i < samples; ++i) {
         double t = static_cast<double>(i) / 16000.0;
-        data[i] = static_cast<float>(0.3 * std::sin(2 * M_PI * 220 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 3 * t)) +
+        data[i] = static_cast<float>(0.3 * std::sin(2 * M_PI * 220 * t) *
+                                         (0.6 + 0.4 * std::sin(2 * M_PI * 3 * t)) +
                                      0.05 * std::sin(2 * M_PI * 1800 * t));
     }
     return audio;
@@ -88,7 +92,8 @@ void melWindow(benchmark::State& state, std::string preset) {
     DictionaryFeatureProvider input;
     input.set("audio", speechLikeAudio(m.dims.nSamples()));
     double cpu = processCpuSeconds();
-    for (auto _ : state) benchmark::DoNotOptimize(m.mel->prediction(input));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(m.mel->prediction(input));
     report(state, cpu);
 }
 
@@ -97,9 +102,12 @@ void encoderWindow(benchmark::State& state, std::string preset) {
     DictionaryFeatureProvider melInput;
     melInput.set("audio", speechLikeAudio(m.dims.nSamples()));
     DictionaryFeatureProvider input;
-    input.set("melspectrogram_features", *m.mel->prediction(melInput)->featureValue("melspectrogram_features")->multiArrayValue());
+    input.set(
+        "melspectrogram_features",
+        *m.mel->prediction(melInput)->featureValue("melspectrogram_features")->multiArrayValue());
     double cpu = processCpuSeconds();
-    for (auto _ : state) benchmark::DoNotOptimize(m.encoder->prediction(input));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(m.encoder->prediction(input));
     report(state, cpu);
 }
 
@@ -107,7 +115,8 @@ void decoderToken(benchmark::State& state, std::string preset) {
     Loaded& m = models(preset);
     const auto& d = m.dims;
     MultiArray encoder({1, d.nAudioState, 1, d.nAudioCtx}, ElementType::float16);
-    for (int64_t i = 0; i < encoder.count(); ++i) encoder.setValue(i, std::sin(0.001 * static_cast<double>(i)));
+    for (int64_t i = 0; i < encoder.count(); ++i)
+        encoder.setValue(i, std::sin(0.001 * static_cast<double>(i)));
     // A cache holding 100 earlier tokens; this step writes position 100.
     const int64_t position = 100;
     MultiArray ids({1}, ElementType::int32), length({1}, ElementType::int32);
@@ -117,9 +126,11 @@ void decoderToken(benchmark::State& state, std::string preset) {
     MultiArray values({1, d.kvCacheEmbedDim(), 1, d.kvCacheLength}, ElementType::float16);
     keys.fill(0.1);
     values.fill(-0.1);
-    MultiArray update({1, d.kvCacheLength}, ElementType::int32), padding({1, d.kvCacheLength}, ElementType::float16);
+    MultiArray update({1, d.kvCacheLength}, ElementType::int32),
+        padding({1, d.kvCacheLength}, ElementType::float16);
     padding.fill(-10000);
-    for (int64_t i = 0; i <= position; ++i) padding.setValue(i, 0);
+    for (int64_t i = 0; i <= position; ++i)
+        padding.setValue(i, 0);
     update.setValue(position, 1);
     DictionaryFeatureProvider input;
     input.set("input_ids", ids);
@@ -129,13 +140,14 @@ void decoderToken(benchmark::State& state, std::string preset) {
     input.set("kv_cache_update_mask", update);
     input.set("encoder_output_embeds", encoder);
     input.set("decoder_key_padding_mask", padding);
-    m.decoder->prediction(input);  // computes the cross-attention keys and values once
+    m.decoder->prediction(input); // computes the cross-attention keys and values once
     double cpu = processCpuSeconds();
-    for (auto _ : state) benchmark::DoNotOptimize(m.decoder->prediction(input));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(m.decoder->prediction(input));
     report(state, cpu);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     int threads = 4;
@@ -151,12 +163,14 @@ int main(int argc, char** argv) {
         }
     }
     if (modelRoot.empty()) {
-        modelRoot = std::filesystem::temp_directory_path() / ("zv-ml-bench-" + std::to_string(::getpid()));
+        modelRoot =
+            std::filesystem::temp_directory_path() / ("zv-ml-bench-" + std::to_string(::getpid()));
     }
     platform::ml::Runtime::setThreadCount(threads);
     for (const char* preset : {"tiny", "base", "large-v3-turbo"}) {
         std::string name = preset;
-        benchmark::RegisterBenchmark(("mel_window/" + name).c_str(), melWindow, name)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("mel_window/" + name).c_str(), melWindow, name)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("encoder_window/" + name).c_str(), encoderWindow, name)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("decoder_token/" + name).c_str(), decoderToken, name)

@@ -1,12 +1,11 @@
 // Cost of writing and reading a long transcription result as JSON and SRT:
 // one hour of speech, 720 segments of 5 seconds with 12 timed words each.
 
-#include <benchmark/benchmark.h>
-
-#include <filesystem>
-
 #include "murmex/core/TranscriptionResult.h"
 #include "murmex/utilities/WriteSRT.h"
+
+#include <benchmark/benchmark.h>
+#include <filesystem>
 
 using namespace murmex;
 
@@ -29,7 +28,11 @@ TranscriptionResult hourLongResult() {
             int token = 400 + w;
             segment.tokens.push_back(token);
             segment.tokenLogProbs.push_back({{token, -0.05f * w}});
-            words.push_back({" word", {token}, segment.start + 0.4f * w, segment.start + 0.4f * w + 0.35f, 0.93f});
+            words.push_back({" word",
+                             {token},
+                             segment.start + 0.4f * w,
+                             segment.start + 0.4f * w + 0.35f,
+                             0.93f});
         }
         segment.words = std::move(words);
         segments.push_back(std::move(segment));
@@ -51,7 +54,8 @@ BENCHMARK(BM_EncodeResultJson)->Unit(benchmark::kMillisecond);
 
 void BM_DecodeResultJson(benchmark::State& state) {
     std::string json = hourLongResult().toJson();
-    for (auto _ : state) benchmark::DoNotOptimize(TranscriptionResult::fromJson(json));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TranscriptionResult::fromJson(json));
     state.SetBytesProcessed(int64_t(json.size()) * state.iterations());
 }
 BENCHMARK(BM_DecodeResultJson)->Unit(benchmark::kMillisecond);
@@ -60,11 +64,12 @@ void BM_WriteSrtFile(benchmark::State& state) {
     TranscriptionResult result = hourLongResult();
     auto folder = std::filesystem::temp_directory_path();
     WriteSRT writer(folder.string());
-    for (auto _ : state) benchmark::DoNotOptimize(writer.write(result, "records-bench"));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(writer.write(result, "records-bench"));
     std::filesystem::remove(folder / "records-bench.srt");
 }
 BENCHMARK(BM_WriteSrtFile)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

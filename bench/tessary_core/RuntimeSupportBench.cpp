@@ -10,7 +10,6 @@
 #include "tessary_core/PropertyLock.h"
 
 #include <benchmark/benchmark.h>
-
 #include <string>
 #include <vector>
 
@@ -31,7 +30,8 @@ void BM_EmittedLogLineToCallback(benchmark::State& state) {
     size_t total = 0;
     logging.setLoggingCallback([&](const std::string& line) { total += line.size(); });
     logging.setLogLevel(tessary::Logging::LogLevel::debug);
-    for (auto _ : state) tessary::Logging::debug("Decoding step", 42, 0.25);
+    for (auto _ : state)
+        tessary::Logging::debug("Decoding step", 42, 0.25);
     logging.setLogLevel(tessary::Logging::LogLevel::none);
     logging.setLoggingCallback({});
     benchmark::DoNotOptimize(total);
@@ -40,7 +40,8 @@ BENCHMARK(BM_EmittedLogLineToCallback);
 
 void BM_PropertyLockRead(benchmark::State& state) {
     tessary::PropertyLock<double> value(1.5);
-    for (auto _ : state) benchmark::DoNotOptimize(value.get());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(value.get());
 }
 BENCHMARK(BM_PropertyLockRead)->ThreadRange(1, 4);
 
@@ -59,7 +60,8 @@ void BM_EarlyStopCheck(benchmark::State& state) {
     tessary::EarlyStopActor actor;
     auto id = platform::system::Uuid::random();
     actor.set(false, id);
-    for (auto _ : state) benchmark::DoNotOptimize(actor.get(id));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(actor.get(id));
 }
 BENCHMARK(BM_EarlyStopCheck);
 
@@ -74,7 +76,8 @@ BENCHMARK(BM_ShortestText);
 
 void BM_Sha256(benchmark::State& state) {
     std::string block(static_cast<size_t>(state.range(0)), 'x');
-    for (auto _ : state) benchmark::DoNotOptimize(platform::system::Sha256::hash(block));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(platform::system::Sha256::hash(block));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_Sha256)->Arg(1 << 20);
@@ -88,6 +91,6 @@ void BM_WorkerGroupBatch(benchmark::State& state) {
 }
 BENCHMARK(BM_WorkerGroupBatch)->Arg(1)->Arg(16)->Arg(64);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -28,7 +28,8 @@ const jinja::Environment::Variables& context() {
           "tools": [{"type": "function", "function": {"name": "f", "parameters": {"type": "object"}}}]
         })JSON");
         jinja::Environment::Variables vars;
-        for (const auto& [key, value] : object.asObject()) vars.emplace(key.text(), value);
+        for (const auto& [key, value] : object.asObject())
+            vars.emplace(key.text(), value);
         return vars;
     }();
     return variables;
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxSteps = 100'000;
     try {
         jinja::Template compiled(text);
-        std::string out = jinja::Interpreter::render(compiled.nodes(), jinja::Environment::make(nullptr, context()), limits);
+        std::string out = jinja::Interpreter::render(
+            compiled.nodes(), jinja::Environment::make(nullptr, context()), limits);
         if (out.size() > limits.maxBytes) std::abort();
     } catch (const jinja::JinjaError&) {
     } catch (const jinja::TemplateException&) {

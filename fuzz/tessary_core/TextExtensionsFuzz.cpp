@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int minimum = size > 0 ? data[0] % 8 : 0;
     auto bytes = [](const std::string& s) { return std::vector<int>(s.size(), 0); };
     if (auto prefix = tessary::lastNaturalBoundary(text, minimum, bytes)) {
-        if (static_cast<int>(prefix->size()) < minimum || prefix->size() > text.size()) std::abort();
+        if (static_cast<int>(prefix->size()) < minimum || prefix->size() > text.size())
+            std::abort();
     }
     std::string cut = tessary::trimmingFromEnd(text, text.substr(0, size % 3), minimum);
     if (cut.size() > text.size() || text.substr(0, cut.size()) != cut) std::abort();

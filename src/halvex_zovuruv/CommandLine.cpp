@@ -45,7 +45,7 @@ void writeAll(int fd, const std::string& text) {
         done += static_cast<size_t>(n);
     }
 }
-}  // namespace
+} // namespace
 
 int runCommandLineTranscription(const std::string& path) {
     try {
@@ -59,4 +59,4 @@ int runCommandLineTranscription(const std::string& path) {
     }
 }
 
-}  // namespace halvex
+} // namespace halvex

@@ -20,4 +20,4 @@ std::string errorText(const std::exception_ptr& error);
 /// (status 0), or "ERROR: <error>" on standard error (status 1).
 int runCommandLineTranscription(const std::string& path);
 
-}  // namespace halvex
+} // namespace halvex

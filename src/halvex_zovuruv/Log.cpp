@@ -20,7 +20,9 @@ std::string Log::timestamp() {
     return buffer;
 }
 
-void Log::write(std::string_view message) { writeTo(url(), message); }
+void Log::write(std::string_view message) {
+    writeTo(url(), message);
+}
 
 void Log::writeTo(const std::filesystem::path& file, std::string_view message) {
     std::string line = timestamp();
@@ -44,4 +46,4 @@ void Log::writeTo(const std::filesystem::path& file, std::string_view message) {
     ::close(fd);
 }
 
-}  // namespace halvex
+} // namespace halvex

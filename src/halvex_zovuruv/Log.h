@@ -24,4 +24,4 @@ public:
     static std::string timestamp();
 };
 
-}  // namespace halvex
+} // namespace halvex

@@ -20,7 +20,8 @@ namespace halvex {
 namespace {
 
 constexpr const char* kErrorDomain = "CorvaneZovuruv";
-constexpr const char* kModelRelativePath = "corvanemodel/openai_whisper-large-v3-v20240930_turbo_632MB";
+constexpr const char* kModelRelativePath =
+    "corvanemodel/openai_whisper-large-v3-v20240930_turbo_632MB";
 constexpr const char* kDefaultModelURL = "https://models.halvex-zovuruv.app/model.tar.gz";
 
 SystemError notUnpacked() {
@@ -51,7 +52,7 @@ void installFromStaging(const fs::path& staging, const fs::path& base) {
     const fs::path modelRelative = kModelRelativePath;
     const fs::path stagedModel = staging / modelRelative;
     if (!fs::is_directory(stagedModel)) throw notUnpacked();
-    const fs::path modelParent = modelRelative.parent_path();  // "corvanemodel"
+    const fs::path modelParent = modelRelative.parent_path(); // "corvanemodel"
 
     for (const auto& entry : fs::directory_iterator(staging)) {
         if (entry.path().filename() == modelParent) continue;
@@ -64,7 +65,7 @@ void installFromStaging(const fs::path& staging, const fs::path& base) {
     replace(stagedModel, base / modelRelative);
 }
 
-}  // namespace
+} // namespace
 
 std::string Transcriber::modelURL() {
     if (const char* url = std::getenv("HALVEX_ZOVURUV_MODEL_URL"); url && *url) return url;
@@ -86,9 +87,13 @@ fs::path Transcriber::baseDir() {
     return base;
 }
 
-fs::path Transcriber::modelFolder() { return baseDir() / kModelRelativePath; }
+fs::path Transcriber::modelFolder() {
+    return baseDir() / kModelRelativePath;
+}
 
-fs::path Transcriber::tokenizerFolder() { return baseDir() / "corvanetok"; }
+fs::path Transcriber::tokenizerFolder() {
+    return baseDir() / "corvanetok";
+}
 
 void Transcriber::ensureModelDownloaded() {
     const fs::path base = baseDir();
@@ -98,7 +103,7 @@ void Transcriber::ensureModelDownloaded() {
     Log::write("model: downloading from server…");
     const fs::path archive = base / "model.tar.gz";
     fs::remove(archive, ec);
-    RemoveOnExit archiveGuard{archive};  // the archive never stays behind
+    RemoveOnExit archiveGuard{archive}; // the archive never stays behind
 
     auto response = platform::net::HttpClient::download(modelURL(), archive);
     if (response.statusCode != 200) {
@@ -111,7 +116,8 @@ void Transcriber::ensureModelDownloaded() {
     fs::create_directories(staging);
     RemoveOnExit stagingGuard{staging};
 
-    auto exit = platform::system::runProcess("/usr/bin/tar", {"xzf", archive.string(), "-C", staging.string()});
+    auto exit = platform::system::runProcess("/usr/bin/tar",
+                                             {"xzf", archive.string(), "-C", staging.string()});
     if (!exit.success()) throw notUnpacked();
     installFromStaging(staging, base);
     Log::write("model: downloaded and extracted");
@@ -142,7 +148,8 @@ std::shared_ptr<murmex::Murmex> Transcriber::loadedMurmex() {
     {
         std::lock_guard lock(mutex_);
         if (!loadTask_) {
-            loadTask_ = LoadTask{nextGeneration_++, std::async(std::launch::async, loader_).share()};
+            loadTask_ =
+                LoadTask{nextGeneration_++, std::async(std::launch::async, loader_).share()};
         }
         task = *loadTask_;
     }
@@ -174,7 +181,7 @@ std::string joinTexts(const std::vector<murmex::TranscriptionResult>& results) {
     return joined;
 }
 
-}  // namespace
+} // namespace
 
 std::string Transcriber::transcribe(const std::vector<float>& samples) {
     auto engine = loadedMurmex();
@@ -204,29 +211,37 @@ std::string Transcriber::cleanup(const std::string& text) {
     // Trim Unicode White_Space at both ends (ASCII and the multi-byte ones).
     auto isSpaceAt = [&](size_t pos, size_t& len) -> bool {
         unsigned char c = static_cast<unsigned char>(out[pos]);
-        if (c == ' ' || (c >= 0x09 && c <= 0x0D)) { len = 1; return true; }
+        if (c == ' ' || (c >= 0x09 && c <= 0x0D)) {
+            len = 1;
+            return true;
+        }
         static const char* const kMultiByte[] = {
-            "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-            "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87",
-            "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9",
-            "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+            "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81",
+            "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86",
+            "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8",
+            "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
         for (const char* s : kMultiByte) {
             size_t n = std::char_traits<char>::length(s);
-            if (out.compare(pos, n, s) == 0) { len = n; return true; }
+            if (out.compare(pos, n, s) == 0) {
+                len = n;
+                return true;
+            }
         }
         return false;
     };
     size_t begin = 0, len = 0;
-    while (begin < out.size() && isSpaceAt(begin, len)) begin += len;
+    while (begin < out.size() && isSpaceAt(begin, len))
+        begin += len;
     size_t end = out.size();
     while (end > begin) {
         // Step back to the start of the last UTF-8 character.
         size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(out[start]) & 0xC0) == 0x80) --start;
+        while (start > begin && (static_cast<unsigned char>(out[start]) & 0xC0) == 0x80)
+            --start;
         if (!isSpaceAt(start, len) || start + len != end) break;
         end = start;
     }
     return out.substr(begin, end - begin);
 }
 
-}  // namespace halvex
+} // namespace halvex

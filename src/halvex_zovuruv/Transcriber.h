@@ -16,7 +16,7 @@
 namespace murmex {
 class Murmex;
 struct MurmexConfig;
-}
+} // namespace murmex
 
 namespace halvex {
 
@@ -51,8 +51,8 @@ public:
     /// $XDG_DATA_HOME (default ~/.local/share) + "Corvane Zovuruv"; created
     /// when missing (a failure to create it is ignored).
     static std::filesystem::path baseDir();
-    static std::filesystem::path modelFolder();      ///< baseDir + the model folder
-    static std::filesystem::path tokenizerFolder();  ///< baseDir + "corvanetok"
+    static std::filesystem::path modelFolder();     ///< baseDir + the model folder
+    static std::filesystem::path tokenizerFolder(); ///< baseDir + "corvanetok"
 
     /// Returns at once when the model folder exists; otherwise downloads the
     /// archive, unpacks it into a staging folder and moves its content into
@@ -74,4 +74,4 @@ private:
     uint64_t nextGeneration_ = 1;
 };
 
-}  // namespace halvex
+} // namespace halvex

@@ -28,10 +28,9 @@ private:
     std::string text_;
 };
 
-}  // namespace hub
+} // namespace hub
 
-template <>
-struct std::hash<hub::BinaryDistinctCharacter> {
+template <> struct std::hash<hub::BinaryDistinctCharacter> {
     std::size_t operator()(const hub::BinaryDistinctCharacter& c) const noexcept {
         return std::hash<std::string>{}(c.str());
     }

@@ -3,7 +3,6 @@
 #include "hub/Unicode.h"
 
 #include <fmt/format.h>
-
 #include <stdexcept>
 
 namespace hub {
@@ -14,11 +13,12 @@ std::string fromCodeUnits(const std::vector<std::uint16_t>& units) {
     out.reserve(units.size());
     for (std::size_t i = 0; i < units.size(); ++i) {
         const char32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
             unicode::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
             ++i;
         } else {
-            unicode::appendUtf8(out, u);  // lone surrogates keep their generalised form
+            unicode::appendUtf8(out, u); // lone surrogates keep their generalised form
         }
     }
     return out;
@@ -43,13 +43,18 @@ std::uint32_t firstCodeUnit(char32_t cp) {
     return cp < 0x10000 ? cp : 0xD800 + ((cp - 0x10000) >> 10);
 }
 
-[[noreturn]] void outOfBounds() { throw std::out_of_range("Index out of bounds"); }
+[[noreturn]] void outOfBounds() {
+    throw std::out_of_range("Index out of bounds");
+}
 
-}  // namespace
+} // namespace
 
-BinaryDistinctCharacter::BinaryDistinctCharacter(const std::vector<std::uint16_t>& bytes) : text_(fromCodeUnits(bytes)) {}
+BinaryDistinctCharacter::BinaryDistinctCharacter(const std::vector<std::uint16_t>& bytes)
+    : text_(fromCodeUnits(bytes)) {}
 
-std::vector<std::uint16_t> BinaryDistinctCharacter::bytes() const { return toCodeUnits(text_); }
+std::vector<std::uint16_t> BinaryDistinctCharacter::bytes() const {
+    return toCodeUnits(text_);
+}
 
 std::string BinaryDistinctCharacter::description() const {
     std::string out = "BinaryDistinctCharacter('" + text_ + "', bytes: [";
@@ -62,22 +67,28 @@ std::string BinaryDistinctCharacter::description() const {
     return out + "])";
 }
 
-BinaryDistinctString::BinaryDistinctString(const std::vector<std::uint16_t>& codeUnits) : text_(fromCodeUnits(codeUnits)) {}
+BinaryDistinctString::BinaryDistinctString(const std::vector<std::uint16_t>& codeUnits)
+    : text_(fromCodeUnits(codeUnits)) {}
 
 BinaryDistinctString::BinaryDistinctString(const std::vector<BinaryDistinctCharacter>& characters) {
-    for (const auto& c : characters) text_ += c.str();
+    for (const auto& c : characters)
+        text_ += c.str();
 }
 
-std::vector<std::uint16_t> BinaryDistinctString::value() const { return toCodeUnits(text_); }
+std::vector<std::uint16_t> BinaryDistinctString::value() const {
+    return toCodeUnits(text_);
+}
 
 std::strong_ordering BinaryDistinctString::operator<=>(const BinaryDistinctString& other) const {
     const std::string_view a = text_, b = other.text_;
     std::size_t i = 0;
     const std::size_t n = std::min(a.size(), b.size());
-    while (i < n && a[i] == b[i]) ++i;
+    while (i < n && a[i] == b[i])
+        ++i;
     if (i == a.size() || i == b.size()) return a.size() <=> b.size();
     // Back up to the start of the code point that differs (same in both).
-    while (i > 0 && (static_cast<unsigned char>(a[i]) & 0xC0) == 0x80) --i;
+    while (i > 0 && (static_cast<unsigned char>(a[i]) & 0xC0) == 0x80)
+        --i;
     std::size_t ia = i, ib = i;
     const char32_t ca = unicode::decodeNext(a, ia), cb = unicode::decodeNext(b, ib);
     const std::uint32_t ua = firstCodeUnit(ca), ub = firstCodeUnit(cb);
@@ -86,15 +97,19 @@ std::strong_ordering BinaryDistinctString::operator<=>(const BinaryDistinctStrin
 }
 
 bool BinaryDistinctString::hasPrefix(const BinaryDistinctString& prefix) const {
-    return text_.size() >= prefix.text_.size() && text_.compare(0, prefix.text_.size(), prefix.text_) == 0;
+    return text_.size() >= prefix.text_.size() &&
+           text_.compare(0, prefix.text_.size(), prefix.text_) == 0;
 }
 
 bool BinaryDistinctString::hasSuffix(const BinaryDistinctString& suffix) const {
     return text_.size() >= suffix.text_.size() &&
-           text_.compare(text_.size() - suffix.text_.size(), suffix.text_.size(), suffix.text_) == 0;
+           text_.compare(text_.size() - suffix.text_.size(), suffix.text_.size(), suffix.text_) ==
+               0;
 }
 
-std::size_t BinaryDistinctString::count() const { return unicode::graphemeCount(text_); }
+std::size_t BinaryDistinctString::count() const {
+    return unicode::graphemeCount(text_);
+}
 
 std::ptrdiff_t BinaryDistinctString::index(std::ptrdiff_t position, std::ptrdiff_t offset) const {
     const std::ptrdiff_t result = position + offset;
@@ -102,8 +117,8 @@ std::ptrdiff_t BinaryDistinctString::index(std::ptrdiff_t position, std::ptrdiff
     return result;
 }
 
-std::optional<std::ptrdiff_t> BinaryDistinctString::index(std::ptrdiff_t position, std::ptrdiff_t offset,
-                                                          std::ptrdiff_t limit) {
+std::optional<std::ptrdiff_t>
+BinaryDistinctString::index(std::ptrdiff_t position, std::ptrdiff_t offset, std::ptrdiff_t limit) {
     const std::ptrdiff_t result = position + offset;
     if (result > limit) return std::nullopt;
     return result;
@@ -140,14 +155,18 @@ BinaryDistinctString BinaryDistinctString::slice(std::ptrdiff_t lower) const {
     return slice(lower, static_cast<std::ptrdiff_t>(count()));
 }
 
-BinaryDistinctString BinaryDistinctString::lowercased() const { return unicode::toLower(text_); }
+BinaryDistinctString BinaryDistinctString::lowercased() const {
+    return unicode::toLower(text_);
+}
 
-BinaryDistinctString BinaryDistinctString::replacingOccurrences(std::string_view target,
-                                                                std::string_view replacement) const {
+BinaryDistinctString
+BinaryDistinctString::replacingOccurrences(std::string_view target,
+                                           std::string_view replacement) const {
     if (target.empty()) return *this;
     std::string out;
     std::size_t pos = 0;
-    for (std::size_t hit; (hit = text_.find(target, pos)) != std::string::npos; pos = hit + target.size()) {
+    for (std::size_t hit; (hit = text_.find(target, pos)) != std::string::npos;
+         pos = hit + target.size()) {
         out.append(text_, pos, hit - pos);
         out.append(replacement);
     }
@@ -155,4 +174,4 @@ BinaryDistinctString BinaryDistinctString::replacingOccurrences(std::string_view
     return out;
 }
 
-}  // namespace hub
+} // namespace hub

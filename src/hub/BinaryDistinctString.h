@@ -27,11 +27,12 @@ namespace hub {
 class BinaryDistinctString {
 public:
     BinaryDistinctString() = default;
-    BinaryDistinctString(std::string text) : text_(std::move(text)) {}           // NOLINT
-    BinaryDistinctString(std::string_view text) : text_(text) {}                // NOLINT
-    BinaryDistinctString(const char* text) : text_(text) {}                     // NOLINT
+    BinaryDistinctString(std::string text) : text_(std::move(text)) {} // NOLINT
+    BinaryDistinctString(std::string_view text) : text_(text) {}       // NOLINT
+    BinaryDistinctString(const char* text) : text_(text) {}            // NOLINT
     explicit BinaryDistinctString(const std::vector<std::uint16_t>& codeUnits);
-    explicit BinaryDistinctString(const BinaryDistinctCharacter& character) : text_(character.str()) {}
+    explicit BinaryDistinctString(const BinaryDistinctCharacter& character)
+        : text_(character.str()) {}
     explicit BinaryDistinctString(const std::vector<BinaryDistinctCharacter>& characters);
 
     /// The UTF-16 code units.
@@ -47,7 +48,9 @@ public:
 
     bool hasPrefix(const BinaryDistinctString& prefix) const;
     bool hasSuffix(const BinaryDistinctString& suffix) const;
-    BinaryDistinctString operator+(const BinaryDistinctString& other) const { return text_ + other.text_; }
+    BinaryDistinctString operator+(const BinaryDistinctString& other) const {
+        return text_ + other.text_;
+    }
 
     // Text view. Positions count grapheme clusters.
     std::size_t count() const;
@@ -57,26 +60,39 @@ public:
     /// when the result is outside 0 through count().
     std::ptrdiff_t index(std::ptrdiff_t position, std::ptrdiff_t offset) const;
     /// Absent when position + offset is past `limit`, else position + offset.
-    static std::optional<std::ptrdiff_t> index(std::ptrdiff_t position, std::ptrdiff_t offset, std::ptrdiff_t limit);
+    static std::optional<std::ptrdiff_t> index(std::ptrdiff_t position, std::ptrdiff_t offset,
+                                               std::ptrdiff_t limit);
     std::vector<BinaryDistinctCharacter> characters() const;
     /// Characters [lower, upper); throws std::out_of_range("Index out of bounds").
     BinaryDistinctString slice(std::ptrdiff_t lower, std::ptrdiff_t upper) const;
     /// Characters from `lower` to the end.
     BinaryDistinctString slice(std::ptrdiff_t lower) const;
     BinaryDistinctString lowercased() const;
-    BinaryDistinctString replacingOccurrences(std::string_view target, std::string_view replacement) const;
+    BinaryDistinctString replacingOccurrences(std::string_view target,
+                                              std::string_view replacement) const;
 
     struct Hash {
         using is_transparent = void;
-        std::size_t operator()(const BinaryDistinctString& s) const noexcept { return std::hash<std::string_view>{}(s.text_); }
-        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+        std::size_t operator()(const BinaryDistinctString& s) const noexcept {
+            return std::hash<std::string_view>{}(s.text_);
+        }
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
     };
     struct Equal {
         using is_transparent = void;
         bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
-        bool operator()(const BinaryDistinctString& a, const BinaryDistinctString& b) const noexcept { return a == b; }
-        bool operator()(const BinaryDistinctString& a, std::string_view b) const noexcept { return a.text_ == b; }
-        bool operator()(std::string_view a, const BinaryDistinctString& b) const noexcept { return a == b.text_; }
+        bool operator()(const BinaryDistinctString& a,
+                        const BinaryDistinctString& b) const noexcept {
+            return a == b;
+        }
+        bool operator()(const BinaryDistinctString& a, std::string_view b) const noexcept {
+            return a.text_ == b;
+        }
+        bool operator()(std::string_view a, const BinaryDistinctString& b) const noexcept {
+            return a == b.text_;
+        }
     };
 
 private:
@@ -84,7 +100,8 @@ private:
 };
 
 template <typename V>
-using BinaryDistinctMap = std::unordered_map<BinaryDistinctString, V, BinaryDistinctString::Hash, BinaryDistinctString::Equal>;
+using BinaryDistinctMap = std::unordered_map<BinaryDistinctString, V, BinaryDistinctString::Hash,
+                                             BinaryDistinctString::Equal>;
 
 /// Inserts every entry of `other`; for a key present in both, stores
 /// strategy(existing value, other's value).
@@ -98,15 +115,17 @@ void merge(BinaryDistinctMap<V>& target, const Map& other, Strategy&& strategy) 
 
 /// A merged copy; `target` is left unchanged.
 template <typename V, typename Map, typename Strategy>
-BinaryDistinctMap<V> merging(const BinaryDistinctMap<V>& target, const Map& other, Strategy&& strategy) {
+BinaryDistinctMap<V> merging(const BinaryDistinctMap<V>& target, const Map& other,
+                             Strategy&& strategy) {
     BinaryDistinctMap<V> copy = target;
     merge(copy, other, std::forward<Strategy>(strategy));
     return copy;
 }
 
-}  // namespace hub
+} // namespace hub
 
-template <>
-struct std::hash<hub::BinaryDistinctString> {
-    std::size_t operator()(const hub::BinaryDistinctString& s) const noexcept { return hub::BinaryDistinctString::Hash{}(s); }
+template <> struct std::hash<hub::BinaryDistinctString> {
+    std::size_t operator()(const hub::BinaryDistinctString& s) const noexcept {
+        return hub::BinaryDistinctString::Hash{}(s);
+    }
 };

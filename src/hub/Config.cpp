@@ -2,10 +2,9 @@
 
 #include "hub/Unicode.h"
 
-#include <fmt/format.h>
-
 #include <bit>
 #include <cstring>
+#include <fmt/format.h>
 
 namespace hub {
 namespace {
@@ -33,20 +32,24 @@ std::string floatText(float value) {
     return text;
 }
 
-}  // namespace
+} // namespace
 
 Config::Config(Dictionary dictionary)
     : data_(std::in_place_index<4>, std::make_shared<const Dictionary>(std::move(dictionary))) {}
 
-Config::Config(Array array) : data_(std::in_place_index<5>, std::make_shared<const Array>(std::move(array))) {}
+Config::Config(Array array)
+    : data_(std::in_place_index<5>, std::make_shared<const Array>(std::move(array))) {}
 
 Config Config::object(std::initializer_list<std::pair<BinaryDistinctString, Config>> entries) {
     Dictionary dictionary;
-    for (const auto& [key, value] : entries) dictionary.insert_or_assign(key, value);
+    for (const auto& [key, value] : entries)
+        dictionary.insert_or_assign(key, value);
     return Config(std::move(dictionary));
 }
 
-Config Config::array(std::initializer_list<Config> elements) { return Config(Array(elements)); }
+Config Config::array(std::initializer_list<Config> elements) {
+    return Config(Array(elements));
+}
 
 std::string Config::uncamelCase(std::string_view key) {
     std::string result;
@@ -85,7 +88,8 @@ const Config* Config::optionalMember(std::string_view key) const {
 
 const Config& Config::at(std::int64_t index) const {
     const Array* elements = array();
-    if (!elements || index < 0 || index >= static_cast<std::int64_t>(elements->size())) return nullConfig();
+    if (!elements || index < 0 || index >= static_cast<std::int64_t>(elements->size()))
+        return nullConfig();
     return (*elements)[static_cast<std::size_t>(index)];
 }
 
@@ -99,14 +103,18 @@ std::string Config::string(std::string fallback) const {
     return fallback;
 }
 
-const BinaryDistinctString* Config::binaryDistinctString() const { return std::get_if<0>(&data_); }
+const BinaryDistinctString* Config::binaryDistinctString() const {
+    return std::get_if<0>(&data_);
+}
 
 std::optional<std::int64_t> Config::integer() const {
     if (const auto* v = std::get_if<1>(&data_)) return *v;
     return std::nullopt;
 }
 
-std::int64_t Config::integer(std::int64_t fallback) const { return integer().value_or(fallback); }
+std::int64_t Config::integer(std::int64_t fallback) const {
+    return integer().value_or(fallback);
+}
 
 std::optional<float> Config::floating() const {
     if (const auto* v = std::get_if<3>(&data_)) return *v;
@@ -114,18 +122,26 @@ std::optional<float> Config::floating() const {
     return std::nullopt;
 }
 
-float Config::floating(float fallback) const { return floating().value_or(fallback); }
+float Config::floating(float fallback) const {
+    return floating().value_or(fallback);
+}
 
 std::optional<bool> Config::boolean() const {
     switch (kind()) {
-        case Kind::boolean: return std::get<2>(data_);
-        case Kind::integer: return std::get<1>(data_) == 1;
-        case Kind::string: return booleanOfText(std::get<0>(data_).view());
-        default: return std::nullopt;
+    case Kind::boolean:
+        return std::get<2>(data_);
+    case Kind::integer:
+        return std::get<1>(data_) == 1;
+    case Kind::string:
+        return booleanOfText(std::get<0>(data_).view());
+    default:
+        return std::nullopt;
     }
 }
 
-bool Config::boolean(bool fallback) const { return boolean().value_or(fallback); }
+bool Config::boolean(bool fallback) const {
+    return boolean().value_or(fallback);
+}
 
 const Config::Dictionary* Config::dictionary() const {
     if (const auto* d = std::get_if<4>(&data_)) return d->get();
@@ -173,108 +189,128 @@ bool Config::operator==(const Config& other) const {
         const auto reading = value.boolean();
         return reading && *reading == flag;
     };
-    if (a == Kind::boolean && (b == Kind::string || b == Kind::integer)) return crossBoolean(other, std::get<2>(data_));
-    if (b == Kind::boolean && (a == Kind::string || a == Kind::integer)) return crossBoolean(*this, std::get<2>(other.data_));
-    if (a == Kind::integer && b == Kind::floating) return static_cast<float>(std::get<1>(data_)) == std::get<3>(other.data_);
-    if (a == Kind::floating && b == Kind::integer) return std::get<3>(data_) == static_cast<float>(std::get<1>(other.data_));
+    if (a == Kind::boolean && (b == Kind::string || b == Kind::integer))
+        return crossBoolean(other, std::get<2>(data_));
+    if (b == Kind::boolean && (a == Kind::string || a == Kind::integer))
+        return crossBoolean(*this, std::get<2>(other.data_));
+    if (a == Kind::integer && b == Kind::floating)
+        return static_cast<float>(std::get<1>(data_)) == std::get<3>(other.data_);
+    if (a == Kind::floating && b == Kind::integer)
+        return std::get<3>(data_) == static_cast<float>(std::get<1>(other.data_));
     if (a != b) return false;
     switch (a) {
-        case Kind::string: return std::get<0>(data_) == std::get<0>(other.data_);
-        case Kind::integer: return std::get<1>(data_) == std::get<1>(other.data_);
-        case Kind::boolean: return std::get<2>(data_) == std::get<2>(other.data_);
-        case Kind::floating: return std::get<3>(data_) == std::get<3>(other.data_);
-        case Kind::dictionary: {
-            const Dictionary &x = *dictionary(), &y = *other.dictionary();
-            if (x.size() != y.size()) return false;
-            for (const auto& [key, value] : x) {
-                auto it = y.find(key);
-                if (it == y.end() || !(value == it->second)) return false;
-            }
-            return true;
+    case Kind::string:
+        return std::get<0>(data_) == std::get<0>(other.data_);
+    case Kind::integer:
+        return std::get<1>(data_) == std::get<1>(other.data_);
+    case Kind::boolean:
+        return std::get<2>(data_) == std::get<2>(other.data_);
+    case Kind::floating:
+        return std::get<3>(data_) == std::get<3>(other.data_);
+    case Kind::dictionary: {
+        const Dictionary &x = *dictionary(), &y = *other.dictionary();
+        if (x.size() != y.size()) return false;
+        for (const auto& [key, value] : x) {
+            auto it = y.find(key);
+            if (it == y.end() || !(value == it->second)) return false;
         }
-        case Kind::array: {
-            const Array &x = *array(), &y = *other.array();
-            if (x.size() != y.size()) return false;
-            for (std::size_t i = 0; i < x.size(); ++i)
-                if (!(x[i] == y[i])) return false;
-            return true;
-        }
-        case Kind::token: return std::get<6>(data_) == std::get<6>(other.data_);
-        case Kind::null: return true;
+        return true;
+    }
+    case Kind::array: {
+        const Array &x = *array(), &y = *other.array();
+        if (x.size() != y.size()) return false;
+        for (std::size_t i = 0; i < x.size(); ++i)
+            if (!(x[i] == y[i])) return false;
+        return true;
+    }
+    case Kind::token:
+        return std::get<6>(data_) == std::get<6>(other.data_);
+    case Kind::null:
+        return true;
     }
     return false;
 }
 
 std::size_t Config::hash() const {
     switch (kind()) {
-        case Kind::null: return 0;
-        case Kind::string: return combine(1, std::hash<BinaryDistinctString>{}(std::get<0>(data_)));
-        case Kind::integer: return combine(2, std::hash<std::int64_t>{}(std::get<1>(data_)));
-        case Kind::boolean: return combine(3, std::get<2>(data_) ? 1 : 0);
-        case Kind::floating: {
-            float f = std::get<3>(data_);
-            if (f == 0.0f) f = 0.0f;  // -0 hashes as +0
-            return combine(4, std::bit_cast<std::uint32_t>(f));
-        }
-        case Kind::dictionary: {
-            std::size_t sum = 0;  // order-independent
-            for (const auto& [key, value] : *dictionary())
-                sum += combine(std::hash<BinaryDistinctString>{}(key), value.hash());
-            return combine(5, sum);
-        }
-        case Kind::array: {
-            std::size_t seed = 6;
-            for (const Config& element : *array()) seed = combine(seed, element.hash());
-            return seed;
-        }
-        case Kind::token: {
-            const Token& t = std::get<6>(data_);
-            return combine(combine(7, std::hash<std::uint64_t>{}(t.id)), std::hash<BinaryDistinctString>{}(t.text));
-        }
+    case Kind::null:
+        return 0;
+    case Kind::string:
+        return combine(1, std::hash<BinaryDistinctString>{}(std::get<0>(data_)));
+    case Kind::integer:
+        return combine(2, std::hash<std::int64_t>{}(std::get<1>(data_)));
+    case Kind::boolean:
+        return combine(3, std::get<2>(data_) ? 1 : 0);
+    case Kind::floating: {
+        float f = std::get<3>(data_);
+        if (f == 0.0f) f = 0.0f; // -0 hashes as +0
+        return combine(4, std::bit_cast<std::uint32_t>(f));
+    }
+    case Kind::dictionary: {
+        std::size_t sum = 0; // order-independent
+        for (const auto& [key, value] : *dictionary())
+            sum += combine(std::hash<BinaryDistinctString>{}(key), value.hash());
+        return combine(5, sum);
+    }
+    case Kind::array: {
+        std::size_t seed = 6;
+        for (const Config& element : *array())
+            seed = combine(seed, element.hash());
+        return seed;
+    }
+    case Kind::token: {
+        const Token& t = std::get<6>(data_);
+        return combine(combine(7, std::hash<std::uint64_t>{}(t.id)),
+                       std::hash<BinaryDistinctString>{}(t.text));
+    }
     }
     return 0;
 }
 
 std::string Config::description() const {
     switch (kind()) {
-        case Kind::string: {
-            std::string out(1, '"');
-            out += std::get<0>(data_).str();
-            out += '"';
-            return out;
+    case Kind::string: {
+        std::string out(1, '"');
+        out += std::get<0>(data_).str();
+        out += '"';
+        return out;
+    }
+    case Kind::integer:
+        return std::to_string(std::get<1>(data_));
+    case Kind::boolean:
+        return std::get<2>(data_) ? "true" : "false";
+    case Kind::floating:
+        return floatText(std::get<3>(data_));
+    case Kind::dictionary: {
+        const Dictionary& d = *dictionary();
+        if (d.empty()) return "{[:]}";
+        std::string out = "{[";
+        bool first = true;
+        for (const auto& [key, value] : d) {
+            if (!first) out += ", ";
+            first = false;
+            out += key.str() + ": " + value.description();
         }
-        case Kind::integer: return std::to_string(std::get<1>(data_));
-        case Kind::boolean: return std::get<2>(data_) ? "true" : "false";
-        case Kind::floating: return floatText(std::get<3>(data_));
-        case Kind::dictionary: {
-            const Dictionary& d = *dictionary();
-            if (d.empty()) return "{[:]}";
-            std::string out = "{[";
-            bool first = true;
-            for (const auto& [key, value] : d) {
-                if (!first) out += ", ";
-                first = false;
-                out += key.str() + ": " + value.description();
-            }
-            return out + "]}";
+        return out + "]}";
+    }
+    case Kind::array: {
+        std::string out = "[[";
+        bool first = true;
+        for (const Config& element : *array()) {
+            if (!first) out += ", ";
+            first = false;
+            out += element.description();
         }
-        case Kind::array: {
-            std::string out = "[[";
-            bool first = true;
-            for (const Config& element : *array()) {
-                if (!first) out += ", ";
-                first = false;
-                out += element.description();
-            }
-            return out + "]]";
-        }
-        case Kind::token: {
-            const Token& t = std::get<6>(data_);
-            return fmt::format("({}, {})", t.id, t.text.str());
-        }
-        case Kind::null: return "null";
+        return out + "]]";
+    }
+    case Kind::token: {
+        const Token& t = std::get<6>(data_);
+        return fmt::format("({}, {})", t.id, t.text.str());
+    }
+    case Kind::null:
+        return "null";
     }
     return "null";
 }
 
-}  // namespace hub
+} // namespace hub

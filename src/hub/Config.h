@@ -27,7 +27,16 @@ namespace hub {
 
 class Config {
 public:
-    enum class Kind : std::uint8_t { string, integer, boolean, floating, dictionary, array, token, null };
+    enum class Kind : std::uint8_t {
+        string,
+        integer,
+        boolean,
+        floating,
+        dictionary,
+        array,
+        token,
+        null
+    };
 
     using Dictionary = BinaryDistinctMap<Config>;
     using Array = std::vector<Config>;
@@ -37,18 +46,18 @@ public:
         bool operator==(const Token&) const = default;
     };
 
-    Config() = default;  // null
-    Config(std::nullptr_t) {}  // NOLINT
-    Config(BinaryDistinctString text) : data_(std::in_place_index<0>, std::move(text)) {}  // NOLINT
-    Config(std::string text) : Config(BinaryDistinctString(std::move(text))) {}            // NOLINT
-    Config(std::string_view text) : Config(BinaryDistinctString(text)) {}                  // NOLINT
-    Config(const char* text) : Config(BinaryDistinctString(text)) {}                       // NOLINT
+    Config() = default;                                                                   // null
+    Config(std::nullptr_t) {}                                                             // NOLINT
+    Config(BinaryDistinctString text) : data_(std::in_place_index<0>, std::move(text)) {} // NOLINT
+    Config(std::string text) : Config(BinaryDistinctString(std::move(text))) {}           // NOLINT
+    Config(std::string_view text) : Config(BinaryDistinctString(text)) {}                 // NOLINT
+    Config(const char* text) : Config(BinaryDistinctString(text)) {}                      // NOLINT
     template <std::integral T>
-        requires(!std::same_as<T, bool>)
-    Config(T value) : data_(std::in_place_index<1>, static_cast<std::int64_t>(value)) {}  // NOLINT
-    Config(bool value) : data_(std::in_place_index<2>, value) {}                           // NOLINT
+    requires(!std::same_as<T, bool>) Config(T value)
+        : data_(std::in_place_index<1>, static_cast<std::int64_t>(value)) {} // NOLINT
+    Config(bool value) : data_(std::in_place_index<2>, value) {}             // NOLINT
     template <std::floating_point T>
-    Config(T value) : data_(std::in_place_index<3>, static_cast<float>(value)) {}  // NOLINT
+    Config(T value) : data_(std::in_place_index<3>, static_cast<float>(value)) {} // NOLINT
     Config(Dictionary dictionary);                                                // NOLINT
     Config(Array array);                                                          // NOLINT
     Config(Token token) : data_(std::in_place_index<6>, std::move(token)) {}      // NOLINT
@@ -69,8 +78,7 @@ public:
     const Config* optionalMember(std::string_view key) const;
     /// Array element, or null when out of range or not an array.
     const Config& at(std::int64_t index) const;
-    template <std::integral T>
-    const Config& operator[](T index) const {
+    template <std::integral T> const Config& operator[](T index) const {
         return at(static_cast<std::int64_t>(index));
     }
 
@@ -120,9 +128,8 @@ private:
         data_{std::in_place_index<7>};
 };
 
-}  // namespace hub
+} // namespace hub
 
-template <>
-struct std::hash<hub::Config> {
+template <> struct std::hash<hub::Config> {
     std::size_t operator()(const hub::Config& c) const noexcept { return c.hash(); }
 };

@@ -27,9 +27,11 @@ public:
     };
 
     static HubClientError httpStatusCode(long code) {
-        return {Kind::httpStatusCode, std::to_string(code), "HTTP error with status code: " + std::to_string(code), code};
+        return {Kind::httpStatusCode, std::to_string(code),
+                "HTTP error with status code: " + std::to_string(code), code};
     }
-    static HubClientError jsonSerialization(std::filesystem::path fileURL, const std::string& message) {
+    static HubClientError jsonSerialization(std::filesystem::path fileURL,
+                                            const std::string& message) {
         HubClientError e{Kind::jsonSerialization, message, message};
         e.fileURL_ = std::move(fileURL);
         return e;
@@ -41,7 +43,8 @@ public:
         return {Kind::fileNotFound, text, "File not found: " + text};
     }
     /// Carries the network error; `description` is its localized description.
-    static HubClientError networkError(const std::string& description, std::exception_ptr cause = nullptr) {
+    static HubClientError networkError(const std::string& description,
+                                       std::exception_ptr cause = nullptr) {
         HubClientError e{Kind::networkError, description, "Network error: " + description};
         e.cause_ = std::move(cause);
         return e;
@@ -52,7 +55,8 @@ public:
     static HubClientError configurationMissing(const std::string& text) {
         return {Kind::configurationMissing, text, "Required configuration file missing: " + text};
     }
-    static HubClientError fileSystemError(const std::string& description, std::exception_ptr cause = nullptr) {
+    static HubClientError fileSystemError(const std::string& description,
+                                          std::exception_ptr cause = nullptr) {
         HubClientError e{Kind::fileSystemError, description, "File system error: " + description};
         e.cause_ = std::move(cause);
         return e;
@@ -61,10 +65,14 @@ public:
         return {Kind::parseError, text, "Parse error: " + text};
     }
     static HubClientError authorizationRequired() {
-        return {Kind::authorizationRequired, {}, "Authentication required. Please provide a valid Quillon token."};
+        return {Kind::authorizationRequired,
+                {},
+                "Authentication required. Please provide a valid Quillon token."};
     }
     static HubClientError parse() { return {Kind::parse, {}, "Failed to parse server response."}; }
-    static HubClientError unexpectedError() { return {Kind::unexpectedError, {}, "An unexpected error occurred."}; }
+    static HubClientError unexpectedError() {
+        return {Kind::unexpectedError, {}, "An unexpected error occurred."};
+    }
 
     Kind kind() const { return kind_; }
     /// The case's text payload (status code in decimal for httpStatusCode).
@@ -78,7 +86,8 @@ public:
 
 private:
     HubClientError(Kind kind, std::string payload, const std::string& message, long statusCode = 0)
-        : std::runtime_error(message), kind_(kind), payload_(std::move(payload)), statusCode_(statusCode) {}
+        : std::runtime_error(message), kind_(kind), payload_(std::move(payload)),
+          statusCode_(statusCode) {}
 
     Kind kind_;
     std::string payload_;
@@ -87,4 +96,4 @@ private:
     std::exception_ptr cause_;
 };
 
-}  // namespace hub
+} // namespace hub

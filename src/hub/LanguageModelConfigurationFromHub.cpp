@@ -26,10 +26,14 @@ std::optional<fs::path>& bundleOverride() {
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw HubClientError::fileSystemError("The file \"" + path.filename().string() + "\" couldn't be opened.");
+    if (!in)
+        throw HubClientError::fileSystemError("The file \"" + path.filename().string() +
+                                              "\" couldn't be opened.");
     std::ostringstream buffer;
     buffer << in.rdbuf();
-    if (in.bad()) throw HubClientError::fileSystemError("The file \"" + path.filename().string() + "\" couldn't be read.");
+    if (in.bad())
+        throw HubClientError::fileSystemError("The file \"" + path.filename().string() +
+                                              "\" couldn't be read.");
     return std::move(buffer).str();
 }
 
@@ -91,8 +95,8 @@ std::string capitalized(std::string_view text) {
         const std::size_t start = i;
         const char32_t cp = unicode::decodeNext(text, i);
         const std::string_view piece = text.substr(start, i - start);
-        const bool separator = cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == 0x0B || cp == 0x0C ||
-                               cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+        const bool separator = cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == 0x0B ||
+                               cp == 0x0C || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
         if (separator) {
             out.append(piece);
             wordStart = true;
@@ -113,35 +117,44 @@ bool isValidModelType(std::string_view type) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 const std::vector<std::string>& LanguageModelConfigurationFromHub::fileNames() {
-    static const std::vector<std::string> names = {"config.json", "tokenizer_config.json", "chat_template.jinja",
-                                                   "chat_template.json", "tokenizer.json"};
+    static const std::vector<std::string> names = {"config.json", "tokenizer_config.json",
+                                                   "chat_template.jinja", "chat_template.json",
+                                                   "tokenizer.json"};
     return names;
 }
 
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(fs::path modelFolder)
-    : configPromise_(std::async(std::launch::async, [folder = std::move(modelFolder)] { return loadConfig(folder); })
-                         .share()) {}
+    : configPromise_(std::async(std::launch::async, [folder = std::move(modelFolder)] {
+                         return loadConfig(folder);
+                     }).share()) {}
 
-LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::string modelName, std::string revision)
-    : configPromise_(std::async(std::launch::async, [name = std::move(modelName), revision = std::move(revision)] {
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::string modelName,
+                                                                     std::string revision)
+    : configPromise_(std::async(std::launch::async, [name = std::move(modelName),
+                                                     revision = std::move(revision)] {
                          return loadConfig(name, revision);
                      }).share()) {}
 
-LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
-    const std::string& modelName, const std::string& revision) {
-    throw HubClientError::downloadError("repository \"" + modelName + "\" (revision " + revision +
-                                        ") cannot be fetched: this build has no hub download client");
+LanguageModelConfigurationFromHub::Configurations
+LanguageModelConfigurationFromHub::loadConfig(const std::string& modelName,
+                                              const std::string& revision) {
+    throw HubClientError::downloadError(
+        "repository \"" + modelName + "\" (revision " + revision +
+        ") cannot be fetched: this build has no hub download client");
 }
 
-LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(const fs::path& folder) {
+LanguageModelConfigurationFromHub::Configurations
+LanguageModelConfigurationFromHub::loadConfig(const fs::path& folder) {
     try {
         Configurations result;
         std::error_code ec;
-        if (fs::exists(folder / "config.json", ec)) result.modelConfig = parseDocument(folder / "config.json");
-        if (!fs::exists(folder / "tokenizer.json", ec)) throw HubClientError::configurationMissing("tokenizer.json");
+        if (fs::exists(folder / "config.json", ec))
+            result.modelConfig = parseDocument(folder / "config.json");
+        if (!fs::exists(folder / "tokenizer.json", ec))
+            throw HubClientError::configurationMissing("tokenizer.json");
         result.tokenizerData = parseDocument(folder / "tokenizer.json");
         if (fs::exists(folder / "tokenizer_config.json", ec))
             result.tokenizerConfig = parseDocument(folder / "tokenizer_config.json");
@@ -149,7 +162,8 @@ LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFrom
             Config::Dictionary members;
             if (result.tokenizerConfig && result.tokenizerConfig->dictionary())
                 members = *result.tokenizerConfig->dictionary();
-            members.insert_or_assign(BinaryDistinctString("chat_template"), Config(std::move(*chatTemplate)));
+            members.insert_or_assign(BinaryDistinctString("chat_template"),
+                                     Config(std::move(*chatTemplate)));
             result.tokenizerConfig = Config(std::move(members));
         }
         return result;
@@ -160,9 +174,13 @@ LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFrom
     }
 }
 
-std::optional<Config> LanguageModelConfigurationFromHub::modelConfig() const { return configPromise_.get().modelConfig; }
+std::optional<Config> LanguageModelConfigurationFromHub::modelConfig() const {
+    return configPromise_.get().modelConfig;
+}
 
-Config LanguageModelConfigurationFromHub::tokenizerData() const { return configPromise_.get().tokenizerData; }
+Config LanguageModelConfigurationFromHub::tokenizerData() const {
+    return configPromise_.get().tokenizerData;
+}
 
 std::optional<std::string> LanguageModelConfigurationFromHub::modelType() const {
     const auto& modelConfig = configPromise_.get().modelConfig;
@@ -186,10 +204,12 @@ std::optional<Config> LanguageModelConfigurationFromHub::tokenizerConfig() const
     if (const auto fallback = fallbackTokenizerConfig(*type)) {
         const auto* entries = fallback->dictionary();
         if (!entries) return Config(Config::Dictionary{});
-        for (const auto& [key, value] : *entries) merged.insert_or_assign(key, value);  // the fallback wins
+        for (const auto& [key, value] : *entries)
+            merged.insert_or_assign(key, value); // the fallback wins
         return Config(std::move(merged));
     }
-    merged.insert_or_assign(BinaryDistinctString("tokenizer_class"), Config(capitalized(*type) + "Tokenizer"));
+    merged.insert_or_assign(BinaryDistinctString("tokenizer_class"),
+                            Config(capitalized(*type) + "Tokenizer"));
     return Config(std::move(merged));
 }
 
@@ -209,7 +229,8 @@ void LanguageModelConfigurationFromHub::setResourceBundleDirectory(fs::path dire
     bundleOverride() = std::move(directory);
 }
 
-std::optional<Config> LanguageModelConfigurationFromHub::fallbackTokenizerConfig(const std::string& modelType) {
+std::optional<Config>
+LanguageModelConfigurationFromHub::fallbackTokenizerConfig(const std::string& modelType) {
     if (!isValidModelType(modelType)) return std::nullopt;
     const fs::path bundle = resourceBundleDirectory();
     if (bundle.empty()) return std::nullopt;
@@ -218,7 +239,8 @@ std::optional<Config> LanguageModelConfigurationFromHub::fallbackTokenizerConfig
     if (!fs::is_regular_file(file, ec)) return std::nullopt;
     try {
         Config config = YYJSONParser::parseToConfig(readFile(file));
-        if (!config.dictionary()) throw HubClientError::parseError("Failed to parse fallback tokenizer config");
+        if (!config.dictionary())
+            throw HubClientError::parseError("Failed to parse fallback tokenizer config");
         return config;
     } catch (const std::exception& e) {
         std::cerr << "Error loading fallback tokenizer config: " << e.what() << std::endl;
@@ -226,4 +248,4 @@ std::optional<Config> LanguageModelConfigurationFromHub::fallbackTokenizerConfig
     }
 }
 
-}  // namespace hub
+} // namespace hub

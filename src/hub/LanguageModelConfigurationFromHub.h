@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <future>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace hub {
 
@@ -64,4 +64,4 @@ private:
     std::shared_future<Configurations> configPromise_;
 };
 
-}  // namespace hub
+} // namespace hub

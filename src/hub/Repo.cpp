@@ -2,15 +2,15 @@
 
 #include "hub/YYJSONParser.h"
 
-#include <yyjson.h>
-
 #include <memory>
 #include <stdexcept>
+#include <yyjson.h>
 
 namespace hub {
 
 std::string Repo::toJson() const {
-    std::unique_ptr<yyjson_mut_doc, decltype(&yyjson_mut_doc_free)> doc(yyjson_mut_doc_new(nullptr), &yyjson_mut_doc_free);
+    std::unique_ptr<yyjson_mut_doc, decltype(&yyjson_mut_doc_free)> doc(yyjson_mut_doc_new(nullptr),
+                                                                        &yyjson_mut_doc_free);
     yyjson_mut_val* root = yyjson_mut_obj(doc.get());
     yyjson_mut_doc_set_root(doc.get(), root);
     const std::string_view type = rawValue(this->type);
@@ -32,11 +32,15 @@ Repo Repo::fromJson(std::string_view json) {
     if (!config.dictionary()) throw std::invalid_argument("Expected to decode a repository object");
     const Config& id = config["id"];
     const Config& type = config["type"];
-    if (!id.binaryDistinctString()) throw std::invalid_argument("Repository key \"id\" is missing or not a text");
-    if (!type.binaryDistinctString()) throw std::invalid_argument("Repository key \"type\" is missing or not a text");
+    if (!id.binaryDistinctString())
+        throw std::invalid_argument("Repository key \"id\" is missing or not a text");
+    if (!type.binaryDistinctString())
+        throw std::invalid_argument("Repository key \"type\" is missing or not a text");
     const auto kind = repoTypeFromRawValue(type.binaryDistinctString()->view());
-    if (!kind) throw std::invalid_argument("Cannot initialize RepoType from invalid String value " + type.string().value());
+    if (!kind)
+        throw std::invalid_argument("Cannot initialize RepoType from invalid String value " +
+                                    type.string().value());
     return Repo{id.string().value(), *kind};
 }
 
-}  // namespace hub
+} // namespace hub

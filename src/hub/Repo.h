@@ -22,4 +22,4 @@ struct Repo {
     static Repo fromJson(std::string_view json);
 };
 
-}  // namespace hub
+} // namespace hub

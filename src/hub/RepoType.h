@@ -12,9 +12,12 @@ enum class RepoType { models, datasets, spaces };
 /// "models", "datasets" or "spaces".
 constexpr std::string_view rawValue(RepoType type) {
     switch (type) {
-        case RepoType::models: return "models";
-        case RepoType::datasets: return "datasets";
-        case RepoType::spaces: return "spaces";
+    case RepoType::models:
+        return "models";
+    case RepoType::datasets:
+        return "datasets";
+    case RepoType::spaces:
+        return "spaces";
     }
     return "models";
 }
@@ -27,4 +30,4 @@ constexpr std::optional<RepoType> repoTypeFromRawValue(std::string_view text) {
     return std::nullopt;
 }
 
-}  // namespace hub
+} // namespace hub

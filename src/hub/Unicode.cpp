@@ -1,14 +1,13 @@
 #include "hub/Unicode.h"
 
+#include <memory>
+#include <stdexcept>
 #include <unicode/brkiter.h>
 #include <unicode/bytestream.h>
 #include <unicode/normalizer2.h>
 #include <unicode/ucasemap.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
-
-#include <memory>
-#include <stdexcept>
 
 namespace hub::unicode {
 namespace {
@@ -42,7 +41,8 @@ std::size_t maximalSubpart(std::string_view s, std::size_t pos) {
     const unsigned lead = static_cast<unsigned char>(s[pos]);
     std::size_t need;
     unsigned lo = 0x80, hi = 0xBF;
-    if (lead >= 0xC2 && lead < 0xE0) need = 2;
+    if (lead >= 0xC2 && lead < 0xE0)
+        need = 2;
     else if (lead >= 0xE0 && lead < 0xF0) {
         need = 3;
         if (lead == 0xE0) lo = 0xA0;
@@ -71,7 +71,7 @@ bool isPlainBelow0300(std::string_view text) {
             if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') return false;
             continue;
         }
-        if (c >= 0xCC) return false;  // lead bytes from U+0300 upwards
+        if (c >= 0xCC) return false; // lead bytes from U+0300 upwards
     }
     return true;
 }
@@ -83,17 +83,19 @@ struct UTextCloser {
 icu::BreakIterator& characterIterator() {
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status) || !it) throw std::runtime_error("cannot create the grapheme cluster iterator");
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status) || !it)
+            throw std::runtime_error("cannot create the grapheme cluster iterator");
         return it;
     }();
     return *iterator;
 }
 
-template <typename Fn>
-void forEachIcuBoundary(std::string_view text, Fn&& fn) {
+template <typename Fn> void forEachIcuBoundary(std::string_view text, Fn&& fn) {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<UText, UTextCloser> ut(utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status));
+    std::unique_ptr<UText, UTextCloser> ut(
+        utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status));
     if (U_FAILURE(status)) throw std::runtime_error("cannot open text for grapheme iteration");
     auto& it = characterIterator();
     it.setText(ut.get(), status);
@@ -105,7 +107,7 @@ void forEachIcuBoundary(std::string_view text, Fn&& fn) {
     it.setText(icu::UnicodeString());
 }
 
-}  // namespace
+} // namespace
 
 bool isValidUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
@@ -192,7 +194,8 @@ std::vector<std::size_t> graphemeBoundaries(std::string_view text) {
     std::vector<std::size_t> bounds;
     if (isPlainBelow0300(text)) {
         bounds.reserve(text.size() + 1);
-        for (std::size_t i = 0; i < text.size(); i += sequenceLength(static_cast<unsigned char>(text[i])))
+        for (std::size_t i = 0; i < text.size();
+             i += sequenceLength(static_cast<unsigned char>(text[i])))
             bounds.push_back(i);
         bounds.push_back(text.size());
         return bounds;
@@ -205,14 +208,17 @@ std::vector<std::size_t> graphemeBoundaries(std::string_view text) {
     return bounds;
 }
 
-std::size_t graphemeCount(std::string_view text) { return graphemeBoundaries(text).size() - 1; }
+std::size_t graphemeCount(std::string_view text) {
+    return graphemeBoundaries(text).size() - 1;
+}
 
 std::size_t nextGraphemeBoundary(std::string_view text, std::size_t pos) {
     if (pos >= text.size()) return text.size();
     const std::string_view rest = text.substr(pos);
     const unsigned char c = static_cast<unsigned char>(rest[0]);
     // Fast path: an ASCII character other than CR followed by an ASCII byte.
-    if (c < 0x80 && c != '\r' && (rest.size() == 1 || static_cast<unsigned char>(rest[1]) < 0x80)) return pos + 1;
+    if (c < 0x80 && c != '\r' && (rest.size() == 1 || static_cast<unsigned char>(rest[1]) < 0x80))
+        return pos + 1;
     std::size_t end = text.size();
     int seen = 0;
     forEachIcuBoundary(rest, [&](std::size_t b) {
@@ -229,16 +235,25 @@ std::string normalize(std::string_view text, NormalizationForm form) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* n = nullptr;
     switch (form) {
-        case NormalizationForm::nfc: n = icu::Normalizer2::getNFCInstance(status); break;
-        case NormalizationForm::nfd: n = icu::Normalizer2::getNFDInstance(status); break;
-        case NormalizationForm::nfkc: n = icu::Normalizer2::getNFKCInstance(status); break;
-        case NormalizationForm::nfkd: n = icu::Normalizer2::getNFKDInstance(status); break;
+    case NormalizationForm::nfc:
+        n = icu::Normalizer2::getNFCInstance(status);
+        break;
+    case NormalizationForm::nfd:
+        n = icu::Normalizer2::getNFDInstance(status);
+        break;
+    case NormalizationForm::nfkc:
+        n = icu::Normalizer2::getNFKCInstance(status);
+        break;
+    case NormalizationForm::nfkd:
+        n = icu::Normalizer2::getNFKDInstance(status);
+        break;
     }
     if (U_FAILURE(status)) throw std::runtime_error("Unicode normalization data is unavailable");
     const std::string input = isValidUtf8(text) ? std::string(text) : repairUtf8(text);
     std::string out;
     icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(input.size()));
-    n->normalizeUTF8(0, icu::StringPiece(input.data(), static_cast<int32_t>(input.size())), sink, nullptr, status);
+    n->normalizeUTF8(0, icu::StringPiece(input.data(), static_cast<int32_t>(input.size())), sink,
+                     nullptr, status);
     if (U_FAILURE(status)) throw std::runtime_error("Unicode normalization failed");
     return out;
 }
@@ -250,13 +265,14 @@ using CaseMapping = int32_t (*)(const UCaseMap*, char*, int32_t, const char*, in
 std::string mapCase(std::string_view text, CaseMapping mapping) {
     const std::string input = isValidUtf8(text) ? std::string(text) : repairUtf8(text);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<UCaseMap, decltype(&ucasemap_close)> map(ucasemap_open("", 0, &status), &ucasemap_close);
+    std::unique_ptr<UCaseMap, decltype(&ucasemap_close)> map(ucasemap_open("", 0, &status),
+                                                             &ucasemap_close);
     if (U_FAILURE(status)) throw std::runtime_error("case mapping is unavailable");
     std::string out(input.size() + 16, '\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
         status = U_ZERO_ERROR;
-        const int32_t n = mapping(map.get(), out.data(), static_cast<int32_t>(out.size()), input.data(),
-                                  static_cast<int32_t>(input.size()), &status);
+        const int32_t n = mapping(map.get(), out.data(), static_cast<int32_t>(out.size()),
+                                  input.data(), static_cast<int32_t>(input.size()), &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             out.assign(static_cast<std::size_t>(n) + 1, '\0');
             continue;
@@ -274,7 +290,7 @@ bool isAscii(std::string_view text) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string toLower(std::string_view text) {
     if (isAscii(text)) {
@@ -296,7 +312,9 @@ std::string toUpper(std::string_view text) {
     return mapCase(text, &ucasemap_utf8ToUpper);
 }
 
-bool isWhiteSpace(char32_t cp) { return u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_WHITE_SPACE); }
+bool isWhiteSpace(char32_t cp) {
+    return u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_WHITE_SPACE);
+}
 
 bool isUppercaseLetter(char32_t cp) {
     const auto t = u_charType(static_cast<UChar32>(cp));
@@ -312,4 +330,4 @@ bool isAlphanumeric(char32_t cp) {
     return (mask & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
 }
 
-}  // namespace hub::unicode
+} // namespace hub::unicode

@@ -59,4 +59,4 @@ bool isSpaceSeparatorOrTab(char32_t cp);
 /// Letters, marks and digits (the platform's alphanumeric set).
 bool isAlphanumeric(char32_t cp);
 
-}  // namespace hub::unicode
+} // namespace hub::unicode

@@ -20,7 +20,8 @@ public:
     public:
         enum class Kind { readFailed, nullDocument };
 
-        static ParseError readFailed(std::uint32_t code, std::string message, std::int64_t position);
+        static ParseError readFailed(std::uint32_t code, std::string message,
+                                     std::int64_t position);
         static ParseError nullDocument();
 
         Kind kind() const { return kind_; }
@@ -31,8 +32,10 @@ public:
         std::string errorDescription() const { return what(); }
 
     private:
-        ParseError(Kind kind, std::uint32_t code, std::string message, std::int64_t position, const std::string& text)
-            : std::runtime_error(text), kind_(kind), code_(code), message_(std::move(message)), position_(position) {}
+        ParseError(Kind kind, std::uint32_t code, std::string message, std::int64_t position,
+                   const std::string& text)
+            : std::runtime_error(text), kind_(kind), code_(code), message_(std::move(message)),
+              position_(position) {}
 
         Kind kind_;
         std::uint32_t code_;
@@ -55,4 +58,4 @@ public:
     static Config parseToConfig(std::string_view bytes, const Options& options);
 };
 
-}  // namespace hub
+} // namespace hub

@@ -11,63 +11,98 @@ namespace jinja {
 
 namespace {
 
-std::uint32_t depthOf(const Expression& e) { return e.depth(); }
-std::uint32_t depthOf(const std::optional<Expression>& e) { return e ? e->depth() : 0; }
+std::uint32_t depthOf(const Expression& e) {
+    return e.depth();
+}
+std::uint32_t depthOf(const std::optional<Expression>& e) {
+    return e ? e->depth() : 0;
+}
 std::uint32_t depthOf(const ExpressionList& list) {
     std::uint32_t deepest = 0;
-    for (const auto& e : list) deepest = std::max(deepest, e.depth());
+    for (const auto& e : list)
+        deepest = std::max(deepest, e.depth());
     return deepest;
 }
 std::uint32_t depthOf(const ExpressionMap& map) {
     std::uint32_t deepest = 0;
-    for (const auto& [name, e] : map) deepest = std::max(deepest, e.depth());
+    for (const auto& [name, e] : map)
+        deepest = std::max(deepest, e.depth());
     return deepest;
 }
 
-std::uint32_t childDepth(const Expression::String&) { return 0; }
-std::uint32_t childDepth(const Expression::Number&) { return 0; }
-std::uint32_t childDepth(const Expression::Integer&) { return 0; }
-std::uint32_t childDepth(const Expression::Boolean&) { return 0; }
-std::uint32_t childDepth(const Expression::Null&) { return 0; }
-std::uint32_t childDepth(const Expression::Identifier&) { return 0; }
-std::uint32_t childDepth(const Expression::Array& p) { return depthOf(p.elements); }
-std::uint32_t childDepth(const Expression::Tuple& p) { return depthOf(p.elements); }
+std::uint32_t childDepth(const Expression::String&) {
+    return 0;
+}
+std::uint32_t childDepth(const Expression::Number&) {
+    return 0;
+}
+std::uint32_t childDepth(const Expression::Integer&) {
+    return 0;
+}
+std::uint32_t childDepth(const Expression::Boolean&) {
+    return 0;
+}
+std::uint32_t childDepth(const Expression::Null&) {
+    return 0;
+}
+std::uint32_t childDepth(const Expression::Identifier&) {
+    return 0;
+}
+std::uint32_t childDepth(const Expression::Array& p) {
+    return depthOf(p.elements);
+}
+std::uint32_t childDepth(const Expression::Tuple& p) {
+    return depthOf(p.elements);
+}
 std::uint32_t childDepth(const Expression::Object& p) {
     std::uint32_t deepest = 0;
-    for (const auto& [key, e] : p.entries) deepest = std::max(deepest, e.depth());
+    for (const auto& [key, e] : p.entries)
+        deepest = std::max(deepest, e.depth());
     return deepest;
 }
-std::uint32_t childDepth(const Expression::Unary& p) { return depthOf(p.operand); }
-std::uint32_t childDepth(const Expression::Binary& p) { return std::max(depthOf(p.left), depthOf(p.right)); }
+std::uint32_t childDepth(const Expression::Unary& p) {
+    return depthOf(p.operand);
+}
+std::uint32_t childDepth(const Expression::Binary& p) {
+    return std::max(depthOf(p.left), depthOf(p.right));
+}
 std::uint32_t childDepth(const Expression::Ternary& p) {
     return std::max({depthOf(p.value), depthOf(p.test), depthOf(p.alternate)});
 }
 std::uint32_t childDepth(const Expression::Call& p) {
     return std::max({depthOf(p.callee), depthOf(p.args), depthOf(p.kwargs)});
 }
-std::uint32_t childDepth(const Expression::Member& p) { return std::max(depthOf(p.object), depthOf(p.member)); }
+std::uint32_t childDepth(const Expression::Member& p) {
+    return std::max(depthOf(p.object), depthOf(p.member));
+}
 std::uint32_t childDepth(const Expression::Slice& p) {
     return std::max({depthOf(p.object), depthOf(p.start), depthOf(p.stop), depthOf(p.step)});
 }
 std::uint32_t childDepth(const Expression::Filter& p) {
     return std::max({depthOf(p.operand), depthOf(p.args), depthOf(p.kwargs)});
 }
-std::uint32_t childDepth(const Expression::Test& p) { return std::max(depthOf(p.operand), depthOf(p.args)); }
-
-template <class Payload>
-std::shared_ptr<const Expression::Data> makeExpression(Payload&& payload) {
-    std::uint32_t depth = childDepth(payload) + 1;
-    return std::make_shared<const Expression::Data>(Expression::Data{std::forward<Payload>(payload), depth});
+std::uint32_t childDepth(const Expression::Test& p) {
+    return std::max(depthOf(p.operand), depthOf(p.args));
 }
 
-bool stringsEqual(const std::string& a, const std::string& b) { return unicode::canonicallyEqual(a, b); }
+template <class Payload> std::shared_ptr<const Expression::Data> makeExpression(Payload&& payload) {
+    std::uint32_t depth = childDepth(payload) + 1;
+    return std::make_shared<const Expression::Data>(
+        Expression::Data{std::forward<Payload>(payload), depth});
+}
+
+bool stringsEqual(const std::string& a, const std::string& b) {
+    return unicode::canonicallyEqual(a, b);
+}
 
 bool optionalsEqual(const std::optional<Expression>& a, const std::optional<Expression>& b) {
     if (a.has_value() != b.has_value()) return false;
     return !a || *a == *b;
 }
 
-bool listsEqual(const ExpressionList& a, const ExpressionList& b) { return a == b; }
+bool listsEqual(const ExpressionList& a, const ExpressionList& b) {
+    return a == b;
+}
 
 bool orderedMapsEqual(const ExpressionMap& a, const ExpressionMap& b) {
     if (a.size() != b.size()) return false;
@@ -80,20 +115,25 @@ bool orderedMapsEqual(const ExpressionMap& a, const ExpressionMap& b) {
 bool keywordMapsEqual(const ExpressionMap& a, const ExpressionMap& b) {
     if (a.size() != b.size()) return false;
     for (const auto& entry : a) {
-        auto match = std::find_if(b.begin(), b.end(), [&](const auto& other) { return stringsEqual(other.first, entry.first); });
+        auto match = std::find_if(b.begin(), b.end(), [&](const auto& other) {
+            return stringsEqual(other.first, entry.first);
+        });
         if (match == b.end() || !(match->second == entry.second)) return false;
     }
     return true;
 }
 
-void feedString(Hasher& h, const std::string& s) { h.feed(unicode::canonicalHash(s)); }
+void feedString(Hasher& h, const std::string& s) {
+    h.feed(unicode::canonicalHash(s));
+}
 void feedOptional(Hasher& h, const std::optional<Expression>& e) {
     h.feed(e.has_value());
     if (e) h.feed(e->hash());
 }
 void feedList(Hasher& h, const ExpressionList& list) {
     h.feed(list.size());
-    for (const auto& e : list) h.feed(e.hash());
+    for (const auto& e : list)
+        h.feed(e.hash());
 }
 void feedOrderedMap(Hasher& h, const ExpressionMap& map) {
     h.feed(map.size());
@@ -116,7 +156,8 @@ void feedKeywordMap(Hasher& h, const ExpressionMap& map) {
 }
 void feedNodes(Hasher& h, const NodeList& nodes) {
     h.feed(nodes.size());
-    for (const auto& n : nodes) h.feed(n.hash());
+    for (const auto& n : nodes)
+        h.feed(n.hash());
 }
 std::size_t doubleHash(double d) {
     if (d == 0.0) return 0;
@@ -148,13 +189,20 @@ bool operator==(const Expression& a, const Expression& b) noexcept {
     if (a.kind() != b.kind()) return false;
     using E = Expression;
     switch (a.kind()) {
-    case E::Kind::string: return stringsEqual(a.as<E::String>().value, b.as<E::String>().value);
-    case E::Kind::number: return a.as<E::Number>().value == b.as<E::Number>().value;
-    case E::Kind::integer: return a.as<E::Integer>().value == b.as<E::Integer>().value;
-    case E::Kind::boolean: return a.as<E::Boolean>().value == b.as<E::Boolean>().value;
-    case E::Kind::null: return true;
-    case E::Kind::array: return listsEqual(a.as<E::Array>().elements, b.as<E::Array>().elements);
-    case E::Kind::tuple: return listsEqual(a.as<E::Tuple>().elements, b.as<E::Tuple>().elements);
+    case E::Kind::string:
+        return stringsEqual(a.as<E::String>().value, b.as<E::String>().value);
+    case E::Kind::number:
+        return a.as<E::Number>().value == b.as<E::Number>().value;
+    case E::Kind::integer:
+        return a.as<E::Integer>().value == b.as<E::Integer>().value;
+    case E::Kind::boolean:
+        return a.as<E::Boolean>().value == b.as<E::Boolean>().value;
+    case E::Kind::null:
+        return true;
+    case E::Kind::array:
+        return listsEqual(a.as<E::Array>().elements, b.as<E::Array>().elements);
+    case E::Kind::tuple:
+        return listsEqual(a.as<E::Tuple>().elements, b.as<E::Tuple>().elements);
     case E::Kind::object: {
         const auto& x = a.as<E::Object>().entries;
         const auto& y = b.as<E::Object>().entries;
@@ -163,7 +211,8 @@ bool operator==(const Expression& a, const Expression& b) noexcept {
             if (!(x[i].first == y[i].first) || !(x[i].second == y[i].second)) return false;
         return true;
     }
-    case E::Kind::identifier: return stringsEqual(a.as<E::Identifier>().name, b.as<E::Identifier>().name);
+    case E::Kind::identifier:
+        return stringsEqual(a.as<E::Identifier>().name, b.as<E::Identifier>().name);
     case E::Kind::unary: {
         const auto& x = a.as<E::Unary>();
         const auto& y = b.as<E::Unary>();
@@ -182,7 +231,8 @@ bool operator==(const Expression& a, const Expression& b) noexcept {
     case E::Kind::call: {
         const auto& x = a.as<E::Call>();
         const auto& y = b.as<E::Call>();
-        return x.callee == y.callee && listsEqual(x.args, y.args) && keywordMapsEqual(x.kwargs, y.kwargs);
+        return x.callee == y.callee && listsEqual(x.args, y.args) &&
+               keywordMapsEqual(x.kwargs, y.kwargs);
     }
     case E::Kind::member: {
         const auto& x = a.as<E::Member>();
@@ -192,20 +242,20 @@ bool operator==(const Expression& a, const Expression& b) noexcept {
     case E::Kind::slice: {
         const auto& x = a.as<E::Slice>();
         const auto& y = b.as<E::Slice>();
-        return x.object == y.object && optionalsEqual(x.start, y.start) && optionalsEqual(x.stop, y.stop) &&
-               optionalsEqual(x.step, y.step);
+        return x.object == y.object && optionalsEqual(x.start, y.start) &&
+               optionalsEqual(x.stop, y.stop) && optionalsEqual(x.step, y.step);
     }
     case E::Kind::filter: {
         const auto& x = a.as<E::Filter>();
         const auto& y = b.as<E::Filter>();
-        return x.operand == y.operand && stringsEqual(x.name, y.name) && listsEqual(x.args, y.args) &&
-               keywordMapsEqual(x.kwargs, y.kwargs);
+        return x.operand == y.operand && stringsEqual(x.name, y.name) &&
+               listsEqual(x.args, y.args) && keywordMapsEqual(x.kwargs, y.kwargs);
     }
     case E::Kind::test: {
         const auto& x = a.as<E::Test>();
         const auto& y = b.as<E::Test>();
-        return x.operand == y.operand && stringsEqual(x.name, y.name) && listsEqual(x.args, y.args) &&
-               x.negated == y.negated;
+        return x.operand == y.operand && stringsEqual(x.name, y.name) &&
+               listsEqual(x.args, y.args) && x.negated == y.negated;
     }
     }
     return false;
@@ -215,13 +265,26 @@ std::size_t Expression::hash() const noexcept {
     Hasher h;
     h.feed(static_cast<std::size_t>(kind()));
     switch (kind()) {
-    case Kind::string: feedString(h, as<String>().value); break;
-    case Kind::number: h.feed(doubleHash(as<Number>().value)); break;
-    case Kind::integer: h.feed(std::hash<std::int64_t>{}(as<Integer>().value)); break;
-    case Kind::boolean: h.feed(as<Boolean>().value); break;
-    case Kind::null: break;
-    case Kind::array: feedList(h, as<Array>().elements); break;
-    case Kind::tuple: feedList(h, as<Tuple>().elements); break;
+    case Kind::string:
+        feedString(h, as<String>().value);
+        break;
+    case Kind::number:
+        h.feed(doubleHash(as<Number>().value));
+        break;
+    case Kind::integer:
+        h.feed(std::hash<std::int64_t>{}(as<Integer>().value));
+        break;
+    case Kind::boolean:
+        h.feed(as<Boolean>().value);
+        break;
+    case Kind::null:
+        break;
+    case Kind::array:
+        feedList(h, as<Array>().elements);
+        break;
+    case Kind::tuple:
+        feedList(h, as<Tuple>().elements);
+        break;
     case Kind::object: {
         const auto& entries = as<Object>().entries;
         h.feed(entries.size());
@@ -231,7 +294,9 @@ std::size_t Expression::hash() const noexcept {
         }
         break;
     }
-    case Kind::identifier: feedString(h, as<Identifier>().name); break;
+    case Kind::identifier:
+        feedString(h, as<Identifier>().name);
+        break;
     case Kind::unary: {
         const auto& p = as<Unary>();
         h.feed(static_cast<std::size_t>(p.op));
@@ -296,8 +361,9 @@ std::size_t Expression::hash() const noexcept {
 
 std::string_view Expression::kindName(Kind kind) noexcept {
     static constexpr std::string_view names[] = {
-        "string", "number", "integer", "boolean", "null", "array", "tuple", "object", "identifier",
-        "unary", "binary", "ternary", "call", "member", "slice", "filter", "test",
+        "string", "number", "integer",    "boolean", "null",   "array",
+        "tuple",  "object", "identifier", "unary",   "binary", "ternary",
+        "call",   "member", "slice",      "filter",  "test",
     };
     return names[static_cast<std::size_t>(kind)];
 }
@@ -309,20 +375,23 @@ std::string_view Expression::rawValue(UnaryOp op) noexcept {
 
 std::string_view Expression::rawValue(BinaryOp op) noexcept {
     static constexpr std::string_view texts[] = {
-        "+", "-", "*", "/", "//", "**", "%", "~", "==", "!=", "<", "<=", ">", ">=", "and", "or", "in", "not in",
+        "+",  "-", "*",  "/", "//", "**",  "%",  "~",  "==",
+        "!=", "<", "<=", ">", ">=", "and", "or", "in", "not in",
     };
     return texts[static_cast<std::size_t>(op)];
 }
 
 const std::vector<Expression::UnaryOp>& Expression::allUnaryOps() {
-    static const std::vector<UnaryOp> all = {UnaryOp::not_, UnaryOp::minus, UnaryOp::plus, UnaryOp::splat};
+    static const std::vector<UnaryOp> all = {UnaryOp::not_, UnaryOp::minus, UnaryOp::plus,
+                                             UnaryOp::splat};
     return all;
 }
 
 const std::vector<Expression::BinaryOp>& Expression::allBinaryOps() {
     static const std::vector<BinaryOp> all = [] {
         std::vector<BinaryOp> ops;
-        for (int i = 0; i <= static_cast<int>(BinaryOp::notIn); ++i) ops.push_back(static_cast<BinaryOp>(i));
+        for (int i = 0; i <= static_cast<int>(BinaryOp::notIn); ++i)
+            ops.push_back(static_cast<BinaryOp>(i));
         return ops;
     }();
     return all;
@@ -334,22 +403,30 @@ std::optional<Expression::UnaryOp> Expression::unaryOpFromRawValue(std::string_v
     return std::nullopt;
 }
 
-std::optional<Expression::BinaryOp> Expression::binaryOpFromRawValue(std::string_view text) noexcept {
+std::optional<Expression::BinaryOp>
+Expression::binaryOpFromRawValue(std::string_view text) noexcept {
     for (BinaryOp op : allBinaryOps())
         if (rawValue(op) == text) return op;
     return std::nullopt;
 }
 
-Statement::Statement(Program payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+Statement::Statement(Program payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
 Statement::Statement(Set payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
 Statement::Statement(If payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
 Statement::Statement(For payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(Macro payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(Break payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(Continue payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(Call payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(Filter payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(Generation payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+Statement::Statement(Macro payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+Statement::Statement(Break payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+Statement::Statement(Continue payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+Statement::Statement(Call payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+Statement::Statement(Filter payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+Statement::Statement(Generation payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
 
 bool operator==(const Statement::LoopVar& a, const Statement::LoopVar& b) noexcept {
     if (a.kind != b.kind || a.names.size() != b.names.size()) return false;
@@ -362,7 +439,8 @@ bool operator==(const Statement& a, const Statement& b) noexcept {
     if (a.kind() != b.kind()) return false;
     using S = Statement;
     switch (a.kind()) {
-    case S::Kind::program: return a.as<S::Program>().body == b.as<S::Program>().body;
+    case S::Kind::program:
+        return a.as<S::Program>().body == b.as<S::Program>().body;
     case S::Kind::set: {
         const auto& x = a.as<S::Set>();
         const auto& y = b.as<S::Set>();
@@ -376,19 +454,21 @@ bool operator==(const Statement& a, const Statement& b) noexcept {
     case S::Kind::for_: {
         const auto& x = a.as<S::For>();
         const auto& y = b.as<S::For>();
-        return x.loopVar == y.loopVar && x.iterable == y.iterable && x.body == y.body && x.alternate == y.alternate &&
-               optionalsEqual(x.test, y.test);
+        return x.loopVar == y.loopVar && x.iterable == y.iterable && x.body == y.body &&
+               x.alternate == y.alternate && optionalsEqual(x.test, y.test);
     }
     case S::Kind::macro: {
         const auto& x = a.as<S::Macro>();
         const auto& y = b.as<S::Macro>();
-        if (!stringsEqual(x.name, y.name) || x.parameters.size() != y.parameters.size()) return false;
+        if (!stringsEqual(x.name, y.name) || x.parameters.size() != y.parameters.size())
+            return false;
         for (std::size_t i = 0; i < x.parameters.size(); ++i)
             if (!stringsEqual(x.parameters[i], y.parameters[i])) return false;
         return orderedMapsEqual(x.defaults, y.defaults) && x.body == y.body;
     }
     case S::Kind::break_:
-    case S::Kind::continue_: return true;
+    case S::Kind::continue_:
+        return true;
     case S::Kind::call: {
         const auto& x = a.as<S::Call>();
         const auto& y = b.as<S::Call>();
@@ -401,7 +481,8 @@ bool operator==(const Statement& a, const Statement& b) noexcept {
         const auto& y = b.as<S::Filter>();
         return x.filterExpr == y.filterExpr && x.body == y.body;
     }
-    case S::Kind::generation: return a.as<S::Generation>().body == b.as<S::Generation>().body;
+    case S::Kind::generation:
+        return a.as<S::Generation>().body == b.as<S::Generation>().body;
     }
     return false;
 }
@@ -410,7 +491,9 @@ std::size_t Statement::hash() const noexcept {
     Hasher h;
     h.feed(static_cast<std::size_t>(kind()));
     switch (kind()) {
-    case Kind::program: feedNodes(h, as<Program>().body); break;
+    case Kind::program:
+        feedNodes(h, as<Program>().body);
+        break;
     case Kind::set: {
         const auto& p = as<Set>();
         h.feed(p.target.hash());
@@ -429,7 +512,8 @@ std::size_t Statement::hash() const noexcept {
         const auto& p = as<For>();
         h.feed(static_cast<std::size_t>(p.loopVar.kind));
         h.feed(p.loopVar.names.size());
-        for (const auto& name : p.loopVar.names) feedString(h, name);
+        for (const auto& name : p.loopVar.names)
+            feedString(h, name);
         h.feed(p.iterable.hash());
         feedNodes(h, p.body);
         feedNodes(h, p.alternate);
@@ -440,13 +524,15 @@ std::size_t Statement::hash() const noexcept {
         const auto& p = as<Macro>();
         feedString(h, p.name);
         h.feed(p.parameters.size());
-        for (const auto& name : p.parameters) feedString(h, name);
+        for (const auto& name : p.parameters)
+            feedString(h, name);
         feedOrderedMap(h, p.defaults);
         feedNodes(h, p.body);
         break;
     }
     case Kind::break_:
-    case Kind::continue_: break;
+    case Kind::continue_:
+        break;
     case Kind::call: {
         const auto& p = as<Call>();
         h.feed(p.callable.hash());
@@ -461,7 +547,9 @@ std::size_t Statement::hash() const noexcept {
         feedNodes(h, p.body);
         break;
     }
-    case Kind::generation: feedNodes(h, as<Generation>().body); break;
+    case Kind::generation:
+        feedNodes(h, as<Generation>().body);
+        break;
     }
     return h.state;
 }
@@ -473,9 +561,14 @@ std::string_view Statement::kindName(Kind kind) noexcept {
     return names[static_cast<std::size_t>(kind)];
 }
 
-Node::Node(Kind kind, std::string text) : kind_(kind), text_(std::make_shared<const std::string>(std::move(text))) {}
-Node Node::text(std::string text) { return Node(Kind::text, std::move(text)); }
-Node Node::comment(std::string text) { return Node(Kind::comment, std::move(text)); }
+Node::Node(Kind kind, std::string text)
+    : kind_(kind), text_(std::make_shared<const std::string>(std::move(text))) {}
+Node Node::text(std::string text) {
+    return Node(Kind::text, std::move(text));
+}
+Node Node::comment(std::string text) {
+    return Node(Kind::comment, std::move(text));
+}
 Node::Node(Expression expression) : kind_(Kind::expression), expression_(std::move(expression)) {}
 Node::Node(Statement statement) : kind_(Kind::statement), statement_(std::move(statement)) {}
 
@@ -483,9 +576,12 @@ bool operator==(const Node& a, const Node& b) noexcept {
     if (a.kind_ != b.kind_) return false;
     switch (a.kind_) {
     case Node::Kind::text:
-    case Node::Kind::comment: return stringsEqual(*a.text_, *b.text_);
-    case Node::Kind::expression: return *a.expression_ == *b.expression_;
-    case Node::Kind::statement: return *a.statement_ == *b.statement_;
+    case Node::Kind::comment:
+        return stringsEqual(*a.text_, *b.text_);
+    case Node::Kind::expression:
+        return *a.expression_ == *b.expression_;
+    case Node::Kind::statement:
+        return *a.statement_ == *b.statement_;
     }
     return false;
 }
@@ -495,9 +591,15 @@ std::size_t Node::hash() const noexcept {
     h.feed(static_cast<std::size_t>(kind_));
     switch (kind_) {
     case Kind::text:
-    case Kind::comment: feedString(h, *text_); break;
-    case Kind::expression: h.feed(expression_->hash()); break;
-    case Kind::statement: h.feed(statement_->hash()); break;
+    case Kind::comment:
+        feedString(h, *text_);
+        break;
+    case Kind::expression:
+        h.feed(expression_->hash());
+        break;
+    case Kind::statement:
+        h.feed(statement_->hash());
+        break;
     }
     return h.state;
 }

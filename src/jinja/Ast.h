@@ -29,14 +29,44 @@ using ExpressionList = std::vector<Expression>;
 class Expression {
 public:
     enum class Kind : std::uint8_t {
-        string, number, integer, boolean, null, array, tuple, object, identifier,
-        unary, binary, ternary, call, member, slice, filter, test,
+        string,
+        number,
+        integer,
+        boolean,
+        null,
+        array,
+        tuple,
+        object,
+        identifier,
+        unary,
+        binary,
+        ternary,
+        call,
+        member,
+        slice,
+        filter,
+        test,
     };
     enum class UnaryOp : std::uint8_t { not_, minus, plus, splat };
     enum class BinaryOp : std::uint8_t {
-        add, subtract, multiply, divide, floorDivide, power,
-        modulo, concat, equal, notEqual, less, lessEqual,
-        greater, greaterEqual, and_, or_, in, notIn,
+        add,
+        subtract,
+        multiply,
+        divide,
+        floorDivide,
+        power,
+        modulo,
+        concat,
+        equal,
+        notEqual,
+        less,
+        lessEqual,
+        greater,
+        greaterEqual,
+        and_,
+        or_,
+        in,
+        notIn,
     };
 
     struct String;
@@ -112,35 +142,80 @@ private:
 // in order).
 using ExpressionMap = std::vector<std::pair<std::string, Expression>>;
 
-struct Expression::String { std::string value; };
-struct Expression::Number { double value = 0.0; };
-struct Expression::Integer { std::int64_t value = 0; };
-struct Expression::Boolean { bool value = false; };
+struct Expression::String {
+    std::string value;
+};
+struct Expression::Number {
+    double value = 0.0;
+};
+struct Expression::Integer {
+    std::int64_t value = 0;
+};
+struct Expression::Boolean {
+    bool value = false;
+};
 struct Expression::Null {};
-struct Expression::Array { ExpressionList elements; };
-struct Expression::Tuple { ExpressionList elements; };
+struct Expression::Array {
+    ExpressionList elements;
+};
+struct Expression::Tuple {
+    ExpressionList elements;
+};
 // Pairs of an object literal: keys unique, in the order first written.
-struct Expression::Object { std::vector<std::pair<ObjectKey, Expression>> entries; };
-struct Expression::Identifier { std::string name; };
-struct Expression::Unary { UnaryOp op; Expression operand; };
-struct Expression::Binary { BinaryOp op; Expression left; Expression right; };
+struct Expression::Object {
+    std::vector<std::pair<ObjectKey, Expression>> entries;
+};
+struct Expression::Identifier {
+    std::string name;
+};
+struct Expression::Unary {
+    UnaryOp op;
+    Expression operand;
+};
+struct Expression::Binary {
+    BinaryOp op;
+    Expression left;
+    Expression right;
+};
 // `value if test else alternate`; alternate absent when no else was written.
-struct Expression::Ternary { Expression value; Expression test; std::optional<Expression> alternate; };
-struct Expression::Call { Expression callee; ExpressionList args; ExpressionMap kwargs; };
+struct Expression::Ternary {
+    Expression value;
+    Expression test;
+    std::optional<Expression> alternate;
+};
+struct Expression::Call {
+    Expression callee;
+    ExpressionList args;
+    ExpressionMap kwargs;
+};
 // `object.name` (computed false, member is an Identifier) or `object[member]`.
-struct Expression::Member { Expression object; Expression member; bool computed = false; };
+struct Expression::Member {
+    Expression object;
+    Expression member;
+    bool computed = false;
+};
 struct Expression::Slice {
     Expression object;
     std::optional<Expression> start;
     std::optional<Expression> stop;
     std::optional<Expression> step;
 };
-struct Expression::Filter { Expression operand; std::string name; ExpressionList args; ExpressionMap kwargs; };
-struct Expression::Test { Expression operand; std::string name; ExpressionList args; bool negated = false; };
+struct Expression::Filter {
+    Expression operand;
+    std::string name;
+    ExpressionList args;
+    ExpressionMap kwargs;
+};
+struct Expression::Test {
+    Expression operand;
+    std::string name;
+    ExpressionList args;
+    bool negated = false;
+};
 
 struct Expression::Data {
-    std::variant<String, Number, Integer, Boolean, Null, Array, Tuple, Object, Identifier,
-                 Unary, Binary, Ternary, Call, Member, Slice, Filter, Test>
+    std::variant<String, Number, Integer, Boolean, Null, Array, Tuple, Object, Identifier, Unary,
+                 Binary, Ternary, Call, Member, Slice, Filter, Test>
         payload;
     std::uint32_t depth = 1;
 };
@@ -148,13 +223,30 @@ struct Expression::Data {
 inline Expression::Kind Expression::kind() const noexcept {
     return static_cast<Kind>(data_->payload.index());
 }
-template <class T> const T& Expression::as() const noexcept { return *std::get_if<T>(&data_->payload); }
-template <class T> const T* Expression::getIf() const noexcept { return std::get_if<T>(&data_->payload); }
-inline std::uint32_t Expression::depth() const noexcept { return data_->depth; }
+template <class T> const T& Expression::as() const noexcept {
+    return *std::get_if<T>(&data_->payload);
+}
+template <class T> const T* Expression::getIf() const noexcept {
+    return std::get_if<T>(&data_->payload);
+}
+inline std::uint32_t Expression::depth() const noexcept {
+    return data_->depth;
+}
 
 class Statement {
 public:
-    enum class Kind : std::uint8_t { program, set, if_, for_, macro, break_, continue_, call, filter, generation };
+    enum class Kind : std::uint8_t {
+        program,
+        set,
+        if_,
+        for_,
+        macro,
+        break_,
+        continue_,
+        call,
+        filter,
+        generation
+    };
 
     // Loop target of a for statement: one name, or two or more names to unpack.
     struct LoopVar {
@@ -205,12 +297,22 @@ private:
     std::shared_ptr<const Data> data_;
 };
 
-struct Statement::Program { NodeList body; };
+struct Statement::Program {
+    NodeList body;
+};
 // Inline form `set target = value` (value present, body empty) or block form
 // `set target` ... `endset` (value absent, body holds the block).
-struct Statement::Set { Expression target; std::optional<Expression> value; NodeList body; };
+struct Statement::Set {
+    Expression target;
+    std::optional<Expression> value;
+    NodeList body;
+};
 // An elif chain nests: the alternate holds one statement node with the next If.
-struct Statement::If { Expression test; NodeList body; NodeList alternate; };
+struct Statement::If {
+    Expression test;
+    NodeList body;
+    NodeList alternate;
+};
 struct Statement::For {
     LoopVar loopVar;
     Expression iterable;
@@ -227,17 +329,32 @@ struct Statement::Macro {
 struct Statement::Break {};
 struct Statement::Continue {};
 // callerArgs absent when `call` is not followed by a parenthesised list.
-struct Statement::Call { Expression callable; std::optional<ExpressionList> callerArgs; NodeList body; };
-struct Statement::Filter { Expression filterExpr; NodeList body; };
-struct Statement::Generation { NodeList body; };
+struct Statement::Call {
+    Expression callable;
+    std::optional<ExpressionList> callerArgs;
+    NodeList body;
+};
+struct Statement::Filter {
+    Expression filterExpr;
+    NodeList body;
+};
+struct Statement::Generation {
+    NodeList body;
+};
 
 struct Statement::Data {
     std::variant<Program, Set, If, For, Macro, Break, Continue, Call, Filter, Generation> payload;
 };
 
-inline Statement::Kind Statement::kind() const noexcept { return static_cast<Kind>(data_->payload.index()); }
-template <class T> const T& Statement::as() const noexcept { return *std::get_if<T>(&data_->payload); }
-template <class T> const T* Statement::getIf() const noexcept { return std::get_if<T>(&data_->payload); }
+inline Statement::Kind Statement::kind() const noexcept {
+    return static_cast<Kind>(data_->payload.index());
+}
+template <class T> const T& Statement::as() const noexcept {
+    return *std::get_if<T>(&data_->payload);
+}
+template <class T> const T* Statement::getIf() const noexcept {
+    return std::get_if<T>(&data_->payload);
+}
 
 class Node {
 public:

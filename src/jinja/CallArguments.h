@@ -43,8 +43,9 @@ private:
 };
 
 // The binder in its map form: a fresh map holding one entry per parameter.
-std::unordered_map<std::string, Value> resolveCallArguments(const Array& args, const KeywordArguments& kwargs,
-                                                           const std::vector<std::string>& parameters,
-                                                           const std::unordered_map<std::string, Value>& defaults);
+std::unordered_map<std::string, Value>
+resolveCallArguments(const Array& args, const KeywordArguments& kwargs,
+                     const std::vector<std::string>& parameters,
+                     const std::unordered_map<std::string, Value>& defaults);
 
 } // namespace jinja

@@ -42,18 +42,21 @@ public:
     // The first code point of character i.
     char32_t first(std::size_t i) const noexcept {
         std::size_t offset = begin(i);
-        if (static_cast<unsigned char>(text_[offset]) < 0x80) return static_cast<unsigned char>(text_[offset]);
+        if (static_cast<unsigned char>(text_[offset]) < 0x80)
+            return static_cast<unsigned char>(text_[offset]);
         return unicode::decodeNext(text_, offset);
     }
 
-    bool isWhiteSpace(std::size_t i) const noexcept { return i < size() && unicode::isWhiteSpace(first(i)); }
+    bool isWhiteSpace(std::size_t i) const noexcept {
+        return i < size() && unicode::isWhiteSpace(first(i));
+    }
 
     // The first character index at or after `from` where the characters spell
     // the ASCII text `s`, or npos.
     std::size_t find(std::string_view s, std::size_t from) const noexcept {
         if (identity_) return text_.find(s, from);
-        for (std::size_t b = text_.find(s, begin(std::min(from, size()))); b != std::string_view::npos;
-             b = text_.find(s, b + 1)) {
+        for (std::size_t b = text_.find(s, begin(std::min(from, size())));
+             b != std::string_view::npos; b = text_.find(s, b + 1)) {
             auto it = std::lower_bound(bounds_.begin(), bounds_.end(), b);
             if (it == bounds_.end() || *it != b) continue;
             auto i = static_cast<std::size_t>(it - bounds_.begin());

@@ -7,7 +7,8 @@ namespace jinja {
 Environment::Environment(std::shared_ptr<Environment> parent, Variables initial)
     : variables(std::move(initial)), parent_(std::move(parent)) {
     if (!parent_) {
-        for (const auto& [name, function] : Globals::builtIn()) variables.insert_or_assign(name, function);
+        for (const auto& [name, function] : Globals::builtIn())
+            variables.insert_or_assign(name, function);
     }
 }
 

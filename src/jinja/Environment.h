@@ -22,7 +22,8 @@ public:
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const noexcept {
             std::uint64_t h = 14695981039346656037ull;
-            for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+            for (unsigned char c : s)
+                h = (h ^ c) * 1099511628211ull;
             return static_cast<std::size_t>(h ^ (h >> 32));
         }
     };
@@ -36,7 +37,8 @@ public:
     Environment(const Environment&) = delete;
     Environment& operator=(const Environment&) = delete;
 
-    static std::shared_ptr<Environment> make(std::shared_ptr<Environment> parent = nullptr, Variables initial = {}) {
+    static std::shared_ptr<Environment> make(std::shared_ptr<Environment> parent = nullptr,
+                                             Variables initial = {}) {
         return std::make_shared<Environment>(std::move(parent), std::move(initial));
     }
 

@@ -3,8 +3,8 @@
 #include "jinja/Value.h"
 
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 namespace jinja {
 
@@ -17,13 +17,20 @@ public:
     // Name and function value of each global, in table order. Built once.
     static const std::vector<std::pair<std::string, Value>>& builtIn();
 
-    static Value raiseException(const Array& args, const KeywordArguments& kwargs, const std::shared_ptr<Environment>& env);
-    static Value range(const Array& args, const KeywordArguments& kwargs, const std::shared_ptr<Environment>& env);
-    static Value lipsum(const Array& args, const KeywordArguments& kwargs, const std::shared_ptr<Environment>& env);
-    static Value dict(const Array& args, const KeywordArguments& kwargs, const std::shared_ptr<Environment>& env);
-    static Value cycler(const Array& args, const KeywordArguments& kwargs, const std::shared_ptr<Environment>& env);
-    static Value joiner(const Array& args, const KeywordArguments& kwargs, const std::shared_ptr<Environment>& env);
-    static Value strftimeNow(const Array& args, const KeywordArguments& kwargs, const std::shared_ptr<Environment>& env);
+    static Value raiseException(const Array& args, const KeywordArguments& kwargs,
+                                const std::shared_ptr<Environment>& env);
+    static Value range(const Array& args, const KeywordArguments& kwargs,
+                       const std::shared_ptr<Environment>& env);
+    static Value lipsum(const Array& args, const KeywordArguments& kwargs,
+                        const std::shared_ptr<Environment>& env);
+    static Value dict(const Array& args, const KeywordArguments& kwargs,
+                      const std::shared_ptr<Environment>& env);
+    static Value cycler(const Array& args, const KeywordArguments& kwargs,
+                        const std::shared_ptr<Environment>& env);
+    static Value joiner(const Array& args, const KeywordArguments& kwargs,
+                        const std::shared_ptr<Environment>& env);
+    static Value strftimeNow(const Array& args, const KeywordArguments& kwargs,
+                             const std::shared_ptr<Environment>& env);
 };
 
 } // namespace jinja

@@ -6,10 +6,9 @@
 #include "jinja/filters/Filters.h"
 #include "jinja/filters/UnicodeText.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <limits>
+#include <pthread.h>
 #include <utility>
 
 namespace jinja {
@@ -53,14 +52,16 @@ const RenderLimits& defaultLimits() {
 
 } // namespace
 
-const RenderLimits& RenderLimits::current() noexcept { return tState ? tState->limits : defaultLimits(); }
+const RenderLimits& RenderLimits::current() noexcept {
+    return tState ? tState->limits : defaultLimits();
+}
 
 void RenderLimits::chargeSteps(std::uint64_t steps) {
     if (!tState) return;
     tState->steps += steps;
     if (tState->steps > tState->limits.maxSteps)
-        throw JinjaError::runtime("Rendering exceeds the limit of " + std::to_string(tState->limits.maxSteps) +
-                                  " steps");
+        throw JinjaError::runtime("Rendering exceeds the limit of " +
+                                  std::to_string(tState->limits.maxSteps) + " steps");
 }
 
 namespace {
@@ -70,7 +71,9 @@ const Value& undefinedValue() {
     return value;
 }
 
-[[noreturn]] void tooDeep() { throw JinjaError::runtime("Maximum recursion depth exceeded"); }
+[[noreturn]] void tooDeep() {
+    throw JinjaError::runtime("Maximum recursion depth exceeded");
+}
 
 // The lowest stack address the render may reach before it reports too deep a
 // recursion: the thread's stack end plus a margin for unwinding and built-ins.
@@ -87,11 +90,14 @@ const char* computeStackLimit() {
 }
 
 inline void checkStack() {
-    if (tState && tState->stackLimit && static_cast<const char*>(__builtin_frame_address(0)) < tState->stackLimit)
+    if (tState && tState->stackLimit &&
+        static_cast<const char*>(__builtin_frame_address(0)) < tState->stackLimit)
         tooDeep();
 }
 
-void countStep() { RenderLimits::chargeSteps(1); }
+void countStep() {
+    RenderLimits::chargeSteps(1);
+}
 
 // Counts one nested call (macro or caller) for as long as it runs.
 class CallDepth {
@@ -169,8 +175,10 @@ bool isSimple(const Expression& e) noexcept {
     case Expression::Kind::integer:
     case Expression::Kind::boolean:
     case Expression::Kind::null:
-    case Expression::Kind::identifier: return true;
-    default: return false;
+    case Expression::Kind::identifier:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -193,7 +201,8 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
             if (!base) return nullptr;
             if (k == Expression::Kind::string) {
                 if (!base->isObject()) return base->isString() ? nullptr : &undefinedValue();
-                const Value* v = objectGet(base->asObject(), m.member.as<Expression::String>().value);
+                const Value* v =
+                    objectGet(base->asObject(), m.member.as<Expression::String>().value);
                 return v ? v : &undefinedValue();
             }
             std::int64_t index = m.member.as<Expression::Integer>().value;
@@ -201,7 +210,8 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
                 const Array& a = base->asArray();
                 std::int64_t n = static_cast<std::int64_t>(a.size());
                 if (index < 0) index += n;
-                return index >= 0 && index < n ? &a[static_cast<std::size_t>(index)] : &undefinedValue();
+                return index >= 0 && index < n ? &a[static_cast<std::size_t>(index)]
+                                               : &undefinedValue();
             }
             if (base->isObject()) {
                 auto it = base->asObject().find(ObjectKey(index));
@@ -218,10 +228,12 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
             const Value* v = objectGet(base->asObject(), id->name);
             return v ? v : &undefinedValue();
         }
-        if (base->isString()) return PropertyMembers::isStringMethod(id->name) ? nullptr : &undefinedValue();
+        if (base->isString())
+            return PropertyMembers::isStringMethod(id->name) ? nullptr : &undefinedValue();
         return &undefinedValue();
     }
-    default: return nullptr;
+    default:
+        return nullptr;
     }
 }
 
@@ -245,16 +257,19 @@ void checkResultSize(Expression::BinaryOp op, const Value& l, const Value& r) {
         const Value* text = l.isString() ? &l : r.isString() ? &r : nullptr;
         const Value* count = l.isString() ? &r : &l;
         if (text && count->isInt() && count->asInt() > 0)
-            RenderLimits::checkBytes(text->asString().size(), static_cast<std::size_t>(count->asInt()));
+            RenderLimits::checkBytes(text->asString().size(),
+                                     static_cast<std::size_t>(count->asInt()));
     } else if (op == Op::add || op == Op::concat) {
-        if (l.isString() && r.isString()) RenderLimits::checkAppend(l.asString().size(), r.asString().size());
+        if (l.isString() && r.isString())
+            RenderLimits::checkAppend(l.asString().size(), r.asString().size());
         if (op == Op::add && l.isArray() && r.isArray())
             RenderLimits::checkItems(l.asArray().size() + r.asArray().size());
         if (l.isString() != r.isString()) {
             // One side is printed: bound its text before building it.
             const Value& other = l.isString() ? r : l;
             const Value& text = l.isString() ? l : r;
-            if (other.isArray() || other.isObject()) RenderLimits::checkPrintedSize(other, text.asString().size());
+            if (other.isArray() || other.isObject())
+                RenderLimits::checkPrintedSize(other, text.asString().size());
         }
     }
 }
@@ -320,11 +335,13 @@ void collectArguments(const ExpressionList& argExprs, const EnvPtr& env, Array& 
 
 KeywordArguments collectKeywords(const ExpressionMap& kwargExprs, const EnvPtr& env) {
     KeywordArguments kwargs;
-    for (const auto& [name, expr] : kwargExprs) kwargs.insert_or_assign(name, evaluate(expr, env));
+    for (const auto& [name, expr] : kwargExprs)
+        kwargs.insert_or_assign(name, evaluate(expr, env));
     return kwargs;
 }
 
-Value callValue(const Value& callee, const Array& args, const KeywordArguments& kwargs, const EnvPtr& env) {
+Value callValue(const Value& callee, const Array& args, const KeywordArguments& kwargs,
+                const EnvPtr& env) {
     Value result;
     if (callee.isFunction())
         result = callee.asFunction()(args, kwargs, env);
@@ -365,7 +382,8 @@ Value evaluateFilter(const Expression::Filter& f, const EnvPtr& env) {
     Array args;
     args.reserve(f.args.size() + 1);
     args.push_back(evaluate(f.operand, env));
-    for (const Expression& a : f.args) args.push_back(evaluate(a, env));
+    for (const Expression& a : f.args)
+        args.push_back(evaluate(a, env));
     KeywordArguments kwargs = collectKeywords(f.kwargs, env);
     return Interpreter::applyFilter(f.name, args, kwargs, env);
 }
@@ -383,7 +401,8 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
         return left.isTruthy() ? left : evaluate(b.right, env);
     }
     case Op::add:
-    case Op::concat: return evaluateChain(e, env);
+    case Op::concat:
+        return evaluateChain(e, env);
     case Op::equal:
     case Op::notEqual: {
         const std::string* lit = stringLiteral(b.right);
@@ -394,7 +413,8 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
         }
         break;
     }
-    default: break;
+    default:
+        break;
     }
     Value scratch;
     const Value& leftRef = evaluateRef(b.left, env, scratch);
@@ -411,25 +431,32 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
 Value evaluate(const Expression& e, const EnvPtr& env) {
     using K = Expression::Kind;
     switch (e.kind()) {
-    case K::string: return Value(e.as<Expression::String>().value);
-    case K::number: return Value(e.as<Expression::Number>().value);
-    case K::integer: return Value(e.as<Expression::Integer>().value);
-    case K::boolean: return Value(e.as<Expression::Boolean>().value);
-    case K::null: return Value();
+    case K::string:
+        return Value(e.as<Expression::String>().value);
+    case K::number:
+        return Value(e.as<Expression::Number>().value);
+    case K::integer:
+        return Value(e.as<Expression::Integer>().value);
+    case K::boolean:
+        return Value(e.as<Expression::Boolean>().value);
+    case K::null:
+        return Value();
     case K::array:
     case K::tuple: {
-        const ExpressionList& elements =
-            e.kind() == K::array ? e.as<Expression::Array>().elements : e.as<Expression::Tuple>().elements;
+        const ExpressionList& elements = e.kind() == K::array ? e.as<Expression::Array>().elements
+                                                              : e.as<Expression::Tuple>().elements;
         Array items;
         items.reserve(elements.size());
-        for (const Expression& x : elements) items.push_back(evaluate(x, env));
+        for (const Expression& x : elements)
+            items.push_back(evaluate(x, env));
         Value result(std::move(items));
         RenderLimits::checkValueSize(result);
         return result;
     }
     case K::object: {
         Object object;
-        for (const auto& [key, x] : e.as<Expression::Object>().entries) object.insert_or_assign(key, evaluate(x, env));
+        for (const auto& [key, x] : e.as<Expression::Object>().entries)
+            object.insert_or_assign(key, evaluate(x, env));
         Value result(std::move(object));
         RenderLimits::checkValueSize(result);
         return result;
@@ -442,13 +469,15 @@ Value evaluate(const Expression& e, const EnvPtr& env) {
         const auto& u = e.as<Expression::Unary>();
         return Interpreter::evaluateUnaryValue(u.op, evaluate(u.operand, env));
     }
-    case K::binary: return evaluateBinary(e, env);
+    case K::binary:
+        return evaluateBinary(e, env);
     case K::ternary: {
         const auto& t = e.as<Expression::Ternary>();
         if (evaluate(t.test, env).isTruthy()) return evaluate(t.value, env);
         return t.alternate ? evaluate(*t.alternate, env) : Value();
     }
-    case K::call: return evaluateCall(e.as<Expression::Call>(), env);
+    case K::call:
+        return evaluateCall(e.as<Expression::Call>(), env);
     case K::member: {
         if (const Value* v = lookupPath(e, *env)) return *v;
         return evaluateMember(e.as<Expression::Member>(), env);
@@ -458,13 +487,15 @@ Value evaluate(const Expression& e, const EnvPtr& env) {
         Value value = evaluate(s.object, env);
         return Interpreter::evaluateSlice(value, s.start, s.stop, s.step, env);
     }
-    case K::filter: return evaluateFilter(e.as<Expression::Filter>(), env);
+    case K::filter:
+        return evaluateFilter(e.as<Expression::Filter>(), env);
     case K::test: {
         const auto& t = e.as<Expression::Test>();
         Array args;
         args.reserve(t.args.size() + 1);
         args.push_back(evaluate(t.operand, env));
-        for (const Expression& a : t.args) args.push_back(evaluate(a, env));
+        for (const Expression& a : t.args)
+            args.push_back(evaluate(a, env));
         bool answer = Interpreter::evaluateTest(t.name, args, env);
         return Value(t.negated ? !answer : answer);
     }
@@ -485,17 +516,20 @@ std::string runFunctionBody(const NodeList& body, const EnvPtr& scope) {
     return buffer;
 }
 
-std::string_view singleName(const Statement::LoopVar& v) { return v.names.empty() ? std::string_view() : v.names[0]; }
+std::string_view singleName(const Statement::LoopVar& v) {
+    return v.names.empty() ? std::string_view() : v.names[0];
+}
 
 // The ten keys of the loop object, in order.
-constexpr std::string_view kLoopKeys[] = {"index", "index0", "first", "last", "length",
+constexpr std::string_view kLoopKeys[] = {"index",    "index0",    "first",    "last",     "length",
                                           "revindex", "revindex0", "previtem", "nextitem", "cycle"};
 
 Value cycleFunction(std::int64_t index) {
-    return Value(Function([index](const Array& args, const KeywordArguments&, const EnvPtr&) -> Value {
-        if (args.empty()) return Value(std::string());
-        return args[static_cast<std::size_t>(index) % args.size()];
-    }));
+    return Value(
+        Function([index](const Array& args, const KeywordArguments&, const EnvPtr&) -> Value {
+            if (args.empty()) return Value(std::string());
+            return args[static_cast<std::size_t>(index) % args.size()];
+        }));
 }
 
 // Stores the loop object of position `index` under `loop` in the loop scope.
@@ -518,7 +552,9 @@ void updateLoopObject(Environment& scope, const Array& items, std::size_t index)
     const auto i = static_cast<std::int64_t>(index);
     const auto n = static_cast<std::int64_t>(count);
     Object& loop = slot->second.mutableObject();
-    auto at = [&](std::size_t k) -> Value& { return (loop.begin() + static_cast<std::ptrdiff_t>(k)).value(); };
+    auto at = [&](std::size_t k) -> Value& {
+        return (loop.begin() + static_cast<std::ptrdiff_t>(k)).value();
+    };
     at(0) = Value(i + 1);
     at(1) = Value(i);
     at(2) = Value(index == 0);
@@ -543,7 +579,8 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
         std::vector<std::string_view> characters = text::graphemes(iterable.asString());
         RenderLimits::checkItems(characters.size());
         items.reserve(characters.size());
-        for (std::string_view g : characters) items.emplace_back(g);
+        for (std::string_view g : characters)
+            items.emplace_back(g);
     } else if (iterable.isObject()) {
         items.reserve(iterable.asObject().size());
         for (const auto& [key, value] : iterable.asObject()) {
@@ -568,7 +605,8 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
         } else {
             const auto& names = loop.loopVar.names;
             if (fromString) {
-                for (std::size_t j = 0; j < names.size(); ++j) scope->set(names[j], j == 0 ? item : Value::undefined());
+                for (std::size_t j = 0; j < names.size(); ++j)
+                    scope->set(names[j], j == 0 ? item : Value::undefined());
             } else if (item.isArray()) {
                 // Object entries arrive as [key, value] pairs and bind like arrays.
                 const Array& parts = item.asArray();
@@ -615,7 +653,8 @@ Flow runFilterBlock(const Statement::Filter& f, const EnvPtr& env, std::string& 
         name = step->name;
         args.reserve(step->args.size() + 1);
         args.push_back(Value(std::move(buffer)));
-        for (const Expression& a : step->args) args.push_back(evaluate(a, env));
+        for (const Expression& a : step->args)
+            args.push_back(evaluate(a, env));
     } else {
         throw JinjaError::runtime("Invalid filter expression in filter statement");
     }
@@ -660,7 +699,8 @@ Flow runCallBlock(const Statement::Call& c, const EnvPtr& env, std::string& out)
     Array args;
     if (argExprs) {
         args.reserve(argExprs->size());
-        for (const Expression& a : *argExprs) args.push_back(evaluate(a, env));
+        for (const Expression& a : *argExprs)
+            args.push_back(evaluate(a, env));
     }
     KeywordArguments kwargs = kwargExprs ? collectKeywords(*kwargExprs, env) : KeywordArguments{};
     RenderLimits::appendPrinted(out, callValue(function, args, kwargs, scope));
@@ -670,23 +710,31 @@ Flow runCallBlock(const Statement::Call& c, const EnvPtr& env, std::string& out)
 Flow execute(const Statement& s, const EnvPtr& env, std::string& out) {
     using K = Statement::Kind;
     switch (s.kind()) {
-    case K::program: return runNodes(s.as<Statement::Program>().body, env, out);
-    case K::generation: return runNodes(s.as<Statement::Generation>().body, env, out);
+    case K::program:
+        return runNodes(s.as<Statement::Program>().body, env, out);
+    case K::generation:
+        return runNodes(s.as<Statement::Generation>().body, env, out);
     case K::if_: {
         const auto& i = s.as<Statement::If>();
         return runNodes(evaluate(i.test, env).isTruthy() ? i.body : i.alternate, env, out);
     }
-    case K::set: return runSet(s.as<Statement::Set>(), env);
-    case K::for_: return runLoop(s.as<Statement::For>(), env, out);
+    case K::set:
+        return runSet(s.as<Statement::Set>(), env);
+    case K::for_:
+        return runLoop(s.as<Statement::For>(), env, out);
     case K::macro: {
         const auto& m = s.as<Statement::Macro>();
         env->set(m.name, Value(Macro{m.name, m.parameters, m.defaults, m.body}));
         return Flow::normal;
     }
-    case K::break_: return Flow::break_;
-    case K::continue_: return Flow::continue_;
-    case K::call: return runCallBlock(s.as<Statement::Call>(), env, out);
-    case K::filter: return runFilterBlock(s.as<Statement::Filter>(), env, out);
+    case K::break_:
+        return Flow::break_;
+    case K::continue_:
+        return Flow::continue_;
+    case K::call:
+        return runCallBlock(s.as<Statement::Call>(), env, out);
+    case K::filter:
+        return runFilterBlock(s.as<Statement::Filter>(), env, out);
     }
     return Flow::normal;
 }
@@ -696,7 +744,9 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
     const std::size_t maxBytes = RenderLimits::current().maxBytes;
     for (const Node& node : nodes) {
         switch (node.kind()) {
-        case Node::Kind::text: out += node.text(); break;
+        case Node::Kind::text:
+            out += node.text();
+            break;
         case Node::Kind::expression: {
             const Expression& e = node.expression();
             if (const std::string* lit = stringLiteral(e)) {
@@ -712,7 +762,8 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
             if (flow != Flow::normal) return flow;
             break;
         }
-        case Node::Kind::comment: break;
+        case Node::Kind::comment:
+            break;
         }
         if (out.size() > maxBytes) RenderLimits::checkBytes(out.size());
     }
@@ -720,7 +771,8 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
 }
 
 [[noreturn]] void outsideLoop(Flow flow) {
-    throw JinjaError::runtime(flow == Flow::break_ ? "'break' outside of a loop" : "'continue' outside of a loop");
+    throw JinjaError::runtime(flow == Flow::break_ ? "'break' outside of a loop"
+                                                   : "'continue' outside of a loop");
 }
 
 void runTopLevel(const NodeList& nodes, const EnvPtr& env, std::string& out) {
@@ -735,7 +787,8 @@ void runTopLevel(const NodeList& nodes, const EnvPtr& env, std::string& out) {
 
 // ---- slicing ---------------------------------------------------------------
 
-std::optional<std::int64_t> boundValue(const std::optional<Expression>& e, const EnvPtr& env, Value& holder) {
+std::optional<std::int64_t> boundValue(const std::optional<Expression>& e, const EnvPtr& env,
+                                       Value& holder) {
     if (!e) return std::nullopt;
     holder = evaluate(*e, env);
     if (holder.isInt()) return holder.asInt();
@@ -759,12 +812,14 @@ std::string Interpreter::render(const NodeList& nodes, const std::shared_ptr<Env
     return out;
 }
 
-void Interpreter::interpret(const NodeList& nodes, const std::shared_ptr<Environment>& env, std::string& out) {
+void Interpreter::interpret(const NodeList& nodes, const std::shared_ptr<Environment>& env,
+                            std::string& out) {
     RenderScope scope(nullptr, env.get());
     runTopLevel(nodes, env, out);
 }
 
-std::string Interpreter::interpret(const NodeList& nodes, const std::shared_ptr<Environment>& environment) {
+std::string Interpreter::interpret(const NodeList& nodes,
+                                   const std::shared_ptr<Environment>& environment) {
     EnvPtr root = Environment::make(nullptr, environment->variables);
     std::string out;
     out.reserve(1024);
@@ -772,13 +827,15 @@ std::string Interpreter::interpret(const NodeList& nodes, const std::shared_ptr<
     return out;
 }
 
-void Interpreter::executeStatementWithOutput(const Statement& statement, const std::shared_ptr<Environment>& env,
+void Interpreter::executeStatementWithOutput(const Statement& statement,
+                                             const std::shared_ptr<Environment>& env,
                                              std::string& out) {
     Flow flow = execute(statement, env, out);
     if (flow != Flow::normal) outsideLoop(flow);
 }
 
-Value Interpreter::evaluateExpression(const Expression& expression, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evaluateExpression(const Expression& expression,
+                                      const std::shared_ptr<Environment>& env) {
     return evaluate(expression, env);
 }
 
@@ -786,7 +843,8 @@ Value Interpreter::evaluateExpression(const Expression& expression, const std::s
 
 Value Interpreter::evaluateUnaryValue(Expression::UnaryOp op, const Value& operand) {
     switch (op) {
-    case Expression::UnaryOp::not_: return Value(!operand.isTruthy());
+    case Expression::UnaryOp::not_:
+        return Value(!operand.isTruthy());
     case Expression::UnaryOp::minus:
         if (operand.isInt()) {
             if (operand.asInt() == std::numeric_limits<std::int64_t>::min())
@@ -798,41 +856,58 @@ Value Interpreter::evaluateUnaryValue(Expression::UnaryOp op, const Value& opera
     case Expression::UnaryOp::plus:
         if (operand.isNumeric()) return operand;
         throw JinjaError::runtime("Cannot apply unary plus to non-numeric value");
-    case Expression::UnaryOp::splat: throw JinjaError::runtime("Unpacking operator can only be used in function calls");
+    case Expression::UnaryOp::splat:
+        throw JinjaError::runtime("Unpacking operator can only be used in function calls");
     }
     return Value::undefined();
 }
 
-Value Interpreter::evaluateBinaryValues(Expression::BinaryOp op, const Value& left, const Value& right) {
+Value Interpreter::evaluateBinaryValues(Expression::BinaryOp op, const Value& left,
+                                        const Value& right) {
     using Op = Expression::BinaryOp;
     switch (op) {
     case Op::add:
     case Op::multiply:
     case Op::concat: {
         checkResultSize(op, left, right);
-        Value result = op == Op::add ? left.add(right) : op == Op::multiply ? left.multiply(right) : left.concatenate(right);
+        Value result = op == Op::add        ? left.add(right)
+                       : op == Op::multiply ? left.multiply(right)
+                                            : left.concatenate(right);
         RenderLimits::chargeValue(result);
         return result;
     }
-    case Op::subtract: return left.subtract(right);
-    case Op::divide: return left.divide(right);
-    case Op::floorDivide: return left.floorDivide(right);
-    case Op::power: return left.power(right);
-    case Op::modulo: return left.modulo(right);
-    case Op::equal: return Value(left.isEquivalent(right));
-    case Op::notEqual: return Value(!left.isEquivalent(right));
-    case Op::less: return Value(left.compare(right) < 0);
-    case Op::lessEqual: return Value(left.compare(right) <= 0);
-    case Op::greater: return Value(left.compare(right) > 0);
-    case Op::greaterEqual: return Value(left.compare(right) >= 0);
+    case Op::subtract:
+        return left.subtract(right);
+    case Op::divide:
+        return left.divide(right);
+    case Op::floorDivide:
+        return left.floorDivide(right);
+    case Op::power:
+        return left.power(right);
+    case Op::modulo:
+        return left.modulo(right);
+    case Op::equal:
+        return Value(left.isEquivalent(right));
+    case Op::notEqual:
+        return Value(!left.isEquivalent(right));
+    case Op::less:
+        return Value(left.compare(right) < 0);
+    case Op::lessEqual:
+        return Value(left.compare(right) <= 0);
+    case Op::greater:
+        return Value(left.compare(right) > 0);
+    case Op::greaterEqual:
+        return Value(left.compare(right) >= 0);
     case Op::in:
     case Op::notIn: {
         RenderLimits::chargeValue(right);
         bool contained = left.isContained(right);
         return Value(op == Op::in ? contained : !contained);
     }
-    case Op::and_: return left.isTruthy() ? right : left;
-    case Op::or_: return left.isTruthy() ? left : right;
+    case Op::and_:
+        return left.isTruthy() ? right : left;
+    case Op::or_:
+        return left.isTruthy() ? left : right;
     }
     return Value::undefined();
 }
@@ -869,7 +944,8 @@ Value Interpreter::evaluateComputedMember(const Value& object, const Value& key)
 }
 
 Value Interpreter::evaluateSlice(const Value& value, const std::optional<Expression>& start,
-                                 const std::optional<Expression>& stop, const std::optional<Expression>& step,
+                                 const std::optional<Expression>& stop,
+                                 const std::optional<Expression>& step,
                                  const std::shared_ptr<Environment>& env) {
     Value holder;
     std::optional<std::int64_t> startValue = boundValue(start, env, holder);
@@ -877,7 +953,8 @@ Value Interpreter::evaluateSlice(const Value& value, const std::optional<Express
     std::optional<std::int64_t> stepValue = boundValue(step, env, holder);
     if (stepValue && *stepValue == 0) throw JinjaError::runtime("Slice step cannot be zero");
     std::int64_t stride = stepValue.value_or(1);
-    if (!value.isString() && !value.isArray()) throw JinjaError::runtime("Slice requires array or string");
+    if (!value.isString() && !value.isArray())
+        throw JinjaError::runtime("Slice requires array or string");
 
     std::vector<std::size_t> bounds;
     std::int64_t n;
@@ -890,7 +967,8 @@ Value Interpreter::evaluateSlice(const Value& value, const std::optional<Express
     // Positions are computed in 128 bits, so huge bounds and steps neither
     // overflow nor make the walk visit positions outside 0 ... n - 1.
     using Wide = __int128;
-    Wide first = startValue ? Wide(*startValue) + (*startValue < 0 ? n : 0) : (stride < 0 ? n - 1 : 0);
+    Wide first =
+        startValue ? Wide(*startValue) + (*startValue < 0 ? n : 0) : (stride < 0 ? n - 1 : 0);
     Wide last = stopValue ? Wide(*stopValue) + (*stopValue < 0 ? n : 0) : (stride < 0 ? -1 : n);
     const Wide maxPos = std::numeric_limits<std::int64_t>::max();
     const Wide minPos = std::numeric_limits<std::int64_t>::min();
@@ -908,30 +986,36 @@ Value Interpreter::evaluateSlice(const Value& value, const std::optional<Express
         Wide from = std::max<Wide>(first, 0);
         Wide end = std::min<Wide>(last, n);
         Wide k = stepsTo(from);
-        for (Wide p = first + k * stride; p < end && p <= maxPos; p += stride) positions.push_back(static_cast<std::size_t>(p));
+        for (Wide p = first + k * stride; p < end && p <= maxPos; p += stride)
+            positions.push_back(static_cast<std::size_t>(p));
     } else {
         Wide from = std::min<Wide>(first, n - 1);
         Wide end = std::max<Wide>(last, -1);
         Wide k = stepsTo(from);
-        for (Wide p = first + k * stride; p > end && p >= minPos; p += stride) positions.push_back(static_cast<std::size_t>(p));
+        for (Wide p = first + k * stride; p > end && p >= minPos; p += stride)
+            positions.push_back(static_cast<std::size_t>(p));
     }
     if (value.isString()) {
         const std::string& s = value.asString();
         std::string out;
-        for (std::size_t p : positions) out.append(s, bounds[p], bounds[p + 1] - bounds[p]);
+        for (std::size_t p : positions)
+            out.append(s, bounds[p], bounds[p + 1] - bounds[p]);
         return Value(std::move(out));
     }
     const Array& a = value.asArray();
     Array out;
     out.reserve(positions.size());
-    for (std::size_t p : positions) out.push_back(a[p]);
+    for (std::size_t p : positions)
+        out.push_back(a[p]);
     return Value(std::move(out));
 }
 
-bool Interpreter::evaluateTest(std::string_view name, const Array& args, const std::shared_ptr<Environment>& env) {
+bool Interpreter::evaluateTest(std::string_view name, const Array& args,
+                               const std::shared_ptr<Environment>& env) {
     static const KeywordArguments noKeywords;
     const Value* local = env ? env->find(name) : nullptr;
-    for (const Value& a : args) RenderLimits::chargeValue(a);
+    for (const Value& a : args)
+        RenderLimits::chargeValue(a);
     if (local && local->isFunction()) {
         Value result = local->asFunction()(args, noKeywords, env);
         return result.isBoolean() ? result.asBool() : result.isTruthy();
@@ -940,7 +1024,8 @@ bool Interpreter::evaluateTest(std::string_view name, const Array& args, const s
     throw JinjaError::runtime("Unknown test: " + std::string(name));
 }
 
-Value Interpreter::applyFilter(std::string_view name, const Array& args, const KeywordArguments& kwargs,
+Value Interpreter::applyFilter(std::string_view name, const Array& args,
+                               const KeywordArguments& kwargs,
                                const std::shared_ptr<Environment>& env) {
     // A filter scans its operand and builds its result.
     if (!args.empty()) RenderLimits::chargeValue(args[0]);
@@ -958,17 +1043,23 @@ Value Interpreter::applyFilter(std::string_view name, const Array& args, const K
 
 // ---- assignment and loops --------------------------------------------------------
 
-void Interpreter::assign(const Expression& target, const Value& value, const std::shared_ptr<Environment>& env) {
+void Interpreter::assign(const Expression& target, const Value& value,
+                         const std::shared_ptr<Environment>& env) {
     switch (target.kind()) {
-    case Expression::Kind::identifier: env->set(target.as<Expression::Identifier>().name, value); return;
+    case Expression::Kind::identifier:
+        env->set(target.as<Expression::Identifier>().name, value);
+        return;
     case Expression::Kind::tuple: {
         const ExpressionList& names = target.as<Expression::Tuple>().elements;
-        if (!value.isArray()) throw JinjaError::runtime("Cannot unpack non-array value for tuple assignment.");
+        if (!value.isArray())
+            throw JinjaError::runtime("Cannot unpack non-array value for tuple assignment.");
         const Array& values = value.asArray();
         if (names.size() != values.size())
-            throw JinjaError::runtime("Tuple assignment mismatch: " + std::to_string(names.size()) + " variables and " +
-                                      std::to_string(values.size()) + " values.");
-        for (std::size_t i = 0; i < names.size(); ++i) assign(names[i], values[i], env);
+            throw JinjaError::runtime("Tuple assignment mismatch: " + std::to_string(names.size()) +
+                                      " variables and " + std::to_string(values.size()) +
+                                      " values.");
+        for (std::size_t i = 0; i < names.size(); ++i)
+            assign(names[i], values[i], env);
         return;
     }
     case Expression::Kind::member: {
@@ -994,7 +1085,8 @@ void Interpreter::assign(const Expression& target, const Value& value, const std
         // Take the variable's own copy out of its scope first, so the update
         // does not copy shared storage when this is its only holder.
         Environment* holder = env.get();
-        while (holder && !holder->variables.count(id->name)) holder = holder->parent().get();
+        while (holder && !holder->variables.count(id->name))
+            holder = holder->parent().get();
         if (holder) {
             auto it = holder->variables.find(id->name);
             if (it->second.isObject()) object = std::move(it->second);
@@ -1012,9 +1104,12 @@ void Interpreter::assign(const Expression& target, const Value& value, const std
     }
     default: {
         std::string rendering(Expression::kindName(target.kind()));
-        if (const auto* s = target.getIf<Expression::String>()) rendering += "(\"" + s->value + "\")";
-        else if (const auto* i = target.getIf<Expression::Integer>()) rendering += "(" + std::to_string(i->value) + ")";
-        else rendering += "(" + target.toJson() + ")";
+        if (const auto* s = target.getIf<Expression::String>())
+            rendering += "(\"" + s->value + "\")";
+        else if (const auto* i = target.getIf<Expression::Integer>())
+            rendering += "(" + std::to_string(i->value) + ")";
+        else
+            rendering += "(" + target.toJson() + ")";
         throw JinjaError::runtime("Invalid target for assignment: " + rendering);
     }
     }
@@ -1036,19 +1131,23 @@ Value Interpreter::makeLoopObject(const Array& items, std::size_t index) {
                             cycleFunction(i)};
     Object loop;
     loop.reserve(std::size(kLoopKeys));
-    for (std::size_t k = 0; k < std::size(kLoopKeys); ++k) loop.insert_or_assign(ObjectKey(kLoopKeys[k]), values[k]);
+    for (std::size_t k = 0; k < std::size(kLoopKeys); ++k)
+        loop.insert_or_assign(ObjectKey(kLoopKeys[k]), values[k]);
     return Value(std::move(loop));
 }
 
 // ---- macros -----------------------------------------------------------------------
 
-Value Interpreter::callMacro(const Macro& macro, const Array& arguments, const KeywordArguments& keywordArguments,
+Value Interpreter::callMacro(const Macro& macro, const Array& arguments,
+                             const KeywordArguments& keywordArguments,
                              const std::shared_ptr<Environment>& env) {
     CallDepth depth;
     countStep();
     EnvPtr scope = Environment::make(env);
-    if (const Value* caller = env->find("caller"); caller && !caller->isUndefined()) scope->set("caller", *caller);
-    for (const auto& [name, expr] : macro.defaults) scope->set(name, evaluate(expr, env));
+    if (const Value* caller = env->find("caller"); caller && !caller->isUndefined())
+        scope->set("caller", *caller);
+    for (const auto& [name, expr] : macro.defaults)
+        scope->set(name, evaluate(expr, env));
     for (std::size_t i = 0; i < macro.parameters.size(); ++i) {
         const std::string& name = macro.parameters[i];
         if (i < arguments.size())
@@ -1056,7 +1155,8 @@ Value Interpreter::callMacro(const Macro& macro, const Array& arguments, const K
         else
             scope->set(name, (*scope)[name]);
     }
-    for (const auto& [name, value] : keywordArguments) scope->set(name, value);
+    for (const auto& [name, value] : keywordArguments)
+        scope->set(name, value);
     return Value(runFunctionBody(macro.body, scope));
 }
 

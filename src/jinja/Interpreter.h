@@ -29,31 +29,41 @@ public:
 
     // Runs the nodes in `env`, appending to `out`. Outside a render it runs
     // with the default limits and leaves `env` as the template left it.
-    static void interpret(const NodeList& nodes, const std::shared_ptr<Environment>& env, std::string& out);
+    static void interpret(const NodeList& nodes, const std::shared_ptr<Environment>& env,
+                          std::string& out);
     // Runs the nodes in a fresh root scope seeded with `environment`'s own variables.
-    static std::string interpret(const NodeList& nodes, const std::shared_ptr<Environment>& environment);
+    static std::string interpret(const NodeList& nodes,
+                                 const std::shared_ptr<Environment>& environment);
 
-    static void executeStatementWithOutput(const Statement& statement, const std::shared_ptr<Environment>& env,
+    static void executeStatementWithOutput(const Statement& statement,
+                                           const std::shared_ptr<Environment>& env,
                                            std::string& out);
-    static void assign(const Expression& target, const Value& value, const std::shared_ptr<Environment>& env);
+    static void assign(const Expression& target, const Value& value,
+                       const std::shared_ptr<Environment>& env);
     static Value makeLoopObject(const Array& items, std::size_t index);
 
-    static Value evaluateExpression(const Expression& expression, const std::shared_ptr<Environment>& env);
+    static Value evaluateExpression(const Expression& expression,
+                                    const std::shared_ptr<Environment>& env);
     static Value evaluateUnaryValue(Expression::UnaryOp op, const Value& operand);
-    static Value evaluateBinaryValues(Expression::BinaryOp op, const Value& left, const Value& right);
+    static Value evaluateBinaryValues(Expression::BinaryOp op, const Value& left,
+                                      const Value& right);
     static Value evaluateComputedMember(const Value& object, const Value& key);
     static Value evaluateSlice(const Value& value, const std::optional<Expression>& start,
-                               const std::optional<Expression>& stop, const std::optional<Expression>& step,
+                               const std::optional<Expression>& stop,
+                               const std::optional<Expression>& step,
                                const std::shared_ptr<Environment>& env);
     // Runs a named test: a function of that name in scope first, then the
     // built-in test; the tested value is args[0].
-    static bool evaluateTest(std::string_view name, const Array& args, const std::shared_ptr<Environment>& env);
+    static bool evaluateTest(std::string_view name, const Array& args,
+                             const std::shared_ptr<Environment>& env);
     // Calls a built-in filter or a function of that name in scope.
-    static Value applyFilter(std::string_view name, const Array& args, const KeywordArguments& kwargs,
+    static Value applyFilter(std::string_view name, const Array& args,
+                             const KeywordArguments& kwargs,
                              const std::shared_ptr<Environment>& env);
 
     // Runs a macro body in a new scope below `env`; the printed body is the result.
-    static Value callMacro(const Macro& macro, const Array& arguments, const KeywordArguments& keywordArguments,
+    static Value callMacro(const Macro& macro, const Array& arguments,
+                           const KeywordArguments& keywordArguments,
                            const std::shared_ptr<Environment>& env);
 };
 

@@ -14,16 +14,35 @@ using Kind = Token::Kind;
 
 const std::unordered_map<std::string_view, Kind>& keywords() {
     static const std::unordered_map<std::string_view, Kind> table = {
-        {"if", Kind::if_},           {"else", Kind::else_},         {"elif", Kind::elif},
-        {"endif", Kind::endif},      {"for", Kind::for_},           {"endfor", Kind::endfor},
-        {"in", Kind::in},            {"not", Kind::not_},           {"and", Kind::and_},
-        {"or", Kind::or_},           {"set", Kind::set},            {"endset", Kind::endset},
-        {"macro", Kind::macro},      {"endmacro", Kind::endmacro},  {"true", Kind::boolean},
-        {"false", Kind::boolean},    {"null", Kind::null},          {"none", Kind::null},
-        {"break", Kind::break_},     {"is", Kind::is},              {"continue", Kind::continue_},
-        {"call", Kind::call},        {"endcall", Kind::endcall},    {"filter", Kind::filter},
-        {"endfilter", Kind::endfilter}, {"generation", Kind::generation},
-        {"endgeneration", Kind::endgeneration}, {"True", Kind::boolean}, {"False", Kind::boolean},
+        {"if", Kind::if_},
+        {"else", Kind::else_},
+        {"elif", Kind::elif},
+        {"endif", Kind::endif},
+        {"for", Kind::for_},
+        {"endfor", Kind::endfor},
+        {"in", Kind::in},
+        {"not", Kind::not_},
+        {"and", Kind::and_},
+        {"or", Kind::or_},
+        {"set", Kind::set},
+        {"endset", Kind::endset},
+        {"macro", Kind::macro},
+        {"endmacro", Kind::endmacro},
+        {"true", Kind::boolean},
+        {"false", Kind::boolean},
+        {"null", Kind::null},
+        {"none", Kind::null},
+        {"break", Kind::break_},
+        {"is", Kind::is},
+        {"continue", Kind::continue_},
+        {"call", Kind::call},
+        {"endcall", Kind::endcall},
+        {"filter", Kind::filter},
+        {"endfilter", Kind::endfilter},
+        {"generation", Kind::generation},
+        {"endgeneration", Kind::endgeneration},
+        {"True", Kind::boolean},
+        {"False", Kind::boolean},
         {"None", Kind::null},
     };
     return table;
@@ -32,25 +51,46 @@ const std::unordered_map<std::string_view, Kind>& keywords() {
 // The operator spelled by one or two ASCII characters (second may be 0), and how many it takes.
 std::pair<Kind, std::size_t> lookupOperator(char c, char next) noexcept {
     switch (c) {
-    case '+': return {Kind::plus, 1};
-    case '-': return {Kind::minus, 1};
-    case '*': return next == '*' ? std::pair{Kind::power, std::size_t{2}} : std::pair{Kind::multiply, std::size_t{1}};
-    case '/': return next == '/' ? std::pair{Kind::floorDivide, std::size_t{2}} : std::pair{Kind::divide, std::size_t{1}};
-    case '%': return {Kind::modulo, 1};
-    case '~': return {Kind::concat, 1};
-    case '=': return next == '=' ? std::pair{Kind::equal, std::size_t{2}} : std::pair{Kind::equals, std::size_t{1}};
-    case '!': return next == '=' ? std::pair{Kind::notEqual, std::size_t{2}} : std::pair{Kind::eof, std::size_t{0}};
-    case '<': return next == '=' ? std::pair{Kind::lessEqual, std::size_t{2}} : std::pair{Kind::less, std::size_t{1}};
-    case '>': return next == '=' ? std::pair{Kind::greaterEqual, std::size_t{2}} : std::pair{Kind::greater, std::size_t{1}};
-    case '|': return {Kind::pipe, 1};
-    default: return {Kind::eof, 0};
+    case '+':
+        return {Kind::plus, 1};
+    case '-':
+        return {Kind::minus, 1};
+    case '*':
+        return next == '*' ? std::pair{Kind::power, std::size_t{2}}
+                           : std::pair{Kind::multiply, std::size_t{1}};
+    case '/':
+        return next == '/' ? std::pair{Kind::floorDivide, std::size_t{2}}
+                           : std::pair{Kind::divide, std::size_t{1}};
+    case '%':
+        return {Kind::modulo, 1};
+    case '~':
+        return {Kind::concat, 1};
+    case '=':
+        return next == '=' ? std::pair{Kind::equal, std::size_t{2}}
+                           : std::pair{Kind::equals, std::size_t{1}};
+    case '!':
+        return next == '=' ? std::pair{Kind::notEqual, std::size_t{2}}
+                           : std::pair{Kind::eof, std::size_t{0}};
+    case '<':
+        return next == '=' ? std::pair{Kind::lessEqual, std::size_t{2}}
+                           : std::pair{Kind::less, std::size_t{1}};
+    case '>':
+        return next == '=' ? std::pair{Kind::greaterEqual, std::size_t{2}}
+                           : std::pair{Kind::greater, std::size_t{1}};
+    case '|':
+        return {Kind::pipe, 1};
+    default:
+        return {Kind::eof, 0};
     }
 }
 
-std::string positionText(std::size_t position) { return std::to_string(position); }
+std::string positionText(std::size_t position) {
+    return std::to_string(position);
+}
 
 std::size_t skipWhiteSpace(const CharacterText& chars, std::size_t i) {
-    while (chars.isWhiteSpace(i)) ++i;
+    while (chars.isWhiteSpace(i))
+        ++i;
     return i;
 }
 
@@ -59,13 +99,15 @@ std::size_t skipWhiteSpace(const CharacterText& chars, std::size_t i) {
 // replace-all would; each finds the literal marker and looks around it.
 
 // "-%}\s*" -> "%}" and "-}}\s*" -> "}}".
-std::string removeAfterClose(const std::string& text, std::string_view marker, std::string_view replacement) {
+std::string removeAfterClose(const std::string& text, std::string_view marker,
+                             std::string_view replacement) {
     if (text.find(marker) == std::string::npos) return text;
     CharacterText chars(text);
     std::string out;
     out.reserve(text.size());
     std::size_t copied = 0;
-    for (std::size_t m = chars.find(marker, 0); m != std::string::npos; m = chars.find(marker, copied)) {
+    for (std::size_t m = chars.find(marker, 0); m != std::string::npos;
+         m = chars.find(marker, copied)) {
         out += chars.slice(copied, m);
         out += replacement;
         copied = skipWhiteSpace(chars, m + marker.size());
@@ -87,7 +129,8 @@ std::string removeBeforeOpen(std::string text, std::string_view open) {
         std::size_t copied = 0;
         for (std::size_t m = chars.find(marker, 0); m != std::string::npos;) {
             std::size_t w = m;
-            while (w > copied && chars.isWhiteSpace(w - 1)) --w;
+            while (w > copied && chars.isWhiteSpace(w - 1))
+                --w;
             if (w < m && w > copied && chars.ascii(w - 1) == '{') {
                 out += chars.slice(copied, w - 1);
                 out += "{ ";
@@ -110,7 +153,8 @@ std::string removeBeforeOpen(std::string text, std::string_view open) {
     {
         CharacterText chars(text);
         std::size_t j = skipWhiteSpace(chars, 0);
-        if (chars.matches(j, marker)) text = std::string(open) + std::string(text.substr(chars.begin(j + marker.size())));
+        if (chars.matches(j, marker))
+            text = std::string(open) + std::string(text.substr(chars.begin(j + marker.size())));
     }
 
     // "([^\{])\s*\{%-" -> "$1{%": the whitespace before the tag and the marker
@@ -121,7 +165,8 @@ std::string removeBeforeOpen(std::string text, std::string_view open) {
     std::size_t copied = 0;
     for (std::size_t m = chars.find(marker, 0); m != std::string::npos;) {
         std::size_t w = m;
-        while (w > copied && chars.isWhiteSpace(w - 1)) --w;
+        while (w > copied && chars.isWhiteSpace(w - 1))
+            --w;
         // The match starts at the character before the whitespace unless that
         // is a brace (or already taken); then at the first whitespace character.
         std::size_t kept;
@@ -164,10 +209,17 @@ public:
                 depth_ = 0;
                 break;
             case Kind::closeExpression:
-            case Kind::closeStatement: inTag_ = false; break;
-            case Kind::openBrace: ++depth_; break;
-            case Kind::closeBrace: --depth_; break;
-            default: break;
+            case Kind::closeStatement:
+                inTag_ = false;
+                break;
+            case Kind::openBrace:
+                ++depth_;
+                break;
+            case Kind::closeBrace:
+                --depth_;
+                break;
+            default:
+                break;
             }
             if (token.kind == Kind::text && token.value.empty()) continue;
             tokens.push_back(std::move(token));
@@ -195,25 +247,37 @@ private:
         if (c == '}' && next == '}' && depth_ == 0) return make(Kind::closeExpression, p, p + 2, i);
         if (c == '%' && next == '}') return make(Kind::closeStatement, p, p + 2, i);
         switch (c) {
-        case '(': return make(Kind::openParen, p, p + 1, i);
-        case ')': return make(Kind::closeParen, p, p + 1, i);
-        case '[': return make(Kind::openBracket, p, p + 1, i);
-        case ']': return make(Kind::closeBracket, p, p + 1, i);
-        case '{': return make(Kind::openBrace, p, p + 1, i);
-        case '}': return make(Kind::closeBrace, p, p + 1, i);
-        case ',': return make(Kind::comma, p, p + 1, i);
-        case '.': return make(Kind::dot, p, p + 1, i);
-        case ':': return make(Kind::colon, p, p + 1, i);
-        case '|': return make(Kind::pipe, p, p + 1, i);
-        default: break;
+        case '(':
+            return make(Kind::openParen, p, p + 1, i);
+        case ')':
+            return make(Kind::closeParen, p, p + 1, i);
+        case '[':
+            return make(Kind::openBracket, p, p + 1, i);
+        case ']':
+            return make(Kind::closeBracket, p, p + 1, i);
+        case '{':
+            return make(Kind::openBrace, p, p + 1, i);
+        case '}':
+            return make(Kind::closeBrace, p, p + 1, i);
+        case ',':
+            return make(Kind::comma, p, p + 1, i);
+        case '.':
+            return make(Kind::dot, p, p + 1, i);
+        case ':':
+            return make(Kind::colon, p, p + 1, i);
+        case '|':
+            return make(Kind::pipe, p, p + 1, i);
+        default:
+            break;
         }
-        if (auto [kind, length] = lookupOperator(c, next); length > 0) return make(kind, p, p + length, i);
+        if (auto [kind, length] = lookupOperator(c, next); length > 0)
+            return make(kind, p, p + length, i);
         if (c == '\'' || c == '"') return extractString(i, c);
         char32_t first = chars_.first(p);
         if (unicode::isNumeric(first)) return extractNumber(i);
         if (unicode::isAlphabetic(first) || c == '_') return extractIdentifier(i);
-        throw JinjaError::lexer("Unexpected character '" + std::string(chars_.at(p)) + "' at position " +
-                                positionText(p));
+        throw JinjaError::lexer("Unexpected character '" + std::string(chars_.at(p)) +
+                                "' at position " + positionText(p));
     }
 
     Token extractText(std::size_t& i) {
@@ -236,7 +300,8 @@ private:
         for (std::size_t j = start + 2; j + 1 < n; ++j) {
             if (chars_.ascii(j) == '#' && chars_.ascii(j + 1) == '}') {
                 i = j + 2;
-                return Token(Kind::comment, chars_.slice(start + 2, j), static_cast<std::int64_t>(start));
+                return Token(Kind::comment, chars_.slice(start + 2, j),
+                             static_cast<std::int64_t>(start));
             }
         }
         throw JinjaError::lexer("Unclosed comment at position " + positionText(start));
@@ -256,13 +321,27 @@ private:
             if (c == '\\') {
                 if (j + 1 >= n) break;
                 switch (chars_.ascii(j + 1)) {
-                case 'n': content += '\n'; break;
-                case 't': content += '\t'; break;
-                case 'r': content += '\r'; break;
-                case 'b': content += '\b'; break;
-                case 'f': content += '\f'; break;
-                case 'v': content += '\v'; break;
-                default: content += chars_.at(j + 1); break;
+                case 'n':
+                    content += '\n';
+                    break;
+                case 't':
+                    content += '\t';
+                    break;
+                case 'r':
+                    content += '\r';
+                    break;
+                case 'b':
+                    content += '\b';
+                    break;
+                case 'f':
+                    content += '\f';
+                    break;
+                case 'v':
+                    content += '\v';
+                    break;
+                default:
+                    content += chars_.at(j + 1);
+                    break;
                 }
                 j += 2;
                 continue;

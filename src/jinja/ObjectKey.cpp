@@ -2,11 +2,10 @@
 
 #include "jinja/Unicode.h"
 
+#include <functional>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
-
-#include <functional>
 
 namespace jinja {
 
@@ -30,7 +29,7 @@ std::string ObjectKey::description() const {
 }
 
 std::size_t ObjectKey::hash() const noexcept {
-    if (kind_ == Kind::int_) return std::hash<std::int64_t>{}(number_) * 31 + 1;
+    if (kind_ == Kind::int_) return std::hash<std::int64_t>{}(number_)*31 + 1;
     return unicode::canonicalHash(text_);
 }
 
@@ -45,7 +44,9 @@ bool operator==(const ObjectKey& a, const ObjectKey& b) noexcept {
 }
 
 std::strong_ordering operator<=>(const ObjectKey& a, const ObjectKey& b) noexcept {
-    if (a.kind_ != b.kind_) return a.kind_ == ObjectKey::Kind::int_ ? std::strong_ordering::less : std::strong_ordering::greater;
+    if (a.kind_ != b.kind_)
+        return a.kind_ == ObjectKey::Kind::int_ ? std::strong_ordering::less
+                                                : std::strong_ordering::greater;
     if (a.kind_ == ObjectKey::Kind::int_) return a.number_ <=> b.number_;
     int order;
     try {
@@ -58,7 +59,8 @@ std::strong_ordering operator<=>(const ObjectKey& a, const ObjectKey& b) noexcep
 
 int ObjectKey::compare(const ObjectKey& other, CompareOptions options) const {
     if (kind_ != other.kind_) return kind_ == Kind::int_ ? -1 : 1;
-    if (kind_ == Kind::int_) return number_ < other.number_ ? -1 : (number_ > other.number_ ? 1 : 0);
+    if (kind_ == Kind::int_)
+        return number_ < other.number_ ? -1 : (number_ > other.number_ ? 1 : 0);
     if (options == CompareOptions::caseInsensitive) {
         auto a = icu::UnicodeString::fromUTF8(unicode::toNFC(text_));
         auto b = icu::UnicodeString::fromUTF8(unicode::toNFC(other.text_));

@@ -14,19 +14,26 @@ using Kind = Token::Kind;
 using E = Expression;
 using S = Statement;
 
-const std::string nestingMessage =
-    "Template nesting is too deep (more than " + std::to_string(Parser::maxNestingDepth) + " levels)";
+const std::string nestingMessage = "Template nesting is too deep (more than " +
+                                   std::to_string(Parser::maxNestingDepth) + " levels)";
 
-[[noreturn]] void fail(std::string message) { throw JinjaError::parser(std::move(message)); }
+[[noreturn]] void fail(std::string message) {
+    throw JinjaError::parser(std::move(message));
+}
 
-std::string kindText(Kind kind) { return std::string(Token::kindName(kind)); }
+std::string kindText(Kind kind) {
+    return std::string(Token::kindName(kind));
+}
 
-bool isNestingError(const JinjaError& error) { return error.message() == nestingMessage; }
+bool isNestingError(const JinjaError& error) {
+    return error.message() == nestingMessage;
+}
 
 // Stores a keyword argument or macro default: a repeated name keeps its place
 // and takes the later expression.
 void upsert(ExpressionMap& map, const std::string& name, Expression value) {
-    auto found = std::find_if(map.begin(), map.end(), [&](const auto& entry) { return entry.first == name; });
+    auto found = std::find_if(map.begin(), map.end(),
+                              [&](const auto& entry) { return entry.first == name; });
     if (found != map.end())
         found->second = std::move(value);
     else
@@ -34,7 +41,8 @@ void upsert(ExpressionMap& map, const std::string& name, Expression value) {
 }
 
 bool isAsciiDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::optional<std::int64_t> readInteger(std::string_view text) {
@@ -63,18 +71,22 @@ private:
     Parser& parser_;
 };
 
-NodeList Parser::parse(const std::vector<Token>& tokens) { return Parser(tokens).parseTemplate(); }
+NodeList Parser::parse(const std::vector<Token>& tokens) {
+    return Parser(tokens).parseTemplate();
+}
 
 const Token& Parser::consume(Kind kind, const char* message) {
     const Token& token = peek();
-    if (token.kind != kind || kind == Kind::eof) fail(std::string(message) + ". Got " + kindText(token.kind) + " instead");
+    if (token.kind != kind || kind == Kind::eof)
+        fail(std::string(message) + ". Got " + kindText(token.kind) + " instead");
     advance();
     return token;
 }
 
 std::string Parser::consumeIdentifier() {
     const Token& token = peek();
-    if (!Token::allowedAsIdentifier(token.kind)) fail("Expected identifier but found " + kindText(token.kind) + ".");
+    if (!Token::allowedAsIdentifier(token.kind))
+        fail("Expected identifier but found " + kindText(token.kind) + ".");
     advance();
     return token.value;
 }
@@ -105,11 +117,14 @@ void appendNode(NodeList& nodes, Node node, bool dropEmptyText) {
 NodeList Parser::parseTemplate() {
     NodeList nodes;
     nodes.reserve(tokens_.size() / 3);
-    while (current_ < tokens_.size() && !check(Kind::eof)) appendNode(nodes, parseNode(), true);
+    while (current_ < tokens_.size() && !check(Kind::eof))
+        appendNode(nodes, parseNode(), true);
     return nodes;
 }
 
-Expression Parser::parseExpression() { return parseTernary(); }
+Expression Parser::parseExpression() {
+    return parseTernary();
+}
 
 Node Parser::parseNode() {
     const Token& token = peek();
@@ -129,7 +144,8 @@ Node Parser::parseNode() {
     case Kind::comment:
         advance();
         return Node::comment(token.value);
-    default: fail("Unexpected token type: " + kindText(token.kind));
+    default:
+        fail("Unexpected token type: " + kindText(token.kind));
     }
 }
 
@@ -137,14 +153,17 @@ NodeList Parser::parseNodesUntil(std::initializer_list<Kind> stops) {
     DepthGuard guard(*this);
     NodeList nodes;
     while (current_ < tokens_.size()) {
-        if (check(Kind::openStatement) && std::find(stops.begin(), stops.end(), peek(1).kind) != stops.end()) break;
+        if (check(Kind::openStatement) &&
+            std::find(stops.begin(), stops.end(), peek(1).kind) != stops.end())
+            break;
         if (check(Kind::eof)) break;
         appendNode(nodes, parseNode(), false);
     }
     return nodes;
 }
 
-void Parser::consumeEndTag(const char* openMessage, Kind end, const char* endMessage, const char* closeMessage) {
+void Parser::consumeEndTag(const char* openMessage, Kind end, const char* endMessage,
+                           const char* closeMessage) {
     consume(Kind::openStatement, openMessage);
     consume(end, endMessage);
     consume(Kind::closeStatement, closeMessage);
@@ -153,10 +172,18 @@ void Parser::consumeEndTag(const char* openMessage, Kind end, const char* endMes
 Statement Parser::parseStatement() {
     const Token& token = peek();
     switch (token.kind) {
-    case Kind::if_: advance(); return parseIfStatement();
-    case Kind::for_: advance(); return parseForStatement();
-    case Kind::set: advance(); return parseSetStatement();
-    case Kind::macro: advance(); return parseMacroStatement();
+    case Kind::if_:
+        advance();
+        return parseIfStatement();
+    case Kind::for_:
+        advance();
+        return parseForStatement();
+    case Kind::set:
+        advance();
+        return parseSetStatement();
+    case Kind::macro:
+        advance();
+        return parseMacroStatement();
     case Kind::break_:
         advance();
         consume(Kind::closeStatement, "Expected '%}' after break.");
@@ -165,10 +192,17 @@ Statement Parser::parseStatement() {
         advance();
         consume(Kind::closeStatement, "Expected '%}' after continue.");
         return Statement(S::Continue{});
-    case Kind::call: advance(); return parseCallStatement();
-    case Kind::filter: advance(); return parseFilterStatement();
-    case Kind::generation: advance(); return parseGenerationStatement();
-    default: fail("Unknown statement: " + token.value);
+    case Kind::call:
+        advance();
+        return parseCallStatement();
+    case Kind::filter:
+        advance();
+        return parseFilterStatement();
+    case Kind::generation:
+        advance();
+        return parseGenerationStatement();
+    default:
+        fail("Unknown statement: " + token.value);
     }
 }
 
@@ -187,7 +221,8 @@ Statement Parser::parseIfStatement() {
         advance();
         consume(Kind::closeStatement, "Expected '%}' after else.");
         alternate = parseNodesUntil({Kind::endif});
-        consumeEndTag("Expected '{%' for endif.", Kind::endif, "Expected 'endif'.", "Expected '%}' after endif.");
+        consumeEndTag("Expected '{%' for endif.", Kind::endif, "Expected 'endif'.",
+                      "Expected '%}' after endif.");
     } else {
         consume(Kind::endif, "Expected 'endif'.");
         consume(Kind::closeStatement, "Expected '%}' after endif.");
@@ -223,7 +258,8 @@ Statement Parser::parseForStatement() {
     }
     consume(Kind::endfor, "Expected 'endfor'.");
     consume(Kind::closeStatement, "Expected '%}' after endfor.");
-    return Statement(S::For{std::move(loopVar), std::move(iterable), std::move(body), std::move(alternate), std::move(test)});
+    return Statement(S::For{std::move(loopVar), std::move(iterable), std::move(body),
+                            std::move(alternate), std::move(test)});
 }
 
 Statement Parser::parseSetStatement() {
@@ -236,7 +272,8 @@ Statement Parser::parseSetStatement() {
     }
     consume(Kind::closeStatement, "Expected '%}' after set statement.");
     NodeList body = parseNodesUntil({Kind::endset});
-    consumeEndTag("Expected '{%' for endset.", Kind::endset, "Expected 'endset'.", "Expected '%}' after endset.");
+    consumeEndTag("Expected '{%' for endset.", Kind::endset, "Expected 'endset'.",
+                  "Expected '%}' after endset.");
     return Statement(S::Set{std::move(target), std::nullopt, std::move(body)});
 }
 
@@ -262,7 +299,8 @@ Statement Parser::parseMacroStatement() {
     NodeList body = parseNodesUntil({Kind::endmacro});
     consumeEndTag("Expected '{%' for endmacro.", Kind::endmacro, "Expected 'endmacro'.",
                   "Expected '%}' after endmacro.");
-    return Statement(S::Macro{std::move(name), std::move(parameters), std::move(defaults), std::move(body)});
+    return Statement(
+        S::Macro{std::move(name), std::move(parameters), std::move(defaults), std::move(body)});
 }
 
 Statement Parser::parseCallStatement() {
@@ -278,7 +316,8 @@ Statement Parser::parseCallStatement() {
     Expression callable = parseTernary();
     consume(Kind::closeStatement, "Expected '%}' after call statement.");
     NodeList body = parseNodesUntil({Kind::endcall});
-    consumeEndTag("Expected '{%' for endcall.", Kind::endcall, "Expected 'endcall'.", "Expected '%}' after endcall.");
+    consumeEndTag("Expected '{%' for endcall.", Kind::endcall, "Expected 'endcall'.",
+                  "Expected '%}' after endcall.");
     return Statement(S::Call{std::move(callable), std::move(callerArgs), std::move(body)});
 }
 
@@ -294,8 +333,8 @@ Statement Parser::parseFilterStatement() {
 Statement Parser::parseGenerationStatement() {
     consume(Kind::closeStatement, "Expected '%}' after generation statement.");
     NodeList body = parseNodesUntil({Kind::endgeneration});
-    consumeEndTag("Expected '{%' for endgeneration.", Kind::endgeneration, "Expected 'endgeneration'.",
-                  "Expected '%}' after endgeneration.");
+    consumeEndTag("Expected '{%' for endgeneration.", Kind::endgeneration,
+                  "Expected 'endgeneration'.", "Expected '%}' after endgeneration.");
     return Statement(S::Generation{std::move(body)});
 }
 
@@ -358,13 +397,27 @@ Expression Parser::parseComparison() {
     while (true) {
         std::optional<E::BinaryOp> op;
         switch (peek().kind) {
-        case Kind::equal: op = E::BinaryOp::equal; break;
-        case Kind::notEqual: op = E::BinaryOp::notEqual; break;
-        case Kind::less: op = E::BinaryOp::less; break;
-        case Kind::lessEqual: op = E::BinaryOp::lessEqual; break;
-        case Kind::greater: op = E::BinaryOp::greater; break;
-        case Kind::greaterEqual: op = E::BinaryOp::greaterEqual; break;
-        case Kind::in: op = E::BinaryOp::in; break;
+        case Kind::equal:
+            op = E::BinaryOp::equal;
+            break;
+        case Kind::notEqual:
+            op = E::BinaryOp::notEqual;
+            break;
+        case Kind::less:
+            op = E::BinaryOp::less;
+            break;
+        case Kind::lessEqual:
+            op = E::BinaryOp::lessEqual;
+            break;
+        case Kind::greater:
+            op = E::BinaryOp::greater;
+            break;
+        case Kind::greaterEqual:
+            op = E::BinaryOp::greaterEqual;
+            break;
+        case Kind::in:
+            op = E::BinaryOp::in;
+            break;
         case Kind::not_:
             if (peek(1).kind != Kind::in) return left;
             advance();
@@ -400,13 +453,18 @@ Expression Parser::parseComparison() {
             case Kind::number:
             case Kind::boolean:
             case Kind::null:
-            case Kind::identifier: args.push_back(parseConcat()); break;
-            default: break;
+            case Kind::identifier:
+                args.push_back(parseConcat());
+                break;
+            default:
+                break;
             }
-            left = checked(Expression(E::Test{std::move(left), std::move(name), std::move(args), negated}));
+            left = checked(
+                Expression(E::Test{std::move(left), std::move(name), std::move(args), negated}));
             continue;
         }
-        default: return left;
+        default:
+            return left;
         }
         advance();
         Expression right = parseTerm();
@@ -433,7 +491,8 @@ Expression Parser::parseConcat() {
         else if (!Token::primaryExpressionStarter(peek().kind))
             return left;
         Expression right = parseFilter();
-        left = checked(Expression(E::Binary{E::BinaryOp::concat, std::move(left), std::move(right)}));
+        left =
+            checked(Expression(E::Binary{E::BinaryOp::concat, std::move(left), std::move(right)}));
     }
 }
 
@@ -449,7 +508,8 @@ Expression Parser::parseFilter() {
             parseArguments(args, kwargs);
             consume(Kind::closeParen, "Expected ')' after filter arguments.");
         }
-        left = checked(Expression(E::Filter{std::move(left), std::move(name), std::move(args), std::move(kwargs)}));
+        left = checked(Expression(
+            E::Filter{std::move(left), std::move(name), std::move(args), std::move(kwargs)}));
     }
     return left;
 }
@@ -459,11 +519,20 @@ Expression Parser::parseFactor() {
     while (true) {
         E::BinaryOp op;
         switch (peek().kind) {
-        case Kind::multiply: op = E::BinaryOp::multiply; break;
-        case Kind::divide: op = E::BinaryOp::divide; break;
-        case Kind::floorDivide: op = E::BinaryOp::floorDivide; break;
-        case Kind::modulo: op = E::BinaryOp::modulo; break;
-        default: return left;
+        case Kind::multiply:
+            op = E::BinaryOp::multiply;
+            break;
+        case Kind::divide:
+            op = E::BinaryOp::divide;
+            break;
+        case Kind::floorDivide:
+            op = E::BinaryOp::floorDivide;
+            break;
+        case Kind::modulo:
+            op = E::BinaryOp::modulo;
+            break;
+        default:
+            return left;
         }
         advance();
         Expression right = parseExponent();
@@ -476,7 +545,8 @@ Expression Parser::parseExponent() {
     while (check(Kind::power)) {
         advance();
         Expression right = parseUnary();
-        left = checked(Expression(E::Binary{E::BinaryOp::power, std::move(left), std::move(right)}));
+        left =
+            checked(Expression(E::Binary{E::BinaryOp::power, std::move(left), std::move(right)}));
     }
     return left;
 }
@@ -499,7 +569,8 @@ Expression Parser::parseAccess() {
             ExpressionMap kwargs;
             parseArguments(args, kwargs);
             consume(Kind::closeParen, "Expected ')' after arguments.");
-            left = checked(Expression(E::Call{std::move(left), std::move(args), std::move(kwargs)}));
+            left =
+                checked(Expression(E::Call{std::move(left), std::move(args), std::move(kwargs)}));
             break;
         }
         case Kind::openBracket: {
@@ -524,7 +595,8 @@ Expression Parser::parseAccess() {
                     advance();
                     step = parseTernary();
                 }
-                left = checked(Expression(E::Slice{std::move(left), std::move(start), std::move(stop), std::move(step)}));
+                left = checked(Expression(
+                    E::Slice{std::move(left), std::move(start), std::move(stop), std::move(step)}));
             } else {
                 if (!start) fail("Invalid subscript");
                 left = checked(Expression(E::Member{std::move(left), std::move(*start), true}));
@@ -535,10 +607,12 @@ Expression Parser::parseAccess() {
         case Kind::dot: {
             advance();
             std::string name = consumeIdentifier();
-            left = checked(Expression(E::Member{std::move(left), Expression(E::Identifier{std::move(name)}), false}));
+            left = checked(Expression(
+                E::Member{std::move(left), Expression(E::Identifier{std::move(name)}), false}));
             break;
         }
-        default: return left;
+        default:
+            return left;
         }
     }
 }
@@ -546,15 +620,19 @@ Expression Parser::parseAccess() {
 Expression Parser::parsePrimary() {
     const Token& token = peek();
     switch (token.kind) {
-    case Kind::string: advance(); return Expression(E::String{token.value});
+    case Kind::string:
+        advance();
+        return Expression(E::String{token.value});
     case Kind::number: {
         advance();
         const std::string& text = token.value;
         if (text.find('.') != std::string::npos) {
-            bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+            bool plain = std::all_of(text.begin(), text.end(),
+                                     [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
             double value = 0.0;
             auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-            if (plain && error == std::errc::result_out_of_range) fail("Number literal out of range: " + text);
+            if (plain && error == std::errc::result_out_of_range)
+                fail("Number literal out of range: " + text);
             if (!plain || error != std::errc() || end != text.data() + text.size())
                 fail("Invalid number literal: " + text);
             return Expression(E::Number{value});
@@ -564,8 +642,12 @@ Expression Parser::parsePrimary() {
         if (!value) fail("Integer literal out of range: " + text);
         return Expression(E::Integer{*value});
     }
-    case Kind::boolean: advance(); return Expression(E::Boolean{token.value == "true" || token.value == "True"});
-    case Kind::null: advance(); return Expression(E::Null{});
+    case Kind::boolean:
+        advance();
+        return Expression(E::Boolean{token.value == "true" || token.value == "True"});
+    case Kind::null:
+        advance();
+        return Expression(E::Null{});
     case Kind::identifier:
     case Kind::and_:
     case Kind::or_:
@@ -577,7 +659,9 @@ Expression Parser::parsePrimary() {
     case Kind::for_:
     case Kind::set:
     case Kind::break_:
-    case Kind::continue_: advance(); return Expression(E::Identifier{token.value});
+    case Kind::continue_:
+        advance();
+        return Expression(E::Identifier{token.value});
     case Kind::openParen: {
         advance();
         if (check(Kind::closeParen)) {
@@ -618,18 +702,26 @@ Expression Parser::parsePrimary() {
             ObjectKey key;
             const Token& keyToken = peek();
             switch (keyToken.kind) {
-            case Kind::string: key = ObjectKey(consume(Kind::string, "Expected string literal for object key.").value); break;
-            case Kind::identifier: key = ObjectKey(consume(Kind::identifier, "Expected identifier for object key.").value); break;
+            case Kind::string:
+                key = ObjectKey(
+                    consume(Kind::string, "Expected string literal for object key.").value);
+                break;
+            case Kind::identifier:
+                key = ObjectKey(
+                    consume(Kind::identifier, "Expected identifier for object key.").value);
+                break;
             case Kind::number: {
-                const std::string& text = consume(Kind::number, "Expected number for object key.").value;
+                const std::string& text =
+                    consume(Kind::number, "Expected number for object key.").value;
                 std::optional<std::int64_t> number = readInteger(text);
-                if (!number) fail("Expected integer for numeric object key. Got " + text + " instead");
+                if (!number)
+                    fail("Expected integer for numeric object key. Got " + text + " instead");
                 key = ObjectKey(*number);
                 break;
             }
             default:
-                fail("Expected string literal, identifier, or integer for object key. Got " + kindText(keyToken.kind) +
-                     " instead");
+                fail("Expected string literal, identifier, or integer for object key. Got " +
+                     kindText(keyToken.kind) + " instead");
             }
             consume(Kind::colon, "Expected ':' after object key.");
             Expression value = parseTernary();
@@ -649,7 +741,8 @@ Expression Parser::parsePrimary() {
         advance();
         return checked(Expression(E::Unary{E::UnaryOp::splat, parsePrimary()}));
     }
-    default: fail("Unexpected token for primary expression: " + kindText(token.kind));
+    default:
+        fail("Unexpected token for primary expression: " + kindText(token.kind));
     }
 }
 

@@ -48,7 +48,8 @@ private:
     Statement parseCallStatement();
     Statement parseFilterStatement();
     Statement parseGenerationStatement();
-    void consumeEndTag(const char* openMessage, Token::Kind end, const char* endMessage, const char* closeMessage);
+    void consumeEndTag(const char* openMessage, Token::Kind end, const char* endMessage,
+                       const char* closeMessage);
 
     Expression parseExpressionSequence();
     Expression parseTernary();

@@ -14,15 +14,17 @@ namespace {
 using EnvPtr = std::shared_ptr<Environment>;
 using Parameter = CallArguments::Parameter;
 
-constexpr std::array<std::string_view, 10> kStringMethods = {"upper",  "lower",  "title",   "strip",      "lstrip",
-                                                             "rstrip", "split",  "replace", "startswith", "endswith"};
+constexpr std::array<std::string_view, 10> kStringMethods = {
+    "upper",  "lower", "title",   "strip",      "lstrip",
+    "rstrip", "split", "replace", "startswith", "endswith"};
 constexpr std::array<std::string_view, 4> kObjectMethods = {"items", "get", "keys", "values"};
 
 // Binds a method's arguments, ignoring the scope, and runs `body` on the receiver copy.
-template <class Body>
-Value method(Value receiver, Body body) {
-    return Value(Function([receiver = std::move(receiver), body](const Array& args, const KeywordArguments& kwargs,
-                                                                 const EnvPtr&) { return body(receiver, args, kwargs); }));
+template <class Body> Value method(Value receiver, Body body) {
+    return Value(Function([receiver = std::move(receiver),
+                           body](const Array& args, const KeywordArguments& kwargs, const EnvPtr&) {
+        return body(receiver, args, kwargs);
+    }));
 }
 
 enum class Ends { both, front, back };
@@ -36,11 +38,14 @@ Value strip(std::string_view methodName, Ends ends, const std::string& s, const 
     CallArguments bound = CallArguments::bind(params, args, kwargs);
     const Value& chars = bound[0];
     bool front = ends != Ends::back, back = ends != Ends::front;
-    if (chars.isNull()) return Value(std::string(text::trimScalars(s, text::isSpaceOrNewline, front, back)));
+    if (chars.isNull())
+        return Value(std::string(text::trimScalars(s, text::isSpaceOrNewline, front, back)));
     if (!chars.isString())
-        throw JinjaError::runtime(std::string(methodName) + "() chars argument must be a string or null");
+        throw JinjaError::runtime(std::string(methodName) +
+                                  "() chars argument must be a string or null");
     std::u32string set;
-    for (std::size_t i = 0; i < chars.asString().size();) set.push_back(text::decodeUtf8(chars.asString(), i));
+    for (std::size_t i = 0; i < chars.asString().size();)
+        set.push_back(text::decodeUtf8(chars.asString(), i));
     auto inSet = [&](char32_t c) { return set.find(c) != std::u32string::npos; };
     return Value(std::string(text::trimScalars(s, inSet, front, back)));
 }
@@ -74,14 +79,16 @@ Value split(const std::string& s, const Array& args, const KeywordArguments& kwa
 }
 
 Value replace(const std::string& s, const Array& args, const KeywordArguments& kwargs) {
-    static const Parameter params[] = {{"old", std::nullopt}, {"new", std::nullopt}, {"count", Value(-1)}};
+    static const Parameter params[] = {
+        {"old", std::nullopt}, {"new", std::nullopt}, {"count", Value(-1)}};
     CallArguments bound = CallArguments::bind(params, args, kwargs);
     if (!bound[0].isString() || !bound[1].isString())
         throw JinjaError::runtime("replace() requires 'old' and 'new' string arguments");
     const Value& count = bound[2];
     std::optional<std::int64_t> limit;
     if (count.isInt() && count.asInt() >= 0) limit = count.asInt();
-    return Value(PropertyMembers::replaceOccurrences(s, bound[0].asString(), bound[1].asString(), limit));
+    return Value(
+        PropertyMembers::replaceOccurrences(s, bound[0].asString(), bound[1].asString(), limit));
 }
 
 Value affix(bool prefix, const std::string& s, const Array& args, const KeywordArguments& kwargs) {
@@ -89,10 +96,12 @@ Value affix(bool prefix, const std::string& s, const Array& args, const KeywordA
     static const Parameter suffixParams[] = {{"suffix", std::nullopt}};
     CallArguments bound = CallArguments::bind(prefix ? prefixParams : suffixParams, args, kwargs);
     if (!bound[0].isString())
-        throw JinjaError::runtime(prefix ? "startswith() requires a string prefix" : "endswith() requires a string suffix");
+        throw JinjaError::runtime(prefix ? "startswith() requires a string prefix"
+                                         : "endswith() requires a string suffix");
     const std::string& a = bound[0].asString();
     if (a.empty()) return Value(true);
-    if (a.size() <= s.size() && (prefix ? s.compare(0, a.size(), a) == 0 : s.compare(s.size() - a.size(), a.size(), a) == 0)) {
+    if (a.size() <= s.size() && (prefix ? s.compare(0, a.size(), a) == 0
+                                        : s.compare(s.size() - a.size(), a.size(), a) == 0)) {
         // A match must end (or begin) on a character boundary.
         if (text::isAscii(s)) return Value(true);
         std::vector<std::size_t> b = text::graphemeBoundaries(s);
@@ -144,13 +153,21 @@ Value stringMethod(const Value& receiver, std::string_view name) {
             return strip("rstrip", Ends::back, r.asString(), a, k);
         });
     if (name == "split")
-        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) { return split(r.asString(), a, k); });
+        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) {
+            return split(r.asString(), a, k);
+        });
     if (name == "replace")
-        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) { return replace(r.asString(), a, k); });
+        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) {
+            return replace(r.asString(), a, k);
+        });
     if (name == "startswith")
-        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) { return affix(true, r.asString(), a, k); });
+        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) {
+            return affix(true, r.asString(), a, k);
+        });
     if (name == "endswith")
-        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) { return affix(false, r.asString(), a, k); });
+        return method(receiver, [](const Value& r, const Array& a, const KeywordArguments& k) {
+            return affix(false, r.asString(), a, k);
+        });
     return Value::undefined();
 }
 
@@ -165,7 +182,8 @@ Value objectMethod(const Value& receiver, std::string_view name) {
             noParameters(a, k);
             Array keys;
             keys.reserve(r.asObject().size());
-            for (const auto& [key, value] : r.asObject()) keys.emplace_back(key);
+            for (const auto& [key, value] : r.asObject())
+                keys.emplace_back(key);
             return Value(std::move(keys));
         });
     if (name == "values")
@@ -173,7 +191,8 @@ Value objectMethod(const Value& receiver, std::string_view name) {
             noParameters(a, k);
             Array values;
             values.reserve(r.asObject().size());
-            for (const auto& [key, value] : r.asObject()) values.push_back(value);
+            for (const auto& [key, value] : r.asObject())
+                values.push_back(value);
             return Value(std::move(values));
         });
     // get
@@ -222,11 +241,13 @@ Value PropertyMembers::evaluateStringProperty(const Value& string, std::string_v
 Value PropertyMembers::itemsOf(const Object& object) {
     Array items;
     items.reserve(object.size());
-    for (const auto& [key, value] : object) items.push_back(Value(Array{Value(key), value}));
+    for (const auto& [key, value] : object)
+        items.push_back(Value(Array{Value(key), value}));
     return Value(std::move(items));
 }
 
-std::string PropertyMembers::replaceOccurrences(std::string_view s, std::string_view old, std::string_view replacement,
+std::string PropertyMembers::replaceOccurrences(std::string_view s, std::string_view old,
+                                                std::string_view replacement,
                                                 std::optional<std::int64_t> limit) {
     std::string out;
     std::int64_t made = 0;
@@ -235,7 +256,9 @@ std::string PropertyMembers::replaceOccurrences(std::string_view s, std::string_
         // Insert before every character and once after the last one.
         std::vector<std::size_t> bounds = text::graphemeBoundaries(s);
         std::size_t insertions = bounds.size();
-        if (limit) insertions = std::min<std::size_t>(insertions, static_cast<std::size_t>(std::max<std::int64_t>(*limit, 0)));
+        if (limit)
+            insertions = std::min<std::size_t>(
+                insertions, static_cast<std::size_t>(std::max<std::int64_t>(*limit, 0)));
         RenderLimits::checkBytes(insertions, replacement.size() + 1);
         RenderLimits::checkAppend(s.size(), insertions * replacement.size());
         for (std::size_t k = 0; k < bounds.size(); ++k) {

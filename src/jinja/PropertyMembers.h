@@ -29,7 +29,8 @@ public:
     static Value itemsOf(const Object& object);
     // Replaces occurrences of `old` from the left, at most `limit` of them; an
     // empty `old` inserts before every character and after the last one.
-    static std::string replaceOccurrences(std::string_view s, std::string_view old, std::string_view replacement,
+    static std::string replaceOccurrences(std::string_view s, std::string_view old,
+                                          std::string_view replacement,
                                           std::optional<std::int64_t> limit);
 };
 

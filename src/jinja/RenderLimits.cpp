@@ -12,8 +12,8 @@ namespace jinja {
 namespace {
 
 [[noreturn]] void tooManyItems() {
-    throw JinjaError::runtime("Value exceeds the size limit of " + std::to_string(RenderLimits::current().maxItems) +
-                              " items");
+    throw JinjaError::runtime("Value exceeds the size limit of " +
+                              std::to_string(RenderLimits::current().maxItems) + " items");
 }
 
 [[noreturn]] void tooManyBytes() {
@@ -39,7 +39,9 @@ bool exceedsItems(const Value& v, std::size_t& budget) {
         const Object& o = v.asObject();
         if (!take(budget, o.size())) return true;
         for (const auto& entry : o)
-            if ((entry.second.isArray() || entry.second.isObject()) && exceedsItems(entry.second, budget)) return true;
+            if ((entry.second.isArray() || entry.second.isObject()) &&
+                exceedsItems(entry.second, budget))
+                return true;
     }
     return false;
 }
@@ -48,7 +50,8 @@ bool exceedsItems(const Value& v, std::size_t& budget) {
 bool printedExceeds(const Value& v, std::size_t& budget) {
     NestingGuard guard;
     switch (v.kind()) {
-    case Value::Kind::string: return !take(budget, v.asString().size() + 2);
+    case Value::Kind::string:
+        return !take(budget, v.asString().size() + 2);
     case Value::Kind::array: {
         const Array& a = v.asArray();
         if (!take(budget, 2 + 2 * a.size())) return true;
@@ -65,8 +68,10 @@ bool printedExceeds(const Value& v, std::size_t& budget) {
         }
         return false;
     }
-    case Value::Kind::macro: return !take(budget, 8 + v.asMacro().name.size());
-    default: return !take(budget, 24);
+    case Value::Kind::macro:
+        return !take(budget, 8 + v.asMacro().name.size());
+    default:
+        return !take(budget, 24);
     }
 }
 

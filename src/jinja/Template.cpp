@@ -19,7 +19,8 @@ bool isNewline(char32_t c) noexcept {
 // first other characters open a statement or a comment.
 void appendStrippedLine(std::string& out, std::string_view line) {
     std::size_t blanks = 0;
-    while (blanks < line.size() && (line[blanks] == ' ' || line[blanks] == '\t')) ++blanks;
+    while (blanks < line.size() && (line[blanks] == ' ' || line[blanks] == '\t'))
+        ++blanks;
     std::string_view rest = line.substr(blanks);
     if (rest.size() >= 2 && rest[0] == '{' && (rest[1] == '%' || rest[1] == '#'))
         out += rest;
@@ -36,8 +37,9 @@ std::string lstripBlocks(std::string_view text) {
     std::size_t offset = 0;
     while (offset < text.size()) {
         std::size_t at = offset;
-        char32_t c = static_cast<unsigned char>(text[offset]) < 0x80 ? static_cast<unsigned char>(text[offset++])
-                                                                     : unicode::decodeNext(text, offset);
+        char32_t c = static_cast<unsigned char>(text[offset]) < 0x80
+                         ? static_cast<unsigned char>(text[offset++])
+                         : unicode::decodeNext(text, offset);
         if (isNewline(c)) {
             appendStrippedLine(out, text.substr(lineStart, at - lineStart));
             out += '\n';
@@ -79,16 +81,19 @@ std::string Template::applyOptions(std::string_view text, Options options) {
     return out;
 }
 
-std::string Template::render(const Context& context, const std::shared_ptr<Environment>& environment) const {
+std::string Template::render(const Context& context,
+                             const std::shared_ptr<Environment>& environment) const {
     Environment::Variables variables;
     if (environment) {
         // The given environment keeps the context entries; the render itself
         // works on a root scope of its own, so assignments never reach it.
-        for (const auto& [name, value] : context) environment->variables.insert_or_assign(name, value);
+        for (const auto& [name, value] : context)
+            environment->variables.insert_or_assign(name, value);
         variables = environment->variables;
     } else {
         variables.reserve(context.size());
-        for (const auto& [name, value] : context) variables.emplace(name, value);
+        for (const auto& [name, value] : context)
+            variables.emplace(name, value);
     }
     return Interpreter::render(nodes_, Environment::make(nullptr, std::move(variables)));
 }

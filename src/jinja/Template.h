@@ -22,7 +22,9 @@ public:
         // Remove the line feed directly after a statement or comment tag.
         bool trimBlocks = false;
         friend bool operator==(const Options&, const Options&) = default;
-        std::size_t hash() const noexcept { return (static_cast<std::size_t>(lstripBlocks) << 1) | trimBlocks; }
+        std::size_t hash() const noexcept {
+            return (static_cast<std::size_t>(lstripBlocks) << 1) | trimBlocks;
+        }
     };
 
     using Context = std::unordered_map<std::string, Value>;
@@ -34,7 +36,8 @@ public:
     // Renders with the context as variables. A given environment receives the
     // context entries; what the template assigns stays in the render's own
     // scope. Throws JinjaError (runtime) and passes evaluation errors on.
-    std::string render(const Context& context, const std::shared_ptr<Environment>& environment = nullptr) const;
+    std::string render(const Context& context,
+                       const std::shared_ptr<Environment>& environment = nullptr) const;
 
     const NodeList& nodes() const noexcept { return nodes_; }
 
@@ -42,7 +45,9 @@ public:
     static std::string applyOptions(std::string_view text, Options options);
 
     std::size_t hash() const noexcept { return hashNodes(nodes_); }
-    friend bool operator==(const Template& a, const Template& b) noexcept { return a.nodes_ == b.nodes_; }
+    friend bool operator==(const Template& a, const Template& b) noexcept {
+        return a.nodes_ == b.nodes_;
+    }
 
 private:
     NodeList nodes_;

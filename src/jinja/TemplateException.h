@@ -14,7 +14,9 @@ public:
     explicit TemplateException(std::optional<std::string> message) : message_(std::move(message)) {}
 
     const std::optional<std::string>& message() const noexcept { return message_; }
-    const char* what() const noexcept override { return message_ ? message_->c_str() : "TemplateException"; }
+    const char* what() const noexcept override {
+        return message_ ? message_->c_str() : "TemplateException";
+    }
 
 private:
     std::optional<std::string> message_;

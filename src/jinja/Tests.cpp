@@ -39,19 +39,37 @@ Pair two(const Array& args, const KeywordArguments& kwargs, std::span<const Para
 
 #define JINJA_TEST(name) bool name(const Array& args, const KeywordArguments& kwargs, const EnvPtr&)
 
-JINJA_TEST(defined) { return !one(args, kwargs).isUndefined(); }
-JINJA_TEST(undefined) { return one(args, kwargs).isUndefined(); }
-JINJA_TEST(none) { return one(args, kwargs).isNull(); }
-JINJA_TEST(string) { return one(args, kwargs).isString(); }
-JINJA_TEST(number) { return one(args, kwargs).isNumeric(); }
-JINJA_TEST(boolean) { return one(args, kwargs).isBoolean(); }
-JINJA_TEST(iterable) { return one(args, kwargs).isIterable(); }
-JINJA_TEST(mapping) { return one(args, kwargs).isObject(); }
+JINJA_TEST(defined) {
+    return !one(args, kwargs).isUndefined();
+}
+JINJA_TEST(undefined) {
+    return one(args, kwargs).isUndefined();
+}
+JINJA_TEST(none) {
+    return one(args, kwargs).isNull();
+}
+JINJA_TEST(string) {
+    return one(args, kwargs).isString();
+}
+JINJA_TEST(number) {
+    return one(args, kwargs).isNumeric();
+}
+JINJA_TEST(boolean) {
+    return one(args, kwargs).isBoolean();
+}
+JINJA_TEST(iterable) {
+    return one(args, kwargs).isIterable();
+}
+JINJA_TEST(mapping) {
+    return one(args, kwargs).isObject();
+}
 JINJA_TEST(callable) {
     const Value& v = one(args, kwargs);
     return v.isFunction() || v.isMacro();
 }
-JINJA_TEST(integer) { return one(args, kwargs).isInt(); }
+JINJA_TEST(integer) {
+    return one(args, kwargs).isInt();
+}
 JINJA_TEST(isTrue) {
     const Value& v = one(args, kwargs);
     return v.isBoolean() && v.asBool();
@@ -60,7 +78,9 @@ JINJA_TEST(isFalse) {
     const Value& v = one(args, kwargs);
     return v.isBoolean() && !v.asBool();
 }
-JINJA_TEST(isFloat) { return one(args, kwargs).isDouble(); }
+JINJA_TEST(isFloat) {
+    return one(args, kwargs).isDouble();
+}
 JINJA_TEST(sequence) {
     const Value& v = one(args, kwargs);
     return v.isString() || v.isArray();
@@ -129,7 +149,8 @@ JINJA_TEST(in) {
         if (value.asString().empty()) return true;
         if (container.asString().find(value.asString()) != std::string::npos) return true;
         if (text::isAscii(container.asString()) && text::isAscii(value.asString())) return false;
-        return text::nfc(container.asString()).find(text::nfc(value.asString())) != std::string::npos;
+        return text::nfc(container.asString()).find(text::nfc(value.asString())) !=
+               std::string::npos;
     }
     if (container.isObject()) {
         std::optional<ObjectKey> key = value.toObjectKey();
@@ -161,10 +182,18 @@ bool ordered(const Array& args, const KeywordArguments& kwargs, Accept accept) {
         return false;
     }
 }
-JINJA_TEST(gt) { return ordered(args, kwargs, [](int c) { return c > 0; }); }
-JINJA_TEST(ge) { return ordered(args, kwargs, [](int c) { return c >= 0; }); }
-JINJA_TEST(lt) { return ordered(args, kwargs, [](int c) { return c < 0; }); }
-JINJA_TEST(le) { return ordered(args, kwargs, [](int c) { return c <= 0; }); }
+JINJA_TEST(gt) {
+    return ordered(args, kwargs, [](int c) { return c > 0; });
+}
+JINJA_TEST(ge) {
+    return ordered(args, kwargs, [](int c) { return c >= 0; });
+}
+JINJA_TEST(lt) {
+    return ordered(args, kwargs, [](int c) { return c < 0; });
+}
+JINJA_TEST(le) {
+    return ordered(args, kwargs, [](int c) { return c <= 0; });
+}
 
 #undef JINJA_TEST
 
@@ -177,17 +206,48 @@ const Table& table() {
     static const Table t = [] {
         Table table;
         table.rows = {
-            {"defined", defined}, {"undefined", undefined}, {"none", none}, {"string", string},
-            {"number", number}, {"boolean", boolean}, {"iterable", iterable}, {"even", even},
-            {"odd", odd}, {"divisibleby", divisibleby}, {"mapping", mapping}, {"callable", callable},
-            {"integer", integer}, {"true", isTrue}, {"false", isFalse}, {"lower", lower},
-            {"upper", upper}, {"float", isFloat}, {"sequence", sequence}, {"escaped", escaped},
-            {"filter", filter}, {"test", test}, {"sameas", sameas}, {"in", in},
-            {"eq", eq}, {"==", eq}, {"equalto", eq}, {"ne", ne}, {"!=", ne},
-            {"gt", gt}, {">", gt}, {"greaterthan", gt}, {"ge", ge}, {">=", ge},
-            {"lt", lt}, {"<", lt}, {"lessthan", lt}, {"le", le}, {"<=", le},
+            {"defined", defined},
+            {"undefined", undefined},
+            {"none", none},
+            {"string", string},
+            {"number", number},
+            {"boolean", boolean},
+            {"iterable", iterable},
+            {"even", even},
+            {"odd", odd},
+            {"divisibleby", divisibleby},
+            {"mapping", mapping},
+            {"callable", callable},
+            {"integer", integer},
+            {"true", isTrue},
+            {"false", isFalse},
+            {"lower", lower},
+            {"upper", upper},
+            {"float", isFloat},
+            {"sequence", sequence},
+            {"escaped", escaped},
+            {"filter", filter},
+            {"test", test},
+            {"sameas", sameas},
+            {"in", in},
+            {"eq", eq},
+            {"==", eq},
+            {"equalto", eq},
+            {"ne", ne},
+            {"!=", ne},
+            {"gt", gt},
+            {">", gt},
+            {"greaterthan", gt},
+            {"ge", ge},
+            {">=", ge},
+            {"lt", lt},
+            {"<", lt},
+            {"lessthan", lt},
+            {"le", le},
+            {"<=", le},
         };
-        for (const auto& [name, fn] : table.rows) table.byName.emplace(name, fn);
+        for (const auto& [name, fn] : table.rows)
+            table.byName.emplace(name, fn);
         return table;
     }();
     return t;
@@ -201,6 +261,8 @@ Tests::TestFunction Tests::find(std::string_view name) {
     return it == byName.end() ? nullptr : it->second;
 }
 
-const std::vector<std::pair<std::string_view, Tests::TestFunction>>& Tests::builtIn() { return table().rows; }
+const std::vector<std::pair<std::string_view, Tests::TestFunction>>& Tests::builtIn() {
+    return table().rows;
+}
 
 } // namespace jinja

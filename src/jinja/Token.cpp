@@ -11,22 +11,76 @@ namespace jinja {
 namespace {
 
 constexpr std::array<std::string_view, Token::kindCount> kindNames = {
-    "text", "openExpression", "closeExpression", "openStatement", "closeStatement",
-    "string", "number", "boolean", "null", "identifier",
-    "openParen", "closeParen", "openBracket", "closeBracket", "openBrace", "closeBrace",
-    "comma", "dot", "colon", "pipe", "equals",
-    "plus", "minus", "multiply", "divide", "floorDivide", "power", "modulo", "concat",
-    "equal", "notEqual", "less", "lessEqual", "greater", "greaterEqual",
-    "and", "or", "not", "in", "notIn", "is", "if", "else", "elif", "endif", "for", "endfor",
-    "set", "endset", "macro", "endmacro", "break", "continue", "call", "endcall",
-    "filter", "endfilter", "generation", "endgeneration", "comment", "eof",
+    "text",
+    "openExpression",
+    "closeExpression",
+    "openStatement",
+    "closeStatement",
+    "string",
+    "number",
+    "boolean",
+    "null",
+    "identifier",
+    "openParen",
+    "closeParen",
+    "openBracket",
+    "closeBracket",
+    "openBrace",
+    "closeBrace",
+    "comma",
+    "dot",
+    "colon",
+    "pipe",
+    "equals",
+    "plus",
+    "minus",
+    "multiply",
+    "divide",
+    "floorDivide",
+    "power",
+    "modulo",
+    "concat",
+    "equal",
+    "notEqual",
+    "less",
+    "lessEqual",
+    "greater",
+    "greaterEqual",
+    "and",
+    "or",
+    "not",
+    "in",
+    "notIn",
+    "is",
+    "if",
+    "else",
+    "elif",
+    "endif",
+    "for",
+    "endfor",
+    "set",
+    "endset",
+    "macro",
+    "endmacro",
+    "break",
+    "continue",
+    "call",
+    "endcall",
+    "filter",
+    "endfilter",
+    "generation",
+    "endgeneration",
+    "comment",
+    "eof",
 };
 
 static_assert(static_cast<std::size_t>(Token::Kind::eof) + 1 == Token::kindCount);
 
 } // namespace
 
-std::string_view Token::kindName(Kind kind) noexcept { return kindNames[static_cast<std::size_t>(kind)]; }
+std::string_view Token::kindName(Kind kind) noexcept {
+    return kindNames[static_cast<std::size_t>(kind)];
+}
 
 std::optional<Token::Kind> Token::kindFromName(std::string_view name) noexcept {
     for (std::size_t i = 0; i < kindNames.size(); ++i)
@@ -37,7 +91,8 @@ std::optional<Token::Kind> Token::kindFromName(std::string_view name) noexcept {
 const std::vector<Token::Kind>& Token::allKinds() {
     static const std::vector<Kind> all = [] {
         std::vector<Kind> kinds;
-        for (std::size_t i = 0; i < kindCount; ++i) kinds.push_back(static_cast<Kind>(i));
+        for (std::size_t i = 0; i < kindCount; ++i)
+            kinds.push_back(static_cast<Kind>(i));
         return kinds;
     }();
     return all;
@@ -56,8 +111,10 @@ bool Token::allowedAsIdentifier(Kind kind) noexcept {
     case Kind::else_:
     case Kind::set:
     case Kind::break_:
-    case Kind::continue_: return true;
-    default: return false;
+    case Kind::continue_:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -69,8 +126,10 @@ bool Token::primaryExpressionStarter(Kind kind) noexcept {
     case Kind::boolean:
     case Kind::openParen:
     case Kind::openBracket:
-    case Kind::openBrace: return true;
-    default: return false;
+    case Kind::openBrace:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -83,7 +142,8 @@ std::size_t Token::hash() const noexcept {
 }
 
 bool operator==(const Token& a, const Token& b) noexcept {
-    return a.kind == b.kind && a.position == b.position && unicode::canonicallyEqual(a.value, b.value);
+    return a.kind == b.kind && a.position == b.position &&
+           unicode::canonicallyEqual(a.value, b.value);
 }
 
 } // namespace jinja

@@ -1,14 +1,13 @@
 #include "jinja/Unicode.h"
 
+#include <cstring>
+#include <functional>
 #include <unicode/brkiter.h>
 #include <unicode/bytestream.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
-
-#include <cstring>
-#include <functional>
 
 namespace jinja::unicode {
 
@@ -22,7 +21,9 @@ const icu::Normalizer2* nfc() {
     return instance;
 }
 
-bool isAsciiByte(char c) noexcept { return static_cast<unsigned char>(c) < 0x80; }
+bool isAsciiByte(char c) noexcept {
+    return static_cast<unsigned char>(c) < 0x80;
+}
 
 } // namespace
 
@@ -31,10 +32,12 @@ bool isAscii(std::string_view text) noexcept {
     unsigned char any = 0;
     std::size_t i = 0;
     for (; i + 64 <= text.size(); i += 64) {
-        for (std::size_t k = 0; k < 64; ++k) any |= static_cast<unsigned char>(text[i + k]);
+        for (std::size_t k = 0; k < 64; ++k)
+            any |= static_cast<unsigned char>(text[i + k]);
         if (any & 0x80) return false;
     }
-    for (; i < text.size(); ++i) any |= static_cast<unsigned char>(text[i]);
+    for (; i < text.size(); ++i)
+        any |= static_cast<unsigned char>(text[i]);
     return (any & 0x80) == 0;
 }
 
@@ -43,7 +46,8 @@ std::string toNFC(std::string_view text) {
     std::string out;
     icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(text.size()));
     UErrorCode status = U_ZERO_ERROR;
-    nfc()->normalizeUTF8(0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink, nullptr, status);
+    nfc()->normalizeUTF8(0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink,
+                         nullptr, status);
     if (U_FAILURE(status)) return std::string(text);
     return out;
 }
@@ -81,7 +85,8 @@ char32_t decodeNext(std::string_view text, std::size_t& offset) noexcept {
     std::string_view window = text.substr(offset, 4);
     int32_t i = 0;
     UChar32 c;
-    U8_NEXT(reinterpret_cast<const uint8_t*>(window.data()), i, static_cast<int32_t>(window.size()), c);
+    U8_NEXT(reinterpret_cast<const uint8_t*>(window.data()), i, static_cast<int32_t>(window.size()),
+            c);
     offset += static_cast<std::size_t>(i);
     return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
 }
@@ -138,7 +143,8 @@ ThreadBreaks& threadBreaks() {
     thread_local ThreadBreaks instance = [] {
         ThreadBreaks created;
         UErrorCode status = U_ZERO_ERROR;
-        created.breaks.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        created.breaks.reset(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         if (U_FAILURE(status)) created.breaks.reset();
         return created;
     }();
@@ -194,7 +200,8 @@ std::vector<std::size_t> characterBoundaries(std::string_view text) {
     std::vector<std::size_t> starts;
     starts.reserve(text.size() + 1);
     CharacterIterator characters(text);
-    for (std::size_t offset = 0; offset < text.size(); offset = characters.next(offset)) starts.push_back(offset);
+    for (std::size_t offset = 0; offset < text.size(); offset = characters.next(offset))
+        starts.push_back(offset);
     starts.push_back(text.size());
     return starts;
 }
@@ -202,7 +209,8 @@ std::vector<std::size_t> characterBoundaries(std::string_view text) {
 std::size_t characterCount(std::string_view text) {
     CharacterIterator characters(text);
     std::size_t count = 0;
-    for (std::size_t offset = 0; offset < text.size(); offset = characters.next(offset)) ++count;
+    for (std::size_t offset = 0; offset < text.size(); offset = characters.next(offset))
+        ++count;
     return count;
 }
 

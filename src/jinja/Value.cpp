@@ -12,17 +12,22 @@
 
 namespace jinja {
 
-Value::Value(std::string value) : kind_(Kind::string), storage_(std::make_shared<std::string>(std::move(value))) {}
+Value::Value(std::string value)
+    : kind_(Kind::string), storage_(std::make_shared<std::string>(std::move(value))) {}
 Value::Value(char32_t codePoint) : kind_(Kind::string) {
     auto text = std::make_shared<std::string>();
     unicode::appendUtf8(*text, codePoint);
     storage_ = std::move(text);
 }
 
-Value::Value(Array value) : kind_(Kind::array), storage_(std::make_shared<detail::ArrayBox>(std::move(value))) {}
-Value::Value(Object value) : kind_(Kind::object), storage_(std::make_shared<detail::ObjectBox>(std::move(value))) {}
-Value::Value(Function value) : kind_(Kind::function), storage_(std::make_shared<Function>(std::move(value))) {}
-Value::Value(Macro value) : kind_(Kind::macro), storage_(std::make_shared<Macro>(std::move(value))) {}
+Value::Value(Array value)
+    : kind_(Kind::array), storage_(std::make_shared<detail::ArrayBox>(std::move(value))) {}
+Value::Value(Object value)
+    : kind_(Kind::object), storage_(std::make_shared<detail::ObjectBox>(std::move(value))) {}
+Value::Value(Function value)
+    : kind_(Kind::function), storage_(std::make_shared<Function>(std::move(value))) {}
+Value::Value(Macro value)
+    : kind_(Kind::macro), storage_(std::make_shared<Macro>(std::move(value))) {}
 Value::Value(std::shared_ptr<const Macro> value)
     : kind_(Kind::macro), storage_(std::const_pointer_cast<Macro>(std::move(value))) {}
 
@@ -44,40 +49,47 @@ Value Value::undefined() noexcept {
 Value Value::object(const tsl::ordered_map<std::string, Value>& entries) {
     Object object;
     object.reserve(entries.size());
-    for (const auto& [key, value] : entries) objectSet(object, key, value);
+    for (const auto& [key, value] : entries)
+        objectSet(object, key, value);
     return Value(std::move(object));
 }
 
 Value Value::object(const std::unordered_map<std::string, Value>& entries) {
     std::vector<const std::pair<const std::string, Value>*> sorted;
     sorted.reserve(entries.size());
-    for (const auto& entry : entries) sorted.push_back(&entry);
+    for (const auto& entry : entries)
+        sorted.push_back(&entry);
     std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
         return unicode::compareCanonical(a->first, b->first) < 0;
     });
     Object object;
     object.reserve(entries.size());
-    for (const auto* entry : sorted) objectSet(object, entry->first, entry->second);
+    for (const auto* entry : sorted)
+        objectSet(object, entry->first, entry->second);
     return Value(std::move(object));
 }
 
-Value Value::fromDictionaryLiteral(std::initializer_list<std::pair<std::string_view, Value>> pairs) {
+Value Value::fromDictionaryLiteral(
+    std::initializer_list<std::pair<std::string_view, Value>> pairs) {
     Object object;
     object.reserve(pairs.size());
-    for (const auto& [key, value] : pairs) objectSet(object, key, value);
+    for (const auto& [key, value] : pairs)
+        objectSet(object, key, value);
     return Value(std::move(object));
 }
 
 Value Value::fromDictionaryLiteral(const std::vector<std::pair<std::string, Value>>& pairs) {
     Object object;
     object.reserve(pairs.size());
-    for (const auto& [key, value] : pairs) objectSet(object, key, value);
+    for (const auto& [key, value] : pairs)
+        objectSet(object, key, value);
     return Value(std::move(object));
 }
 
 std::string_view Value::kindName(Kind kind) noexcept {
     static constexpr std::string_view names[] = {
-        "boolean", "int", "double", "string", "array", "object", "function", "macro", "null", "undefined",
+        "boolean", "int",      "double", "string", "array",
+        "object",  "function", "macro",  "null",   "undefined",
     };
     return names[static_cast<std::size_t>(kind)];
 }
@@ -106,8 +118,7 @@ namespace {
 // releases during thread or program exit find no destroyed thread state.
 thread_local std::vector<Value>* parked = nullptr;
 
-template <class Park>
-void releaseContents(Park park) {
+template <class Park> void releaseContents(Park park) {
     if (parked) {
         park(*parked);
         return;
@@ -123,7 +134,9 @@ void releaseContents(Park park) {
     parked = nullptr;
 }
 
-bool isContainer(const Value& v) noexcept { return v.isArray() || v.isObject(); }
+bool isContainer(const Value& v) noexcept {
+    return v.isArray() || v.isObject();
+}
 
 } // namespace
 
@@ -246,15 +259,21 @@ std::size_t doubleHash(double d) noexcept {
 
 void Value::appendDescription(std::string& out) const {
     switch (kind_) {
-    case Kind::boolean: out += scalar_.boolean ? "true" : "false"; break;
+    case Kind::boolean:
+        out += scalar_.boolean ? "true" : "false";
+        break;
     case Kind::int_: {
         char buffer[24];
         auto result = std::to_chars(buffer, buffer + sizeof buffer, scalar_.integer);
         out.append(buffer, result.ptr);
         break;
     }
-    case Kind::double_: appendDouble(out, scalar_.number); break;
-    case Kind::string: out += asString(); break;
+    case Kind::double_:
+        appendDouble(out, scalar_.number);
+        break;
+    case Kind::string:
+        out += asString();
+        break;
     case Kind::array: {
         NestingGuard guard;
         out += '[';
@@ -287,14 +306,17 @@ void Value::appendDescription(std::string& out) const {
         out += '}';
         break;
     }
-    case Kind::function: out += "[Function]"; break;
+    case Kind::function:
+        out += "[Function]";
+        break;
     case Kind::macro:
         out += "[Macro ";
         out += asMacro().name;
         out += ']';
         break;
     case Kind::null:
-    case Kind::undefined: break;
+    case Kind::undefined:
+        break;
     }
 }
 
@@ -307,16 +329,24 @@ std::string Value::description() const {
 
 bool Value::isTruthy() const noexcept {
     switch (kind_) {
-    case Kind::boolean: return scalar_.boolean;
-    case Kind::int_: return scalar_.integer != 0;
-    case Kind::double_: return scalar_.number != 0.0;
-    case Kind::string: return !asString().empty();
-    case Kind::array: return !asArray().empty();
-    case Kind::object: return !asObject().empty();
+    case Kind::boolean:
+        return scalar_.boolean;
+    case Kind::int_:
+        return scalar_.integer != 0;
+    case Kind::double_:
+        return scalar_.number != 0.0;
+    case Kind::string:
+        return !asString().empty();
+    case Kind::array:
+        return !asArray().empty();
+    case Kind::object:
+        return !asObject().empty();
     case Kind::function:
-    case Kind::macro: return true;
+    case Kind::macro:
+        return true;
     case Kind::null:
-    case Kind::undefined: return false;
+    case Kind::undefined:
+        return false;
     }
     return false;
 }
@@ -327,11 +357,16 @@ bool operator==(const Value& a, const Value& b) {
     if (a.isArray() || a.isObject()) guard.emplace();
     using Kind = Value::Kind;
     switch (a.kind_) {
-    case Kind::boolean: return a.scalar_.boolean == b.scalar_.boolean;
-    case Kind::int_: return a.scalar_.integer == b.scalar_.integer;
-    case Kind::double_: return a.scalar_.number == b.scalar_.number;
-    case Kind::string: return unicode::canonicallyEqual(a.asString(), b.asString());
-    case Kind::array: return a.asArray() == b.asArray();
+    case Kind::boolean:
+        return a.scalar_.boolean == b.scalar_.boolean;
+    case Kind::int_:
+        return a.scalar_.integer == b.scalar_.integer;
+    case Kind::double_:
+        return a.scalar_.number == b.scalar_.number;
+    case Kind::string:
+        return unicode::canonicallyEqual(a.asString(), b.asString());
+    case Kind::array:
+        return a.asArray() == b.asArray();
     case Kind::object: {
         const Object& x = a.asObject();
         const Object& y = b.asObject();
@@ -341,10 +376,13 @@ bool operator==(const Value& a, const Value& b) {
             if (!(i->first == j->first) || !(i->second == j->second)) return false;
         return true;
     }
-    case Kind::function: return false;
-    case Kind::macro: return a.storage_ == b.storage_ || a.asMacro() == b.asMacro();
+    case Kind::function:
+        return false;
+    case Kind::macro:
+        return a.storage_ == b.storage_ || a.asMacro() == b.asMacro();
     case Kind::null:
-    case Kind::undefined: return true;
+    case Kind::undefined:
+        return true;
     }
     return false;
 }
@@ -353,14 +391,19 @@ std::size_t Value::hash() const {
     std::optional<NestingGuard> guard;
     if (isArray() || isObject()) guard.emplace();
     switch (kind_) {
-    case Kind::boolean: return std::hash<bool>{}(scalar_.boolean);
-    case Kind::int_: return std::hash<std::int64_t>{}(scalar_.integer);
-    case Kind::double_: return doubleHash(scalar_.number);
-    case Kind::string: return unicode::canonicalHash(asString());
+    case Kind::boolean:
+        return std::hash<bool>{}(scalar_.boolean);
+    case Kind::int_:
+        return std::hash<std::int64_t>{}(scalar_.integer);
+    case Kind::double_:
+        return doubleHash(scalar_.number);
+    case Kind::string:
+        return unicode::canonicalHash(asString());
     case Kind::array: {
         Hasher h;
         h.feed(asArray().size());
-        for (const Value& element : asArray()) h.feed(element.hash());
+        for (const Value& element : asArray())
+            h.feed(element.hash());
         return h.state;
     }
     case Kind::object: {
@@ -372,10 +415,12 @@ std::size_t Value::hash() const {
         }
         return h.state;
     }
-    case Kind::macro: return asMacro().hash();
+    case Kind::macro:
+        return asMacro().hash();
     case Kind::function:
     case Kind::null:
-    case Kind::undefined: return 0;
+    case Kind::undefined:
+        return 0;
     }
     return 0;
 }

@@ -2,8 +2,6 @@
 
 #include "jinja/ObjectKey.h"
 
-#include <tsl/ordered_map.h>
-
 #include <any>
 #include <concepts>
 #include <cstddef>
@@ -15,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tsl/ordered_map.h>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -44,13 +43,25 @@ using Function = std::function<Value(const Array& args, const KeywordArguments& 
 // accessors copy the storage first when it is shared.
 class Value {
 public:
-    enum class Kind : std::uint8_t { boolean, int_, double_, string, array, object, function, macro, null, undefined };
+    enum class Kind : std::uint8_t {
+        boolean,
+        int_,
+        double_,
+        string,
+        array,
+        object,
+        function,
+        macro,
+        null,
+        undefined
+    };
 
     Value() noexcept = default; // null
     Value(const Value&) = default;
     Value& operator=(const Value&) = default;
     // A moved-from value is null.
-    Value(Value&& other) noexcept : kind_(other.kind_), scalar_(other.scalar_), storage_(std::move(other.storage_)) {
+    Value(Value&& other) noexcept
+        : kind_(other.kind_), scalar_(other.scalar_), storage_(std::move(other.storage_)) {
         other.kind_ = Kind::null;
     }
     Value& operator=(Value&& other) noexcept {
@@ -65,9 +76,10 @@ public:
     Value(std::nullptr_t) noexcept {}
     Value(bool value) noexcept : kind_(Kind::boolean) { scalar_.boolean = value; }
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, wchar_t> &&
-                 !std::same_as<T, char8_t> && !std::same_as<T, char16_t> && !std::same_as<T, char32_t>)
-    Value(T value) noexcept {
+    requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, wchar_t> &&
+             !std::same_as<T, char8_t> && !std::same_as<T, char16_t> && !std::same_as<T, char32_t>)
+        Value(T value)
+    noexcept {
         if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
             if (value > static_cast<T>(std::numeric_limits<std::int64_t>::max())) {
                 kind_ = Kind::double_;
@@ -100,7 +112,8 @@ public:
     // An object with the entries in ascending order of their keys.
     static Value object(const std::unordered_map<std::string, Value>& entries);
     // An object from pairs in order; a repeated key keeps its first position and last value.
-    static Value fromDictionaryLiteral(std::initializer_list<std::pair<std::string_view, Value>> pairs);
+    static Value
+    fromDictionaryLiteral(std::initializer_list<std::pair<std::string_view, Value>> pairs);
     static Value fromDictionaryLiteral(const std::vector<std::pair<std::string, Value>>& pairs);
 
     // Converts a host datum: empty (null), Value, strings, integers of any
@@ -149,10 +162,14 @@ public:
     double toDouble() const noexcept {
         return kind_ == Kind::int_ ? static_cast<double>(scalar_.integer) : scalar_.number;
     }
-    const std::string& asString() const noexcept { return *static_cast<const std::string*>(storage_.get()); }
+    const std::string& asString() const noexcept {
+        return *static_cast<const std::string*>(storage_.get());
+    }
     const Array& asArray() const noexcept;
     const Object& asObject() const noexcept;
-    const Function& asFunction() const noexcept { return *static_cast<const Function*>(storage_.get()); }
+    const Function& asFunction() const noexcept {
+        return *static_cast<const Function*>(storage_.get());
+    }
     const Macro& asMacro() const noexcept { return *static_cast<const Macro*>(storage_.get()); }
     std::shared_ptr<const Macro> macroPointer() const noexcept;
 
@@ -178,17 +195,17 @@ public:
 
     // Operators of templates. All throw JinjaError runtime, isEquivalent only
     // for values nested too deeply.
-    Value add(const Value& other) const;          // +
-    Value subtract(const Value& other) const;     // -
-    Value multiply(const Value& other) const;     // *
-    Value divide(const Value& other) const;       // /  (always double)
-    Value floorDivide(const Value& other) const;  // // (always int)
-    Value power(const Value& other) const;        // **
-    Value modulo(const Value& other) const;       // %  (ints only)
-    Value concatenate(const Value& other) const;  // ~  (always string)
-    int compare(const Value& other) const;        // <, <=, >, >=: -1, 0 or 1
-    bool isEquivalent(const Value& other) const;          // ==, !=
-    bool isContained(const Value& container) const;       // this in container
+    Value add(const Value& other) const;            // +
+    Value subtract(const Value& other) const;       // -
+    Value multiply(const Value& other) const;       // *
+    Value divide(const Value& other) const;         // /  (always double)
+    Value floorDivide(const Value& other) const;    // // (always int)
+    Value power(const Value& other) const;          // **
+    Value modulo(const Value& other) const;         // %  (ints only)
+    Value concatenate(const Value& other) const;    // ~  (always string)
+    int compare(const Value& other) const;          // <, <=, >, >=: -1, 0 or 1
+    bool isEquivalent(const Value& other) const;    // ==, !=
+    bool isContained(const Value& container) const; // this in container
 
 private:
     Kind kind_ = Kind::null;
@@ -222,7 +239,9 @@ struct ObjectBox {
 
 } // namespace detail
 
-inline const Array& Value::asArray() const noexcept { return static_cast<const detail::ArrayBox*>(storage_.get())->items; }
+inline const Array& Value::asArray() const noexcept {
+    return static_cast<const detail::ArrayBox*>(storage_.get())->items;
+}
 inline const Object& Value::asObject() const noexcept {
     return static_cast<const detail::ObjectBox*>(storage_.get())->items;
 }

@@ -8,16 +8,14 @@
 #include "jinja/Unicode.h"
 #include "jinja/Value.h"
 
-#include <yyjson.h>
-
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cxxabi.h>
 #include <map>
 #include <typeinfo>
 #include <unordered_set>
+#include <yyjson.h>
 
 namespace jinja {
 
@@ -30,13 +28,27 @@ void appendJsonString(std::string& out, std::string_view text, bool escapeSlashe
     out += '"';
     for (char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         case '/':
             if (escapeSlashes) out += '\\';
             out += '/';
@@ -61,21 +73,34 @@ public:
     void write(const Value& value, std::size_t level) {
         switch (value.kind()) {
         case Value::Kind::boolean:
-        case Value::Kind::int_: value.appendDescription(out); break;
+        case Value::Kind::int_:
+            value.appendDescription(out);
+            break;
         case Value::Kind::double_:
             if (!std::isfinite(value.asDouble()))
                 throw CodingError(CodingError::Kind::invalidValue,
-                                  "Cannot encode non-finite number " + value.description() + " in JSON");
+                                  "Cannot encode non-finite number " + value.description() +
+                                      " in JSON");
             value.appendDescription(out);
             break;
-        case Value::Kind::string: appendJsonString(out, value.asString(), options_.escapeSlashes); break;
-        case Value::Kind::array: writeArray(value.asArray(), level); break;
-        case Value::Kind::object: writeObject(value.asObject(), level); break;
+        case Value::Kind::string:
+            appendJsonString(out, value.asString(), options_.escapeSlashes);
+            break;
+        case Value::Kind::array:
+            writeArray(value.asArray(), level);
+            break;
+        case Value::Kind::object:
+            writeObject(value.asObject(), level);
+            break;
         case Value::Kind::function:
             throw CodingError(CodingError::Kind::invalidValue, "Cannot encode function values");
-        case Value::Kind::macro: write(coding::encode(value.asMacro()), level); break;
+        case Value::Kind::macro:
+            write(coding::encode(value.asMacro()), level);
+            break;
         case Value::Kind::null:
-        case Value::Kind::undefined: out += "null"; break;
+        case Value::Kind::undefined:
+            out += "null";
+            break;
         }
     }
 
@@ -109,19 +134,24 @@ private:
             out += "{}";
             return;
         }
-        // Entries in key order (integer keys first); two keys with the same text cannot both be written.
+        // Entries in key order (integer keys first); two keys with the same text cannot both be
+        // written.
         std::vector<std::pair<std::string, const Value*>> entries;
         entries.reserve(object.size());
         std::vector<const std::pair<ObjectKey, Value>*> sorted;
         sorted.reserve(object.size());
-        for (const auto& entry : object) sorted.push_back(&entry);
-        std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+        for (const auto& entry : object)
+            sorted.push_back(&entry);
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const auto* a, const auto* b) { return a->first < b->first; });
         std::unordered_set<std::string> texts;
         for (const auto* entry : sorted) {
             std::string text = entry->first.stringValue();
             if (!texts.insert(text).second)
-                throw CodingError(CodingError::Kind::invalidValue,
-                                  "Cannot encode object with colliding keys that both serialize to \"" + text + "\"");
+                throw CodingError(
+                    CodingError::Kind::invalidValue,
+                    "Cannot encode object with colliding keys that both serialize to \"" + text +
+                        "\"");
             entries.emplace_back(std::move(text), &entry->second);
         }
         if (options_.sortKeys)
@@ -147,9 +177,12 @@ private:
 
 Value readJson(yyjson_val* node) {
     switch (yyjson_get_type(node)) {
-    case YYJSON_TYPE_NULL: return Value();
-    case YYJSON_TYPE_BOOL: return Value(yyjson_get_bool(node));
-    case YYJSON_TYPE_STR: return Value(std::string(yyjson_get_str(node), yyjson_get_len(node)));
+    case YYJSON_TYPE_NULL:
+        return Value();
+    case YYJSON_TYPE_BOOL:
+        return Value(yyjson_get_bool(node));
+    case YYJSON_TYPE_STR:
+        return Value(std::string(yyjson_get_str(node), yyjson_get_len(node)));
     case YYJSON_TYPE_NUM:
         if (yyjson_is_sint(node)) return Value(static_cast<std::int64_t>(yyjson_get_sint(node)));
         if (yyjson_is_uint(node)) return Value(static_cast<std::uint64_t>(yyjson_get_uint(node)));
@@ -160,7 +193,8 @@ Value readJson(yyjson_val* node) {
         elements.reserve(yyjson_arr_size(node));
         yyjson_val* element;
         yyjson_arr_iter iter = yyjson_arr_iter_with(node);
-        while ((element = yyjson_arr_iter_next(&iter))) elements.push_back(readJson(element));
+        while ((element = yyjson_arr_iter_next(&iter)))
+            elements.push_back(readJson(element));
         return Value(std::move(elements));
     }
     case YYJSON_TYPE_OBJ: {
@@ -169,17 +203,22 @@ Value readJson(yyjson_val* node) {
         yyjson_val* key;
         yyjson_obj_iter iter = yyjson_obj_iter_with(node);
         while ((key = yyjson_obj_iter_next(&iter)))
-            entries.emplace_back(std::string(yyjson_get_str(key), yyjson_get_len(key)), yyjson_obj_iter_get_val(key));
-        std::stable_sort(entries.begin(), entries.end(),
-                         [](const auto& a, const auto& b) { return unicode::compareCanonical(a.first, b.first) < 0; });
+            entries.emplace_back(std::string(yyjson_get_str(key), yyjson_get_len(key)),
+                                 yyjson_obj_iter_get_val(key));
+        std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return unicode::compareCanonical(a.first, b.first) < 0;
+        });
         Object object;
         object.reserve(entries.size());
-        for (auto& [name, child] : entries) objectSet(object, name, readJson(child));
+        for (auto& [name, child] : entries)
+            objectSet(object, name, readJson(child));
         return Value(std::move(object));
     }
-    default: break;
+    default:
+        break;
     }
-    throw CodingError(CodingError::Kind::typeMismatch, "Cannot decode Value from any supported container type");
+    throw CodingError(CodingError::Kind::typeMismatch,
+                      "Cannot decode Value from any supported container type");
 }
 
 // Host data -------------------------------------------------------------------
@@ -200,26 +239,27 @@ std::string typeName(const std::type_info& type) {
     return name.substr(start);
 }
 
-template <class T>
-const T* as(const std::any& datum) {
+template <class T> const T* as(const std::any& datum) {
     return std::any_cast<T>(&datum);
 }
 
-template <class Map>
-Value convertMap(const Map& map);
+template <class Map> Value convertMap(const Map& map);
 
 Value convert(const std::any& datum);
 
-Value convertOptional(const std::optional<std::any>& datum) { return datum ? convert(*datum) : Value(); }
+Value convertOptional(const std::optional<std::any>& datum) {
+    return datum ? convert(*datum) : Value();
+}
 
-template <class Map>
-Value convertMap(const Map& map) {
+template <class Map> Value convertMap(const Map& map) {
     NestingGuard guard;
     std::vector<const typename Map::value_type*> entries;
     entries.reserve(map.size());
-    for (const auto& entry : map) entries.push_back(&entry);
-    std::sort(entries.begin(), entries.end(),
-              [](const auto* a, const auto* b) { return unicode::compareCanonical(a->first, b->first) < 0; });
+    for (const auto& entry : map)
+        entries.push_back(&entry);
+    std::sort(entries.begin(), entries.end(), [](const auto* a, const auto* b) {
+        return unicode::compareCanonical(a->first, b->first) < 0;
+    });
     Object object;
     object.reserve(entries.size());
     for (const auto* entry : entries) {
@@ -233,8 +273,7 @@ Value convertMap(const Map& map) {
     return Value(std::move(object));
 }
 
-template <class Element>
-Value convertVector(const std::vector<Element>& elements) {
+template <class Element> Value convertVector(const std::vector<Element>& elements) {
     NestingGuard guard;
     Array out;
     out.reserve(elements.size());
@@ -247,8 +286,7 @@ Value convertVector(const std::vector<Element>& elements) {
     return Value(std::move(out));
 }
 
-template <class... Integers>
-std::optional<Value> convertInteger(const std::any& datum) {
+template <class... Integers> std::optional<Value> convertInteger(const std::any& datum) {
     std::optional<Value> result;
     (void)((as<Integers>(datum) ? (result = Value(*as<Integers>(datum)), true) : false) || ...);
     return result;
@@ -262,8 +300,8 @@ Value convert(const std::any& datum) {
     if (const auto* v = as<const char*>(datum)) return Value(*v);
     if (const auto* v = as<char>(datum)) return Value(*v);
     if (const auto* v = as<std::int64_t>(datum)) return Value(*v);
-    if (auto v = convertInteger<int, long long, short, signed char, unsigned char, unsigned short, unsigned,
-                                unsigned long, unsigned long long>(datum))
+    if (auto v = convertInteger<int, long long, short, signed char, unsigned char, unsigned short,
+                                unsigned, unsigned long, unsigned long long>(datum))
         return *v;
     if (const auto* v = as<double>(datum)) return Value(*v);
     if (const auto* v = as<float>(datum)) return Value(*v);
@@ -273,11 +311,14 @@ Value convert(const std::any& datum) {
     if (const auto* v = as<std::vector<Value>>(datum)) return Value(*v);
     if (const auto* v = as<std::map<std::string, std::any>>(datum)) return convertMap(*v);
     if (const auto* v = as<std::unordered_map<std::string, std::any>>(datum)) return convertMap(*v);
-    if (const auto* v = as<std::map<std::string, std::optional<std::any>>>(datum)) return convertMap(*v);
-    if (const auto* v = as<std::unordered_map<std::string, std::optional<std::any>>>(datum)) return convertMap(*v);
+    if (const auto* v = as<std::map<std::string, std::optional<std::any>>>(datum))
+        return convertMap(*v);
+    if (const auto* v = as<std::unordered_map<std::string, std::optional<std::any>>>(datum))
+        return convertMap(*v);
     if (const auto* v = as<Macro>(datum)) return Value(*v);
     if (const auto* v = as<std::optional<std::any>>(datum)) return convertOptional(*v);
-    throw JinjaError::runtime("Cannot convert value of type " + typeName(datum.type()) + " to Jinja Value");
+    throw JinjaError::runtime("Cannot convert value of type " + typeName(datum.type()) +
+                              " to Jinja Value");
 }
 
 } // namespace
@@ -290,10 +331,12 @@ std::string Value::toJson(const JsonOptions& options) const {
 
 Value Value::fromJson(std::string_view json) {
     yyjson_read_err error;
-    yyjson_doc* doc = yyjson_read_opts(const_cast<char*>(json.data()), json.size(), 0, nullptr, &error);
+    yyjson_doc* doc =
+        yyjson_read_opts(const_cast<char*>(json.data()), json.size(), 0, nullptr, &error);
     if (!doc)
         throw CodingError(CodingError::Kind::dataCorrupted,
-                          std::string("The given data was not valid JSON: ") + (error.msg ? error.msg : "unknown error"));
+                          std::string("The given data was not valid JSON: ") +
+                              (error.msg ? error.msg : "unknown error"));
     struct Release {
         yyjson_doc* doc;
         ~Release() { yyjson_doc_free(doc); }
@@ -301,6 +344,8 @@ Value Value::fromJson(std::string_view json) {
     return readJson(yyjson_doc_get_root(doc));
 }
 
-Value Value::fromAny(const std::any& datum) { return convert(datum); }
+Value Value::fromAny(const std::any& datum) {
+    return convert(datum);
+}
 
 } // namespace jinja

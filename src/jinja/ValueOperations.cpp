@@ -33,7 +33,9 @@ std::string joined(const Value& left, const Value& right) {
     return out;
 }
 
-bool isZero(const Value& v) noexcept { return v.isInt() ? v.asInt() == 0 : v.asDouble() == 0.0; }
+bool isZero(const Value& v) noexcept {
+    return v.isInt() ? v.asInt() == 0 : v.asDouble() == 0.0;
+}
 
 // A double converted to an int when it lies within the 64-bit range.
 std::optional<std::int64_t> toInt64(double d) noexcept {
@@ -50,14 +52,16 @@ Value repeat(const std::string& text, std::int64_t count, const Value& left, con
         failWith("String repetition result is too large (", left, right);
     std::string out;
     out.reserve(text.size() * times);
-    for (std::uint64_t i = 0; i < times; ++i) out += text;
+    for (std::uint64_t i = 0; i < times; ++i)
+        out += text;
     return Value(std::move(out));
 }
 
 // Whether `needle` occurs in `haystack` as whole characters, up to canonical equivalence.
 bool containsCanonical(const std::string& haystack, const std::string& needle) {
     if (needle.empty()) return true;
-    if (unicode::isAscii(haystack) && unicode::isAscii(needle)) return haystack.find(needle) != std::string::npos;
+    if (unicode::isAscii(haystack) && unicode::isAscii(needle))
+        return haystack.find(needle) != std::string::npos;
     std::string h = unicode::toNFC(haystack);
     std::string n = unicode::toNFC(needle);
     std::size_t at = h.find(n);
@@ -76,7 +80,8 @@ Value Value::add(const Value& other) const {
     if (isString()) return Value(joined(*this, other));
     if (isInt() && other.isInt()) {
         std::int64_t sum;
-        if (__builtin_add_overflow(asInt(), other.asInt(), &sum)) failWith("Integer overflow in addition (", *this, other);
+        if (__builtin_add_overflow(asInt(), other.asInt(), &sum))
+            failWith("Integer overflow in addition (", *this, other);
         return Value(sum);
     }
     if (isNumeric() && other.isNumeric()) return Value(toDouble() + other.toDouble());
@@ -116,13 +121,15 @@ Value Value::multiply(const Value& other) const {
 }
 
 Value Value::divide(const Value& other) const {
-    if (!isNumeric() || !other.isNumeric()) failWith("Cannot divide non-numeric values (", *this, other);
+    if (!isNumeric() || !other.isNumeric())
+        failWith("Cannot divide non-numeric values (", *this, other);
     if (isZero(other)) throw JinjaError::runtime("Division by zero");
     return Value(toDouble() / other.toDouble());
 }
 
 Value Value::floorDivide(const Value& other) const {
-    if (!isNumeric() || !other.isNumeric()) failWith("Cannot floor divide non-numeric values (", *this, other);
+    if (!isNumeric() || !other.isNumeric())
+        failWith("Cannot floor divide non-numeric values (", *this, other);
     if (isZero(other)) throw JinjaError::runtime("Division by zero");
     if (isInt() && other.isInt()) {
         if (asInt() == std::numeric_limits<std::int64_t>::min() && other.asInt() == -1)
@@ -135,7 +142,8 @@ Value Value::floorDivide(const Value& other) const {
 }
 
 Value Value::power(const Value& other) const {
-    if (!isNumeric() || !other.isNumeric()) failWith("Cannot raise non-numeric values to a power (", *this, other);
+    if (!isNumeric() || !other.isNumeric())
+        failWith("Cannot raise non-numeric values to a power (", *this, other);
     if (isInt() && other.isInt() && other.asInt() >= 0) {
         std::optional<std::int64_t> result =
             toInt64(std::pow(static_cast<double>(asInt()), static_cast<double>(other.asInt())));
@@ -159,18 +167,21 @@ Value Value::concatenate(const Value& other) const {
 }
 
 int Value::compare(const Value& other) const {
-    if (isInt() && other.isInt()) return asInt() < other.asInt() ? -1 : (asInt() > other.asInt() ? 1 : 0);
+    if (isInt() && other.isInt())
+        return asInt() < other.asInt() ? -1 : (asInt() > other.asInt() ? 1 : 0);
     if (isNumeric() && other.isNumeric()) {
         double a = toDouble();
         double b = other.toDouble();
         return a < b ? -1 : (b < a ? 1 : 0);
     }
-    if (isString() && other.isString()) return unicode::compareCanonical(asString(), other.asString());
+    if (isString() && other.isString())
+        return unicode::compareCanonical(asString(), other.asString());
     failWith("Cannot compare values of different types (", *this, other);
 }
 
 bool Value::isEquivalent(const Value& other) const {
-    if (isNumeric() && other.isNumeric() && kind_ != other.kind_) return toDouble() == other.toDouble();
+    if (isNumeric() && other.isNumeric() && kind_ != other.kind_)
+        return toDouble() == other.toDouble();
     if (kind_ != other.kind_) return false;
     std::optional<NestingGuard> guard;
     if (isArray() || isObject()) guard.emplace();
@@ -200,13 +211,16 @@ bool Value::isContained(const Value& container) const {
         if (isInt()) return container.asObject().count(ObjectKey(asInt())) > 0;
         if (isString()) return objectGet(container.asObject(), asString()) != nullptr;
         return false;
-    case Kind::string: return isString() && containsCanonical(container.asString(), asString());
+    case Kind::string:
+        return isString() && containsCanonical(container.asString(), asString());
     case Kind::array:
         return std::any_of(container.asArray().begin(), container.asArray().end(),
                            [this](const Value& element) { return element == *this; });
     case Kind::null:
-    case Kind::undefined: return false;
-    default: break;
+    case Kind::undefined:
+        return false;
+    default:
+        break;
     }
     std::string message = "'in' operator requires iterable on right side (";
     container.appendDescription(message);

@@ -17,7 +17,9 @@ namespace tessary {
 /// std::invalid_argument.
 template <typename T>
 std::vector<std::vector<T>> batched(const std::vector<T>& elements, long long size) {
-    if (size <= 0) throw std::invalid_argument("batch size must be greater than 0, got " + std::to_string(size));
+    if (size <= 0)
+        throw std::invalid_argument("batch size must be greater than 0, got " +
+                                    std::to_string(size));
     std::vector<std::vector<T>> batches;
     const size_t step = static_cast<size_t>(size);
     batches.reserve((elements.size() + step - 1) / step);
@@ -41,7 +43,8 @@ std::vector<T> orderedSet(const std::vector<T>& elements) {
 }
 
 /// The strings that match the shell-style pattern (fnmatch, no flags), in order.
-inline std::vector<std::string> matching(const std::vector<std::string>& names, std::string_view glob) {
+inline std::vector<std::string> matching(const std::vector<std::string>& names,
+                                         std::string_view glob) {
     std::vector<std::string> result;
     for (const auto& name : names) {
         if (platform::system::globMatches(glob, name)) result.push_back(name);
@@ -49,4 +52,4 @@ inline std::vector<std::string> matching(const std::vector<std::string>& names, 
     return result;
 }
 
-}  // namespace tessary
+} // namespace tessary

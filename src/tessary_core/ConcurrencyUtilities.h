@@ -8,7 +8,9 @@ class ConcurrencyUtilities {
 public:
     ConcurrencyUtilities() = delete;
     /// Processors currently online, read each time; at least 1.
-    static int activeProcessorCount() { return platform::system::MachineInfo::activeProcessorCount(); }
+    static int activeProcessorCount() {
+        return platform::system::MachineInfo::activeProcessorCount();
+    }
 };
 
-}  // namespace tessary
+} // namespace tessary

@@ -22,4 +22,4 @@ std::optional<bool> EarlyStopActor::remove(const platform::system::Uuid& id) {
     return value;
 }
 
-}  // namespace tessary
+} // namespace tessary

@@ -29,4 +29,4 @@ private:
     std::unordered_map<platform::system::Uuid, bool> shouldStop_;
 };
 
-}  // namespace tessary
+} // namespace tessary

@@ -22,7 +22,7 @@ std::string homeOf(const char* user) {
     return found->pw_dir;
 }
 
-}  // namespace
+} // namespace
 
 std::string FileManager::homeDirectory() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
@@ -33,12 +33,15 @@ std::string FileManager::resolveAbsolutePath(std::string_view path) {
     std::string expanded(path);
     if (path.starts_with('~')) {
         size_t slash = path.find('/');
-        std::string_view user = path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
+        std::string_view user =
+            path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
         std::string home = user.empty() ? homeDirectory() : homeOf(std::string(user).c_str());
         if (!home.empty()) {
             // "~" alone, or "~/rest": the home folder takes the tilde's place.
-            while (home.size() > 1 && home.back() == '/') home.pop_back();
-            expanded = home + std::string(slash == std::string_view::npos ? std::string_view() : path.substr(slash));
+            while (home.size() > 1 && home.back() == '/')
+                home.pop_back();
+            expanded = home + std::string(slash == std::string_view::npos ? std::string_view()
+                                                                          : path.substr(slash));
         }
     }
     if (expanded.starts_with('/')) return expanded;
@@ -49,4 +52,4 @@ std::string FileManager::resolveAbsolutePath(std::string_view path) {
     return cwd + expanded;
 }
 
-}  // namespace tessary
+} // namespace tessary

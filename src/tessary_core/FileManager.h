@@ -19,4 +19,4 @@ public:
     static std::string homeDirectory();
 };
 
-}  // namespace tessary
+} // namespace tessary

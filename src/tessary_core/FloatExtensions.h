@@ -11,4 +11,4 @@ inline float rounded(float value, int decimals) {
     return std::round(value * factor) / factor;
 }
 
-}  // namespace tessary
+} // namespace tessary

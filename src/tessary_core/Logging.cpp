@@ -18,10 +18,14 @@ std::optional<Logging::LogLevel> Logging::logLevelFromRawValue(int rawValue) {
 
 std::string_view Logging::levelName(LogLevel level) {
     switch (level) {
-        case LogLevel::debug: return "debug";
-        case LogLevel::info: return "info";
-        case LogLevel::error: return "error";
-        case LogLevel::none: return "none";
+    case LogLevel::debug:
+        return "debug";
+    case LogLevel::info:
+        return "info";
+    case LogLevel::error:
+        return "error";
+    case LogLevel::none:
+        return "none";
     }
     return "none";
 }
@@ -73,7 +77,7 @@ uint64_t Logging::getMemoryUsage() {
 }
 
 void Logging::logCurrentMemoryUsage(std::string_view label) {
-    uint64_t mebibytes = getMemoryUsage();  // read before the level is tested
+    uint64_t mebibytes = getMemoryUsage(); // read before the level is tested
     debug(std::string(label) + " - Memory usage: " + std::to_string(mebibytes) + " MB");
 }
 
@@ -91,8 +95,12 @@ std::string Logging::formatTimeWithPercentage(double time, double runs, double t
     return text;
 }
 
-uint64_t getMemoryUsage() { return Logging::getMemoryUsage(); }
+uint64_t getMemoryUsage() {
+    return Logging::getMemoryUsage();
+}
 
-void logCurrentMemoryUsage(std::string_view label) { Logging::logCurrentMemoryUsage(label); }
+void logCurrentMemoryUsage(std::string_view label) {
+    Logging::logCurrentMemoryUsage(label);
+}
 
-}  // namespace tessary
+} // namespace tessary

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <concepts>
 #include <cstdint>
+#include <fmt/format.h>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,8 +23,6 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-
-#include <fmt/format.h>
 
 namespace tessary {
 
@@ -57,30 +56,25 @@ public:
     void setLoggingCallback(Callback callback);
 
     /// Writes one line whatever the level.
-    void log(std::string_view message, platform::system::LogType type = platform::system::LogType::defaultType);
+    void log(std::string_view message,
+             platform::system::LogType type = platform::system::LogType::defaultType);
 
-    template <typename... Items>
-    static void debug(const Items&... items) {
+    template <typename... Items> static void debug(const Items&... items) {
         emitIfAllowed(LogLevel::debug, platform::system::LogType::debug, Separator{" "}, items...);
     }
-    template <typename... Items>
-    static void debug(Separator separator, const Items&... items) {
+    template <typename... Items> static void debug(Separator separator, const Items&... items) {
         emitIfAllowed(LogLevel::debug, platform::system::LogType::debug, separator, items...);
     }
-    template <typename... Items>
-    static void info(const Items&... items) {
+    template <typename... Items> static void info(const Items&... items) {
         emitIfAllowed(LogLevel::info, platform::system::LogType::info, Separator{" "}, items...);
     }
-    template <typename... Items>
-    static void info(Separator separator, const Items&... items) {
+    template <typename... Items> static void info(Separator separator, const Items&... items) {
         emitIfAllowed(LogLevel::info, platform::system::LogType::info, separator, items...);
     }
-    template <typename... Items>
-    static void error(const Items&... items) {
+    template <typename... Items> static void error(const Items&... items) {
         emitIfAllowed(LogLevel::error, platform::system::LogType::error, Separator{" "}, items...);
     }
-    template <typename... Items>
-    static void error(Separator separator, const Items&... items) {
+    template <typename... Items> static void error(Separator separator, const Items&... items) {
         emitIfAllowed(LogLevel::error, platform::system::LogType::error, separator, items...);
     }
 
@@ -100,8 +94,7 @@ public:
     /// The text of one item as it appears in a line: strings unchanged,
     /// Booleans "true"/"false", integers in decimal, floating-point numbers in
     /// their shortest form ("2.5", "2.0"), other types through fmt or <<.
-    template <typename T>
-    static void appendItem(std::string& out, const T& item);
+    template <typename T> static void appendItem(std::string& out, const T& item);
 
     template <typename... Items>
     static std::string joinItems([[maybe_unused]] Separator separator, const Items&... items) {
@@ -142,8 +135,7 @@ private:
 uint64_t getMemoryUsage();
 void logCurrentMemoryUsage(std::string_view label);
 
-template <typename T>
-void Logging::appendItem(std::string& out, const T& item) {
+template <typename T> void Logging::appendItem(std::string& out, const T& item) {
     using U = std::remove_cvref_t<T>;
     if constexpr (std::is_convertible_v<const U&, std::string_view>) {
         out += std::string_view(item);
@@ -166,12 +158,12 @@ void Logging::appendItem(std::string& out, const T& item) {
     }
 }
 
-}  // namespace tessary
+} // namespace tessary
 
-template <>
-struct fmt::formatter<tessary::Logging::LogLevel> : fmt::formatter<std::string_view> {
+template <> struct fmt::formatter<tessary::Logging::LogLevel> : fmt::formatter<std::string_view> {
     template <typename FormatContext>
     auto format(tessary::Logging::LogLevel level, FormatContext& context) const {
-        return fmt::formatter<std::string_view>::format(tessary::Logging::levelName(level), context);
+        return fmt::formatter<std::string_view>::format(tessary::Logging::levelName(level),
+                                                        context);
     }
 };

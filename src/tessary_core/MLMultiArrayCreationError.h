@@ -11,7 +11,8 @@ public:
     enum class Kind { pixelBufferFailed };
 
     explicit MLMultiArrayCreationError(Kind kind = Kind::pixelBufferFailed)
-        : std::runtime_error("Failed to create IOSurface-backed pixel buffer for MLMultiArray"), kind_(kind) {}
+        : std::runtime_error("Failed to create IOSurface-backed pixel buffer for MLMultiArray"),
+          kind_(kind) {}
     Kind kind() const { return kind_; }
     friend bool operator==(const MLMultiArrayCreationError& a, const MLMultiArrayCreationError& b) {
         return a.kind_ == b.kind_;
@@ -21,4 +22,4 @@ private:
     Kind kind_;
 };
 
-}  // namespace tessary
+} // namespace tessary

@@ -14,8 +14,7 @@ using platform::system::Float16;
 
 namespace {
 
-template <typename T>
-bool fillIfExactly(MultiArray& array, const std::any& value) {
+template <typename T> bool fillIfExactly(MultiArray& array, const std::any& value) {
     const T* typed = std::any_cast<T>(&value);
     if (!typed) return false;
     T* data = array.data<T>();
@@ -23,18 +22,29 @@ bool fillIfExactly(MultiArray& array, const std::any& value) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-MultiArray makeMultiArray(const std::vector<int64_t>& shape, ElementType dataType, const std::any& initialValue) {
+MultiArray makeMultiArray(const std::vector<int64_t>& shape, ElementType dataType,
+                          const std::any& initialValue) {
     if (dataType == ElementType::float16 && shape.empty()) throw MLMultiArrayCreationError();
     MultiArray array(shape, dataType);
     if (!initialValue.has_value()) return array;
     switch (dataType) {
-        case ElementType::float16: fillIfExactly<Float16>(array, initialValue); break;
-        case ElementType::float32: fillIfExactly<float>(array, initialValue); break;
-        case ElementType::float64: fillIfExactly<double>(array, initialValue); break;
-        case ElementType::int32: fillIfExactly<int32_t>(array, initialValue); break;
-        case ElementType::int8: fillIfExactly<int8_t>(array, initialValue); break;
+    case ElementType::float16:
+        fillIfExactly<Float16>(array, initialValue);
+        break;
+    case ElementType::float32:
+        fillIfExactly<float>(array, initialValue);
+        break;
+    case ElementType::float64:
+        fillIfExactly<double>(array, initialValue);
+        break;
+    case ElementType::int32:
+        fillIfExactly<int32_t>(array, initialValue);
+        break;
+    case ElementType::int8:
+        fillIfExactly<int8_t>(array, initialValue);
+        break;
     }
     return array;
 }
@@ -45,7 +55,8 @@ MultiArray multiArrayFromInts(const std::vector<int>& values, int dims) {
     shape.back() = static_cast<int64_t>(values.size());
     MultiArray array(shape, ElementType::int32);
     int32_t* data = array.data<int32_t>();
-    for (size_t i = 0; i < values.size(); ++i) data[i] = static_cast<int32_t>(values[i]);
+    for (size_t i = 0; i < values.size(); ++i)
+        data[i] = static_cast<int32_t>(values[i]);
     return array;
 }
 
@@ -53,7 +64,8 @@ int64_t linearOffset(const MultiArray& array, std::span<const int64_t> index,
                      const std::optional<std::vector<int64_t>>& strides) {
     const std::vector<int64_t>& used = strides ? *strides : array.strides();
     int64_t offset = 0;
-    for (size_t i = 0; i < index.size() && i < used.size(); ++i) offset += index[i] * used[i];
+    for (size_t i = 0; i < index.size() && i < used.size(); ++i)
+        offset += index[i] * used[i];
     return offset;
 }
 
@@ -68,41 +80,51 @@ void fillLastDimension(MultiArray& array, int64_t begin, int64_t end, Float16 va
     if (begin == end) return;
     uint16_t* data = array.data<uint16_t>();
     const int64_t stride = array.strides()[2];
-    for (int64_t i = begin; i < end; ++i) data[i * stride] = value.bits();
+    for (int64_t i = begin; i < end; ++i)
+        data[i * stride] = value.bits();
 }
 
 std::vector<int64_t> detail::checkedFillOffsets(const MultiArray& array,
                                                 const std::vector<std::vector<int64_t>>& indexes) {
     std::vector<int64_t> offsets;
     offsets.reserve(indexes.size());
-    for (const auto& index : indexes) offsets.push_back(array.offset(index));  // range-checked per dimension
+    for (const auto& index : indexes)
+        offsets.push_back(array.offset(index)); // range-checked per dimension
     return offsets;
 }
 
-std::shared_ptr<platform::ml::FeatureProvider> asyncPrediction(const platform::ml::Model& model,
-                                                               const platform::ml::FeatureProvider& input,
-                                                               const platform::ml::PredictionOptions& options) {
+std::shared_ptr<platform::ml::FeatureProvider>
+asyncPrediction(const platform::ml::Model& model, const platform::ml::FeatureProvider& input,
+                const platform::ml::PredictionOptions& options) {
     return model.prediction(input, options);
 }
 
 std::string_view description(platform::ml::ComputeUnits units) {
     switch (units) {
-        case platform::ml::ComputeUnits::cpuOnly: return "cpuOnly";
-        case platform::ml::ComputeUnits::cpuAndGPU: return "cpuAndGPU";
-        case platform::ml::ComputeUnits::all: return "all";
-        case platform::ml::ComputeUnits::cpuAndNeuralEngine: return "cpuAndNeuralEngine";
+    case platform::ml::ComputeUnits::cpuOnly:
+        return "cpuOnly";
+    case platform::ml::ComputeUnits::cpuAndGPU:
+        return "cpuAndGPU";
+    case platform::ml::ComputeUnits::all:
+        return "all";
+    case platform::ml::ComputeUnits::cpuAndNeuralEngine:
+        return "cpuAndNeuralEngine";
     }
     return "unknown";
 }
 
 std::string_view displayName(platform::ml::ComputeUnits units) {
     switch (units) {
-        case platform::ml::ComputeUnits::cpuOnly: return "CPU";
-        case platform::ml::ComputeUnits::cpuAndGPU: return "GPU";
-        case platform::ml::ComputeUnits::all: return "All";
-        case platform::ml::ComputeUnits::cpuAndNeuralEngine: return "Neural Engine";
+    case platform::ml::ComputeUnits::cpuOnly:
+        return "CPU";
+    case platform::ml::ComputeUnits::cpuAndGPU:
+        return "GPU";
+    case platform::ml::ComputeUnits::all:
+        return "All";
+    case platform::ml::ComputeUnits::cpuAndNeuralEngine:
+        return "Neural Engine";
     }
     return "Unknown";
 }
 
-}  // namespace tessary
+} // namespace tessary

@@ -26,7 +26,8 @@ namespace tessary {
 /// (including a double for a float16 array) leaves the array zeroed.
 /// A float16 array needs at least one dimension: an empty shape throws
 /// MLMultiArrayCreationError.
-platform::ml::MultiArray makeMultiArray(const std::vector<int64_t>& shape, platform::ml::ElementType dataType,
+platform::ml::MultiArray makeMultiArray(const std::vector<int64_t>& shape,
+                                        platform::ml::ElementType dataType,
                                         const std::any& initialValue = {});
 
 /// An int32 array of shape [1, …, 1, values.size()] with `dims` dimensions
@@ -41,19 +42,21 @@ int64_t linearOffset(const platform::ml::MultiArray& array, std::span<const int6
 /// Writes `value` at positions begin..<end of the last dimension of a
 /// [1, 1, N] float16 array. Throws std::invalid_argument for another shape,
 /// element type or a range outside 0..N.
-void fillLastDimension(platform::ml::MultiArray& array, int64_t begin, int64_t end, platform::system::Float16 value);
+void fillLastDimension(platform::ml::MultiArray& array, int64_t begin, int64_t end,
+                       platform::system::Float16 value);
 
 /// Writes `value` at every index vector's offset (computed from the array's
 /// strides). T must be the array's element type, and every offset must lie
 /// inside the array; otherwise std::invalid_argument is thrown before anything
 /// is written.
 template <typename T>
-void fill(platform::ml::MultiArray& array, const std::vector<std::vector<int64_t>>& indexes, T value);
+void fill(platform::ml::MultiArray& array, const std::vector<std::vector<int64_t>>& indexes,
+          T value);
 
 /// Runs a prediction (blocking; call it from a worker thread).
-std::shared_ptr<platform::ml::FeatureProvider> asyncPrediction(const platform::ml::Model& model,
-                                                               const platform::ml::FeatureProvider& input,
-                                                               const platform::ml::PredictionOptions& options = {});
+std::shared_ptr<platform::ml::FeatureProvider>
+asyncPrediction(const platform::ml::Model& model, const platform::ml::FeatureProvider& input,
+                const platform::ml::PredictionOptions& options = {});
 
 /// "cpuOnly", "cpuAndGPU", "all", "cpuAndNeuralEngine", else "unknown".
 std::string_view description(platform::ml::ComputeUnits units);
@@ -64,13 +67,15 @@ namespace detail {
 /// Checks the index vectors of fill() and returns their element offsets.
 std::vector<int64_t> checkedFillOffsets(const platform::ml::MultiArray& array,
                                         const std::vector<std::vector<int64_t>>& indexes);
-}  // namespace detail
+} // namespace detail
 
 template <typename T>
-void fill(platform::ml::MultiArray& array, const std::vector<std::vector<int64_t>>& indexes, T value) {
+void fill(platform::ml::MultiArray& array, const std::vector<std::vector<int64_t>>& indexes,
+          T value) {
     std::vector<int64_t> offsets = detail::checkedFillOffsets(array, indexes);
-    T* data = array.data<T>();  // throws when T is not the element type
-    for (int64_t offset : offsets) data[offset] = value;
+    T* data = array.data<T>(); // throws when T is not the element type
+    for (int64_t offset : offsets)
+        data[offset] = value;
 }
 
-}  // namespace tessary
+} // namespace tessary

@@ -7,7 +7,8 @@ namespace tessary {
 namespace {
 
 std::optional<int> dimensionOf(const platform::ml::FeatureDescription* feature, int position) {
-    if (!feature || feature->type != platform::ml::FeatureType::multiArray || !feature->multiArrayConstraint) {
+    if (!feature || feature->type != platform::ml::FeatureType::multiArray ||
+        !feature->multiArrayConstraint) {
         return std::nullopt;
     }
     const auto& shape = feature->multiArrayConstraint->shape;
@@ -18,18 +19,20 @@ std::optional<int> dimensionOf(const platform::ml::FeatureDescription* feature, 
     return static_cast<int>(value);
 }
 
-}  // namespace
+} // namespace
 
-std::optional<int> ModelDimensions::getModelInputDimension(const std::shared_ptr<platform::ml::Model>& model,
-                                                           const std::string& name, int position) {
+std::optional<int>
+ModelDimensions::getModelInputDimension(const std::shared_ptr<platform::ml::Model>& model,
+                                        const std::string& name, int position) {
     if (!model) return std::nullopt;
     return dimensionOf(model->description().input(name), position);
 }
 
-std::optional<int> ModelDimensions::getModelOutputDimension(const std::shared_ptr<platform::ml::Model>& model,
-                                                            const std::string& name, int position) {
+std::optional<int>
+ModelDimensions::getModelOutputDimension(const std::shared_ptr<platform::ml::Model>& model,
+                                         const std::string& name, int position) {
     if (!model) return std::nullopt;
     return dimensionOf(model->description().output(name), position);
 }
 
-}  // namespace tessary
+} // namespace tessary

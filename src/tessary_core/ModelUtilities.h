@@ -16,13 +16,14 @@ public:
     /// folder/N.mlpackage/Data/com.apple.CoreML/model.mlmodel when that exists
     /// and folder/N.mlmodelc does not; folder/N.mlmodelc in every other case
     /// (also when neither exists: the caller checks again).
-    static std::filesystem::path detectModelURL(const std::filesystem::path& folder, std::string_view name);
+    static std::filesystem::path detectModelURL(const std::filesystem::path& folder,
+                                                std::string_view name);
 
     /// With `recursive`, folder/N.mlmodelc when it exists, else the first
     /// N.mlmodelc found anywhere below the folder, else folder/N.mlmodelc.
     /// Without it, the two-argument form.
-    static std::filesystem::path detectModelURL(const std::filesystem::path& folder, std::string_view name,
-                                                bool recursive);
+    static std::filesystem::path detectModelURL(const std::filesystem::path& folder,
+                                                std::string_view name, bool recursive);
 
     /// The first compiled model directly in the folder (by listing order), else
     /// the model file of the first package; nothing when there is neither or
@@ -30,4 +31,4 @@ public:
     static std::optional<std::filesystem::path> detectModelURL(const std::filesystem::path& folder);
 };
 
-}  // namespace tessary
+} // namespace tessary

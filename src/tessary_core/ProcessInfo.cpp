@@ -39,6 +39,8 @@ const std::string& ProcessInfo::family() {
     return value;
 }
 
-std::string ProcessInfo::stringFromSysctl(std::string_view name) { return MachineInfo::kernelParameter(name); }
+std::string ProcessInfo::stringFromSysctl(std::string_view name) {
+    return MachineInfo::kernelParameter(name);
+}
 
-}  // namespace tessary
+} // namespace tessary

@@ -25,4 +25,4 @@ public:
     static std::string stringFromSysctl(std::string_view name);
 };
 
-}  // namespace tessary
+} // namespace tessary

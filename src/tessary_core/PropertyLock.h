@@ -14,11 +14,10 @@
 
 namespace tessary {
 
-template <typename T>
-class PropertyLock {
+template <typename T> class PropertyLock {
 public:
     PropertyLock() = default;
-    PropertyLock(T value) : value_(std::move(value)) {}  // NOLINT: reads like the wrapped value
+    PropertyLock(T value) : value_(std::move(value)) {} // NOLINT: reads like the wrapped value
     PropertyLock(const PropertyLock& other) : value_(other.get()) {}
     PropertyLock(PropertyLock&& other) : value_(other.take()) {}
     PropertyLock& operator=(const PropertyLock& other) {
@@ -38,7 +37,7 @@ public:
     T get() const {
         return lock_.withLock([&]() -> T { return value_; });
     }
-    operator T() const { return get(); }  // NOLINT
+    operator T() const { return get(); } // NOLINT
 
     /// Replaces the value. The old value is destroyed after the lock is released.
     void set(T value) {
@@ -48,15 +47,14 @@ public:
     /// Applies `fn(T&)` to the value with the lock held throughout and returns
     /// what `fn` returns. Changes made before `fn` throws are kept. `fn` must
     /// not touch this wrapper again (the lock is not recursive).
-    template <typename Fn>
-    decltype(auto) modify(Fn&& fn) {
+    template <typename Fn> decltype(auto) modify(Fn&& fn) {
         return lock_.withLock([&]() -> decltype(auto) { return std::forward<Fn>(fn)(value_); });
     }
 
     /// Runs `fn(const T&)` on the value under the lock without copying it.
-    template <typename Fn>
-    decltype(auto) read(Fn&& fn) const {
-        return lock_.withLock([&]() -> decltype(auto) { return std::forward<Fn>(fn)(std::as_const(value_)); });
+    template <typename Fn> decltype(auto) read(Fn&& fn) const {
+        return lock_.withLock(
+            [&]() -> decltype(auto) { return std::forward<Fn>(fn)(std::as_const(value_)); });
     }
 
 private:
@@ -68,4 +66,4 @@ private:
     T value_{};
 };
 
-}  // namespace tessary
+} // namespace tessary

@@ -12,12 +12,19 @@ namespace {
 char32_t decodeAt(std::string_view text, size_t pos, size_t& length) {
     auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     unsigned char lead = byte(pos);
-    size_t need = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    size_t need = lead < 0x80           ? 1
+                  : (lead >> 5) == 0x6  ? 2
+                  : (lead >> 4) == 0xE  ? 3
+                  : (lead >> 3) == 0x1E ? 4
+                                        : 0;
     if (need == 0 || pos + need > text.size()) {
         length = 1;
         return 0xFFFD;
     }
-    char32_t cp = need == 1 ? lead : need == 2 ? (lead & 0x1F) : need == 3 ? (lead & 0x0F) : (lead & 0x07);
+    char32_t cp = need == 1   ? lead
+                  : need == 2 ? (lead & 0x1F)
+                  : need == 3 ? (lead & 0x0F)
+                              : (lead & 0x07);
     for (size_t i = 1; i < need; ++i) {
         if ((byte(pos + i) & 0xC0) != 0x80) {
             length = 1;
@@ -32,10 +39,17 @@ char32_t decodeAt(std::string_view text, size_t pos, size_t& length) {
 bool isWhitespaceOrNewline(char32_t c) {
     if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return true;
     switch (c) {
-        case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return c >= 0x2000 && c <= 0x200A;
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+        return true;
+    default:
+        return c >= 0x2000 && c <= 0x200A;
     }
 }
 
@@ -51,7 +65,7 @@ size_t endOfLastMark(std::string_view text, const std::vector<std::string_view>&
     return best;
 }
 
-}  // namespace
+} // namespace
 
 std::string trimmingFromEnd(std::string_view text, std::string_view character, int upto) {
     if (character.empty()) return std::string(text);
@@ -68,7 +82,7 @@ std::string trimmingWhitespaceAndNewlines(std::string_view text) {
         if (!isWhitespaceOrNewline(decodeAt(text, begin, length))) break;
         begin += length;
     }
-    size_t end = begin;  // end of the last non-blank character
+    size_t end = begin; // end of the last non-blank character
     for (size_t pos = begin; pos < text.size();) {
         size_t length;
         bool blank = isWhitespaceOrNewline(decodeAt(text, pos, length));
@@ -78,11 +92,12 @@ std::string trimmingWhitespaceAndNewlines(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-std::optional<std::string> lastNaturalBoundary(
-    std::string_view text, int minTokenCount, const std::function<std::vector<int>(const std::string&)>& encode) {
+std::optional<std::string>
+lastNaturalBoundary(std::string_view text, int minTokenCount,
+                    const std::function<std::vector<int>(const std::string&)>& encode) {
     const std::array<std::vector<std::string_view>, 2> boundarySets = {
         std::vector<std::string_view>{".", "!", "?", "\n"},
-        std::vector<std::string_view>{",", ";", ":", "-", "\xE2\x80\x93"},  // en dash
+        std::vector<std::string_view>{",", ";", ":", "-", "\xE2\x80\x93"}, // en dash
     };
     auto longEnough = [&](const std::string& candidate) {
         return static_cast<long long>(encode(candidate).size()) >= minTokenCount;
@@ -101,4 +116,4 @@ std::optional<std::string> lastNaturalBoundary(
     return std::nullopt;
 }
 
-}  // namespace tessary
+} // namespace tessary

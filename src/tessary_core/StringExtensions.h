@@ -23,7 +23,8 @@ std::string trimmingWhitespaceAndNewlines(std::string_view text);
 /// the last clause mark (, ; : - en dash), else everything before the last
 /// blank; each candidate trimmed of white space. Only the last mark of each
 /// set is tried. Nothing when no candidate is long enough.
-std::optional<std::string> lastNaturalBoundary(
-    std::string_view text, int minTokenCount, const std::function<std::vector<int>(const std::string&)>& encode);
+std::optional<std::string>
+lastNaturalBoundary(std::string_view text, int minTokenCount,
+                    const std::function<std::vector<int>(const std::string&)>& encode);
 
-}  // namespace tessary
+} // namespace tessary

@@ -16,8 +16,7 @@ public:
     /// Runs `fn` with the lock held and returns its result. When `fn` throws,
     /// the lock is released and the exception passes on unchanged. `fn` must
     /// not take the same lock again.
-    template <typename Fn>
-    decltype(auto) withLock(Fn&& fn) {
+    template <typename Fn> decltype(auto) withLock(Fn&& fn) {
         std::lock_guard guard(mutex_);
         return std::forward<Fn>(fn)();
     }
@@ -31,4 +30,4 @@ private:
     std::mutex mutex_;
 };
 
-}  // namespace tessary
+} // namespace tessary

@@ -9,8 +9,8 @@
 namespace tokenizers {
 namespace {
 
-std::shared_ptr<Tokenizer> fromLoader(const hub::LanguageModelConfigurationFromHub& loader, bool strict,
-                                      bool consultClasses) {
+std::shared_ptr<Tokenizer> fromLoader(const hub::LanguageModelConfigurationFromHub& loader,
+                                      bool strict, bool consultClasses) {
     const auto tokenizerConfig = loader.tokenizerConfig();
     if (!tokenizerConfig) throw TokenizerError::missingConfig();
     const hub::Config tokenizerData = loader.tokenizerData();
@@ -18,23 +18,27 @@ std::shared_ptr<Tokenizer> fromLoader(const hub::LanguageModelConfigurationFromH
     return std::make_shared<PreTrainedTokenizer>(*tokenizerConfig, tokenizerData, strict);
 }
 
-}  // namespace
+} // namespace
 
 const std::unordered_map<std::string, PreTrainedTokenizerClasses::TokenizerClass>&
 PreTrainedTokenizerClasses::tokenizerClasses() {
-    static const std::unordered_map<std::string, TokenizerClass> classes = {{"LlamaTokenizer", TokenizerClass::llama}};
+    static const std::unordered_map<std::string, TokenizerClass> classes = {
+        {"LlamaTokenizer", TokenizerClass::llama}};
     return classes;
 }
 
-std::shared_ptr<Tokenizer> AutoTokenizer::from(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
-                                               bool strict) {
+std::shared_ptr<Tokenizer> AutoTokenizer::from(const hub::Config& tokenizerConfig,
+                                               const hub::Config& tokenizerData, bool strict) {
     if (auto name = tokenizerConfig["tokenizerClass"].string()) {
-        if (PreTrainedTokenizerClasses::tokenizerClasses().count(withoutFast(*name))) return std::make_shared<LlamaPreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict);
+        if (PreTrainedTokenizerClasses::tokenizerClasses().count(withoutFast(*name)))
+            return std::make_shared<LlamaPreTrainedTokenizer>(tokenizerConfig, tokenizerData,
+                                                              strict);
     }
     return std::make_shared<PreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict);
 }
 
-std::shared_ptr<Tokenizer> AutoTokenizer::fromModelFolder(const std::filesystem::path& modelFolder, bool strict) {
+std::shared_ptr<Tokenizer> AutoTokenizer::fromModelFolder(const std::filesystem::path& modelFolder,
+                                                          bool strict) {
     const hub::LanguageModelConfigurationFromHub loader(modelFolder);
     return fromLoader(loader, strict, false);
 }
@@ -44,4 +48,4 @@ std::shared_ptr<Tokenizer> AutoTokenizer::fromPretrained(const std::string& repo
     return fromLoader(loader, strict, true);
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

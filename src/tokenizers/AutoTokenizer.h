@@ -17,13 +17,14 @@ class AutoTokenizer {
 public:
     /// The tokenizer class named by "tokenizer_class" ("Fast" removed):
     /// LlamaPreTrainedTokenizer for "LlamaTokenizer", else PreTrainedTokenizer.
-    static std::shared_ptr<Tokenizer> from(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
-                                           bool strict = true);
+    static std::shared_ptr<Tokenizer> from(const hub::Config& tokenizerConfig,
+                                           const hub::Config& tokenizerData, bool strict = true);
 
     /// Reads the folder's documents (no network) and builds a plain
     /// PreTrainedTokenizer. Throws TokenizerError::missingConfig without a
     /// tokenizer configuration, or the loader's HubClientError.
-    static std::shared_ptr<Tokenizer> fromModelFolder(const std::filesystem::path& modelFolder, bool strict = true);
+    static std::shared_ptr<Tokenizer> fromModelFolder(const std::filesystem::path& modelFolder,
+                                                      bool strict = true);
 
     /// Fetches the documents of hub repository `repoId` (revision "main")
     /// and builds the tokenizer; fails with the hub client's error.
@@ -38,4 +39,4 @@ public:
     static const std::unordered_map<std::string, TokenizerClass>& tokenizerClasses();
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -21,26 +21,26 @@ bool isTriviallyNfc(std::string_view text) {
 }
 
 std::string canonicalKey(std::string_view text) {
-    return isTriviallyNfc(text) ? std::string(text) : unicode::normalize(text, unicode::NormalizationForm::nfc);
+    return isTriviallyNfc(text) ? std::string(text)
+                                : unicode::normalize(text, unicode::NormalizationForm::nfc);
 }
 
 // Symbol ids are never negative, so no pair has this key.
 constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};
 
 std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
-    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) | static_cast<std::uint32_t>(b);
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
+           static_cast<std::uint32_t>(b);
 }
 
-
-}  // namespace
+} // namespace
 
 namespace {
 
 // Calls fn(parts) for each merge of a "merges" array in order, with `parts`
 // viewing the texts of the element (reused between calls). Elements that
 // are neither arrays nor texts take no place. False when not an array.
-template <typename Fn>
-bool visitMerges(const hub::Config& merges, Fn&& fn) {
+template <typename Fn> bool visitMerges(const hub::Config& merges, Fn&& fn) {
     const auto* elements = merges.array();
     if (!elements) return false;
     std::vector<std::string_view> parts;
@@ -65,9 +65,10 @@ bool visitMerges(const hub::Config& merges, Fn&& fn) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-std::optional<std::vector<std::vector<std::string>>> BPETokenizer::mergesFromConfig(const hub::Config& merges) {
+std::optional<std::vector<std::vector<std::string>>>
+BPETokenizer::mergesFromConfig(const hub::Config& merges) {
     std::vector<std::vector<std::string>> out;
     const bool isArray = visitMerges(merges, [&](const std::vector<std::string_view>& parts) {
         out.emplace_back(parts.begin(), parts.end());
@@ -78,31 +79,37 @@ std::optional<std::vector<std::vector<std::string>>> BPETokenizer::mergesFromCon
 
 std::int32_t BPETokenizer::internSymbol(std::string_view text) {
     if (isTriviallyNfc(text)) {
-        return static_cast<std::int32_t>(symbols_.findOrInsert(text, static_cast<std::int64_t>(symbols_.size())));
+        return static_cast<std::int32_t>(
+            symbols_.findOrInsert(text, static_cast<std::int64_t>(symbols_.size())));
     }
-    return static_cast<std::int32_t>(symbols_.findOrInsert(canonicalKey(text), static_cast<std::int64_t>(symbols_.size())));
+    return static_cast<std::int32_t>(
+        symbols_.findOrInsert(canonicalKey(text), static_cast<std::int64_t>(symbols_.size())));
 }
 
 std::int32_t BPETokenizer::symbolOf(std::string_view character) const {
-    const std::int64_t* id = isTriviallyNfc(character) ? symbols_.find(character) : symbols_.find(canonicalKey(character));
+    const std::int64_t* id = isTriviallyNfc(character) ? symbols_.find(character)
+                                                       : symbols_.find(canonicalKey(character));
     return id ? static_cast<std::int32_t>(*id) : -1;
 }
 
 void BPETokenizer::MergeTable::reserve(std::size_t count) {
     std::size_t capacity = 16;
-    while (capacity < count * 2) capacity *= 2;
+    while (capacity < count * 2)
+        capacity *= 2;
     keys_.assign(capacity, kEmptyKey);
     values_.assign(capacity, Merge{});
     mask_ = capacity - 1;
     shift_ = 64;
-    for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
+    for (std::size_t c = capacity; c > 1; c >>= 1)
+        --shift_;
     size_ = 0;
 }
 
 std::size_t BPETokenizer::MergeTable::slot(std::uint64_t key) const {
     // Fibonacci hashing: the top bits of the product depend on every key bit.
     std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
-    while (keys_[i] != kEmptyKey && keys_[i] != key) i = (i + 1) & mask_;
+    while (keys_[i] != kEmptyKey && keys_[i] != key)
+        i = (i + 1) & mask_;
     return i;
 }
 
@@ -152,7 +159,7 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     std::string joined;
     visitMerges(merges, [&](const std::vector<std::string_view>& parts) {
         const std::int32_t r = rank++;
-        if (parts.size() < 2) return;  // cannot form a pair; keeps its rank position
+        if (parts.size() < 2) return; // cannot form a pair; keeps its rank position
         const std::int32_t a = internSymbol(parts[0]);
         const std::int32_t b = internSymbol(parts[1]);
         joined.assign(parts[0]).append(parts[1]);
@@ -162,13 +169,15 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     for (char32_t cp = 0; cp < 0x300; ++cp) {
         std::string text;
         unicode::appendUtf8(text, cp);
-        if (const std::int64_t* id = symbols_.find(text)) smallSymbols_[cp] = static_cast<std::int32_t>(*id);
+        if (const std::int64_t* id = symbols_.find(text))
+            smallSymbols_[cp] = static_cast<std::int32_t>(*id);
     }
 
     tokensToIds_.reserve(vocab->size() + addedTokens.size());
     for (const auto& [token, id] : *vocab)
         if (auto value = id.integer()) tokensToIds_.assign(token.view(), *value);
-    for (const auto& [content, id] : addedTokens) tokensToIds_.assign(content.view(), id);
+    for (const auto& [content, id] : addedTokens)
+        tokensToIds_.assign(content.view(), id);
     // Ids point at the vocabulary's own keys; a table indexed by id when the
     // ids are dense enough, else a map.
     TokenId maxId = -1;
@@ -179,10 +188,13 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     });
     if (nonNegative && maxId < static_cast<TokenId>(tokensToIds_.size() * 2 + 1024)) {
         denseIdsToTokens_.assign(static_cast<std::size_t>(maxId + 1), std::nullopt);
-        tokensToIds_.forEach([&](std::string_view token, TokenId id) { denseIdsToTokens_[static_cast<std::size_t>(id)] = token; });
+        tokensToIds_.forEach([&](std::string_view token, TokenId id) {
+            denseIdsToTokens_[static_cast<std::size_t>(id)] = token;
+        });
     } else {
         idsToTokens_.reserve(tokensToIds_.size());
-        tokensToIds_.forEach([&](std::string_view token, TokenId id) { idsToTokens_.emplace(id, token); });
+        tokensToIds_.forEach(
+            [&](std::string_view token, TokenId id) { idsToTokens_.emplace(id, token); });
     }
 
     auto idOf = [&](const std::optional<std::string>& token) -> std::optional<TokenId> {
@@ -220,7 +232,8 @@ void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans
     nodes.clear();
     auto addNode = [&](std::int32_t id, std::size_t begin, std::size_t end) {
         const auto k = static_cast<std::int32_t>(nodes.size());
-        nodes.push_back(Node{id, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), k - 1, k + 1, true});
+        nodes.push_back(Node{id, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end),
+                             k - 1, k + 1, true});
     };
     if (isTriviallyNfc(piece) && piece.find('\r') == std::string_view::npos) {
         // Every code point below U+0300 is a character of its own (only CR LF
@@ -233,7 +246,8 @@ void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans
     } else {
         const auto bounds = unicode::graphemeBoundaries(piece);
         for (std::size_t k = 0; k + 1 < bounds.size(); ++k)
-            addNode(symbolOf(piece.substr(bounds[k], bounds[k + 1] - bounds[k])), bounds[k], bounds[k + 1]);
+            addNode(symbolOf(piece.substr(bounds[k], bounds[k + 1] - bounds[k])), bounds[k],
+                    bounds[k + 1]);
     }
     const std::size_t n = nodes.size();
     if (n <= 1) {
@@ -243,7 +257,9 @@ void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans
     nodes.back().next = -1;
 
     // Min-heap on (rank, left position).
-    auto later = [](const Entry& x, const Entry& y) { return x.rank != y.rank ? x.rank > y.rank : x.left > y.left; };
+    auto later = [](const Entry& x, const Entry& y) {
+        return x.rank != y.rank ? x.rank > y.rank : x.left > y.left;
+    };
     heap.clear();
     auto pushPair = [&](std::int32_t left, std::int32_t right) {
         if (left < 0 || right < 0) return;
@@ -253,7 +269,8 @@ void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans
             std::push_heap(heap.begin(), heap.end(), later);
         }
     };
-    for (std::size_t k = 0; k + 1 < n; ++k) pushPair(static_cast<std::int32_t>(k), static_cast<std::int32_t>(k + 1));
+    for (std::size_t k = 0; k + 1 < n; ++k)
+        pushPair(static_cast<std::int32_t>(k), static_cast<std::int32_t>(k + 1));
 
     while (!heap.empty()) {
         // Every occurrence of the best pair, merged left to right in one pass.
@@ -265,7 +282,8 @@ void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans
             heap.pop_back();
         }
         if (batch.size() > 1)
-            std::sort(batch.begin(), batch.end(), [](const Entry& x, const Entry& y) { return x.left < y.left; });
+            std::sort(batch.begin(), batch.end(),
+                      [](const Entry& x, const Entry& y) { return x.left < y.left; });
         mergedNodes.clear();
         for (const Entry& e : batch) {
             Node& left = nodes[e.left];
@@ -286,11 +304,11 @@ void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans
         }
     }
 
-    for (std::int32_t k = 0; k >= 0; k = nodes[k].next) spans.push_back(Span{nodes[k].begin, nodes[k].end});
+    for (std::int32_t k = 0; k >= 0; k = nodes[k].next)
+        spans.push_back(Span{nodes[k].begin, nodes[k].end});
 }
 
-template <typename Fn>
-void BPETokenizer::forEachPart(std::string_view piece, Fn&& fn) const {
+template <typename Fn> void BPETokenizer::forEachPart(std::string_view piece, Fn&& fn) const {
     thread_local std::vector<Span> spans;
     mergeSymbols(piece, spans);
     for (const Span& s : spans) {
@@ -299,7 +317,8 @@ void BPETokenizer::forEachPart(std::string_view piece, Fn&& fn) const {
         while (!symbol.empty()) {
             const std::size_t space = symbol.find(' ');
             const std::string_view part = symbol.substr(0, space);
-            symbol = space == std::string_view::npos ? std::string_view() : symbol.substr(space + 1);
+            symbol =
+                space == std::string_view::npos ? std::string_view() : symbol.substr(space + 1);
             if (!part.empty()) fn(part);
         }
     }
@@ -323,7 +342,8 @@ std::vector<std::string> BPETokenizer::hexaEncode(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::vector<std::string> tokens;
     tokens.reserve(text.size());
-    for (unsigned char b : text) tokens.push_back(std::string("<0x") + kHex[b >> 4] + kHex[b & 15] + ">");
+    for (unsigned char b : text)
+        tokens.push_back(std::string("<0x") + kHex[b >> 4] + kHex[b & 15] + ">");
     return tokens;
 }
 
@@ -335,7 +355,8 @@ std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
             tokens.emplace_back(part);
         } else {
             auto bytes = hexaEncode(part);
-            tokens.insert(tokens.end(), std::make_move_iterator(bytes.begin()), std::make_move_iterator(bytes.end()));
+            tokens.insert(tokens.end(), std::make_move_iterator(bytes.begin()),
+                          std::make_move_iterator(bytes.end()));
         }
     });
     return tokens;
@@ -348,7 +369,7 @@ bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) 
     // cache starts over when full, so it costs no allocation per piece.
     struct PieceCache {
         std::uint64_t owner = 0;
-        StringIdTable pieces;       // piece -> offset * 128 + count into `ids`
+        StringIdTable pieces; // piece -> offset * 128 + count into `ids`
         std::vector<TokenId> ids;
     };
     constexpr std::size_t kMaxCachedPiece = 64, kMaxEntries = 65536;
@@ -361,7 +382,8 @@ bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) 
     const bool cacheable = piece.size() <= kMaxCachedPiece;
     if (cacheable) {
         if (const std::int64_t* entry = cache.pieces.find(piece)) {
-            const auto offset = static_cast<std::size_t>(*entry / 128), count = static_cast<std::size_t>(*entry % 128);
+            const auto offset = static_cast<std::size_t>(*entry / 128),
+                       count = static_cast<std::size_t>(*entry % 128);
             ids.insert(ids.end(), cache.ids.begin() + static_cast<std::ptrdiff_t>(offset),
                        cache.ids.begin() + static_cast<std::ptrdiff_t>(offset + count));
             return true;
@@ -395,13 +417,14 @@ bool BPETokenizer::appendIds(std::string_view piece, std::vector<TokenId>& ids) 
         return false;
     }
     const std::size_t count = ids.size() - start;
-    if (cacheable && count < 128) {  // a piece of at most 64 bytes has at most 64 tokens
+    if (cacheable && count < 128) { // a piece of at most 64 bytes has at most 64 tokens
         if (cache.pieces.size() >= kMaxEntries) {
             cache.pieces.clear();
             cache.ids.clear();
         }
         const auto offset = static_cast<std::int64_t>(cache.ids.size());
-        cache.ids.insert(cache.ids.end(), ids.begin() + static_cast<std::ptrdiff_t>(start), ids.end());
+        cache.ids.insert(cache.ids.end(), ids.begin() + static_cast<std::ptrdiff_t>(start),
+                         ids.end());
         cache.pieces.assign(piece, offset * 128 + static_cast<std::int64_t>(count));
     }
     return true;
@@ -414,7 +437,8 @@ std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) co
 
 std::optional<std::string> BPETokenizer::convertIdToToken(TokenId id) const {
     if (!denseIdsToTokens_.empty() || idsToTokens_.empty()) {
-        if (id < 0 || id >= static_cast<TokenId>(denseIdsToTokens_.size()) || !denseIdsToTokens_[static_cast<std::size_t>(id)])
+        if (id < 0 || id >= static_cast<TokenId>(denseIdsToTokens_.size()) ||
+            !denseIdsToTokens_[static_cast<std::size_t>(id)])
             return std::nullopt;
         return std::string(*denseIdsToTokens_[static_cast<std::size_t>(id)]);
     }
@@ -423,4 +447,4 @@ std::optional<std::string> BPETokenizer::convertIdToToken(TokenId id) const {
     return std::string(it->second);
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -25,14 +25,16 @@ class BPETokenizer final : public TokenizingModel {
 public:
     /// Throws ConfigurationError("BPETokenizer requires merges") without a
     /// merge list and TokenizerError::missingVocab without a vocabulary object.
-    BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokenIds& addedTokens);
+    BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
+                 const AddedTokenIds& addedTokens);
     // The id table views the vocabulary's keys: not copyable.
     BPETokenizer(const BPETokenizer&) = delete;
     BPETokenizer& operator=(const BPETokenizer&) = delete;
 
     /// The merges of a "merges" member: arrays of texts, or texts cut at each
     /// space; absent when the member is not an array.
-    static std::optional<std::vector<std::vector<std::string>>> mergesFromConfig(const hub::Config& merges);
+    static std::optional<std::vector<std::vector<std::string>>>
+    mergesFromConfig(const hub::Config& merges);
 
     std::vector<std::string> tokenize(std::string_view text) const override;
     /// The merged symbols of one piece joined by single spaces.
@@ -61,11 +63,13 @@ public:
 private:
     struct StringHash {
         using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
     };
     struct Merge {
         std::int32_t rank;
-        std::int32_t merged;  // symbol id of the joined pair
+        std::int32_t merged; // symbol id of the joined pair
     };
     struct Span {
         std::uint32_t begin, end;
@@ -91,8 +95,7 @@ private:
     /// The merged symbols of `piece` as byte spans, in `spans` (reused).
     void mergeSymbols(std::string_view piece, std::vector<Span>& spans) const;
     /// Calls fn(part) for every space-separated part of every merged symbol.
-    template <typename Fn>
-    void forEachPart(std::string_view piece, Fn&& fn) const;
+    template <typename Fn> void forEachPart(std::string_view piece, Fn&& fn) const;
     const Merge* findMerge(std::int32_t a, std::int32_t b) const;
 
     StringIdTable symbols_;
@@ -115,4 +118,4 @@ private:
     std::uint64_t serial_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

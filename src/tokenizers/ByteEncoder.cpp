@@ -5,7 +5,9 @@
 namespace tokenizers {
 namespace {
 
-constexpr bool standsForItself(unsigned b) { return (b >= 33 && b <= 126) || (b >= 161 && b <= 172) || b >= 174; }
+constexpr bool standsForItself(unsigned b) {
+    return (b >= 33 && b <= 126) || (b >= 161 && b <= 172) || b >= 174;
+}
 
 struct Tables {
     std::array<char32_t, 256> codePoints{};
@@ -30,11 +32,15 @@ const Tables& tables() {
     return t;
 }
 
-}  // namespace
+} // namespace
 
-const std::array<std::string, 256>& byteEncoder() { return tables().texts; }
+const std::array<std::string, 256>& byteEncoder() {
+    return tables().texts;
+}
 
-const std::unordered_map<std::string, std::uint8_t>& byteDecoder() { return tables().decoder; }
+const std::unordered_map<std::string, std::uint8_t>& byteDecoder() {
+    return tables().decoder;
+}
 
 std::optional<std::uint8_t> byteOfCharacter(char32_t cp) {
     const Tables& t = tables();
@@ -46,8 +52,9 @@ std::string byteLevelEncode(std::string_view bytes) {
     const auto& texts = tables().texts;
     std::string out;
     out.reserve(bytes.size() * 2);
-    for (unsigned char b : bytes) out += texts[b];
+    for (unsigned char b : bytes)
+        out += texts[b];
     return out;
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -25,4 +25,4 @@ std::optional<std::uint8_t> byteOfCharacter(char32_t cp);
 /// `bytes` written in the alphabet.
 std::string byteLevelEncode(std::string_view bytes);
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -13,4 +13,4 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -18,8 +18,10 @@ void closeByteRun(std::string& run, std::vector<std::string>& out) {
     for (std::size_t i = 0; i < run.size();) {
         const std::size_t start = i;
         const char32_t cp = unicode::decodeNext(run, i);
-        if (auto b = byteOfCharacter(cp)) bytes.push_back(static_cast<char>(*b));
-        else bytes.append(run, start, i - start);
+        if (auto b = byteOfCharacter(cp))
+            bytes.push_back(static_cast<char>(*b));
+        else
+            bytes.append(run, start, i - start);
     }
     out.push_back(unicode::repairUtf8(bytes));
     run.clear();
@@ -32,16 +34,18 @@ int hexValue(char c) {
     return -1;
 }
 
-}  // namespace
+} // namespace
 
-DecoderPtr DecoderFactory::fromConfig(const hub::Config& config, const std::unordered_set<std::string>* addedTokens) {
+DecoderPtr DecoderFactory::fromConfig(const hub::Config& config,
+                                      const std::unordered_set<std::string>* addedTokens) {
     const auto type = config["type"].string();
     if (!type) return nullptr;
     const std::string& t = *type;
     if (t == "Sequence") return std::make_shared<DecoderSequence>(config);
     if (t == "WordPiece") return std::make_shared<WordPieceDecoder>(config);
     if (t == "ByteLevel")
-        return std::make_shared<ByteLevelDecoder>(addedTokens ? *addedTokens : std::unordered_set<std::string>{});
+        return std::make_shared<ByteLevelDecoder>(addedTokens ? *addedTokens
+                                                              : std::unordered_set<std::string>{});
     if (t == "Replace") return std::make_shared<ReplaceDecoder>(config);
     if (t == "ByteFallback") return std::make_shared<ByteFallbackDecoder>();
     if (t == "Fuse") return std::make_shared<FuseDecoder>();
@@ -59,15 +63,18 @@ DecoderSequence::DecoderSequence(const hub::Config& config) {
 
 std::vector<std::string> DecoderSequence::decode(const std::vector<std::string>& tokens) const {
     std::vector<std::string> current = tokens;
-    for (const auto& d : decoders_) current = d->decode(current);
+    for (const auto& d : decoders_)
+        current = d->decode(current);
     return current;
 }
 
-WordPieceDecoder::WordPieceDecoder(const hub::Config& config) : cleanup_(config["cleanup"].boolean(false)) {
+WordPieceDecoder::WordPieceDecoder(const hub::Config& config)
+    : cleanup_(config["cleanup"].boolean(false)) {
     auto prefix = config["prefix"].string();
     if (!prefix) throw ConfigurationError("Missing `prefix` configuration for WordPieceDecoder.");
     prefix_ = std::move(*prefix);
-    static const auto re = std::make_shared<const Regex>("\\s(\\.|\\?|\\!|\\,|'\\s|n't|'m|'s|'ve|'re)");
+    static const auto re =
+        std::make_shared<const Regex>("\\s(\\.|\\?|\\!|\\,|'\\s|n't|'m|'s|'ve|'re)");
     re_ = re;
 }
 
@@ -81,8 +88,10 @@ std::vector<std::string> WordPieceDecoder::decode(const std::vector<std::string>
     for (std::size_t k = 0; k < tokens.size(); ++k) {
         std::string token = tokens[k];
         if (k > 0) {
-            if (token.rfind(prefix_, 0) == 0) token.erase(0, prefix_.size());
-            else token = std::string(1, ' ').append(token);
+            if (token.rfind(prefix_, 0) == 0)
+                token.erase(0, prefix_.size());
+            else
+                token = std::string(1, ' ').append(token);
         }
         out.push_back(cleanup_ ? cleanUp(token) : std::move(token));
     }
@@ -108,7 +117,8 @@ std::vector<std::string> ReplaceDecoder::decode(const std::vector<std::string>& 
     if (!pattern_) return tokens;
     std::vector<std::string> out;
     out.reserve(tokens.size());
-    for (const auto& token : tokens) out.push_back(pattern_->apply(token));
+    for (const auto& token : tokens)
+        out.push_back(pattern_->apply(token));
     return out;
 }
 
@@ -143,17 +153,21 @@ std::vector<std::string> ByteFallbackDecoder::decode(const std::vector<std::stri
 
 std::vector<std::string> FuseDecoder::decode(const std::vector<std::string>& tokens) const {
     std::string joined;
-    for (const auto& t : tokens) joined += t;
+    for (const auto& t : tokens)
+        joined += t;
     return {joined};
 }
 
 StripDecoder::StripDecoder(const hub::Config& config) {
     auto content = config["content"].string();
-    if (!content) throw ConfigurationError("Incorrect StripDecoder configuration: can't parse `content`.");
+    if (!content)
+        throw ConfigurationError("Incorrect StripDecoder configuration: can't parse `content`.");
     auto start = config["start"].integer();
-    if (!start) throw ConfigurationError("Incorrect StripDecoder configuration: can't parse `start`.");
+    if (!start)
+        throw ConfigurationError("Incorrect StripDecoder configuration: can't parse `start`.");
     auto stop = config["stop"].integer();
-    if (!stop) throw ConfigurationError("Incorrect StripDecoder configuration: can't parse `stop`.");
+    if (!stop)
+        throw ConfigurationError("Incorrect StripDecoder configuration: can't parse `stop`.");
     content_ = std::move(*content);
     start_ = *start;
     stop_ = *stop;
@@ -168,8 +182,10 @@ std::vector<std::string> StripDecoder::decode(const std::vector<std::string>& to
         auto is = [&](std::size_t k) {
             return std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k]) == content_;
         };
-        for (std::int64_t n = 0; n < start_ && first < last && is(first); ++n) ++first;
-        for (std::int64_t n = 0; n < stop_ && last > first && is(last - 1); ++n) --last;
+        for (std::int64_t n = 0; n < start_ && first < last && is(first); ++n)
+            ++first;
+        for (std::int64_t n = 0; n < stop_ && last > first && is(last - 1); ++n)
+            --last;
         out.push_back(token.substr(bounds[first], bounds[last] - bounds[first]));
     }
     return out;
@@ -178,9 +194,11 @@ std::vector<std::string> StripDecoder::decode(const std::vector<std::string>& to
 std::vector<std::string> MetaspaceDecoder::decode(const std::vector<std::string>& tokens) const {
     std::vector<std::string> out;
     out.reserve(tokens.size());
-    for (const auto& token : tokens) out.push_back(replaceAll(token, replacement_, " "));
-    if (addPrefixSpace_ && !out.empty() && !out.front().empty() && out.front().front() == ' ') out.front().erase(0, 1);
+    for (const auto& token : tokens)
+        out.push_back(replaceAll(token, replacement_, " "));
+    if (addPrefixSpace_ && !out.empty() && !out.front().empty() && out.front().front() == ' ')
+        out.front().erase(0, 1);
     return out;
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

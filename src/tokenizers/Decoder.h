@@ -20,7 +20,9 @@ class Decoder {
 public:
     virtual ~Decoder() = default;
     virtual std::vector<std::string> decode(const std::vector<std::string>& tokens) const = 0;
-    std::vector<std::string> operator()(const std::vector<std::string>& tokens) const { return decode(tokens); }
+    std::vector<std::string> operator()(const std::vector<std::string>& tokens) const {
+        return decode(tokens);
+    }
 };
 
 using DecoderPtr = std::shared_ptr<const Decoder>;
@@ -30,7 +32,8 @@ public:
     /// No decoder for a null configuration or one without a text "type"; an
     /// unknown type throws ConfigurationError. Only a top-level "ByteLevel"
     /// decoder receives `addedTokens`.
-    static DecoderPtr fromConfig(const hub::Config& config, const std::unordered_set<std::string>* addedTokens = nullptr);
+    static DecoderPtr fromConfig(const hub::Config& config,
+                                 const std::unordered_set<std::string>* addedTokens = nullptr);
 };
 
 class DecoderSequence final : public Decoder {
@@ -57,7 +60,8 @@ private:
 
 class ByteLevelDecoder final : public Decoder {
 public:
-    explicit ByteLevelDecoder(std::unordered_set<std::string> addedTokens = {}) : addedTokens_(std::move(addedTokens)) {}
+    explicit ByteLevelDecoder(std::unordered_set<std::string> addedTokens = {})
+        : addedTokens_(std::move(addedTokens)) {}
     std::vector<std::string> decode(const std::vector<std::string>& tokens) const override;
 
 private:
@@ -66,7 +70,8 @@ private:
 
 class ReplaceDecoder final : public Decoder {
 public:
-    explicit ReplaceDecoder(const hub::Config& config) : pattern_(StringReplacePattern::from(config)) {}
+    explicit ReplaceDecoder(const hub::Config& config)
+        : pattern_(StringReplacePattern::from(config)) {}
     std::vector<std::string> decode(const std::vector<std::string>& tokens) const override;
 
 private:
@@ -99,7 +104,8 @@ private:
 class MetaspaceDecoder final : public Decoder {
 public:
     explicit MetaspaceDecoder(const hub::Config& config)
-        : addPrefixSpace_(config["addPrefixSpace"].boolean(false)), replacement_(config["replacement"].string("_")) {}
+        : addPrefixSpace_(config["addPrefixSpace"].boolean(false)),
+          replacement_(config["replacement"].string("_")) {}
     std::vector<std::string> decode(const std::vector<std::string>& tokens) const override;
 
 private:
@@ -107,4 +113,4 @@ private:
     std::string replacement_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

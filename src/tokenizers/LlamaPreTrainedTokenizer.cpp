@@ -6,27 +6,32 @@
 namespace tokenizers {
 namespace {
 
-constexpr std::string_view kMetaspace = "\xE2\x96\x81";  // U+2581
+constexpr std::string_view kMetaspace = "\xE2\x96\x81"; // U+2581
 
+} // namespace
 
-}  // namespace
-
-std::optional<hub::Config> LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(const hub::Config& tokenizerConfig,
-                                                                              const hub::Config& processorConfig) {
-    if (dynamic_cast<const TemplateProcessing*>(PostProcessorFactory::fromConfig(processorConfig).get()))
+std::optional<hub::Config>
+LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(const hub::Config& tokenizerConfig,
+                                                   const hub::Config& processorConfig) {
+    if (dynamic_cast<const TemplateProcessing*>(
+            PostProcessorFactory::fromConfig(processorConfig).get()))
         return std::nullopt;
     const bool addBos = tokenizerConfig["addBosToken"].boolean(false);
     const auto bos = configuredTokenText(tokenizerConfig["bosToken"]);
-    if (addBos && !bos) throw TokenizerError::mismatchedConfig("add_bos_token is True but bos_token is nil");
+    if (addBos && !bos)
+        throw TokenizerError::mismatchedConfig("add_bos_token is True but bos_token is nil");
     const bool addEos = tokenizerConfig["addEosToken"].boolean(false);
     const auto eos = configuredTokenText(tokenizerConfig["eosToken"]);
-    if (addEos && !eos) throw TokenizerError::mismatchedConfig("add_eos_token is True but eos_token is nil");
+    if (addEos && !eos)
+        throw TokenizerError::mismatchedConfig("add_eos_token is True but eos_token is nil");
 
     auto special = [](const std::string& id, int typeId) {
-        return hub::Config::object({{"SpecialToken", hub::Config::object({{"id", id}, {"type_id", typeId}})}});
+        return hub::Config::object(
+            {{"SpecialToken", hub::Config::object({{"id", id}, {"type_id", typeId}})}});
     };
     auto sequence = [](const char* id, int typeId) {
-        return hub::Config::object({{"Sequence", hub::Config::object({{"id", id}, {"type_id", typeId}})}});
+        return hub::Config::object(
+            {{"Sequence", hub::Config::object({{"id", id}, {"type_id", typeId}})}});
     };
     hub::Config::Array single;
     if (addBos) single.push_back(special(*bos, 0));
@@ -36,10 +41,12 @@ std::optional<hub::Config> LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(co
     if (addBos) pair.push_back(special(*bos, 1));
     pair.push_back(sequence("B", 1));
     if (addEos) pair.push_back(special(*eos, 1));
-    return hub::Config::object({{"type", "TemplateProcessing"}, {"single", single}, {"pair", pair}});
+    return hub::Config::object(
+        {{"type", "TemplateProcessing"}, {"single", single}, {"pair", pair}});
 }
 
-hub::Config LlamaPreTrainedTokenizer::editedData(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData) {
+hub::Config LlamaPreTrainedTokenizer::editedData(const hub::Config& tokenizerConfig,
+                                                 const hub::Config& tokenizerData) {
     hub::Config::Dictionary members;
     if (const auto* d = tokenizerData.dictionary()) members = *d;
     if (!tokenizerConfig["legacy"].boolean(true)) {
@@ -50,15 +57,17 @@ hub::Config LlamaPreTrainedTokenizer::editedData(const hub::Config& tokenizerCon
                                                       {"add_prefix_space", true},
                                                       {"prepend_scheme", "first"}}));
     }
-    if (auto processor = maybeUpdatePostProcessor(tokenizerConfig, tokenizerData["postProcessor"])) {
+    if (auto processor =
+            maybeUpdatePostProcessor(tokenizerConfig, tokenizerData["postProcessor"])) {
         members.insert_or_assign(hub::BinaryDistinctString("post_processor"),
-                                 processor->dictionary() ? *processor : hub::Config(hub::Config::Dictionary{}));
+                                 processor->dictionary() ? *processor
+                                                         : hub::Config(hub::Config::Dictionary{}));
     }
     return hub::Config(std::move(members));
 }
 
-LlamaPreTrainedTokenizer::LlamaPreTrainedTokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
-                                                   bool strict)
+LlamaPreTrainedTokenizer::LlamaPreTrainedTokenizer(const hub::Config& tokenizerConfig,
+                                                   const hub::Config& tokenizerData, bool strict)
     : PreTrainedTokenizer(tokenizerConfig, editedData(tokenizerConfig, tokenizerData), strict),
       isLegacy_(tokenizerConfig["legacy"].boolean(true)) {}
 
@@ -74,8 +83,9 @@ std::vector<std::string> LlamaPreTrainedTokenizer::tokenize(std::string_view tex
         }
     }
     auto tokens = PreTrainedTokenizer::tokenize(prefixed);
-    if (tokens.size() >= 2 && tokens[0] == kMetaspace && specialTokens().count(tokens[1])) tokens.erase(tokens.begin());
+    if (tokens.size() >= 2 && tokens[0] == kMetaspace && specialTokens().count(tokens[1]))
+        tokens.erase(tokens.begin());
     return tokens;
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -13,7 +13,8 @@ namespace tokenizers {
 
 class LlamaPreTrainedTokenizer final : public PreTrainedTokenizer {
 public:
-    LlamaPreTrainedTokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, bool strict = true);
+    LlamaPreTrainedTokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
+                             bool strict = true);
 
     std::vector<std::string> tokenize(std::string_view text) const override;
     bool isLegacy() const { return isLegacy_; }
@@ -26,9 +27,10 @@ public:
                                                                const hub::Config& processorConfig);
 
 private:
-    static hub::Config editedData(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData);
+    static hub::Config editedData(const hub::Config& tokenizerConfig,
+                                  const hub::Config& tokenizerData);
 
     bool isLegacy_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

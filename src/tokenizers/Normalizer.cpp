@@ -22,20 +22,21 @@ std::string stripAccents(std::string_view text) {
 }
 
 bool isChineseCharacter(char32_t cp) {
-    return (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x20000 && cp <= 0x2A6DF) ||
-           (cp >= 0x2A700 && cp <= 0x2CEAF) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x2F800 && cp <= 0x2FA1F);
+    return (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0x3400 && cp <= 0x4DBF) ||
+           (cp >= 0x20000 && cp <= 0x2A6DF) || (cp >= 0x2A700 && cp <= 0x2CEAF) ||
+           (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x2F800 && cp <= 0x2FA1F);
 }
 
-template <typename Fn>
-std::string mapClusters(std::string_view text, Fn&& fn) {
+template <typename Fn> std::string mapClusters(std::string_view text, Fn&& fn) {
     const auto bounds = unicode::graphemeBoundaries(text);
     std::string out;
     out.reserve(text.size());
-    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) fn(out, text.substr(bounds[k], bounds[k + 1] - bounds[k]));
+    for (std::size_t k = 0; k + 1 < bounds.size(); ++k)
+        fn(out, text.substr(bounds[k], bounds[k + 1] - bounds[k]));
     return out;
 }
 
-}  // namespace
+} // namespace
 
 NormalizerPtr NormalizerFactory::fromConfig(const hub::Config& config) {
     const auto type = config["type"].string();
@@ -60,16 +61,20 @@ NormalizerSequence::NormalizerSequence(const hub::Config& config) {
     const auto* elements = config["normalizers"].array();
     if (!elements) throw ConfigurationError("No normalizers in Sequence");
     for (const hub::Config& element : *elements)
-        if (auto normalizer = NormalizerFactory::fromConfig(element)) normalizers_.push_back(std::move(normalizer));
+        if (auto normalizer = NormalizerFactory::fromConfig(element))
+            normalizers_.push_back(std::move(normalizer));
 }
 
 std::string NormalizerSequence::normalize(std::string_view text) const {
     std::string current(text);
-    for (const auto& normalizer : normalizers_) current = normalizer->normalize(current);
+    for (const auto& normalizer : normalizers_)
+        current = normalizer->normalize(current);
     return current;
 }
 
-std::string LowercaseNormalizer::normalize(std::string_view text) const { return unicode::toLower(text); }
+std::string LowercaseNormalizer::normalize(std::string_view text) const {
+    return unicode::toLower(text);
+}
 std::string NFDNormalizer::normalize(std::string_view text) const {
     return unicode::normalize(text, unicode::NormalizationForm::nfd);
 }
@@ -82,13 +87,14 @@ std::string NFKDNormalizer::normalize(std::string_view text) const {
 std::string NFKCNormalizer::normalize(std::string_view text) const {
     return unicode::normalize(text, unicode::NormalizationForm::nfkc);
 }
-std::string StripAccentsNormalizer::normalize(std::string_view text) const { return stripAccents(text); }
+std::string StripAccentsNormalizer::normalize(std::string_view text) const {
+    return stripAccents(text);
+}
 
 BertNormalizer::BertNormalizer(const hub::Config& config)
     : shouldCleanText_(config["cleanText"].boolean(true)),
       shouldHandleChineseChars_(config["handleChineseChars"].boolean(true)),
-      shouldStripAccents_(false),
-      shouldLowercase_(config["lowercase"].boolean(true)) {
+      shouldStripAccents_(false), shouldLowercase_(config["lowercase"].boolean(true)) {
     shouldStripAccents_ = config["stripAccents"].boolean(shouldLowercase_);
 }
 
@@ -97,8 +103,10 @@ std::string BertNormalizer::normalize(std::string_view text) const {
     if (shouldCleanText_) {
         out = mapClusters(out, [](std::string& o, std::string_view c) {
             const char32_t first = firstScalar(c);
-            if (first == '\t' || first == '\n' || first == '\r') o += ' ';
-            else o.append(c);
+            if (first == '\t' || first == '\n' || first == '\r')
+                o += ' ';
+            else
+                o.append(c);
         });
     }
     if (shouldHandleChineseChars_) {
@@ -123,23 +131,27 @@ std::string PrecompiledNormalizer::normalize(std::string_view text) const {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t start = i;
         const char32_t cp = unicode::decodeNext(text, i);
-        const bool removed = (cp >= 0x01 && cp <= 0x08) || cp == 0x0B || (cp >= 0x0E && cp <= 0x1F) || cp == 0x7F ||
-                             cp == 0x8F || cp == 0x9F;
+        const bool removed = (cp >= 0x01 && cp <= 0x08) || cp == 0x0B ||
+                             (cp >= 0x0E && cp <= 0x1F) || cp == 0x7F || cp == 0x8F || cp == 0x9F;
         const bool blank = cp == 0x09 || cp == 0x0A || cp == 0x0C || cp == 0x0D || cp == 0x1680 ||
-                           (cp >= 0x200B && cp <= 0x200F) || cp == 0x2028 || cp == 0x2029 || cp == 0x2581 ||
-                           cp == 0xFEFF || cp == 0xFFFD;
+                           (cp >= 0x200B && cp <= 0x200F) || cp == 0x2028 || cp == 0x2029 ||
+                           cp == 0x2581 || cp == 0xFEFF || cp == 0xFFFD;
         if (removed) continue;
-        if (blank) cleaned += ' ';
-        else cleaned.append(text.substr(start, i - start));
+        if (blank)
+            cleaned += ' ';
+        else
+            cleaned.append(text.substr(start, i - start));
     }
     // NFKC would turn the full-width tilde into "~": normalise around it.
-    static constexpr std::string_view kTilde = "\xEF\xBD\x9E";  // U+FF5E
-    if (cleaned.find(kTilde) == std::string::npos) return unicode::normalize(cleaned, unicode::NormalizationForm::nfkc);
+    static constexpr std::string_view kTilde = "\xEF\xBD\x9E"; // U+FF5E
+    if (cleaned.find(kTilde) == std::string::npos)
+        return unicode::normalize(cleaned, unicode::NormalizationForm::nfkc);
     std::string out;
     std::size_t start = 0;
     for (;;) {
         const std::size_t hit = cleaned.find(kTilde, start);
-        const std::string_view piece = std::string_view(cleaned).substr(start, hit == std::string::npos ? std::string::npos : hit - start);
+        const std::string_view piece = std::string_view(cleaned).substr(
+            start, hit == std::string::npos ? std::string::npos : hit - start);
         out += unicode::normalize(piece, unicode::NormalizationForm::nfkc);
         if (hit == std::string::npos) break;
         out += kTilde;
@@ -152,4 +164,4 @@ std::string StripNormalizer::normalize(std::string_view text) const {
     return stripCharacters(text, leftStrip_, rightStrip_, &unicode::isWhiteSpace);
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

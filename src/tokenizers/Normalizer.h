@@ -40,8 +40,11 @@ private:
 
 class PrependNormalizer final : public Normalizer {
 public:
-    explicit PrependNormalizer(const hub::Config& config) : prepend_(config["prepend"].string(std::string())) {}
-    std::string normalize(std::string_view text) const override { return prepend_ + std::string(text); }
+    explicit PrependNormalizer(const hub::Config& config)
+        : prepend_(config["prepend"].string(std::string())) {}
+    std::string normalize(std::string_view text) const override {
+        return prepend_ + std::string(text);
+    }
 
 private:
     std::string prepend_;
@@ -49,7 +52,8 @@ private:
 
 class ReplaceNormalizer final : public Normalizer {
 public:
-    explicit ReplaceNormalizer(const hub::Config& config) : pattern_(StringReplacePattern::from(config)) {}
+    explicit ReplaceNormalizer(const hub::Config& config)
+        : pattern_(StringReplacePattern::from(config)) {}
     std::string normalize(std::string_view text) const override {
         return pattern_ ? pattern_->apply(text) : std::string(text);
     }
@@ -110,7 +114,8 @@ public:
 class StripNormalizer final : public Normalizer {
 public:
     explicit StripNormalizer(const hub::Config& config)
-        : leftStrip_(config["stripLeft"].boolean(true)), rightStrip_(config["stripRight"].boolean(true)) {}
+        : leftStrip_(config["stripLeft"].boolean(true)),
+          rightStrip_(config["stripRight"].boolean(true)) {}
     std::string normalize(std::string_view text) const override;
 
 private:
@@ -118,4 +123,4 @@ private:
     bool rightStrip_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -25,21 +25,24 @@ std::string trimKeepingOne(const std::string& token) {
     const auto bounds = unicode::graphemeBoundaries(token);
     const std::size_t n = bounds.size() - 1;
     auto isSpace = [&](std::size_t k) {
-        return unicode::isWhiteSpace(firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k])));
+        return unicode::isWhiteSpace(
+            firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k])));
     };
     std::size_t lead = 0, trail = 0;
-    while (lead < n && isSpace(lead)) ++lead;
+    while (lead < n && isSpace(lead))
+        ++lead;
     if (lead == n) {
         // Only whitespace: one character is kept.
         return n == 0 ? token : token.substr(bounds[n - 1]);
     }
-    while (trail < n && isSpace(n - 1 - trail)) ++trail;
+    while (trail < n && isSpace(n - 1 - trail))
+        ++trail;
     const std::size_t first = lead > 0 ? lead - 1 : 0;
-    const std::size_t last = trail > 0 ? n - trail + 1 : n;  // cluster index one past the end
+    const std::size_t last = trail > 0 ? n - trail + 1 : n; // cluster index one past the end
     return token.substr(bounds[first], bounds[last] - bounds[first]);
 }
 
-}  // namespace
+} // namespace
 
 PostProcessorPtr PostProcessorFactory::fromConfig(const hub::Config& config) {
     const auto type = config["type"].string();
@@ -74,24 +77,30 @@ std::vector<std::string> TemplateProcessing::postProcess(const std::vector<std::
         } else if (auto sequence = item["Sequence"]["id"].string()) {
             if (*sequence == "A") append(out, tokens);
             // "B" without a second sequence contributes nothing.
-            else if (*sequence == "B" && tokensPair) append(out, *tokensPair);
+            else if (*sequence == "B" && tokensPair)
+                append(out, *tokensPair);
         }
     }
     return out;
 }
 
 RobertaProcessing::RobertaProcessing(const hub::Config& config)
-    : trimOffset_(config["trimOffset"].boolean(true)), addPrefixSpace_(config["addPrefixSpace"].boolean(true)) {
+    : trimOffset_(config["trimOffset"].boolean(true)),
+      addPrefixSpace_(config["addPrefixSpace"].boolean(true)) {
     std::tie(sep_, cls_) = readSepAndCls(config);
 }
 
 std::vector<std::string> RobertaProcessing::postProcess(const std::vector<std::string>& tokens,
-                                                        const std::vector<std::string>* tokensPair, bool) const {
+                                                        const std::vector<std::string>* tokensPair,
+                                                        bool) const {
     auto trimmed = [&](const std::vector<std::string>& list) {
         if (!trimOffset_) return list;
         std::vector<std::string> out;
         out.reserve(list.size());
-        for (const auto& t : list) out.push_back(addPrefixSpace_ ? trimKeepingOne(t) : stripCharacters(t, true, true, &unicode::isSpaceSeparatorOrTab));
+        for (const auto& t : list)
+            out.push_back(addPrefixSpace_
+                              ? trimKeepingOne(t)
+                              : stripCharacters(t, true, true, &unicode::isSpaceSeparatorOrTab));
         return out;
     };
     std::vector<std::string> out{cls_.text.str()};
@@ -105,7 +114,9 @@ std::vector<std::string> RobertaProcessing::postProcess(const std::vector<std::s
     return out;
 }
 
-BertProcessing::BertProcessing(const hub::Config& config) { std::tie(sep_, cls_) = readSepAndCls(config); }
+BertProcessing::BertProcessing(const hub::Config& config) {
+    std::tie(sep_, cls_) = readSepAndCls(config);
+}
 
 std::vector<std::string> BertProcessing::postProcess(const std::vector<std::string>& tokens,
                                                      const std::vector<std::string>* tokensPair,
@@ -143,10 +154,11 @@ std::vector<std::string> SequenceProcessing::postProcess(const std::vector<std::
                                                          const std::vector<std::string>* tokensPair,
                                                          bool addSpecialTokens) const {
     if (processors_.empty()) return tokens;
-    std::vector<std::string> current = processors_.front()->postProcess(tokens, tokensPair, addSpecialTokens);
+    std::vector<std::string> current =
+        processors_.front()->postProcess(tokens, tokensPair, addSpecialTokens);
     for (std::size_t k = 1; k < processors_.size(); ++k)
         current = processors_[k]->postProcess(current, nullptr, addSpecialTokens);
     return current;
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -53,8 +53,8 @@ private:
 
 class ByteLevelPostProcessor final : public PostProcessor {
 public:
-    std::vector<std::string> postProcess(const std::vector<std::string>& tokens, const std::vector<std::string>*,
-                                         bool) const override {
+    std::vector<std::string> postProcess(const std::vector<std::string>& tokens,
+                                         const std::vector<std::string>*, bool) const override {
         return tokens;
     }
     bool passesTokensThrough() const override { return true; }
@@ -100,4 +100,4 @@ private:
     std::vector<PostProcessorPtr> processors_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -17,9 +17,10 @@ const std::shared_ptr<const Regex>& byteLevelRegex() {
     return re;
 }
 
-constexpr std::string_view kAsciiPunctuation = "\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E";
+constexpr std::string_view kAsciiPunctuation =
+    "\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E";
 
-}  // namespace
+} // namespace
 
 const std::string ByteLevelPreTokenizer::RE =
     "'s|'t|'re|'ve|'m|'ll|'d| ?\\p{L}+| ?\\p{N}+| ?[^\\s\\p{L}\\p{N}]+|\\s+(?!\\S)|\\s+";
@@ -29,7 +30,8 @@ std::vector<std::string> PreTokenizer::preTokenize(const std::vector<std::string
     std::vector<std::string> out;
     for (const auto& text : texts) {
         auto pieces = preTokenize(std::string_view(text), options);
-        out.insert(out.end(), std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
+        out.insert(out.end(), std::make_move_iterator(pieces.begin()),
+                   std::make_move_iterator(pieces.end()));
     }
     return out;
 }
@@ -43,7 +45,8 @@ PreTokenizerPtr PreTokenizerFactory::fromConfig(const hub::Config& config) {
     if (t == "Punctuation") return std::make_shared<PunctuationPreTokenizer>();
     if (t == "Digits") return std::make_shared<DigitsPreTokenizer>(config);
     if (t == "Split") return std::make_shared<SplitPreTokenizer>(config);
-    if (t == "Whitespace" || t == "WhitespaceSplit") return std::make_shared<WhitespacePreTokenizer>();
+    if (t == "Whitespace" || t == "WhitespaceSplit")
+        return std::make_shared<WhitespacePreTokenizer>();
     if (t == "Metaspace") return std::make_shared<MetaspacePreTokenizer>(config);
     if (t == "BertPreTokenizer") return std::make_shared<BertPreTokenizer>();
     throw ConfigurationError("Unsupported PreTokenizer type: " + t);
@@ -53,16 +56,20 @@ PreTokenizerSequence::PreTokenizerSequence(const hub::Config& config) {
     const auto* elements = config["pretokenizers"].array();
     if (!elements) throw ConfigurationError("No pretokenizers in Sequence");
     for (const hub::Config& element : *elements)
-        if (auto p = PreTokenizerFactory::fromConfig(element)) preTokenizers_.push_back(std::move(p));
+        if (auto p = PreTokenizerFactory::fromConfig(element))
+            preTokenizers_.push_back(std::move(p));
 }
 
-std::vector<std::string> PreTokenizerSequence::preTokenize(std::string_view text, PreTokenizerOptions options) const {
+std::vector<std::string> PreTokenizerSequence::preTokenize(std::string_view text,
+                                                           PreTokenizerOptions options) const {
     std::vector<std::string> pieces{std::string(text)};
-    for (const auto& p : preTokenizers_) pieces = p->preTokenize(pieces, options);
+    for (const auto& p : preTokenizers_)
+        pieces = p->preTokenize(pieces, options);
     return pieces;
 }
 
-std::vector<std::string> RegexPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions) const {
+std::vector<std::string> RegexPreTokenizer::preTokenize(std::string_view text,
+                                                        PreTokenizerOptions) const {
     return textsOf(text, rangesOfRegex(text, *re_));
 }
 
@@ -71,7 +78,8 @@ ByteLevelPreTokenizer::ByteLevelPreTokenizer(const hub::Config& config)
       trimOffsets_(config["trimOffsets"].boolean(true)),
       useRegex_(config["useRegex"].boolean(true)) {}
 
-std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions options) const {
+std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view text,
+                                                            PreTokenizerOptions options) const {
     std::vector<std::string> pieces;
     forEachPiece(text, options, [&](std::string_view piece) { pieces.emplace_back(piece); });
     return pieces;
@@ -84,7 +92,8 @@ void ByteLevelPreTokenizer::forEachPiece(std::string_view text, PreTokenizerOpti
     auto emit = [&](std::string_view piece) {
         encoded.clear();
         if (addPrefixSpace_ && (piece.empty() || piece.front() != ' ')) encoded += alphabet[' '];
-        for (unsigned char b : piece) encoded += alphabet[b];
+        for (unsigned char b : piece)
+            encoded += alphabet[b];
         sink(encoded);
     };
     if (!useRegex_) {
@@ -95,14 +104,14 @@ void ByteLevelPreTokenizer::forEachPiece(std::string_view text, PreTokenizerOpti
     std::size_t pos = 0;
     while (auto m = scanner.find(pos)) {
         emit(text.substr(m->begin, m->end - m->begin));
-        pos = m->end;  // every branch of the expression consumes at least one character
+        pos = m->end; // every branch of the expression consumes at least one character
     }
 }
 
 PunctuationPreTokenizer::PunctuationPreTokenizer()
     : RegexPreTokenizer([] {
-          static const auto re = sharedRegex("[^\\p{P}" + std::string(kAsciiPunctuation) + "]+|[\\p{P}" +
-                                             std::string(kAsciiPunctuation) + "]+");
+          static const auto re = sharedRegex("[^\\p{P}" + std::string(kAsciiPunctuation) +
+                                             "]+|[\\p{P}" + std::string(kAsciiPunctuation) + "]+");
           return re;
       }()) {}
 
@@ -121,8 +130,8 @@ WhitespacePreTokenizer::WhitespacePreTokenizer()
 
 BertPreTokenizer::BertPreTokenizer()
     : RegexPreTokenizer([] {
-          static const auto re = sharedRegex("[^\\s\\p{P}" + std::string(kAsciiPunctuation) + "]+|[\\p{P}" +
-                                             std::string(kAsciiPunctuation) + "]");
+          static const auto re = sharedRegex("[^\\s\\p{P}" + std::string(kAsciiPunctuation) +
+                                             "]+|[\\p{P}" + std::string(kAsciiPunctuation) + "]");
           return re;
       }()) {}
 
@@ -134,7 +143,8 @@ SplitPreTokenizer::SplitPreTokenizer(const hub::Config& config)
         throw ConfigurationError("Split pattern matches the empty text: " + pattern_->text());
 }
 
-std::vector<std::string> SplitPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions) const {
+std::vector<std::string> SplitPreTokenizer::preTokenize(std::string_view text,
+                                                        PreTokenizerOptions) const {
     if (!pattern_) return {std::string(text)};
     const bool keepSeparators = pattern_->isRegexp() || !invert_;
     return splitAt(text, pattern_->ranges(text), keepSeparators);
@@ -146,11 +156,12 @@ MetaspacePreTokenizer::MetaspacePreTokenizer(const hub::Config& config)
       stringReplacement_(config["strRep"].string(replacement_)),
       prependScheme_(PrependScheme::always) {
     if (auto scheme = config["prependScheme"].string()) {
-        prependScheme_ = *scheme == "first" ? PrependScheme::first
+        prependScheme_ = *scheme == "first"   ? PrependScheme::first
                          : *scheme == "never" ? PrependScheme::never
                                               : PrependScheme::always;
     } else {
-        prependScheme_ = config["addPrefixSpace"].boolean(true) ? PrependScheme::always : PrependScheme::never;
+        prependScheme_ =
+            config["addPrefixSpace"].boolean(true) ? PrependScheme::always : PrependScheme::never;
     }
     auto compiled = Regex::compile(replacement_);
     if (!compiled) throw ConfigurationError("Cannot build regexp from " + replacement_);
@@ -159,17 +170,23 @@ MetaspacePreTokenizer::MetaspacePreTokenizer(const hub::Config& config)
     replacementRegex_ = std::make_shared<const Regex>(std::move(*compiled));
 }
 
-std::vector<std::string> MetaspacePreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions options) const {
+std::vector<std::string> MetaspacePreTokenizer::preTokenize(std::string_view text,
+                                                            PreTokenizerOptions options) const {
     std::string replaced;
     replaced.reserve(text.size() + stringReplacement_.size());
     for (char c : text) {
-        if (c == ' ') replaced += stringReplacement_;
-        else replaced += c;
+        if (c == ' ')
+            replaced += stringReplacement_;
+        else
+            replaced += c;
     }
-    const bool prefix = !(replaced.rfind(replacement_, 0) == 0) && prependScheme_ != PrependScheme::never &&
-                        !(prependScheme_ == PrependScheme::first && !options.contains(PreTokenizerOption::firstSection));
+    const bool prefix = !(replaced.rfind(replacement_, 0) == 0) &&
+                        prependScheme_ != PrependScheme::never &&
+                        !(prependScheme_ == PrependScheme::first &&
+                          !options.contains(PreTokenizerOption::firstSection));
     if (prefix) replaced.insert(0, stringReplacement_);
-    return splitAt(replaced, rangesOfRegex(replaced, *replacementRegex_), SplitDelimiterBehavior::mergedWithNext);
+    return splitAt(replaced, rangesOfRegex(replaced, *replacementRegex_),
+                   SplitDelimiterBehavior::mergedWithNext);
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -25,29 +25,36 @@ class PreTokenizerOptions {
 public:
     PreTokenizerOptions() = default;
     PreTokenizerOptions(std::initializer_list<PreTokenizerOption> options) {
-        for (auto o : options) bits_ |= bit(o);
+        for (auto o : options)
+            bits_ |= bit(o);
     }
     bool contains(PreTokenizerOption o) const { return (bits_ & bit(o)) != 0; }
 
 private:
-    static std::uint8_t bit(PreTokenizerOption o) { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(o)); }
+    static std::uint8_t bit(PreTokenizerOption o) {
+        return static_cast<std::uint8_t>(1u << static_cast<unsigned>(o));
+    }
     std::uint8_t bits_ = 0;
 };
 
 class PreTokenizer {
 public:
     virtual ~PreTokenizer() = default;
-    virtual std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const = 0;
+    virtual std::vector<std::string> preTokenize(std::string_view text,
+                                                 PreTokenizerOptions options) const = 0;
     /// Each text pre-tokenized, the results concatenated in order.
-    std::vector<std::string> preTokenize(const std::vector<std::string>& texts, PreTokenizerOptions options) const;
-    std::vector<std::string> operator()(std::string_view text, PreTokenizerOptions options = {}) const {
+    std::vector<std::string> preTokenize(const std::vector<std::string>& texts,
+                                         PreTokenizerOptions options) const;
+    std::vector<std::string> operator()(std::string_view text,
+                                        PreTokenizerOptions options = {}) const {
         return preTokenize(text, options);
     }
     /// Hands each piece of preTokenize(text, options) to `sink` in order;
     /// pre-tokenizers that can stream do so without building the list.
     virtual void forEachPiece(std::string_view text, PreTokenizerOptions options,
                               const std::function<void(std::string_view)>& sink) const {
-        for (const auto& piece : preTokenize(text, options)) sink(piece);
+        for (const auto& piece : preTokenize(text, options))
+            sink(piece);
     }
 };
 
@@ -63,7 +70,8 @@ public:
 class PreTokenizerSequence final : public PreTokenizer {
 public:
     explicit PreTokenizerSequence(const hub::Config& config);
-    std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const override;
+    std::vector<std::string> preTokenize(std::string_view text,
+                                         PreTokenizerOptions options) const override;
 
 private:
     std::vector<PreTokenizerPtr> preTokenizers_;
@@ -73,7 +81,8 @@ private:
 class RegexPreTokenizer : public PreTokenizer {
 public:
     explicit RegexPreTokenizer(std::shared_ptr<const Regex> re) : re_(std::move(re)) {}
-    std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const override;
+    std::vector<std::string> preTokenize(std::string_view text,
+                                         PreTokenizerOptions options) const override;
 
 private:
     std::shared_ptr<const Regex> re_;
@@ -82,7 +91,8 @@ private:
 class ByteLevelPreTokenizer final : public PreTokenizer {
 public:
     explicit ByteLevelPreTokenizer(const hub::Config& config);
-    std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const override;
+    std::vector<std::string> preTokenize(std::string_view text,
+                                         PreTokenizerOptions options) const override;
     void forEachPiece(std::string_view text, PreTokenizerOptions options,
                       const std::function<void(std::string_view)>& sink) const override;
 
@@ -119,7 +129,8 @@ public:
     /// Throws ConfigurationError when the separator does not compile or
     /// matches the empty text.
     explicit SplitPreTokenizer(const hub::Config& config);
-    std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const override;
+    std::vector<std::string> preTokenize(std::string_view text,
+                                         PreTokenizerOptions options) const override;
 
 private:
     std::optional<StringSplitPattern> pattern_;
@@ -133,7 +144,8 @@ public:
     /// Throws ConfigurationError when the replacement, read as an
     /// expression, does not compile or matches the empty text.
     explicit MetaspacePreTokenizer(const hub::Config& config);
-    std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const override;
+    std::vector<std::string> preTokenize(std::string_view text,
+                                         PreTokenizerOptions options) const override;
 
 private:
     bool addPrefixSpace_;
@@ -143,4 +155,4 @@ private:
     std::shared_ptr<const Regex> replacementRegex_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

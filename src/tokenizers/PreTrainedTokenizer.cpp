@@ -30,10 +30,10 @@ std::string_view wellFormed(std::string_view text, std::string& storage) {
     return storage;
 }
 
-}  // namespace
+} // namespace
 
-PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
-                                         bool strict)
+PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig,
+                                         const hub::Config& tokenizerData, bool strict)
     : tokenizerConfig_(tokenizerConfig) {
     static const hub::Config::Array kNoTokens;
     const auto* list = tokenizerData["addedTokens"].array();
@@ -56,24 +56,30 @@ PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig, con
         // An empty content can never be found in text; as an expression it
         // would match between every two characters.
         if (!content || content->str().empty()) continue;
-        patterns.push_back({content->str(), element["lstrip"].boolean(false), element["rstrip"].boolean(false),
+        patterns.push_back({content->str(), element["lstrip"].boolean(false),
+                            element["rstrip"].boolean(false),
                             unicode::graphemeCount(content->view())});
     }
     std::stable_sort(patterns.begin(), patterns.end(),
-                     [](const AddedTokenPattern& a, const AddedTokenPattern& b) { return a.characters > b.characters; });
+                     [](const AddedTokenPattern& a, const AddedTokenPattern& b) {
+                         return a.characters > b.characters;
+                     });
     if (!patterns.empty()) {
         std::vector<std::string> alternatives;
         alternatives.reserve(patterns.size());
         for (const auto& p : patterns)
-            alternatives.push_back((p.lstrip ? "\\s*(" : "(") + Regex::escape(p.content) + (p.rstrip ? ")\\s*" : ")"));
+            alternatives.push_back((p.lstrip ? "\\s*(" : "(") + Regex::escape(p.content) +
+                                   (p.rstrip ? ")\\s*" : ")"));
         try {
             addedTokensRegex_ = std::make_shared<const RegexAlternation>(alternatives);
         } catch (const RegexError&) {
-            addedTokensRegex_.reset();  // no split: the whole text is one section
+            addedTokensRegex_.reset(); // no split: the whole text is one section
         }
     }
-    for (const auto& [content, id] : addedTokenIds) addedTokens_.insert(content.str());
-    for (const auto& [content, id] : specialTokens_) specialTokenIds_.insert(id);
+    for (const auto& [content, id] : addedTokenIds)
+        addedTokens_.insert(content.str());
+    for (const auto& [content, id] : specialTokens_)
+        specialTokenIds_.insert(id);
 
     preTokenizer_ = PreTokenizerFactory::fromConfig(tokenizerData["preTokenizer"]);
     normalizer_ = NormalizerFactory::fromConfig(tokenizerData["normalizer"]);
@@ -93,14 +99,19 @@ PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig, con
         throw TokenizerError::unsupportedTokenizer(name);
     } else {
         std::cerr << "Warning: Tokenizer model class " << name
-                  << " is not registered, falling back to a standard BPE implementation." << std::endl;
-        model_ = std::make_shared<const BPETokenizer>(tokenizerConfig, tokenizerData, addedTokenIds);
+                  << " is not registered, falling back to a standard BPE implementation."
+                  << std::endl;
+        model_ =
+            std::make_shared<const BPETokenizer>(tokenizerConfig, tokenizerData, addedTokenIds);
     }
 }
 
-bool PreTrainedTokenizer::hasChatTemplate() const { return !tokenizerConfig_["chatTemplate"].isNull(); }
+bool PreTrainedTokenizer::hasChatTemplate() const {
+    return !tokenizerConfig_["chatTemplate"].isNull();
+}
 
-std::vector<std::string> PreTrainedTokenizer::preTokenize(std::string_view text, PreTokenizerOptions options) const {
+std::vector<std::string> PreTrainedTokenizer::preTokenize(std::string_view text,
+                                                          PreTokenizerOptions options) const {
     if (!preTokenizer_) return {std::string(text)};
     return preTokenizer_->preTokenize(text, options);
 }
@@ -114,14 +125,15 @@ std::vector<std::string> PreTrainedTokenizer::postProcess(const std::vector<std:
     return postProcessor_ ? postProcessor_->postProcess(tokens, nullptr, addSpecialTokens) : tokens;
 }
 
-std::vector<std::string> PreTrainedTokenizer::decodeTokens(const std::vector<std::string>& tokens) const {
+std::vector<std::string>
+PreTrainedTokenizer::decodeTokens(const std::vector<std::string>& tokens) const {
     return decoder_ ? decoder_->decode(tokens) : tokens;
 }
 
 std::string PreTrainedTokenizer::cleanUp(std::string text) const {
     if (!cleanUpTokenizationSpaces_) return text;
     static constexpr std::pair<std::string_view, std::string_view> kRules[] = {
-        {" .", "."},   {" ?", "?"},     {" !", "!"},     {" ,", ","},     {" ' ", "'"},
+        {" .", "."},     {" ?", "?"},   {" !", "!"},   {" ,", ","},     {" ' ", "'"},
         {" n't", "n't"}, {" 'm", "'m"}, {" 's", "'s"}, {" 've", "'ve"}, {" 're", "'re"},
     };
     for (const auto& [from, to] : kRules)
@@ -129,7 +141,8 @@ std::string PreTrainedTokenizer::cleanUp(std::string text) const {
     return text;
 }
 
-std::vector<std::string> PreTrainedTokenizer::fuseUnknown(const std::vector<std::string>& tokens) const {
+std::vector<std::string>
+PreTrainedTokenizer::fuseUnknown(const std::vector<std::string>& tokens) const {
     std::vector<std::string> out;
     out.reserve(tokens.size());
     const auto unknownId = model_->unknownTokenId();
@@ -156,8 +169,10 @@ void PreTrainedTokenizer::forEachPiece(std::string_view section, std::size_t ind
         normalized = normalizer_->normalize(section);
         section = normalized;
     }
-    if (preTokenizer_) preTokenizer_->forEachPiece(section, options, sink);
-    else sink(section);
+    if (preTokenizer_)
+        preTokenizer_->forEachPiece(section, options, sink);
+    else
+        sink(section);
 }
 
 std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) const {
@@ -178,27 +193,33 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) c
             });
         }
         if (fuse) {
-            std::vector<std::string> section(std::make_move_iterator(tokens.begin() + static_cast<std::ptrdiff_t>(start)),
-                                             std::make_move_iterator(tokens.end()));
+            std::vector<std::string> section(
+                std::make_move_iterator(tokens.begin() + static_cast<std::ptrdiff_t>(start)),
+                std::make_move_iterator(tokens.end()));
             tokens.resize(start);
-            for (auto& token : fuseUnknown(section)) tokens.push_back(std::move(token));
+            for (auto& token : fuseUnknown(section))
+                tokens.push_back(std::move(token));
         }
     }
     return tokens;
 }
 
-std::vector<TokenId> PreTrainedTokenizer::idsOfTokens(const std::vector<std::string>& tokens) const {
+std::vector<TokenId>
+PreTrainedTokenizer::idsOfTokens(const std::vector<std::string>& tokens) const {
     std::vector<TokenId> ids;
     ids.reserve(tokens.size());
     for (const auto& token : tokens) {
         const auto id = model_->convertTokenToId(token);
-        if (!id) throw TokenizerError::mismatchedConfig("the token \"" + token + "\" has no id in the vocabulary");
+        if (!id)
+            throw TokenizerError::mismatchedConfig("the token \"" + token +
+                                                   "\" has no id in the vocabulary");
         ids.push_back(*id);
     }
     return ids;
 }
 
-std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view input, bool addSpecialTokens) const {
+std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view input,
+                                                 bool addSpecialTokens) const {
     // The direct road: ids straight from the model, piece by piece, without
     // token texts. It applies when the post-processor only adds tokens around
     // the sequence; any token without an id sends the call down the text
@@ -217,8 +238,10 @@ std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view input, bool ad
         const std::size_t start = ids.size();
         if (addedTokens_.count(parts[i])) {
             const auto id = model_->convertTokenToId(parts[i]);
-            if (id) ids.push_back(*id);
-            else complete = false;
+            if (id)
+                ids.push_back(*id);
+            else
+                complete = false;
         } else {
             forEachPiece(parts[i], i, [&](std::string_view piece) {
                 if (complete && !model_->appendIds(piece, ids)) complete = false;
@@ -248,14 +271,17 @@ std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view input, bool ad
             out.insert(out.end(), ids.begin(), ids.end());
         } else {
             const auto id = model_->convertTokenToId(token);
-            if (!id) throw TokenizerError::mismatchedConfig("the token \"" + token + "\" has no id in the vocabulary");
+            if (!id)
+                throw TokenizerError::mismatchedConfig("the token \"" + token +
+                                                       "\" has no id in the vocabulary");
             out.push_back(*id);
         }
     }
     return out;
 }
 
-std::string PreTrainedTokenizer::decode(const std::vector<TokenId>& ids, bool skipSpecialTokens) const {
+std::string PreTrainedTokenizer::decode(const std::vector<TokenId>& ids,
+                                        bool skipSpecialTokens) const {
     std::vector<std::string> tokens;
     tokens.reserve(ids.size());
     for (TokenId id : ids) {
@@ -263,8 +289,9 @@ std::string PreTrainedTokenizer::decode(const std::vector<TokenId>& ids, bool sk
         if (auto token = model_->convertIdToToken(id)) tokens.push_back(std::move(*token));
     }
     std::string text;
-    for (const auto& piece : decodeTokens(tokens)) text += piece;
+    for (const auto& piece : decodeTokens(tokens))
+        text += piece;
     return cleanUp(std::move(text));
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

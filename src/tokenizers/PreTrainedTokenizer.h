@@ -29,7 +29,8 @@ public:
     /// `strict` decides whether an unregistered model class is an error
     /// (TokenizerError::unsupportedTokenizer) or falls back to byte-pair
     /// encoding with a warning line on standard output.
-    PreTrainedTokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, bool strict = true);
+    PreTrainedTokenizer(const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
+                        bool strict = true);
 
     std::vector<std::string> tokenize(std::string_view text) const override;
     std::vector<TokenId> encode(std::string_view text) const override { return encode(text, true); }
@@ -42,7 +43,9 @@ public:
     std::optional<TokenId> convertTokenToId(std::string_view token) const override {
         return model_->convertTokenToId(token);
     }
-    std::optional<std::string> convertIdToToken(TokenId id) const override { return model_->convertIdToToken(id); }
+    std::optional<std::string> convertIdToToken(TokenId id) const override {
+        return model_->convertIdToToken(id);
+    }
 
     std::optional<std::string> bosToken() const override { return model_->bosToken(); }
     std::optional<TokenId> bosTokenId() const override { return model_->bosTokenId(); }
@@ -56,7 +59,8 @@ public:
 
     std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const;
     std::string normalize(std::string_view text) const;
-    std::vector<std::string> postProcess(const std::vector<std::string>& tokens, bool addSpecialTokens) const;
+    std::vector<std::string> postProcess(const std::vector<std::string>& tokens,
+                                         bool addSpecialTokens) const;
     std::vector<std::string> decodeTokens(const std::vector<std::string>& tokens) const;
     std::string cleanUp(std::string text) const;
     std::vector<std::string> fuseUnknown(const std::vector<std::string>& tokens) const;
@@ -92,4 +96,4 @@ private:
     bool cleanUpTokenizationSpaces_ = true;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -3,10 +3,9 @@
 #include "hub/Unicode.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-
 #include <algorithm>
 #include <cctype>
+#include <pcre2.h>
 #include <utility>
 
 namespace tokenizers {
@@ -18,9 +17,13 @@ constexpr std::string_view kLineTerminators = "\\n\\x0B\\f\\r\\x{85}\\x{2028}\\x
 // ICU's \w: alphabetic, marks, decimal digits, connector punctuation, ZWNJ, ZWJ.
 constexpr std::string_view kWordClassBody = "\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}";
 
-pcre2_code* code(void* p) { return static_cast<pcre2_code*>(p); }
+pcre2_code* code(void* p) {
+    return static_cast<pcre2_code*>(p);
+}
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 std::string compileMessage(int error) {
     PCRE2_UCHAR buffer[256];
@@ -59,7 +62,7 @@ std::optional<std::size_t> resumeAfter(std::string_view text, const Regex::Match
     return hub::unicode::nextGraphemeBoundary(text, m.begin);
 }
 
-}  // namespace
+} // namespace
 
 std::string Regex::translate(std::string_view p) {
     std::string out;
@@ -72,15 +75,17 @@ std::string Regex::translate(std::string_view p) {
         const char c = p[i];
         if (c == '\\' && i + 1 < p.size()) {
             const char e = p[i + 1];
-            if (e == 'Q') {  // quoted run: copy through \E unchanged
+            if (e == 'Q') { // quoted run: copy through \E unchanged
                 const std::size_t end = p.find("\\E", i + 2);
                 const std::size_t stop = end == std::string_view::npos ? p.size() : end + 2;
                 out.append(p.substr(i, stop - i));
                 i = stop - 1;
                 continue;
             }
-            if ((e == 'u' && i + 6 <= p.size() && std::all_of(p.begin() + i + 2, p.begin() + i + 6, isHex)) ||
-                (e == 'U' && i + 10 <= p.size() && std::all_of(p.begin() + i + 2, p.begin() + i + 10, isHex))) {
+            if ((e == 'u' && i + 6 <= p.size() &&
+                 std::all_of(p.begin() + i + 2, p.begin() + i + 6, isHex)) ||
+                (e == 'U' && i + 10 <= p.size() &&
+                 std::all_of(p.begin() + i + 2, p.begin() + i + 10, isHex))) {
                 const std::size_t digits = e == 'u' ? 4 : 8;
                 out += "\\x{";
                 out.append(p.substr(i + 2, digits));
@@ -93,8 +98,10 @@ std::string Regex::translate(std::string_view p) {
             } else if (e == 'S') {
                 out += "\\P{White_Space}";
             } else if (e == 'w') {
-                if (classDepth > 0) out += kWordClassBody;
-                else out += "[" + std::string(kWordClassBody) + "]";
+                if (classDepth > 0)
+                    out += kWordClassBody;
+                else
+                    out += "[" + std::string(kWordClassBody) + "]";
             } else if (e == 'Z' && classDepth == 0) {
                 out += endOfInput;
             } else if (e == 'W' && classDepth == 0) {
@@ -136,7 +143,8 @@ std::string Regex::escape(std::string_view literal) {
 Regex::Regex(std::string_view icuPattern) : pattern_(icuPattern) {
     const Compiled compiled = compilePcre(translate(icuPattern));
     if (!compiled.code) {
-        throw RegexError("cannot compile regular expression \"" + pattern_ + "\": " + compileMessage(compiled.error));
+        throw RegexError("cannot compile regular expression \"" + pattern_ +
+                         "\": " + compileMessage(compiled.error));
     }
     code_ = compiled.code;
     jit_ = pcre2_jit_compile(code(code_), PCRE2_JIT_COMPLETE) == 0;
@@ -147,7 +155,8 @@ Regex::~Regex() {
 }
 
 Regex::Regex(Regex&& other) noexcept
-    : pattern_(std::move(other.pattern_)), code_(std::exchange(other.code_, nullptr)), jit_(other.jit_) {}
+    : pattern_(std::move(other.pattern_)), code_(std::exchange(other.code_, nullptr)),
+      jit_(other.jit_) {}
 
 Regex& Regex::operator=(Regex&& other) noexcept {
     if (this != &other) {
@@ -179,20 +188,25 @@ std::size_t Regex::captureCount() const {
 }
 
 Regex::Scanner::Scanner(const Regex& regex, std::string_view text) : regex_(regex), text_(text) {
-    if (!hub::unicode::isValidUtf8(text)) throw RegexError("text searched by a regular expression is not valid UTF-8");
+    if (!hub::unicode::isValidUtf8(text))
+        throw RegexError("text searched by a regular expression is not valid UTF-8");
     matchData_ = pcre2_match_data_create_from_pattern(code(regex.code_), nullptr);
     if (!matchData_) throw std::bad_alloc();
 }
 
-Regex::Scanner::~Scanner() { pcre2_match_data_free(static_cast<pcre2_match_data*>(matchData_)); }
+Regex::Scanner::~Scanner() {
+    pcre2_match_data_free(static_cast<pcre2_match_data*>(matchData_));
+}
 
 std::optional<Regex::Match> Regex::Scanner::find(std::size_t from) {
     if (from > text_.size()) return std::nullopt;
     auto* data = static_cast<pcre2_match_data*>(matchData_);
     // An empty view may have a null data pointer; PCRE2 wants a real address.
     const auto* subject = reinterpret_cast<PCRE2_SPTR>(text_.data() ? text_.data() : "");
-    const int rc = regex_.jit_ ? pcre2_jit_match(code(regex_.code_), subject, text_.size(), from, 0, data, nullptr)
-                               : pcre2_match(code(regex_.code_), subject, text_.size(), from, PCRE2_NO_UTF_CHECK, data, nullptr);
+    const int rc = regex_.jit_ ? pcre2_jit_match(code(regex_.code_), subject, text_.size(), from, 0,
+                                                 data, nullptr)
+                               : pcre2_match(code(regex_.code_), subject, text_.size(), from,
+                                             PCRE2_NO_UTF_CHECK, data, nullptr);
     if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
     if (rc < 0) throw RegexError("regular expression search failed: " + compileMessage(rc));
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
@@ -238,16 +252,20 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
             const char c = replacement[i];
             if (c == '\\' && i + 1 < replacement.size()) {
                 out += replacement[++i];
-            } else if (c == '$' && i + 1 < replacement.size() && std::isdigit(static_cast<unsigned char>(replacement[i + 1]))) {
+            } else if (c == '$' && i + 1 < replacement.size() &&
+                       std::isdigit(static_cast<unsigned char>(replacement[i + 1]))) {
                 std::size_t group = static_cast<std::size_t>(replacement[++i] - '0');
-                while (i + 1 < replacement.size() && std::isdigit(static_cast<unsigned char>(replacement[i + 1]))) {
-                    const std::size_t longer = group * 10 + static_cast<std::size_t>(replacement[i + 1] - '0');
+                while (i + 1 < replacement.size() &&
+                       std::isdigit(static_cast<unsigned char>(replacement[i + 1]))) {
+                    const std::size_t longer =
+                        group * 10 + static_cast<std::size_t>(replacement[i + 1] - '0');
                     if (longer > groups) break;
                     group = longer;
                     ++i;
                 }
                 if (group <= groups && ovector[2 * group] != PCRE2_UNSET)
-                    out.append(text.substr(ovector[2 * group], ovector[2 * group + 1] - ovector[2 * group]));
+                    out.append(text.substr(ovector[2 * group],
+                                           ovector[2 * group + 1] - ovector[2 * group]));
             } else {
                 out += c;
             }
@@ -269,7 +287,7 @@ RegexAlternation::RegexAlternation(const std::vector<std::string>& alternatives)
     // One compiled pattern holds at most 64 KiB of code; keep pieces well
     // below that and split further when a piece still does not fit.
     constexpr std::size_t kMaxAlternatives = 256, kMaxPatternBytes = 8192;
-    std::vector<std::pair<std::size_t, std::size_t>> pending;  // [first, last) ranges, in order
+    std::vector<std::pair<std::size_t, std::size_t>> pending; // [first, last) ranges, in order
     for (std::size_t first = 0; first < alternatives.size();) {
         std::size_t last = first, bytes = 0;
         while (last < alternatives.size() && last - first < kMaxAlternatives &&
@@ -292,7 +310,8 @@ RegexAlternation::RegexAlternation(const std::vector<std::string>& alternatives)
         } catch (const RegexError&) {
             if (last - first <= 1) throw;
             const std::size_t mid = first + (last - first) / 2;
-            pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(k) + 1, {{first, mid}, {mid, last}});
+            pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(k) + 1,
+                           {{first, mid}, {mid, last}});
         }
     }
 }
@@ -304,7 +323,8 @@ std::vector<Regex::Match> RegexAlternation::allMatches(std::string_view text) co
     std::vector<std::optional<Regex::Match>> next(parts_.size());
     std::vector<bool> exhausted(parts_.size(), false);
     scanners.reserve(parts_.size());
-    for (const Regex& part : parts_) scanners.push_back(std::make_unique<Regex::Scanner>(part, text));
+    for (const Regex& part : parts_)
+        scanners.push_back(std::make_unique<Regex::Scanner>(part, text));
     std::size_t pos = 0;
     for (;;) {
         std::optional<Regex::Match> best;
@@ -332,4 +352,4 @@ std::vector<Regex::Match> RegexAlternation::allMatches(std::string_view text) co
     return matches;
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

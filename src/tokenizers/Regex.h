@@ -106,4 +106,4 @@ private:
     std::vector<Regex> parts_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -29,8 +29,7 @@ public:
     void clear();
 
     /// Calls fn(key, id) for every entry; the key views live as long as the table.
-    template <typename Fn>
-    void forEach(Fn&& fn) const {
+    template <typename Fn> void forEach(Fn&& fn) const {
         for (const Slot& s : slots_)
             if (s.length != kEmpty) fn(std::string_view(arena_).substr(s.offset, s.length), s.id);
     }
@@ -52,4 +51,4 @@ private:
     std::size_t size_ = 0;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -12,7 +12,8 @@ StringReplacePattern StringReplacePattern::string(std::string pattern, std::stri
     return p;
 }
 
-StringReplacePattern StringReplacePattern::regexp(std::shared_ptr<const Regex> regexp, std::string replacement) {
+StringReplacePattern StringReplacePattern::regexp(std::shared_ptr<const Regex> regexp,
+                                                  std::string replacement) {
     StringReplacePattern p;
     p.pattern_ = regexp->pattern();
     p.regexp_ = std::move(regexp);
@@ -38,4 +39,4 @@ std::string StringReplacePattern::apply(std::string_view text) const {
     return replaceAll(text, pattern_, replacement_);
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

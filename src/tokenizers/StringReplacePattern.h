@@ -16,7 +16,8 @@ namespace tokenizers {
 class StringReplacePattern {
 public:
     static StringReplacePattern string(std::string pattern, std::string replacement);
-    static StringReplacePattern regexp(std::shared_ptr<const Regex> regexp, std::string replacement);
+    static StringReplacePattern regexp(std::shared_ptr<const Regex> regexp,
+                                       std::string replacement);
 
     /// "content" (the replacement) and "pattern" → "String" or "Regex"; absent
     /// when either is missing. A "Regex" that does not compile throws
@@ -34,4 +35,4 @@ private:
     std::string replacement_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

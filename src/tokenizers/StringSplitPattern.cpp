@@ -26,10 +26,12 @@ std::optional<StringSplitPattern> StringSplitPattern::from(const hub::Config& co
     return std::nullopt;
 }
 
-bool StringSplitPattern::matchesEmpty() const { return regexp_ ? regexp_->matchesEmpty() : pattern_.empty(); }
+bool StringSplitPattern::matchesEmpty() const {
+    return regexp_ ? regexp_->matchesEmpty() : pattern_.empty();
+}
 
 std::vector<TextRange> StringSplitPattern::ranges(std::string_view text) const {
     return regexp_ ? rangesOfRegex(text, *regexp_) : rangesOfLiteral(text, pattern_);
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

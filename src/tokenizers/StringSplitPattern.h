@@ -35,4 +35,4 @@ private:
     std::shared_ptr<const Regex> regexp_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -4,12 +4,14 @@
 
 namespace tokenizers {
 
-std::string replaceAll(std::string_view text, std::string_view target, std::string_view replacement) {
+std::string replaceAll(std::string_view text, std::string_view target,
+                       std::string_view replacement) {
     if (target.empty()) return std::string(text);
     std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
-    for (std::size_t hit; (hit = text.find(target, pos)) != std::string_view::npos; pos = hit + target.size()) {
+    for (std::size_t hit; (hit = text.find(target, pos)) != std::string_view::npos;
+         pos = hit + target.size()) {
         out.append(text.substr(pos, hit - pos));
         out.append(replacement);
     }
@@ -22,19 +24,25 @@ char32_t firstScalar(std::string_view character) {
     return character.empty() ? 0 : hub::unicode::decodeNext(character, pos);
 }
 
-std::string stripCharacters(std::string_view text, bool left, bool right, bool (*isStripped)(char32_t)) {
+std::string stripCharacters(std::string_view text, bool left, bool right,
+                            bool (*isStripped)(char32_t)) {
     const auto bounds = hub::unicode::graphemeBoundaries(text);
-    std::size_t first = 0, last = bounds.size() - 1;  // character indices [first, last)
-    auto stripped = [&](std::size_t k) { return isStripped(firstScalar(text.substr(bounds[k], bounds[k + 1] - bounds[k]))); };
+    std::size_t first = 0, last = bounds.size() - 1; // character indices [first, last)
+    auto stripped = [&](std::size_t k) {
+        return isStripped(firstScalar(text.substr(bounds[k], bounds[k + 1] - bounds[k])));
+    };
     if (left)
-        while (first < last && stripped(first)) ++first;
+        while (first < last && stripped(first))
+            ++first;
     if (right)
-        while (last > first && stripped(last - 1)) --last;
+        while (last > first && stripped(last - 1))
+            --last;
     return std::string(text.substr(bounds[first], bounds[last] - bounds[first]));
 }
 
 std::string withoutFast(std::string name) {
-    for (std::size_t at; (at = name.find("Fast")) != std::string::npos;) name.erase(at, 4);
+    for (std::size_t at; (at = name.find("Fast")) != std::string::npos;)
+        name.erase(at, 4);
     return name;
 }
 
@@ -43,4 +51,4 @@ std::optional<std::string> configuredTokenText(const hub::Config& value) {
     return value["content"].string();
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -38,6 +38,7 @@ std::vector<std::string> splitAt(std::string_view text, const std::vector<TextRa
 /// Cut around the matches: the text between matches, and for each match the
 /// text of its highest-numbered capture group that took part (else the whole
 /// match). No match gives the text itself.
-std::vector<std::string> splitKeepingCaptures(std::string_view text, const std::vector<Regex::Match>& matches);
+std::vector<std::string> splitKeepingCaptures(std::string_view text,
+                                              const std::vector<Regex::Match>& matches);
 
-}  // namespace tokenizers
+} // namespace tokenizers

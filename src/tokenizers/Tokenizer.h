@@ -18,11 +18,11 @@ namespace tokenizers {
 using TokenId = std::int64_t;
 
 /// fn applied to each item, results in order.
-template <typename In, typename Fn>
-auto convertEach(const std::vector<In>& items, Fn&& fn) {
+template <typename In, typename Fn> auto convertEach(const std::vector<In>& items, Fn&& fn) {
     std::vector<decltype(fn(items.front()))> out;
     out.reserve(items.size());
-    for (const auto& item : items) out.push_back(fn(item));
+    for (const auto& item : items)
+        out.push_back(fn(item));
     return out;
 }
 
@@ -39,7 +39,8 @@ public:
 
     /// Ids -> text. Ids the vocabulary lacks are left out; never throws for
     /// any list of ids.
-    virtual std::string decode(const std::vector<TokenId>& tokens, bool skipSpecialTokens) const = 0;
+    virtual std::string decode(const std::vector<TokenId>& tokens,
+                               bool skipSpecialTokens) const = 0;
 
     /// The id of a token text; for a text the vocabulary lacks, the model's
     /// unknown-token id when it has one, otherwise absent.
@@ -66,13 +67,16 @@ public:
     /// Same as `decode(tokens, false)`: special tokens stay in the text.
     std::string decode(const std::vector<TokenId>& tokens) const { return decode(tokens, false); }
 
-    std::vector<std::optional<TokenId>> convertTokensToIds(const std::vector<std::string>& tokens) const {
-        return convertEach(tokens, [this](const std::string& token) { return convertTokenToId(token); });
+    std::vector<std::optional<TokenId>>
+    convertTokensToIds(const std::vector<std::string>& tokens) const {
+        return convertEach(tokens,
+                           [this](const std::string& token) { return convertTokenToId(token); });
     }
 
-    std::vector<std::optional<std::string>> convertIdsToTokens(const std::vector<TokenId>& ids) const {
+    std::vector<std::optional<std::string>>
+    convertIdsToTokens(const std::vector<TokenId>& ids) const {
         return convertEach(ids, [this](TokenId id) { return convertIdToToken(id); });
     }
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -22,7 +22,8 @@ public:
     };
 
     static TokenizerError unsupportedTokenizer(const std::string& name) {
-        return {Kind::unsupportedTokenizer, name, "The tokenizer type '" + name + "' is not supported."};
+        return {Kind::unsupportedTokenizer, name,
+                "The tokenizer type '" + name + "' is not supported."};
     }
     static TokenizerError chatTemplate(const std::string& message) {
         return {Kind::chatTemplate, message, "Chat template error: " + message};
@@ -37,16 +38,20 @@ public:
         return {Kind::missingConfig, {}, "Tokenizer configuration is missing."};
     }
     static TokenizerError missingTokenizerClassInConfig() {
-        return {Kind::missingTokenizerClassInConfig, {}, "The tokenizer class is not specified in the configuration."};
+        return {Kind::missingTokenizerClassInConfig,
+                {},
+                "The tokenizer class is not specified in the configuration."};
     }
     static TokenizerError missingVocab() {
-        return {Kind::missingVocab, {}, "Vocabulary file is missing from the tokenizer configuration."};
+        return {
+            Kind::missingVocab, {}, "Vocabulary file is missing from the tokenizer configuration."};
     }
     static TokenizerError malformedVocab() {
         return {Kind::malformedVocab, {}, "The vocabulary file is malformed or corrupted."};
     }
     static TokenizerError missingChatTemplate() {
-        return {Kind::missingChatTemplate, {},
+        return {Kind::missingChatTemplate,
+                {},
                 "This tokenizer does not have a chat template, and no template was passed."};
     }
 
@@ -62,4 +67,4 @@ private:
     std::string payload_;
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

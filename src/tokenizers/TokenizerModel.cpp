@@ -12,13 +12,14 @@ std::shared_ptr<const TokenizingModel> makeBpe(const hub::Config& config, const 
 }
 
 PreTrainedTokenizerModel unavailable(std::string modelClass) {
-    return [modelClass = std::move(modelClass)](const hub::Config&, const hub::Config&,
-                                                const AddedTokenIds&) -> std::shared_ptr<const TokenizingModel> {
+    return [modelClass = std::move(modelClass)](
+               const hub::Config&, const hub::Config&,
+               const AddedTokenIds&) -> std::shared_ptr<const TokenizingModel> {
         throw TokenizerError::unsupportedTokenizer(modelClass);
     };
 }
 
-}  // namespace
+} // namespace
 
 const std::unordered_map<std::string, PreTrainedTokenizerModel>& TokenizerModel::knownTokenizers() {
     static const std::unordered_map<std::string, PreTrainedTokenizerModel> registry = [] {
@@ -46,4 +47,4 @@ const std::unordered_map<std::string, PreTrainedTokenizerModel>& TokenizerModel:
     return registry;
 }
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -18,4 +18,4 @@ public:
     static const std::unordered_map<std::string, PreTrainedTokenizerModel>& knownTokenizers();
 };
 
-}  // namespace tokenizers
+} // namespace tokenizers

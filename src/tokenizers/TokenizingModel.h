@@ -27,10 +27,13 @@ public:
     virtual std::optional<TokenId> convertTokenToId(std::string_view token) const = 0;
     virtual std::optional<std::string> convertIdToToken(TokenId id) const = 0;
 
-    std::vector<std::optional<TokenId>> convertTokensToIds(const std::vector<std::string>& tokens) const {
-        return convertEach(tokens, [this](const std::string& token) { return convertTokenToId(token); });
+    std::vector<std::optional<TokenId>>
+    convertTokensToIds(const std::vector<std::string>& tokens) const {
+        return convertEach(tokens,
+                           [this](const std::string& token) { return convertTokenToId(token); });
     }
-    std::vector<std::optional<std::string>> convertIdsToTokens(const std::vector<TokenId>& ids) const {
+    std::vector<std::optional<std::string>>
+    convertIdsToTokens(const std::vector<TokenId>& ids) const {
         return convertEach(ids, [this](TokenId id) { return convertIdToToken(id); });
     }
 
@@ -63,6 +66,7 @@ using AddedTokenIds = hub::BinaryDistinctMap<TokenId>;
 /// How a registered model class is built: from the tokenizer configuration,
 /// the tokenizer data and the added tokens. May throw.
 using PreTrainedTokenizerModel = std::function<std::shared_ptr<const TokenizingModel>(
-    const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokenIds& addedTokens)>;
+    const hub::Config& tokenizerConfig, const hub::Config& tokenizerData,
+    const AddedTokenIds& addedTokens)>;
 
-}  // namespace tokenizers
+} // namespace tokenizers

@@ -2,23 +2,23 @@
 // against a tiny generated model under a temporary data folder.
 
 #include "halvex_zovuruv/CommandLine.h"
-#include "halvex_zovuruv/Transcriber.h"
+
 #include "fixtures/tokenizer/WhisperTokenizerFolder.h"
+#include "halvex_zovuruv/Transcriber.h"
 #include "model_gen/ModelGenerator.h"
 #include "murmex/utilities/WhisperError.h"
 #include "platform/system/ChildProcess.h"
 #include "platform/system/SystemError.h"
 #include "support/LocalHttpServer.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
+#include <gtest/gtest.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -39,7 +39,8 @@ std::string readFile(const fs::path& path) {
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
     return out;
 }
 
@@ -58,13 +59,15 @@ void writeWav(const fs::path& path, double seconds) {
         data.push_back(static_cast<char>((sample >> 8) & 0xff));
     }
     auto u32 = [](uint32_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                           static_cast<char>(v >> 24)};
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
     };
-    auto u16 = [](uint16_t v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; };
-    std::string header = "RIFF" + u32(36 + static_cast<uint32_t>(data.size())) + "WAVE" + "fmt " + u32(16) + u16(1) +
-                         u16(1) + u32(rate) + u32(rate * 2) + u16(2) + u16(16) + "data" +
-                         u32(static_cast<uint32_t>(data.size()));
+    auto u16 = [](uint16_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+    };
+    std::string header = "RIFF" + u32(36 + static_cast<uint32_t>(data.size())) + "WAVE" + "fmt " +
+                         u32(16) + u16(1) + u16(1) + u32(rate) + u32(rate * 2) + u16(2) + u16(16) +
+                         "data" + u32(static_cast<uint32_t>(data.size()));
     std::ofstream(path, std::ios::binary) << header << data;
 }
 
@@ -91,12 +94,15 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const fs::path&
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     std::vector<std::string> all{program.string()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
+    for (auto& a : all)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
     ProgramRun run;
@@ -151,7 +157,8 @@ protected:
         fill(root);
         const fs::path archive = work / "model.tar.gz";
         std::vector<std::string> args = {"czf", archive.string(), "-C", root.string()};
-        for (const auto& entry : fs::directory_iterator(root)) args.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(root))
+            args.push_back(entry.path().filename().string());
         EXPECT_TRUE(platform::system::runProcess("/usr/bin/tar", args).success());
         std::string bytes = readFile(archive);
         fs::remove_all(root);
@@ -176,10 +183,11 @@ TEST_F(CommandLine, TranscribesALocalModelTheSameWayEveryTime) {
     writeModelTree(base);
     const ProgramRun first = runProgram({"--transcribe", wav.string()}, work);
     expectTranscript(first);
-    const ProgramRun second = runProgram({"--transcribe", wav.string(), "ignored", "--transcribe", "also ignored"}, work);
+    const ProgramRun second =
+        runProgram({"--transcribe", wav.string(), "ignored", "--transcribe", "also ignored"}, work);
     expectTranscript(second);
     EXPECT_EQ(first.out, second.out);
-    EXPECT_EQ(server.requestCount(), 0);  // the model was there: no download
+    EXPECT_EQ(server.requestCount(), 0); // the model was there: no download
 }
 
 TEST_F(CommandLine, FailuresPrintOneErrorLineAndNothingOnStandardOutput) {
@@ -218,8 +226,9 @@ TEST_F(CommandLine, ProvisioningFailuresAreReportedAndLeaveNothingBehind) {
     const std::vector<Case> cases = {
         {"server answers 404", 404, "missing",
          "ERROR: Error Domain=CorvaneZovuruv Code=404 \"Сервер модели вернул HTTP 404\""},
-        {"archive without the model folder", 200,
-         archiveOf([](const fs::path& root) { zv::testing::writeWhisperTokenizerFolder(root / "corvanetok"); }),
+        {"archive without the model folder", 200, archiveOf([](const fs::path& root) {
+             zv::testing::writeWhisperTokenizerFolder(root / "corvanetok");
+         }),
          "ERROR: Error Domain=CorvaneZovuruv Code=-1 \"Модель распознавания не распаковалась\""},
     };
     for (const auto& c : cases) {
@@ -243,16 +252,18 @@ TEST(CommandLineArguments, OnlyTheExactSwitchFollowedByAPathSelectsTheFileMode) 
         {{"prog", "--transcribe=a.wav"}, std::nullopt},
         {{"prog", "--transcribe", ""}, ""},
     };
-    for (const auto& [args, expected] : cases) EXPECT_EQ(halvex::transcribePathArgument(args), expected);
+    for (const auto& [args, expected] : cases)
+        EXPECT_EQ(halvex::transcribePathArgument(args), expected);
 }
 
 TEST(CommandLineArguments, ErrorsPrintInTheirDefaultTextualForm) {
     auto text = [](auto error) { return halvex::errorText(std::make_exception_ptr(error)); };
-    EXPECT_EQ(text(platform::system::SystemError("CorvaneZovuruv", 404, "Сервер модели вернул HTTP 404")),
-              "Error Domain=CorvaneZovuruv Code=404 \"Сервер модели вернул HTTP 404\"");
+    EXPECT_EQ(
+        text(platform::system::SystemError("CorvaneZovuruv", 404, "Сервер модели вернул HTTP 404")),
+        "Error Domain=CorvaneZovuruv Code=404 \"Сервер модели вернул HTTP 404\"");
     EXPECT_EQ(text(murmex::WhisperError::loadAudioFailed("Resource path does not exist /x.wav")),
               "loadAudioFailed(\"Resource path does not exist /x.wav\")");
     EXPECT_EQ(text(std::runtime_error("plain")), "plain");
 }
 
-}  // namespace
+} // namespace

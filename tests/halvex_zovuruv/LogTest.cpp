@@ -1,9 +1,8 @@
 #include "halvex_zovuruv/Log.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -26,7 +25,7 @@ struct TempDir {
     TempDir() { fs::create_directories(path); }
     ~TempDir() { fs::remove_all(path); }
 };
-}  // namespace
+} // namespace
 
 TEST(Log, LinesCarryTimestampAndMessageVerbatim) {
     TempDir dir;
@@ -35,10 +34,9 @@ TEST(Log, LinesCarryTimestampAndMessageVerbatim) {
     Log::writeTo(file, "");
     Log::writeTo(file, "transcribed in 1.00s: \"a\nb\"");
     std::string text = readAll(file);
-    std::regex expected(
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ recording started\n)"
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ \n)"
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ transcribed in 1.00s: "a\nb"\n)");
+    std::regex expected(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ recording started\n)"
+                        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ \n)"
+                        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ transcribed in 1.00s: "a\nb"\n)");
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
     EXPECT_EQ(Log::url(), fs::path("/tmp/halvex-zovuruv.log"));
 }
@@ -47,7 +45,7 @@ TEST(Log, FileIsPrivateAndSymlinksAreNotFollowed) {
     TempDir dir;
     fs::path file = dir.path / "log.txt";
     Log::writeTo(file, "x");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600);
 
@@ -65,10 +63,12 @@ TEST(Log, ConcurrentWritersKeepWholeLines) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i) Log::writeTo(file, "thread " + std::to_string(t) + " line");
+            for (int i = 0; i < 200; ++i)
+                Log::writeTo(file, "thread " + std::to_string(t) + " line");
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     std::istringstream lines(readAll(file));
     std::string line;
     int count = 0;

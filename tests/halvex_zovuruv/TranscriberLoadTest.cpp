@@ -1,10 +1,9 @@
 #include "halvex_zovuruv/Transcriber.h"
 #include "murmex/core/Murmex.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <thread>
 
@@ -13,7 +12,8 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(TranscriberLoad, CallersShareOneLoadAndAFailedLoadIsRetriedOnce) {
-    auto engine = murmex::Murmex::create(murmex::MurmexConfig{.verbose = false, .load = false, .download = false});
+    auto engine = murmex::Murmex::create(
+        murmex::MurmexConfig{.verbose = false, .load = false, .download = false});
     // Repeated, since the stale-waiter race only shows when a waiter of the
     // failed load runs its clean-up after another has started the next load.
     for (int round = 0; round < 10; ++round) {
@@ -34,17 +34,20 @@ TEST(TranscriberLoad, CallersShareOneLoadAndAFailedLoadIsRetriedOnce) {
                     engines[i] = transcriber.loadedMurmex();
                 } catch (const std::runtime_error&) {
                     ++failures;
-                    engines[i] = transcriber.loadedMurmex();  // the retry starts or joins one new load
+                    engines[i] =
+                        transcriber.loadedMurmex(); // the retry starts or joins one new load
                 }
             });
         }
-        for (auto& caller : callers) caller.join();
+        for (auto& caller : callers)
+            caller.join();
         EXPECT_EQ(loads.load(), 2) << "round " << round;
         EXPECT_GE(failures.load(), 1) << "round " << round;
-        for (const auto& e : engines) EXPECT_EQ(e, engine) << "round " << round;
+        for (const auto& e : engines)
+            EXPECT_EQ(e, engine) << "round " << round;
         EXPECT_EQ(transcriber.loadedMurmex(), engine);
         EXPECT_EQ(loads.load(), 2);
     }
 }
 
-}  // namespace
+} // namespace

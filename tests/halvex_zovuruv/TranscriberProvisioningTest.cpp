@@ -3,11 +3,10 @@
 #include "platform/system/SystemError.h"
 #include "support/LocalHttpServer.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -26,7 +25,8 @@ std::string readFile(const fs::path& p) {
 }
 
 /// Builds a tar.gz whose entries are the files given (relative path -> text).
-std::string makeArchive(const fs::path& work, const std::vector<std::pair<std::string, std::string>>& files) {
+std::string makeArchive(const fs::path& work,
+                        const std::vector<std::pair<std::string, std::string>>& files) {
     fs::path root = work / "archive-root";
     fs::remove_all(root);
     fs::create_directories(root);
@@ -36,7 +36,8 @@ std::string makeArchive(const fs::path& work, const std::vector<std::pair<std::s
     }
     fs::path archive = work / "out.tar.gz";
     std::vector<std::string> args = {"czf", archive.string(), "-C", root.string()};
-    for (const auto& entry : fs::directory_iterator(root)) args.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(root))
+        args.push_back(entry.path().filename().string());
     EXPECT_TRUE(platform::system::runProcess("/usr/bin/tar", args).success());
     return readFile(archive);
 }
@@ -67,7 +68,7 @@ protected:
     fs::path work;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Provisioning, FirstRunDownloadsAndUnpacksSecondRunStaysOffline) {
     server.setRoute("/model.tar.gz", 200,
@@ -78,9 +79,9 @@ TEST_F(Provisioning, FirstRunDownloadsAndUnpacksSecondRunStaysOffline) {
     EXPECT_EQ(server.requestCount(), 1);
     EXPECT_EQ(readFile(Transcriber::modelFolder() / "model.json"), "{}");
     EXPECT_EQ(readFile(Transcriber::tokenizerFolder() / "tokenizer.json"), "tok");
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{
-                               "corvanemodel", kModel, std::string(kModel) + "/model.json",
-                               "corvanetok", "corvanetok/tokenizer.json"}));
+    EXPECT_EQ(leftovers(),
+              (std::vector<std::string>{"corvanemodel", kModel, std::string(kModel) + "/model.json",
+                                        "corvanetok", "corvanetok/tokenizer.json"}));
 
     Transcriber::ensureModelDownloaded();
     EXPECT_EQ(server.requestCount(), 1);
@@ -127,5 +128,6 @@ TEST(TranscriberCleanup, RemovesMarkersAndTrims) {
         {"\u00A0\u3000text\u2003", "text"},
         {"<|multi\nline|>x", "x"},
     };
-    for (const auto& [input, expected] : cases) EXPECT_EQ(Transcriber::cleanup(input), expected) << input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(Transcriber::cleanup(input), expected) << input;
 }

@@ -1,15 +1,14 @@
 #include "hub/BinaryDistinctString.h"
 
 #include <gtest/gtest.h>
-
 #include <unordered_set>
 
 using hub::BinaryDistinctString;
 
 namespace {
 
-const std::string kPrecomposed = "\xC3\xA9";   // U+00E9
-const std::string kDecomposed = "e\xCC\x81";   // e + U+0301
+const std::string kPrecomposed = "\xC3\xA9"; // U+00E9
+const std::string kDecomposed = "e\xCC\x81"; // e + U+0301
 
 TEST(BinaryDistinctString, CanonicallyEquivalentTextsAreDistinctKeys) {
     const BinaryDistinctString a(kPrecomposed), b(kDecomposed);
@@ -29,7 +28,8 @@ TEST(BinaryDistinctString, OrdersByUtf16CodeUnits) {
     // U+1F600 is D83D DE00 in UTF-16, so it orders before U+FF21 (0xFF21),
     // unlike in code-point or UTF-8 order.
     EXPECT_LT(BinaryDistinctString("\xF0\x9F\x98\x80"), BinaryDistinctString("\xEF\xBC\xA1"));
-    EXPECT_GT(BinaryDistinctString("\xF0\x9F\x98\x80"), BinaryDistinctString("\xED\x9F\xBF"));  // U+D7FF
+    EXPECT_GT(BinaryDistinctString("\xF0\x9F\x98\x80"),
+              BinaryDistinctString("\xED\x9F\xBF")); // U+D7FF
 }
 
 TEST(BinaryDistinctString, PrefixSuffixAndConcatenation) {
@@ -53,7 +53,8 @@ TEST(BinaryDistinctString, CharactersAreGraphemeClusters) {
     const auto chars = emoji.characters();
     ASSERT_EQ(chars.size(), 1u);
     EXPECT_EQ(chars[0].bytes(), (std::vector<std::uint16_t>{0xD83D, 0xDE00}));
-    EXPECT_EQ(hub::BinaryDistinctCharacter("A").description(), "BinaryDistinctCharacter('A', bytes: [\"0x41\"])");
+    EXPECT_EQ(hub::BinaryDistinctCharacter("A").description(),
+              "BinaryDistinctCharacter('A', bytes: [\"0x41\"])");
 }
 
 TEST(BinaryDistinctString, SlicesCountCharacters) {
@@ -74,17 +75,20 @@ TEST(BinaryDistinctString, IndexLimitedBy) {
 }
 
 TEST(BinaryDistinctString, TextViewOperations) {
-    EXPECT_EQ(BinaryDistinctString("ПРИВЕТ World").lowercased(), BinaryDistinctString("привет world"));
-    EXPECT_EQ(BinaryDistinctString("a--b--c").replacingOccurrences("--", "+"), BinaryDistinctString("a+b+c"));
+    EXPECT_EQ(BinaryDistinctString("ПРИВЕТ World").lowercased(),
+              BinaryDistinctString("привет world"));
+    EXPECT_EQ(BinaryDistinctString("a--b--c").replacingOccurrences("--", "+"),
+              BinaryDistinctString("a+b+c"));
 }
 
 TEST(BinaryDistinctString, MergeStrategiesSeeExistingThenNew) {
     hub::BinaryDistinctMap<int> target{{"a", 1}, {"b", 2}};
     const std::unordered_map<std::string, int> other{{"b", 10}, {"c", 3}};
-    const auto merged = hub::merging(target, other, [](int existing, int incoming) { return existing * 100 + incoming; });
+    const auto merged = hub::merging(
+        target, other, [](int existing, int incoming) { return existing * 100 + incoming; });
     EXPECT_EQ(merged.at("b"), 210);
     EXPECT_EQ(merged.at("c"), 3);
     EXPECT_EQ(target.at("b"), 2);
 }
 
-}  // namespace
+} // namespace

@@ -1,9 +1,9 @@
 #include "hub/Config.h"
+
 #include "hub/YYJSONParser.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 using hub::Config;
 
@@ -28,22 +28,38 @@ TEST(Config, OptionalMemberIsAbsentOnlyOnNonDictionaries) {
 
 TEST(Config, UncamelCase) {
     const std::pair<const char*, const char*> cases[] = {
-        {"modelType", "model_type"}, {"tokenizerClass", "tokenizer_class"}, {"unkId", "unk_id"},
-        {"addBOSToken", "add_bostoken"}, {"ABC", "abc"}, {"a_B", "a__b"}, {"already_snake", "already_snake"},
-        {"bosToken2x", "bos_token2x"}, {"ÜberΣx", "über_σx"},
+        {"modelType", "model_type"},
+        {"tokenizerClass", "tokenizer_class"},
+        {"unkId", "unk_id"},
+        {"addBOSToken", "add_bostoken"},
+        {"ABC", "abc"},
+        {"a_B", "a__b"},
+        {"already_snake", "already_snake"},
+        {"bosToken2x", "bos_token2x"},
+        {"ÜberΣx", "über_σx"},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(Config::uncamelCase(in), out) << in;
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(Config::uncamelCase(in), out) << in;
 }
 
 TEST(Config, TypedReadersAreLenient) {
     EXPECT_EQ(Config(3.0f).integer(), std::nullopt);
     EXPECT_EQ(Config(3).floating(), 3.0f);
     const std::pair<Config, std::optional<bool>> booleans[] = {
-        {Config("TRUE"), true}, {Config("T"), true}, {Config("1"), true},  {Config("f"), false},
-        {Config("yes"), std::nullopt}, {Config(0), false}, {Config(2), false}, {Config(1), true},
-        {Config(1.0f), std::nullopt},  {Config(true), true}, {Config(), std::nullopt},
+        {Config("TRUE"), true},
+        {Config("T"), true},
+        {Config("1"), true},
+        {Config("f"), false},
+        {Config("yes"), std::nullopt},
+        {Config(0), false},
+        {Config(2), false},
+        {Config(1), true},
+        {Config(1.0f), std::nullopt},
+        {Config(true), true},
+        {Config(), std::nullopt},
     };
-    for (const auto& [value, expected] : booleans) EXPECT_EQ(value.boolean(), expected) << value.description();
+    for (const auto& [value, expected] : booleans)
+        EXPECT_EQ(value.boolean(), expected) << value.description();
     EXPECT_EQ(Config("x").integer(7), 7);
     EXPECT_EQ(Config().string("d"), "d");
 }
@@ -72,7 +88,8 @@ TEST(Config, EqualityCrossesKinds) {
     EXPECT_EQ(Config("t"), Config(true));
     EXPECT_EQ(Config((1 << 24) + 1), Config(16777216.0f));
     EXPECT_NE(Config("1"), Config(1));
-    EXPECT_EQ(Config::object({{"a", Config::array({1, "x"})}}), Config::object({{"a", Config::array({1, "x"})}}));
+    EXPECT_EQ(Config::object({{"a", Config::array({1, "x"})}}),
+              Config::object({{"a", Config::array({1, "x"})}}));
     EXPECT_NE(Config::object({{"a", 1}}), Config::object({{"a", 1}, {"b", 2}}));
     EXPECT_EQ(Config(), Config());
     EXPECT_EQ(Config(-0.0f).hash(), Config(0.0f).hash());
@@ -95,7 +112,7 @@ TEST(Config, DictionaryLiteralKeepsLastValue) {
     EXPECT_EQ(c.dictionary()->size(), 1u);
 }
 
-}  // namespace
+} // namespace
 
 #include "jinja/Value.h"
 
@@ -113,12 +130,13 @@ TEST(Config, ConvertsToTemplateValues) {
     EXPECT_EQ(Config(Config::Token{5, "x"}).jinjaValue().toJson(), R"({"5":"x"})");
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
 TEST(Config, JsonCodingForm) {
-    const Config value = Config::object({{"b", Config::array({1, 0.1f, "x", Config(), true})}, {"a", Config(Config::Token{5, "t"})}});
+    const Config value = Config::object({{"b", Config::array({1, 0.1f, "x", Config(), true})},
+                                         {"a", Config(Config::Token{5, "t"})}});
     EXPECT_EQ(value.encodeJson(), R"({"a":[5,"t"],"b":[1,0.1,"x",null,true]})");
     // Decoding reads [5, "x"] as a token but ["x", 5] as an array.
     const Config decoded = Config::decodeJson(R"({"t":[5,"x"],"a":["x",5],"n":[-1,"x"]})");
@@ -130,4 +148,4 @@ TEST(Config, JsonCodingForm) {
     EXPECT_THROW(Config::decodeJson("NaN"), hub::YYJSONParser::ParseError);
 }
 
-}  // namespace
+} // namespace

@@ -1,10 +1,10 @@
-#include "hub/HubClientError.h"
 #include "hub/LanguageModelConfigurationFromHub.h"
 
-#include <gtest/gtest.h>
+#include "hub/HubClientError.h"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 using hub::HubClientError;
@@ -25,7 +25,9 @@ protected:
         LanguageModelConfigurationFromHub::setResourceBundleDirectory({});
         fs::remove_all(dir_);
     }
-    void write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name, std::ios::binary) << text; }
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(dir_ / name, std::ios::binary) << text;
+    }
 
     fs::path dir_;
 };
@@ -64,8 +66,10 @@ TEST_F(LoaderTest, MalformedOptionalDocumentFailsTheLoad) {
         EXPECT_EQ(e.kind(), HubClientError::Kind::jsonSerialization);
         const std::string message = e.what();
         EXPECT_EQ(message.rfind("JSON parsing failed for file://", 0), 0u) << message;
-        EXPECT_NE(message.find("config.json: yyjson read failed (code "), std::string::npos) << message;
-        EXPECT_NE(message.find(". If this is a private model, verify that QN_TOKEN is set."), std::string::npos);
+        EXPECT_NE(message.find("config.json: yyjson read failed (code "), std::string::npos)
+            << message;
+        EXPECT_NE(message.find(". If this is a private model, verify that QN_TOKEN is set."),
+                  std::string::npos);
     }
 }
 
@@ -74,13 +78,19 @@ TEST_F(LoaderTest, ChatTemplateFilesCompleteTheConfiguration) {
     write("tokenizer_config.json", R"({"tokenizer_class":"X","chat_template":"old"})");
     write("chat_template.jinja", "{{ new }}");
     write("chat_template.json", R"({"chat_template":"from json"})");
-    EXPECT_EQ((*LanguageModelConfigurationFromHub(dir_).tokenizerConfig())["chat_template"].string(), "{{ new }}");
+    EXPECT_EQ(
+        (*LanguageModelConfigurationFromHub(dir_).tokenizerConfig())["chat_template"].string(),
+        "{{ new }}");
 
     fs::remove(dir_ / "chat_template.jinja");
-    EXPECT_EQ((*LanguageModelConfigurationFromHub(dir_).tokenizerConfig())["chat_template"].string(), "from json");
+    EXPECT_EQ(
+        (*LanguageModelConfigurationFromHub(dir_).tokenizerConfig())["chat_template"].string(),
+        "from json");
 
     write("chat_template.json", R"({"chat_template":[{"name":"default","template":"x"}]})");
-    EXPECT_EQ((*LanguageModelConfigurationFromHub(dir_).tokenizerConfig())["chat_template"].string(), "old");
+    EXPECT_EQ(
+        (*LanguageModelConfigurationFromHub(dir_).tokenizerConfig())["chat_template"].string(),
+        "old");
 }
 
 TEST_F(LoaderTest, TemplateWithoutConfigurationGetsClassFromModelType) {
@@ -96,7 +106,8 @@ TEST_F(LoaderTest, TemplateWithoutConfigurationGetsClassFromModelType) {
 TEST_F(LoaderTest, FallbackDocumentWinsOnSharedKeys) {
     const fs::path bundle = dir_ / "drovik_Hub.bundle";
     fs::create_directories(bundle);
-    std::ofstream(bundle / "gpt2_tokenizer_config.json") << R"({"tokenizer_class":"GPT2Tokenizer","eos_token":"fb"})";
+    std::ofstream(bundle / "gpt2_tokenizer_config.json")
+        << R"({"tokenizer_class":"GPT2Tokenizer","eos_token":"fb"})";
     LanguageModelConfigurationFromHub::setResourceBundleDirectory(bundle);
     write("tokenizer.json", "{}");
     write("tokenizer_config.json", R"({"eos_token":"own","unk_token":"u"})");
@@ -121,7 +132,8 @@ TEST_F(LoaderTest, ConfigurationNamingItsClassIsUnchanged) {
 }
 
 TEST(LoaderRepository, FailsWithAClearHubError) {
-    const LanguageModelConfigurationFromHub loader(std::string("openai/whisper-base"), std::string("main"));
+    const LanguageModelConfigurationFromHub loader(std::string("openai/whisper-base"),
+                                                   std::string("main"));
     try {
         loader.tokenizerData();
         FAIL();
@@ -131,4 +143,4 @@ TEST(LoaderRepository, FailsWithAClearHubError) {
     }
 }
 
-}  // namespace
+} // namespace

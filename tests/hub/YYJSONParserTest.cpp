@@ -1,8 +1,7 @@
 #include "hub/YYJSONParser.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <string>
 
 using hub::Config;
@@ -10,7 +9,9 @@ using hub::YYJSONParser;
 
 namespace {
 
-Config parse(std::string_view text) { return YYJSONParser::parseToConfig(text); }
+Config parse(std::string_view text) {
+    return YYJSONParser::parseToConfig(text);
+}
 
 TEST(YYJSONParser, EmptyInputFailsWithCodeZero) {
     try {
@@ -69,7 +70,8 @@ TEST(YYJSONParser, ContainersAndDuplicateKeys) {
     EXPECT_EQ(parse("{\"a\":1,\"a\":2}")["a"].integer(), 2);
     EXPECT_EQ(parse("{}").dictionary()->size(), 0u);
     EXPECT_EQ(parse("[]").array()->size(), 0u);
-    const Config doc = parse(R"({"model":{"vocab":{"a":0,"b":1},"merges":["a b",["a","b"]]},"flag":true,"none":null})");
+    const Config doc = parse(
+        R"({"model":{"vocab":{"a":0,"b":1},"merges":["a b",["a","b"]]},"flag":true,"none":null})");
     EXPECT_EQ(doc["model"]["vocab"]["b"].integer(), 1);
     EXPECT_EQ(doc["model"]["merges"].at(1).stringArray(), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(doc["flag"].boolean(), true);
@@ -83,9 +85,11 @@ TEST(YYJSONParser, DeepNestingIsRefusedNotRecursedInto) {
     EXPECT_NO_THROW(parse(ok));
     for (const char open : {'[', '{'}) {
         std::string deep;
-        for (int i = 0; i < 200000; ++i) deep += open == '[' ? "[" : "{\"k\":";
+        for (int i = 0; i < 200000; ++i)
+            deep += open == '[' ? "[" : "{\"k\":";
         deep += "1";
-        for (int i = 0; i < 200000; ++i) deep += open == '[' ? ']' : '}';
+        for (int i = 0; i < 200000; ++i)
+            deep += open == '[' ? ']' : '}';
         try {
             parse(deep);
             FAIL();
@@ -97,4 +101,4 @@ TEST(YYJSONParser, DeepNestingIsRefusedNotRecursedInto) {
     }
 }
 
-}  // namespace
+} // namespace

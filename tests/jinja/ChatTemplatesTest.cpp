@@ -11,7 +11,8 @@ namespace {
 std::string renderChat(const char* text, const char* contextJson, Template::Options options = {}) {
     Template compiled(text, options);
     Template::Context context;
-    for (auto& [name, value] : testing::variablesFromJson(contextJson)) context.emplace(name, value);
+    for (auto& [name, value] : testing::variablesFromJson(contextJson))
+        context.emplace(name, value);
     return compiled.render(context);
 }
 
@@ -28,7 +29,8 @@ constexpr const char* kMarkupTurns = R"TPL({%- for message in messages -%}
 // A default system prompt in a namespace, tool definitions as JSON, the index
 // of the last user turn found in a first pass, and a refusal of turns that do
 // not alternate.
-constexpr const char* kToolsAndAlternation = R"TPL({%- set ns = namespace(system='You are a helpful assistant.', last_user=-1) -%}
+constexpr const char* kToolsAndAlternation =
+    R"TPL({%- set ns = namespace(system='You are a helpful assistant.', last_user=-1) -%}
 {%- if messages[0].role == 'system' -%}
     {%- set ns.system = messages[0].content -%}
     {%- set conversation = messages[1:] -%}
@@ -112,30 +114,46 @@ constexpr const char* kFoldedSystem = R"TPL({{- bos_token }}
 )TPL";
 
 TEST(ChatTemplatesTest, MarkupTurnsWithGenerationPrompt) {
-    EXPECT_EQ(renderChat(kMarkupTurns, R"JSON({"messages": [{"role": "system", "content": "You are terse."}, {"role": "user", "content": "  Hi there!\n"}, {"role": "assistant", "content": "Hello."}], "add_generation_prompt": true})JSON"),
-              "<|im_start|>system\nYou are terse.<|im_end|>\n"
-              "<|im_start|>user\nHi there!<|im_end|>\n"
-              "<|im_start|>assistant\nHello.<|im_end|>\n"
-              "<|im_start|>assistant\n");
-    EXPECT_EQ(renderChat(kMarkupTurns, R"JSON({"messages": [{"role": "user", "content": "x"}]})JSON"),
-              "<|im_start|>user\nx<|im_end|>\n");
+    EXPECT_EQ(
+        renderChat(
+            kMarkupTurns,
+            R"JSON({"messages": [{"role": "system", "content": "You are terse."}, {"role": "user", "content": "  Hi there!\n"}, {"role": "assistant", "content": "Hello."}], "add_generation_prompt": true})JSON"),
+        "<|im_start|>system\nYou are terse.<|im_end|>\n"
+        "<|im_start|>user\nHi there!<|im_end|>\n"
+        "<|im_start|>assistant\nHello.<|im_end|>\n"
+        "<|im_start|>assistant\n");
+    EXPECT_EQ(
+        renderChat(kMarkupTurns, R"JSON({"messages": [{"role": "user", "content": "x"}]})JSON"),
+        "<|im_start|>user\nx<|im_end|>\n");
 }
 
 TEST(ChatTemplatesTest, ToolDefinitionsAndAlternatingRoles) {
-    EXPECT_EQ(renderChat(kToolsAndAlternation, R"JSON({"messages": [{"role": "system", "content": "Be brief."}, {"role": "user", "content": "Weather in Oslo?"}, {"role": "assistant", "content": " It is 4 degrees. "}, {"role": "user", "content": "And tomorrow?"}],
+    EXPECT_EQ(
+        renderChat(
+            kToolsAndAlternation,
+            R"JSON({"messages": [{"role": "system", "content": "Be brief."}, {"role": "user", "content": "Weather in Oslo?"}, {"role": "assistant", "content": " It is 4 degrees. "}, {"role": "user", "content": "And tomorrow?"}],
  "tools": [{"type": "function", "function": {"name": "get_weather", "description": "Weather/forecast", "parameters": {"type": "object", "properties": {"city": {"type": "string"}, "day": {"type": "integer"}}}}}]})JSON"),
-              "<s>[SYS] Be brief.\n[TOOLS]\n"
-              "1. get_weather(city, day) {\"description\":\"Weather\\/forecast\",\"name\":\"get_weather\",\"parameters\":"
-              "{\"properties\":{\"city\":{\"type\":\"string\"},\"day\":{\"type\":\"integer\"}},\"type\":\"object\"}}\n"
-              "[INST] Weather in Oslo? [/INST] It is 4 degrees.</s>\n"
-              "[INST] And tomorrow? [LAST] [/INST]\n");
-    EXPECT_EQ(renderChat(kToolsAndAlternation, R"JSON({"messages": [{"role": "user", "content": "Hello"}, {"role": "assistant", "content": "Hi"}], "tools": []})JSON"),
-              "<s>[SYS] You are a helpful assistant.\n[INST] Hello [LAST] [/INST] Hi</s>\n");
+        "<s>[SYS] Be brief.\n[TOOLS]\n"
+        "1. get_weather(city, day) "
+        "{\"description\":\"Weather\\/forecast\",\"name\":\"get_weather\",\"parameters\":"
+        "{\"properties\":{\"city\":{\"type\":\"string\"},\"day\":{\"type\":\"integer\"}},\"type\":"
+        "\"object\"}}\n"
+        "[INST] Weather in Oslo? [/INST] It is 4 degrees.</s>\n"
+        "[INST] And tomorrow? [LAST] [/INST]\n");
+    EXPECT_EQ(
+        renderChat(
+            kToolsAndAlternation,
+            R"JSON({"messages": [{"role": "user", "content": "Hello"}, {"role": "assistant", "content": "Hi"}], "tools": []})JSON"),
+        "<s>[SYS] You are a helpful assistant.\n[INST] Hello [LAST] [/INST] Hi</s>\n");
     try {
-        renderChat(kToolsAndAlternation, R"JSON({"messages": [{"role": "user", "content": "a"}, {"role": "user", "content": "b"}]})JSON");
+        renderChat(
+            kToolsAndAlternation,
+            R"JSON({"messages": [{"role": "user", "content": "a"}, {"role": "user", "content": "b"}]})JSON");
         FAIL() << "turns that do not alternate must be refused";
     } catch (const TemplateException& e) {
-        EXPECT_EQ(e.message(), std::optional<std::string>("Conversation roles must alternate user/assistant/user/assistant/..."));
+        EXPECT_EQ(e.message(),
+                  std::optional<std::string>(
+                      "Conversation roles must alternate user/assistant/user/assistant/..."));
     }
 }
 
@@ -147,18 +165,22 @@ TEST(ChatTemplatesTest, ToolCallsAndResults) {
  {"role": "tool", "name": "calc", "content": "9"}
 ], "add_generation_prompt": true})JSON"),
               "<|user|>\nWhat is 2+2?\nAlso 3*3.<|end|>\n"
-              "<|assistant|>\nLet me compute.[CALLS] calc(expr=\"2+2\", precise=true);calc(expr=\"3*3\")<|end|>\n"
+              "<|assistant|>\nLet me compute.[CALLS] calc(expr=\"2+2\", "
+              "precise=true);calc(expr=\"3*3\")<|end|>\n"
               "<|tool|>\n[RESULT calc] 4<|end|>\n"
               "<|tool|>\n[RESULT calc] 9<|end|>\n"
               "<|assistant|>\n");
 }
 
 TEST(ChatTemplatesTest, FoldedSystemPromptAndGenerationBlock) {
-    EXPECT_EQ(renderChat(kFoldedSystem, R"JSON({"bos_token": "<bos>", "messages": [{"role": "system", "content": "Answer in French."}, {"role": "user", "content": "Hello, how are you?"}, {"role": "assistant", "content": "Bien, merci. "}, {"role": "user", "content": "Thanks"}], "add_generation_prompt": true, "show_counts": true})JSON"),
-              "<bos><start_of_turn>user\nAnswer in French.\n\nHello, how are you?<end_of_turn>\n"
-              "<start_of_turn>model\nBien, merci.<end_of_turn>\n"
-              "<start_of_turn>user\nThanks<end_of_turn>\n"
-              "<start_of_turn>model\n\n\nassistant,system,user 10\n");
+    EXPECT_EQ(
+        renderChat(
+            kFoldedSystem,
+            R"JSON({"bos_token": "<bos>", "messages": [{"role": "system", "content": "Answer in French."}, {"role": "user", "content": "Hello, how are you?"}, {"role": "assistant", "content": "Bien, merci. "}, {"role": "user", "content": "Thanks"}], "add_generation_prompt": true, "show_counts": true})JSON"),
+        "<bos><start_of_turn>user\nAnswer in French.\n\nHello, how are you?<end_of_turn>\n"
+        "<start_of_turn>model\nBien, merci.<end_of_turn>\n"
+        "<start_of_turn>user\nThanks<end_of_turn>\n"
+        "<start_of_turn>model\n\n\nassistant,system,user 10\n");
 }
 
 TEST(ChatTemplatesTest, BlockTrimmingOptions) {
@@ -172,9 +194,11 @@ TEST(ChatTemplatesTest, BlockTrimmingOptions) {
                        "{% if add_generation_prompt %}\n"
                        "Assistant:\n"
                        "{% endif %}\n";
-    const char* context = R"JSON({"messages": [{"role": "user", "content": "Hi"}, {"role": "assistant", "content": "Hello"}],
+    const char* context =
+        R"JSON({"messages": [{"role": "user", "content": "Hi"}, {"role": "assistant", "content": "Hello"}],
                                   "add_generation_prompt": true})JSON";
-    EXPECT_EQ(renderChat(text, context, Template::Options{true, true}), "User: Hi\nAssistant: Hello\nAssistant:\n");
+    EXPECT_EQ(renderChat(text, context, Template::Options{true, true}),
+              "User: Hi\nAssistant: Hello\nAssistant:\n");
 }
 
 } // namespace

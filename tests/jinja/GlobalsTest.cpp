@@ -1,6 +1,6 @@
-#include "RenderSupport.h"
-
 #include "jinja/Globals.h"
+
+#include "RenderSupport.h"
 
 #include <ctime>
 #include <regex>
@@ -13,10 +13,12 @@ using testing::outcome;
 
 TEST(GlobalsTest, Range) {
     expectCases({
-        {"{{ range(5) }}|{{ range(2, 5) }}|{{ range(0, 10, 3) }}|{{ range(5, 0, -2) }}", "", "[0, 1, 2, 3, 4]|[2, 3, 4]|[0, 3, 6, 9]|[5, 3, 1]"},
+        {"{{ range(5) }}|{{ range(2, 5) }}|{{ range(0, 10, 3) }}|{{ range(5, 0, -2) }}", "",
+         "[0, 1, 2, 3, 4]|[2, 3, 4]|[0, 3, 6, 9]|[5, 3, 1]"},
         {"{{ range(0) }}{{ range(-3) }}{{ range(5, 2) }}", "", "[][][]"},
         {"{{ range(9223372036854775805, 9223372036854775807, 5) }}", "", "[9223372036854775805]"},
-        {"{{ range(-9223372036854775807, -9223372036854775807 - 1, -3) }}", "", "[-9223372036854775807]"},
+        {"{{ range(-9223372036854775807, -9223372036854775807 - 1, -3) }}", "",
+         "[-9223372036854775807]"},
         {"{{ range(1, 5, 0) }}", "", "error: range() step argument must not be zero"},
         {"{{ range(1.0) }}", "", "error: range() stop argument must be an integer"},
         {"{{ range(1, 2.0) }}", "", "error: range() arguments must be integers"},
@@ -28,8 +30,11 @@ TEST(GlobalsTest, Range) {
 
 TEST(GlobalsTest, DictNamespaceCyclerJoiner) {
     expectCases({
-        {"{{ dict(b=1, a=2) }}|{{ namespace(b=1, a=2) }}|{{ dict(x) }}|{{ dict() }}", "", "{'a': 2, 'b': 1}|{'a': 2, 'b': 1}|{}|{}"},
-        {"{% set c = cycler(1, 2) %}{{ c.next() }}{{ c.next() }}{{ c.next() }}{{ c.current }}{{ c.reset() }}{{ c.next() }}", "", "12111"},
+        {"{{ dict(b=1, a=2) }}|{{ namespace(b=1, a=2) }}|{{ dict(x) }}|{{ dict() }}", "",
+         "{'a': 2, 'b': 1}|{'a': 2, 'b': 1}|{}|{}"},
+        {"{% set c = cycler(1, 2) %}{{ c.next() }}{{ c.next() }}{{ c.next() }}{{ c.current }}{{ "
+         "c.reset() }}{{ c.next() }}",
+         "", "12111"},
         {"{{ cycler() }}", "", "error: cycler() requires at least one argument"},
         {"{% set j = joiner() %}[{{ j() }}][{{ j() }}][{{ j(1) }}]", "", "[][, ][, ]"},
         {"{% set j = joiner('|') %}{{ j() }}{{ j() }}", "", "|"},
@@ -43,9 +48,11 @@ TEST(GlobalsTest, Lipsum) {
     std::string three = outcome("{{ lipsum(1, false, 3, 3) }}");
     EXPECT_TRUE(std::regex_match(three, std::regex("[A-Z][a-z]* [a-z]+ [a-z]+\\."))) << three;
     std::string two = outcome("{{ lipsum(2) }}");
-    EXPECT_TRUE(std::regex_match(two, std::regex("<p>[A-Z][a-z ]*\\.</p>\n<p>[A-Z][a-z ]*\\.</p>"))) << two;
+    EXPECT_TRUE(std::regex_match(two, std::regex("<p>[A-Z][a-z ]*\\.</p>\n<p>[A-Z][a-z ]*\\.</p>")))
+        << two;
     EXPECT_EQ(outcome("{{ lipsum(0) }}|{{ lipsum(1, true, 0, 0) }}"), "|<p>.</p>");
-    for (const char* bad : {"{{ lipsum(html=1) }}", "{{ lipsum(-1) }}", "{{ lipsum(1, false, 5, 2) }}", "{{ lipsum(1, false, -2, 2) }}"})
+    for (const char* bad : {"{{ lipsum(html=1) }}", "{{ lipsum(-1) }}",
+                            "{{ lipsum(1, false, 5, 2) }}", "{{ lipsum(1, false, -2, 2) }}"})
         EXPECT_EQ(outcome(bad), "error: Invalid arguments for lipsum()") << bad;
 }
 
@@ -73,19 +80,23 @@ TEST(GlobalsTest, StrftimeNowMapsEveryDirectiveToItsField) {
     localtime_r(&now, &t);
     char expected[256];
     // Fields with the same meaning as the C library's in the POSIX locale.
-    std::strftime(expected, sizeof expected, "%a %A %b %B %d %H %I %j %m %M %p %U %w %W %X %y %Y %z %Z %%", &t);
-    std::string got = outcome("{{ strftime_now('%a %A %b %B %d %H %I %j %m %M %p %U %w %W %X %y %Y %z %Z %%') }}");
+    std::strftime(expected, sizeof expected,
+                  "%a %A %b %B %d %H %I %j %m %M %p %U %w %W %X %y %Y %z %Z %%", &t);
+    std::string got = outcome(
+        "{{ strftime_now('%a %A %b %B %d %H %I %j %m %M %p %U %w %W %X %y %Y %z %Z %%') }}");
     // Seconds may have ticked between the two readings; compare the rest.
     EXPECT_EQ(got.size(), std::string(expected).size());
     EXPECT_EQ(got.substr(0, 40), std::string(expected).substr(0, 40));
-    EXPECT_EQ(outcome("{{ strftime_now('%Q%') }}|{{ strftime_now('') }}|{{ strftime_now('%%') }}|{{ strftime_now(\"it's %Y\")[:5] }}"),
+    EXPECT_EQ(outcome("{{ strftime_now('%Q%') }}|{{ strftime_now('') }}|{{ strftime_now('%%') "
+                      "}}|{{ strftime_now(\"it's %Y\")[:5] }}"),
               "%Q%||%|it's ");
     std::string date = outcome("{{ strftime_now('%Y-%m-%d') }}");
     char today[16];
     std::strftime(today, sizeof today, "%Y-%m-%d", &t);
     EXPECT_EQ(date, today);
     EXPECT_TRUE(std::regex_match(outcome("{{ strftime_now('%c|%x') }}"),
-                                 std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} \\d{1,2} \\d\\d:\\d\\d:\\d\\d \\d{4}\\|\\d\\d/\\d\\d/\\d{4}")));
+                                 std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} \\d{1,2} "
+                                            "\\d\\d:\\d\\d:\\d\\d \\d{4}\\|\\d\\d/\\d\\d/\\d{4}")));
     expectCases({
         {"{{ strftime_now() }}", "", "error: strftime_now takes exactly 1 argument"},
         {"{{ strftime_now(format='%Y') }}", "", "error: strftime_now takes exactly 1 argument"},
@@ -94,7 +105,8 @@ TEST(GlobalsTest, StrftimeNowMapsEveryDirectiveToItsField) {
 }
 
 TEST(GlobalsTest, RootScopesHoldTheGlobals) {
-    auto root = Environment::make(nullptr, testing::variablesFromJson(R"({"range": 5, "user": "ann"})"));
+    auto root =
+        Environment::make(nullptr, testing::variablesFromJson(R"({"range": 5, "user": "ann"})"));
     EXPECT_TRUE((*root)["range"].isFunction());
     EXPECT_EQ((*root)["user"].asString(), "ann");
     auto child = Environment::make(root, testing::variablesFromJson(R"({"range": 5})"));
@@ -121,7 +133,8 @@ TEST(GlobalsTest, ScopeChains) {
     EXPECT_FALSE(root->lstripBlocks || root->trimBlocks);
     // Releasing a very deep chain needs no deep recursion.
     auto deep = Environment::make();
-    for (int i = 0; i < 100000; ++i) deep = Environment::make(deep);
+    for (int i = 0; i < 100000; ++i)
+        deep = Environment::make(deep);
     deep.reset();
 }
 

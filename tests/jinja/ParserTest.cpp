@@ -1,12 +1,11 @@
-#include "AstPrinter.h"
+#include "jinja/Parser.h"
 
+#include "AstPrinter.h"
 #include "jinja/CodingError.h"
 #include "jinja/JinjaError.h"
 #include "jinja/Lexer.h"
-#include "jinja/Parser.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace jinja {
@@ -14,7 +13,9 @@ namespace {
 
 using testing::print;
 
-std::string parse(std::string_view text) { return print(Parser::parse(Lexer::tokenize(text))); }
+std::string parse(std::string_view text) {
+    return print(Parser::parse(Lexer::tokenize(text)));
+}
 
 std::string parseError(std::string_view text) {
     try {
@@ -84,18 +85,23 @@ TEST(ParserTest, ExpressionGrammar) {
         {"{{ - + - x }}", "[{{(- (+ (- x)))}}]"},
         {"{{ if }}{{ in.x }}", "[{{if}} {{in.x}}]"},
     };
-    for (const auto& c : cases) EXPECT_EQ(parse(c.text), c.tree) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(parse(c.text), c.tree) << c.text;
 }
 
 TEST(ParserTest, Statements) {
     const ParseCase cases[] = {
         {"a{{ x }}b{# c #}", "[\"a\" {{x}} \"b\" {# c #}]"},
-        {"{% if a %}x{% elif b %}y{% else %}z{% endif %}", "[(if a [\"x\"] [(if b [\"y\"] [\"z\"])])]"},
-        {"{% if a %}x{% elif b %}y{% elif c %}z{% endif %}", "[(if a [\"x\"] [(if b [\"y\"] [(if c [\"z\"] [])])])]"},
+        {"{% if a %}x{% elif b %}y{% else %}z{% endif %}",
+         "[(if a [\"x\"] [(if b [\"y\"] [\"z\"])])]"},
+        {"{% if a %}x{% elif b %}y{% elif c %}z{% endif %}",
+         "[(if a [\"x\"] [(if b [\"y\"] [(if c [\"z\"] [])])])]"},
         {"{% if a %}{% endif %}", "[(if a [] [])]"},
-        {"{% for k, v in d if v %}x{% else %}y{% endfor %}", "[(for (k,v) in d if v [\"x\"] [\"y\"])]"},
+        {"{% for k, v in d if v %}x{% else %}y{% endfor %}",
+         "[(for (k,v) in d if v [\"x\"] [\"y\"])]"},
         {"{% for x in a or b if x %}{% endfor %}", "[(for x in (or a b) if x [] [])]"},
-        {"{% for in in in %}{% break %}{% continue %}{% endfor %}", "[(for in in in [(break) (continue)] [])]"},
+        {"{% for in in in %}{% break %}{% continue %}{% endfor %}",
+         "[(for in in in [(break) (continue)] [])]"},
         {"{% set x = 1 %}", "[(set x = 1)]"},
         {"{% set a, b = 1, 2 %}", "[(set (tuple a b) = (tuple 1 2))]"},
         {"{% set ns.x = y | f %}", "[(set ns.x = (| y f))]"},
@@ -112,7 +118,8 @@ TEST(ParserTest, Statements) {
         // Whitespace control joins what the markers leave.
         {"a  {{- x -}}  b", "[\"a\" {{x}} \"b\"]"},
     };
-    for (const auto& c : cases) EXPECT_EQ(parse(c.text), c.tree) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(parse(c.text), c.tree) << c.text;
 }
 
 TEST(ParserTest, ReportsErrors) {
@@ -124,7 +131,8 @@ TEST(ParserTest, ReportsErrors) {
         {"{{ x[] }}", "Invalid subscript"},
         {"{{ x[::] }}", "Unexpected token for primary expression: closeBracket"},
         {"{{ {1.5: 'x'} }}", "Expected integer for numeric object key. Got 1.5 instead"},
-        {"{{ {true: 1} }}", "Expected string literal, identifier, or integer for object key. Got boolean instead"},
+        {"{{ {true: 1} }}",
+         "Expected string literal, identifier, or integer for object key. Got boolean instead"},
         {"{{ {'a' 1} }}", "Expected ':' after object key.. Got number instead"},
         {"{{ {'a': 1 'b': 2} }}", "Expected '}' after object literal.. Got colon instead"},
         {"{{ f(1,) }}", "Unexpected token for primary expression: closeParen"},
@@ -150,8 +158,10 @@ TEST(ParserTest, ReportsErrors) {
         {"{% endif %}", "Unknown statement: endif"},
         {"{% foo 'x' %}", "Unknown statement: foo"},
         {"{% %}", "Unknown statement: %}"},
-        {"{% macro m(a %}{% endmacro %}", "Expected ')' after macro parameters.. Got closeStatement instead"},
-        {"{% macro m %}{% endmacro %}", "Expected '(' after macro name.. Got closeStatement instead"},
+        {"{% macro m(a %}{% endmacro %}",
+         "Expected ')' after macro parameters.. Got closeStatement instead"},
+        {"{% macro m %}{% endmacro %}",
+         "Expected '(' after macro name.. Got closeStatement instead"},
         {"{% call m() %}", "Expected '{%' for endcall.. Got eof instead"},
         {"{% filter f %}", "Expected '{%' for endfilter.. Got eof instead"},
         {"{% generation x %}", "Expected '%}' after generation statement.. Got identifier instead"},
@@ -160,12 +170,15 @@ TEST(ParserTest, ReportsErrors) {
         {"{{ x }}}}", "no error"},
         {"{{ x %}", "Expected '}}' after expression.. Got closeStatement instead"},
     };
-    for (const auto& [text, message] : cases) EXPECT_EQ(parseError(text), message) << text;
+    for (const auto& [text, message] : cases)
+        EXPECT_EQ(parseError(text), message) << text;
 }
 
 TEST(ParserTest, NumberLiteralsOutsideTheIntegerRangeAreErrors) {
-    EXPECT_EQ(parseError("{{ 9223372036854775808 }}"), "Integer literal out of range: 9223372036854775808");
-    EXPECT_EQ(parseError("{{ 99999999999999999999999 }}"), "Integer literal out of range: 99999999999999999999999");
+    EXPECT_EQ(parseError("{{ 9223372036854775808 }}"),
+              "Integer literal out of range: 9223372036854775808");
+    EXPECT_EQ(parseError("{{ 99999999999999999999999 }}"),
+              "Integer literal out of range: 99999999999999999999999");
     const std::string huge = "1" + std::string(400, '0') + ".5";
     EXPECT_EQ(parseError("{{ " + huge + " }}"), "Number literal out of range: " + huge);
     // Digits of other scripts lex as numbers but are no decimal literal.
@@ -176,7 +189,8 @@ TEST(ParserTest, DeepNestingFailsCleanly) {
     const std::string tooDeep = "Template nesting is too deep (more than 256 levels)";
     auto repeat = [](std::string_view s, int n) {
         std::string out;
-        for (int i = 0; i < n; ++i) out += s;
+        for (int i = 0; i < n; ++i)
+            out += s;
         return out;
     };
     const int n = 20000;
@@ -199,9 +213,11 @@ TEST(ParserTest, DeepNestingFailsCleanly) {
     EXPECT_EQ(parseError("{{ 1 if x else " + repeat("1 if x else ", n) + "1 }}"), tooDeep);
 
     // Realistic depths stay well inside the bound.
-    EXPECT_NO_THROW(Parser::parse(Lexer::tokenize("{{ " + repeat("(", 100) + "x" + repeat(")", 100) + " }}")));
+    EXPECT_NO_THROW(
+        Parser::parse(Lexer::tokenize("{{ " + repeat("(", 100) + "x" + repeat(")", 100) + " }}")));
     EXPECT_NO_THROW(Parser::parse(Lexer::tokenize("{{ x" + repeat(" ~ x", 200) + " }}")));
-    EXPECT_NO_THROW(Parser::parse(Lexer::tokenize(repeat("{% if x %}", 100) + repeat("{% endif %}", 100))));
+    EXPECT_NO_THROW(
+        Parser::parse(Lexer::tokenize(repeat("{% if x %}", 100) + repeat("{% endif %}", 100))));
 }
 
 TEST(ParserTest, TreesCompareStructurally) {
@@ -212,8 +228,10 @@ TEST(ParserTest, TreesCompareStructurally) {
     EXPECT_NE(one("{{ (a, b) }}"), one("{{ [a, b] }}"));
     EXPECT_NE(one("{{ 1 }}"), one("{{ 1.0 }}"));
     EXPECT_EQ(one("{{ '\xC3\xA9' }}"), one("{{ 'e\xCC\x81' }}"));
-    EXPECT_EQ(one("{% macro m(a, b=1) %}{{ a }}{% endmacro %}"), one("{%  macro m(a,b=1)%}{{a}}{%endmacro%}"));
-    EXPECT_NE(one("{% macro m(a=1, b=2) %}{% endmacro %}"), one("{% macro m(b=2, a=1) %}{% endmacro %}"));
+    EXPECT_EQ(one("{% macro m(a, b=1) %}{{ a }}{% endmacro %}"),
+              one("{%  macro m(a,b=1)%}{{a}}{%endmacro%}"));
+    EXPECT_NE(one("{% macro m(a=1, b=2) %}{% endmacro %}"),
+              one("{% macro m(b=2, a=1) %}{% endmacro %}"));
 }
 
 } // namespace
@@ -237,22 +255,29 @@ TEST(ParserTest, TreesRoundTripThroughJson) {
         "{{ {'a': 1, 2: [true]} if not x is divisibleby 3 else -y ** *z }}{{ f(a)[b] }}",
         "{% for k, v in d if v %}{% break %}{% else %}{% continue %}{% endfor %}",
         "{% if a %}x{% elif b %}y{% endif %}{% set a, b = 1, 2 %}{% set c %}z{% endset %}",
-        "{% macro m(a, b=1, c=[2]) %}{{ a }}{% endmacro %}{% call(x) m(1) %}{% endcall %}{% call m() %}{% endcall %}",
-        "{% filter upper %}t{% endfilter %}{% generation %}g{% endgeneration %}{{ a is not sameas b or c not in d }}",
+        "{% macro m(a, b=1, c=[2]) %}{{ a }}{% endmacro %}{% call(x) m(1) %}{% endcall %}{% call "
+        "m() %}{% endcall %}",
+        "{% filter upper %}t{% endfilter %}{% generation %}g{% endgeneration %}{{ a is not sameas "
+        "b or c not in d }}",
     };
     for (const char* text : templates) {
         NodeList nodes = Parser::parse(Lexer::tokenize(text));
-        for (const Node& node : nodes) EXPECT_EQ(Node::fromJson(node.toJson()), node) << node.toJson();
+        for (const Node& node : nodes)
+            EXPECT_EQ(Node::fromJson(node.toJson()), node) << node.toJson();
     }
 }
 
 TEST(ParserTest, JsonFormOfTrees) {
     EXPECT_EQ(Expression(Expression::Null{}).toJson(), R"({"null":{}})");
     EXPECT_EQ(Statement(Statement::Break{}).toJson(), R"({"break":{}})");
-    Expression ternary(Expression::Ternary{Expression(Expression::Integer{1}), Expression(Expression::Boolean{true}), std::nullopt});
-    EXPECT_EQ(ternary.toJson(), R"({"ternary":{"_0":{"integer":{"_0":1}},"test":{"boolean":{"_0":true}}}})");
-    EXPECT_FALSE(Expression::fromJson(ternary.toJson()).as<Expression::Ternary>().alternate.has_value());
-    Expression notIn(Expression::Binary{Expression::BinaryOp::notIn, Expression(Expression::Identifier{"a"}),
+    Expression ternary(Expression::Ternary{Expression(Expression::Integer{1}),
+                                           Expression(Expression::Boolean{true}), std::nullopt});
+    EXPECT_EQ(ternary.toJson(),
+              R"({"ternary":{"_0":{"integer":{"_0":1}},"test":{"boolean":{"_0":true}}}})");
+    EXPECT_FALSE(
+        Expression::fromJson(ternary.toJson()).as<Expression::Ternary>().alternate.has_value());
+    Expression notIn(Expression::Binary{Expression::BinaryOp::notIn,
+                                        Expression(Expression::Identifier{"a"}),
                                         Expression(Expression::Identifier{"b"})});
     EXPECT_NE(notIn.toJson().find(R"("_0":"not in")"), std::string::npos);
     EXPECT_EQ(Expression::binaryOpFromRawValue("not in"), Expression::BinaryOp::notIn);
@@ -260,21 +285,28 @@ TEST(ParserTest, JsonFormOfTrees) {
     EXPECT_EQ(Expression::allBinaryOps().size(), 18u);
     EXPECT_EQ(Expression::allUnaryOps().size(), 4u);
 
-    EXPECT_EQ(codingError(R"({"null":{},"string":{"_0":"x"}})"), "Invalid number of keys found, expected one.");
+    EXPECT_EQ(codingError(R"({"null":{},"string":{"_0":"x"}})"),
+              "Invalid number of keys found, expected one.");
     EXPECT_EQ(codingError(R"({"other":{}})"), "Invalid number of keys found, expected one.");
-    EXPECT_EQ(codingError(R"({"unary":{"_0":"<>","_1":{"null":{}}}})"), "Cannot initialize UnaryOp from invalid String value <>");
+    EXPECT_EQ(codingError(R"({"unary":{"_0":"<>","_1":{"null":{}}}})"),
+              "Cannot initialize UnaryOp from invalid String value <>");
     EXPECT_EQ(codingError(R"({"string":{}})"), "No value associated with key \"_0\".");
-    EXPECT_EQ(codingError(R"({"string":{"_0":1}})"), "Expected to decode string but found int instead.");
-    EXPECT_EQ(codingError(R"({"object":{"_0":["a"]}})"), "Unkeyed container reached end before value in key-value pair.");
-    EXPECT_EQ(codingError(R"({"object":{"_0":[true,{"null":{}}]}})"), "ObjectKey must be a string or integer");
-    EXPECT_EQ(codingError(R"({"object":{"_0":["a",{"null":{}},"a",{"null":{}}]}})"), "Encountered duplicate key a.");
+    EXPECT_EQ(codingError(R"({"string":{"_0":1}})"),
+              "Expected to decode string but found int instead.");
+    EXPECT_EQ(codingError(R"({"object":{"_0":["a"]}})"),
+              "Unkeyed container reached end before value in key-value pair.");
+    EXPECT_EQ(codingError(R"({"object":{"_0":[true,{"null":{}}]}})"),
+              "ObjectKey must be a string or integer");
+    EXPECT_EQ(codingError(R"({"object":{"_0":["a",{"null":{}},"a",{"null":{}}]}})"),
+              "Encountered duplicate key a.");
 }
 
 TEST(ParserTest, JsonFormOfTokens) {
     Token token(Token::Kind::text, "hi", 3);
     EXPECT_EQ(token.toJson(), R"({"kind":{"text":{}},"position":3,"value":"hi"})");
     EXPECT_EQ(Token::fromJson(token.toJson()), token);
-    EXPECT_EQ(Token::fromJson(R"({"kind":{"eof":{},"extra":1},"value":"","position":0})").kind, Token::Kind::eof);
+    EXPECT_EQ(Token::fromJson(R"({"kind":{"eof":{},"extra":1},"value":"","position":0})").kind,
+              Token::Kind::eof);
     try {
         Token::fromJson(R"({"kind":{"eof":{},"text":{}},"value":"","position":0})");
         FAIL();

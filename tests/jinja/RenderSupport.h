@@ -10,9 +10,8 @@
 #include "jinja/TemplateException.h"
 #include "jinja/Value.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,13 +23,16 @@ inline Environment::Variables variablesFromJson(std::string_view json) {
     Environment::Variables vars;
     if (json.empty()) return vars;
     Value object = Value::fromJson(json);
-    for (const auto& [key, value] : object.asObject()) vars.emplace(key.stringValue(), value);
+    for (const auto& [key, value] : object.asObject())
+        vars.emplace(key.stringValue(), value);
     return vars;
 }
 
-inline std::string render(std::string_view text, Environment::Variables vars = {}, const RenderLimits& limits = {}) {
+inline std::string render(std::string_view text, Environment::Variables vars = {},
+                          const RenderLimits& limits = {}) {
     Template compiled(text);
-    return Interpreter::render(compiled.nodes(), Environment::make(nullptr, std::move(vars)), limits);
+    return Interpreter::render(compiled.nodes(), Environment::make(nullptr, std::move(vars)),
+                               limits);
 }
 
 inline std::string renderJson(std::string_view text, std::string_view contextJson) {
@@ -38,7 +40,8 @@ inline std::string renderJson(std::string_view text, std::string_view contextJso
 }
 
 // The output, or "error: " and the message of the JinjaError that ended the render.
-inline std::string outcome(std::string_view text, std::string_view contextJson = {}, const RenderLimits& limits = {}) {
+inline std::string outcome(std::string_view text, std::string_view contextJson = {},
+                           const RenderLimits& limits = {}) {
     try {
         return render(text, variablesFromJson(contextJson), limits);
     } catch (const JinjaError& e) {
@@ -48,8 +51,9 @@ inline std::string outcome(std::string_view text, std::string_view contextJson =
 
 // A host function value that looks only at its positional values.
 inline Value hostFunction(std::function<Value(const Array&)> body) {
-    return Value(Function([body = std::move(body)](const Array& args, const KeywordArguments&,
-                                                   const std::shared_ptr<Environment>&) { return body(args); }));
+    return Value(Function(
+        [body = std::move(body)](const Array& args, const KeywordArguments&,
+                                 const std::shared_ptr<Environment>&) { return body(args); }));
 }
 
 // One row of a table: a template, its context as JSON (may be empty) and the
@@ -61,7 +65,8 @@ struct Case {
 };
 
 inline void expectCases(const std::vector<Case>& cases) {
-    for (const Case& c : cases) EXPECT_EQ(outcome(c.text, c.context), c.expected) << "template: " << c.text;
+    for (const Case& c : cases)
+        EXPECT_EQ(outcome(c.text, c.context), c.expected) << "template: " << c.text;
 }
 
 } // namespace jinja::testing

@@ -1,6 +1,7 @@
+#include "jinja/Template.h"
+
 #include "jinja/Environment.h"
 #include "jinja/JinjaError.h"
-#include "jinja/Template.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,8 @@ TEST(TemplateTest, CompileOptionsRewriteTheText) {
     };
     const Case cases[] = {
         {false, false, "  {% x %}\n", "  {% x %}\n"},
-        {true, false, " \t{% x %}\n  {# c #}\n  {{ y }}\n a {% z %}", "{% x %}\n{# c #}\n  {{ y }}\n a {% z %}"},
+        {true, false, " \t{% x %}\n  {# c #}\n  {{ y }}\n a {% z %}",
+         "{% x %}\n{# c #}\n  {{ y }}\n a {% z %}"},
         {true, false, "\xC2\xA0{% x %}", "\xC2\xA0{% x %}"},
         {true, false, "  {% x %}", "{% x %}"},
         // Every newline character separates lines and comes out as a line feed.
@@ -43,7 +45,8 @@ TEST(TemplateTest, CompilesAndComparesNodeLists) {
     EXPECT_FALSE(a == Template("Hello {{ name }}?"));
     // Options apply before the "-" markers.
     Template::Options both{true, true};
-    EXPECT_EQ(Template("  {%- if x %}\n  a\n{% endif %}\n", both), Template("{% if x %}  a\n{% endif %}"));
+    EXPECT_EQ(Template("  {%- if x %}\n  a\n{% endif %}\n", both),
+              Template("{% if x %}  a\n{% endif %}"));
     EXPECT_EQ(Template::Options{}, (Template::Options{false, false}));
 }
 
@@ -68,7 +71,8 @@ TEST(TemplateTest, CompileErrorsKeepTheirCase) {
 
 TEST(TemplateTest, RendersWithContextAndEnvironment) {
     Template greeting("{% set who = 'x' %}{{ greeting }}, {{ name }}{{ outer }}");
-    EXPECT_EQ(greeting.render({{"greeting", Value("Hello")}, {"name", Value("Ann")}}), "Hello, Ann");
+    EXPECT_EQ(greeting.render({{"greeting", Value("Hello")}, {"name", Value("Ann")}}),
+              "Hello, Ann");
 
     auto parent = Environment::make();
     parent->set("outer", Value("!"));
@@ -85,8 +89,10 @@ TEST(TemplateTest, RendersWithContextAndEnvironment) {
 
     // A compiled template renders again and again with the same result.
     Template loop("{% for m in messages %}{{ m.role }}:{{ m.content }};{% endfor %}");
-    Template::Context context{{"messages", Value(Array{Value::fromDictionaryLiteral({{"role", "user"}, {"content", "hi"}}),
-                                                       Value::fromDictionaryLiteral({{"role", "assistant"}, {"content", "yo"}})})}};
+    Template::Context context{
+        {"messages",
+         Value(Array{Value::fromDictionaryLiteral({{"role", "user"}, {"content", "hi"}}),
+                     Value::fromDictionaryLiteral({{"role", "assistant"}, {"content", "yo"}})})}};
     EXPECT_EQ(loop.render(context), "user:hi;assistant:yo;");
     EXPECT_EQ(loop.render(context), "user:hi;assistant:yo;");
 }

@@ -1,14 +1,14 @@
+#include "jinja/Value.h"
+
 #include "jinja/CodingError.h"
 #include "jinja/JinjaError.h"
 #include "jinja/Macro.h"
 #include "jinja/Template.h"
-#include "jinja/Value.h"
-
-#include <gtest/gtest.h>
 
 #include <any>
 #include <chrono>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <map>
 #include <unordered_set>
@@ -16,11 +16,12 @@
 namespace jinja {
 namespace {
 
-Value json(std::string_view text) { return Value::fromJson(text); }
+Value json(std::string_view text) {
+    return Value::fromJson(text);
+}
 
 // The kind and printed form of a value, or the message of the error raised making it.
-template <class Make>
-std::string outcome(Make make) {
+template <class Make> std::string outcome(Make make) {
     try {
         Value v = make();
         return std::string(Value::kindName(v.kind())) + " " + v.description();
@@ -33,7 +34,8 @@ const double nan = std::numeric_limits<double>::quiet_NaN();
 const double inf = std::numeric_limits<double>::infinity();
 
 Value function() {
-    return Value(Function([](const Array&, const KeywordArguments&, const std::shared_ptr<Environment>&) { return Value(); }));
+    return Value(Function([](const Array&, const KeywordArguments&,
+                             const std::shared_ptr<Environment>&) { return Value(); }));
 }
 
 TEST(ValueTest, Printing) {
@@ -62,7 +64,8 @@ TEST(ValueTest, Printing) {
         {Value(-inf), "-inf"},
         {Value(nan), "nan"},
         {Value(std::uint64_t{1} << 63), "9.223372036854776e+18"},
-        {json(R"([1, "a", [2, "b"], {"k": "v"}, null, true])"), "[1, 'a', [2, 'b'], {'k': v}, , true]"},
+        {json(R"([1, "a", [2, "b"], {"k": "v"}, null, true])"),
+         "[1, 'a', [2, 'b'], {'k': v}, , true]"},
         {Value(mixedKeys), "{1: x, 'y': 2.5}"},
         {Value(Array{Value("it's")}), "['it's']"},
         {Value(Array{}), "[]"},
@@ -73,16 +76,21 @@ TEST(ValueTest, Printing) {
         {Value(), ""},
         {Value::undefined(), ""},
     };
-    for (const auto& [value, printed] : cases) EXPECT_EQ(value.description(), printed);
+    for (const auto& [value, printed] : cases)
+        EXPECT_EQ(value.description(), printed);
 }
 
 TEST(ValueTest, Truthiness) {
-    const Value falsy[] = {Value(0), Value(0.0), Value(-0.0), Value(""), Value(Array{}), Value(Object{}),
-                           Value(), Value::undefined(), Value(false)};
-    for (const Value& v : falsy) EXPECT_FALSE(v.isTruthy()) << v.description();
-    const Value truthy[] = {Value(" "), json("[0]"), Value(nan), function(), Value(Macro{"m", {}, {}, {}}), Value(-1),
-                            json(R"({"a": null})")};
-    for (const Value& v : truthy) EXPECT_TRUE(v.isTruthy()) << v.description();
+    const Value falsy[] = {Value(0),  Value(0.0),         Value(-0.0),
+                           Value(""), Value(Array{}),     Value(Object{}),
+                           Value(),   Value::undefined(), Value(false)};
+    for (const Value& v : falsy)
+        EXPECT_FALSE(v.isTruthy()) << v.description();
+    const Value truthy[] = {
+        Value(" "), json("[0]"),           Value(nan), function(), Value(Macro{"m", {}, {}, {}}),
+        Value(-1),  json(R"({"a": null})")};
+    for (const Value& v : truthy)
+        EXPECT_TRUE(v.isTruthy()) << v.description();
 }
 
 TEST(ValueTest, StrictEqualityAndHashing) {
@@ -94,7 +102,8 @@ TEST(ValueTest, StrictEqualityAndHashing) {
     EXPECT_NE(f, f);
     EXPECT_NE(Value(), Value::undefined());
     EXPECT_EQ(Value(), Value());
-    EXPECT_NE(Value::fromDictionaryLiteral({{"a", 1}, {"b", 2}}), Value::fromDictionaryLiteral({{"b", 2}, {"a", 1}}));
+    EXPECT_NE(Value::fromDictionaryLiteral({{"a", 1}, {"b", 2}}),
+              Value::fromDictionaryLiteral({{"b", 2}, {"a", 1}}));
     EXPECT_EQ(Value("\xC3\xA9"), Value("e\xCC\x81"));
     EXPECT_EQ(Value("\xC3\xA9").hash(), Value("e\xCC\x81").hash());
     EXPECT_EQ(Value(0.0), Value(-0.0));
@@ -128,12 +137,15 @@ TEST(ValueTest, Arithmetic) {
         {"+", json("[1]"), json("[2, 3]"), "array [1, 2, 3]"},
         {"+", json("[1]"), Value("x"), "string [1]x"},
         {"+", Value(true), Value(1), "error: Cannot add values of different types (true and 1)"},
-        {"+", Value(Object{}), Value(Object{}), "error: Cannot add values of different types ({} and {})"},
-        {"+", Value(max), Value(1), "error: Integer overflow in addition (9223372036854775807 and 1)"},
+        {"+", Value(Object{}), Value(Object{}),
+         "error: Cannot add values of different types ({} and {})"},
+        {"+", Value(max), Value(1),
+         "error: Integer overflow in addition (9223372036854775807 and 1)"},
         {"-", Value(5), Value(7), "int -2"},
         {"-", Value(5.5), Value(1), "double 4.5"},
         {"-", Value("a"), Value(1), "error: Cannot subtract non-numeric values (a and 1)"},
-        {"-", Value(min), Value(1), "error: Integer overflow in subtraction (-9223372036854775808 and 1)"},
+        {"-", Value(min), Value(1),
+         "error: Integer overflow in subtraction (-9223372036854775808 and 1)"},
         {"*", Value("ab"), Value(3), "string ababab"},
         {"*", Value(3), Value("ab"), "string ababab"},
         {"*", Value("ab"), Value(0), "string "},
@@ -141,8 +153,10 @@ TEST(ValueTest, Arithmetic) {
         {"*", Value("ab"), Value(2.0), "error: Cannot multiply values of these types (ab and 2.0)"},
         {"*", json("[1]"), Value(2), "error: Cannot multiply values of these types ([1] and 2)"},
         {"*", Value(6), Value(7), "int 42"},
-        {"*", Value(max), Value(2), "error: Integer overflow in multiplication (9223372036854775807 and 2)"},
-        {"*", Value("ab"), Value(max), "error: String repetition result is too large (ab and 9223372036854775807)"},
+        {"*", Value(max), Value(2),
+         "error: Integer overflow in multiplication (9223372036854775807 and 2)"},
+        {"*", Value("ab"), Value(max),
+         "error: String repetition result is too large (ab and 9223372036854775807)"},
         {"/", Value(7), Value(2), "double 3.5"},
         {"/", Value(4), Value(2), "double 2.0"},
         {"/", Value(1), Value(0), "error: Division by zero"},
@@ -156,9 +170,12 @@ TEST(ValueTest, Arithmetic) {
         {"//", Value(7), Value(2.0), "int 3"},
         {"//", Value(7.5), Value(2), "int 3"},
         {"//", Value(7), Value(0), "error: Division by zero"},
-        {"//", Value(min), Value(-1), "error: Integer overflow in floor division (-9223372036854775808 and -1)"},
-        {"//", Value(1e300), Value(1e-10), "error: Floor division result is not a representable integer (1e+300 and 1e-10)"},
-        {"//", Value(nan), Value(1), "error: Floor division result is not a representable integer (nan and 1)"},
+        {"//", Value(min), Value(-1),
+         "error: Integer overflow in floor division (-9223372036854775808 and -1)"},
+        {"//", Value(1e300), Value(1e-10),
+         "error: Floor division result is not a representable integer (1e+300 and 1e-10)"},
+        {"//", Value(nan), Value(1),
+         "error: Floor division result is not a representable integer (nan and 1)"},
         {"//", Value(true), Value(1), "error: Cannot floor divide non-numeric values (true and 1)"},
         {"**", Value(2), Value(3), "int 8"},
         {"**", Value(2), Value(10), "int 1024"},
@@ -194,7 +211,8 @@ TEST(ValueTest, Arithmetic) {
             if (op == "%") return c.left.modulo(c.right);
             return c.left.concatenate(c.right);
         };
-        EXPECT_EQ(outcome(apply), c.result) << c.left.description() << " " << op << " " << c.right.description();
+        EXPECT_EQ(outcome(apply), c.result)
+            << c.left.description() << " " << op << " " << c.right.description();
     }
 }
 
@@ -233,7 +251,8 @@ TEST(ValueTest, ComparisonAndEquivalence) {
     EXPECT_FALSE(Value(true).isEquivalent(Value(1)));
     EXPECT_TRUE(Value().isEquivalent(Value()));
     EXPECT_FALSE(Value().isEquivalent(Value::undefined()));
-    EXPECT_FALSE(Value::fromDictionaryLiteral({{"a", 1}, {"b", 2}}).isEquivalent(Value::fromDictionaryLiteral({{"b", 2}, {"a", 1}})));
+    EXPECT_FALSE(Value::fromDictionaryLiteral({{"a", 1}, {"b", 2}})
+                     .isEquivalent(Value::fromDictionaryLiteral({{"b", 2}, {"a", 1}})));
     EXPECT_TRUE(Value((std::int64_t{1} << 53) + 1).isEquivalent(Value(9007199254740992.0)));
     EXPECT_FALSE(Value(nan).isEquivalent(Value(nan)));
     EXPECT_FALSE(function().isEquivalent(function()));
@@ -284,9 +303,13 @@ TEST(ValueTest, OperatorsInTemplates) {
     const std::pair<const char*, const char*> cases[] = {
         {"{{ 1 + 2 }} {{ 7 // 2 }} {{ -7 % 3 }} {{ 2 ** 3 ** 2 }}", "3 3 -1 64"},
         {"{{ 1 == 1.0 }} {{ 1 in [1.0] }} {{ 'b' < 'a' }}", "true false false"},
-        {"{{ [1, 2, 3][-1] }}|{{ [1, 2, 3][3] }}|{{ 'h\xC3\xA9llo'[1] }}|{{ 'abc'[::-1] }}|{{ [1, 2, 3, 4][1:3] }}", "3||\xC3\xA9|cba|[2, 3]"},
-        {"{{ {1: 'x'}[1] }}|{{ {1: 'x'}['1'] }}|{{ 'hello'[-3:] }}|{{ 'abc'[-10:2] }}", "x||llo|ab"},
-        {"{{ 9223372036854775807 + 1 }}", "error: Integer overflow in addition (9223372036854775807 and 1)"},
+        {"{{ [1, 2, 3][-1] }}|{{ [1, 2, 3][3] }}|{{ 'h\xC3\xA9llo'[1] }}|{{ 'abc'[::-1] }}|{{ [1, "
+         "2, 3, 4][1:3] }}",
+         "3||\xC3\xA9|cba|[2, 3]"},
+        {"{{ {1: 'x'}[1] }}|{{ {1: 'x'}['1'] }}|{{ 'hello'[-3:] }}|{{ 'abc'[-10:2] }}",
+         "x||llo|ab"},
+        {"{{ 9223372036854775807 + 1 }}",
+         "error: Integer overflow in addition (9223372036854775807 and 1)"},
     };
     for (const auto& [text, expected] : cases) {
         std::string result;
@@ -312,7 +335,8 @@ TEST(ValueTest, ObjectKeys) {
     EXPECT_EQ(ObjectKey("x").intValue(), std::nullopt);
     EXPECT_EQ(ObjectKey(3).intValue(), 3);
     EXPECT_EQ(ObjectKey(1).compare(ObjectKey("a")), -1);
-    EXPECT_EQ(ObjectKey("a").compare(ObjectKey("A"), ObjectKey::CompareOptions::caseInsensitive), 0);
+    EXPECT_EQ(ObjectKey("a").compare(ObjectKey("A"), ObjectKey::CompareOptions::caseInsensitive),
+              0);
     EXPECT_EQ(Value(1).toObjectKey(), ObjectKey(1));
     EXPECT_EQ(Value(1.0).toObjectKey(), std::nullopt);
 
@@ -325,7 +349,8 @@ TEST(ValueTest, ObjectKeys) {
     EXPECT_EQ(Value(object).description(), "{1: int, 'a': 3, 'b': 2}");
     objectRemove(object, "a");
     EXPECT_EQ(Value(object).description(), "{1: int, 'b': 2}");
-    EXPECT_EQ(Value::fromDictionaryLiteral({{"a", 1}, {"b", 2}, {"a", 3}}).description(), "{'a': 3, 'b': 2}");
+    EXPECT_EQ(Value::fromDictionaryLiteral({{"a", 1}, {"b", 2}, {"a", 3}}).description(),
+              "{'a': 3, 'b': 2}");
 }
 
 TEST(ValueTest, CopiesAreIndependent) {
@@ -341,14 +366,16 @@ TEST(ValueTest, CopiesAreIndependent) {
 
 TEST(ValueTest, DeeplyNestedValuesFailCleanlyAndTearDown) {
     Value deep;
-    for (int i = 0; i < 200000; ++i) deep = Value(Array{std::move(deep)});
+    for (int i = 0; i < 200000; ++i)
+        deep = Value(Array{std::move(deep)});
     EXPECT_THROW(deep.description(), JinjaError);
     EXPECT_THROW((void)(deep == deep), JinjaError);
     EXPECT_THROW(deep.toJson(), JinjaError);
     deep = Value(); // releasing 200000 levels must not exhaust the stack
 
     Value shallow;
-    for (int i = 0; i < 50; ++i) shallow = Value::fromDictionaryLiteral({{"k", std::move(shallow)}});
+    for (int i = 0; i < 50; ++i)
+        shallow = Value::fromDictionaryLiteral({{"k", std::move(shallow)}});
     EXPECT_NO_THROW(shallow.description());
     EXPECT_THROW(Value::fromJson(std::string(5000, '[') + std::string(5000, ']')), JinjaError);
 }
@@ -371,7 +398,8 @@ TEST(ValueTest, JsonForm) {
         FAIL();
     } catch (const CodingError& e) {
         EXPECT_EQ(e.kind(), CodingError::Kind::invalidValue);
-        EXPECT_EQ(e.description(), "Cannot encode object with colliding keys that both serialize to \"1\"");
+        EXPECT_EQ(e.description(),
+                  "Cannot encode object with colliding keys that both serialize to \"1\"");
     }
     try {
         Value(Array{Value(1), function()}).toJson();
@@ -385,7 +413,8 @@ TEST(ValueTest, JsonForm) {
     pretty.pretty = true;
     pretty.escapeSlashes = true;
     EXPECT_EQ(json(R"({"a": [1, {"b": "x/y"}], "c": {}, "d": []})").toJson(pretty),
-              "{\n  \"a\" : [\n    1,\n    {\n      \"b\" : \"x\\/y\"\n    }\n  ],\n  \"c\" : {},\n  \"d\" : []\n}");
+              "{\n  \"a\" : [\n    1,\n    {\n      \"b\" : \"x\\/y\"\n    }\n  ],\n  \"c\" : "
+              "{},\n  \"d\" : []\n}");
     EXPECT_EQ(Value("q\"\\\n\x01\xC3\xA9").toJson(), "\"q\\\"\\\\\\n\\u0001\xC3\xA9\"");
     EXPECT_EQ(Value(0.5).toJson(), "0.5");
     EXPECT_EQ(Value::undefined().toJson(), "null");
@@ -399,7 +428,8 @@ TEST(ValueTest, JsonForm) {
         {"18446744073709551615", "double 1.8446744073709552e+19"},
         {R"({"b": 1, "a": 2})", "object {'a': 2, 'b': 1}"},
     };
-    for (const auto& [text, expected] : reads) EXPECT_EQ(outcome([&] { return json(text); }), expected) << text;
+    for (const auto& [text, expected] : reads)
+        EXPECT_EQ(outcome([&] { return json(text); }), expected) << text;
     EXPECT_THROW(json("{"), CodingError);
 }
 
@@ -417,9 +447,11 @@ TEST(ValueTest, ConvertsHostData) {
     EXPECT_EQ(Value::fromAny(0.1f), Value(0.10000000149011612));
     EXPECT_EQ(Value::fromAny(true), Value(true));
 
-    std::map<std::string, std::any> message{{"role", std::string("user")}, {"content", std::string("hi")}, {"Name", 1}};
+    std::map<std::string, std::any> message{
+        {"role", std::string("user")}, {"content", std::string("hi")}, {"Name", 1}};
     EXPECT_EQ(Value::fromAny(message).description(), "{'Name': 1, 'content': hi, 'role': user}");
-    std::vector<std::optional<std::any>> list{std::any(std::string("x")), std::nullopt, std::any(true)};
+    std::vector<std::optional<std::any>> list{std::any(std::string("x")), std::nullopt,
+                                              std::any(true)};
     EXPECT_EQ(Value::fromAny(list).description(), "['x', , true]");
 
     try {
@@ -448,22 +480,27 @@ namespace {
 TEST(ValueTest, MacroRecords) {
     auto defaults = [](std::initializer_list<const char*> names) {
         ExpressionMap map;
-        for (const char* name : names) map.emplace_back(name, Expression(Expression::Integer{1}));
+        for (const char* name : names)
+            map.emplace_back(name, Expression(Expression::Integer{1}));
         return map;
     };
     Macro yx{"m", {"x", "y"}, defaults({"y", "x"}), {Node::text("body")}};
     Macro xy{"m", {"x", "y"}, defaults({"x", "y"}), {Node::text("body")}};
     EXPECT_EQ(yx, (Macro{"m", {"x", "y"}, defaults({"y", "x"}), {Node::text("body")}}));
-    EXPECT_EQ(yx.hash(), (Macro{"m", {"x", "y"}, defaults({"y", "x"}), {Node::text("body")}}).hash());
+    EXPECT_EQ(yx.hash(),
+              (Macro{"m", {"x", "y"}, defaults({"y", "x"}), {Node::text("body")}}).hash());
     EXPECT_NE(yx, xy);
     // Decoding sorts the defaults by name.
     Macro decoded = Macro::fromJson(yx.toJson());
     EXPECT_EQ(decoded, xy);
     EXPECT_NE(decoded, yx);
-    EXPECT_EQ((Macro{"empty", {}, {}, {}}).toJson(), R"({"body":[],"defaults":{},"name":"empty","parameters":[]})");
-    EXPECT_THROW(Macro::fromJson(R"({"name":"m","parameters":[1],"defaults":{},"body":[]})"), CodingError);
+    EXPECT_EQ((Macro{"empty", {}, {}, {}}).toJson(),
+              R"({"body":[],"defaults":{},"name":"empty","parameters":[]})");
+    EXPECT_THROW(Macro::fromJson(R"({"name":"m","parameters":[1],"defaults":{},"body":[]})"),
+                 CodingError);
     // A macro value codes as its record.
-    EXPECT_EQ(Value(Array{Value(Macro{"empty", {}, {}, {}})}).toJson(), R"([{"body":[],"defaults":{},"name":"empty","parameters":[]}])");
+    EXPECT_EQ(Value(Array{Value(Macro{"empty", {}, {}, {}})}).toJson(),
+              R"([{"body":[],"defaults":{},"name":"empty","parameters":[]}])");
 }
 
 } // namespace

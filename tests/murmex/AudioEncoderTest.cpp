@@ -8,7 +8,6 @@
 #include "support/TinyWhisperModels.h"
 
 #include <gtest/gtest.h>
-
 #include <random>
 
 namespace murmex {
@@ -21,11 +20,14 @@ MultiArray spectrogram() {
     std::mt19937 random(3);
     std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
     std::vector<float> samples(300000);
-    for (float& sample : samples) sample = noise(random);
+    for (float& sample : samples)
+        sample = noise(random);
     FeatureExtractor extractor;
-    extractor.loadModel(testing::tinyWhisperModels().melSpectrogram, platform::ml::ComputeUnits::cpuOnly, false);
+    extractor.loadModel(testing::tinyWhisperModels().melSpectrogram,
+                        platform::ml::ComputeUnits::cpuOnly, false);
     AudioProcessor processor;
-    auto mel = extractor.logMelSpectrogram(*processor.padOrTrim(samples, 0, *extractor.windowSamples()));
+    auto mel =
+        extractor.logMelSpectrogram(*processor.padOrTrim(samples, 0, *extractor.windowSamples()));
     return std::any_cast<MultiArray>(*mel);
 }
 
@@ -33,8 +35,10 @@ TEST(AudioEncoder, SizesComeFromTheLoadedModelOnly) {
     AudioEncoder encoder;
     EXPECT_FALSE(encoder.embedSize());
     EXPECT_FALSE(encoder.sequenceLength());
-    encoder.loadModel(testing::tinyWhisperModels().audioEncoder, platform::ml::ComputeUnits::cpuOnly, false);
-    const auto& shape = encoder.model()->description().output("encoder_output_embeds")->multiArrayConstraint->shape;
+    encoder.loadModel(testing::tinyWhisperModels().audioEncoder,
+                      platform::ml::ComputeUnits::cpuOnly, false);
+    const auto& shape =
+        encoder.model()->description().output("encoder_output_embeds")->multiArrayConstraint->shape;
     ASSERT_EQ(shape.size(), 4u);
     EXPECT_EQ(encoder.embedSize(), shape[1]);
     EXPECT_EQ(encoder.embedSize(), 16);
@@ -47,7 +51,8 @@ TEST(AudioEncoder, SizesComeFromTheLoadedModelOnly) {
 
 TEST(AudioEncoder, GivesTheRuntimeOutputUnchanged) {
     AudioEncoder encoder;
-    encoder.loadModel(testing::tinyWhisperModels().audioEncoder, platform::ml::ComputeUnits::cpuOnly, false);
+    encoder.loadModel(testing::tinyWhisperModels().audioEncoder,
+                      platform::ml::ComputeUnits::cpuOnly, false);
     const MultiArray mel = spectrogram();
     const auto result = encoder.encodeFeatures(FeatureExtractorOutputType(mel));
     ASSERT_TRUE(result);
@@ -56,7 +61,10 @@ TEST(AudioEncoder, GivesTheRuntimeOutputUnchanged) {
 
     platform::ml::DictionaryFeatureProvider input;
     input.set("melspectrogram_features", mel);
-    const auto direct = encoder.model()->prediction(input)->featureValue("encoder_output_embeds")->multiArrayValue();
+    const auto direct = encoder.model()
+                            ->prediction(input)
+                            ->featureValue("encoder_output_embeds")
+                            ->multiArrayValue();
     ASSERT_EQ(embedding->shape(), direct->shape());
     EXPECT_EQ(embedding->dataType(), direct->dataType());
     EXPECT_EQ(embedding->toFloatVector(), direct->toFloatVector());
@@ -70,7 +78,8 @@ TEST(AudioEncoder, RefusesWhatItCannotRun) {
         encoder.encodeFeatures(FeatureExtractorOutputType(std::string("mel")));
         ADD_FAILURE() << "accepted";
     } catch (const WhisperError& error) {
-        EXPECT_EQ(error, WhisperError::audioProcessingFailed("AudioEncoder input must be MLMultiArray"));
+        EXPECT_EQ(error,
+                  WhisperError::audioProcessingFailed("AudioEncoder input must be MLMultiArray"));
     }
     const MultiArray mel = spectrogram();
     try {
@@ -79,12 +88,13 @@ TEST(AudioEncoder, RefusesWhatItCannotRun) {
     } catch (const WhisperError& error) {
         EXPECT_EQ(error, WhisperError::modelsUnavailable("Models are unavailable"));
     }
-    encoder.loadModel(testing::tinyWhisperModels().audioEncoder, platform::ml::ComputeUnits::cpuOnly, false);
+    encoder.loadModel(testing::tinyWhisperModels().audioEncoder,
+                      platform::ml::ComputeUnits::cpuOnly, false);
     std::stop_source stop;
     stop.request_stop();
     platform::system::CancellationScope scope(stop.get_token());
     EXPECT_THROW(encoder.encodeFeatures(mel), platform::system::CancellationError);
 }
 
-}  // namespace
-}  // namespace murmex
+} // namespace
+} // namespace murmex

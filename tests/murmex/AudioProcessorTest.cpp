@@ -5,10 +5,9 @@
 #include "support/LogCapture.h"
 #include "tessary_core/Logging.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <numbers>
 #include <random>
@@ -22,7 +21,8 @@ using platform::audio::AudioFormat;
 using platform::audio::PcmBuffer;
 using ChannelMode = AudioInputConfig::ChannelMode;
 
-std::shared_ptr<PcmBuffer> stereoBuffer(const std::vector<float>& left, const std::vector<float>& right) {
+std::shared_ptr<PcmBuffer> stereoBuffer(const std::vector<float>& left,
+                                        const std::vector<float>& right) {
     auto buffer = PcmBuffer::make(*AudioFormat::standard(44100, 2), uint32_t(left.size()));
     std::copy(left.begin(), left.end(), buffer->channel(0));
     std::copy(right.begin(), right.end(), buffer->channel(1));
@@ -34,8 +34,7 @@ std::vector<float> channel0(const PcmBuffer& buffer) {
     return {buffer.channel(0), buffer.channel(0) + buffer.frameLength()};
 }
 
-template <typename Fn>
-WhisperError whisperErrorOf(Fn&& fn) {
+template <typename Fn> WhisperError whisperErrorOf(Fn&& fn) {
     try {
         fn();
     } catch (const WhisperError& error) {
@@ -47,18 +46,24 @@ WhisperError whisperErrorOf(Fn&& fn) {
 
 /// A file in the test program's shared folder, beside "sine.wav" (five
 /// seconds of 440 Hz at 44.1 kHz stereo).
-std::string file(const std::string& name) { return zvtest::sineFolder().file(name); }
+std::string file(const std::string& name) {
+    return zvtest::sineFolder().file(name);
+}
 
 TEST(AudioProcessorFiles, StereoFilesOfEveryFormatLoadAsSixteenKilohertzMono) {
     struct Case {
         const char* name;
         const char* options;
-        double levelTolerance;  // lossy codecs move the peaks the down-mix is scaled by
+        double levelTolerance; // lossy codecs move the peaks the down-mix is scaled by
     };
-    const Case cases[] = {{"sine16.wav", "-c:a pcm_s16le", 0.005}, {"sine24.wav", "-c:a pcm_s24le", 0.005},
-                          {"sinef.wav", "-c:a pcm_f32le", 0.005},  {"sine.flac", "", 0.005},
-                          {"sine.aiff", "", 0.005},                {"sine.caf", "", 0.005},
-                          {"sine.mp3", "-b:a 192k", 0.1},          {"sine.m4a", "-c:a aac -b:a 160k", 0.1},
+    const Case cases[] = {{"sine16.wav", "-c:a pcm_s16le", 0.005},
+                          {"sine24.wav", "-c:a pcm_s24le", 0.005},
+                          {"sinef.wav", "-c:a pcm_f32le", 0.005},
+                          {"sine.flac", "", 0.005},
+                          {"sine.aiff", "", 0.005},
+                          {"sine.caf", "", 0.005},
+                          {"sine.mp3", "-b:a 192k", 0.1},
+                          {"sine.m4a", "-c:a aac -b:a 160k", 0.1},
                           {"sine.ogg", "-c:a libopus", 0.1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,9 +83,11 @@ TEST(AudioProcessorFiles, SixteenKilohertzMonoComesBackExactlyForTheRange) {
     auto buffer = AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), 1.0, 2.5);
     ASSERT_EQ(buffer->frameLength(), 24000u);
     EXPECT_EQ(buffer->format(), *AudioFormat::standard(16000, 1));
-    for (uint32_t i = 0; i < buffer->frameLength(); ++i) ASSERT_EQ(buffer->channel(0)[i], written[16000 + i]) << i;
+    for (uint32_t i = 0; i < buffer->frameLength(); ++i)
+        ASSERT_EQ(buffer->channel(0)[i], written[16000 + i]) << i;
     // An end past the file is clamped to it.
-    EXPECT_EQ(AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), 2.0, 99.0)->frameLength(), 16000u);
+    EXPECT_EQ(AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), 2.0, 99.0)->frameLength(),
+              16000u);
 }
 
 TEST(AudioProcessorFiles, ATwoMinuteFileIsConvertedInThirtySecondPiecesWithoutSeams) {
@@ -89,7 +96,7 @@ TEST(AudioProcessorFiles, ATwoMinuteFileIsConvertedInThirtySecondPiecesWithoutSe
     LogCapture log;
     auto file = platform::audio::AudioFile::open(path);
     auto buffer = AudioProcessor::loadAudio(*file);
-    EXPECT_EQ(log.count("Resampling "), 5);  // the total, then four pieces
+    EXPECT_EQ(log.count("Resampling "), 5); // the total, then four pieces
     EXPECT_TRUE(log.contains("Resampling 120.00 seconds of audio"));
     EXPECT_TRUE(log.contains("Resampling 90.00s - 120.00s"));
     EXPECT_TRUE(log.contains("Audio source details - Sample Rate: 44100.0 Hz, Channel Count: 2, "
@@ -121,47 +128,63 @@ TEST(AudioProcessorFiles, TenMinuteStretchesJoinWithoutGapOrSeam) {
         }
     }
     // A range inside the file gives the same samples as the whole.
-    const std::vector<float> range = AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 599, 601);
+    const std::vector<float> range =
+        AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 599, 601);
     ASSERT_EQ(range.size(), 32000u);
-    for (size_t i = 100; i < range.size() - 100; ++i) ASSERT_NEAR(range[i], samples[599 * 16000 + i], 1e-4) << i;
+    for (size_t i = 100; i < range.size() - 100; ++i)
+        ASSERT_NEAR(range[i], samples[599 * 16000 + i], 1e-4) << i;
 }
 
 TEST(AudioProcessorFiles, TimeRangesOutsideTheFile) {
     const std::string path = file("sine.wav");
-    EXPECT_TRUE(AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 6.0).empty());
-    EXPECT_TRUE(AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 3.0, 3.0).empty());
-    EXPECT_EQ(AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 4.0, 100.0).size(), 16000u);
+    EXPECT_TRUE(
+        AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 6.0).empty());
+    EXPECT_TRUE(
+        AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 3.0, 3.0).empty());
+    EXPECT_EQ(
+        AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 4.0, 100.0).size(),
+        16000u);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const std::pair<std::optional<double>, std::optional<double>> invalid[] = {
         {-1.0, std::nullopt}, {nan, std::nullopt}, {inf, std::nullopt}, {0.0, nan}, {0.0, -inf}};
     for (auto [start, end] : invalid) {
         SCOPED_TRACE(::testing::Message() << start.value_or(0) << " " << end.value_or(0));
-        EXPECT_EQ(whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), start, end); })
-                      .kind(),
+        EXPECT_EQ(whisperErrorOf([&] {
+                      AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), start,
+                                                            end);
+                  }).kind(),
                   WhisperError::Kind::loadAudioFailed);
-        EXPECT_EQ(whisperErrorOf([&] { AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), start, end); }).kind(),
+        EXPECT_EQ(whisperErrorOf([&] {
+                      AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), start, end);
+                  }).kind(),
                   WhisperError::Kind::loadAudioFailed);
     }
     // A range that ends before it starts, or starts past the end, cannot be
     // read; a huge start does not overflow a frame position.
     for (auto [start, end] : {std::pair{3.0, 2.0}, {6.0, 7.0}, {1e300, 2e300}}) {
-        EXPECT_EQ(whisperErrorOf([&] { AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), start, end); }).kind(),
+        EXPECT_EQ(whisperErrorOf([&] {
+                      AudioProcessor::loadAudio(path, ChannelMode::sumChannels(), start, end);
+                  }).kind(),
                   WhisperError::Kind::loadAudioFailed);
     }
-    EXPECT_TRUE(AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 1e300, 2e300).empty());
+    EXPECT_TRUE(
+        AudioProcessor::loadAudioAsFloatArray(path, ChannelMode::sumChannels(), 1e300, 2e300)
+            .empty());
 }
 
 TEST(AudioProcessorFiles, MissingAndBrokenFilesFailWithLoadAudioFailed) {
     const std::string missing = file("nowhere.wav");
-    const WhisperError error = whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(missing); });
+    const WhisperError error =
+        whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(missing); });
     EXPECT_EQ(error, WhisperError::loadAudioFailed("Resource path does not exist " + missing));
     EXPECT_EQ(whisperErrorOf([&] { AudioProcessor::loadAudio(missing); }), error);
     EXPECT_EQ(whisperErrorOf([&] { AudioProcessing::loadAudioAsync(missing); }), error);
 
     const std::string text = file("readme.mp3");
     std::ofstream(text) << "not audio at all";
-    const WhisperError broken = whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(text); });
+    const WhisperError broken =
+        whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(text); });
     EXPECT_EQ(broken.kind(), WhisperError::Kind::loadAudioFailed);
     EXPECT_NE(broken.message().find(text), std::string::npos) << broken.message();
 }
@@ -176,12 +199,14 @@ TEST(AudioProcessorFiles, MutatedFilesNeverCrashTheLoader) {
     int loaded = 0, failed = 0;
     for (const std::string& source : {wav, file("fuzz-source.flac")}) {
         std::ifstream in(source, std::ios::binary);
-        const std::string original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string original((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
         for (int round = 0; round < 150; ++round) {
             std::string bytes = original;
             const int edits = 1 + int(random() % 8);
             for (int e = 0; e < edits; ++e) {
-                const size_t at = random() % std::min<size_t>(bytes.size(), round % 2 ? bytes.size() : 64);
+                const size_t at =
+                    random() % std::min<size_t>(bytes.size(), round % 2 ? bytes.size() : 64);
                 bytes[at] = char(random());
             }
             if (round % 10 == 9) bytes.resize(random() % bytes.size());
@@ -202,7 +227,8 @@ TEST(AudioProcessorFiles, MutatedFilesNeverCrashTheLoader) {
 
 TEST(AudioProcessorFiles, SeveralFilesLoadInPathOrderAndAFailureStaysInItsPlace) {
     zvtest::writeWav(file("short.wav"), 8000, 1, zvtest::sine(200, 8000, 4000));
-    const std::vector<std::string> paths = {file("sine.wav"), file("absent.wav"), file("short.wav")};
+    const std::vector<std::string> paths = {file("sine.wav"), file("absent.wav"),
+                                            file("short.wav")};
     const auto results = AudioProcessor::loadAudioAt(paths);
     ASSERT_EQ(results.size(), 3u);
     ASSERT_TRUE(results[0].ok());
@@ -226,15 +252,25 @@ TEST(AudioProcessor, ChannelModesMakeMonoAsSpecified) {
         bool defaultMessage;
     };
     const Case cases[] = {
-        {"identical channels come back unchanged", quiet, quiet, ChannelMode::sumChannels(), quiet, false},
-        {"an empty list means all channels", quiet, quiet, ChannelMode::sumChannels(std::vector<int>{}), quiet, false},
-        {"cancelling channels give silence", quiet, negated, ChannelMode::sumChannels(), {0, 0, 0, 0}, false},
-        {"no valid index copies channel 0", quiet, loud, ChannelMode::sumChannels(std::vector<int>{5}), quiet, true},
-        {"a repeated channel is rescaled to its peak", quiet, loud, ChannelMode::sumChannels(std::vector<int>{1, 1}),
-         loud, false},
+        {"identical channels come back unchanged", quiet, quiet, ChannelMode::sumChannels(), quiet,
+         false},
+        {"an empty list means all channels", quiet, quiet,
+         ChannelMode::sumChannels(std::vector<int>{}), quiet, false},
+        {"cancelling channels give silence",
+         quiet,
+         negated,
+         ChannelMode::sumChannels(),
+         {0, 0, 0, 0},
+         false},
+        {"no valid index copies channel 0", quiet, loud,
+         ChannelMode::sumChannels(std::vector<int>{5}), quiet, true},
+        {"a repeated channel is rescaled to its peak", quiet, loud,
+         ChannelMode::sumChannels(std::vector<int>{1, 1}), loud, false},
         {"a specific channel", quiet, loud, ChannelMode::specificChannel(1), loud, false},
-        {"a channel out of range means channel 0", quiet, loud, ChannelMode::specificChannel(7), quiet, false},
-        {"a negative channel means channel 0", quiet, loud, ChannelMode::specificChannel(-1), quiet, false},
+        {"a channel out of range means channel 0", quiet, loud, ChannelMode::specificChannel(7),
+         quiet, false},
+        {"a negative channel means channel 0", quiet, loud, ChannelMode::specificChannel(-1), quiet,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -244,11 +280,14 @@ TEST(AudioProcessor, ChannelModesMakeMonoAsSpecified) {
         ASSERT_EQ(mono->format().channelCount(), 1u);
         const std::vector<float> samples = channel0(*mono);
         ASSERT_EQ(samples.size(), c.expected.size());
-        for (size_t i = 0; i < samples.size(); ++i) EXPECT_NEAR(samples[i], c.expected[i], 1e-6f) << i;
-        EXPECT_EQ(log.contains("No valid channel indices provided, defaulting to first channel"), c.defaultMessage);
+        for (size_t i = 0; i < samples.size(); ++i)
+            EXPECT_NEAR(samples[i], c.expected[i], 1e-6f) << i;
+        EXPECT_EQ(log.contains("No valid channel indices provided, defaulting to first channel"),
+                  c.defaultMessage);
     }
     // The sum of different channels peaks at the loudest channel's peak.
-    auto mixed = AudioProcessor::convertToMono(stereoBuffer(quiet, loud), ChannelMode::sumChannels());
+    auto mixed =
+        AudioProcessor::convertToMono(stereoBuffer(quiet, loud), ChannelMode::sumChannels());
     const std::vector<float> samples = channel0(*mixed);
     EXPECT_FLOAT_EQ(*std::max_element(samples.begin(), samples.end(),
                                       [](float a, float b) { return std::fabs(a) < std::fabs(b); }),
@@ -261,13 +300,15 @@ TEST(AudioProcessor, ChannelModesMakeMonoAsSpecified) {
 
 TEST(AudioProcessor, PadOrTrimCutsOrPadsTheWindow) {
     std::vector<float> hundred(100);
-    for (size_t i = 0; i < hundred.size(); ++i) hundred[i] = float(i + 1);
+    for (size_t i = 0; i < hundred.size(); ++i)
+        hundred[i] = float(i + 1);
     std::vector<float> million(1'000'000);
-    for (size_t i = 0; i < million.size(); ++i) million[i] = float(i);
+    for (size_t i = 0; i < million.size(); ++i)
+        million[i] = float(i);
     struct Case {
         const std::vector<float>* samples;
         int64_t startAt, length;
-        int64_t copied;  // samples taken from startAt on; -1 for no window
+        int64_t copied; // samples taken from startAt on; -1 for no window
     };
     const std::vector<float> empty;
     const Case cases[] = {
@@ -276,7 +317,8 @@ TEST(AudioProcessor, PadOrTrimCutsOrPadsTheWindow) {
         {&empty, 0, 480000, -1},    {&hundred, 0, 0, -1},        {&hundred, 0, -5, -1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.samples->size() << " " << c.startAt << " " << c.length);
+        SCOPED_TRACE(::testing::Message()
+                     << c.samples->size() << " " << c.startAt << " " << c.length);
         LogCapture log;
         auto window = AudioProcessing::padOrTrimAudio(*c.samples, c.startAt, c.length);
         if (c.copied < 0) {
@@ -310,18 +352,23 @@ TEST(AudioProcessor, BufferConversionRoundsItsCapacityAndFeedsEachBufferOnce) {
     const auto output = *AudioFormat::standard(16000, 1);
     auto buffer = [&](uint32_t frames, double phase) {
         auto made = std::make_shared<PcmBuffer>(std::move(*PcmBuffer::make(input, frames)));
-        for (uint32_t i = 0; i < frames; ++i) made->channel(0)[i] = float(0.5 * std::sin(2 * std::numbers::pi * 440 * (phase + i) / 44100));
+        for (uint32_t i = 0; i < frames; ++i)
+            made->channel(0)[i] =
+                float(0.5 * std::sin(2 * std::numbers::pi * 440 * (phase + i) / 44100));
         made->setFrameLength(frames);
         return made;
     };
     {
         LogCapture log;
         auto converter = platform::audio::AudioConverter::make(input, output);
-        EXPECT_EQ(AudioProcessor::resampleBuffer(*buffer(441, 0), *converter)->frameCapacity(), 160u);
+        EXPECT_EQ(AudioProcessor::resampleBuffer(*buffer(441, 0), *converter)->frameCapacity(),
+                  160u);
         EXPECT_FALSE(log.contains("Rounding"));
-        EXPECT_EQ(AudioProcessor::resampleBuffer(*buffer(100, 0), *converter)->frameCapacity(), 36u);
-        EXPECT_TRUE(log.contains("Rounding buffer frame capacity from 36.281179138321995 to 36.0 to better fit new "
-                                 "sample rate"));
+        EXPECT_EQ(AudioProcessor::resampleBuffer(*buffer(100, 0), *converter)->frameCapacity(),
+                  36u);
+        EXPECT_TRUE(log.contains(
+            "Rounding buffer frame capacity from 36.281179138321995 to 36.0 to better fit new "
+            "sample rate"));
     }
     // A stream of tapped buffers through one converter: nothing is repeated,
     // so the output is as long as the input and the tone runs on smoothly.
@@ -329,13 +376,15 @@ TEST(AudioProcessor, BufferConversionRoundsItsCapacityAndFeedsEachBufferOnce) {
     std::vector<float> stream;
     for (int i = 0; i < 100; ++i) {
         auto converted = AudioProcessor::resampleBuffer(*buffer(4410, 4410.0 * i), *converter);
-        stream.insert(stream.end(), converted->channel(0), converted->channel(0) + converted->frameLength());
+        stream.insert(stream.end(), converted->channel(0),
+                      converted->channel(0) + converted->frameLength());
     }
     auto end = AudioProcessor::resampleBuffer(*buffer(0, 0), *converter);
     stream.insert(stream.end(), end->channel(0), end->channel(0) + end->frameLength());
     EXPECT_EQ(stream.size(), 160000u);
     for (size_t i = 100; i + 100 < stream.size(); ++i) {
-        ASSERT_NEAR(stream[i], 0.5 * std::sin(2 * std::numbers::pi * 440 * double(i) / 16000), 2e-3) << i;
+        ASSERT_NEAR(stream[i], 0.5 * std::sin(2 * std::numbers::pi * 440 * double(i) / 16000), 2e-3)
+            << i;
     }
     // A one-off conversion of a whole buffer includes the filter's tail.
     auto whole = AudioProcessor::resampleAudio(*buffer(44100, 0), 16000, 1);
@@ -368,7 +417,8 @@ TEST(AudioInputConfig, ChannelModeJsonForms) {
     }
     json::Document nullList(R"({"sumChannels":{"_0":null}})");
     EXPECT_EQ(ChannelMode::decode(nullList.root()), ChannelMode::sumChannels());
-    for (const char* text : {R"({"specificChannel":{"_0":1},"sumChannels":{}})", "{}", R"({"other":{}})"}) {
+    for (const char* text :
+         {R"({"specificChannel":{"_0":1},"sumChannels":{}})", "{}", R"({"other":{}})"}) {
         json::Document document(text);
         try {
             ChannelMode::decode(document.root());
@@ -387,5 +437,5 @@ TEST(AudioInputConfig, ChannelModeJsonForms) {
     EXPECT_EQ(AudioInputConfig{}.channelMode, ChannelMode::sumChannels());
 }
 
-}  // namespace
-}  // namespace murmex
+} // namespace
+} // namespace murmex

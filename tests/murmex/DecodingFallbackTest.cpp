@@ -1,11 +1,10 @@
 #include "murmex/core/DecodingFallback.h"
 
-#include <cmath>
-
-#include <gtest/gtest.h>
-
 #include "murmex/core/DecodingOptions.h"
 #include "murmex/core/DecodingResult.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
 
 using murmex::DecodingFallback;
 using murmex::DecodingOptions;
@@ -26,17 +25,19 @@ TEST(DecodingFallbackTest, VerdictOrder) {
     const Case cases[] = {
         {unset, true, 0.9f, 9.0f, -9.0f, {{true, "firstTokenLogProbThreshold"}}},
         {defaults, true, 0.9f, 9.0f, -9.0f, {{true, "firstTokenLogProbThreshold"}}},
-        {defaults, false, 0.7f, 3.0f, -9.0f, {{false, "silence"}}},  // silence wins over the compression test
-        {defaults, false, 0.1f, 2.4f, -1.0f, std::nullopt},           // comparisons are strict
+        {defaults, false, 0.7f, 3.0f, -9.0f, {{false, "silence"}}}, // silence wins over the
+                                                                    // compression test
+        {defaults, false, 0.1f, 2.4f, -1.0f, std::nullopt},         // comparisons are strict
         {defaults, false, 0.6f, 2.5f, -1.0f, {{true, "compressionRatioThreshold"}}},
         {defaults, false, 0.1f, 1.0f, -1.2f, {{true, "logProbThreshold"}}},
-        {unset, false, 0.9f, 9.0f, -1.2f, std::nullopt},  // unset thresholds skip their tests
+        {unset, false, 0.9f, 9.0f, -1.2f, std::nullopt}, // unset thresholds skip their tests
         {defaults, false, nan, nan, nan, std::nullopt},  // NaN never fires
         {defaults, false, nan, 2.5f, nan, {{true, "compressionRatioThreshold"}}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
-        auto verdict = DecodingFallback::decide(c.options, c.firstTokenTooLow, c.noSpeech, c.compression, c.avgLogProb);
+        auto verdict = DecodingFallback::decide(c.options, c.firstTokenTooLow, c.noSpeech,
+                                                c.compression, c.avgLogProb);
         ASSERT_EQ(verdict.has_value(), c.expected.has_value()) << "case " << i;
         if (verdict) {
             EXPECT_EQ(verdict->needsFallback, c.expected->first) << "case " << i;

@@ -1,8 +1,8 @@
 #include "murmex/core/DecodingInputs.h"
 
-#include <gtest/gtest.h>
-
 #include "murmex/core/DecodingCache.h"
+
+#include <gtest/gtest.h>
 
 using murmex::DecodingInputs;
 using platform::ml::ElementType;
@@ -18,7 +18,8 @@ DecodingInputs makeInputs(int64_t maskLength = kCacheLength) {
     MultiArray padding({1, maskLength}, ElementType::float16);
     padding.fill(-10000);
     padding.setValue(0, 0);
-    return DecodingInputs({50258}, MultiArray({1}, ElementType::int32), MultiArray({1}, ElementType::int32),
+    return DecodingInputs({50258}, MultiArray({1}, ElementType::int32),
+                          MultiArray({1}, ElementType::int32),
                           MultiArray({1, 4, 1, maskLength}, ElementType::float16),
                           MultiArray({1, 4, 1, maskLength}, ElementType::float16),
                           MultiArray({maskLength, 8}, ElementType::float16), update, padding,
@@ -43,14 +44,15 @@ int64_t onlyUpdatePosition(const MultiArray& mask) {
 // Number of leading open (0) positions; the rest must all be -10000.
 int64_t openPrefix(const MultiArray& mask) {
     int64_t open = 0;
-    while (open < mask.count() && mask.value(open) == 0) ++open;
+    while (open < mask.count() && mask.value(open) == 0)
+        ++open;
     for (int64_t i = open; i < mask.count(); ++i) {
         if (mask.value(i) != -10000) return -1;
     }
     return open;
 }
 
-}  // namespace
+} // namespace
 
 TEST(DecodingInputsTest, ResetReturnsToThePostPrefillState) {
     struct Case {
@@ -60,7 +62,7 @@ TEST(DecodingInputsTest, ResetReturnsToThePostPrefillState) {
     const Case cases[] = {
         {0, 224, 1, 0},
         {3, 224, 4, 3},
-        {224, 224, 224, 223},  // P >= M: everything open, write at the last position
+        {224, 224, 224, 223}, // P >= M: everything open, write at the last position
     };
     for (const Case& c : cases) {
         DecodingInputs inputs = makeInputs();
@@ -78,14 +80,15 @@ TEST(DecodingInputsTest, ResetReturnsToThePostPrefillState) {
 TEST(DecodingInputsTest, ResetWritesOnlyBelowTheContextAndNeverPastTheMasks) {
     DecodingInputs inputs = makeInputs(8);
     inputs.keyCache.fill(1.5);
-    inputs.reset(2, 0);  // only the cache length changes
+    inputs.reset(2, 0); // only the cache length changes
     EXPECT_EQ(inputs.cacheLength.value(0), 2);
     EXPECT_EQ(onlyUpdatePosition(inputs.kvCacheUpdateMask), 0);
     EXPECT_EQ(openPrefix(inputs.decoderKeyPaddingMask), 1);
 
     inputs.decoderKeyPaddingMask.fill(7);
     inputs.reset(2, 4);
-    for (int64_t i = 4; i < 8; ++i) EXPECT_EQ(inputs.decoderKeyPaddingMask.value(i), 7) << i;
+    for (int64_t i = 4; i < 8; ++i)
+        EXPECT_EQ(inputs.decoderKeyPaddingMask.value(i), 7) << i;
 
     // A context longer than the masks is cut to their length (the sanitizer
     // build catches any write past the end).
@@ -94,7 +97,7 @@ TEST(DecodingInputsTest, ResetWritesOnlyBelowTheContextAndNeverPastTheMasks) {
     EXPECT_EQ(onlyUpdatePosition(inputs.kvCacheUpdateMask), 7);
     inputs.reset(1, -5);
     EXPECT_EQ(inputs.cacheLength.value(0), 1);
-    EXPECT_EQ(inputs.keyCache.value(0), 1.5);  // caches are left alone
+    EXPECT_EQ(inputs.keyCache.value(0), 1.5); // caches are left alone
 }
 
 TEST(DecodingInputsTest, MaskedValueIsTheHalfPrecisionMinusTenThousand) {

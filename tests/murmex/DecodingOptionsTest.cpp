@@ -1,11 +1,10 @@
 #include "murmex/core/DecodingOptions.h"
 
-#include <cmath>
-#include <limits>
-
-#include <gtest/gtest.h>
-
 #include "murmex/utilities/JsonCoding.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
 
 using murmex::ChunkingStrategy;
 using murmex::DecodingOptions;
@@ -19,7 +18,7 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     if (at != std::string::npos) text.replace(at, from.size(), to);
     return text;
 }
-}  // namespace
+} // namespace
 
 TEST(DecodingOptionsTest, DefaultsMatchTheDocumentedValues) {
     DecodingOptions o;
@@ -55,14 +54,15 @@ TEST(DecodingOptionsTest, DefaultsMatchTheDocumentedValues) {
 
 TEST(DecodingOptionsTest, DetectLanguageFollowsThePrefillPromptUnlessGiven) {
     EXPECT_TRUE((DecodingOptions{.usePrefillPrompt = false}.detectLanguage));
-    EXPECT_FALSE((DecodingOptions{.usePrefillPrompt = false, .detectLanguage = false}.detectLanguage));
+    EXPECT_FALSE(
+        (DecodingOptions{.usePrefillPrompt = false, .detectLanguage = false}.detectLanguage));
     EXPECT_TRUE((DecodingOptions{.detectLanguage = true}.detectLanguage));
 }
 
 TEST(DecodingOptionsTest, EncodesPresentOptionalsOnly) {
     std::string json = DecodingOptions{}.toJson();
-    for (const char* absent : {"\"language\"", "\"maxInitialTimestamp\"", "\"maxWindowSeek\"", "\"promptTokens\"",
-                               "\"prefixTokens\"", "\"chunkingStrategy\""}) {
+    for (const char* absent : {"\"language\"", "\"maxInitialTimestamp\"", "\"maxWindowSeek\"",
+                               "\"promptTokens\"", "\"prefixTokens\"", "\"chunkingStrategy\""}) {
         EXPECT_EQ(json.find(absent), std::string::npos) << absent;
     }
     EXPECT_NE(json.find("\"supressTokens\":[]"), std::string::npos);
@@ -128,7 +128,8 @@ TEST(DecodingOptionsTest, DecodingRequiresNonOptionalKeysAndResolvesNothing) {
     EXPECT_THROW(DecodingOptions::fromJson(badStrategy), CodingError);
 
     // A decoded usePrefillPrompt false keeps the decoded detectLanguage.
-    std::string noPrompt = replaced(json, "\"usePrefillPrompt\":true", "\"usePrefillPrompt\":false");
+    std::string noPrompt =
+        replaced(json, "\"usePrefillPrompt\":true", "\"usePrefillPrompt\":false");
     EXPECT_FALSE(DecodingOptions::fromJson(noPrompt).detectLanguage);
 }
 
@@ -170,10 +171,10 @@ TEST(DecodingOptionsTest, PrepareSeekClips) {
         {{}, {{0, n}}},
         {{1.5f}, {{24000, n}}},
         {{0.0f, 10.0f, 20.0f}, {{0, 160000}, {320000, n}}},
-        {{0.00003f}, {{0, n}}},     // 0.48 samples
-        {{0.0000313f}, {{1, n}}},   // 0.5008 samples
-        {{5.0f, 2.0f}, {{80000, 32000}}},  // not validated
-        {{-0.0000313f}, {{-1, n}}},  // halves away from zero
+        {{0.00003f}, {{0, n}}},           // 0.48 samples
+        {{0.0000313f}, {{1, n}}},         // 0.5008 samples
+        {{5.0f, 2.0f}, {{80000, 32000}}}, // not validated
+        {{-0.0000313f}, {{-1, n}}},       // halves away from zero
     };
     for (const Case& c : cases) {
         DecodingOptions o{.clipTimestamps = c.times};

@@ -1,15 +1,14 @@
 #include "murmex/utilities/Extensions.h"
 
-#include <filesystem>
-#include <mutex>
-#include <stdexcept>
-
-#include <gtest/gtest.h>
-
 #include "murmex/core/AudioChunk.h"
 #include "murmex/core/MurmexConfig.h"
 #include "murmex/utilities/EngineSignposts.h"
 #include "tessary_core/Logging.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <stdexcept>
 
 using namespace murmex;
 using platform::system::Outcome;
@@ -29,7 +28,8 @@ TEST(ExtensionsTest, Normalized) {
         {"don't stop", "dont stop"},
         {"«Ёлка» — 2024", "ёлка 2024"},
     };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(normalized(text), expected) << text;
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(normalized(text), expected) << text;
 }
 
 TEST(ExtensionsTest, ContainsSegmentComparesStartsOnly) {
@@ -47,7 +47,8 @@ TEST(ExtensionsTest, ContainsSegmentComparesStartsOnly) {
 
 TEST(ExtensionsTest, ToOptionalArraysKeepsOrderAndDropsFailures) {
     using Results = std::vector<int>;
-    std::vector<Outcome<Results>> outcomes{Results{1, 2}, std::make_exception_ptr(std::runtime_error("x")), Results{}};
+    std::vector<Outcome<Results>> outcomes{
+        Results{1, 2}, std::make_exception_ptr(std::runtime_error("x")), Results{}};
     auto values = toOptionalArrays(outcomes);
     ASSERT_EQ(values.size(), 3u);
     EXPECT_EQ(values[0], (Results{1, 2}));
@@ -73,8 +74,10 @@ TEST(ExtensionsTest, ConfigurationDefaultsAskTheEngineForItsOwn) {
     EXPECT_TRUE(config.verbose);
     EXPECT_EQ(config.logLevel, tessary::Logging::LogLevel::info);
 
-    MurmexConfig given{.modelFolder = "/m", .logitsFilters = std::vector<std::shared_ptr<LogitsFiltering>>{},
-                       .verbose = false, .download = false};
+    MurmexConfig given{.modelFolder = "/m",
+                       .logitsFilters = std::vector<std::shared_ptr<LogitsFiltering>>{},
+                       .verbose = false,
+                       .download = false};
     EXPECT_EQ(given.modelFolder, "/m");
     EXPECT_TRUE(given.logitsFilters && given.logitsFilters->empty());
     EXPECT_FALSE(given.download);

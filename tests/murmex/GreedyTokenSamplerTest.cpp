@@ -1,8 +1,7 @@
 #include "murmex/core/text/GreedyTokenSampler.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <vector>
 
@@ -19,16 +18,19 @@ constexpr int kEot = 9;
 
 MultiArray halfLogits(const std::vector<float>& values) {
     MultiArray logits({1, 1, static_cast<int64_t>(values.size())}, ElementType::float16);
-    for (size_t i = 0; i < values.size(); ++i) logits.setValue(static_cast<int64_t>(i), values[i]);
+    for (size_t i = 0; i < values.size(); ++i)
+        logits.setValue(static_cast<int64_t>(i), values[i]);
     return logits;
 }
 
 // Log-softmax of `values / temperature` at `index`, computed directly.
 float logSoftmax(const std::vector<float>& values, size_t index, float temperature = 1) {
     double maximum = kNegInf;
-    for (float v : values) maximum = std::max<double>(maximum, v / temperature);
+    for (float v : values)
+        maximum = std::max<double>(maximum, v / temperature);
     double sum = 0;
-    for (float v : values) sum += std::exp(v / temperature - maximum);
+    for (float v : values)
+        sum += std::exp(v / temperature - maximum);
     return static_cast<float>(values[index] / temperature - maximum - std::log(sum));
 }
 
@@ -36,7 +38,7 @@ murmex::RandomSource fixed(float value) {
     return [value] { return value; };
 }
 
-}  // namespace
+} // namespace
 
 TEST(GreedyTokenSampler, TemperatureZeroPicksTheLargestLogitWithItsLogProbability) {
     std::vector<float> values{0.5f, 2.0f, -1.0f, 2.0f, 1.0f, 0, 0, 0, 0, 0};
@@ -74,12 +76,14 @@ TEST(GreedyTokenSampler, TopKDrawWalksTheRunningSumOfTheCandidates) {
         float random;
         int expected;
     };
-    for (auto [r, expected] : {Case{0.0f, 3}, Case{0.59f, 3}, Case{0.61f, 1}, Case{0.89f, 1}, Case{0.91f, 0}}) {
+    for (auto [r, expected] :
+         {Case{0.0f, 3}, Case{0.59f, 3}, Case{0.61f, 1}, Case{0.89f, 1}, Case{0.91f, 0}}) {
         GreedyTokenSampler sampler(Float16(1.0f), kEot, DecodingOptions{.topK = 3}, fixed(r));
         auto result = sampler.update({}, halfLogits(values), {});
         EXPECT_EQ(result.tokens.back(), expected) << "r = " << r;
         // Not renormalised over the candidates: the whole-vocabulary probability.
-        EXPECT_NEAR(result.logProbs.back(), logSoftmax(values, static_cast<size_t>(expected)), 2e-3) << "r = " << r;
+        EXPECT_NEAR(result.logProbs.back(), logSoftmax(values, static_cast<size_t>(expected)), 2e-3)
+            << "r = " << r;
     }
 }
 

@@ -2,9 +2,8 @@
 #include "murmex/core/text/SuppressBlankFilter.h"
 #include "murmex/core/text/SuppressTokensFilter.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <vector>
 
 using namespace murmex;
@@ -13,7 +12,9 @@ using platform::ml::MultiArray;
 
 namespace {
 
-MultiArray zeroLogits(int64_t vocabulary) { return MultiArray({1, 1, vocabulary}, ElementType::float16); }
+MultiArray zeroLogits(int64_t vocabulary) {
+    return MultiArray({1, 1, vocabulary}, ElementType::float16);
+}
 
 std::vector<int> suppressedIds(const MultiArray& logits) {
     std::vector<int> ids;
@@ -24,12 +25,20 @@ std::vector<int> suppressedIds(const MultiArray& logits) {
 }
 
 SpecialTokens tokens() {
-    return SpecialTokens{.endToken = 10, .englishToken = 12, .noSpeechToken = 15, .noTimestampsToken = 16,
-                         .specialTokenBegin = 10, .startOfPreviousToken = 14, .startOfTranscriptToken = 11,
-                         .timeTokenBegin = 17, .transcribeToken = 13, .translateToken = 18, .whitespaceToken = 2};
+    return SpecialTokens{.endToken = 10,
+                         .englishToken = 12,
+                         .noSpeechToken = 15,
+                         .noTimestampsToken = 16,
+                         .specialTokenBegin = 10,
+                         .startOfPreviousToken = 14,
+                         .startOfTranscriptToken = 11,
+                         .timeTokenBegin = 17,
+                         .transcribeToken = 13,
+                         .translateToken = 18,
+                         .whitespaceToken = 2};
 }
 
-}  // namespace
+} // namespace
 
 TEST(SuppressTokensFilter, SuppressesEveryListedIdAndNothingOutsideTheArray) {
     // Negative and too-large ids are dropped instead of writing out of bounds.

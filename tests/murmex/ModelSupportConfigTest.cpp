@@ -1,12 +1,12 @@
 #include "murmex/core/ModelSupportConfig.h"
 
-#include <gtest/gtest.h>
-
 #include "murmex/core/Constants.h"
 #include "murmex/core/ModelComputeOptions.h"
 #include "murmex/core/ModelVariant.h"
 #include "murmex/utilities/JsonCoding.h"
 #include "tessary_core/Logging.h"
+
+#include <gtest/gtest.h>
 
 using namespace murmex;
 using tessary::Logging;
@@ -16,14 +16,15 @@ namespace {
 std::vector<std::string> captureLines(Logging::LogLevel level, const std::function<void()>& body) {
     std::vector<std::string> lines;
     Logging::shared().setLogLevel(level);
-    Logging::shared().setLoggingCallback([&lines](const std::string& line) { lines.push_back(line); });
+    Logging::shared().setLoggingCallback(
+        [&lines](const std::string& line) { lines.push_back(line); });
     body();
     Logging::shared().setLoggingCallback({});
     Logging::shared().setLogLevel(Logging::LogLevel::none);
     return lines;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ModelSupportConfigTest, FallbackTableLookupByLongestPrefix) {
     const ModelSupportConfig& table = Constants::fallbackModelSupportConfig();
@@ -34,11 +35,12 @@ TEST(ModelSupportConfigTest, FallbackTableLookupByLongestPrefix) {
         size_t row;
     };
     const Case cases[] = {
-        {"Mac14,2", 3},   {"MacBookPro18,3", 2}, {"iPad13,1", 4},   {"iPad13,10", 2}, {"iPad13,16", 2},
-        {"iPad14,1", 5},  {"iPad14,10", 3},      {"iPhone17,3", 1}, {"Watch8,1", 0},  {"Mac13,1", 2},
-        {"iPad13,19", 4}, {"iPhone14,5", 5},
+        {"Mac14,2", 3},   {"MacBookPro18,3", 2}, {"iPad13,1", 4},  {"iPad13,10", 2},
+        {"iPad13,16", 2}, {"iPad14,1", 5},       {"iPad14,10", 3}, {"iPhone17,3", 1},
+        {"Watch8,1", 0},  {"Mac13,1", 2},        {"iPad13,19", 4}, {"iPhone14,5", 5},
     };
-    for (const Case& c : cases) EXPECT_EQ(table.modelSupport(c.device), rows[c.row].models) << c.device;
+    for (const Case& c : cases)
+        EXPECT_EQ(table.modelSupport(c.device), rows[c.row].models) << c.device;
     EXPECT_EQ(table.modelSupport("Mac14,2").defaultModel, "openai_whisper-large-v3-v20240930");
 
     std::vector<std::string> lines = captureLines(Logging::LogLevel::debug, [&] {
@@ -48,25 +50,40 @@ TEST(ModelSupportConfigTest, FallbackTableLookupByLongestPrefix) {
         EXPECT_TRUE(fallback.disabled.empty());
         table.modelSupport("Watch7,1");
     });
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "No device support found for RealityDevice14,1, using default",
-                         "Matched Watch7,1 to devices: [\"iPhone11\", \"iPhone12\", \"iPad12,1\", \"iPad12,2\", "
-                         "\"Watch7\", \"Watch8\"]"}));
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "No device support found for RealityDevice14,1, using default",
+            "Matched Watch7,1 to devices: [\"iPhone11\", \"iPhone12\", \"iPad12,1\", \"iPad12,2\", "
+            "\"Watch7\", \"Watch8\"]"}));
 }
 
 TEST(ModelSupportConfigTest, FallbackTableKnownAndDisabledModels) {
     const ModelSupportConfig& table = Constants::fallbackModelSupportConfig();
     EXPECT_EQ(table.repoName, "murmex-coreml-fallback");
     EXPECT_EQ(table.repoVersion, "0.4");
-    const std::vector<std::string> expected{
-        "openai_whisper-base", "openai_whisper-base.en", "openai_whisper-tiny", "openai_whisper-tiny.en",
-        "openai_whisper-small", "openai_whisper-small.en", "openai_whisper-large-v2_949MB",
-        "openai_whisper-large-v2_turbo_955MB", "openai_whisper-large-v3_947MB", "openai_whisper-large-v3_turbo_954MB",
-        "distil-whisper_distil-large-v3_594MB", "distil-whisper_distil-large-v3_turbo_600MB",
-        "openai_whisper-large-v3-v20240930_626MB", "openai_whisper-large-v3-v20240930_turbo_632MB",
-        "openai_whisper-large-v2", "openai_whisper-large-v3", "distil-whisper_distil-large-v3",
-        "openai_whisper-large-v2_turbo", "openai_whisper-large-v3_turbo", "distil-whisper_distil-large-v3_turbo",
-        "openai_whisper-large-v3-v20240930", "openai_whisper-large-v3-v20240930_turbo"};
+    const std::vector<std::string> expected{"openai_whisper-base",
+                                            "openai_whisper-base.en",
+                                            "openai_whisper-tiny",
+                                            "openai_whisper-tiny.en",
+                                            "openai_whisper-small",
+                                            "openai_whisper-small.en",
+                                            "openai_whisper-large-v2_949MB",
+                                            "openai_whisper-large-v2_turbo_955MB",
+                                            "openai_whisper-large-v3_947MB",
+                                            "openai_whisper-large-v3_turbo_954MB",
+                                            "distil-whisper_distil-large-v3_594MB",
+                                            "distil-whisper_distil-large-v3_turbo_600MB",
+                                            "openai_whisper-large-v3-v20240930_626MB",
+                                            "openai_whisper-large-v3-v20240930_turbo_632MB",
+                                            "openai_whisper-large-v2",
+                                            "openai_whisper-large-v3",
+                                            "distil-whisper_distil-large-v3",
+                                            "openai_whisper-large-v2_turbo",
+                                            "openai_whisper-large-v3_turbo",
+                                            "distil-whisper_distil-large-v3_turbo",
+                                            "openai_whisper-large-v3-v20240930",
+                                            "openai_whisper-large-v3-v20240930_turbo"};
     EXPECT_EQ(table.knownModels, expected);
     EXPECT_EQ(Constants::knownModels(), expected);
     EXPECT_EQ(table.defaultSupport.models.supported, expected);
@@ -90,9 +107,10 @@ TEST(ModelSupportConfigTest, DocumentsMergeWithTheFallbackOnlyUnderAMatchingName
     EXPECT_EQ(merged.deviceSupports[0].identifiers, std::vector<std::string>{"Mac14"});
     EXPECT_EQ(merged.deviceSupports[0].models.defaultModel, "A");
     std::vector<std::string> widened{"A"};
-    widened.insert(widened.end(), fallbackRows[3].models.supported.begin(), fallbackRows[3].models.supported.end());
+    widened.insert(widened.end(), fallbackRows[3].models.supported.begin(),
+                   fallbackRows[3].models.supported.end());
     EXPECT_EQ(merged.deviceSupports[0].models.supported, widened);
-    const size_t appended[] = {0, 1, 2, 4, 5};  // row 4 (Mac14) is in the document
+    const size_t appended[] = {0, 1, 2, 4, 5}; // row 4 (Mac14) is in the document
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(merged.deviceSupports[i + 1].identifiers, fallbackRows[appended[i]].identifiers);
     }
@@ -103,22 +121,27 @@ TEST(ModelSupportConfigTest, DocumentsMergeWithTheFallbackOnlyUnderAMatchingName
     ASSERT_EQ(alone.deviceSupports.size(), 1u);
     EXPECT_EQ(alone.knownModels, std::vector<std::string>{"A"});
     EXPECT_EQ(alone.defaultSupport.models.supported, std::vector<std::string>{"A"});
-    EXPECT_TRUE(alone.deviceSupports[0].models.disabled.empty());  // the document's "disabled" is ignored
+    EXPECT_TRUE(
+        alone.deviceSupports[0].models.disabled.empty()); // the document's "disabled" is ignored
     EXPECT_FALSE(alone.deviceSupports[0].chips);
 }
 
 TEST(ModelSupportConfigTest, EncodingWritesTheDocumentKeysOnly) {
-    ModelSupportConfig config("own", "2", {{"M9", {"Mac99"}, {"B", {"B", "C"}, {"D"}}}, {std::nullopt, {"X1"}, {"C", {"C"}}}},
-                              false);
-    EXPECT_EQ(config.toJson(),
-              R"({"name":"own","version":"2","device_support":[{"chips":"M9","identifiers":["Mac99"],"models":{"default":"B","supported":["B","C"]}},)"
-              R"({"identifiers":["X1"],"models":{"default":"C","supported":["C"]}}]})");
+    ModelSupportConfig config(
+        "own", "2",
+        {{"M9", {"Mac99"}, {"B", {"B", "C"}, {"D"}}}, {std::nullopt, {"X1"}, {"C", {"C"}}}}, false);
+    EXPECT_EQ(
+        config.toJson(),
+        R"({"name":"own","version":"2","device_support":[{"chips":"M9","identifiers":["Mac99"],"models":{"default":"B","supported":["B","C"]}},)"
+        R"({"identifiers":["X1"],"models":{"default":"C","supported":["C"]}}]})");
     EXPECT_EQ(config.deviceSupports[1].models.disabled, std::vector<std::string>{"B"});
     ModelSupportConfig back = ModelSupportConfig::fromJson(config.toJson());
     EXPECT_EQ(back.deviceSupports, config.deviceSupports);
 
-    EXPECT_THROW(ModelSupportConfig::fromJson(R"({"name":"a","device_support":[]})"), json::CodingError);
-    EXPECT_THROW(ModelSupportConfig::fromJson(R"({"name":"a","version":"1","device_support":[{"identifiers":[]}]})"),
+    EXPECT_THROW(ModelSupportConfig::fromJson(R"({"name":"a","device_support":[]})"),
+                 json::CodingError);
+    EXPECT_THROW(ModelSupportConfig::fromJson(
+                     R"({"name":"a","version":"1","device_support":[{"identifiers":[]}]})"),
                  json::CodingError);
 }
 

@@ -1,15 +1,15 @@
 #include "murmex/core/Murmex.h"
+
+#include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "murmex/utilities/ModelUtilities.h"
 #include "murmex/utilities/WhisperError.h"
 #include "platform/system/Cancellation.h"
-#include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "support/FakeEngineStages.h"
 #include "support/LogCapture.h"
 
-#include <gtest/gtest.h>
-
 #include <condition_variable>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -115,19 +115,25 @@ TEST(ModelUtilitiesVariants, DetectVariantFollowsTheSizeTable) {
         ModelVariant expected;
     };
     const std::vector<Case> cases = {
-        {51864, 384, ModelVariant::tinyEn},  {51864, 512, ModelVariant::baseEn},  {51864, 768, ModelVariant::smallEn},
-        {51864, 1024, ModelVariant::mediumEn}, {51864, 640, ModelVariant::baseEn}, {51864, 1280, ModelVariant::baseEn},
-        {51865, 384, ModelVariant::tiny},    {51865, 512, ModelVariant::base},    {51865, 768, ModelVariant::small},
-        {51865, 1024, ModelVariant::medium}, {51865, 1280, ModelVariant::largev2}, {51865, 16, ModelVariant::base},
-        {51866, 1280, ModelVariant::largev3}, {51866, 384, ModelVariant::largev3}, {1000, 384, ModelVariant::base},
+        {51864, 384, ModelVariant::tinyEn},   {51864, 512, ModelVariant::baseEn},
+        {51864, 768, ModelVariant::smallEn},  {51864, 1024, ModelVariant::mediumEn},
+        {51864, 640, ModelVariant::baseEn},   {51864, 1280, ModelVariant::baseEn},
+        {51865, 384, ModelVariant::tiny},     {51865, 512, ModelVariant::base},
+        {51865, 768, ModelVariant::small},    {51865, 1024, ModelVariant::medium},
+        {51865, 1280, ModelVariant::largev2}, {51865, 16, ModelVariant::base},
+        {51866, 1280, ModelVariant::largev3}, {51866, 384, ModelVariant::largev3},
+        {1000, 384, ModelVariant::base},
     };
     testing::LogCapture log;
     for (const auto& c : cases) {
-        EXPECT_EQ(ModelUtilities::detectVariant(c.logits, c.width), c.expected) << c.logits << " " << c.width;
+        EXPECT_EQ(ModelUtilities::detectVariant(c.logits, c.width), c.expected)
+            << c.logits << " " << c.width;
     }
     EXPECT_EQ(log.count("Unrecognized vocabulary size: 1000, defaulting to base variant"), 1);
-    EXPECT_EQ(ModelUtilities::tokenizerNameForVariant(ModelVariant::largev3), "openai/whisper-large-v3");
-    EXPECT_EQ(ModelUtilities::tokenizerNameForVariant(ModelVariant::tinyEn), "openai/whisper-tiny.en");
+    EXPECT_EQ(ModelUtilities::tokenizerNameForVariant(ModelVariant::largev3),
+              "openai/whisper-large-v3");
+    EXPECT_EQ(ModelUtilities::tokenizerNameForVariant(ModelVariant::tinyEn),
+              "openai/whisper-tiny.en");
 }
 
 TEST(ModelUtilitiesCatalogue, FormatModelFilesFiltersDeduplicatesAndOrders) {
@@ -138,11 +144,14 @@ TEST(ModelUtilitiesCatalogue, FormatModelFilesFiltersDeduplicatesAndOrders) {
          {"openai_whisper-tiny", "openai_whisper-large-v3_947MB"}},
         {{"openai_whisper-small_216MB/x", "openai_whisper-small.en/x", "openai_whisper-small/x"},
          {"openai_whisper-small", "openai_whisper-small.en"}},
-        {{"openai_whisper-large-v3-v20240930_626MB", "openai_whisper-base.en", "openai_whisper-base",
-          "openai_whisper-tiny.en", "openai_whisper-tiny", "openai_whisper-medium"},
-         {"openai_whisper-tiny", "openai_whisper-tiny.en", "openai_whisper-base", "openai_whisper-base.en",
-          "openai_whisper-medium", "openai_whisper-large-v3-v20240930_626MB"}},
-        {{"README.md", "config.json", "distil-whisper_distil-large-v3"}, {"distil-whisper_distil-large-v3"}},
+        {{"openai_whisper-large-v3-v20240930_626MB", "openai_whisper-base.en",
+          "openai_whisper-base", "openai_whisper-tiny.en", "openai_whisper-tiny",
+          "openai_whisper-medium"},
+         {"openai_whisper-tiny", "openai_whisper-tiny.en", "openai_whisper-base",
+          "openai_whisper-base.en", "openai_whisper-medium",
+          "openai_whisper-large-v3-v20240930_626MB"}},
+        {{"README.md", "config.json", "distil-whisper_distil-large-v3"},
+         {"distil-whisper_distil-large-v3"}},
         {{}, {}},
     };
     for (const auto& [input, expected] : cases) {
@@ -171,12 +180,13 @@ TEST(ModelUtilitiesTokenizer, SearchesHubFolderThenTokenizerFolderThenExtraPaths
         }
         ASSERT_EQ(checks.size(), hit + 1);
         for (size_t i = 0; i <= hit; ++i) {
-            EXPECT_EQ(checks[i], "Checking for local tokenizer at " + (candidates[i] / "tokenizer.json").string() +
+            EXPECT_EQ(checks[i], "Checking for local tokenizer at " +
+                                     (candidates[i] / "tokenizer.json").string() +
                                      (i == hit ? " - found" : " - not found"));
         }
         EXPECT_TRUE(log.contains("Found local tokenizer at " + candidates[hit].string()));
         EXPECT_EQ(tokenizer->specialTokens().endToken, 50257);
-        EXPECT_EQ(tokenizer->specialTokens().transcribeToken, 50360);  // large-v3 layout
+        EXPECT_EQ(tokenizer->specialTokens().transcribeToken, 50360); // large-v3 layout
     }
 }
 
@@ -190,7 +200,10 @@ TEST(MurmexLoading, MissingFolderOrModelFileFailsAfterTheStateChange) {
     EXPECT_EQ(bare->modelState(), ModelState::loading);
     EXPECT_EQ(errorMessage([&] { bare->prewarmModels(); }), "Model folder is not set.");
     EXPECT_EQ(states.take(), (std::vector{ModelState::loading, ModelState::prewarming}));
-    EXPECT_EQ(errorMessage([] { Murmex::create(MurmexConfig{.verbose = false, .prewarm = true, .download = false}); }),
+    EXPECT_EQ(errorMessage([] {
+                  Murmex::create(
+                      MurmexConfig{.verbose = false, .prewarm = true, .download = false});
+              }),
               "Model folder is not set.");
 
     // Each required model missing in turn names the compiled-model path.
@@ -199,7 +212,9 @@ TEST(MurmexLoading, MissingFolderOrModelFileFailsAfterTheStateChange) {
         const fs::path gone = f.models / (std::string(missing) + ".mlmodelc");
         fs::remove_all(gone);
         auto engine = Murmex::create(f.config());
-        EXPECT_EQ(errorMessage([&] { engine->loadModels(); }), "Model file not found at " + gone.string()) << missing;
+        EXPECT_EQ(errorMessage([&] { engine->loadModels(); }),
+                  "Model file not found at " + gone.string())
+            << missing;
         EXPECT_EQ(engine->modelState(), ModelState::loading);
         EXPECT_FALSE(engine->tokenizer());
     }
@@ -207,11 +222,11 @@ TEST(MurmexLoading, MissingFolderOrModelFileFailsAfterTheStateChange) {
 
 TEST(MurmexLoading, StatesMoveThroughLoadUnloadAndPrewarm) {
     EngineFixture f;
-    auto engine = Murmex::create(f.config(std::nullopt));  // a given folder loads by default
+    auto engine = Murmex::create(f.config(std::nullopt)); // a given folder loads by default
     EXPECT_EQ(engine->modelState(), ModelState::loaded);
     ASSERT_TRUE(engine->tokenizer());
     EXPECT_EQ(f.decoder->tokenizer(), engine->tokenizer());
-    EXPECT_EQ(engine->modelVariant(), ModelVariant::tiny);  // 51865 and 384
+    EXPECT_EQ(engine->modelVariant(), ModelVariant::tiny); // 51865 and 384
     EXPECT_EQ(engine->modelFolder(), f.models);
     const double tokenizerLoadTime = engine->currentTimings().tokenizerLoadTime;
 
@@ -221,10 +236,11 @@ TEST(MurmexLoading, StatesMoveThroughLoadUnloadAndPrewarm) {
     engine->loadModels();
     engine->prewarmModels();
     engine->setModelState(engine->modelState());
-    EXPECT_EQ(states.take(), (std::vector{ModelState::unloading, ModelState::unloaded, ModelState::loading,
-                                          ModelState::loaded, ModelState::prewarming, ModelState::prewarmed,
-                                          ModelState::prewarmed}));
-    EXPECT_EQ(engine->currentTimings().tokenizerLoadTime, tokenizerLoadTime);  // not loaded again
+    EXPECT_EQ(states.take(),
+              (std::vector{ModelState::unloading, ModelState::unloaded, ModelState::loading,
+                           ModelState::loaded, ModelState::prewarming, ModelState::prewarmed,
+                           ModelState::prewarmed}));
+    EXPECT_EQ(engine->currentTimings().tokenizerLoadTime, tokenizerLoadTime); // not loaded again
 
     engine->setTokenizer(nullptr);
     EXPECT_FALSE(f.decoder->tokenizer());
@@ -249,7 +265,8 @@ TEST(MurmexLoading, TokenizerNeedsModelSizesAndIsFoundBesideTheModels) {
     fs::remove_all(v3.tokenizerFolder);
     v3.decoder->logits = 51866;
     v3.encoder->width = 1280;
-    zv::testing::writeWhisperTokenizerFolder(v3.models / "models" / "openai" / "whisper-large-v3", largeV3Options());
+    zv::testing::writeWhisperTokenizerFolder(v3.models / "models" / "openai" / "whisper-large-v3",
+                                             largeV3Options());
     auto large = Murmex::create(v3.config(true));
     EXPECT_EQ(large->modelVariant(), ModelVariant::largev3);
     EXPECT_TRUE(v3.decoder->isModelMultilingual());
@@ -270,14 +287,16 @@ TEST(MurmexTranscription, LoadsWhenNeededAndCallsTheCallersSegmentCallback) {
     StateLog states;
     states.attach(*engine);
     int engineCalls = 0, callerCalls = 0;
-    engine->segmentDiscoveryCallback = [&](const std::vector<TranscriptionSegment>&) { ++engineCalls; };
+    engine->segmentDiscoveryCallback = [&](const std::vector<TranscriptionSegment>&) {
+        ++engineCalls;
+    };
 
     const auto parent = engine->progress();
     auto results = engine->transcribeAudioArray(countingSamples(720000));
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(states.take(), (std::vector{ModelState::loading, ModelState::loaded}));
-    EXPECT_EQ(engineCalls, 2);  // two windows
-    EXPECT_NE(engine->progress(), parent);  // a finished parent is replaced
+    EXPECT_EQ(engineCalls, 2);             // two windows
+    EXPECT_NE(engine->progress(), parent); // a finished parent is replaced
     EXPECT_TRUE(parent->isFinished());
     EXPECT_EQ(engine->progress()->totalUnitCount(), 0);
 
@@ -285,14 +304,16 @@ TEST(MurmexTranscription, LoadsWhenNeededAndCallsTheCallersSegmentCallback) {
                                  [&](const std::vector<TranscriptionSegment>&) { ++callerCalls; });
     EXPECT_EQ(callerCalls, 2);
     EXPECT_EQ(engineCalls, 2);
-    EXPECT_TRUE(states.take().empty());  // already loaded
+    EXPECT_TRUE(states.take().empty()); // already loaded
 }
 
 TEST(MurmexTranscription, FileEntryReportsStatesAndPassesLoadFailuresOn) {
     EngineFixture f;
     auto engine = Murmex::create(f.config(true));
     std::vector<TranscriptionState> reported;
-    engine->transcriptionStateCallback = [&](TranscriptionState state) { reported.push_back(state); };
+    engine->transcriptionStateCallback = [&](TranscriptionState state) {
+        reported.push_back(state);
+    };
     EXPECT_ANY_THROW(engine->transcribeAudioPath((f.temp.path / "missing.wav").string()));
     EXPECT_EQ(reported, (std::vector{TranscriptionState::convertingAudio}));
     EXPECT_GE(engine->currentTimings().audioLoading, 0.0);
@@ -305,11 +326,13 @@ TEST(MurmexTranscription, CancelledRunsReplaceTheProgress) {
     std::stop_source source;
     f.mel->onMel = [&] { source.request_stop(); };
     platform::system::CancellationScope scope(source.get_token());
-    EXPECT_THROW(engine->transcribeAudioArray(countingSamples(100000)), platform::system::CancellationError);
+    EXPECT_THROW(engine->transcribeAudioArray(countingSamples(100000)),
+                 platform::system::CancellationError);
     EXPECT_NE(engine->progress(), parent);
     const auto second = engine->progress();
-    EXPECT_THROW(engine->transcribeAudioArray(countingSamples(100000)), platform::system::CancellationError);
-    EXPECT_NE(engine->progress(), second);  // cancelled before the run
+    EXPECT_THROW(engine->transcribeAudioArray(countingSamples(100000)),
+                 platform::system::CancellationError);
+    EXPECT_NE(engine->progress(), second); // cancelled before the run
     EXPECT_TRUE(f.decoder->triesSnapshot().empty());
 }
 
@@ -328,10 +351,12 @@ TEST(MurmexConcurrency, ConcurrentRunsLoadOnceAndReturnTheirOwnResults) {
             segmentCounts[i] = results.at(0).segments().size();
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(states.take(), (std::vector{ModelState::loading, ModelState::loaded}));
-    for (int i = 0; i < kRuns; ++i) EXPECT_EQ(segmentCounts[i], static_cast<size_t>(i + 1)) << i;
-    EXPECT_EQ(engine->progress()->totalUnitCount(), 0);  // all finished: a fresh parent
+    for (int i = 0; i < kRuns; ++i)
+        EXPECT_EQ(segmentCounts[i], static_cast<size_t>(i + 1)) << i;
+    EXPECT_EQ(engine->progress()->totalUnitCount(), 0); // all finished: a fresh parent
 }
 
 TEST(MurmexConcurrency, ParentProgressFinishesOnlyWithTheLastRun) {
@@ -356,7 +381,7 @@ TEST(MurmexConcurrency, ParentProgressFinishesOnlyWithTheLastRun) {
         changed.wait(lock, [&] { return held; });
     }
     const auto parent = engine->progress();
-    engine->transcribeAudioArray(countingSamples(100000));  // finishes while the slow run waits
+    engine->transcribeAudioArray(countingSamples(100000)); // finishes while the slow run waits
 
     EXPECT_EQ(engine->progress(), parent);
     EXPECT_FALSE(parent->isFinished());
@@ -373,5 +398,5 @@ TEST(MurmexConcurrency, ParentProgressFinishesOnlyWithTheLastRun) {
     EXPECT_NE(engine->progress(), parent);
 }
 
-}  // namespace
-}  // namespace murmex
+} // namespace
+} // namespace murmex

@@ -1,15 +1,14 @@
-#include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <limits>
-#include <sstream>
-
-#include <gtest/gtest.h>
-
 #include "murmex/core/TranscriptionResult.h"
 #include "murmex/utilities/WriteJSON.h"
 #include "murmex/utilities/WriteSRT.h"
 #include "murmex/utilities/WriteVTT.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <limits>
+#include <sstream>
 
 using namespace murmex;
 namespace fs = std::filesystem;
@@ -34,8 +33,9 @@ protected:
         return text.str();
     }
 
-    static TranscriptionSegment segment(float start, float end, std::string text,
-                                        std::optional<std::vector<WordTiming>> words = std::nullopt) {
+    static TranscriptionSegment
+    segment(float start, float end, std::string text,
+            std::optional<std::vector<WordTiming>> words = std::nullopt) {
         TranscriptionSegment s;
         s.start = start;
         s.end = end;
@@ -49,15 +49,16 @@ protected:
         std::vector<WordTiming> words{{" Hello", {1}, 0.0f, 0.5f, 0.9f},
                                       {" big", {2}, 0.5f, 1.25f, 0.8f},
                                       {" world", {3}, 1.25f, 2.3f, 0.7f}};
-        return TranscriptionResult(" Hello big world And more", {segment(0.0f, 2.3f, " Hello big world", words),
-                                                                 segment(3661.5f, 3665.25f, " And more")},
+        return TranscriptionResult(" Hello big world And more",
+                                   {segment(0.0f, 2.3f, " Hello big world", words),
+                                    segment(3661.5f, 3665.25f, " And more")},
                                    "en", {});
     }
 
     fs::path dir_;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ResultWritersTest, FormatTime) {
     WriteSRT writer(dir_.string());
@@ -70,17 +71,18 @@ TEST_F(ResultWritersTest, FormatTime) {
     const float inf = std::numeric_limits<float>::infinity();
     const Case cases[] = {
         {3661.5f, true, ",", "01:01:01,500"},
-        {3661.5f, false, ".", "01:01:01.500"},  // hours above 0 are always shown
+        {3661.5f, false, ".", "01:01:01.500"}, // hours above 0 are always shown
         {65.25f, false, ".", "01:05.250"},
         {65.25f, true, ",", "00:01:05,250"},
-        {2.3f, false, ".", "00:02.299"},  // milliseconds truncate in single precision
+        {2.3f, false, ".", "00:02.299"}, // milliseconds truncate in single precision
         {12.34f, false, ".", "00:12.340"},
         {0.0f, false, ".", "00:00.000"},
         // Times with no defined text still give a time and never overflow.
         {-1.5f, false, ".", "00:00.000"},
         {std::nanf(""), true, ",", "00:00:00,000"},
     };
-    for (const Case& c : cases) EXPECT_EQ(writer.formatTime(c.seconds, c.hours, c.marker), c.expected) << c.seconds;
+    for (const Case& c : cases)
+        EXPECT_EQ(writer.formatTime(c.seconds, c.hours, c.marker), c.expected) << c.seconds;
     EXPECT_FALSE(writer.formatTime(inf, false, ".").empty());
     EXPECT_FALSE(writer.formatTime(3.0e38f, true, ",").empty());
 }
@@ -90,27 +92,26 @@ TEST_F(ResultWritersTest, SrtGolden) {
     auto outcome = writer.write(twoSegments(), "talk");
     ASSERT_TRUE(outcome.ok());
     EXPECT_EQ(outcome.get(), "file://" + (dir_ / "talk.srt").string());
-    EXPECT_EQ(read(dir_ / "talk.srt"),
-              "1\n00:00:00,000 --> 00:00:00,500\n Hello\n\n"
-              "2\n00:00:00,500 --> 00:00:01,250\n big\n\n"
-              "3\n00:00:01,250 --> 00:00:02,299\n world\n\n"
-              "4\n01:01:01,500 --> 01:01:05,250\n And more\n\n");
+    EXPECT_EQ(read(dir_ / "talk.srt"), "1\n00:00:00,000 --> 00:00:00,500\n Hello\n\n"
+                                       "2\n00:00:00,500 --> 00:00:01,250\n big\n\n"
+                                       "3\n00:00:01,250 --> 00:00:02,299\n world\n\n"
+                                       "4\n01:01:01,500 --> 01:01:05,250\n And more\n\n");
 }
 
 TEST_F(ResultWritersTest, WebVttGolden) {
     WriteVTT writer(dir_.string());
     auto outcome = writer.write(twoSegments(), "talk");
     ASSERT_TRUE(outcome.ok());
-    EXPECT_EQ(read(dir_ / "talk.vtt"),
-              "WEBVTT\n\n"
-              "00:00.000 --> 00:00.500\n Hello\n\n"
-              "00:00.500 --> 00:01.250\n big\n\n"
-              "00:01.250 --> 00:02.299\n world\n\n"
-              "01:01:01.500 --> 01:01:05.250\n And more\n\n");
+    EXPECT_EQ(read(dir_ / "talk.vtt"), "WEBVTT\n\n"
+                                       "00:00.000 --> 00:00.500\n Hello\n\n"
+                                       "00:00.500 --> 00:01.250\n big\n\n"
+                                       "00:01.250 --> 00:02.299\n world\n\n"
+                                       "01:01:01.500 --> 01:01:05.250\n And more\n\n");
 }
 
 TEST_F(ResultWritersTest, EmptyWordListsAndEmptyResults) {
-    TranscriptionResult emptyWords("", {segment(1.0f, 2.0f, "x", std::vector<WordTiming>{})}, "en", {});
+    TranscriptionResult emptyWords("", {segment(1.0f, 2.0f, "x", std::vector<WordTiming>{})}, "en",
+                                   {});
     ASSERT_TRUE(WriteSRT(dir_.string()).write(emptyWords, "a").ok());
     EXPECT_EQ(read(dir_ / "a.srt"), "1\n00:00:01,000 --> 00:00:02,000\nx\n\n");
 
@@ -138,7 +139,8 @@ TEST_F(ResultWritersTest, JsonWriterWritesThePrettyResultAndReplacesTheFile) {
 TEST_F(ResultWritersTest, FailuresAreValuesAndLeaveNoFile) {
     fs::path missing = dir_ / "missing";
     for (ResultWriting* writer : std::initializer_list<ResultWriting*>{
-             new WriteJSON(missing.string()), new WriteSRT(missing.string()), new WriteVTT(missing.string())}) {
+             new WriteJSON(missing.string()), new WriteSRT(missing.string()),
+             new WriteVTT(missing.string())}) {
         std::unique_ptr<ResultWriting> owned(writer);
         auto outcome = owned->write(twoSegments(), "x");
         EXPECT_FALSE(outcome.ok());

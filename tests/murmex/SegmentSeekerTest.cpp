@@ -3,9 +3,8 @@
 #include "murmex/support/ScriptedTokenizer.h"
 #include "murmex/utilities/WhisperError.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <set>
 
 using namespace murmex;
@@ -22,7 +21,8 @@ constexpr int kWindow = 480000;
 
 DecodingResult resultWith(std::vector<int> tokens) {
     DecodingResult result;
-    for (int token : tokens) result.tokenLogProbs.push_back({{token, -0.1f}});
+    for (int token : tokens)
+        result.tokenLogProbs.push_back({{token, -0.1f}});
     result.tokens = std::move(tokens);
     result.avgLogProb = -0.2f;
     result.temperature = 0.2f;
@@ -35,10 +35,11 @@ struct Seeked {
     std::optional<std::vector<TranscriptionSegment>> segments;
 };
 
-Seeked seekPoint(const DecodingResult& result, int currentSeek = 0, DecodingOptions options = {}, int already = 0) {
+Seeked seekPoint(const DecodingResult& result, int currentSeek = 0, DecodingOptions options = {},
+                 int already = 0) {
     ScriptedTokenizer tokenizer;
-    auto [seek, segments] = SegmentSeeker().findSeekPointAndSegments(result, options, already, currentSeek, kWindow,
-                                                                     16000, T, kEnd, tokenizer);
+    auto [seek, segments] = SegmentSeeker().findSeekPointAndSegments(
+        result, options, already, currentSeek, kWindow, 16000, T, kEnd, tokenizer);
     return {seek, std::move(segments)};
 }
 
@@ -48,11 +49,12 @@ WordTiming word(std::string text, float start, float end, std::vector<int> token
 
 std::vector<std::string> wordsOf(const std::vector<WordTiming>& timings) {
     std::vector<std::string> words;
-    for (const auto& timing : timings) words.push_back(timing.word);
+    for (const auto& timing : timings)
+        words.push_back(timing.word);
     return words;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SegmentSeeker, SegmentsAndSeekPointTable) {
     struct Case {
@@ -64,16 +66,36 @@ TEST(SegmentSeeker, SegmentsAndSeekPointTable) {
         int seek;
     };
     const Case cases[] = {
-        {"double then single timestamp ending", {T, kHello, kWorld, T + 100, T + 100, kComma, T + 150, kEnd}, 0,
-         {{0.0f, 2.0f}, {2.0f, 3.0f}}, {4, 3}, 48000},
-        {"window ends inside an unfinished segment", {T, kHello, T + 100, T + 100, kWorld, kEnd}, 0,
-         {{0.0f, 2.0f}}, {3}, 32000},
-        {"no second timestamp: the whole window", {T, kHello, kWorld, kComma, kEnd}, 160000,
-         {{10.0f, 40.0f}}, {5}, 160000 + kWindow},
-        {"single closing timestamp: up to it", {T, kHello, T + 250, kEnd}, 16000, {{1.0f, 6.0f}}, {4},
+        {"double then single timestamp ending",
+         {T, kHello, kWorld, T + 100, T + 100, kComma, T + 150, kEnd},
+         0,
+         {{0.0f, 2.0f}, {2.0f, 3.0f}},
+         {4, 3},
+         48000},
+        {"window ends inside an unfinished segment",
+         {T, kHello, T + 100, T + 100, kWorld, kEnd},
+         0,
+         {{0.0f, 2.0f}},
+         {3},
+         32000},
+        {"no second timestamp: the whole window",
+         {T, kHello, kWorld, kComma, kEnd},
+         160000,
+         {{10.0f, 40.0f}},
+         {5},
+         160000 + kWindow},
+        {"single closing timestamp: up to it",
+         {T, kHello, T + 250, kEnd},
+         16000,
+         {{1.0f, 6.0f}},
+         {4},
          16000 + kWindow},
-        {"pair then text to the end", {T, kHello, T + 50, T + 50, kWorld, kComma, kEnd}, 0,
-         {{0.0f, 1.0f}, {1.0f, 1.0f}}, {3, 4}, kWindow},
+        {"pair then text to the end",
+         {T, kHello, T + 50, T + 50, kWorld, kComma, kEnd},
+         0,
+         {{0.0f, 1.0f}, {1.0f, 1.0f}},
+         {3, 4},
+         kWindow},
     };
     for (const auto& c : cases) {
         Seeked out = seekPoint(resultWith(c.tokens), c.currentSeek);
@@ -94,7 +116,7 @@ TEST(SegmentSeeker, SegmentsAndSeekPointTable) {
 }
 
 TEST(SegmentSeeker, SilenceSkipUnlessConfident) {
-    DecodingOptions options;  // no-speech 0.6, log-prob -1.0
+    DecodingOptions options; // no-speech 0.6, log-prob -1.0
     DecodingResult result = resultWith({T, kHello, T + 20, kEnd});
     result.noSpeechProb = 0.9f;
     result.avgLogProb = -0.5f;
@@ -137,7 +159,8 @@ TEST(SegmentSeeker, DynamicTimeWarpingFollowsTheHeaviestPath) {
     // Three tokens owning two frames each: the path is monotonic, runs from
     // corner to corner and collects every weight.
     std::vector<float> stairs(18, 0.0f);
-    for (int f = 0; f < 6; ++f) stairs[static_cast<size_t>((f / 2) * 6 + f)] = 1.0f;
+    for (int f = 0; f < 6; ++f)
+        stairs[static_cast<size_t>((f / 2) * 6 + f)] = 1.0f;
     auto walk = SegmentSeeker::dynamicTimeWarping(stairs, 3, 6);
     ASSERT_FALSE(walk.textIndices.empty());
     EXPECT_EQ(walk.textIndices.front(), 0);
@@ -153,15 +176,18 @@ TEST(SegmentSeeker, DynamicTimeWarpingFollowsTheHeaviestPath) {
         }
         visited.insert({walk.textIndices[p], walk.timeIndices[p]});
     }
-    for (int f = 0; f < 6; ++f) EXPECT_TRUE(visited.count({f / 2, f})) << "frame " << f;
+    for (int f = 0; f < 6; ++f)
+        EXPECT_TRUE(visited.count({f / 2, f})) << "frame " << f;
 
-    EXPECT_THROW(seeker.dynamicTimeWarping(MultiArray({2, 2, 2}, ElementType::float16)), WhisperError);
+    EXPECT_THROW(seeker.dynamicTimeWarping(MultiArray({2, 2, 2}, ElementType::float16)),
+                 WhisperError);
 }
 
 TEST(SegmentSeeker, WordDurationConstraintsAndTruncation) {
     SegmentSeeker seeker;
-    auto four = seeker.calculateWordDurationConstraints(
-        {word("a", 0, 0.1f), word("b", 1, 1.2f), word("c", 2, 2.3f), word("d", 3, 3.5f), word("e", 4, 4)});
+    auto four = seeker.calculateWordDurationConstraints({word("a", 0, 0.1f), word("b", 1, 1.2f),
+                                                         word("c", 2, 2.3f), word("d", 3, 3.5f),
+                                                         word("e", 4, 4)});
     EXPECT_NEAR(four.median, 0.3f, 1e-6);
     EXPECT_NEAR(four.max, 0.6f, 1e-6);
     auto capped = seeker.calculateWordDurationConstraints({word("long", 0, 2.0f)});
@@ -169,12 +195,12 @@ TEST(SegmentSeeker, WordDurationConstraintsAndTruncation) {
     EXPECT_FLOAT_EQ(capped.max, 1.4f);
 
     auto truncated = seeker.truncateLongWordsAtSentenceBoundaries(
-        {word(".", 0, 3.0f), word(" hi", 3, 4), word(".", 4, 7), word(" next", 7, 10), word("?", 10, 10.2f),
-         word(" after", 10.2f, 13.2f)},
+        {word(".", 0, 3.0f), word(" hi", 3, 4), word(".", 4, 7), word(" next", 7, 10),
+         word("?", 10, 10.2f), word(" after", 10.2f, 13.2f)},
         1.4f);
-    EXPECT_FLOAT_EQ(truncated[0].end, 3.0f);  // the first word is never shortened
+    EXPECT_FLOAT_EQ(truncated[0].end, 3.0f); // the first word is never shortened
     EXPECT_FLOAT_EQ(truncated[2].end, 5.4f);
-    EXPECT_FLOAT_EQ(truncated[3].start, 10.0f - 1.4f);  // right after a sentence end
+    EXPECT_FLOAT_EQ(truncated[3].start, 10.0f - 1.4f); // right after a sentence end
     EXPECT_FLOAT_EQ(truncated[5].start, 13.2f - 1.4f);
 }
 
@@ -183,27 +209,28 @@ TEST(SegmentSeeker, PunctuationMergesIntoTheRunningWord) {
     const std::string prepended = "\"'\u201C\u00A1\u00BF([{-";
     const std::string appended = "\"'.\u3002,\uFF0C!\uFF01?\uFF1F:\uFF1A\u201D)]}\u3001";
 
-    auto opened = seeker.mergePunctuations({word(" (", 0, 0.1f, {4}), word("hello", 0.2f, 0.5f, {0}),
-                                            word(",", 0.5f, 0.6f, {2})},
-                                           prepended, appended);
+    auto opened = seeker.mergePunctuations(
+        {word(" (", 0, 0.1f, {4}), word("hello", 0.2f, 0.5f, {0}), word(",", 0.5f, 0.6f, {2})},
+        prepended, appended);
     ASSERT_EQ(wordsOf(opened), std::vector<std::string>{" (hello,"});
     EXPECT_FLOAT_EQ(opened[0].start, 0.2f);
     EXPECT_FLOAT_EQ(opened[0].end, 0.5f);
     EXPECT_EQ(opened[0].tokens, (std::vector<int>{4, 0, 2}));
 
-    EXPECT_EQ(wordsOf(seeker.mergePunctuations({word("Hi", 0, 1), word(" ,", 1, 2)}, prepended, appended)),
+    EXPECT_EQ(wordsOf(seeker.mergePunctuations({word("Hi", 0, 1), word(" ,", 1, 2)}, prepended,
+                                               appended)),
               std::vector<std::string>{"Hi ,"});
     // Chains of marks keep every word.
-    EXPECT_EQ(wordsOf(seeker.mergePunctuations({word(" hello", 0, 1), word(",", 1, 2), word("!", 2, 3),
-                                                word(" world", 3, 4)},
-                                               prepended, appended)),
+    EXPECT_EQ(wordsOf(seeker.mergePunctuations(
+                  {word(" hello", 0, 1), word(",", 1, 2), word("!", 2, 3), word(" world", 3, 4)},
+                  prepended, appended)),
               (std::vector<std::string>{" hello,!", " world"}));
-    EXPECT_EQ(wordsOf(seeker.mergePunctuations({word(" (", 0, 1), word(" \"", 1, 2), word("hi", 2, 3)}, prepended,
-                                               appended)),
+    EXPECT_EQ(wordsOf(seeker.mergePunctuations(
+                  {word(" (", 0, 1), word(" \"", 1, 2), word("hi", 2, 3)}, prepended, appended)),
               std::vector<std::string>{" ( \"hi"});
     // A lone hyphen between words is not merged and is dropped.
-    EXPECT_EQ(wordsOf(seeker.mergePunctuations({word(" a", 0, 1), word("-", 1, 2), word(" b", 2, 3)}, prepended,
-                                               appended)),
+    EXPECT_EQ(wordsOf(seeker.mergePunctuations(
+                  {word(" a", 0, 1), word("-", 1, 2), word(" b", 2, 3)}, prepended, appended)),
               (std::vector<std::string>{" a", " b"}));
     EXPECT_TRUE(seeker.mergePunctuations({word(" (", 0, 1)}, prepended, appended).empty());
 }
@@ -218,18 +245,18 @@ TEST(SegmentSeeker, SegmentBoundariesFollowTheirWords) {
 
     // The first word starts 0.1 s after the segment: the segment follows it.
     auto near = seeker.updateSegmentsWithWordTimings(
-        {segment}, {word(" hello", 1.1f, 1.6f, {kHello}), word(" world", 1.6f, 2.9f, {kWorld})}, 0, 1.0f, 0.5f,
-        1.0f, tokenizer);
+        {segment}, {word(" hello", 1.1f, 1.6f, {kHello}), word(" world", 1.6f, 2.9f, {kWorld})}, 0,
+        1.0f, 0.5f, 1.0f, tokenizer);
     ASSERT_EQ(near[0].words->size(), 2u);
     EXPECT_FLOAT_EQ(near[0].start, 1.1f);
     EXPECT_FLOAT_EQ(near[0].end, 2.9f);
 
     // A first word starting 0.7 s before the segment is pulled in instead.
     auto early = seeker.updateSegmentsWithWordTimings(
-        {segment}, {word(" hello", 0.3f, 1.6f, {kHello}), word(" world", 1.6f, 2.9f, {kWorld})}, 0, 0.3f, 0.5f,
-        2.0f, tokenizer);
+        {segment}, {word(" hello", 0.3f, 1.6f, {kHello}), word(" world", 1.6f, 2.9f, {kWorld})}, 0,
+        0.3f, 0.5f, 2.0f, tokenizer);
     EXPECT_FLOAT_EQ(early[0].start, 1.0f);
-    EXPECT_FLOAT_EQ((*early[0].words)[0].start, 1.0f);  // max(0, min(1.6 - 0.5, 1.0))
+    EXPECT_FLOAT_EQ((*early[0].words)[0].start, 1.0f); // max(0, min(1.6 - 0.5, 1.0))
 
     // Special-token-only segments take no word and keep their times; the
     // next segment continues with the shared word list, shifted by the seek.
@@ -238,8 +265,9 @@ TEST(SegmentSeeker, SegmentBoundariesFollowTheirWords) {
     markers.end = 1.0f;
     markers.tokens = {11, 13};
     auto shifted = seeker.updateSegmentsWithWordTimings(
-        {markers, segment}, {word(" hello", 1.1f, 1.6f, {kHello}), word(" world", 1.6f, 2.9f, {kWorld})}, 16000,
-        1.0f, 0.5f, 1.0f, tokenizer);
+        {markers, segment},
+        {word(" hello", 1.1f, 1.6f, {kHello}), word(" world", 1.6f, 2.9f, {kWorld})}, 16000, 1.0f,
+        0.5f, 1.0f, tokenizer);
     EXPECT_TRUE(shifted[0].words->empty());
     EXPECT_FLOAT_EQ(shifted[0].end, 1.0f);
     EXPECT_FLOAT_EQ((*shifted[1].words)[0].start, 2.1f);
@@ -252,15 +280,16 @@ TEST(SegmentSeeker, WordTimestampsFromAlignmentWeights) {
     std::vector<int> tokens{T, kHello, kComma, kWorld, T + 50, kEnd};
     Seeked seeked = seekPoint(resultWith(tokens));
     ASSERT_TRUE(seeked.segments);
-    const std::vector<std::pair<int, int>> stretches{{0, 10}, {10, 40}, {40, 50}, {50, 80}, {80, 95}, {95, 100}};
+    const std::vector<std::pair<int, int>> stretches{{0, 10},  {10, 40}, {40, 50},
+                                                     {50, 80}, {80, 95}, {95, 100}};
     MultiArray weights({8, 100}, ElementType::float16);
     for (size_t t = 0; t < stretches.size(); ++t) {
         for (int f = stretches[t].first; f < stretches[t].second; ++f) {
             weights.setValueAt({static_cast<int64_t>(t), f}, 1.0);
         }
     }
-    auto words = SegmentSeeker().addWordTimestamps(*seeked.segments, weights, tokenizer, 32000, kWindow, "\"'([{-",
-                                                   "\"'.,!?:)]}", 2.0f, {}, {});
+    auto words = SegmentSeeker().addWordTimestamps(*seeked.segments, weights, tokenizer, 32000,
+                                                   kWindow, "\"'([{-", "\"'.,!?:)]}", 2.0f, {}, {});
     ASSERT_TRUE(words);
     ASSERT_EQ(words->size(), 1u);
     const auto& timed = *(*words)[0].words;
@@ -278,7 +307,8 @@ TEST(SegmentSeeker, WordTimestampsFromAlignmentWeights) {
     EXPECT_NEAR(timed[0].probability, std::exp(-0.1f), 0.01f);
     EXPECT_EQ(timed[0].tokens, (std::vector<int>{kHello, kComma}));
 
-    EXPECT_THROW(SegmentSeeker().addWordTimestamps(*seeked.segments, MultiArray({3, 100}, ElementType::float16),
+    EXPECT_THROW(SegmentSeeker().addWordTimestamps(*seeked.segments,
+                                                   MultiArray({3, 100}, ElementType::float16),
                                                    tokenizer, 0, kWindow, "", "", 0, {}, {}),
                  WhisperError);
 }

@@ -6,11 +6,10 @@
 #include "murmex/utilities/WhisperError.h"
 #include "tessary_core/Logging.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <map>
 #include <mutex>
 
@@ -26,7 +25,8 @@ constexpr int V = 100;
 constexpr int E = 4;
 constexpr int W = 10;
 constexpr int T = ScriptedTokenizer::kTimeTokenBegin;
-constexpr int kEnd = 10, kStart = 11, kEnglish = 12, kTranscribe = 13, kPrevious = 14, kRussian = 17;
+constexpr int kEnd = 10, kStart = 11, kEnglish = 12, kTranscribe = 13, kPrevious = 14,
+              kRussian = 17;
 constexpr int kHello = 0, kWorld = 1, kComma = 2;
 
 // A text decoder whose model is a script: the logits of each step depend on
@@ -59,7 +59,8 @@ public:
     std::optional<int> embedSize() const override { return 8; }
     bool supportsWordTimestamps() const override { return withAlignment; }
 
-    std::optional<TextDecoderMLMultiArrayOutputType> predictLogits(const TextDecoderMLMultiArrayInputType& input) override {
+    std::optional<TextDecoderMLMultiArrayOutputType>
+    predictLogits(const TextDecoderMLMultiArrayInputType& input) override {
         const int position = static_cast<int>(input.cacheLength.value(0));
         if (beforePrediction) beforePrediction(position);
         fedTokens.push_back(static_cast<int>(input.inputIds.value(0)));
@@ -69,7 +70,8 @@ public:
         if (withLogits) {
             MultiArray logits({1, 1, V}, ElementType::float16);
             if (auto scripted = logitsAt.find(position); scripted != logitsAt.end()) {
-                for (int t = 0; t < V; ++t) logits.setValue(t, scripted->second[static_cast<size_t>(t)]);
+                for (int t = 0; t < V; ++t)
+                    logits.setValue(t, scripted->second[static_cast<size_t>(t)]);
             } else {
                 auto choice = preferred.find(position);
                 logits.setValue(choice == preferred.end() ? otherwise : choice->second, 10.0);
@@ -96,25 +98,34 @@ public:
     }
 };
 
-std::shared_ptr<DecodingInputs> preparedInputs(ScriptedDecoder& decoder, const DecodingOptions& options) {
+std::shared_ptr<DecodingInputs> preparedInputs(ScriptedDecoder& decoder,
+                                               const DecodingOptions& options) {
     auto inputs = decoder.prepareDecoderInputs({kStart});
     return decoder.prefillDecoderInputs(inputs, options);
 }
 
 // The state a cache prefill of the first `positions` prompt tokens leaves.
-void markPrefilled(DecodingInputs& inputs, int positions) { inputs.reset(positions, 224); }
-
-MultiArray encoderOutput() { return MultiArray({1, 8, 1, W}, ElementType::float16); }
-
-DecodingResult decode(ScriptedDecoder& decoder, DecodingInputs& inputs, const DecodingOptions& options,
-                      TokenSampling* sampler = nullptr, const DecodingCallback& callback = {}) {
-    GreedyTokenSampler greedy(Float16(options.temperature), kEnd, options);
-    return decoder.decodeText(encoderOutput(), inputs, sampler ? *sampler : greedy, options, callback);
+void markPrefilled(DecodingInputs& inputs, int positions) {
+    inputs.reset(positions, 224);
 }
 
-std::vector<float> flatLogits() { return std::vector<float>(V, 0.0f); }
+MultiArray encoderOutput() {
+    return MultiArray({1, 8, 1, W}, ElementType::float16);
+}
 
-}  // namespace
+DecodingResult decode(ScriptedDecoder& decoder, DecodingInputs& inputs,
+                      const DecodingOptions& options, TokenSampling* sampler = nullptr,
+                      const DecodingCallback& callback = {}) {
+    GreedyTokenSampler greedy(Float16(options.temperature), kEnd, options);
+    return decoder.decodeText(encoderOutput(), inputs, sampler ? *sampler : greedy, options,
+                              callback);
+}
+
+std::vector<float> flatLogits() {
+    return std::vector<float>(V, 0.0f);
+}
+
+} // namespace
 
 TEST(TextDecoder, NewDecoderDefaultsAndMissingModel) {
     TextDecoder decoder;
@@ -136,9 +147,10 @@ TEST(TextDecoder, NewDecoderDefaultsAndMissingModel) {
     }
     try {
         DecodingInputs inputs = *ScriptedDecoder().prepareDecoderInputs({kStart});
-        decoder.detectLanguage(encoderOutput(), inputs, *std::make_unique<GreedyTokenSampler>(Float16(0.0f), kEnd,
-                                                                                             DecodingOptions{}),
-                               {}, Float16(0.0f));
+        decoder.detectLanguage(
+            encoderOutput(), inputs,
+            *std::make_unique<GreedyTokenSampler>(Float16(0.0f), kEnd, DecodingOptions{}), {},
+            Float16(0.0f));
         FAIL();
     } catch (const WhisperError& error) {
         EXPECT_EQ(error.kind(), WhisperError::Kind::tokenizerUnavailable);
@@ -160,7 +172,8 @@ TEST(TextDecoder, PreparedInputsOpenOnlyTheFirstPosition) {
 
 TEST(TextDecoder, InitialPromptTable) {
     std::vector<int> longPrompt;
-    for (int i = 0; i < 150; ++i) longPrompt.push_back(i % 12 - 1);  // text, specials and a negative id
+    for (int i = 0; i < 150; ++i)
+        longPrompt.push_back(i % 12 - 1); // text, specials and a negative id
     struct Case {
         const char* name;
         bool multilingual;
@@ -169,19 +182,32 @@ TEST(TextDecoder, InitialPromptTable) {
     };
     const Case cases[] = {
         {"no options", true, std::nullopt, {kStart}},
-        {"English-only model ignores language and task", false,
-         DecodingOptions{.task = DecodingTask::translate, .language = "ru"}, {kStart, T}},
-        {"multilingual, Russian", true, DecodingOptions{.language = "ru"}, {kStart, kRussian, kTranscribe, T}},
-        {"without timestamps", true, DecodingOptions{.language = "ru", .withoutTimestamps = true},
+        {"English-only model ignores language and task",
+         false,
+         DecodingOptions{.task = DecodingTask::translate, .language = "ru"},
+         {kStart, T}},
+        {"multilingual, Russian",
+         true,
+         DecodingOptions{.language = "ru"},
+         {kStart, kRussian, kTranscribe, T}},
+        {"without timestamps",
+         true,
+         DecodingOptions{.language = "ru", .withoutTimestamps = true},
          {kStart, kRussian, kTranscribe, 16}},
-        {"translate", true, DecodingOptions{.task = DecodingTask::translate}, {kStart, kEnglish, 18, T}},
-        {"unknown language falls back to English", true, DecodingOptions{.language = "zz"},
+        {"translate",
+         true,
+         DecodingOptions{.task = DecodingTask::translate},
+         {kStart, kEnglish, 18, T}},
+        {"unknown language falls back to English",
+         true,
+         DecodingOptions{.language = "zz"},
          {kStart, kEnglish, kTranscribe, T}},
     };
     for (const auto& c : cases) {
         ScriptedDecoder decoder;
         decoder.setIsModelMultilingual(c.multilingual);
-        auto inputs = decoder.prefillDecoderInputs(decoder.prepareDecoderInputs({kStart}), c.options);
+        auto inputs =
+            decoder.prefillDecoderInputs(decoder.prepareDecoderInputs({kStart}), c.options);
         EXPECT_EQ(inputs->initialPrompt, c.expected) << c.name;
         EXPECT_EQ(inputs->cacheLength.value(0), 0) << c.name;
     }
@@ -206,15 +232,19 @@ TEST(TextDecoder, GreedyLoopFeedsThePromptThenItsOwnTokens) {
     ScriptedDecoder decoder;
     // Samples taken while the prompt is fed are thrown away, even a timestamp
     // at the position of the prompt's own timestamp.
-    decoder.preferred = {{0, kEnd}, {1, kEnd}, {2, T + 10}, {3, kHello}, {4, kWorld}, {5, T + 25}, {6, kEnd}};
+    decoder.preferred = {{0, kEnd},   {1, kEnd},   {2, T + 10}, {3, kHello},
+                         {4, kWorld}, {5, T + 25}, {6, kEnd}};
     DecodingOptions options{.language = "en"};
     auto inputs = preparedInputs(decoder, options);
     DecodingResult result = decode(decoder, *inputs, options);
 
-    EXPECT_EQ(decoder.fedTokens, (std::vector<int>{kStart, kEnglish, kTranscribe, T, kHello, kWorld, T + 25}));
+    EXPECT_EQ(decoder.fedTokens,
+              (std::vector<int>{kStart, kEnglish, kTranscribe, T, kHello, kWorld, T + 25}));
     EXPECT_EQ(decoder.fedPositions, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(result.tokens, (std::vector<int>{kStart, kEnglish, kTranscribe, T, kHello, kWorld, T + 25, kEnd}));
-    EXPECT_EQ(result.text, "<|startoftranscript|><|en|><|transcribe|><|0.00|> hello world<|0.50|><|endoftext|>");
+    EXPECT_EQ(result.tokens,
+              (std::vector<int>{kStart, kEnglish, kTranscribe, T, kHello, kWorld, T + 25, kEnd}));
+    EXPECT_EQ(result.text,
+              "<|startoftranscript|><|en|><|transcribe|><|0.00|> hello world<|0.50|><|endoftext|>");
     ASSERT_EQ(result.tokenLogProbs.size(), 8u);
     EXPECT_EQ(result.tokenLogProbs[0].at(kStart), 0.0f);
     EXPECT_LT(result.tokenLogProbs[4].at(kHello), 0.0f);
@@ -248,8 +278,8 @@ TEST(TextDecoder, GreedyLoopFeedsThePromptThenItsOwnTokens) {
 }
 
 TEST(TextDecoder, FeedingThePromptGivesTheSameTokensAsAPrefilledCache) {
-    std::map<int, int> script{{0, kEnd}, {1, T + 3}, {2, T + 7}, {3, kHello}, {4, kComma}, {5, kWorld},
-                              {6, T + 40}, {7, kEnd}};
+    std::map<int, int> script{{0, kEnd},   {1, T + 3},  {2, T + 7},  {3, kHello},
+                              {4, kComma}, {5, kWorld}, {6, T + 40}, {7, kEnd}};
     DecodingOptions options{.language = "ru"};
 
     ScriptedDecoder fed;
@@ -268,8 +298,8 @@ TEST(TextDecoder, FeedingThePromptGivesTheSameTokensAsAPrefilledCache) {
     EXPECT_EQ(fromPrompt.tokenLogProbs, fromCache.tokenLogProbs);
     EXPECT_EQ(fromPrompt.avgLogProb, fromCache.avgLogProb);
     EXPECT_EQ(fromPrompt.fallback.has_value(), fromCache.fallback.has_value());
-    EXPECT_EQ(fromPrompt.tokens, (std::vector<int>{kStart, kRussian, kTranscribe, T, kHello, kComma, kWorld, T + 40,
-                                                   kEnd}));
+    EXPECT_EQ(fromPrompt.tokens, (std::vector<int>{kStart, kRussian, kTranscribe, T, kHello, kComma,
+                                                   kWorld, T + 40, kEnd}));
 }
 
 TEST(TextDecoder, FirstTokenTestJudgesTheFirstKeptSample) {
@@ -311,7 +341,7 @@ TEST(TextDecoder, QualityMeasuresForTheFallbackVerdict) {
     ScriptedDecoder decoder;
     std::vector<float> twoWay(V, -INFINITY);
     twoWay[kHello] = 0;
-    twoWay[kWorld] = 0;  // ln(1/2) each
+    twoWay[kWorld] = 0; // ln(1/2) each
     decoder.logitsAt = {{3, twoWay}, {4, twoWay}};
     decoder.preferred = {{5, kEnd}};
     DecodingOptions options{.language = "en", .firstTokenLogProbThreshold = std::nullopt};
@@ -335,7 +365,7 @@ TEST(TextDecoder, QualityMeasuresForTheFallbackVerdict) {
 TEST(TextDecoder, TemperatureSamplingDrawsWithTheInjectedSource) {
     std::vector<float> twoWay(V, -INFINITY);
     twoWay[kHello] = std::log(3.0f);
-    twoWay[kWorld] = 0;  // hello 3/4, world 1/4
+    twoWay[kWorld] = 0; // hello 3/4, world 1/4
     for (auto [draw, expected] : {std::pair{0.1f, kHello}, std::pair{0.9f, kWorld}}) {
         ScriptedDecoder decoder;
         decoder.logitsAt = {{3, twoWay}};
@@ -381,7 +411,8 @@ TEST(TextDecoder, StepLimits) {
 
     // The full context: 223 tokens, the next sample is not appended.
     ScriptedDecoder full;
-    DecodingOptions fullOptions{.sampleLength = 224, .withoutTimestamps = true, .compressionRatioThreshold = std::nullopt};
+    DecodingOptions fullOptions{
+        .sampleLength = 224, .withoutTimestamps = true, .compressionRatioThreshold = std::nullopt};
     auto fullInputs = full.prepareDecoderInputs({kStart});
     DecodingResult all = decode(full, *fullInputs, fullOptions);
     EXPECT_EQ(all.tokens.size(), 224u);
@@ -410,7 +441,8 @@ TEST(TextDecoder, PreviousTextStaysOutOfTheResultAndItsAlignmentRows) {
     decoder.preferred = {{6, kHello}, {7, kEnd}};
     DecodingOptions options{.language = "en", .promptTokens = std::vector<int>{kWorld, kComma}};
     auto inputs = preparedInputs(decoder, options);
-    ASSERT_EQ(inputs->initialPrompt, (std::vector<int>{kPrevious, kWorld, kComma, kStart, kEnglish, kTranscribe, T}));
+    ASSERT_EQ(inputs->initialPrompt,
+              (std::vector<int>{kPrevious, kWorld, kComma, kStart, kEnglish, kTranscribe, T}));
     DecodingResult result = decode(decoder, *inputs, options);
     EXPECT_EQ(result.tokens, (std::vector<int>{kStart, kEnglish, kTranscribe, T, kHello, kEnd}));
     ASSERT_TRUE(result.cache && result.cache->alignmentWeights);
@@ -418,7 +450,8 @@ TEST(TextDecoder, PreviousTextStaysOutOfTheResultAndItsAlignmentRows) {
     EXPECT_EQ(rows.shape(), (std::vector<int64_t>{224 - 3, W}));
     // Row t of the result's weights is the row of the window's t-th token.
     for (int t = 1; t < 5; ++t) {
-        for (int f = 0; f < W; ++f) EXPECT_EQ(rows.valueAt({t, f}), inputs->alignmentWeights.valueAt({t + 3, f}));
+        for (int f = 0; f < W; ++f)
+            EXPECT_EQ(rows.valueAt({t, f}), inputs->alignmentWeights.valueAt({t + 3, f}));
     }
     EXPECT_EQ(rows.valueAt({4, (4 + 3 - 1) % W}), 1.0);
 }
@@ -429,12 +462,14 @@ TEST(TextDecoder, FiltersOfTheWindow) {
     ScriptedDecoder decoder;
     std::vector<float> blankFirst(V, 0.0f);
     blankFirst[kEnd] = 9;
-    blankFirst[7] = 8;  // the blank
+    blankFirst[7] = 8; // the blank
     blankFirst[kComma] = 7;
     blankFirst[kWorld] = 6;
     decoder.logitsAt = {{3, blankFirst}};
     decoder.preferred = {{4, kEnd}};
-    DecodingOptions options{.language = "en", .withoutTimestamps = true, .suppressBlank = true,
+    DecodingOptions options{.language = "en",
+                            .withoutTimestamps = true,
+                            .suppressBlank = true,
                             .supressTokens = {-3, kComma, 5000, kEnd}};
     auto inputs = preparedInputs(decoder, options);
     DecodingResult result = decode(decoder, *inputs, options);
@@ -461,7 +496,8 @@ TEST(TextDecoder, ConfiguredFiltersRunFirst) {
     DecodingOptions options{.language = "en", .withoutTimestamps = true};
     auto inputs = preparedInputs(decoder, options);
     EXPECT_EQ(decode(decoder, *inputs, options).tokens[4], kWorld);
-    EXPECT_EQ(decoder.createLogitsFilters(DecodingOptions{}, 0, 4, ScriptedTokenizer(V)).size(), 2u);
+    EXPECT_EQ(decoder.createLogitsFilters(DecodingOptions{}, 0, 4, ScriptedTokenizer(V)).size(),
+              2u);
 }
 
 TEST(TextDecoder, BrokenModelOutputs) {
@@ -536,12 +572,13 @@ TEST(TextDecoder, LanguageDetection) {
     for (auto c : {Case{kRussian, "ru", "ru"}, Case{19, "en", "xx"}}) {
         ScriptedDecoder decoder;
         std::vector<float> logits(V, 0.0f);
-        logits[kHello] = 50;  // not a language: filtered out
+        logits[kHello] = 50; // not a language: filtered out
         logits[c.sampled] = 5;
         decoder.logitsAt = {{0, logits}};
         auto inputs = decoder.prepareDecoderInputs({kStart});
         GreedyTokenSampler sampler(Float16(0.0f), kEnd, DecodingOptions{});
-        DecodingResult result = decoder.detectLanguage(encoderOutput(), *inputs, sampler, {}, Float16(0.0f));
+        DecodingResult result =
+            decoder.detectLanguage(encoderOutput(), *inputs, sampler, {}, Float16(0.0f));
         EXPECT_EQ(result.language, c.language);
         ASSERT_EQ(result.languageProbs.size(), 1u);
         EXPECT_TRUE(result.languageProbs.count(c.probabilityKey));
@@ -561,10 +598,12 @@ TEST(TextDecoding, CacheSliceUpdates) {
     MultiArray key({1, 3, 1, 8}, ElementType::float16);
     MultiArray value({1, 3, 1, 8}, ElementType::float16);
     auto slice = [](int length, float base, std::vector<int64_t> strides = {}) {
-        MultiArray s = strides.empty() ? MultiArray({1, 3, 1, length}, ElementType::float16)
-                                       : MultiArray({1, 3, 1, length}, ElementType::float16, strides);
+        MultiArray s = strides.empty()
+                           ? MultiArray({1, 3, 1, length}, ElementType::float16)
+                           : MultiArray({1, 3, 1, length}, ElementType::float16, strides);
         for (int c = 0; c < 3; ++c) {
-            for (int p = 0; p < length; ++p) s.setValueAt({0, c, 0, p}, base + 10 * c + p);
+            for (int p = 0; p < length; ++p)
+                s.setValueAt({0, c, 0, p}, base + 10 * c + p);
         }
         return s;
     };
@@ -596,10 +635,11 @@ TEST(TextDecoding, CacheSliceUpdates) {
 
     MultiArray alignment({4, 3}, ElementType::float16);
     MultiArray row({1, 3}, ElementType::float16);
-    for (int j = 0; j < 3; ++j) row.setValue(j, j + 1);
+    for (int j = 0; j < 3; ++j)
+        row.setValue(j, j + 1);
     TextDecoding::updateAlignmentWeights(alignment, row, 0);
     TextDecoding::updateAlignmentWeights(alignment, row, 2);
-    TextDecoding::updateAlignmentWeights(alignment, row, 3);  // would be row 4: left out
+    TextDecoding::updateAlignmentWeights(alignment, row, 3); // would be row 4: left out
     for (int j = 0; j < 3; ++j) {
         EXPECT_EQ(alignment.valueAt({0, j}), 0);
         EXPECT_EQ(alignment.valueAt({1, j}), j + 1);
@@ -624,11 +664,13 @@ TEST(TextDecoder, CacheDumpStaysInsideTheArrays) {
     const size_t large = lines.size();
     lines.clear();
     // Arrays shorter than the dump: only their own positions are read.
-    DecodingInputs tiny({kStart}, MultiArray({1}, ElementType::int32), MultiArray({1}, ElementType::int32),
-                        MultiArray({1, 1, 1, 2}, ElementType::float16), MultiArray({1, 1, 1, 2}, ElementType::float16),
-                        MultiArray({2, 3}, ElementType::float16), MultiArray({1, 2}, ElementType::int32),
-                        MultiArray({1, 2}, ElementType::float16), MultiArray({1, 1, 1, 2}, ElementType::float16),
-                        MultiArray({1, 1, 1, 2}, ElementType::float16));
+    DecodingInputs tiny(
+        {kStart}, MultiArray({1}, ElementType::int32), MultiArray({1}, ElementType::int32),
+        MultiArray({1, 1, 1, 2}, ElementType::float16),
+        MultiArray({1, 1, 1, 2}, ElementType::float16), MultiArray({2, 3}, ElementType::float16),
+        MultiArray({1, 2}, ElementType::int32), MultiArray({1, 2}, ElementType::float16),
+        MultiArray({1, 1, 1, 2}, ElementType::float16),
+        MultiArray({1, 1, 1, 2}, ElementType::float16));
     decoder.debugCaches(tiny, 0, 300);
     const size_t bounded = lines.size();
 

@@ -9,9 +9,8 @@
 #include "murmex/support/ScriptedTokenizer.h"
 #include "platform/ml/Model.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -47,7 +46,8 @@ protected:
     void SetUp() override {
         decoder_ = std::make_shared<TextDecoder>();
         decoder_->loadModel(models_->textDecoder, platform::ml::ComputeUnits::cpuOnly, false);
-        decoder_->setTokenizer(std::make_shared<ScriptedTokenizer>(ScriptedTokenizer::whisperLayout()));
+        decoder_->setTokenizer(
+            std::make_shared<ScriptedTokenizer>(ScriptedTokenizer::whisperLayout()));
         decoder_->setIsModelMultilingual(true);
     }
 
@@ -56,11 +56,13 @@ protected:
         std::mt19937 random(seed);
         std::normal_distribution<float> normal(0.0f, 1.0f);
         auto* values = output.data<Float16>();
-        for (int64_t i = 0; i < output.count(); ++i) values[i] = Float16(normal(random));
+        for (int64_t i = 0; i < output.count(); ++i)
+            values[i] = Float16(normal(random));
         return output;
     }
 
-    DecodingResult decode(DecodingInputs& inputs, const DecodingOptions& options, uint32_t seed = 7) {
+    DecodingResult decode(DecodingInputs& inputs, const DecodingOptions& options,
+                          uint32_t seed = 7) {
         GreedyTokenSampler sampler(Float16(options.temperature), special().endToken, options);
         return decoder_->decodeText(encoderOutput(seed), inputs, sampler, options, {});
     }
@@ -78,14 +80,15 @@ modelgen::GeneratedModels* TinyModel::models_ = nullptr;
 // Keeps a window going until its step limit.
 struct NoEnd : LogitsFiltering {
     explicit NoEnd(int end) : end(end) {}
-    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits, const std::vector<int>&) override {
+    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits,
+                                          const std::vector<int>&) override {
         logits.setValue(end, -INFINITY);
         return logits;
     }
     int end;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(TinyModel, DimensionsComeFromTheLoadedModel) {
     EXPECT_EQ(decoder_->logitsSize(), 51865);
@@ -100,9 +103,10 @@ TEST_F(TinyModel, DimensionsComeFromTheLoadedModel) {
 
 TEST_F(TinyModel, DecodingRunsToTheSampleLength) {
     decoder_->setLogitsFilters(LogitsFilterList{std::make_shared<NoEnd>(special().endToken)});
-    DecodingOptions options{.language = "en", .sampleLength = 20, .firstTokenLogProbThreshold = std::nullopt};
-    auto inputs = decoder_->prefillDecoderInputs(decoder_->prepareDecoderInputs({special().startOfTranscriptToken}),
-                                                 options);
+    DecodingOptions options{
+        .language = "en", .sampleLength = 20, .firstTokenLogProbThreshold = std::nullopt};
+    auto inputs = decoder_->prefillDecoderInputs(
+        decoder_->prepareDecoderInputs({special().startOfTranscriptToken}), options);
     DecodingResult result = decode(*inputs, options);
     // Steps 0-19; the samples of steps 3-19 are kept.
     ASSERT_EQ(result.tokens.size(), 4u + 17u + 1u);
@@ -128,8 +132,8 @@ TEST_F(TinyModel, DecodingRunsToTheSampleLength) {
 
 TEST_F(TinyModel, DefaultWindowEndsWithinTheContext) {
     DecodingOptions options{.language = "ru", .firstTokenLogProbThreshold = std::nullopt};
-    auto inputs = decoder_->prefillDecoderInputs(decoder_->prepareDecoderInputs({special().startOfTranscriptToken}),
-                                                 options);
+    auto inputs = decoder_->prefillDecoderInputs(
+        decoder_->prepareDecoderInputs({special().startOfTranscriptToken}), options);
     DecodingResult result = decode(*inputs, options, 11);
     ASSERT_GE(result.tokens.size(), 5u);
     EXPECT_LE(result.tokens.size(), 224u);
@@ -142,17 +146,20 @@ TEST_F(TinyModel, DefaultWindowEndsWithinTheContext) {
 
 TEST_F(TinyModel, PrefillModelFillsTheCache) {
     auto prefill = std::make_shared<TextDecoderContextPrefill>();
-    prefill->loadModel(models_->textDecoderContextPrefill, platform::ml::ComputeUnits::cpuOnly, false);
+    prefill->loadModel(models_->textDecoderContextPrefill, platform::ml::ComputeUnits::cpuOnly,
+                       false);
     decoder_->setPrefillData(prefill);
-    DecodingOptions options{.language = "en", .sampleLength = 12, .firstTokenLogProbThreshold = std::nullopt};
-    auto inputs = decoder_->prefillDecoderInputs(decoder_->prepareDecoderInputs({special().startOfTranscriptToken}),
-                                                 options);
+    DecodingOptions options{
+        .language = "en", .sampleLength = 12, .firstTokenLogProbThreshold = std::nullopt};
+    auto inputs = decoder_->prefillDecoderInputs(
+        decoder_->prepareDecoderInputs({special().startOfTranscriptToken}), options);
     EXPECT_EQ(inputs->cacheLength.value(0), 3);
     EXPECT_EQ(inputs->kvCacheUpdateMask.value(3), 1);
     EXPECT_EQ(inputs->kvCacheUpdateMask.value(2), 0);
     EXPECT_EQ(inputs->decoderKeyPaddingMask.value(3), 0);
     EXPECT_EQ(inputs->decoderKeyPaddingMask.value(4), -10000);
-    EXPECT_EQ(inputs->keyCache.valueAt({0, 5, 0, 1}), inputs->prefillKeyCache.valueAt({0, 5, 0, 1}));
+    EXPECT_EQ(inputs->keyCache.valueAt({0, 5, 0, 1}),
+              inputs->prefillKeyCache.valueAt({0, 5, 0, 1}));
 
     decoder_->setLogitsFilters(LogitsFilterList{std::make_shared<NoEnd>(special().endToken)});
     DecodingResult result = decode(*inputs, options);
@@ -169,7 +176,8 @@ TEST_F(TinyModel, PrefillModelFillsTheCache) {
 TEST_F(TinyModel, LanguageDetectionPicksALanguageToken) {
     auto inputs = decoder_->prepareDecoderInputs({special().startOfTranscriptToken});
     GreedyTokenSampler sampler(Float16(0.0f), special().endToken, DecodingOptions{});
-    DecodingResult result = decoder_->detectLanguage(encoderOutput(3), *inputs, sampler, {}, Float16(0.0f));
+    DecodingResult result =
+        decoder_->detectLanguage(encoderOutput(3), *inputs, sampler, {}, Float16(0.0f));
     EXPECT_TRUE(result.language == "en" || result.language == "ru") << result.language;
     EXPECT_EQ(result.languageProbs.size(), 1u);
     EXPECT_EQ(inputs->cacheLength.value(0), 0);
@@ -177,18 +185,21 @@ TEST_F(TinyModel, LanguageDetectionPicksALanguageToken) {
 
 TEST_F(TinyModel, WordTimestampsFromTheModelsAlignment) {
     decoder_->setLogitsFilters(LogitsFilterList{std::make_shared<NoEnd>(special().endToken)});
-    DecodingOptions options{.language = "en", .sampleLength = 40, .wordTimestamps = true,
+    DecodingOptions options{.language = "en",
+                            .sampleLength = 40,
+                            .wordTimestamps = true,
                             .firstTokenLogProbThreshold = std::nullopt};
-    auto inputs = decoder_->prefillDecoderInputs(decoder_->prepareDecoderInputs({special().startOfTranscriptToken}),
-                                                 options);
+    auto inputs = decoder_->prefillDecoderInputs(
+        decoder_->prepareDecoderInputs({special().startOfTranscriptToken}), options);
     DecodingResult result = decode(*inputs, options, 5);
     ScriptedTokenizer tokenizer = ScriptedTokenizer::whisperLayout();
     SegmentSeeker seeker;
-    auto [seek, segments] = seeker.findSeekPointAndSegments(result, options, 0, 0, 480000, 16000,
-                                                            special().timeTokenBegin, special().endToken, tokenizer);
+    auto [seek, segments] =
+        seeker.findSeekPointAndSegments(result, options, 0, 0, 480000, 16000,
+                                        special().timeTokenBegin, special().endToken, tokenizer);
     ASSERT_TRUE(segments);
-    auto timed = seeker.addWordTimestamps(*segments, *result.cache->alignmentWeights, tokenizer, 0, 480000,
-                                          "\"'([{-", "\"'.,!?:)]}", 0.0f, options, {});
+    auto timed = seeker.addWordTimestamps(*segments, *result.cache->alignmentWeights, tokenizer, 0,
+                                          480000, "\"'([{-", "\"'.,!?:)]}", 0.0f, options, {});
     ASSERT_TRUE(timed);
     ASSERT_EQ(timed->size(), segments->size());
     size_t words = 0;
@@ -198,7 +209,8 @@ TEST_F(TinyModel, WordTimestampsFromTheModelsAlignment) {
             EXPECT_LE(word.start, word.end);
             EXPECT_GE(word.start, 0.0f);
             EXPECT_LE(word.end, 30.0f);
-            for (int token : word.tokens) EXPECT_LT(token, special().specialTokenBegin);
+            for (int token : word.tokens)
+                EXPECT_LT(token, special().specialTokenBegin);
             ++words;
         }
     }
@@ -208,14 +220,16 @@ TEST_F(TinyModel, WordTimestampsFromTheModelsAlignment) {
 TEST_F(TinyModel, WindowsDecodedAtOnceShareOneDecoder) {
     // Language detection builds its filter on first use; windows decoding
     // at the same time each keep their own stop flag.
-    DecodingOptions options{.language = "en", .sampleLength = 30, .firstTokenLogProbThreshold = std::nullopt};
-    auto single = decoder_->prefillDecoderInputs(decoder_->prepareDecoderInputs({special().startOfTranscriptToken}),
-                                                 options);
+    DecodingOptions options{
+        .language = "en", .sampleLength = 30, .firstTokenLogProbThreshold = std::nullopt};
+    auto single = decoder_->prefillDecoderInputs(
+        decoder_->prepareDecoderInputs({special().startOfTranscriptToken}), options);
     const std::vector<int> expectedTokens = decode(*single, options).tokens;
     auto probe = decoder_->prepareDecoderInputs({special().startOfTranscriptToken});
     GreedyTokenSampler probeSampler(Float16(0.0f), special().endToken, DecodingOptions{});
     const std::string expectedLanguage =
-        decoder_->detectLanguage(encoderOutput(3), *probe, probeSampler, {}, Float16(0.0f)).language;
+        decoder_->detectLanguage(encoderOutput(3), *probe, probeSampler, {}, Float16(0.0f))
+            .language;
     decoder_->unloadModel();
     decoder_->loadModel(models_->textDecoder, platform::ml::ComputeUnits::cpuOnly, false);
 
@@ -226,12 +240,15 @@ TEST_F(TinyModel, WindowsDecodedAtOnceShareOneDecoder) {
         workers.emplace_back([&, w] {
             auto inputs = decoder_->prepareDecoderInputs({special().startOfTranscriptToken});
             GreedyTokenSampler sampler(Float16(0.0f), special().endToken, DecodingOptions{});
-            languages[w] = decoder_->detectLanguage(encoderOutput(3), *inputs, sampler, {}, Float16(0.0f)).language;
+            languages[w] =
+                decoder_->detectLanguage(encoderOutput(3), *inputs, sampler, {}, Float16(0.0f))
+                    .language;
             inputs = decoder_->prefillDecoderInputs(inputs, options);
             tokens[w] = decode(*inputs, options).tokens;
         });
     }
-    for (auto& worker : workers) worker.join();
+    for (auto& worker : workers)
+        worker.join();
     for (size_t w = 0; w < 4; ++w) {
         EXPECT_EQ(languages[w], expectedLanguage);
         EXPECT_EQ(tokens[w], expectedTokens);

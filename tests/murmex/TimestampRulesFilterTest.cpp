@@ -1,8 +1,7 @@
 #include "murmex/core/text/TimestampRulesFilter.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -18,16 +17,25 @@ constexpr int V = 70;
 constexpr int kText = 3;
 
 SpecialTokens tokens() {
-    return SpecialTokens{.endToken = 10, .englishToken = 12, .noSpeechToken = 15, .noTimestampsToken = 16,
-                         .specialTokenBegin = 10, .startOfPreviousToken = 14, .startOfTranscriptToken = 11,
-                         .timeTokenBegin = T, .transcribeToken = 13, .translateToken = 18, .whitespaceToken = 2};
+    return SpecialTokens{.endToken = 10,
+                         .englishToken = 12,
+                         .noSpeechToken = 15,
+                         .noTimestampsToken = 16,
+                         .specialTokenBegin = 10,
+                         .startOfPreviousToken = 14,
+                         .startOfTranscriptToken = 11,
+                         .timeTokenBegin = T,
+                         .transcribeToken = 13,
+                         .translateToken = 18,
+                         .whitespaceToken = 2};
 }
 
 // Logits where text is far more likely than any timestamp, so the
 // probability rule stays out of the way unless a case asks for it.
 MultiArray textLogits() {
     MultiArray logits({1, 1, V}, ElementType::float16);
-    for (int i = 0; i < V; ++i) logits.setValue(i, i < T ? 5.0 : -5.0);
+    for (int i = 0; i < V; ++i)
+        logits.setValue(i, i < T ? 5.0 : -5.0);
     return logits;
 }
 
@@ -41,7 +49,8 @@ std::string suppressed(const MultiArray& logits) {
             continue;
         }
         int j = i;
-        while (j + 1 < V && std::isinf(logits.value(j + 1))) ++j;
+        while (j + 1 < V && std::isinf(logits.value(j + 1)))
+            ++j;
         if (!out.empty()) out += ' ';
         out += j == i ? std::to_string(i) : std::to_string(i) + "-" + std::to_string(j);
         i = j + 1;
@@ -49,7 +58,9 @@ std::string suppressed(const MultiArray& logits) {
     return out;
 }
 
-std::vector<int> prompt() { return {11, 12, 13, T}; }  // start, language, task, 0.00
+std::vector<int> prompt() {
+    return {11, 12, 13, T};
+} // start, language, task, 0.00
 
 std::vector<int> withSampled(std::vector<int> sampled) {
     auto all = prompt();
@@ -57,7 +68,7 @@ std::vector<int> withSampled(std::vector<int> sampled) {
     return all;
 }
 
-}  // namespace
+} // namespace
 
 TEST(TimestampRulesFilter, RulesTable) {
     struct Case {
@@ -68,10 +79,14 @@ TEST(TimestampRulesFilter, RulesTable) {
     const Case cases[] = {
         {"first sampled position: only no-timestamps", {}, "16"},
         {"text after text: timestamps only forward", {kText, kText}, "16"},
-        {"timestamp after text: close the pair or end, never earlier", {kText, T + 30}, "0-9 16 20-49"},
+        {"timestamp after text: close the pair or end, never earlier",
+         {kText, T + 30},
+         "0-9 16 20-49"},
         {"two timestamps: text must follow", {T + 10, T + 12}, "16 20-69"},
         {"single sampled timestamp: text must follow", {T + 10}, "16 20-69"},
-        {"completed pair then text: strictly later", {T + 10, kText, T + 20, T + 20, kText}, "16 20-40"},
+        {"completed pair then text: strictly later",
+         {T + 10, kText, T + 20, T + 20, kText},
+         "16 20-40"},
         {"text after a pair-closing timestamp", {kText, T + 5, T + 5, kText}, "16 20-25"},
     };
     for (const auto& c : cases) {
@@ -107,7 +122,8 @@ TEST(TimestampRulesFilter, ProbabilityRuleForcesATimestamp) {
     // Each timestamp alone is less likely than the best text token, but all
     // of them together are more likely: text is forbidden.
     MultiArray logits({1, 1, V}, ElementType::float16);
-    for (int i = 0; i < V; ++i) logits.setValue(i, i < T ? 0.0 : 1.0);
+    for (int i = 0; i < V; ++i)
+        logits.setValue(i, i < T ? 0.0 : 1.0);
     logits.setValue(kText, 3.0);
     TimestampRulesFilter filter(tokens(), 4, std::nullopt, true);
     filter.filterLogits(logits, withSampled({kText}));
@@ -115,7 +131,8 @@ TEST(TimestampRulesFilter, ProbabilityRuleForcesATimestamp) {
 
     // One dominant text token keeps text allowed.
     MultiArray dominated({1, 1, V}, ElementType::float16);
-    for (int i = 0; i < V; ++i) dominated.setValue(i, 0.0);
+    for (int i = 0; i < V; ++i)
+        dominated.setValue(i, 0.0);
     dominated.setValue(kText, 10.0);
     filter.filterLogits(dominated, withSampled({kText}));
     EXPECT_EQ(suppressed(dominated), "16");
@@ -124,9 +141,9 @@ TEST(TimestampRulesFilter, ProbabilityRuleForcesATimestamp) {
 TEST(TimestampRulesFilter, SampleBeginFollowsTheTaskTokenOfAMultilingualModel) {
     TimestampRulesFilter multilingual(tokens(), 3, std::nullopt, true);
     EXPECT_EQ(multilingual.effectiveSampleBegin({11, 12, 13, 5}), 3);
-    EXPECT_EQ(multilingual.effectiveSampleBegin({11, 13, 5}), 3);  // at least sampleBegin
+    EXPECT_EQ(multilingual.effectiveSampleBegin({11, 13, 5}), 3); // at least sampleBegin
     TimestampRulesFilter late(tokens(), 1, std::nullopt, true);
-    EXPECT_EQ(late.effectiveSampleBegin({11, 18, 5}), 2);  // translate counts too
+    EXPECT_EQ(late.effectiveSampleBegin({11, 18, 5}), 2); // translate counts too
     // A previous-text prompt: no task token among the first three, no rule at all.
     std::vector<int> previousText{14, kText, kText, 11, 12, 13, T, kText};
     EXPECT_EQ(multilingual.effectiveSampleBegin(previousText), std::nullopt);

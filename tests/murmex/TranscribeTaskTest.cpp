@@ -1,13 +1,13 @@
 #include "murmex/core/TranscribeTask.h"
+
 #include "murmex/utilities/WhisperError.h"
 #include "platform/system/Cancellation.h"
 #include "support/FakeEngineStages.h"
 #include "support/LogCapture.h"
 #include "support/ScriptedTokenizer.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <stop_token>
 
@@ -36,14 +36,15 @@ struct Pipeline {
 
     Pipeline() {
         decoder->setTokenizer(tokenizer);
-        task = std::make_shared<TranscribeTask>(TranscriptionTimings(), nullptr, audio, encoder, mel, seeker,
-                                                decoder, tokenizer);
+        task = std::make_shared<TranscribeTask>(TranscriptionTimings(), nullptr, audio, encoder,
+                                                mel, seeker, decoder, tokenizer);
     }
 
     /// (seek, segment size) of every window the seeker was asked about.
     std::vector<std::pair<int, int>> windows() {
         std::vector<std::pair<int, int>> out;
-        for (const auto& call : seeker->callsSnapshot()) out.emplace_back(call.seek, call.segmentSize);
+        for (const auto& call : seeker->callsSnapshot())
+            out.emplace_back(call.seek, call.segmentSize);
         return out;
     }
 };
@@ -93,8 +94,10 @@ TEST(TranscribeTaskLoop, WindowsFollowTheSeekerOverFortyFiveSeconds) {
         EXPECT_EQ(p.windows(), c.expected) << c.name;
         EXPECT_EQ(callbacks, static_cast<int>(c.expected.size())) << c.name;
         EXPECT_EQ(result.segments().size(), c.expected.size()) << c.name;
-        EXPECT_EQ(result.timings().totalDecodingWindows, static_cast<double>(c.expected.size())) << c.name;
-        EXPECT_EQ(p.task->progress()->completedUnitCount(), p.task->progress()->totalUnitCount()) << c.name;
+        EXPECT_EQ(result.timings().totalDecodingWindows, static_cast<double>(c.expected.size()))
+            << c.name;
+        EXPECT_EQ(p.task->progress()->completedUnitCount(), p.task->progress()->totalUnitCount())
+            << c.name;
         // Every window hands the audio stage exactly its own samples.
         auto calls = p.audio->calls;
         ASSERT_EQ(calls.size(), c.expected.size()) << c.name;
@@ -118,17 +121,21 @@ TEST(TranscribeTaskLoop, ClipsOutsideTheSamplesNeverSliceOutOfRange) {
         {"negative start begins at the first sample", {-5, 3}, {{0, 48000}}},
         {"reversed clip is empty", {20, 10}, {}},
         {"not-a-number start counts as 0", {std::nanf(""), 3}, {{0, 48000}}},
-        {"infinite end is the end of the audio", {40, std::numeric_limits<float>::infinity()}, {{640000, 80000}}},
+        {"infinite end is the end of the audio",
+         {40, std::numeric_limits<float>::infinity()},
+         {{640000, 80000}}},
     };
     for (const auto& c : cases) {
         Pipeline p;
-        auto result = p.task->run(countingSamples(k45s), DecodingOptions{.clipTimestamps = c.clips});
+        auto result =
+            p.task->run(countingSamples(k45s), DecodingOptions{.clipTimestamps = c.clips});
         EXPECT_EQ(p.windows(), c.expected) << c.name;
         for (const auto& call : p.audio->calls) {
             EXPECT_GE(call.firstSample, 0) << c.name;
             EXPECT_LT(call.lastSample, static_cast<float>(k45s)) << c.name;
         }
-        EXPECT_EQ(p.task->progress()->completedUnitCount(), p.task->progress()->totalUnitCount()) << c.name;
+        EXPECT_EQ(p.task->progress()->completedUnitCount(), p.task->progress()->totalUnitCount())
+            << c.name;
         EXPECT_LE(p.task->progress()->totalUnitCount(), k45s) << c.name;
     }
 }
@@ -169,10 +176,12 @@ TEST(TranscribeTaskLoop, WindowsThatDoNotMoveTheSeekStillEnd) {
         DecodingOptions options;
     };
     auto stayPut = [](int seek, int size) {
-        return std::pair{seek, std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
+        return std::pair{seek,
+                         std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
     };
     auto goBack = [](int seek, int size) {
-        return std::pair{seek - 1000, std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
+        return std::pair{seek - 1000,
+                         std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
     };
     auto silentStay = [](int seek, int) {
         return std::pair{seek, std::optional<std::vector<TranscriptionSegment>>{}};
@@ -197,12 +206,15 @@ TEST(TranscribeTaskLoop, EveryWindowAndRetryStartsFromThePrefilledCache) {
     Pipeline p;
     // The first window is silent (no segments); the second falls back once.
     p.seeker->script = [](int seek, int size) {
-        if (seek == 0) return std::pair{seek + size, std::optional<std::vector<TranscriptionSegment>>{}};
-        return std::pair{seek + size, std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
+        if (seek == 0)
+            return std::pair{seek + size, std::optional<std::vector<TranscriptionSegment>>{}};
+        return std::pair{seek + size,
+                         std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
     };
     p.decoder->script = [&](int64_t seek, float temperature) {
         DecodingResult result;
-        if (seek > 0 && temperature == 0.0f) result.fallback = DecodingFallback{true, "logProbThreshold"};
+        if (seek > 0 && temperature == 0.0f)
+            result.fallback = DecodingFallback{true, "logProbThreshold"};
         return result;
     };
     p.task->run(countingSamples(k45s));
@@ -210,35 +222,49 @@ TEST(TranscribeTaskLoop, EveryWindowAndRetryStartsFromThePrefilledCache) {
     ASSERT_EQ(tries.size(), 3u);
     // The prefill of the small tokenizer's prompt leaves the cache at 0 (no
     // prefill model); the fake moves it on by 5 on every try.
-    for (const auto& t : tries) EXPECT_EQ(t.cacheLengthAtStart, tries.front().cacheLengthAtStart);
+    for (const auto& t : tries)
+        EXPECT_EQ(t.cacheLengthAtStart, tries.front().cacheLengthAtStart);
     EXPECT_EQ(tries[1].seek, 480000);
     EXPECT_EQ(tries[2].seek, 480000);
 }
 
 TEST(TranscribeTaskFallback, TemperatureLadderIsHalfPrecision) {
     const auto ladder = TranscribeTask::temperatureLadder(DecodingOptions{});
-    const std::vector<float> expected = {0.0f, 0.19995117f, 0.39990234f, 0.59960938f, 0.79980469f, 1.0f};
+    const std::vector<float> expected = {0.0f,        0.19995117f, 0.39990234f,
+                                         0.59960938f, 0.79980469f, 1.0f};
     ASSERT_EQ(ladder.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(static_cast<float>(ladder[i]), expected[i]) << i;
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(static_cast<float>(ladder[i]), expected[i]) << i;
 
-    EXPECT_EQ(TranscribeTask::temperatureLadder(DecodingOptions{.temperatureFallbackCount = 0}).size(), 1u);
-    EXPECT_THROW(TranscribeTask::temperatureLadder(DecodingOptions{.temperatureFallbackCount = -1}), WhisperError);
+    EXPECT_EQ(
+        TranscribeTask::temperatureLadder(DecodingOptions{.temperatureFallbackCount = 0}).size(),
+        1u);
+    EXPECT_THROW(TranscribeTask::temperatureLadder(DecodingOptions{.temperatureFallbackCount = -1}),
+                 WhisperError);
 }
 
 TEST(TranscribeTaskFallback, RetriesUntilAVerdictPassesOrTheLadderEnds) {
     struct Case {
         const char* name;
         DecodingOptions options;
-        int failingTries;  // tries (from the first) whose verdict asks for a fallback
+        int failingTries; // tries (from the first) whose verdict asks for a fallback
         std::optional<DecodingFallback> passingVerdict;
         std::vector<float> temperatures;
         int fallbacks;
     };
     const std::vector<Case> cases = {
-        {"every try falls back", {}, 99, std::nullopt,
-         {0.0f, 0.19995117f, 0.39990234f, 0.59960938f, 0.79980469f, 1.0f}, 6},
-        {"three fallbacks, the fourth try passes", {}, 3, std::nullopt,
-         {0.0f, 0.19995117f, 0.39990234f, 0.59960938f}, 3},
+        {"every try falls back",
+         {},
+         99,
+         std::nullopt,
+         {0.0f, 0.19995117f, 0.39990234f, 0.59960938f, 0.79980469f, 1.0f},
+         6},
+        {"three fallbacks, the fourth try passes",
+         {},
+         3,
+         std::nullopt,
+         {0.0f, 0.19995117f, 0.39990234f, 0.59960938f},
+         3},
         {"silence ends at once", {}, 0, DecodingFallback{false, "silence"}, {0.0f}, 0},
         {"no retries allowed", {.temperatureFallbackCount = 0}, 99, std::nullopt, {0.0f}, 1},
     };
@@ -249,17 +275,20 @@ TEST(TranscribeTaskFallback, RetriesUntilAVerdictPassesOrTheLadderEnds) {
         p.decoder->script = [&](int64_t, float temperature) {
             DecodingResult result;
             result.text = "try " + std::to_string(tryIndex);
-            result.fallback = tryIndex < c.failingTries ? std::optional{DecodingFallback{true, "logProbThreshold"}}
-                                                        : c.passingVerdict;
+            result.fallback = tryIndex < c.failingTries
+                                  ? std::optional{DecodingFallback{true, "logProbThreshold"}}
+                                  : c.passingVerdict;
             ++tryIndex;
             return result;
         };
         p.seeker->script = [&](int seek, int size) {
-            return std::pair{seek + size, std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
+            return std::pair{seek + size,
+                             std::optional{std::vector{FakeSegmentSeeker::segmentAt(seek, size)}}};
         };
         auto result = p.task->run(countingSamples(100000), c.options);
         std::vector<float> temperatures;
-        for (const auto& t : p.decoder->triesSnapshot()) temperatures.push_back(t.temperature);
+        for (const auto& t : p.decoder->triesSnapshot())
+            temperatures.push_back(t.temperature);
         EXPECT_EQ(temperatures, c.temperatures) << c.name;
         EXPECT_EQ(result.timings().totalDecodingFallbacks, c.fallbacks) << c.name;
         EXPECT_EQ(log.count("Fallback #"), c.fallbacks) << c.name;
@@ -274,7 +303,8 @@ TEST(TranscribeTaskFallback, FallbackNumbersStartAgainInEachWindow) {
     std::map<int64_t, int> triesPerWindow;
     p.decoder->script = [&](int64_t seek, float) {
         DecodingResult result;
-        if (triesPerWindow[seek]++ < 2) result.fallback = DecodingFallback{true, "compressionRatioThreshold"};
+        if (triesPerWindow[seek]++ < 2)
+            result.fallback = DecodingFallback{true, "compressionRatioThreshold"};
         return result;
     };
     auto result = p.task->run(countingSamples(k45s));
@@ -289,14 +319,15 @@ TEST(TranscribeTaskFallback, LanguageIsDetectedOnEveryTryOfAMultilingualModel) {
     p.decoder->detectedLanguage = "ru";
     p.decoder->script = [](int64_t, float temperature) {
         DecodingResult result;
-        result.language = "en";  // the decoding result's own language does not override a detection
+        result.language = "en"; // the decoding result's own language does not override a detection
         if (temperature == 0.0f) result.fallback = DecodingFallback{true, "logProbThreshold"};
         return result;
     };
-    auto result = p.task->run(countingSamples(100000), DecodingOptions{.usePrefillPrompt = false,
-                                                                       .detectLanguage = true});
+    auto result = p.task->run(countingSamples(100000),
+                              DecodingOptions{.usePrefillPrompt = false, .detectLanguage = true});
     EXPECT_EQ(p.decoder->languageTemperatures, (std::vector<float>{0.0f, 0.19995117f}));
-    for (const auto& t : p.decoder->triesSnapshot()) EXPECT_EQ(t.language, std::optional<std::string>("ru"));
+    for (const auto& t : p.decoder->triesSnapshot())
+        EXPECT_EQ(t.language, std::optional<std::string>("ru"));
     EXPECT_EQ(result.language(), "ru");
 
     // A failed detection decodes without a language; the result's fills in.
@@ -306,8 +337,9 @@ TEST(TranscribeTaskFallback, LanguageIsDetectedOnEveryTryOfAMultilingualModel) {
         result.language = "de";
         return result;
     };
-    auto second = failing.task->run(countingSamples(100000),
-                                    DecodingOptions{.usePrefillPrompt = false, .detectLanguage = true});
+    auto second =
+        failing.task->run(countingSamples(100000),
+                          DecodingOptions{.usePrefillPrompt = false, .detectLanguage = true});
     EXPECT_EQ(failing.decoder->triesSnapshot().at(0).language, std::nullopt);
     EXPECT_EQ(second.language(), "de");
 }
@@ -333,7 +365,8 @@ TEST(TranscribeTaskCancellation, StopsAtEachCheckpoint) {
         if (c.at == At::mel) p.mel->onMel = stop;
         if (c.at == At::encoder) p.encoder->onEncode = stop;
         platform::system::CancellationScope scope(source.get_token());
-        EXPECT_THROW(p.task->run(countingSamples(k45s)), platform::system::CancellationError) << c.name;
+        EXPECT_THROW(p.task->run(countingSamples(k45s)), platform::system::CancellationError)
+            << c.name;
         EXPECT_EQ(p.mel->calls, c.melCalls) << c.name;
         EXPECT_EQ(p.encoder->calls, c.encoderCalls) << c.name;
         EXPECT_TRUE(p.decoder->triesSnapshot().empty()) << c.name;
@@ -344,9 +377,11 @@ TEST(TranscribeTaskResult, TextKeepsOnlyTextTokensAndHooksSeeEveryWindow) {
     struct Hooked : TranscribeTask {
         using TranscribeTask::TranscribeTask;
         std::vector<int64_t> preprocessed;
-        std::vector<TranscriptionSegment> windowPostProcess(int64_t seek, int64_t segmentSize,
-                                                            std::vector<TranscriptionSegment> segments) override {
-            for (auto& s : segments) s.text = "post" + std::to_string(seek);
+        std::vector<TranscriptionSegment>
+        windowPostProcess(int64_t seek, int64_t segmentSize,
+                          std::vector<TranscriptionSegment> segments) override {
+            for (auto& s : segments)
+                s.text = "post" + std::to_string(seek);
             return segments;
         }
         void windowPreprocess(const AudioProcessorOutputType&, int64_t seek, int64_t) override {
@@ -354,8 +389,8 @@ TEST(TranscribeTaskResult, TextKeepsOnlyTextTokensAndHooksSeeEveryWindow) {
         }
     };
     Pipeline p;
-    auto task = std::make_shared<Hooked>(TranscriptionTimings(), nullptr, p.audio, p.encoder, p.mel, p.seeker,
-                                         p.decoder, p.tokenizer);
+    auto task = std::make_shared<Hooked>(TranscriptionTimings(), nullptr, p.audio, p.encoder, p.mel,
+                                         p.seeker, p.decoder, p.tokenizer);
     p.seeker->script = [](int seek, int size) {
         auto segment = FakeSegmentSeeker::segmentAt(seek, size);
         // A timestamp, a text token, a marker: only the text reaches the result.
@@ -364,13 +399,15 @@ TEST(TranscribeTaskResult, TextKeepsOnlyTextTokensAndHooksSeeEveryWindow) {
     };
     std::vector<std::string> seen;
     task->setSegmentDiscoveryCallback([&](const std::vector<TranscriptionSegment>& segments) {
-        for (const auto& s : segments) seen.push_back(s.text);
+        for (const auto& s : segments)
+            seen.push_back(s.text);
     });
     std::vector<int> windowIds;
-    auto result = task->run(countingSamples(k45s), std::nullopt, [&](const TranscriptionProgress& progress) {
-        windowIds.push_back(progress.windowId);
-        return std::optional<bool>(false);  // asking to stop never ends the run
-    });
+    auto result =
+        task->run(countingSamples(k45s), std::nullopt, [&](const TranscriptionProgress& progress) {
+            windowIds.push_back(progress.windowId);
+            return std::optional<bool>(false); // asking to stop never ends the run
+        });
     EXPECT_EQ(result.text(), "hello world");
     EXPECT_EQ(seen, (std::vector<std::string>{"post0", "post480000"}));
     EXPECT_EQ(task->preprocessed, (std::vector<int64_t>{0, 480000}));
@@ -400,12 +437,13 @@ TEST(TranscribeTaskResult, AnAbsentAudioProcessorIsTheDefaultOne) {
     Pipeline p;
     // The default processor hands the feature extractor a multi-array; the
     // fake encoder would not understand it, so stop at the mel stage.
-    auto task = std::make_shared<TranscribeTask>(TranscriptionTimings(), nullptr, nullptr, p.encoder, p.mel, p.seeker,
-                                                 p.decoder, p.tokenizer);
+    auto task =
+        std::make_shared<TranscribeTask>(TranscriptionTimings(), nullptr, nullptr, p.encoder, p.mel,
+                                         p.seeker, p.decoder, p.tokenizer);
     p.mel->onMel = [] { throw std::runtime_error("stop here"); };
     EXPECT_THROW(task->run(countingSamples(k45s)), std::runtime_error);
     EXPECT_TRUE(task->progress());
 }
 
-}  // namespace
-}  // namespace murmex
+} // namespace
+} // namespace murmex

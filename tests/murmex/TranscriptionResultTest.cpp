@@ -1,18 +1,17 @@
 #include "murmex/core/TranscriptionResult.h"
 
+#include "murmex/core/TranscriptionProgress.h"
+#include "murmex/core/TranscriptionState.h"
+#include "murmex/utilities/JsonCoding.h"
+#include "tessary_core/Logging.h"
+
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
-
-#include <gtest/gtest.h>
-
-#include "murmex/core/TranscriptionProgress.h"
-#include "murmex/core/TranscriptionState.h"
-#include "murmex/utilities/JsonCoding.h"
-#include "tessary_core/Logging.h"
 
 using namespace murmex;
 using json::CodingError;
@@ -26,8 +25,18 @@ WordTiming word(std::string text, float start, float end) {
 
 TranscriptionSegment segment(int id, float start, float end, std::string text,
                              std::optional<std::vector<WordTiming>> words = std::nullopt) {
-    return TranscriptionSegment{id, 0, start, end, std::move(text), {50364, 100, 200}, {{{100, -0.25f}}, {{200, -0.5f}}},
-                                0.0f, -0.375f, 1.5f, 0.1f, std::move(words)};
+    return TranscriptionSegment{id,
+                                0,
+                                start,
+                                end,
+                                std::move(text),
+                                {50364, 100, 200},
+                                {{{100, -0.25f}}, {{200, -0.5f}}},
+                                0.0f,
+                                -0.375f,
+                                1.5f,
+                                0.1f,
+                                std::move(words)};
 }
 
 // Captures every emitted log line while alive.
@@ -55,7 +64,7 @@ private:
     std::vector<std::string> lines_;
 };
 
-}  // namespace
+} // namespace
 
 TEST(TranscriptionTimingsTest, DefaultsAndDerivedValues) {
     TranscriptionTimings t;
@@ -88,7 +97,8 @@ TEST(TranscriptionTimingsTest, JsonRoundTripKeepsEveryFieldAndRequiresAllKeys) {
 }
 
 TEST(TranscriptionResultTest, JsonRoundTripOfEveryRecord) {
-    TranscriptionSegment withWords = segment(0, 0.0f, 4.5f, " Hello world", std::vector{word(" Hello", 0, 1), word(" world", 1, 2)});
+    TranscriptionSegment withWords = segment(
+        0, 0.0f, 4.5f, " Hello world", std::vector{word(" Hello", 0, 1), word(" world", 1, 2)});
     TranscriptionSegment withoutWords = segment(1, 4.5f, 6.1f, " Again");
     TranscriptionTimings timings;
     timings.fullPipeline = 1.25;
@@ -98,7 +108,7 @@ TEST(TranscriptionResultTest, JsonRoundTripOfEveryRecord) {
     std::string json = result.toJson();
     EXPECT_NE(json.find("\"seekTime\":null"), std::string::npos);
     EXPECT_NE(json.find("\"tokenLogProbs\":[{\"100\":-0.25},{\"200\":-0.5}]"), std::string::npos);
-    EXPECT_NE(json.find("\"end\":6.1,"), std::string::npos);  // a float prints from its float value
+    EXPECT_NE(json.find("\"end\":6.1,"), std::string::npos); // a float prints from its float value
     TranscriptionResult decoded = TranscriptionResult::fromJson(json);
     EXPECT_EQ(decoded.text(), result.text());
     EXPECT_EQ(decoded.segments(), result.segments());
@@ -116,7 +126,8 @@ TEST(TranscriptionResultTest, JsonRoundTripOfEveryRecord) {
     TranscriptionResultStruct plainBack = TranscriptionResultStruct::fromJson(plainJson);
     EXPECT_FALSE(plainBack.seekTime);
     EXPECT_EQ(plainBack.segments, plain.segments);
-    EXPECT_THROW(TranscriptionResult::fromJson(plainJson), CodingError);  // the shared form requires the key
+    EXPECT_THROW(TranscriptionResult::fromJson(plainJson),
+                 CodingError); // the shared form requires the key
 
     // Segments without words have no "words" key; absent and empty differ.
     std::string segmentJson = withoutWords.toJson();
@@ -129,7 +140,8 @@ TEST(TranscriptionResultTest, JsonRoundTripOfEveryRecord) {
 
     WordTiming w = word(" hi", 0.1f, 0.3f);
     EXPECT_EQ(WordTiming::fromJson(w.toJson()), w);
-    EXPECT_THROW(WordTiming::fromJson(R"({"word":"a","tokens":[],"start":0,"end":1})"), CodingError);
+    EXPECT_THROW(WordTiming::fromJson(R"({"word":"a","tokens":[],"start":0,"end":1})"),
+                 CodingError);
 }
 
 TEST(TranscriptionResultTest, MalformedDocumentsFailWithoutBuildingAnything) {
@@ -139,7 +151,8 @@ TEST(TranscriptionResultTest, MalformedDocumentsFailWithoutBuildingAnything) {
         R"({"text":1,"segments":[],"language":"en","timings":{},"seekTime":null})",
         R"([1,2])",
     };
-    for (const char* document : documents) EXPECT_THROW(TranscriptionResult::fromJson(document), CodingError) << document;
+    for (const char* document : documents)
+        EXPECT_THROW(TranscriptionResult::fromJson(document), CodingError) << document;
     std::string badKey = segment(0, 0, 1, "x").toJson();
     badKey.replace(badKey.find("\"100\""), 5, "\"1x0\"");
     EXPECT_THROW(TranscriptionSegment::fromJson(badKey), CodingError);
@@ -170,36 +183,45 @@ TEST(TranscriptionResultTest, EqualityAndHashingCoverEveryField) {
 
 TEST(TranscriptionResultTest, AllWordsConcatenatesSegmentWords) {
     WordTiming w1 = word("a", 0, 1), w2 = word("b", 1, 2), w3 = word("c", 3, 4);
-    TranscriptionResult result("", {segment(0, 0, 2, "", std::vector{w1, w2}), segment(1, 2, 3, ""), segment(2, 3, 4, "", std::vector{w3})},
+    TranscriptionResult result("",
+                               {segment(0, 0, 2, "", std::vector{w1, w2}), segment(1, 2, 3, ""),
+                                segment(2, 3, 4, "", std::vector{w3})},
                                "en", {});
     EXPECT_EQ(result.allWords(), (std::vector{w1, w2, w3}));
     EXPECT_TRUE(TranscriptionResult("", {}, "en", {}).allWords().empty());
 }
 
 TEST(TranscriptionResultTest, ConcurrentSegmentAppendsAreNeverLost) {
-    auto result = std::make_shared<TranscriptionResult>("", std::vector<TranscriptionSegment>{}, "en", TranscriptionTimings{});
+    auto result = std::make_shared<TranscriptionResult>("", std::vector<TranscriptionSegment>{},
+                                                        "en", TranscriptionTimings{});
     constexpr int kThreads = 4, kAppends = 500;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&result, t] {
             for (int i = 0; i < kAppends; ++i) {
-                result->modifySegments([&](auto& segments) { segments.push_back(segment(t * kAppends + i, 0, 1, "")); });
-                result->modifyTimings([](TranscriptionTimings& timings) { timings.totalDecodingWindows += 1; });
+                result->modifySegments([&](auto& segments) {
+                    segments.push_back(segment(t * kAppends + i, 0, 1, ""));
+                });
+                result->modifyTimings(
+                    [](TranscriptionTimings& timings) { timings.totalDecodingWindows += 1; });
             }
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(result->segments().size(), size_t{kThreads * kAppends});
     EXPECT_EQ(result->timings().totalDecodingWindows, kThreads * kAppends);
 }
 
 TEST(TranscriptionResultTest, LogSegmentsWritesOneDebugLinePerSegment) {
-    TranscriptionResult result("", {segment(7, 0.0f, 4.5f, " Hello"), segment(8, 4.5f, 10.125f, "world")}, "en", {});
+    TranscriptionResult result(
+        "", {segment(7, 0.0f, 4.5f, " Hello"), segment(8, 4.5f, 10.125f, "world")}, "en", {});
     {
         LogCapture capture(Logging::LogLevel::debug);
         result.logSegments();
-        EXPECT_EQ(capture.lines(), (std::vector<std::string>{"[Segment 0] [0.00 --> 4.50]  Hello",
-                                                             "[Segment 1] [4.50 --> 10.12] world"}));
+        EXPECT_EQ(capture.lines(),
+                  (std::vector<std::string>{"[Segment 0] [0.00 --> 4.50]  Hello",
+                                            "[Segment 1] [4.50 --> 10.12] world"}));
     }
     {
         LogCapture capture(Logging::LogLevel::debug);

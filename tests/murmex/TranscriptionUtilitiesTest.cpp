@@ -6,7 +6,9 @@ using namespace murmex;
 
 namespace {
 
-WordTiming word(std::string text, float start = 0, float end = 1) { return WordTiming{std::move(text), {1}, start, end, 0.5f}; }
+WordTiming word(std::string text, float start = 0, float end = 1) {
+    return WordTiming{std::move(text), {1}, start, end, 0.5f};
+}
 
 TranscriptionSegment segment(int id, float start, float end, std::string text) {
     TranscriptionSegment s;
@@ -19,11 +21,12 @@ TranscriptionSegment segment(int id, float start, float end, std::string text) {
 
 std::vector<std::string> textsOf(const std::vector<WordTiming>& words) {
     std::vector<std::string> texts;
-    for (const auto& w : words) texts.push_back(w.word);
+    for (const auto& w : words)
+        texts.push_back(w.word);
     return texts;
 }
 
-}  // namespace
+} // namespace
 
 TEST(TranscriptionUtilities, MovesASegmentAndItsWords) {
     TranscriptionSegment s = segment(3, 0.0f, 1.0f, " hi");
@@ -47,9 +50,14 @@ TEST(TranscriptionUtilities, FormatsSegmentLines) {
 TEST(TranscriptionUtilities, CommonPrefixIgnoresCasePunctuationAndHyphens) {
     std::vector<WordTiming> first{word("Hello,"), word("world")};
     std::vector<WordTiming> second{word("hello"), word("World!"), word("again")};
-    EXPECT_EQ(textsOf(findLongestCommonPrefix(first, second)), (std::vector<std::string>{"hello", "World!"}));
-    EXPECT_EQ(textsOf(findLongestDifferentSuffix(first, second)), std::vector<std::string>{"again"});
-    EXPECT_EQ(findLongestCommonPrefix({word("e-mail"), word("don't")}, {word("e mail"), word("dont")}).size(), 2u);
+    EXPECT_EQ(textsOf(findLongestCommonPrefix(first, second)),
+              (std::vector<std::string>{"hello", "World!"}));
+    EXPECT_EQ(textsOf(findLongestDifferentSuffix(first, second)),
+              std::vector<std::string>{"again"});
+    EXPECT_EQ(
+        findLongestCommonPrefix({word("e-mail"), word("don't")}, {word("e mail"), word("dont")})
+            .size(),
+        2u);
     EXPECT_EQ(findLongestDifferentSuffix({word("a")}, {word("b"), word("c")}).size(), 2u);
 }
 
@@ -66,9 +74,10 @@ TEST(TranscriptionUtilities, MergesResults) {
     t2.modelLoading = 3;
     t2.totalDecodingLoops = 7;
     auto r1 = std::make_shared<TranscriptionResult>(
-        "a", std::vector<TranscriptionSegment>{segment(5, 0, 1, "a"), segment(6, 1, 2, "a2")}, "ru", t1);
-    auto r2 = std::make_shared<TranscriptionResult>("b", std::vector<TranscriptionSegment>{segment(9, 0, 1, "b")},
-                                                    "en", t2);
+        "a", std::vector<TranscriptionSegment>{segment(5, 0, 1, "a"), segment(6, 1, 2, "a2")}, "ru",
+        t1);
+    auto r2 = std::make_shared<TranscriptionResult>(
+        "b", std::vector<TranscriptionSegment>{segment(9, 0, 1, "b")}, "en", t2);
     auto merged = mergeTranscriptionResults({r1, nullptr, r2});
     EXPECT_EQ(merged->text(), "a  b");
     EXPECT_EQ(merged->language(), "ru");
@@ -77,15 +86,16 @@ TEST(TranscriptionUtilities, MergesResults) {
     ASSERT_EQ(segments.size(), 3u);
     EXPECT_EQ(segments[0].id, 0);
     EXPECT_EQ(segments[1].id, 1);
-    EXPECT_EQ(segments[2].id, 1);  // second present result, first segment
+    EXPECT_EQ(segments[2].id, 1); // second present result, first segment
     const TranscriptionTimings timings = merged->timings();
     EXPECT_EQ(timings.pipelineStart, 10);
     EXPECT_EQ(timings.modelLoading, 3);
     EXPECT_EQ(timings.totalDecodingLoops, 12);
     EXPECT_EQ(timings.encoderSpecializationTime, 0);
-    EXPECT_EQ(timings.fullPipeline, 4);  // overlapping runs: the 10..14 span, not 6
+    EXPECT_EQ(timings.fullPipeline, 4); // overlapping runs: the 10..14 span, not 6
 
-    auto confirmed = mergeTranscriptionResults({r1}, std::vector<WordTiming>{word(" one"), word(" two")});
+    auto confirmed =
+        mergeTranscriptionResults({r1}, std::vector<WordTiming>{word(" one"), word(" two")});
     EXPECT_EQ(confirmed->text(), " one two");
 
     auto empty = mergeTranscriptionResults({});

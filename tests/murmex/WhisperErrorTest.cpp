@@ -3,7 +3,6 @@
 #include "tessary_core/Logging.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -34,10 +33,10 @@ TEST(WhisperErrorTest, ReadingTheDescriptionLogsItAtErrorLevelEachTime) {
     logging.setLoggingCallback([&](const std::string& line) { lines.push_back(line); });
 
     WhisperError error = WhisperError::decodingFailed("Decoding failed");
-    EXPECT_TRUE(lines.empty());  // making the error logs nothing
+    EXPECT_TRUE(lines.empty()); // making the error logs nothing
     (void)error.errorDescription();
     (void)error.errorDescription();
-    EXPECT_EQ(error.message(), "Decoding failed");  // the plain message does not log
+    EXPECT_EQ(error.message(), "Decoding failed"); // the plain message does not log
 
     logging.setLoggingCallback({});
     logging.setLogLevel(previousLevel);

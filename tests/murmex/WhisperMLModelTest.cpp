@@ -5,7 +5,6 @@
 #include "platform/ml/whisper/WhisperLayout.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 namespace {
@@ -13,7 +12,9 @@ namespace {
 class Stage : public murmex::WhisperMLModel {
 public:
     std::shared_ptr<platform::ml::Model> model() const override { return model_; }
-    void setModel(std::shared_ptr<platform::ml::Model> model) override { model_ = std::move(model); }
+    void setModel(std::shared_ptr<platform::ml::Model> model) override {
+        model_ = std::move(model);
+    }
 
 private:
     std::shared_ptr<platform::ml::Model> model_;
@@ -25,8 +26,11 @@ protected:
         root_ = std::filesystem::temp_directory_path() / ("zv-stage-" + std::to_string(::getpid()));
         folder_ = root_ / "MelSpectrogram.mlmodelc";
         platform::ml::ModelFolderWriter::write(
-            folder_, platform::ml::WhisperLayout::manifest(platform::ml::WhisperStage::melSpectrogram, {}),
-            [](const auto&, std::span<float> values) { std::fill(values.begin(), values.end(), 0.0f); });
+            folder_,
+            platform::ml::WhisperLayout::manifest(platform::ml::WhisperStage::melSpectrogram, {}),
+            [](const auto&, std::span<float> values) {
+                std::fill(values.begin(), values.end(), 0.0f);
+            });
     }
     void TearDown() override { std::filesystem::remove_all(root_); }
     std::filesystem::path root_, folder_;
@@ -38,7 +42,8 @@ TEST_F(WhisperMLModelTest, LoadStoresTheModelAndUnloadDropsIt) {
     stage.loadModel(folder_, platform::ml::ComputeUnits::cpuAndNeuralEngine, false);
     ASSERT_TRUE(stage.model());
     EXPECT_EQ(stage.modelState(), tessary::ModelState::loaded);
-    EXPECT_EQ(stage.model()->configuration().computeUnits, platform::ml::ComputeUnits::cpuAndNeuralEngine);
+    EXPECT_EQ(stage.model()->configuration().computeUnits,
+              platform::ml::ComputeUnits::cpuAndNeuralEngine);
     stage.unloadModel();
     EXPECT_EQ(stage.modelState(), tessary::ModelState::unloaded);
 }
@@ -54,9 +59,10 @@ TEST_F(WhisperMLModelTest, FailedLoadKeepsThePreviousModel) {
     Stage stage;
     stage.loadModel(folder_, platform::ml::ComputeUnits::all, false);
     auto previous = stage.model();
-    EXPECT_THROW(stage.loadModel(root_ / "Missing.mlmodelc", platform::ml::ComputeUnits::all, false),
-                 platform::ml::ModelError);
+    EXPECT_THROW(
+        stage.loadModel(root_ / "Missing.mlmodelc", platform::ml::ComputeUnits::all, false),
+        platform::ml::ModelError);
     EXPECT_EQ(stage.model(), previous);
 }
 
-}  // namespace
+} // namespace

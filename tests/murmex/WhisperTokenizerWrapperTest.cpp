@@ -1,10 +1,8 @@
 #include "murmex/core/WhisperTokenizerWrapper.h"
 
-#include <unicode/utf8.h>
-
-#include <map>
-
 #include <gtest/gtest.h>
+#include <map>
+#include <unicode/utf8.h>
 
 using murmex::WhisperTokenizerWrapper;
 using tokenizers::TokenId;
@@ -15,7 +13,8 @@ namespace {
 // invalid UTF-8 sequence into U+FFFD, as a byte-level decoder does.
 class FakeTokenizer : public tokenizers::Tokenizer {
 public:
-    FakeTokenizer(std::map<TokenId, std::string> vocabulary, std::optional<TokenId> unknownId = std::nullopt)
+    FakeTokenizer(std::map<TokenId, std::string> vocabulary,
+                  std::optional<TokenId> unknownId = std::nullopt)
         : vocabulary_(std::move(vocabulary)), unknownId_(unknownId) {}
 
     std::vector<std::string> tokenize(std::string_view) const override { return {}; }
@@ -62,24 +61,38 @@ private:
     std::optional<TokenId> unknownId_;
 };
 
-WhisperTokenizerWrapper wrap(std::map<TokenId, std::string> vocabulary, std::optional<TokenId> unknownId = std::nullopt) {
-    return WhisperTokenizerWrapper(std::make_shared<FakeTokenizer>(std::move(vocabulary), unknownId), "/tmp/tok");
+WhisperTokenizerWrapper wrap(std::map<TokenId, std::string> vocabulary,
+                             std::optional<TokenId> unknownId = std::nullopt) {
+    return WhisperTokenizerWrapper(
+        std::make_shared<FakeTokenizer>(std::move(vocabulary), unknownId), "/tmp/tok");
 }
 
 // A small vocabulary: text pieces below 50257, special tokens from it on.
 std::map<TokenId, std::string> textVocabulary() {
-    return {{1, " Hello"}, {2, ","},   {3, " world"},        {4, " wor"},     {5, "ld"},
-            {6, "你"},     {7, "\xE5"}, {8, "\xA5\xBD"},      {9, "\xFF"},     {10, "好"},
-            {50257, "<|endoftext|>"}, {50259, "<|en|>"},   {50264, "<|ru|>"}, {50364, "<|0.00|>"}};
+    return {{1, " Hello"},
+            {2, ","},
+            {3, " world"},
+            {4, " wor"},
+            {5, "ld"},
+            {6, "你"},
+            {7, "\xE5"},
+            {8, "\xA5\xBD"},
+            {9, "\xFF"},
+            {10, "好"},
+            {50257, "<|endoftext|>"},
+            {50259, "<|en|>"},
+            {50264, "<|ru|>"},
+            {50364, "<|0.00|>"}};
 }
 
-}  // namespace
+} // namespace
 
 TEST(WhisperTokenizerWrapperTest, FallbackIdsWhenTheVocabularyLacksTheTexts) {
     for (std::optional<TokenId> unknownId : {std::optional<TokenId>{}, std::optional<TokenId>{0}}) {
         WhisperTokenizerWrapper wrapper = wrap({{0, "<unk>"}, {5, "a"}}, unknownId);
         const murmex::SpecialTokens& t = wrapper.specialTokens();
-        EXPECT_EQ(t, (murmex::SpecialTokens{50257, 50259, 50362, 50363, 50257, 50361, 50258, 50364, 50359, 50358, 220}));
+        EXPECT_EQ(t, (murmex::SpecialTokens{50257, 50259, 50362, 50363, 50257, 50361, 50258, 50364,
+                                            50359, 50358, 220}));
         EXPECT_TRUE(wrapper.allLanguageTokens().empty());
     }
     EXPECT_EQ(wrap({}).tokenizerFolder(), "/tmp/tok");
@@ -88,7 +101,8 @@ TEST(WhisperTokenizerWrapperTest, FallbackIdsWhenTheVocabularyLacksTheTexts) {
 TEST(WhisperTokenizerWrapperTest, KnownTextsWinAndUnknownAnswersAreNotTrusted) {
     // The tokenizer answers every unknown text with the end-of-text id; only a
     // round trip through the vocabulary makes an id count.
-    WhisperTokenizerWrapper wrapper = wrap({{50257, "<|endoftext|>"}, {50300, "<|0.00|>"}, {7, " "}}, 50257);
+    WhisperTokenizerWrapper wrapper =
+        wrap({{50257, "<|endoftext|>"}, {50300, "<|0.00|>"}, {7, " "}}, 50257);
     const murmex::SpecialTokens& t = wrapper.specialTokens();
     EXPECT_EQ(t.endToken, 50257);
     EXPECT_EQ(t.specialTokenBegin, 50257);
@@ -100,7 +114,7 @@ TEST(WhisperTokenizerWrapperTest, KnownTextsWinAndUnknownAnswersAreNotTrusted) {
 
 TEST(WhisperTokenizerWrapperTest, LanguageTokensAboveTheSpecialBeginOnly) {
     auto vocabulary = textVocabulary();
-    vocabulary[100] = "<|de|>";  // below specialTokenBegin: left out
+    vocabulary[100] = "<|de|>"; // below specialTokenBegin: left out
     WhisperTokenizerWrapper wrapper = wrap(vocabulary);
     EXPECT_EQ(wrapper.allLanguageTokens(), (std::unordered_set<int>{50259, 50264}));
 }

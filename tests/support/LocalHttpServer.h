@@ -3,15 +3,14 @@
 // background thread and counts the requests it answered.
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace zvtest {
 
@@ -79,8 +78,9 @@ private:
                 if (it != routes_.end()) route = it->second;
             }
             ++requests_;
-            std::string head = "HTTP/1.1 " + std::to_string(route.status) + " X\r\nContent-Length: " +
-                               std::to_string(route.body.size()) + "\r\nConnection: close\r\n\r\n";
+            std::string head = "HTTP/1.1 " + std::to_string(route.status) +
+                               " X\r\nContent-Length: " + std::to_string(route.body.size()) +
+                               "\r\nConnection: close\r\n\r\n";
             sendAll(client, head);
             sendAll(client, route.body);
             ::close(client);
@@ -105,4 +105,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace zvtest
+} // namespace zvtest

@@ -5,10 +5,9 @@
 #include "tessary_core/ProcessInfo.h"
 #include "tessary_core/StringExtensions.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <stdexcept>
 
 using namespace tessary;
@@ -25,10 +24,13 @@ TEST(ArrayExtensions, Batched) {
 }
 
 TEST(ArrayExtensions, OrderedSetAndGlobMatching) {
-    EXPECT_EQ(orderedSet(std::vector<std::string>{"b", "a", "b", "c", "a"}), (std::vector<std::string>{"b", "a", "c"}));
+    EXPECT_EQ(orderedSet(std::vector<std::string>{"b", "a", "b", "c", "a"}),
+              (std::vector<std::string>{"b", "a", "c"}));
     std::vector<std::string> names{"openai_whisper-base", "openai_whisper-tiny", "distil-base.en"};
-    EXPECT_EQ(matching(names, "*base*"), (std::vector<std::string>{"openai_whisper-base", "distil-base.en"}));
-    EXPECT_EQ(matching({"a/config.json", ".json"}, "*.json"), (std::vector<std::string>{"a/config.json", ".json"}));
+    EXPECT_EQ(matching(names, "*base*"),
+              (std::vector<std::string>{"openai_whisper-base", "distil-base.en"}));
+    EXPECT_EQ(matching({"a/config.json", ".json"}, "*.json"),
+              (std::vector<std::string>{"a/config.json", ".json"}));
 }
 
 TEST(FloatExtensions, Rounded) {
@@ -46,20 +48,28 @@ TEST(StringExtensions, TrimmingFromEnd) {
         const char* expected;
     };
     const Case cases[] = {
-        {"a///", "/", 2, "a/"}, {"a///", "/", 5, "a"}, {"a/b/", "/", 3, "a/b"}, {"a//", "/", 0, "a//"},
-        {"a//", "/", -1, "a//"}, {"", "/", 2, ""},     {"x\xE2\x80\x93\xE2\x80\x93", "\xE2\x80\x93", 1, "x\xE2\x80\x93"},
+        {"a///", "/", 2, "a/"},
+        {"a///", "/", 5, "a"},
+        {"a/b/", "/", 3, "a/b"},
+        {"a//", "/", 0, "a//"},
+        {"a//", "/", -1, "a//"},
+        {"", "/", 2, ""},
+        {"x\xE2\x80\x93\xE2\x80\x93", "\xE2\x80\x93", 1, "x\xE2\x80\x93"},
     };
-    for (const auto& c : cases) EXPECT_EQ(trimmingFromEnd(c.text, c.character, c.upto), c.expected) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(trimmingFromEnd(c.text, c.character, c.upto), c.expected) << c.text;
 }
 
 TEST(StringExtensions, TrimsUnicodeWhiteSpace) {
-    EXPECT_EQ(trimmingWhitespaceAndNewlines(" \t\n hello world \xC2\xA0\xE2\x80\xA8"), "hello world");
+    EXPECT_EQ(trimmingWhitespaceAndNewlines(" \t\n hello world \xC2\xA0\xE2\x80\xA8"),
+              "hello world");
     EXPECT_EQ(trimmingWhitespaceAndNewlines(" \n "), "");
-    EXPECT_EQ(trimmingWhitespaceAndNewlines("\xFF x \xFF"), "\xFF x \xFF");  // malformed bytes are not blanks
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("\xFF x \xFF"),
+              "\xFF x \xFF"); // malformed bytes are not blanks
 }
 
 TEST(StringExtensions, LastNaturalBoundary) {
-    auto words = [](const std::string& text) {  // one token per blank-separated word
+    auto words = [](const std::string& text) { // one token per blank-separated word
         std::vector<int> tokens;
         bool inWord = false;
         for (char c : text) {
@@ -93,7 +103,7 @@ TEST(FileManager, ResolveAbsolutePath) {
 
 TEST(ProcessInfo, MachineTexts) {
     EXPECT_FALSE(ProcessInfo::hwModel().empty());
-    EXPECT_EQ(&ProcessInfo::hwModel(), &ProcessInfo::hwModel());  // read once and kept
+    EXPECT_EQ(&ProcessInfo::hwModel(), &ProcessInfo::hwModel()); // read once and kept
     EXPECT_FALSE(ProcessInfo::threads().empty());
     EXPECT_EQ(ProcessInfo::stringFromSysctl("kernel.ostype"), "Linux");
     EXPECT_EQ(ProcessInfo::stringFromSysctl("hw.model"), "");

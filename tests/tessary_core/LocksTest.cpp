@@ -3,7 +3,6 @@
 #include "tessary_core/UnfairLock.h"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -16,7 +15,8 @@ using tessary::UnfairLock;
 
 TEST(UnfairLock, ThrowingSectionReleasesTheLock) {
     UnfairLock lock;
-    EXPECT_THROW(lock.withLock([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
+    EXPECT_THROW(lock.withLock([]() -> int { throw std::runtime_error("boom"); }),
+                 std::runtime_error);
     EXPECT_TRUE(lock.try_lock());
     lock.unlock();
     EXPECT_EQ(lock.withLock([] { return 7; }), 7);
@@ -50,7 +50,8 @@ TEST(PropertyLock, ConcurrentInPlaceChangesAreNotLost) {
         std::vector<std::jthread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&] {
-                for (int i = 0; i < kPerThread; ++i) values.modify([&](std::vector<int>& v) { v.push_back(i); });
+                for (int i = 0; i < kPerThread; ++i)
+                    values.modify([&](std::vector<int>& v) { v.push_back(i); });
             });
         }
     }

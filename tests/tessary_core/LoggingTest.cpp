@@ -1,8 +1,7 @@
 #include "tessary_core/Logging.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -17,7 +16,8 @@ namespace {
 class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Logging::shared().setLoggingCallback([this](const std::string& line) { lines.push_back(line); });
+        Logging::shared().setLoggingCallback(
+            [this](const std::string& line) { lines.push_back(line); });
     }
     void TearDown() override {
         Logging::shared().setLoggingCallback({});
@@ -31,7 +31,7 @@ protected:
     std::vector<std::string> lines;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(LoggingTest, LevelFiltersLines) {
     struct Case {
@@ -60,7 +60,7 @@ std::ostream& operator<<(std::ostream& out, const CountsRenders& item) {
     ++*item.renders;
     return out << "rendered";
 }
-}  // namespace
+} // namespace
 
 TEST_F(LoggingTest, FilteredLinesRenderNothing) {
     int renders = 0;
@@ -96,7 +96,8 @@ TEST_F(LoggingTest, LogWritesWhateverTheLevel) {
 }
 
 TEST_F(LoggingTest, AThrowingCallbackDoesNotFailTheCaller) {
-    Logging::shared().setLoggingCallback([](const std::string&) { throw std::runtime_error("callback"); });
+    Logging::shared().setLoggingCallback(
+        [](const std::string&) { throw std::runtime_error("callback"); });
     Logging::shared().setLogLevel(Level::debug);
     EXPECT_NO_THROW(Logging::error("x"));
     EXPECT_NO_THROW(Logging::shared().log("y"));
@@ -108,11 +109,12 @@ TEST_F(LoggingTest, MemoryLineHasLabelAndMebibytes) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(lines[0].starts_with("Encoder - Memory usage: ")) << lines[0];
     EXPECT_TRUE(lines[0].ends_with(" MB")) << lines[0];
-    EXPECT_GT(Logging::getMemoryUsage(), 0u);  // this test process has resident pages
+    EXPECT_GT(Logging::getMemoryUsage(), 0u); // this test process has resident pages
 }
 
 TEST(LoggingFormat, TimeWithPercentage) {
-    EXPECT_EQ(Logging::formatTimeWithPercentage(0.5, 0, 1000), "  500.00 ms /      0 runs (    0.00 ms/run) 50.00%");
+    EXPECT_EQ(Logging::formatTimeWithPercentage(0.5, 0, 1000),
+              "  500.00 ms /      0 runs (    0.00 ms/run) 50.00%");
     EXPECT_EQ(Logging::formatTimeWithPercentage(1.2345678, 3, 2000),
               " 1234.57 ms /      3 runs (  411.52 ms/run) 61.73%");
     // A zero total divides to infinity; the text still comes back whole.
@@ -127,11 +129,12 @@ TEST(LoggingConcurrency, LevelAndCallbackChangeWhileLogging) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t) {
         writers.emplace_back([&] {
-            while (!stop.load()) Logging::error("line", 42);
+            while (!stop.load())
+                Logging::error("line", 42);
         });
     }
     for (int i = 0; i < 2000; ++i) {
-        auto counter = std::make_shared<std::atomic<int>>(0);  // released when replaced
+        auto counter = std::make_shared<std::atomic<int>>(0); // released when replaced
         Logging::shared().setLoggingCallback([counter, &delivered](const std::string& line) {
             ++*counter;
             if (line == "line 42") ++delivered;
@@ -139,9 +142,11 @@ TEST(LoggingConcurrency, LevelAndCallbackChangeWhileLogging) {
         Logging::shared().setLogLevel(i % 2 ? Level::error : Level::none);
     }
     Logging::shared().setLogLevel(Level::error);
-    while (delivered.load() == 0) std::this_thread::yield();
+    while (delivered.load() == 0)
+        std::this_thread::yield();
     stop = true;
-    for (auto& w : writers) w.join();
+    for (auto& w : writers)
+        w.join();
     Logging::shared().setLoggingCallback({});
     Logging::shared().setLogLevel(Level::none);
     EXPECT_GT(delivered.load(), 0);

@@ -1,9 +1,9 @@
-#include "tessary_core/MLMultiArrayCreationError.h"
 #include "tessary_core/MLUtilities.h"
 
-#include <gtest/gtest.h>
+#include "tessary_core/MLMultiArrayCreationError.h"
 
 #include <cmath>
+#include <gtest/gtest.h>
 
 using platform::ml::ComputeUnits;
 using platform::ml::ElementType;
@@ -13,18 +13,21 @@ using platform::system::Float16;
 TEST(MLUtilitiesTest, InitialValueFillsOnlyWhenItHasTheElementType) {
     MultiArray halves = tessary::makeMultiArray({1, 4}, ElementType::float16, Float16(0.5f));
     EXPECT_EQ(halves.toFloatVector(), (std::vector<float>{0.5f, 0.5f, 0.5f, 0.5f}));
-    MultiArray untouched = tessary::makeMultiArray({1, 4}, ElementType::float16, 0.5);  // a double
+    MultiArray untouched = tessary::makeMultiArray({1, 4}, ElementType::float16, 0.5); // a double
     EXPECT_EQ(untouched.toFloatVector(), (std::vector<float>{0, 0, 0, 0}));
     MultiArray ints = tessary::makeMultiArray({3}, ElementType::int32, int32_t{-7});
     EXPECT_EQ(ints.value(2), -7);
-    MultiArray masked = tessary::makeMultiArray({1, 3}, ElementType::float16,
-                                                Float16::fromBits(platform::system::kFloat16MinusTenThousandBits));
+    MultiArray masked =
+        tessary::makeMultiArray({1, 3}, ElementType::float16,
+                                Float16::fromBits(platform::system::kFloat16MinusTenThousandBits));
     EXPECT_EQ(masked.value(1), -10000.0);
-    EXPECT_THROW(tessary::makeMultiArray({}, ElementType::float16, Float16(0.0f)), tessary::MLMultiArrayCreationError);
+    EXPECT_THROW(tessary::makeMultiArray({}, ElementType::float16, Float16(0.0f)),
+                 tessary::MLMultiArrayCreationError);
     try {
         tessary::makeMultiArray({}, ElementType::float16);
     } catch (const tessary::MLMultiArrayCreationError& error) {
-        EXPECT_STREQ(error.what(), "Failed to create IOSurface-backed pixel buffer for MLMultiArray");
+        EXPECT_STREQ(error.what(),
+                     "Failed to create IOSurface-backed pixel buffer for MLMultiArray");
     }
 }
 
@@ -42,7 +45,7 @@ TEST(MLUtilitiesTest, LinearOffsetPairsIndexAndStridePositionByPosition) {
     EXPECT_EQ(tessary::linearOffset(array, index, std::vector<int64_t>{100, 10, 1}), 7);
     const std::vector<int64_t> shortIndex = {1, 2};
     EXPECT_EQ(tessary::linearOffset(array, shortIndex, std::vector<int64_t>{100, 10, 1}), 120);
-    EXPECT_EQ(tessary::linearOffset(array, shortIndex), 1000 + 200);  // the array's own strides
+    EXPECT_EQ(tessary::linearOffset(array, shortIndex), 1000 + 200); // the array's own strides
 }
 
 TEST(MLUtilitiesTest, FillLastDimensionWritesTheRangeThroughTheStride) {
@@ -59,10 +62,11 @@ TEST(MLUtilitiesTest, FillLastDimensionWritesTheRangeThroughTheStride) {
     MultiArray strided({1, 1, 3}, ElementType::float16, {6, 6, 2});
     tessary::fillLastDimension(strided, 0, 3, Float16(1.0f));
     EXPECT_EQ(strided.toFloatVector(), (std::vector<float>{1, 1, 1}));
-    EXPECT_EQ(strided.data<uint16_t>()[1], 0);  // the gap between strided elements stays
+    EXPECT_EQ(strided.data<uint16_t>()[1], 0); // the gap between strided elements stays
 
     MultiArray wrongShape({2, 1, 6}, ElementType::float16);
-    EXPECT_THROW(tessary::fillLastDimension(wrongShape, 0, 1, Float16(1.0f)), std::invalid_argument);
+    EXPECT_THROW(tessary::fillLastDimension(wrongShape, 0, 1, Float16(1.0f)),
+                 std::invalid_argument);
     EXPECT_THROW(tessary::fillLastDimension(logits, 4, 7, Float16(1.0f)), std::invalid_argument);
 }
 
@@ -71,7 +75,8 @@ TEST(MLUtilitiesTest, IndexFillWritesEachVectorAndRefusesBadOnes) {
     tessary::fill(logits, {{0, 0, 1}, {0, 0, 4}}, Float16(-2.0f));
     EXPECT_EQ(logits.toFloatVector(), (std::vector<float>{0, -2, 0, 0, -2}));
     // An index out of range or a value of another type writes nothing.
-    EXPECT_THROW(tessary::fill(logits, {{0, 0, 0}, {0, 0, 5}}, Float16(3.0f)), platform::ml::MultiArrayError);
+    EXPECT_THROW(tessary::fill(logits, {{0, 0, 0}, {0, 0, 5}}, Float16(3.0f)),
+                 platform::ml::MultiArrayError);
     EXPECT_THROW(tessary::fill(logits, {{0, 0, 0}}, 3.0f), platform::ml::MultiArrayError);
     EXPECT_EQ(logits.value(0), 0.0);
 }

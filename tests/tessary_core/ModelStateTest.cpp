@@ -11,10 +11,14 @@ TEST(ModelState, DescriptionsAndBusyFlags) {
         bool busy;
     };
     const Case cases[] = {
-        {ModelState::unloading, "Unloading", true},     {ModelState::unloaded, "Unloaded", false},
-        {ModelState::loading, "Loading", true},         {ModelState::loaded, "Loaded", false},
-        {ModelState::prewarming, "Specializing", true}, {ModelState::prewarmed, "Specialized", false},
-        {ModelState::downloading, "Downloading", true}, {ModelState::downloaded, "Downloaded", false},
+        {ModelState::unloading, "Unloading", true},
+        {ModelState::unloaded, "Unloaded", false},
+        {ModelState::loading, "Loading", true},
+        {ModelState::loaded, "Loaded", false},
+        {ModelState::prewarming, "Specializing", true},
+        {ModelState::prewarmed, "Specialized", false},
+        {ModelState::downloading, "Downloading", true},
+        {ModelState::downloaded, "Downloaded", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(tessary::description(c.state), c.text);

@@ -1,10 +1,10 @@
-#include "platform/system/TemporaryDirectory.h"
 #include "tessary_core/ModelUtilities.h"
 
-#include <gtest/gtest.h>
+#include "platform/system/TemporaryDirectory.h"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 using tessary::ModelUtilities;
@@ -23,16 +23,16 @@ protected:
     fs::path root = scratch.path();
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ModelFolder, NamedLookupPrefersTheCompiledModel) {
     const fs::path compiled = root / "Model.mlmodelc";
     const fs::path packageFile = root / "Model.mlpackage/Data/com.apple.CoreML/model.mlmodel";
-    EXPECT_EQ(ModelUtilities::detectModelURL(root, "Model"), compiled);  // neither
+    EXPECT_EQ(ModelUtilities::detectModelURL(root, "Model"), compiled); // neither
     makePackage("Model");
-    EXPECT_EQ(ModelUtilities::detectModelURL(root, "Model"), packageFile);  // package only
+    EXPECT_EQ(ModelUtilities::detectModelURL(root, "Model"), packageFile); // package only
     makeCompiled(compiled);
-    EXPECT_EQ(ModelUtilities::detectModelURL(root, "Model"), compiled);  // both
+    EXPECT_EQ(ModelUtilities::detectModelURL(root, "Model"), compiled); // both
 }
 
 TEST_F(ModelFolder, RecursiveLookupFindsNestedModels) {
@@ -48,7 +48,9 @@ TEST_F(ModelFolder, UnnamedLookup) {
     EXPECT_EQ(ModelUtilities::detectModelURL(root / "missing"), std::nullopt);
     std::ofstream(root / "notes.txt") << "x";
     makePackage("Pkg");
-    EXPECT_EQ(ModelUtilities::detectModelURL(root), root / "Pkg.mlpackage/Data/com.apple.CoreML/model.mlmodel");
+    EXPECT_EQ(ModelUtilities::detectModelURL(root),
+              root / "Pkg.mlpackage/Data/com.apple.CoreML/model.mlmodel");
     makeCompiled(root / "Enc.mlmodelc");
-    EXPECT_EQ(ModelUtilities::detectModelURL(root), root / "Enc.mlmodelc");  // compiled wins whatever the order
+    EXPECT_EQ(ModelUtilities::detectModelURL(root),
+              root / "Enc.mlmodelc"); // compiled wins whatever the order
 }

@@ -1,6 +1,7 @@
+#include "tokenizers/AutoTokenizer.h"
+
 #include "TestSupport.h"
 #include "hub/HubClientError.h"
-#include "tokenizers/AutoTokenizer.h"
 #include "tokenizers/LlamaPreTrainedTokenizer.h"
 #include "tokenizers/TokenizerError.h"
 
@@ -29,7 +30,8 @@ const char* kLlamaData = R"({
 })";
 
 TEST(LlamaTokenizer, LegacyKeepsTheDocumentsStages) {
-    const auto config = json(R"({"tokenizer_class":"LlamaTokenizerFast","unk_token":"<unk>","bos_token":"<s>","add_bos_token":true})");
+    const auto config = json(
+        R"({"tokenizer_class":"LlamaTokenizerFast","unk_token":"<unk>","bos_token":"<s>","add_bos_token":true})");
     const auto tokenizer = AutoTokenizer::from(config, json(kLlamaData));
     const auto* llama = dynamic_cast<const LlamaPreTrainedTokenizer*>(tokenizer.get());
     ASSERT_NE(llama, nullptr);
@@ -41,7 +43,8 @@ TEST(LlamaTokenizer, LegacyKeepsTheDocumentsStages) {
 }
 
 TEST(LlamaTokenizer, NonLegacyDropsALoneMarkerBeforeASpecialToken) {
-    const auto config = json(R"({"tokenizer_class":"LlamaTokenizer","legacy":false,"unk_token":"<unk>"})");
+    const auto config =
+        json(R"({"tokenizer_class":"LlamaTokenizer","legacy":false,"unk_token":"<unk>"})");
     const LlamaPreTrainedTokenizer t(config, json(kLlamaData));
     EXPECT_FALSE(t.isLegacy());
     EXPECT_EQ(t.tokenize("<s>hi"), (Tokens{"<s>", "h", "i"}));
@@ -49,8 +52,10 @@ TEST(LlamaTokenizer, NonLegacyDropsALoneMarkerBeforeASpecialToken) {
 }
 
 TEST(LlamaTokenizer, PostProcessorSynthesis) {
-    const auto config = json(R"({"add_bos_token":true,"bos_token":{"content":"<s>"},"add_eos_token":true,"eos_token":"</s>"})");
-    const auto processor = LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(config, json(R"({"type":"ByteLevel"})"));
+    const auto config = json(
+        R"({"add_bos_token":true,"bos_token":{"content":"<s>"},"add_eos_token":true,"eos_token":"</s>"})");
+    const auto processor =
+        LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(config, json(R"({"type":"ByteLevel"})"));
     ASSERT_TRUE(processor);
     EXPECT_EQ((*processor)["single"].at(0)["SpecialToken"]["id"].string(), "<s>");
     EXPECT_EQ((*processor)["single"].at(2)["SpecialToken"]["id"].string(), "</s>");
@@ -58,10 +63,13 @@ TEST(LlamaTokenizer, PostProcessorSynthesis) {
     EXPECT_FALSE(LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(
         config, json(R"({"type":"TemplateProcessing","single":[],"pair":[]})")));
     try {
-        LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json(R"({"add_eos_token":true})"), hub::Config());
+        LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json(R"({"add_eos_token":true})"),
+                                                           hub::Config());
         FAIL();
     } catch (const TokenizerError& e) {
-        EXPECT_STREQ(e.what(), "Tokenizer configuration mismatch: add_eos_token is True but eos_token is nil");
+        EXPECT_STREQ(
+            e.what(),
+            "Tokenizer configuration mismatch: add_eos_token is True but eos_token is nil");
     }
 }
 
@@ -71,11 +79,13 @@ TEST(AutoTokenizer, ClassChoice) {
         AutoTokenizer::from(json(R"({"tokenizer_class":"LlamaFastTokenizer"})"), data).get()));
     EXPECT_FALSE(dynamic_cast<LlamaPreTrainedTokenizer*>(
         AutoTokenizer::from(json(R"({"tokenizer_class":"GPT2Tokenizer"})"), data).get()));
-    EXPECT_THROW(AutoTokenizer::from(json(R"({"tokenizer_class":"llamatokenizer"})"), data), TokenizerError);
+    EXPECT_THROW(AutoTokenizer::from(json(R"({"tokenizer_class":"llamatokenizer"})"), data),
+                 TokenizerError);
 }
 
 TEST(AutoTokenizer, FolderLoaderBuildsThePlainClassAndNeedsAConfiguration) {
-    const fs::path dir = fs::temp_directory_path() / ("zv-auto-tokenizer-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("zv-auto-tokenizer-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "tokenizer.json") << kLlamaData;
     try {
@@ -84,7 +94,8 @@ TEST(AutoTokenizer, FolderLoaderBuildsThePlainClassAndNeedsAConfiguration) {
     } catch (const TokenizerError& e) {
         EXPECT_EQ(e.kind(), TokenizerError::Kind::missingConfig);
     }
-    std::ofstream(dir / "tokenizer_config.json") << R"({"tokenizer_class":"LlamaTokenizer","unk_token":"<unk>"})";
+    std::ofstream(dir / "tokenizer_config.json")
+        << R"({"tokenizer_class":"LlamaTokenizer","unk_token":"<unk>"})";
     const auto tokenizer = AutoTokenizer::fromModelFolder(dir);
     EXPECT_FALSE(dynamic_cast<LlamaPreTrainedTokenizer*>(tokenizer.get()));
     fs::remove_all(dir);
@@ -94,4 +105,4 @@ TEST(AutoTokenizer, PretrainedFailsWithTheHubError) {
     EXPECT_THROW(AutoTokenizer::fromPretrained("openai/whisper-tiny"), hub::HubClientError);
 }
 
-}  // namespace
+} // namespace

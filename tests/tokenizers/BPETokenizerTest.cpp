@@ -1,5 +1,6 @@
-#include "TestSupport.h"
 #include "tokenizers/BPETokenizer.h"
+
+#include "TestSupport.h"
 #include "tokenizers/ByteEncoder.h"
 #include "tokenizers/TokenizerError.h"
 
@@ -9,12 +10,15 @@ using zv::testing::Tokens;
 
 namespace {
 
-BPETokenizer model(std::string_view modelJson, std::string_view config = "{}", tokenizers::AddedTokenIds added = {}) {
-    return BPETokenizer(json(config), json(std::string(R"({"model":)") + std::string(modelJson) + "}"), added);
+BPETokenizer model(std::string_view modelJson, std::string_view config = "{}",
+                   tokenizers::AddedTokenIds added = {}) {
+    return BPETokenizer(json(config),
+                        json(std::string(R"({"model":)") + std::string(modelJson) + "}"), added);
 }
 
 TEST(BPETokenizer, MergesFollowRankOrder) {
-    const auto both = model(R"({"vocab":{"a":0,"b":1,"c":2,"ab":3,"abc":4,"bc":5},"merges":["a b","ab c"]})");
+    const auto both =
+        model(R"({"vocab":{"a":0,"b":1,"c":2,"ab":3,"abc":4,"bc":5},"merges":["a b","ab c"]})");
     EXPECT_EQ(both.bpe("abc"), "abc");
     const auto onlyBc = model(R"({"vocab":{"a":0,"b":1,"c":2,"bc":5},"merges":[["b","c"]]})");
     EXPECT_EQ(onlyBc.bpe("abc"), "a bc");
@@ -44,18 +48,20 @@ TEST(BPETokenizer, LongPiecesStayFast) {
 }
 
 TEST(BPETokenizer, MergeListShapes) {
-    const auto merges = BPETokenizer::mergesFromConfig(json(R"(["a  b", ["x","y","z"], 5, "p q r", "solo"])"));
+    const auto merges =
+        BPETokenizer::mergesFromConfig(json(R"(["a  b", ["x","y","z"], 5, "p q r", "solo"])"));
     ASSERT_TRUE(merges);
-    ASSERT_EQ(merges->size(), 4u);  // the number takes no place
+    ASSERT_EQ(merges->size(), 4u); // the number takes no place
     EXPECT_EQ((*merges)[0], (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ((*merges)[1], (std::vector<std::string>{"x", "y", "z"}));
     EXPECT_EQ((*merges)[3], (std::vector<std::string>{"solo"}));
     const auto m = model(R"({"vocab":{},"merges":[5, "p q r", "solo", "q r"]})");
-    EXPECT_EQ(m.bpe("pqr"), "pq r");  // "q r" ranks after "p q"
+    EXPECT_EQ(m.bpe("pqr"), "pq r"); // "q r" ranks after "p q"
 }
 
 TEST(BPETokenizer, ByteFallbackForUnknownPieces) {
-    const auto m = model(R"({"vocab":{"<unk>":0,"a":1,"<0xC3>":2,"<0xA9>":3},"merges":[]})", R"({"unk_token":"<unk>"})");
+    const auto m = model(R"({"vocab":{"<unk>":0,"a":1,"<0xC3>":2,"<0xA9>":3},"merges":[]})",
+                         R"({"unk_token":"<unk>"})");
     EXPECT_EQ(m.tokenize("\xC3\xA9"), (Tokens{"<0xC3>", "<0xA9>"}));
     EXPECT_EQ(m.tokenize("<unk>"), (Tokens{"<0x3C>", "<0x75>", "<0x6E>", "<0x6B>", "<0x3E>"}));
     EXPECT_EQ(m.convertTokenToId("zzz"), 0);
@@ -79,8 +85,9 @@ TEST(BPETokenizer, AddedTokensOverrideVocabularyIds) {
 }
 
 TEST(BPETokenizer, SpecialTokensFromConfiguration) {
-    const auto m = model(R"({"vocab":{"<s>":1,"</s>":2,"x":3},"merges":[]})",
-                         R"({"bos_token":{"content":"<s>"},"eos_token":"</s>","unk_token":{"content":"<missing>"},"fuse_unk":"t"})");
+    const auto m = model(
+        R"({"vocab":{"<s>":1,"</s>":2,"x":3},"merges":[]})",
+        R"({"bos_token":{"content":"<s>"},"eos_token":"</s>","unk_token":{"content":"<missing>"},"fuse_unk":"t"})");
     EXPECT_EQ(m.bosToken(), "<s>");
     EXPECT_EQ(m.bosTokenId(), 1);
     EXPECT_EQ(m.eosTokenId(), 2);
@@ -90,7 +97,8 @@ TEST(BPETokenizer, SpecialTokensFromConfiguration) {
 }
 
 TEST(BPETokenizer, MissingMergesOrVocabularyAreClearErrors) {
-    zv::testing::expectConfigurationError([] { model(R"({"vocab":{}})"); }, "BPETokenizer requires merges");
+    zv::testing::expectConfigurationError([] { model(R"({"vocab":{}})"); },
+                                          "BPETokenizer requires merges");
     try {
         model(R"({"merges":[]})");
         FAIL();
@@ -115,7 +123,8 @@ TEST(ByteEncoder, Tables) {
     EXPECT_EQ(enc[173], "\xC5\x83");
     const auto& dec = tokenizers::byteDecoder();
     ASSERT_EQ(dec.size(), 256u);
-    for (unsigned b = 0; b < 256; ++b) EXPECT_EQ(dec.at(enc[b]), b);
+    for (unsigned b = 0; b < 256; ++b)
+        EXPECT_EQ(dec.at(enc[b]), b);
 }
 
-}  // namespace
+} // namespace

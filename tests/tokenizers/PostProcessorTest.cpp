@@ -1,5 +1,6 @@
-#include "TestSupport.h"
 #include "tokenizers/PostProcessor.h"
+
+#include "TestSupport.h"
 
 using tokenizers::PostProcessorFactory;
 using zv::testing::json;
@@ -20,18 +21,21 @@ TEST(PostProcessor, Template) {
 }
 
 TEST(PostProcessor, BertAndRoberta) {
-    auto bert = PostProcessorFactory::fromConfig(json(R"({"type":"BertProcessing","sep":["[SEP]",102],"cls":["[CLS]",101]})"));
+    auto bert = PostProcessorFactory::fromConfig(
+        json(R"({"type":"BertProcessing","sep":["[SEP]",102],"cls":["[CLS]",101]})"));
     const Tokens a{"a"}, b{"b"}, empty;
     EXPECT_EQ(bert->postProcess(a, &b, true), (Tokens{"[CLS]", "a", "[SEP]", "b", "[SEP]"}));
     EXPECT_EQ(bert->postProcess(a, &empty, true), (Tokens{"[CLS]", "a", "[SEP]"}));
     EXPECT_EQ(bert->postProcess(a, &b, false), (Tokens{"a", "b"}));
 
-    auto roberta = PostProcessorFactory::fromConfig(json(R"({"type":"RobertaProcessing","sep":["[SEP]",2],"cls":["[CLS]",0]})"));
-    EXPECT_EQ(roberta->postProcess(a, &b, false), (Tokens{"[CLS]", "a", "[SEP]", "[SEP]", "b", "[SEP]"}));
+    auto roberta = PostProcessorFactory::fromConfig(
+        json(R"({"type":"RobertaProcessing","sep":["[SEP]",2],"cls":["[CLS]",0]})"));
+    EXPECT_EQ(roberta->postProcess(a, &b, false),
+              (Tokens{"[CLS]", "a", "[SEP]", "[SEP]", "b", "[SEP]"}));
     EXPECT_EQ(roberta->postProcess({"  x   ", "\xC4\xA0x", "   "}, nullptr, true),
               (Tokens{"[CLS]", " x ", "\xC4\xA0x", " ", "[SEP]"}));
-    auto plainTrim = PostProcessorFactory::fromConfig(
-        json(R"({"type":"RobertaProcessing","sep":["</s>",2],"cls":["<s>",0],"add_prefix_space":false})"));
+    auto plainTrim = PostProcessorFactory::fromConfig(json(
+        R"({"type":"RobertaProcessing","sep":["</s>",2],"cls":["<s>",0],"add_prefix_space":false})"));
     EXPECT_EQ(plainTrim->postProcess({" \tx "}, nullptr, true), (Tokens{"<s>", "x", "</s>"}));
 }
 
@@ -40,7 +44,8 @@ TEST(PostProcessor, ByteLevelAndSequence) {
     const Tokens a{"a"}, b{"b"};
     EXPECT_EQ(byteLevel->postProcess(a, &b, true), a);
     auto sequence = PostProcessorFactory::fromConfig(
-        json(std::string(R"({"type":"Sequence","processors":[{"type":"ByteLevel"},)") + kTemplate + "]}"));
+        json(std::string(R"({"type":"Sequence","processors":[{"type":"ByteLevel"},)") + kTemplate +
+             "]}"));
     EXPECT_EQ(sequence->postProcess(a, &b, true), (Tokens{"[CLS]", "a", "[SEP]"}));
     auto none = PostProcessorFactory::fromConfig(json(R"({"type":"Sequence","processors":[]})"));
     EXPECT_EQ(none->postProcess(a, &b, true), a);
@@ -53,12 +58,15 @@ TEST(PostProcessor, ConfigurationErrors) {
         {R"({"type":"TemplateProcessing"})", "Missing `single` processor configuration"},
         {R"({"type":"TemplateProcessing","single":[]})", "Missing `pair` processor configuration"},
         {R"({"type":"BertProcessing","cls":["[CLS]",1]})", "Missing `sep` processor configuration"},
-        {R"({"type":"RobertaProcessing","sep":["[SEP]",1]})", "Missing `cls` processor configuration"},
-        {R"({"type":"RobertaProcessing","sep":["[SEP]",-1],"cls":["[CLS]",1]})", "Missing `sep` processor configuration"},
+        {R"({"type":"RobertaProcessing","sep":["[SEP]",1]})",
+         "Missing `cls` processor configuration"},
+        {R"({"type":"RobertaProcessing","sep":["[SEP]",-1],"cls":["[CLS]",1]})",
+         "Missing `sep` processor configuration"},
         {R"({"type":"Sequence"})", "Missing `processors` configuration"},
     };
     for (const auto& [config, message] : cases)
-        expectConfigurationError([config = config] { PostProcessorFactory::fromConfig(json(config)); }, message);
+        expectConfigurationError(
+            [config = config] { PostProcessorFactory::fromConfig(json(config)); }, message);
 }
 
-}  // namespace
+} // namespace

@@ -1,7 +1,8 @@
+#include "tokenizers/PreTrainedTokenizer.h"
+
 #include "TestSupport.h"
 #include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "tokenizers/AutoTokenizer.h"
-#include "tokenizers/PreTrainedTokenizer.h"
 #include "tokenizers/TokenizerError.h"
 
 #include <filesystem>
@@ -19,7 +20,8 @@ namespace {
 class WhisperTokenizer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = fs::temp_directory_path() / ("zv-whisper-tokenizer-" + std::to_string(::getpid()));
+        folder_ =
+            fs::temp_directory_path() / ("zv-whisper-tokenizer-" + std::to_string(::getpid()));
         zv::testing::writeWhisperTokenizerFolder(folder_);
         tokenizer_ = tokenizers::AutoTokenizer::fromModelFolder(folder_);
     }
@@ -73,14 +75,14 @@ TEST_F(WhisperTokenizer, EncodeAddsTheTemplateTokens) {
     EXPECT_EQ(ids.front(), 50258);
     EXPECT_EQ(ids[1], 50363);
     EXPECT_EQ(ids.back(), 50257);
-    EXPECT_EQ(tokenizer_->encode(" hello world", false).size(), 2u);  // merged word tokens
+    EXPECT_EQ(tokenizer_->encode(" hello world", false).size(), 2u); // merged word tokens
     EXPECT_EQ(tokenizer_->encode("hello"), (*tokenizer_)("hello"));
 }
 
 TEST_F(WhisperTokenizer, CyrillicLettersSplitAcrossIdsJoin) {
     // Each byte of "п" as its own id: the decoder joins them into the letter.
-    const auto first = tokenizer_->convertTokenToId("\xC3\x90");   // byte 0xD0
-    const auto second = tokenizer_->convertTokenToId("\xC2\xBF");  // byte 0xBF
+    const auto first = tokenizer_->convertTokenToId("\xC3\x90");  // byte 0xD0
+    const auto second = tokenizer_->convertTokenToId("\xC2\xBF"); // byte 0xBF
     ASSERT_TRUE(first && second);
     EXPECT_EQ(tokenizer_->decode({*first, *second}), "п");
     // A cut character decodes as one U+FFFD.
@@ -90,7 +92,8 @@ TEST_F(WhisperTokenizer, CyrillicLettersSplitAcrossIdsJoin) {
 }
 
 TEST_F(WhisperTokenizer, AddedTokensStayVerbatimAndUnknownIdsAreSkipped) {
-    const auto ids = tokenizer_->encode("<|startoftranscript|><|ru|><|transcribe|> привет<|0.00|>", false);
+    const auto ids =
+        tokenizer_->encode("<|startoftranscript|><|ru|><|transcribe|> привет<|0.00|>", false);
     ASSERT_EQ(ids.size(), 5u);
     EXPECT_EQ(ids[1], 50263);
     EXPECT_EQ(tokenizer_->decode(ids), "<|startoftranscript|><|ru|><|transcribe|> привет<|0.00|>");
@@ -100,8 +103,11 @@ TEST_F(WhisperTokenizer, AddedTokensStayVerbatimAndUnknownIdsAreSkipped) {
 }
 
 TEST_F(WhisperTokenizer, InvalidUtf8IsRepairedAtTheEntry) {
-    const auto ids = tokenizer_->encode("a\xFF" "b\xD0", false);
-    EXPECT_EQ(tokenizer_->decode(ids), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    const auto ids = tokenizer_->encode("a\xFF"
+                                        "b\xD0",
+                                        false);
+    EXPECT_EQ(tokenizer_->decode(ids), "a\xEF\xBF\xBD"
+                                       "b\xEF\xBF\xBD");
 }
 
 TEST_F(WhisperTokenizer, ConcurrentUseOfOneTokenizer) {
@@ -110,9 +116,12 @@ TEST_F(WhisperTokenizer, ConcurrentUseOfOneTokenizer) {
     for (int k = 0; k < 4; ++k)
         threads.emplace_back([&] {
             for (int i = 0; i < 50; ++i)
-                if (tokenizer_->decode(tokenizer_->encode("Привет, world!", false)) != "Привет, world!") ++failures;
+                if (tokenizer_->decode(tokenizer_->encode("Привет, world!", false)) !=
+                    "Привет, world!")
+                    ++failures;
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(failures, 0);
 }
 
@@ -133,7 +142,8 @@ const char* kData = R"({
             "merges": ["_ a", "_ b", "_ .", "_ '", "_ d", "_ m"]}
 })";
 
-PreTrainedTokenizer pipeline(std::string_view config = R"({"tokenizer_class":"GPT2Tokenizer","unk_token":"<unk>"})") {
+PreTrainedTokenizer
+pipeline(std::string_view config = R"({"tokenizer_class":"GPT2Tokenizer","unk_token":"<unk>"})") {
     return PreTrainedTokenizer(json(config), json(kData));
 }
 
@@ -156,13 +166,15 @@ TEST(PreTrainedTokenizer, DecodeSkipsOnlySpecialIdsAndCleansUp) {
     EXPECT_EQ(t.decode({10, 11, 4}, true), "<sp>x a");
     EXPECT_EQ(t.decode({4, 15}), "a.");
     EXPECT_EQ(t.decode({4, 18, 22}), "a'm");
-    const auto noCleanUp = pipeline(R"({"tokenizer_class":"GPT2Tokenizer","clean_up_tokenization_spaces":false})");
+    const auto noCleanUp =
+        pipeline(R"({"tokenizer_class":"GPT2Tokenizer","clean_up_tokenization_spaces":false})");
     EXPECT_EQ(noCleanUp.decode({4, 15}), "a .");
 }
 
 TEST(PreTrainedTokenizer, CleanUpRules) {
     const auto t = pipeline();
-    EXPECT_EQ(t.cleanUp("a . b ? c ! d , e ' f n't g 'm h 's i 've j 're k 'd"), "a. b? c! d, e'fn't g'm h's i've j're k 'd");
+    EXPECT_EQ(t.cleanUp("a . b ? c ! d , e ' f n't g 'm h 's i 've j 're k 'd"),
+              "a. b? c! d, e'fn't g'm h's i've j're k 'd");
 }
 
 TEST(PreTrainedTokenizer, FuseUnknownKeepsTheFirstOfEachRun) {
@@ -177,13 +189,18 @@ TEST(PreTrainedTokenizer, EncodeRefusesTokensWithoutIds) {
 }
 
 TEST(PreTrainedTokenizer, ModelClassSelection) {
-    auto build = [](const char* config, bool strict) { return PreTrainedTokenizer(json(config), json(kData), strict); };
+    auto build = [](const char* config, bool strict) {
+        return PreTrainedTokenizer(json(config), json(kData), strict);
+    };
     EXPECT_NO_THROW(build(R"({"tokenizer_class":"GPT2TokenizerFast"})", true));
     EXPECT_NO_THROW(build(R"({"tokenizer_class":"WhisperTokenizerFast"})", true));
     const std::pair<const char*, const char*> failures[] = {
-        {R"({"tokenizer_class":"gpt2tokenizer"})", "The tokenizer type 'gpt2tokenizer' is not supported."},
-        {R"({"tokenizer_class":"FooFastTokenizer"})", "The tokenizer type 'FooTokenizer' is not supported."},
-        {R"({"tokenizer_class":"BertTokenizerFast"})", "The tokenizer type 'BertTokenizer' is not supported."},
+        {R"({"tokenizer_class":"gpt2tokenizer"})",
+         "The tokenizer type 'gpt2tokenizer' is not supported."},
+        {R"({"tokenizer_class":"FooFastTokenizer"})",
+         "The tokenizer type 'FooTokenizer' is not supported."},
+        {R"({"tokenizer_class":"BertTokenizerFast"})",
+         "The tokenizer type 'BertTokenizer' is not supported."},
         {R"({})", "The tokenizer class is not specified in the configuration."},
     };
     for (const auto& [config, message] : failures) {
@@ -201,51 +218,63 @@ TEST(PreTrainedTokenizer, ModelClassSelection) {
     EXPECT_NO_THROW(build(R"({"tokenizer_class":"FooTokenizer"})", false));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "Warning: Tokenizer model class FooTokenizer is not registered, falling back to a standard BPE "
+              "Warning: Tokenizer model class FooTokenizer is not registered, falling back to a "
+              "standard BPE "
               "implementation.\n");
 }
 
 TEST(PreTrainedTokenizer, StageErrorsStopConstruction) {
-    EXPECT_THROW(PreTrainedTokenizer(json(R"({"tokenizer_class":"GPT2Tokenizer"})"),
-                                     json(R"({"decoder":{"type":"Nope"},"model":{"vocab":{},"merges":[]}})")),
+    EXPECT_THROW(PreTrainedTokenizer(
+                     json(R"({"tokenizer_class":"GPT2Tokenizer"})"),
+                     json(R"({"decoder":{"type":"Nope"},"model":{"vocab":{},"merges":[]}})")),
                  tokenizers::ConfigurationError);
-    EXPECT_THROW(PreTrainedTokenizer(json(R"({"tokenizer_class":"GPT2Tokenizer"})"), json(R"({"model":{"vocab":{}}})")),
+    EXPECT_THROW(PreTrainedTokenizer(json(R"({"tokenizer_class":"GPT2Tokenizer"})"),
+                                     json(R"({"model":{"vocab":{}}})")),
                  tokenizers::ConfigurationError);
 }
 
 TEST(PreTrainedTokenizer, ChatTemplatePresence) {
     EXPECT_FALSE(pipeline().hasChatTemplate());
-    EXPECT_TRUE(pipeline(R"({"tokenizer_class":"GPT2Tokenizer","chat_template":"{{x}}"})").hasChatTemplate());
+    EXPECT_TRUE(pipeline(R"({"tokenizer_class":"GPT2Tokenizer","chat_template":"{{x}}"})")
+                    .hasChatTemplate());
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
 // encode() takes a direct road (ids straight from the model); it must give
 // what the text road gives: tokenize, post-process, look every token up.
-std::vector<TokenId> byTheTextRoad(const PreTrainedTokenizer& t, std::string_view text, bool addSpecialTokens) {
+std::vector<TokenId> byTheTextRoad(const PreTrainedTokenizer& t, std::string_view text,
+                                   bool addSpecialTokens) {
     std::vector<TokenId> ids;
-    for (const auto& id : t.convertTokensToIds(t.postProcess(t.tokenize(text), addSpecialTokens))) ids.push_back(id.value());
+    for (const auto& id : t.convertTokensToIds(t.postProcess(t.tokenize(text), addSpecialTokens)))
+        ids.push_back(id.value());
     return ids;
 }
 
 TEST(PreTrainedTokenizer, DirectEncodingEqualsTheTextRoad) {
-    const fs::path folder = fs::temp_directory_path() / ("zv-whisper-road-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("zv-whisper-road-" + std::to_string(::getpid()));
     zv::testing::writeWhisperTokenizerFolder(folder);
-    const auto whisper = std::dynamic_pointer_cast<PreTrainedTokenizer>(tokenizers::AutoTokenizer::fromModelFolder(folder));
+    const auto whisper = std::dynamic_pointer_cast<PreTrainedTokenizer>(
+        tokenizers::AutoTokenizer::fromModelFolder(folder));
     fs::remove_all(folder);
     ASSERT_TRUE(whisper);
-    const auto fusing = PreTrainedTokenizer(json(R"({"tokenizer_class":"GPT2Tokenizer","unk_token":"<unk>","fuse_unk":true})"),
-                                            json(kData));
-    const std::string texts[] = {"hello world", " привет, мир!<|endoftext|>x", "<|en|><|0.00|>", "", "a\xFF",
-                                 "ab zz a<sp>  b", "\r\n\t 123 😀", "  leading and trailing  "};
+    const auto fusing = PreTrainedTokenizer(
+        json(R"({"tokenizer_class":"GPT2Tokenizer","unk_token":"<unk>","fuse_unk":true})"),
+        json(kData));
+    const std::string texts[] = {"hello world",    " привет, мир!<|endoftext|>x",
+                                 "<|en|><|0.00|>", "",
+                                 "a\xFF",          "ab zz a<sp>  b",
+                                 "\r\n\t 123 😀",   "  leading and trailing  "};
     for (const auto& text : texts) {
         for (bool special : {true, false}) {
-            EXPECT_EQ(whisper->encode(text, special), byTheTextRoad(*whisper, text, special)) << text;
+            EXPECT_EQ(whisper->encode(text, special), byTheTextRoad(*whisper, text, special))
+                << text;
             EXPECT_EQ(fusing.encode(text, special), byTheTextRoad(fusing, text, special)) << text;
         }
     }
 }
 
-}  // namespace
+} // namespace

@@ -2,16 +2,16 @@
 // test runs every expression the tokenizers use against ICU's own engine
 // over text chosen to expose dialect differences and requires equal matches.
 
-#include "tokenizers/ByteEncoder.h"
-#include "tokenizers/PreTokenizer.h"
 #include "tokenizers/Regex.h"
 
+#include "tokenizers/ByteEncoder.h"
+#include "tokenizers/PreTokenizer.h"
+
 #include <gtest/gtest.h>
+#include <random>
 #include <unicode/brkiter.h>
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
-
-#include <random>
 
 using tokenizers::Regex;
 using tokenizers::RegexAlternation;
@@ -30,7 +30,8 @@ std::string utf8(char32_t cp) {
 Spans icuMatches(const std::string& pattern, const std::string& text) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::UnicodeString u16 = icu::UnicodeString::fromUTF8(text);
-    std::unique_ptr<icu::RegexPattern> re(icu::RegexPattern::compile(icu::UnicodeString::fromUTF8(pattern), 0, status));
+    std::unique_ptr<icu::RegexPattern> re(
+        icu::RegexPattern::compile(icu::UnicodeString::fromUTF8(pattern), 0, status));
     EXPECT_TRUE(U_SUCCESS(status)) << "ICU cannot compile " << pattern;
     if (U_FAILURE(status)) return {};
     std::unique_ptr<icu::RegexMatcher> m(re->matcher(u16, status));
@@ -40,7 +41,8 @@ Spans icuMatches(const std::string& pattern, const std::string& text) {
     for (int32_t i = 0; i < u16.length();) {
         const UChar32 c = u16.char32At(i);
         const int32_t n = U16_LENGTH(c);
-        for (int32_t k = 0; k < n; ++k) offset[static_cast<std::size_t>(i + k)] = bytes;
+        for (int32_t k = 0; k < n; ++k)
+            offset[static_cast<std::size_t>(i + k)] = bytes;
         bytes += utf8(static_cast<char32_t>(c)).size();
         i += n;
     }
@@ -49,13 +51,15 @@ Spans icuMatches(const std::string& pattern, const std::string& text) {
     int64_t start = 0;
     while (start <= u16.length() && m->find(start, status) && U_SUCCESS(status)) {
         const int32_t b = m->start(status), e = m->end(status);
-        spans.emplace_back(offset[static_cast<std::size_t>(b)], offset[static_cast<std::size_t>(e)]);
+        spans.emplace_back(offset[static_cast<std::size_t>(b)],
+                           offset[static_cast<std::size_t>(e)]);
         if (e > b) {
             start = e;
         } else {
             if (b >= u16.length()) break;
             // One grapheme cluster further, as the tokenizers do.
-            std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+            std::unique_ptr<icu::BreakIterator> it(
+                icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
             it->setText(u16);
             start = it->following(b);
         }
@@ -65,34 +69,78 @@ Spans icuMatches(const std::string& pattern, const std::string& text) {
 
 Spans pcreMatches(const Regex& re, const std::string& text) {
     Spans spans;
-    for (const auto& m : re.allMatches(text)) spans.emplace_back(m.begin, m.end);
+    for (const auto& m : re.allMatches(text))
+        spans.emplace_back(m.begin, m.end);
     return spans;
 }
 
 std::vector<std::string> trickyCorpus() {
     std::vector<std::string> fragments;
-    for (char32_t cp : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
-                        0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000,
-                        0x180E, 0x200B, 0x200C, 0x200D, 0xFEFF})
+    for (char32_t cp :
+         {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,   0xA0,   0x1680, 0x2000,
+          0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A,
+          0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0x180E, 0x200B, 0x200C, 0x200D, 0xFEFF})
         fragments.push_back(utf8(cp));
     const char* words[] = {
-        "hello", "World", "I'm", "they've", "'s", "'ll", "don't", "e\xCC\x81", "\xC3\xA9", "na\xC3\xAFve",
-        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "\xD0\xBC\xD0\xB8\xD1\x80", "\xD0\xB9\xD0\xA8\xD1\x91",
-        "\xD1\x8D\xD1\x82\xD0\xBE\xD2\x83",                                   // with a Cyrillic combining mark
-        "123", "\xD9\xA3\xD9\xA4", "\xE0\xA5\xA9", "\xEF\xBC\x93", "\xC2\xB2", "\xE2\x85\xAB", "\xC2\xBD",  // digits
-        "\xE4\xBD\xA0\xE5\xA5\xBD", "\xE3\x80\x82", "\xE4\xB8\x96\xE7\x95\x8C",                              // CJK
-        "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7",
-        "\xF0\x9F\x87\xB7\xF0\x9F\x87\xBA", "1\xEF\xB8\x8F\xE2\x83\xA3",                                    // emoji
-        ",", ".", "!", "?", "\xC2\xAB", "\xC2\xBB", "\xE2\x80\x94", "\xE2\x80\xA6", "-", "_", "(", ")", "$", "\\",
-        "\xE2\x96\x81", "<|endoftext|>", "<|en|>", "|", "\r\n", "\xE2\x80\x99", "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7"};
-    for (const char* w : words) fragments.emplace_back(w);
+        "hello",
+        "World",
+        "I'm",
+        "they've",
+        "'s",
+        "'ll",
+        "don't",
+        "e\xCC\x81",
+        "\xC3\xA9",
+        "na\xC3\xAFve",
+        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+        "\xD0\xBC\xD0\xB8\xD1\x80",
+        "\xD0\xB9\xD0\xA8\xD1\x91",
+        "\xD1\x8D\xD1\x82\xD0\xBE\xD2\x83", // with a Cyrillic combining mark
+        "123",
+        "\xD9\xA3\xD9\xA4",
+        "\xE0\xA5\xA9",
+        "\xEF\xBC\x93",
+        "\xC2\xB2",
+        "\xE2\x85\xAB",
+        "\xC2\xBD", // digits
+        "\xE4\xBD\xA0\xE5\xA5\xBD",
+        "\xE3\x80\x82",
+        "\xE4\xB8\x96\xE7\x95\x8C", // CJK
+        "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD",
+        "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7",
+        "\xF0\x9F\x87\xB7\xF0\x9F\x87\xBA",
+        "1\xEF\xB8\x8F\xE2\x83\xA3", // emoji
+        ",",
+        ".",
+        "!",
+        "?",
+        "\xC2\xAB",
+        "\xC2\xBB",
+        "\xE2\x80\x94",
+        "\xE2\x80\xA6",
+        "-",
+        "_",
+        "(",
+        ")",
+        "$",
+        "\\",
+        "\xE2\x96\x81",
+        "<|endoftext|>",
+        "<|en|>",
+        "|",
+        "\r\n",
+        "\xE2\x80\x99",
+        "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7"};
+    for (const char* w : words)
+        fragments.emplace_back(w);
 
     std::vector<std::string> corpus(fragments);
     std::mt19937 rng(20261210);
     std::uniform_int_distribution<std::size_t> pick(0, fragments.size() - 1), length(2, 12);
     for (int k = 0; k < 400; ++k) {
         std::string text;
-        for (std::size_t n = length(rng); n > 0; --n) text += fragments[pick(rng)];
+        for (std::size_t n = length(rng); n > 0; --n)
+            text += fragments[pick(rng)];
         corpus.push_back(std::move(text));
     }
     return corpus;
@@ -112,7 +160,8 @@ TEST(Regex, MatchesLikeIcuOnEveryTokenizerExpression) {
         "\xE2\x96\x81",
         " {2,}",
         "\\s*(" + Regex::escape("<|endoftext|>") + ")\\s*|(" + Regex::escape("<|en|>") + ")",
-        "(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\\r\\n\\p{L}\\p{N}]?\\p{L}+|\\p{N}{1,3}| ?[^\\s\\p{L}\\p{N}]+[\\r\\n]*|"
+        "(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\\r\\n\\p{L}\\p{N}]?\\p{L}+|\\p{N}{1,3}| "
+        "?[^\\s\\p{L}\\p{N}]+[\\r\\n]*|"
         "\\s*[\\r\\n]+|\\s+(?!\\S)|\\s+",
         "\\w+|\\W",
         ".+",
@@ -152,7 +201,8 @@ TEST(Regex, LargeAlternationKeepsLeftmostFirstAcrossPieces) {
     const RegexAlternation alternation(alternatives);
     const std::string text = "a<|0.00|> b<|29.98|><|startoftranscript|>x<|<|30.00|> <|7.5|>";
     Spans actual;
-    for (const auto& m : alternation.allMatches(text)) actual.emplace_back(m.begin, m.end);
+    for (const auto& m : alternation.allMatches(text))
+        actual.emplace_back(m.begin, m.end);
     EXPECT_EQ(actual, icuMatches(joined, text));
     EXPECT_EQ(actual.size(), 6u);
 }
@@ -173,7 +223,7 @@ TEST(Regex, TranslationAndEscaping) {
 TEST(Regex, EmptyMatchesAdvanceAndEnd) {
     const Regex re("x*");
     const auto matches = re.allMatches("ab\xD0\x96");
-    ASSERT_EQ(matches.size(), 4u);  // before a, b, the Cyrillic letter, and at the end
+    ASSERT_EQ(matches.size(), 4u); // before a, b, the Cyrillic letter, and at the end
     EXPECT_EQ(matches[2].begin, 2u);
     EXPECT_EQ(matches[3].begin, 4u);
     EXPECT_TRUE(re.matchesEmpty());
@@ -191,4 +241,4 @@ TEST(Regex, InvalidUtf8TextIsRefusedNotSearched) {
     EXPECT_THROW(Regex("a").allMatches("a\xFF"), tokenizers::RegexError);
 }
 
-}  // namespace
+} // namespace

@@ -4,13 +4,12 @@
 #include "model_gen/MelFilterBank.h"
 #include "platform/ml/ModelFolderWriter.h"
 
-#include <yyjson.h>
-
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <yyjson.h>
 
 namespace convert {
 
@@ -35,7 +34,8 @@ std::unique_ptr<Document> readJson(const std::filesystem::path& file) {
     auto document = std::make_unique<Document>();
     document->doc = yyjson_read(text.data(), text.size(), 0);
     if (!document->doc || !yyjson_is_obj(document->root())) {
-        throw std::runtime_error("Invalid checkpoint file " + file.string() + ": not a JSON object");
+        throw std::runtime_error("Invalid checkpoint file " + file.string() +
+                                 ": not a JSON object");
     }
     return document;
 }
@@ -55,12 +55,18 @@ bool startsWith(const std::string& text, std::string_view prefix) {
 
 // Our per-layer names and the checkpoint's, after "layers.N.".
 const std::pair<const char*, const char*> kLayerNames[] = {
-    {"attn_ln", "self_attn_layer_norm"},    {"attn.query", "self_attn.q_proj"},
-    {"attn.key", "self_attn.k_proj"},       {"attn.value", "self_attn.v_proj"},
-    {"attn.out", "self_attn.out_proj"},     {"cross_attn_ln", "encoder_attn_layer_norm"},
-    {"cross_attn.query", "encoder_attn.q_proj"}, {"cross_attn.key", "encoder_attn.k_proj"},
-    {"cross_attn.value", "encoder_attn.v_proj"}, {"cross_attn.out", "encoder_attn.out_proj"},
-    {"mlp_ln", "final_layer_norm"},         {"mlp.fc1", "fc1"},
+    {"attn_ln", "self_attn_layer_norm"},
+    {"attn.query", "self_attn.q_proj"},
+    {"attn.key", "self_attn.k_proj"},
+    {"attn.value", "self_attn.v_proj"},
+    {"attn.out", "self_attn.out_proj"},
+    {"cross_attn_ln", "encoder_attn_layer_norm"},
+    {"cross_attn.query", "encoder_attn.q_proj"},
+    {"cross_attn.key", "encoder_attn.k_proj"},
+    {"cross_attn.value", "encoder_attn.v_proj"},
+    {"cross_attn.out", "encoder_attn.out_proj"},
+    {"mlp_ln", "final_layer_norm"},
+    {"mlp.fc1", "fc1"},
     {"mlp.fc2", "fc2"},
 };
 
@@ -75,7 +81,8 @@ public:
         } else if (std::filesystem::exists(index)) {
             auto document = readJson(index);
             yyjson_val* map = yyjson_obj_get(document->root(), "weight_map");
-            if (!yyjson_is_obj(map)) throw std::runtime_error("Invalid checkpoint file " + index.string());
+            if (!yyjson_is_obj(map))
+                throw std::runtime_error("Invalid checkpoint file " + index.string());
             std::map<std::string, bool> shards;
             size_t i, n;
             yyjson_val *key, *value;
@@ -84,7 +91,8 @@ public:
             }
             for (const auto& [shard, unused] : shards) {
                 if (std::filesystem::path(shard).filename() != shard) {
-                    throw std::runtime_error("Invalid checkpoint file " + index.string() + ": shard \"" + shard +
+                    throw std::runtime_error("Invalid checkpoint file " + index.string() +
+                                             ": shard \"" + shard +
                                              "\" is not a file of the checkpoint folder");
                 }
                 files_.push_back(std::make_unique<SafetensorsFile>(folder / shard));
@@ -107,30 +115,37 @@ private:
     std::vector<std::unique_ptr<SafetensorsFile>> files_;
 };
 
-}  // namespace
+} // namespace
 
 std::string checkpointTensorName(WhisperStage stage, const std::string& weight) {
     const std::string side = stage == WhisperStage::audioEncoder ? "encoder." : "decoder.";
-    if (stage == WhisperStage::melSpectrogram || stage == WhisperStage::textDecoderContextPrefill) return "";
+    if (stage == WhisperStage::melSpectrogram || stage == WhisperStage::textDecoderContextPrefill)
+        return "";
     if (startsWith(weight, "layers.")) {
         size_t dot = weight.find('.', 7);
-        std::string layer = weight.substr(0, dot + 1);  // "layers.N."
+        std::string layer = weight.substr(0, dot + 1); // "layers.N."
         std::string rest = weight.substr(dot + 1);
         for (const auto& [ours, theirs] : kLayerNames) {
             std::string prefix = std::string(ours) + ".";
-            if (startsWith(rest, prefix)) return side + layer + theirs + "." + rest.substr(prefix.size());
+            if (startsWith(rest, prefix))
+                return side + layer + theirs + "." + rest.substr(prefix.size());
         }
         return "";
     }
     static const std::map<std::string, std::string> kEncoder = {
-        {"conv1.weight", "conv1.weight"}, {"conv1.bias", "conv1.bias"},
-        {"conv2.weight", "conv2.weight"}, {"conv2.bias", "conv2.bias"},
+        {"conv1.weight", "conv1.weight"},
+        {"conv1.bias", "conv1.bias"},
+        {"conv2.weight", "conv2.weight"},
+        {"conv2.bias", "conv2.bias"},
         {"positional_embedding", "embed_positions.weight"},
-        {"ln_post.weight", "layer_norm.weight"}, {"ln_post.bias", "layer_norm.bias"},
+        {"ln_post.weight", "layer_norm.weight"},
+        {"ln_post.bias", "layer_norm.bias"},
     };
     static const std::map<std::string, std::string> kDecoder = {
-        {"token_embedding", "embed_tokens.weight"}, {"positional_embedding", "embed_positions.weight"},
-        {"ln.weight", "layer_norm.weight"}, {"ln.bias", "layer_norm.bias"},
+        {"token_embedding", "embed_tokens.weight"},
+        {"positional_embedding", "embed_positions.weight"},
+        {"ln.weight", "layer_norm.weight"},
+        {"ln.bias", "layer_norm.bias"},
     };
     const auto& table = stage == WhisperStage::audioEncoder ? kEncoder : kDecoder;
     auto it = table.find(weight);
@@ -157,7 +172,8 @@ WhisperDimensions readCheckpointDimensions(const std::filesystem::path& configFi
     return dims;
 }
 
-ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint, const std::filesystem::path& output,
+ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint,
+                                const std::filesystem::path& output,
                                 const ConvertOptions& options) {
     ConvertResult result;
     WhisperDimensions dims = readCheckpointDimensions(checkpoint / "config.json");
@@ -179,13 +195,14 @@ ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint, const s
     }
     if (dims.alignmentHeads.empty()) {
         for (int64_t layer = dims.nTextLayer / 2; layer < dims.nTextLayer; ++layer) {
-            for (int64_t head = 0; head < dims.nTextHead; ++head) dims.alignmentHeads.emplace_back(layer, head);
+            for (int64_t head = 0; head < dims.nTextHead; ++head)
+                dims.alignmentHeads.emplace_back(layer, head);
         }
     }
     for (auto [layer, head] : dims.alignmentHeads) {
         if (layer < 0 || layer >= dims.nTextLayer || head < 0 || head >= dims.nTextHead) {
-            throw std::runtime_error("Alignment head (" + std::to_string(layer) + ", " + std::to_string(head) +
-                                     ") is not a head of the decoder");
+            throw std::runtime_error("Alignment head (" + std::to_string(layer) + ", " +
+                                     std::to_string(head) + ") is not a head of the decoder");
         }
     }
 
@@ -193,12 +210,15 @@ ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint, const s
     std::filesystem::create_directories(output);
     auto write = [&](WhisperStage stage) {
         auto manifest = WhisperLayout::manifest(stage, dims, options.weightType);
-        std::filesystem::path target = output / (std::string(WhisperLayout::kindName(stage)) + ".mlmodelc");
+        std::filesystem::path target =
+            output / (std::string(WhisperLayout::kindName(stage)) + ".mlmodelc");
         platform::ml::ModelFolderWriter::write(
-            target, std::move(manifest), [&](const platform::ml::WeightEntry& entry, std::span<float> values) {
-                std::vector<float> source = entry.name == "mel_filters"
-                                                ? modelgen::melFilterBank(dims.nMels)
-                                                : tensors.floats(checkpointTensorName(stage, entry.name), entry.shape);
+            target, std::move(manifest),
+            [&](const platform::ml::WeightEntry& entry, std::span<float> values) {
+                std::vector<float> source =
+                    entry.name == "mel_filters"
+                        ? modelgen::melFilterBank(dims.nMels)
+                        : tensors.floats(checkpointTensorName(stage, entry.name), entry.shape);
                 std::copy(source.begin(), source.end(), values.begin());
             });
         return target;
@@ -207,10 +227,10 @@ ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint, const s
     result.models.audioEncoder = write(WhisperStage::audioEncoder);
     result.models.textDecoder = write(WhisperStage::textDecoder);
 
-    static const char* kTokenizerFiles[] = {"tokenizer.json",          "tokenizer_config.json", "vocab.json",
-                                            "merges.txt",              "special_tokens_map.json",
-                                            "added_tokens.json",       "normalizer.json",       "config.json",
-                                            "generation_config.json"};
+    static const char* kTokenizerFiles[] = {
+        "tokenizer.json",          "tokenizer_config.json", "vocab.json",      "merges.txt",
+        "special_tokens_map.json", "added_tokens.json",     "normalizer.json", "config.json",
+        "generation_config.json"};
     bool anyTokenizer = std::filesystem::exists(checkpoint / "tokenizer.json") ||
                         std::filesystem::exists(checkpoint / "vocab.json");
     if (anyTokenizer) {
@@ -227,4 +247,4 @@ ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint, const s
     return result;
 }
 
-}  // namespace convert
+} // namespace convert

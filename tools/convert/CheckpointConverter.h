@@ -31,11 +31,12 @@ struct ConvertOptions {
 struct ConvertResult {
     platform::ml::WhisperDimensions dimensions;
     modelgen::GeneratedModels models;
-    std::filesystem::path tokenizerFolder;  // empty when the checkpoint has no tokenizer documents
+    std::filesystem::path tokenizerFolder; // empty when the checkpoint has no tokenizer documents
 };
 
 /// Throws std::runtime_error naming the file at fault.
-ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint, const std::filesystem::path& output,
+ConvertResult convertCheckpoint(const std::filesystem::path& checkpoint,
+                                const std::filesystem::path& output,
                                 const ConvertOptions& options = {});
 
 /// The checkpoint's tensor name for one of our weights (without the optional
@@ -45,4 +46,4 @@ std::string checkpointTensorName(platform::ml::WhisperStage stage, const std::st
 /// The sizes a checkpoint's config.json describes.
 platform::ml::WhisperDimensions readCheckpointDimensions(const std::filesystem::path& configFile);
 
-}  // namespace convert
+} // namespace convert

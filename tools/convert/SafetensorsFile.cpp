@@ -3,8 +3,6 @@
 #include "platform/ml/ShapeText.h"
 #include "platform/system/Float16.h"
 
-#include <yyjson.h>
-
 #include <bit>
 #include <cstring>
 #include <fcntl.h>
@@ -12,6 +10,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <yyjson.h>
 
 namespace convert {
 
@@ -39,8 +38,10 @@ SafetensorsFile::SafetensorsFile(const std::filesystem::path& file) : path_(file
     }
     const auto* bytes = static_cast<const unsigned char*>(mapping_);
     uint64_t headerLength = 0;
-    for (int i = 7; i >= 0; --i) headerLength = (headerLength << 8) | bytes[i];
-    if (headerLength > size_ - 8 || headerLength > (uint64_t{100} << 20)) throw fail("header length out of range");
+    for (int i = 7; i >= 0; --i)
+        headerLength = (headerLength << 8) | bytes[i];
+    if (headerLength > size_ - 8 || headerLength > (uint64_t{100} << 20))
+        throw fail("header length out of range");
     data_ = bytes + 8 + headerLength;
     const uint64_t dataSize = size_ - 8 - headerLength;
 
@@ -73,10 +74,15 @@ SafetensorsFile::SafetensorsFile(const std::filesystem::path& file) : path_(file
             }
             tensor.begin = yyjson_get_uint(yyjson_arr_get(offsets, 0));
             tensor.end = yyjson_get_uint(yyjson_arr_get(offsets, 1));
-            uint64_t width = tensor.dtype == "F32" ? 4 : (tensor.dtype == "F16" || tensor.dtype == "BF16") ? 2 : 0;
-            if (width == 0) throw fail("tensor \"" + name + "\" has the unsupported type " + tensor.dtype);
-            if (tensor.end < tensor.begin || tensor.end > dataSize || tensor.end - tensor.begin != elements * width) {
-                throw fail("tensor \"" + name + "\" lies outside the file or disagrees with its shape");
+            uint64_t width = tensor.dtype == "F32"                               ? 4
+                             : (tensor.dtype == "F16" || tensor.dtype == "BF16") ? 2
+                                                                                 : 0;
+            if (width == 0)
+                throw fail("tensor \"" + name + "\" has the unsupported type " + tensor.dtype);
+            if (tensor.end < tensor.begin || tensor.end > dataSize ||
+                tensor.end - tensor.begin != elements * width) {
+                throw fail("tensor \"" + name +
+                           "\" lies outside the file or disagrees with its shape");
             }
             tensors_[name] = std::move(tensor);
         }
@@ -91,30 +97,35 @@ SafetensorsFile::~SafetensorsFile() {
     if (mapping_) ::munmap(mapping_, size_);
 }
 
-std::vector<float> SafetensorsFile::floats(const std::string& name, const std::vector<int64_t>& shape) const {
+std::vector<float> SafetensorsFile::floats(const std::string& name,
+                                           const std::vector<int64_t>& shape) const {
     auto it = tensors_.find(name);
     if (it == tensors_.end()) {
-        throw std::runtime_error("Checkpoint " + path_.string() + " lacks the tensor \"" + name + "\"");
+        throw std::runtime_error("Checkpoint " + path_.string() + " lacks the tensor \"" + name +
+                                 "\"");
     }
     const Tensor& tensor = it->second;
     if (tensor.shape != shape) {
-        throw std::runtime_error("Checkpoint tensor \"" + name + "\" has shape " + platform::ml::shapeText(tensor.shape) +
-                                 " where " + platform::ml::shapeText(shape) + " is expected");
+        throw std::runtime_error("Checkpoint tensor \"" + name + "\" has shape " +
+                                 platform::ml::shapeText(tensor.shape) + " where " +
+                                 platform::ml::shapeText(shape) + " is expected");
     }
     const unsigned char* source = data_ + tensor.begin;
     size_t count = 1;
-    for (int64_t d : shape) count *= static_cast<size_t>(d);
+    for (int64_t d : shape)
+        count *= static_cast<size_t>(d);
     std::vector<float> result(count);
     if (tensor.dtype == "F32") {
         std::memcpy(result.data(), source, count * 4);
     } else {
         for (size_t i = 0; i < count; ++i) {
             uint16_t bits = static_cast<uint16_t>(source[2 * i] | (source[2 * i + 1] << 8));
-            result[i] = tensor.dtype == "F16" ? platform::system::Float16::toFloat(bits)
-                                              : std::bit_cast<float>(static_cast<uint32_t>(bits) << 16);
+            result[i] = tensor.dtype == "F16"
+                            ? platform::system::Float16::toFloat(bits)
+                            : std::bit_cast<float>(static_cast<uint32_t>(bits) << 16);
         }
     }
     return result;
 }
 
-}  // namespace convert
+} // namespace convert

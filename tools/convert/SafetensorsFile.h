@@ -14,9 +14,9 @@ namespace convert {
 class SafetensorsFile {
 public:
     struct Tensor {
-        std::string dtype;  // "F32", "F16" or "BF16"
+        std::string dtype; // "F32", "F16" or "BF16"
         std::vector<int64_t> shape;
-        uint64_t begin = 0;  // byte range inside the data section
+        uint64_t begin = 0; // byte range inside the data section
         uint64_t end = 0;
     };
 
@@ -36,9 +36,9 @@ public:
 private:
     std::filesystem::path path_;
     std::map<std::string, Tensor> tensors_;
-    const unsigned char* data_ = nullptr;  // start of the data section
+    const unsigned char* data_ = nullptr; // start of the data section
     void* mapping_ = nullptr;
     size_t size_ = 0;
 };
 
-}  // namespace convert
+} // namespace convert

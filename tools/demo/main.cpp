@@ -17,8 +17,10 @@ int main(int argc, char** argv) {
     std::string preset = "tiny";
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string arg = argv[i];
-        if (arg == "--base") base = argv[i + 1];
-        else if (arg == "--preset") preset = argv[i + 1];
+        if (arg == "--base")
+            base = argv[i + 1];
+        else if (arg == "--preset")
+            preset = argv[i + 1];
     }
     if (base.empty()) {
         std::fprintf(stderr, "usage: zv-demo-install --base DIR [--preset tiny|base|small|...]\n");

@@ -11,4 +11,4 @@ namespace modelgen {
 /// [nMels, 201] row-major.
 std::vector<float> melFilterBank(int64_t nMels);
 
-}  // namespace modelgen
+} // namespace modelgen

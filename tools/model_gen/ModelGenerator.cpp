@@ -25,28 +25,31 @@ uint64_t splitMix(uint64_t& state) {
 }
 
 uint64_t hashName(std::string_view text) {
-    uint64_t hash = 1469598103934665603ull;  // FNV-1a
-    for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    uint64_t hash = 1469598103934665603ull; // FNV-1a
+    for (char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     return hash;
 }
 
 bool endsWith(const std::string& text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // Uniform values in [-limit, limit].
 void fillUniform(std::span<float> values, float limit, float offset, uint64_t state) {
     for (float& v : values) {
-        double unit = static_cast<double>(splitMix(state) >> 11) * 0x1.0p-53;  // [0, 1)
+        double unit = static_cast<double>(splitMix(state) >> 11) * 0x1.0p-53; // [0, 1)
         v = offset + limit * static_cast<float>(2.0 * unit - 1.0);
     }
 }
 
-}  // namespace
+} // namespace
 
 std::vector<float> sinusoids(int64_t length, int64_t width) {
     const int64_t half = width / 2;
-    const double increment = std::log(10000.0) / static_cast<double>(std::max<int64_t>(half - 1, 1));
+    const double increment =
+        std::log(10000.0) / static_cast<double>(std::max<int64_t>(half - 1, 1));
     std::vector<float> table(static_cast<size_t>(length * width));
     for (int64_t t = 0; t < length; ++t) {
         for (int64_t i = 0; i < half; ++i) {
@@ -58,7 +61,8 @@ std::vector<float> sinusoids(int64_t length, int64_t width) {
     return table;
 }
 
-void fillWeight(WhisperStage stage, const WeightEntry& entry, std::span<float> values, uint64_t seed) {
+void fillWeight(WhisperStage stage, const WeightEntry& entry, std::span<float> values,
+                uint64_t seed) {
     const std::string& name = entry.name;
     uint64_t state = seed ^ hashName(std::string(WhisperLayout::kindName(stage)) + "/" + name);
     if (name == "mel_filters") {
@@ -82,17 +86,20 @@ void fillWeight(WhisperStage stage, const WeightEntry& entry, std::span<float> v
     }
     if (name == "token_embedding") return fillUniform(values, 0.1f, 0.0f, state);
     if (name == "positional_embedding") return fillUniform(values, 0.02f, 0.0f, state);
-    if (name == "key_cache_prefill" || name == "value_cache_prefill") return fillUniform(values, 1.0f, 0.0f, state);
+    if (name == "key_cache_prefill" || name == "value_cache_prefill")
+        return fillUniform(values, 1.0f, 0.0f, state);
     // Matrices and convolution kernels: variance 1/fan-in, halved on the
     // projections that feed the residual stream.
     int64_t fanIn = 1;
-    for (size_t i = 1; i < entry.shape.size(); ++i) fanIn *= entry.shape[i];
+    for (size_t i = 1; i < entry.shape.size(); ++i)
+        fanIn *= entry.shape[i];
     float limit = std::sqrt(3.0f / static_cast<float>(fanIn));
     if (endsWith(name, ".out.weight") || endsWith(name, ".fc2.weight")) limit *= 0.5f;
     fillUniform(values, limit, 0.0f, state);
 }
 
-std::map<std::string, std::vector<float>> weightValues(WhisperStage stage, const GeneratorOptions& options) {
+std::map<std::string, std::vector<float>> weightValues(WhisperStage stage,
+                                                       const GeneratorOptions& options) {
     std::map<std::string, std::vector<float>> values;
     const auto prefill = options.prefill.value_or(platform::ml::WhisperPrefillSizes{});
     for (auto& [name, shape] : WhisperLayout::weights(stage, options.dimensions, prefill)) {
@@ -106,22 +113,27 @@ std::map<std::string, std::vector<float>> weightValues(WhisperStage stage, const
     return values;
 }
 
-GeneratedModels generateWhisperModels(const std::filesystem::path& folder, const GeneratorOptions& options) {
+GeneratedModels generateWhisperModels(const std::filesystem::path& folder,
+                                      const GeneratorOptions& options) {
     std::filesystem::create_directories(folder);
     GeneratedModels result;
     auto write = [&](WhisperStage stage, const platform::ml::WhisperPrefillSizes& prefill) {
-        auto manifest = WhisperLayout::manifest(stage, options.dimensions, options.weightType, prefill);
-        std::filesystem::path target = folder / (std::string(WhisperLayout::kindName(stage)) + ".mlmodelc");
-        ModelFolderWriter::write(target, std::move(manifest), [&](const WeightEntry& entry, std::span<float> values) {
-            fillWeight(stage, entry, values, options.seed);
-        });
+        auto manifest =
+            WhisperLayout::manifest(stage, options.dimensions, options.weightType, prefill);
+        std::filesystem::path target =
+            folder / (std::string(WhisperLayout::kindName(stage)) + ".mlmodelc");
+        ModelFolderWriter::write(target, std::move(manifest),
+                                 [&](const WeightEntry& entry, std::span<float> values) {
+                                     fillWeight(stage, entry, values, options.seed);
+                                 });
         return target;
     };
     if (options.melSpectrogram) result.melSpectrogram = write(WhisperStage::melSpectrogram, {});
     if (options.audioEncoder) result.audioEncoder = write(WhisperStage::audioEncoder, {});
     if (options.textDecoder) result.textDecoder = write(WhisperStage::textDecoder, {});
     if (options.prefill) {
-        result.textDecoderContextPrefill = write(WhisperStage::textDecoderContextPrefill, *options.prefill);
+        result.textDecoderContextPrefill =
+            write(WhisperStage::textDecoderContextPrefill, *options.prefill);
     }
     return result;
 }
@@ -146,8 +158,8 @@ std::optional<WhisperDimensions> presetDimensions(const std::string& name) {
         int64_t mels, width, heads, encoderLayers, decoderLayers, vocabulary;
     };
     static const Preset presets[] = {
-        {"tiny", 80, 384, 6, 4, 4, 51865},         {"base", 80, 512, 8, 6, 6, 51865},
-        {"small", 80, 768, 12, 12, 12, 51865},     {"medium", 80, 1024, 16, 24, 24, 51865},
+        {"tiny", 80, 384, 6, 4, 4, 51865},          {"base", 80, 512, 8, 6, 6, 51865},
+        {"small", 80, 768, 12, 12, 12, 51865},      {"medium", 80, 1024, 16, 24, 24, 51865},
         {"large-v3", 128, 1280, 20, 32, 32, 51866}, {"large-v3-turbo", 128, 1280, 20, 32, 4, 51866},
     };
     for (const Preset& preset : presets) {
@@ -161,11 +173,12 @@ std::optional<WhisperDimensions> presetDimensions(const std::string& name) {
         dims.nVocab = preset.vocabulary;
         // Every head of the upper half of the decoder layers.
         for (int64_t layer = preset.decoderLayers / 2; layer < preset.decoderLayers; ++layer) {
-            for (int64_t head = 0; head < preset.heads; ++head) dims.alignmentHeads.emplace_back(layer, head);
+            for (int64_t head = 0; head < preset.heads; ++head)
+                dims.alignmentHeads.emplace_back(layer, head);
         }
         return dims;
     }
     return std::nullopt;
 }
 
-}  // namespace modelgen
+} // namespace modelgen

@@ -35,11 +35,12 @@ struct GeneratedModels {
     std::filesystem::path melSpectrogram;
     std::filesystem::path audioEncoder;
     std::filesystem::path textDecoder;
-    std::filesystem::path textDecoderContextPrefill;  // empty unless written
+    std::filesystem::path textDecoderContextPrefill; // empty unless written
 };
 
 /// Writes the requested folders into `folder` (created if needed).
-GeneratedModels generateWhisperModels(const std::filesystem::path& folder, const GeneratorOptions& options);
+GeneratedModels generateWhisperModels(const std::filesystem::path& folder,
+                                      const GeneratorOptions& options);
 
 /// Small sizes that keep a whole transcription window cheap in tests:
 /// 80 mels, width 16, 2 heads, 2+2 layers, a vocabulary of 51865 ids so that
@@ -51,8 +52,8 @@ platform::ml::WhisperDimensions tinyTestDimensions();
 std::optional<platform::ml::WhisperDimensions> presetDimensions(const std::string& name);
 
 /// The values the generator writes for one weight of a stage.
-void fillWeight(platform::ml::WhisperStage stage, const platform::ml::WeightEntry& entry, std::span<float> values,
-                uint64_t seed);
+void fillWeight(platform::ml::WhisperStage stage, const platform::ml::WeightEntry& entry,
+                std::span<float> values, uint64_t seed);
 
 /// Every weight of a stage as the generator writes it (before any rounding
 /// to the stored element type), by weight name.
@@ -62,4 +63,4 @@ std::map<std::string, std::vector<float>> weightValues(platform::ml::WhisperStag
 /// Whisper's fixed sinusoidal position table [length, width].
 std::vector<float> sinusoids(int64_t length, int64_t width);
 
-}  // namespace modelgen
+} // namespace modelgen

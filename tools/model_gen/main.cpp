@@ -22,14 +22,19 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (arg == "--out") out = next();
-        else if (arg == "--preset") preset = next();
-        else if (arg == "--seed") options.seed = std::stoull(next());
-        else if (arg == "--float32") options.weightType = platform::ml::ElementType::float32;
-        else if (arg == "--prefill") prefill = true;
+        if (arg == "--out")
+            out = next();
+        else if (arg == "--preset")
+            preset = next();
+        else if (arg == "--seed")
+            options.seed = std::stoull(next());
+        else if (arg == "--float32")
+            options.weightType = platform::ml::ElementType::float32;
+        else if (arg == "--prefill")
+            prefill = true;
         else {
-            std::fprintf(stderr,
-                         "usage: zv-model-gen --out DIR [--preset NAME|test] [--seed N] [--float32] [--prefill]\n");
+            std::fprintf(stderr, "usage: zv-model-gen --out DIR [--preset NAME|test] [--seed N] "
+                                 "[--float32] [--prefill]\n");
             return 2;
         }
     }

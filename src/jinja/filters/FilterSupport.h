@@ -15,7 +15,8 @@ namespace jinja::filters {
 using EnvPtr = std::shared_ptr<Environment>;
 using Parameter = CallArguments::Parameter;
 
-#define JINJA_FILTER(name) Value name(const Array& args, const KeywordArguments& kwargs, const EnvPtr& env)
+#define JINJA_FILTER(name)                                                                         \
+    Value name(const Array& args, const KeywordArguments& kwargs, const EnvPtr& env)
 
 // The values after the operand, which the filters bind to their parameters.
 inline std::span<const Value> afterOperand(const Array& args) {

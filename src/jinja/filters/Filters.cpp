@@ -17,18 +17,31 @@ struct Table {
 const Table& table() {
     static const Table t = [] {
         using namespace filters;
-        constexpr std::string_view order[] = {
-            "upper", "lower", "length", "count", "join", "default", "d", "first", "last", "random", "reverse",
-            "sort", "groupby", "slice", "map", "select", "reject", "selectattr", "rejectattr", "attr", "dictsort",
-            "forceescape", "safe", "striptags", "format", "wordwrap", "filesizeformat", "xmlattr", "string", "trim",
-            "escape", "e", "tojson", "abs", "capitalize", "center", "float", "int", "list", "max", "min", "round",
-            "title", "wordcount", "replace", "urlencode", "batch", "sum", "truncate", "unique", "indent", "items",
-            "pprint", "urlize"};
+        constexpr std::string_view order[] = {"upper",       "lower",      "length",
+                                              "count",       "join",       "default",
+                                              "d",           "first",      "last",
+                                              "random",      "reverse",    "sort",
+                                              "groupby",     "slice",      "map",
+                                              "select",      "reject",     "selectattr",
+                                              "rejectattr",  "attr",       "dictsort",
+                                              "forceescape", "safe",       "striptags",
+                                              "format",      "wordwrap",   "filesizeformat",
+                                              "xmlattr",     "string",     "trim",
+                                              "escape",      "e",          "tojson",
+                                              "abs",         "capitalize", "center",
+                                              "float",       "int",        "list",
+                                              "max",         "min",        "round",
+                                              "title",       "wordcount",  "replace",
+                                              "urlencode",   "batch",      "sum",
+                                              "truncate",    "unique",     "indent",
+                                              "items",       "pprint",     "urlize"};
         Table table;
-        for (auto rows : {stringFilterRows(), sequenceFilterRows(), sortingFilterRows(), numericFilterRows(),
-                          formattingFilterRows(), selectionFilterRows()})
-            for (const FilterRow& row : rows) table.byName.emplace(row.name, row.function);
-        for (std::string_view name : order) table.rows.emplace_back(name, table.byName.at(name));
+        for (auto rows : {stringFilterRows(), sequenceFilterRows(), sortingFilterRows(),
+                          numericFilterRows(), formattingFilterRows(), selectionFilterRows()})
+            for (const FilterRow& row : rows)
+                table.byName.emplace(row.name, row.function);
+        for (std::string_view name : order)
+            table.rows.emplace_back(name, table.byName.at(name));
         return table;
     }();
     return t;
@@ -42,7 +55,9 @@ Filters::FilterFunction Filters::find(std::string_view name) {
     return it == byName.end() ? nullptr : it->second;
 }
 
-const std::vector<std::pair<std::string_view, Filters::FilterFunction>>& Filters::builtIn() { return table().rows; }
+const std::vector<std::pair<std::string_view, Filters::FilterFunction>>& Filters::builtIn() {
+    return table().rows;
+}
 
 Value Filters::resolveAttributeValue(const Value& item, const Value& attribute) {
     if (attribute.isInt()) {
@@ -56,7 +71,9 @@ Value Filters::resolveAttributeValue(const Value& item, const Value& attribute) 
         }
         if (item.isArray()) {
             const Array& a = item.asArray();
-            return n >= 0 && static_cast<std::uint64_t>(n) < a.size() ? a[static_cast<std::size_t>(n)] : Value::undefined();
+            return n >= 0 && static_cast<std::uint64_t>(n) < a.size()
+                       ? a[static_cast<std::size_t>(n)]
+                       : Value::undefined();
         }
         return Value::undefined();
     }

@@ -16,7 +16,8 @@ namespace {
 // Pieces of one word for a line of `width` characters: hyphenated parts
 // (each keeping its hyphen) when allowed, and chunks of `width` characters of
 // every part longer than that.
-std::vector<std::string> splitToken(std::string_view word, bool breakLongWords, std::size_t width, bool breakOnHyphens) {
+std::vector<std::string> splitToken(std::string_view word, bool breakLongWords, std::size_t width,
+                                    bool breakOnHyphens) {
     std::vector<std::string_view> chars = text::graphemes(word);
     if (!breakLongWords || chars.size() <= width) return {std::string(word)};
     std::vector<std::vector<std::string_view>> parts(1);
@@ -26,7 +27,8 @@ std::vector<std::string> splitToken(std::string_view word, bool breakLongWords, 
     }
     auto join = [](auto first, auto last) {
         std::string piece;
-        for (; first != last; ++first) piece += *first;
+        for (; first != last; ++first)
+            piece += *first;
         return piece;
     };
     std::vector<std::string> pieces;
@@ -36,16 +38,19 @@ std::vector<std::string> splitToken(std::string_view word, bool breakLongWords, 
             continue;
         }
         for (std::size_t at = 0; at < part.size(); at += width)
-            pieces.push_back(join(part.begin() + static_cast<std::ptrdiff_t>(at),
-                                  part.begin() + static_cast<std::ptrdiff_t>(std::min(part.size(), at + width))));
+            pieces.push_back(join(
+                part.begin() + static_cast<std::ptrdiff_t>(at),
+                part.begin() + static_cast<std::ptrdiff_t>(std::min(part.size(), at + width))));
     }
     return pieces;
 }
 
 JINJA_FILTER(wordwrap) {
     if (args.empty() || !args[0].isString()) return Value(std::string());
-    static const Parameter params[] = {
-        {"width", Value(79)}, {"break_long_words", Value(true)}, {"wrapstring", Value()}, {"break_on_hyphens", Value(true)}};
+    static const Parameter params[] = {{"width", Value(79)},
+                                       {"break_long_words", Value(true)},
+                                       {"wrapstring", Value()},
+                                       {"break_on_hyphens", Value(true)}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     const std::int64_t width = bound[0].isInt() ? bound[0].asInt() : 79;
     const bool breakLongWords = bound[1].isTruthy(), breakOnHyphens = bound[3].isTruthy();
@@ -89,16 +94,22 @@ JINJA_FILTER(wordwrap) {
 
 // ---- urlize -----------------------------------------------------------------------
 
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
 
 JINJA_FILTER(urlize) {
     if (args.empty() || !args[0].isString()) return Value(std::string());
-    static const Parameter params[] = {{"trim_url_limit", Value()}, {"nofollow", Value(false)}, {"target", Value()},
-                                       {"rel", Value()},            {"extra_schemes", Value()}};
+    static const Parameter params[] = {{"trim_url_limit", Value()},
+                                       {"nofollow", Value(false)},
+                                       {"target", Value()},
+                                       {"rel", Value()},
+                                       {"extra_schemes", Value()}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     std::optional<std::size_t> limit;
     // A negative limit keeps no characters of the link text.
-    if (bound[0].isInt()) limit = bound[0].asInt() < 0 ? 0 : static_cast<std::size_t>(bound[0].asInt());
+    if (bound[0].isInt())
+        limit = bound[0].asInt() < 0 ? 0 : static_cast<std::size_t>(bound[0].asInt());
     const bool nofollow = bound[1].isTruthy();
     std::vector<std::string> schemes = {"http", "https", "mailto"};
     if (bound[4].isArray())
@@ -113,10 +124,13 @@ JINJA_FILTER(urlize) {
     std::string out;
     auto render = [&](std::string_view word) {
         std::size_t b = 0, e = word.size();
-        while (b < e && (word[b] == '(' || word[b] == '[')) ++b;
+        while (b < e && (word[b] == '(' || word[b] == '['))
+            ++b;
         constexpr std::string_view trailing = ".,:;!?)\"]";
-        while (e > b && trailing.find(word[e - 1]) != std::string_view::npos) --e;
-        std::string_view lead = word.substr(0, b), core = word.substr(b, e - b), trail = word.substr(e);
+        while (e > b && trailing.find(word[e - 1]) != std::string_view::npos)
+            --e;
+        std::string_view lead = word.substr(0, b), core = word.substr(b, e - b),
+                         trail = word.substr(e);
         if (core.empty()) {
             out += word;
             return;
@@ -129,7 +143,8 @@ JINJA_FILTER(urlize) {
         bool scheme = false;
         if (core.find(':') != std::string_view::npos) {
             std::size_t start = 0;
-            while (start < lower.size() && lower[start] == ':') ++start;
+            while (start < lower.size() && lower[start] == ':')
+                ++start;
             std::string first = lower.substr(start, lower.find(':', start) - start);
             scheme = std::find(schemes.begin(), schemes.end(), first) != schemes.end();
         }
@@ -147,10 +162,12 @@ JINJA_FILTER(urlize) {
         std::string display(core);
         if (limit) {
             std::vector<std::size_t> bounds = text::graphemeBoundaries(core);
-            if (bounds.size() - 1 > *limit) display = std::string(core.substr(0, bounds[*limit])) + "...";
+            if (bounds.size() - 1 > *limit)
+                display = std::string(core.substr(0, bounds[*limit])) + "...";
         }
         out += lead;
-        out += "<a href=\"" + escapeHtml(target) + "\"" + attributes + ">" + escapeHtml(display) + "</a>";
+        out += "<a href=\"" + escapeHtml(target) + "\"" + attributes + ">" + escapeHtml(display) +
+               "</a>";
         out += trail;
         RenderLimits::checkBytes(out.size());
     };
@@ -182,9 +199,10 @@ std::string percentEncode(std::string_view s, std::string_view extraAllowed) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : s) {
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                     std::string_view("-._~").find(static_cast<char>(c)) != std::string_view::npos ||
-                     (c != 0 && extraAllowed.find(static_cast<char>(c)) != std::string_view::npos);
+        bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            std::string_view("-._~").find(static_cast<char>(c)) != std::string_view::npos ||
+            (c != 0 && extraAllowed.find(static_cast<char>(c)) != std::string_view::npos);
         if (plain) {
             out.push_back(static_cast<char>(c));
         } else {
@@ -231,11 +249,20 @@ JINJA_FILTER(xmlattr) {
         std::string text;
         for (char c : printed(value)) {
             switch (c) {
-            case '&': text += "&amp;"; break;
-            case '<': text += "&lt;"; break;
-            case '>': text += "&gt;"; break;
-            case '"': text += "&quot;"; break;
-            default: text.push_back(c);
+            case '&':
+                text += "&amp;";
+                break;
+            case '<':
+                text += "&lt;";
+                break;
+            case '>':
+                text += "&gt;";
+                break;
+            case '"':
+                text += "&quot;";
+                break;
+            default:
+                text.push_back(c);
             }
         }
         if (!out.empty()) out.push_back(' ');
@@ -259,12 +286,15 @@ JINJA_FILTER(filesizeformat) {
     const double base = binary ? 1024.0 : 1000.0;
     char buffer[400];
     if (size < base) {
-        auto result = std::to_chars(buffer, buffer + sizeof buffer, std::trunc(size), std::chars_format::fixed, 0);
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, std::trunc(size),
+                                    std::chars_format::fixed, 0);
         return Value(std::string(buffer, result.ptr) + " Bytes");
     }
-    auto exponent = static_cast<int>(std::clamp(std::floor(std::log(size) / std::log(base)), 1.0, 8.0));
+    auto exponent =
+        static_cast<int>(std::clamp(std::floor(std::log(size) / std::log(base)), 1.0, 8.0));
     const char unit = (binary ? "KMGTPEZY" : "kMGTPEZY")[exponent - 1];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, size / std::pow(base, exponent), std::chars_format::fixed, 1);
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, size / std::pow(base, exponent),
+                                std::chars_format::fixed, 1);
     return Value(std::string(buffer, result.ptr) + " " + unit + (binary ? "iB" : "B"));
 }
 
@@ -276,7 +306,8 @@ std::string escapeNonAscii(std::string_view json) {
     out.reserve(json.size());
     auto unit = [&](unsigned u) {
         out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) out.push_back(hex[(u >> shift) & 15]);
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out.push_back(hex[(u >> shift) & 15]);
     };
     for (std::size_t i = 0; i < json.size();) {
         char32_t c = text::decodeUtf8(json, i);
@@ -295,7 +326,8 @@ std::string escapeNonAscii(std::string_view json) {
 bool validUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         std::size_t at = i;
-        if (text::decodeUtf8(s, i) == 0xFFFD && !(i - at == 3 && s.substr(at, 3) == "\xEF\xBF\xBD")) return false;
+        if (text::decodeUtf8(s, i) == 0xFFFD && !(i - at == 3 && s.substr(at, 3) == "\xEF\xBF\xBD"))
+            return false;
     }
     return true;
 }
@@ -371,12 +403,19 @@ JINJA_FILTER(pprint) {
 }
 
 constexpr FilterRow kRows[] = {
-    {"wordwrap", wordwrap}, {"urlize", urlize},   {"urlencode", urlencode}, {"xmlattr", xmlattr},
-    {"filesizeformat", filesizeformat}, {"tojson", tojson}, {"pprint", pprint},
+    {"wordwrap", wordwrap},
+    {"urlize", urlize},
+    {"urlencode", urlencode},
+    {"xmlattr", xmlattr},
+    {"filesizeformat", filesizeformat},
+    {"tojson", tojson},
+    {"pprint", pprint},
 };
 
 } // namespace
 
-std::span<const FilterRow> formattingFilterRows() { return kRows; }
+std::span<const FilterRow> formattingFilterRows() {
+    return kRows;
+}
 
 } // namespace jinja::filters

@@ -70,7 +70,8 @@ std::optional<std::int64_t> readInteger(std::string_view t, int radix) {
         if (magnitude > (static_cast<unsigned __int128>(1) << 63)) return std::nullopt;
     }
     if (negative) return static_cast<std::int64_t>(-static_cast<__int128>(magnitude));
-    if (magnitude > static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+    if (magnitude > static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max()))
+        return std::nullopt;
     return static_cast<std::int64_t>(magnitude);
 }
 
@@ -82,7 +83,8 @@ std::optional<std::int64_t> parseIntText(std::string_view text, const Value& bas
     if (prefixed('b', 'B')) return readInteger(t.substr(2), 2);
     if (prefixed('o', 'O')) return readInteger(t.substr(2), 8);
     if (prefixed('x', 'X')) return readInteger(t.substr(2), 16);
-    if (base.isInt() && base.asInt() != 10 && base.asInt() >= 2 && base.asInt() <= 36 && !t.empty()) {
+    if (base.isInt() && base.asInt() != 10 && base.asInt() >= 2 && base.asInt() <= 36 &&
+        !t.empty()) {
         if (auto v = readInteger(t, static_cast<int>(base.asInt()))) return v;
     }
     return readInteger(t, 10);
@@ -128,7 +130,9 @@ Value extreme(const Array& args, const KeywordArguments& kwargs, bool wantMax) {
     if (items.empty()) return Value::undefined();
     if (items.size() == 1) return items[0];
     const bool byAttribute = bound[1].isString();
-    auto key = [&](const Value& item) { return byAttribute ? PropertyMembers::evaluate(item, bound[1].asString()) : item; };
+    auto key = [&](const Value& item) {
+        return byAttribute ? PropertyMembers::evaluate(item, bound[1].asString()) : item;
+    };
     std::size_t best = 0;
     Value bestKey = key(items[0]);
     for (std::size_t i = 1; i < items.size(); ++i) {
@@ -137,8 +141,8 @@ Value extreme(const Array& args, const KeywordArguments& kwargs, bool wantMax) {
         const Value& right = wantMax ? k : bestKey;
         std::optional<bool> before = ordersBefore(left, right, caseSensitive);
         if (!before && byAttribute)
-            throw JinjaError::runtime("Cannot compare values of different types (" + left.description() + " and " +
-                                      right.description() + ")");
+            throw JinjaError::runtime("Cannot compare values of different types (" +
+                                      left.description() + " and " + right.description() + ")");
         if (before && *before) {
             best = i;
             bestKey = std::move(k);
@@ -147,8 +151,12 @@ Value extreme(const Array& args, const KeywordArguments& kwargs, bool wantMax) {
     return items[best];
 }
 
-JINJA_FILTER(max) { return extreme(args, kwargs, true); }
-JINJA_FILTER(min) { return extreme(args, kwargs, false); }
+JINJA_FILTER(max) {
+    return extreme(args, kwargs, true);
+}
+JINJA_FILTER(min) {
+    return extreme(args, kwargs, false);
+}
 
 JINJA_FILTER(round) {
     if (args.empty()) return Value(0.0);
@@ -158,7 +166,8 @@ JINJA_FILTER(round) {
     if (!v.isNumeric()) return v;
     double x = v.toDouble();
     double precision = bound[0].isInt() ? static_cast<double>(bound[0].asInt()) : 0.0;
-    std::string_view method = bound[1].isString() ? std::string_view(bound[1].asString()) : "common";
+    std::string_view method =
+        bound[1].isString() ? std::string_view(bound[1].asString()) : "common";
     double f = std::pow(10.0, precision);
     if (method == "common") return Value(std::round(x * f) / f);
     if (method == "ceil") return Value(std::ceil(x * f) / f);
@@ -172,6 +181,8 @@ constexpr FilterRow kRows[] = {
 
 } // namespace
 
-std::span<const FilterRow> numericFilterRows() { return kRows; }
+std::span<const FilterRow> numericFilterRows() {
+    return kRows;
+}
 
 } // namespace jinja::filters

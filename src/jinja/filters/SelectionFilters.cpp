@@ -9,7 +9,8 @@ namespace {
 
 JINJA_FILTER(map) {
     if (args.empty() || !args[0].isArray()) return Value(Array{});
-    static const Parameter params[] = {{"filterName", Value()}, {"attribute", Value()}, {"default", Value()}};
+    static const Parameter params[] = {
+        {"filterName", Value()}, {"attribute", Value()}, {"default", Value()}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     const Array& items = args[0].asArray();
     Array out;
@@ -34,7 +35,9 @@ JINJA_FILTER(map) {
 // filter's positional values from `firstExtra` on.
 Array testArguments(const Array& args, std::size_t firstExtra) {
     Array testArgs{Value()};
-    if (args.size() > firstExtra) testArgs.insert(testArgs.end(), args.begin() + static_cast<std::ptrdiff_t>(firstExtra), args.end());
+    if (args.size() > firstExtra)
+        testArgs.insert(testArgs.end(), args.begin() + static_cast<std::ptrdiff_t>(firstExtra),
+                        args.end());
     return testArgs;
 }
 
@@ -59,15 +62,20 @@ Value choose(const Array& args, const KeywordArguments& kwargs, const EnvPtr& en
     return Value(std::move(out));
 }
 
-JINJA_FILTER(select) { return choose(args, kwargs, env, true); }
-JINJA_FILTER(reject) { return choose(args, kwargs, env, false); }
+JINJA_FILTER(select) {
+    return choose(args, kwargs, env, true);
+}
+JINJA_FILTER(reject) {
+    return choose(args, kwargs, env, false);
+}
 
-Value chooseByAttribute(const Array& args, const KeywordArguments& kwargs, const EnvPtr& env, bool keep,
-                        const char* name) {
+Value chooseByAttribute(const Array& args, const KeywordArguments& kwargs, const EnvPtr& env,
+                        bool keep, const char* name) {
     if (args.empty() || !args[0].isArray()) return Value(Array{});
     static const Parameter params[] = {{"attribute", std::nullopt}, {"testname", Value()}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
-    if (!bound[0].isString()) throw JinjaError::runtime(std::string(name) + " filter requires attribute parameter");
+    if (!bound[0].isString())
+        throw JinjaError::runtime(std::string(name) + " filter requires attribute parameter");
     const bool named = bound[1].isString();
     Array testArgs = testArguments(args, 3);
     Array out;
@@ -85,8 +93,12 @@ Value chooseByAttribute(const Array& args, const KeywordArguments& kwargs, const
     return Value(std::move(out));
 }
 
-JINJA_FILTER(selectattr) { return chooseByAttribute(args, kwargs, env, true, "selectattr"); }
-JINJA_FILTER(rejectattr) { return chooseByAttribute(args, kwargs, env, false, "rejectattr"); }
+JINJA_FILTER(selectattr) {
+    return chooseByAttribute(args, kwargs, env, true, "selectattr");
+}
+JINJA_FILTER(rejectattr) {
+    return chooseByAttribute(args, kwargs, env, false, "rejectattr");
+}
 
 JINJA_FILTER(attr) {
     if (args.empty()) return Value::undefined();
@@ -97,12 +109,18 @@ JINJA_FILTER(attr) {
 }
 
 constexpr FilterRow kRows[] = {
-    {"map", map},           {"select", select},         {"reject", reject},
-    {"selectattr", selectattr}, {"rejectattr", rejectattr}, {"attr", attr},
+    {"map", map},
+    {"select", select},
+    {"reject", reject},
+    {"selectattr", selectattr},
+    {"rejectattr", rejectattr},
+    {"attr", attr},
 };
 
 } // namespace
 
-std::span<const FilterRow> selectionFilterRows() { return kRows; }
+std::span<const FilterRow> selectionFilterRows() {
+    return kRows;
+}
 
 } // namespace jinja::filters

@@ -73,11 +73,16 @@ Value endOf(const Array& args, const KeywordArguments& kwargs, bool first) {
         if (a.empty()) return Value::undefined();
         return first ? a.front() : a.back();
     }
-    throw JinjaError::runtime(first ? "first filter requires array or string" : "last filter requires array or string");
+    throw JinjaError::runtime(first ? "first filter requires array or string"
+                                    : "last filter requires array or string");
 }
 
-JINJA_FILTER(first) { return endOf(args, kwargs, true); }
-JINJA_FILTER(last) { return endOf(args, kwargs, false); }
+JINJA_FILTER(first) {
+    return endOf(args, kwargs, true);
+}
+JINJA_FILTER(last) {
+    return endOf(args, kwargs, false);
+}
 
 JINJA_FILTER(random) {
     if (args.empty()) return Value::undefined();
@@ -103,7 +108,8 @@ JINJA_FILTER(reverse) {
         std::vector<std::string_view> chars = text::graphemes(v.asString());
         std::string out;
         out.reserve(v.asString().size());
-        for (auto it = chars.rbegin(); it != chars.rend(); ++it) out += *it;
+        for (auto it = chars.rbegin(); it != chars.rend(); ++it)
+            out += *it;
         return Value(std::move(out));
     }
     if (v.isArray()) return Value(Array(v.asArray().rbegin(), v.asArray().rend()));
@@ -118,14 +124,16 @@ JINJA_FILTER(slice) {
         throw JinjaError::runtime("slice filter requires positive integer numSlices parameter");
     const Array& items = args[0].asArray();
     const std::size_t n = items.size();
-    RenderLimits::checkItems(static_cast<std::uint64_t>(bound[0].asInt()) > RenderLimits::current().maxItems
+    RenderLimits::checkItems(static_cast<std::uint64_t>(bound[0].asInt()) >
+                                     RenderLimits::current().maxItems
                                  ? std::size_t(-1)
                                  : static_cast<std::size_t>(bound[0].asInt()));
     const auto k = static_cast<std::size_t>(bound[0].asInt());
     const std::size_t per = n / k + (n % k != 0);
     RenderLimits::checkItems(per, k);
     std::vector<Array> slices(k);
-    for (Array& s : slices) s.reserve(per);
+    for (Array& s : slices)
+        s.reserve(per);
     for (std::size_t i = 0; i < per; ++i)
         for (std::size_t j = 0; j < k; ++j) {
             std::size_t index = i * k + j;
@@ -133,7 +141,8 @@ JINJA_FILTER(slice) {
         }
     Array out;
     out.reserve(k);
-    for (Array& s : slices) out.emplace_back(std::move(s));
+    for (Array& s : slices)
+        out.emplace_back(std::move(s));
     return Value(std::move(out));
 }
 
@@ -145,12 +154,14 @@ JINJA_FILTER(list) {
     Array out;
     if (v.isObject()) {
         out.reserve(v.asObject().size());
-        for (const auto& entry : v.asObject()) out.push_back(entry.second);
+        for (const auto& entry : v.asObject())
+            out.push_back(entry.second);
     } else if (v.isString()) {
         std::vector<std::string_view> characters = text::graphemes(v.asString());
         RenderLimits::checkItems(characters.size());
         out.reserve(characters.size());
-        for (std::string_view c : characters) out.emplace_back(c);
+        for (std::string_view c : characters)
+            out.emplace_back(c);
     }
     return Value(std::move(out));
 }
@@ -164,7 +175,8 @@ JINJA_FILTER(batch) {
     const Array& items = args[0].asArray();
     const auto size = static_cast<std::uint64_t>(bound[0].asInt());
     // The last batch is padded up to the batch size: bound that before filling it.
-    if (!items.empty()) RenderLimits::checkItems(size > RenderLimits::current().maxItems ? std::size_t(-1) : size);
+    if (!items.empty())
+        RenderLimits::checkItems(size > RenderLimits::current().maxItems ? std::size_t(-1) : size);
     Array out;
     Array current;
     for (const Value& item : items) {
@@ -175,7 +187,8 @@ JINJA_FILTER(batch) {
         }
     }
     if (!current.empty()) {
-        while (current.size() < size) current.push_back(bound[1]);
+        while (current.size() < size)
+            current.push_back(bound[1]);
         out.emplace_back(std::move(current));
     }
     return Value(std::move(out));
@@ -187,7 +200,8 @@ JINJA_FILTER(sum) {
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     Value acc = bound[1];
     for (const Value& element : args[0].asArray()) {
-        Value term = bound[0].isString() ? PropertyMembers::evaluate(element, bound[0].asString()) : element;
+        Value term =
+            bound[0].isString() ? PropertyMembers::evaluate(element, bound[0].asString()) : element;
         if (acc.isString() || term.isString()) {
             RenderLimits::checkPrintedSize(acc, 0);
             RenderLimits::checkPrintedSize(term, acc.isString() ? acc.asString().size() : 0);
@@ -208,13 +222,16 @@ JINJA_FILTER(items) {
 }
 
 constexpr FilterRow kRows[] = {
-    {"length", length}, {"count", length}, {"join", join},       {"default", defaultValue}, {"d", defaultValue},
-    {"first", first},   {"last", last},    {"random", random},   {"reverse", reverse},      {"slice", slice},
-    {"list", list},     {"batch", batch},  {"sum", sum},         {"items", items},
+    {"length", length},   {"count", length}, {"join", join}, {"default", defaultValue},
+    {"d", defaultValue},  {"first", first},  {"last", last}, {"random", random},
+    {"reverse", reverse}, {"slice", slice},  {"list", list}, {"batch", batch},
+    {"sum", sum},         {"items", items},
 };
 
 } // namespace
 
-std::span<const FilterRow> sequenceFilterRows() { return kRows; }
+std::span<const FilterRow> sequenceFilterRows() {
+    return kRows;
+}
 
 } // namespace jinja::filters

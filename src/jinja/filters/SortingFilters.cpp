@@ -12,10 +12,10 @@ namespace {
 // Stable merge sort of positions 0 ... n - 1, short runs sorted by insertion.
 // `before(a, b)` may throw, and it need not be a consistent order: the sort
 // still ends and returns every position once.
-template <class Before>
-std::vector<std::size_t> stableOrder(std::size_t n, Before before) {
+template <class Before> std::vector<std::size_t> stableOrder(std::size_t n, Before before) {
     std::vector<std::size_t> order(n), buffer(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = i;
+    for (std::size_t i = 0; i < n; ++i)
+        order[i] = i;
     constexpr std::size_t run = 16;
     for (std::size_t lo = 0; lo < n; lo += run) {
         std::size_t hi = std::min(n, lo + run);
@@ -32,9 +32,12 @@ std::vector<std::size_t> stableOrder(std::size_t n, Before before) {
         for (std::size_t lo = 0; lo < n; lo += 2 * width) {
             std::size_t mid = std::min(n, lo + width), hi = std::min(n, lo + 2 * width);
             std::size_t a = lo, b = mid, k = lo;
-            while (a < mid && b < hi) buffer[k++] = before(order[b], order[a]) ? order[b++] : order[a++];
-            while (a < mid) buffer[k++] = order[a++];
-            while (b < hi) buffer[k++] = order[b++];
+            while (a < mid && b < hi)
+                buffer[k++] = before(order[b], order[a]) ? order[b++] : order[a++];
+            while (a < mid)
+                buffer[k++] = order[a++];
+            while (b < hi)
+                buffer[k++] = order[b++];
         }
         order.swap(buffer);
     }
@@ -52,7 +55,8 @@ std::vector<Value> foldedKeys(const std::vector<Value>& keys, bool caseSensitive
 
 JINJA_FILTER(sort) {
     if (args.empty() || !args[0].isArray()) return Value(Array{});
-    static const Parameter params[] = {{"reverse", Value(false)}, {"case_sensitive", Value(false)}, {"attribute", Value()}};
+    static const Parameter params[] = {
+        {"reverse", Value(false)}, {"case_sensitive", Value(false)}, {"attribute", Value()}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     const bool reverse = bound[0].isTruthy(), caseSensitive = bound[1].isTruthy();
     std::vector<std::string> names;
@@ -61,7 +65,8 @@ JINJA_FILTER(sort) {
         std::size_t start = 0;
         while (start <= attributeList.size()) {
             std::size_t comma = attributeList.find(',', start);
-            std::string_view piece = attributeList.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+            std::string_view piece = attributeList.substr(
+                start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
             piece = text::trimScalars(piece, text::isSpaceOrNewline);
             if (!piece.empty()) names.emplace_back(piece);
             if (comma == std::string_view::npos) break;
@@ -80,7 +85,8 @@ JINJA_FILTER(sort) {
         });
         Array sorted;
         sorted.reserve(items.size());
-        for (std::size_t i : order) sorted.push_back(items[i]);
+        for (std::size_t i : order)
+            sorted.push_back(items[i]);
         items = std::move(sorted);
     };
     if (names.empty()) {
@@ -89,7 +95,8 @@ JINJA_FILTER(sort) {
         for (auto name = names.rbegin(); name != names.rend(); ++name) {
             std::vector<Value> keys;
             keys.reserve(items.size());
-            for (const Value& item : items) keys.push_back(PropertyMembers::evaluate(item, *name));
+            for (const Value& item : items)
+                keys.push_back(PropertyMembers::evaluate(item, *name));
             sortBy(keys);
         }
     }
@@ -107,9 +114,11 @@ int groupOrder(const Value& a, const Value& b) {
 
 JINJA_FILTER(groupby) {
     if (args.empty() || !args[0].isArray()) return Value(Array{});
-    static const Parameter params[] = {{"attribute", std::nullopt}, {"default", Value()}, {"case_sensitive", Value(false)}};
+    static const Parameter params[] = {
+        {"attribute", std::nullopt}, {"default", Value()}, {"case_sensitive", Value(false)}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
-    if (!bound[0].isString()) throw JinjaError::runtime("groupby filter requires attribute parameter");
+    if (!bound[0].isString())
+        throw JinjaError::runtime("groupby filter requires attribute parameter");
     const Array& items = args[0].asArray();
     std::vector<Value> display;
     display.reserve(items.size());
@@ -118,7 +127,9 @@ JINJA_FILTER(groupby) {
         display.push_back(key.isUndefined() ? bound[1] : std::move(key));
     }
     std::vector<Value> normalized = foldedKeys(display, bound[2].isTruthy());
-    auto order = stableOrder(items.size(), [&](std::size_t a, std::size_t b) { return groupOrder(normalized[a], normalized[b]) < 0; });
+    auto order = stableOrder(items.size(), [&](std::size_t a, std::size_t b) {
+        return groupOrder(normalized[a], normalized[b]) < 0;
+    });
     Array groups;
     const Value* lastKey = nullptr;
     Array current;
@@ -144,28 +155,35 @@ JINJA_FILTER(groupby) {
 
 JINJA_FILTER(dictsort) {
     if (args.empty() || !args[0].isObject()) return Value(Array{});
-    static const Parameter params[] = {{"case_sensitive", Value(false)}, {"by", Value("key")}, {"reverse", Value(false)}};
+    static const Parameter params[] = {
+        {"case_sensitive", Value(false)}, {"by", Value("key")}, {"reverse", Value(false)}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     const bool caseSensitive = bound[0].isTruthy(), reverse = bound[2].isTruthy();
     const bool byValue = bound[1].isString() && bound[1].asString() == "value";
     const Object& object = args[0].asObject();
     std::vector<const std::pair<ObjectKey, Value>*> entries;
     entries.reserve(object.size());
-    for (const auto& entry : object) entries.push_back(&entry);
+    for (const auto& entry : object)
+        entries.push_back(&entry);
     std::vector<std::string> printedValues;
     if (byValue)
-        for (const auto* entry : entries) printedValues.push_back(printed(entry->second));
+        for (const auto* entry : entries)
+            printedValues.push_back(printed(entry->second));
     auto cmp = [&](std::size_t a, std::size_t b) {
         if (byValue) return text::compareText(printedValues[a], printedValues[b], !caseSensitive);
         const ObjectKey &x = entries[a]->first, &y = entries[b]->first;
-        if (x.isInt() && y.isInt()) return x.number() < y.number() ? -1 : x.number() > y.number() ? 1 : 0;
+        if (x.isInt() && y.isInt())
+            return x.number() < y.number() ? -1 : x.number() > y.number() ? 1 : 0;
         if (x.isInt() != y.isInt()) return x.isInt() ? -1 : 1;
         return text::compareText(x.text(), y.text(), !caseSensitive);
     };
-    auto order = stableOrder(entries.size(), [&](std::size_t a, std::size_t b) { return cmp(a, b) == (reverse ? 1 : -1); });
+    auto order = stableOrder(entries.size(), [&](std::size_t a, std::size_t b) {
+        return cmp(a, b) == (reverse ? 1 : -1);
+    });
     Array out;
     out.reserve(entries.size());
-    for (std::size_t i : order) out.push_back(Value(Array{Value(entries[i]->first), entries[i]->second}));
+    for (std::size_t i : order)
+        out.push_back(Value(Array{Value(entries[i]->first), entries[i]->second}));
     return Value(std::move(out));
 }
 
@@ -193,6 +211,8 @@ constexpr FilterRow kRows[] = {
 
 } // namespace
 
-std::span<const FilterRow> sortingFilterRows() { return kRows; }
+std::span<const FilterRow> sortingFilterRows() {
+    return kRows;
+}
 
 } // namespace jinja::filters

@@ -10,12 +10,23 @@ std::string escapeHtml(std::string_view s) {
     out.reserve(s.size());
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&#34;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out.push_back(c);
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&#34;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out.push_back(c);
         }
     }
     RenderLimits::checkBytes(out.size());
@@ -24,9 +35,13 @@ std::string escapeHtml(std::string_view s) {
 
 namespace {
 
-bool hasString(const Array& args) { return !args.empty() && args[0].isString(); }
+bool hasString(const Array& args) {
+    return !args.empty() && args[0].isString();
+}
 
-std::size_t clampCount(std::int64_t n) { return n <= 0 ? 0 : static_cast<std::size_t>(n); }
+std::size_t clampCount(std::int64_t n) {
+    return n <= 0 ? 0 : static_cast<std::size_t>(n);
+}
 
 JINJA_FILTER(upper) {
     if (!hasString(args)) throw JinjaError::runtime("upper filter requires string");
@@ -61,7 +76,8 @@ JINJA_FILTER(center) {
     const std::string& s = args[0].asString();
     __int128 missing = __int128(bound[0].asInt()) - static_cast<__int128>(text::graphemeCount(s));
     if (missing < 1) return args[0];
-    if (missing > __int128(RenderLimits::current().maxBytes)) RenderLimits::checkBytes(std::size_t(-1));
+    if (missing > __int128(RenderLimits::current().maxBytes))
+        RenderLimits::checkBytes(std::size_t(-1));
     auto d = static_cast<std::size_t>(missing);
     RenderLimits::checkAppend(s.size(), d);
     return Value(std::string(d / 2, ' ') + s + std::string(d - d / 2, ' '));
@@ -71,19 +87,22 @@ JINJA_FILTER(wordcount) {
     if (!hasString(args)) return Value(0);
     bindNothing(args, kwargs);
     auto separator = [](char32_t c) { return text::isWhiteSpace(c) || text::isNewline(c); };
-    return Value(static_cast<std::int64_t>(text::splitScalars(args[0].asString(), separator).size()));
+    return Value(
+        static_cast<std::int64_t>(text::splitScalars(args[0].asString(), separator).size()));
 }
 
 JINJA_FILTER(replace) {
     if (args.empty()) return Value(std::string());
     if (!args[0].isString()) return args[0];
-    static const Parameter params[] = {{"old", std::nullopt}, {"new", std::nullopt}, {"count", Value()}};
+    static const Parameter params[] = {
+        {"old", std::nullopt}, {"new", std::nullopt}, {"count", Value()}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     if (!bound[0].isString() || !bound[1].isString())
         throw JinjaError::runtime("replace() requires 'old' and 'new' string arguments.");
     std::optional<std::int64_t> limit;
     if (bound[2].isInt()) limit = std::max<std::int64_t>(bound[2].asInt(), 0);
-    return Value(PropertyMembers::replaceOccurrences(args[0].asString(), bound[0].asString(), bound[1].asString(), limit));
+    return Value(PropertyMembers::replaceOccurrences(args[0].asString(), bound[0].asString(),
+                                                     bound[1].asString(), limit));
 }
 
 JINJA_FILTER(trim) {
@@ -94,8 +113,10 @@ JINJA_FILTER(trim) {
     if (bound[0].isString() && !bound[0].asString().empty()) {
         std::u32string set;
         const std::string& chars = bound[0].asString();
-        for (std::size_t i = 0; i < chars.size();) set.push_back(text::decodeUtf8(chars, i));
-        return Value(std::string(text::trimScalars(s, [&](char32_t c) { return set.find(c) != std::u32string::npos; })));
+        for (std::size_t i = 0; i < chars.size();)
+            set.push_back(text::decodeUtf8(chars, i));
+        return Value(std::string(
+            text::trimScalars(s, [&](char32_t c) { return set.find(c) != std::u32string::npos; })));
     }
     return Value(std::string(text::trimScalars(s, text::isSpaceOrNewline)));
 }
@@ -179,8 +200,10 @@ JINJA_FILTER(format) {
 
 JINJA_FILTER(truncate) {
     if (!hasString(args)) return Value(std::string());
-    static const Parameter params[] = {
-        {"length", Value(255)}, {"killwords", Value(false)}, {"end", Value("...")}, {"leeway", Value(5)}};
+    static const Parameter params[] = {{"length", Value(255)},
+                                       {"killwords", Value(false)},
+                                       {"end", Value("...")},
+                                       {"leeway", Value(5)}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     std::int64_t length = bound[0].isInt() ? bound[0].asInt() : 255;
     bool killwords = bound[1].isTruthy();
@@ -209,7 +232,8 @@ JINJA_FILTER(truncate) {
 
 JINJA_FILTER(indent) {
     if (!hasString(args)) return Value(std::string());
-    static const Parameter params[] = {{"width", Value(4)}, {"first", Value(false)}, {"blank", Value(false)}};
+    static const Parameter params[] = {
+        {"width", Value(4)}, {"first", Value(false)}, {"blank", Value(false)}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
     std::string indentation;
     if (bound[0].isInt()) {
@@ -237,7 +261,8 @@ JINJA_FILTER(indent) {
             search = nl + 1;
             continue;
         }
-        std::string_view piece = std::string_view(s).substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        std::string_view piece = std::string_view(s).substr(
+            start, nl == std::string::npos ? std::string::npos : nl - start);
         if ((line > 0 || first) && (!piece.empty() || blank)) out += indentation;
         out += piece;
         if (nl == std::string::npos) break;
@@ -249,15 +274,29 @@ JINJA_FILTER(indent) {
 }
 
 constexpr FilterRow kRows[] = {
-    {"upper", upper},         {"lower", lower},     {"capitalize", capitalize}, {"title", title},
-    {"center", center},       {"wordcount", wordcount}, {"replace", replace}, {"trim", trim},
-    {"forceescape", forceescape}, {"escape", escape}, {"e", escape},          {"safe", safe},
-    {"string", string},       {"striptags", striptags}, {"format", format},   {"truncate", truncate},
+    {"upper", upper},
+    {"lower", lower},
+    {"capitalize", capitalize},
+    {"title", title},
+    {"center", center},
+    {"wordcount", wordcount},
+    {"replace", replace},
+    {"trim", trim},
+    {"forceescape", forceescape},
+    {"escape", escape},
+    {"e", escape},
+    {"safe", safe},
+    {"string", string},
+    {"striptags", striptags},
+    {"format", format},
+    {"truncate", truncate},
     {"indent", indent},
 };
 
 } // namespace
 
-std::span<const FilterRow> stringFilterRows() { return kRows; }
+std::span<const FilterRow> stringFilterRows() {
+    return kRows;
+}
 
 } // namespace jinja::filters

@@ -19,10 +19,18 @@ using unicode::appendUtf8;
 using unicode::canonicallyEqual;
 using unicode::isAscii;
 using unicode::isWhiteSpace;
-inline char32_t decodeUtf8(std::string_view s, std::size_t& i) noexcept { return unicode::decodeNext(s, i); }
-inline std::string nfc(std::string_view s) { return unicode::toNFC(s); }
-inline std::vector<std::size_t> graphemeBoundaries(std::string_view s) { return unicode::characterBoundaries(s); }
-inline std::size_t graphemeCount(std::string_view s) { return unicode::characterCount(s); }
+inline char32_t decodeUtf8(std::string_view s, std::size_t& i) noexcept {
+    return unicode::decodeNext(s, i);
+}
+inline std::string nfc(std::string_view s) {
+    return unicode::toNFC(s);
+}
+inline std::vector<std::size_t> graphemeBoundaries(std::string_view s) {
+    return unicode::characterBoundaries(s);
+}
+inline std::size_t graphemeCount(std::string_view s) {
+    return unicode::characterCount(s);
+}
 // The characters themselves, as views into s.
 std::vector<std::string_view> graphemes(std::string_view s);
 
@@ -53,41 +61,41 @@ bool isRegexSpace(char32_t c) noexcept;
 // Removes from both ends (or one end) every scalar for which pred holds.
 template <class Pred>
 std::string_view trimScalars(std::string_view s, Pred pred, bool front = true, bool back = true) {
-  std::size_t b = 0, e = s.size();
-  if (front) {
-    while (b < e) {
-      std::size_t i = b;
-      if (!pred(decodeUtf8(s, i))) break;
-      b = i;
+    std::size_t b = 0, e = s.size();
+    if (front) {
+        while (b < e) {
+            std::size_t i = b;
+            if (!pred(decodeUtf8(s, i))) break;
+            b = i;
+        }
     }
-  }
-  if (back) {
-    while (e > b) {
-      std::size_t start = e - 1;
-      while (start > b && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) --start;
-      std::size_t i = start;
-      if (!pred(decodeUtf8(s, i))) break;
-      e = start;
+    if (back) {
+        while (e > b) {
+            std::size_t start = e - 1;
+            while (start > b && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80)
+                --start;
+            std::size_t i = start;
+            if (!pred(decodeUtf8(s, i))) break;
+            e = start;
+        }
     }
-  }
-  return s.substr(b, e - b);
+    return s.substr(b, e - b);
 }
 
 // Splits at every scalar for which pred holds, dropping empty pieces.
-template <class Pred>
-std::vector<std::string_view> splitScalars(std::string_view s, Pred pred) {
-  std::vector<std::string_view> out;
-  std::size_t start = 0, i = 0;
-  while (i < s.size()) {
-    std::size_t at = i;
-    char32_t c = decodeUtf8(s, i);
-    if (pred(c)) {
-      if (at > start) out.push_back(s.substr(start, at - start));
-      start = i;
+template <class Pred> std::vector<std::string_view> splitScalars(std::string_view s, Pred pred) {
+    std::vector<std::string_view> out;
+    std::size_t start = 0, i = 0;
+    while (i < s.size()) {
+        std::size_t at = i;
+        char32_t c = decodeUtf8(s, i);
+        if (pred(c)) {
+            if (at > start) out.push_back(s.substr(start, at - start));
+            start = i;
+        }
     }
-  }
-  if (s.size() > start) out.push_back(s.substr(start));
-  return out;
+    if (s.size() > start) out.push_back(s.substr(start));
+    return out;
 }
 
-}  // namespace jinja::text
+} // namespace jinja::text

@@ -11,4 +11,4 @@ struct AudioChunk {
     std::vector<float> audioSamples;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -28,17 +28,19 @@ public:
     /// Throws WhisperError::audioProcessingFailed "AudioEncoder input must be
     /// MLMultiArray" for anything but a platform::ml::MultiArray; otherwise
     /// the multi-array form below.
-    std::optional<AudioEncoderOutputType> encodeFeatures(const FeatureExtractorOutputType& features) override;
+    std::optional<AudioEncoderOutputType>
+    encodeFeatures(const FeatureExtractorOutputType& features) override;
 
     /// Throws WhisperError::modelsUnavailable without a model,
     /// CancellationError when the running task is cancelled, and prediction
     /// errors unchanged. Nothing (with an error line) when the model gives no
     /// such output.
-    virtual std::optional<platform::ml::MultiArray> encodeFeatures(const platform::ml::MultiArray& features);
+    virtual std::optional<platform::ml::MultiArray>
+    encodeFeatures(const platform::ml::MultiArray& features);
 
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<platform::ml::Model> model_;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -23,7 +23,8 @@ public:
 
     /// The embedding of one spectrogram (the result of logMelSpectrogram).
     /// May block; throws on failure.
-    virtual std::optional<AudioEncoderOutputType> encodeFeatures(const FeatureExtractorOutputType& features) = 0;
+    virtual std::optional<AudioEncoderOutputType>
+    encodeFeatures(const FeatureExtractorOutputType& features) = 0;
 };
 
-}  // namespace murmex
+} // namespace murmex

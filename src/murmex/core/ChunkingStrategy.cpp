@@ -13,4 +13,4 @@ std::optional<ChunkingStrategy> chunkingStrategyFromRawValue(std::string_view ra
     return std::nullopt;
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -11,11 +11,12 @@ namespace murmex {
 
 enum class ChunkingStrategy { none, vad };
 
-inline constexpr std::array<ChunkingStrategy, 2> allChunkingStrategies{ChunkingStrategy::none, ChunkingStrategy::vad};
+inline constexpr std::array<ChunkingStrategy, 2> allChunkingStrategies{ChunkingStrategy::none,
+                                                                       ChunkingStrategy::vad};
 
 /// "none" or "vad".
 std::string rawValue(ChunkingStrategy strategy);
 /// The case with exactly this raw value (case-sensitive), else absent.
 std::optional<ChunkingStrategy> chunkingStrategyFromRawValue(std::string_view raw);
 
-}  // namespace murmex
+} // namespace murmex

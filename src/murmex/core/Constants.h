@@ -45,6 +45,6 @@ const ModelSupportConfig& fallbackModelSupportConfig();
 /// Every model folder the fallback table supports, once each, in row order.
 const std::vector<std::string>& knownModels();
 
-}  // namespace Constants
+} // namespace Constants
 
-}  // namespace murmex
+} // namespace murmex

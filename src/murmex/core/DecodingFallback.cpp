@@ -4,13 +4,16 @@
 
 namespace murmex {
 
-std::optional<DecodingFallback> DecodingFallback::decide(const DecodingOptions& options, bool isFirstTokenLogProbTooLow,
-                                                         float noSpeechProb, float compressionRatio, float avgLogProb) {
+std::optional<DecodingFallback> DecodingFallback::decide(const DecodingOptions& options,
+                                                         bool isFirstTokenLogProbTooLow,
+                                                         float noSpeechProb, float compressionRatio,
+                                                         float avgLogProb) {
     if (isFirstTokenLogProbTooLow) return DecodingFallback{true, "firstTokenLogProbThreshold"};
     if (options.noSpeechThreshold && noSpeechProb > *options.noSpeechThreshold) {
         return DecodingFallback{false, "silence"};
     }
-    if (options.compressionRatioThreshold && compressionRatio > *options.compressionRatioThreshold) {
+    if (options.compressionRatioThreshold &&
+        compressionRatio > *options.compressionRatioThreshold) {
         return DecodingFallback{true, "compressionRatioThreshold"};
     }
     if (options.logProbThreshold && avgLogProb < *options.logProbThreshold) {
@@ -19,4 +22,4 @@ std::optional<DecodingFallback> DecodingFallback::decide(const DecodingOptions& 
     return std::nullopt;
 }
 
-}  // namespace murmex
+} // namespace murmex

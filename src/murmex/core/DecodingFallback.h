@@ -20,8 +20,10 @@ struct DecodingFallback {
     /// its threshold (retry); average log-probability below its threshold
     /// (retry). Absent thresholds skip their test; comparisons are strict, so
     /// NaN never fires. Absent when no test fires.
-    static std::optional<DecodingFallback> decide(const DecodingOptions& options, bool isFirstTokenLogProbTooLow,
-                                                  float noSpeechProb, float compressionRatio, float avgLogProb);
+    static std::optional<DecodingFallback> decide(const DecodingOptions& options,
+                                                  bool isFirstTokenLogProbTooLow,
+                                                  float noSpeechProb, float compressionRatio,
+                                                  float avgLogProb);
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -9,22 +9,19 @@ namespace {
 constexpr double kMaskedOut = -10000.0;
 }
 
-DecodingInputs::DecodingInputs(std::vector<int> initialPrompt, platform::ml::MultiArray inputIds,
-                               platform::ml::MultiArray cacheLength, platform::ml::MultiArray keyCache,
-                               platform::ml::MultiArray valueCache, platform::ml::MultiArray alignmentWeights,
-                               platform::ml::MultiArray kvCacheUpdateMask,
-                               platform::ml::MultiArray decoderKeyPaddingMask,
-                               platform::ml::MultiArray prefillKeyCache, platform::ml::MultiArray prefillValueCache)
-    : initialPrompt(std::move(initialPrompt)),
-      inputIds(std::move(inputIds)),
-      cacheLength(std::move(cacheLength)),
-      keyCache(std::move(keyCache)),
-      valueCache(std::move(valueCache)),
-      alignmentWeights(std::move(alignmentWeights)),
+DecodingInputs::DecodingInputs(
+    std::vector<int> initialPrompt, platform::ml::MultiArray inputIds,
+    platform::ml::MultiArray cacheLength, platform::ml::MultiArray keyCache,
+    platform::ml::MultiArray valueCache, platform::ml::MultiArray alignmentWeights,
+    platform::ml::MultiArray kvCacheUpdateMask, platform::ml::MultiArray decoderKeyPaddingMask,
+    platform::ml::MultiArray prefillKeyCache, platform::ml::MultiArray prefillValueCache)
+    : initialPrompt(std::move(initialPrompt)), inputIds(std::move(inputIds)),
+      cacheLength(std::move(cacheLength)), keyCache(std::move(keyCache)),
+      valueCache(std::move(valueCache)), alignmentWeights(std::move(alignmentWeights)),
       kvCacheUpdateMask(std::move(kvCacheUpdateMask)),
       decoderKeyPaddingMask(std::move(decoderKeyPaddingMask)),
-      prefillKeyCache(std::move(prefillKeyCache)),
-      prefillValueCache(std::move(prefillValueCache)) {}
+      prefillKeyCache(std::move(prefillKeyCache)), prefillValueCache(std::move(prefillValueCache)) {
+}
 
 void DecodingInputs::reset(int prefilledCacheSize, int maxTokenContext) {
     cacheLength.setValue(0, prefilledCacheSize);
@@ -44,4 +41,4 @@ void DecodingInputs::reset(int prefilledCacheSize, int maxTokenContext) {
     }
 }
 
-}  // namespace murmex
+} // namespace murmex

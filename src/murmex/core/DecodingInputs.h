@@ -12,9 +12,9 @@
 // [S, W] float16; kvCacheUpdateMask [1, S] int32 (one-hot write position);
 // decoderKeyPaddingMask [1, S] float16 (0 visible, -10000 masked).
 
-#include <vector>
-
 #include "platform/ml/MultiArray.h"
+
+#include <vector>
 
 namespace murmex {
 
@@ -23,8 +23,10 @@ public:
     DecodingInputs(std::vector<int> initialPrompt, platform::ml::MultiArray inputIds,
                    platform::ml::MultiArray cacheLength, platform::ml::MultiArray keyCache,
                    platform::ml::MultiArray valueCache, platform::ml::MultiArray alignmentWeights,
-                   platform::ml::MultiArray kvCacheUpdateMask, platform::ml::MultiArray decoderKeyPaddingMask,
-                   platform::ml::MultiArray prefillKeyCache, platform::ml::MultiArray prefillValueCache);
+                   platform::ml::MultiArray kvCacheUpdateMask,
+                   platform::ml::MultiArray decoderKeyPaddingMask,
+                   platform::ml::MultiArray prefillKeyCache,
+                   platform::ml::MultiArray prefillValueCache);
 
     /// Returns the masks and the cache length to the state right after a
     /// prefill of `prefilledCacheSize` positions, for a token context of
@@ -47,4 +49,4 @@ public:
     platform::ml::MultiArray prefillValueCache;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -1,8 +1,8 @@
 #include "murmex/core/DecodingOptions.h"
 
-#include <cmath>
-
 #include "murmex/utilities/JsonCoding.h"
+
+#include <cmath>
 
 namespace murmex {
 
@@ -22,22 +22,26 @@ std::int64_t clipIndex(float seconds) {
 }
 
 template <typename T, typename Fn>
-void addIfPresent(json::Writer& writer, yyjson_mut_val* object, const char* key, const std::optional<T>& value, Fn encode) {
+void addIfPresent(json::Writer& writer, yyjson_mut_val* object, const char* key,
+                  const std::optional<T>& value, Fn encode) {
     if (value) writer.add(object, key, encode(*value));
 }
 
-}  // namespace
+} // namespace
 
-std::vector<std::pair<std::int64_t, std::int64_t>> DecodingOptions::prepareSeekClips(std::int64_t contentFrames) const {
+std::vector<std::pair<std::int64_t, std::int64_t>>
+DecodingOptions::prepareSeekClips(std::int64_t contentFrames) const {
     std::vector<std::int64_t> indices;
     indices.reserve(clipTimestamps.size() + 1);
-    for (float seconds : clipTimestamps) indices.push_back(clipIndex(seconds));
+    for (float seconds : clipTimestamps)
+        indices.push_back(clipIndex(seconds));
     if (indices.empty()) indices.push_back(0);
     if (indices.size() % 2 == 1) indices.push_back(contentFrames);
 
     std::vector<std::pair<std::int64_t, std::int64_t>> clips;
     clips.reserve(indices.size() / 2);
-    for (size_t i = 0; i + 1 < indices.size(); i += 2) clips.emplace_back(indices[i], indices[i + 1]);
+    for (size_t i = 0; i + 1 < indices.size(); i += 2)
+        clips.emplace_back(indices[i], indices[i + 1]);
     return clips;
 }
 
@@ -98,7 +102,8 @@ DecodingOptions DecodingOptions::fromJsonValue(yyjson_val* o) {
     d.temperature = toFloat(member(o, "temperature"), "temperature");
     d.temperatureIncrementOnFallback =
         toFloat(member(o, "temperatureIncrementOnFallback"), "temperatureIncrementOnFallback");
-    d.temperatureFallbackCount = toInt(member(o, "temperatureFallbackCount"), "temperatureFallbackCount");
+    d.temperatureFallbackCount =
+        toInt(member(o, "temperatureFallbackCount"), "temperatureFallbackCount");
     d.sampleLength = toInt(member(o, "sampleLength"), "sampleLength");
     d.topK = toInt(member(o, "topK"), "topK");
     d.usePrefillPrompt = toBool(member(o, "usePrefillPrompt"), "usePrefillPrompt");
@@ -108,7 +113,8 @@ DecodingOptions DecodingOptions::fromJsonValue(yyjson_val* o) {
     d.withoutTimestamps = toBool(member(o, "withoutTimestamps"), "withoutTimestamps");
     d.wordTimestamps = toBool(member(o, "wordTimestamps"), "wordTimestamps");
     d.maxInitialTimestamp = optionalFloat("maxInitialTimestamp");
-    if (yyjson_val* v = optionalMember(o, "maxWindowSeek")) d.maxWindowSeek = toInt(v, "maxWindowSeek");
+    if (yyjson_val* v = optionalMember(o, "maxWindowSeek"))
+        d.maxWindowSeek = toInt(v, "maxWindowSeek");
     d.clipTimestamps = toFloats(member(o, "clipTimestamps"), "clipTimestamps");
     d.windowClipTime = toFloat(member(o, "windowClipTime"), "windowClipTime");
     d.promptTokens = optionalIntegers("promptTokens");
@@ -125,15 +131,20 @@ DecodingOptions DecodingOptions::fromJsonValue(yyjson_val* o) {
         auto strategy = chunkingStrategyFromRawValue(raw);
         if (!strategy) {
             throw CodingError(CodingError::Kind::dataCorrupted,
-                              "Cannot initialize ChunkingStrategy from invalid String value " + raw);
+                              "Cannot initialize ChunkingStrategy from invalid String value " +
+                                  raw);
         }
         d.chunkingStrategy = strategy;
     }
     return d;
 }
 
-std::string DecodingOptions::toJson(bool pretty) const { return json::encodeDocument(*this, pretty); }
+std::string DecodingOptions::toJson(bool pretty) const {
+    return json::encodeDocument(*this, pretty);
+}
 
-DecodingOptions DecodingOptions::fromJson(std::string_view text) { return json::decodeDocument<DecodingOptions>(text); }
+DecodingOptions DecodingOptions::fromJson(std::string_view text) {
+    return json::decodeDocument<DecodingOptions>(text);
+}
 
-}  // namespace murmex
+} // namespace murmex

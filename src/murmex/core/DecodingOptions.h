@@ -9,16 +9,16 @@
 //     DecodingOptions options{.language = "ru"};
 // `detectLanguage` defaults to the negation of `usePrefillPrompt`.
 
+#include "murmex/core/ChunkingStrategy.h"
+#include "murmex/core/DecodingTask.h"
+#include "murmex/utilities/JsonCodingFwd.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "murmex/core/ChunkingStrategy.h"
-#include "murmex/core/DecodingTask.h"
-#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
 
@@ -60,7 +60,8 @@ struct DecodingOptions {
     /// is not a number counts as 0, and indices beyond ±2^62 are clamped there,
     /// so infinite or huge times cannot overflow the integer arithmetic of the
     /// consumers.
-    std::vector<std::pair<std::int64_t, std::int64_t>> prepareSeekClips(std::int64_t contentFrames) const;
+    std::vector<std::pair<std::int64_t, std::int64_t>>
+    prepareSeekClips(std::int64_t contentFrames) const;
 
     /// The keyed JSON form: every non-optional field, optional fields only when
     /// present. Decoding requires every non-optional key and resolves nothing.
@@ -70,4 +71,4 @@ struct DecodingOptions {
     static DecodingOptions fromJsonValue(yyjson_val* value);
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -4,15 +4,15 @@
 // the window's quality measures, the decoder cache, the timings and the
 // fallback verdict.
 
+#include "murmex/core/DecodingCache.h"
+#include "murmex/core/DecodingFallback.h"
+#include "murmex/core/TranscriptionTimings.h"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include "murmex/core/DecodingCache.h"
-#include "murmex/core/DecodingFallback.h"
-#include "murmex/core/TranscriptionTimings.h"
 
 namespace murmex {
 
@@ -36,4 +36,4 @@ struct DecodingResult {
     static DecodingResult emptyResults() { return DecodingResult{}; }
 };
 
-}  // namespace murmex
+} // namespace murmex

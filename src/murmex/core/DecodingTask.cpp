@@ -17,7 +17,8 @@ yyjson_mut_val* encodeDecodingTask(json::Writer& writer, DecodingTask task) {
 DecodingTask decodeDecodingTask(yyjson_val* value) {
     json::expectObject(value, "task");
     if (yyjson_obj_size(value) != 1) {
-        throw json::CodingError(json::CodingError::Kind::typeMismatch, "Invalid number of keys found, expected one.");
+        throw json::CodingError(json::CodingError::Kind::typeMismatch,
+                                "Invalid number of keys found, expected one.");
     }
     yyjson_obj_iter iter = yyjson_obj_iter_with(value);
     yyjson_val* key = yyjson_obj_iter_next(&iter);
@@ -27,7 +28,8 @@ DecodingTask decodeDecodingTask(yyjson_val* value) {
         if (description(task) == name) return task;
     }
     throw json::CodingError(json::CodingError::Kind::dataCorrupted,
-                            "Cannot initialize DecodingTask from invalid case \"" + std::string(name) + "\".");
+                            "Cannot initialize DecodingTask from invalid case \"" +
+                                std::string(name) + "\".");
 }
 
-}  // namespace murmex
+} // namespace murmex

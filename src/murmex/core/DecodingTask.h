@@ -2,16 +2,17 @@
 // What the decoder is asked to do with speech: write it down, or translate it
 // into English.
 
+#include "murmex/utilities/JsonCodingFwd.h"
+
 #include <array>
 #include <string>
-
-#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
 
 enum class DecodingTask { transcribe, translate };
 
-inline constexpr std::array<DecodingTask, 2> allDecodingTasks{DecodingTask::transcribe, DecodingTask::translate};
+inline constexpr std::array<DecodingTask, 2> allDecodingTasks{DecodingTask::transcribe,
+                                                              DecodingTask::translate};
 
 /// "transcribe" or "translate".
 std::string description(DecodingTask task);
@@ -21,4 +22,4 @@ std::string description(DecodingTask task);
 yyjson_mut_val* encodeDecodingTask(json::Writer& writer, DecodingTask task);
 DecodingTask decodeDecodingTask(yyjson_val* value);
 
-}  // namespace murmex
+} // namespace murmex

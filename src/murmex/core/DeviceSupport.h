@@ -2,11 +2,11 @@
 // One row of a model-support table: a device family, the identifier prefixes
 // that select it, and its models.
 
+#include "murmex/core/ModelSupport.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "murmex/core/ModelSupport.h"
 
 namespace murmex {
 
@@ -20,4 +20,4 @@ struct DeviceSupport {
     friend bool operator==(const DeviceSupport&, const DeviceSupport&) = default;
 };
 
-}  // namespace murmex
+} // namespace murmex

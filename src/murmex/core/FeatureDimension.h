@@ -12,8 +12,10 @@ namespace murmex {
 /// Dimension `position` of the multi-array shape `feature` declares; nothing
 /// when there is no such feature, it is not a multi-array, it carries no
 /// shape constraint, or the shape has too few dimensions.
-inline std::optional<int> featureDimension(const platform::ml::FeatureDescription* feature, std::size_t position) {
-    if (!feature || feature->type != platform::ml::FeatureType::multiArray || !feature->multiArrayConstraint) {
+inline std::optional<int> featureDimension(const platform::ml::FeatureDescription* feature,
+                                           std::size_t position) {
+    if (!feature || feature->type != platform::ml::FeatureType::multiArray ||
+        !feature->multiArrayConstraint) {
         return std::nullopt;
     }
     const auto& shape = feature->multiArrayConstraint->shape;
@@ -21,4 +23,4 @@ inline std::optional<int> featureDimension(const platform::ml::FeatureDescriptio
     return static_cast<int>(shape[position]);
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -25,7 +25,8 @@ public:
 
     /// The log-mel spectrogram of one window (the result of padOrTrim). May
     /// block; throws on failure.
-    virtual std::optional<FeatureExtractorOutputType> logMelSpectrogram(const AudioProcessorOutputType& audio) = 0;
+    virtual std::optional<FeatureExtractorOutputType>
+    logMelSpectrogram(const AudioProcessorOutputType& audio) = 0;
 };
 
-}  // namespace murmex
+} // namespace murmex

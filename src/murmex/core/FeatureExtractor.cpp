@@ -20,7 +20,8 @@ void FeatureExtractor::setModel(std::shared_ptr<platform::ml::Model> model) {
 
 std::optional<int> FeatureExtractor::melCount() const {
     const auto loaded = model();
-    return loaded ? featureDimension(loaded->description().output("melspectrogram_features"), 1) : std::nullopt;
+    return loaded ? featureDimension(loaded->description().output("melspectrogram_features"), 1)
+                  : std::nullopt;
 }
 
 std::optional<int> FeatureExtractor::windowSamples() const {
@@ -28,16 +29,19 @@ std::optional<int> FeatureExtractor::windowSamples() const {
     return loaded ? featureDimension(loaded->description().input("audio"), 0) : std::nullopt;
 }
 
-std::optional<FeatureExtractorOutputType> FeatureExtractor::logMelSpectrogram(const AudioProcessorOutputType& audio) {
+std::optional<FeatureExtractorOutputType>
+FeatureExtractor::logMelSpectrogram(const AudioProcessorOutputType& audio) {
     const auto* array = std::any_cast<platform::ml::MultiArray>(&audio);
-    if (!array) throw WhisperError::audioProcessingFailed("FeatureExtractor input must be MLMultiArray");
+    if (!array)
+        throw WhisperError::audioProcessingFailed("FeatureExtractor input must be MLMultiArray");
     const auto loaded = model();
     if (!loaded) throw WhisperError::modelsUnavailable("Models are unavailable");
     // The caller's array goes to the model as it is: a handle, not a copy.
-    auto features = predictSingleFeature(*loaded, MelSpectrogramInput(*array), "melspectrogram_features",
-                                         "ExtractAudioFeatures", Signposts::FeatureExtractor::signposter());
+    auto features =
+        predictSingleFeature(*loaded, MelSpectrogramInput(*array), "melspectrogram_features",
+                             "ExtractAudioFeatures", Signposts::FeatureExtractor::signposter());
     if (!features) return std::nullopt;
     return FeatureExtractorOutputType(std::move(*features));
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -28,11 +28,12 @@ public:
     /// WhisperError::modelsUnavailable without a model, CancellationError
     /// when the running task is cancelled, and prediction errors unchanged.
     /// Nothing (with an error line) when the model gives no such output.
-    std::optional<FeatureExtractorOutputType> logMelSpectrogram(const AudioProcessorOutputType& audio) override;
+    std::optional<FeatureExtractorOutputType>
+    logMelSpectrogram(const AudioProcessorOutputType& audio) override;
 
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<platform::ml::Model> model_;
 };
 
-}  // namespace murmex
+} // namespace murmex

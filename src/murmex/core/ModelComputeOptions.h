@@ -12,4 +12,4 @@ struct ModelComputeOptions {
     platform::ml::ComputeUnits prefillCompute = platform::ml::ComputeUnits::cpuOnly;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -21,14 +21,15 @@ std::optional<FeatureValue> lookup(const std::string& name,
     return std::nullopt;
 }
 
-std::shared_ptr<const DictionaryFeatureProvider> dictionaryOf(
-    std::initializer_list<std::pair<const char*, MultiArray>> features) {
+std::shared_ptr<const DictionaryFeatureProvider>
+dictionaryOf(std::initializer_list<std::pair<const char*, MultiArray>> features) {
     auto provider = std::make_shared<DictionaryFeatureProvider>();
-    for (const auto& [name, array] : features) provider->set(name, FeatureValue(array));
+    for (const auto& [name, array] : features)
+        provider->set(name, FeatureValue(array));
     return provider;
 }
 
-}  // namespace
+} // namespace
 
 std::set<std::string> MelSpectrogramInput::featureNames() const {
     return {"audio"};
@@ -42,13 +43,18 @@ std::set<std::string> AudioEncoderInput::featureNames() const {
     return {"melspectrogram_features"};
 }
 std::optional<FeatureValue> AudioEncoderInput::featureValue(const std::string& name) const {
-    const std::pair<const char*, const MultiArray*> features[] = {{"melspectrogram_features", &melspectrogram_features}};
+    const std::pair<const char*, const MultiArray*> features[] = {
+        {"melspectrogram_features", &melspectrogram_features}};
     return lookup(name, features);
 }
 
 std::set<std::string> TextDecoderInput::featureNames() const {
-    return {"input_ids",           "cache_length",          "key_cache",
-            "value_cache",         "kv_cache_update_mask",  "encoder_output_embeds",
+    return {"input_ids",
+            "cache_length",
+            "key_cache",
+            "value_cache",
+            "kv_cache_update_mask",
+            "encoder_output_embeds",
             "decoder_key_padding_mask"};
 }
 std::optional<FeatureValue> TextDecoderInput::featureValue(const std::string& name) const {
@@ -67,8 +73,10 @@ std::optional<FeatureValue> TextDecoderInput::featureValue(const std::string& na
 std::set<std::string> TextDecoderCachePrefillInput::featureNames() const {
     return {"task", "language"};
 }
-std::optional<FeatureValue> TextDecoderCachePrefillInput::featureValue(const std::string& name) const {
-    const std::pair<const char*, const MultiArray*> features[] = {{"task", &task}, {"language", &language}};
+std::optional<FeatureValue>
+TextDecoderCachePrefillInput::featureValue(const std::string& name) const {
+    const std::pair<const char*, const MultiArray*> features[] = {{"task", &task},
+                                                                  {"language", &language}};
     return lookup(name, features);
 }
 
@@ -84,20 +92,24 @@ std::optional<MultiArray> ModelOutputFeatures::optionalArray(const std::string& 
 }
 
 MelSpectrogramOutput::MelSpectrogramOutput(MultiArray melspectrogram_features)
-    : ModelOutputFeatures(dictionaryOf({{"melspectrogram_features", std::move(melspectrogram_features)}})) {}
+    : ModelOutputFeatures(
+          dictionaryOf({{"melspectrogram_features", std::move(melspectrogram_features)}})) {}
 
 AudioEncoderOutput::AudioEncoderOutput(MultiArray encoder_output_embeds)
-    : ModelOutputFeatures(dictionaryOf({{"encoder_output_embeds", std::move(encoder_output_embeds)}})) {}
+    : ModelOutputFeatures(
+          dictionaryOf({{"encoder_output_embeds", std::move(encoder_output_embeds)}})) {}
 
-TextDecoderOutput::TextDecoderOutput(MultiArray logits, MultiArray key_cache_updates, MultiArray value_cache_updates,
-                                     MultiArray)
+TextDecoderOutput::TextDecoderOutput(MultiArray logits, MultiArray key_cache_updates,
+                                     MultiArray value_cache_updates, MultiArray)
     : ModelOutputFeatures(dictionaryOf({{"logits", std::move(logits)},
                                         {"key_cache_updates", std::move(key_cache_updates)},
-                                        {"value_cache_updates", std::move(value_cache_updates)}})) {}
+                                        {"value_cache_updates", std::move(value_cache_updates)}})) {
+}
 
 TextDecoderCachePrefillOutput::TextDecoderCachePrefillOutput(MultiArray key_cache_prefill,
                                                              MultiArray value_cache_prefill)
     : ModelOutputFeatures(dictionaryOf({{"key_cache_prefill", std::move(key_cache_prefill)},
-                                        {"value_cache_prefill", std::move(value_cache_prefill)}})) {}
+                                        {"value_cache_prefill", std::move(value_cache_prefill)}})) {
+}
 
-}  // namespace murmex
+} // namespace murmex

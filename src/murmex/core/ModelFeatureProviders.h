@@ -37,12 +37,11 @@ class TextDecoderInput : public platform::ml::FeatureProvider {
 public:
     TextDecoderInput(platform::ml::MultiArray input_ids, platform::ml::MultiArray cache_length,
                      platform::ml::MultiArray key_cache, platform::ml::MultiArray value_cache,
-                     platform::ml::MultiArray kv_cache_update_mask, platform::ml::MultiArray encoder_output_embeds,
+                     platform::ml::MultiArray kv_cache_update_mask,
+                     platform::ml::MultiArray encoder_output_embeds,
                      platform::ml::MultiArray decoder_key_padding_mask)
-        : input_ids(std::move(input_ids)),
-          cache_length(std::move(cache_length)),
-          key_cache(std::move(key_cache)),
-          value_cache(std::move(value_cache)),
+        : input_ids(std::move(input_ids)), cache_length(std::move(cache_length)),
+          key_cache(std::move(key_cache)), value_cache(std::move(value_cache)),
           kv_cache_update_mask(std::move(kv_cache_update_mask)),
           encoder_output_embeds(std::move(encoder_output_embeds)),
           decoder_key_padding_mask(std::move(decoder_key_padding_mask)) {}
@@ -78,7 +77,9 @@ public:
     std::optional<platform::ml::FeatureValue> featureValue(const std::string& name) const override {
         return provider_->featureValue(name);
     }
-    const std::shared_ptr<const platform::ml::FeatureProvider>& provider() const { return provider_; }
+    const std::shared_ptr<const platform::ml::FeatureProvider>& provider() const {
+        return provider_;
+    }
 
 protected:
     /// The named feature's array; throws platform::ml::ModelError when the
@@ -94,14 +95,18 @@ class MelSpectrogramOutput : public ModelOutputFeatures {
 public:
     using ModelOutputFeatures::ModelOutputFeatures;
     explicit MelSpectrogramOutput(platform::ml::MultiArray melspectrogram_features);
-    platform::ml::MultiArray melspectrogramFeatures() const { return requiredArray("melspectrogram_features"); }
+    platform::ml::MultiArray melspectrogramFeatures() const {
+        return requiredArray("melspectrogram_features");
+    }
 };
 
 class AudioEncoderOutput : public ModelOutputFeatures {
 public:
     using ModelOutputFeatures::ModelOutputFeatures;
     explicit AudioEncoderOutput(platform::ml::MultiArray encoder_output_embeds);
-    platform::ml::MultiArray encoder_output_embeds() const { return requiredArray("encoder_output_embeds"); }
+    platform::ml::MultiArray encoder_output_embeds() const {
+        return requiredArray("encoder_output_embeds");
+    }
 };
 
 class TextDecoderOutput : public ModelOutputFeatures {
@@ -109,10 +114,15 @@ public:
     using ModelOutputFeatures::ModelOutputFeatures;
     /// Keeps the first three arrays; the index of the largest logit is not stored.
     TextDecoderOutput(platform::ml::MultiArray logits, platform::ml::MultiArray key_cache_updates,
-                      platform::ml::MultiArray value_cache_updates, platform::ml::MultiArray logits_max_index);
+                      platform::ml::MultiArray value_cache_updates,
+                      platform::ml::MultiArray logits_max_index);
     platform::ml::MultiArray logits() const { return requiredArray("logits"); }
-    platform::ml::MultiArray key_cache_updates() const { return requiredArray("key_cache_updates"); }
-    platform::ml::MultiArray value_cache_updates() const { return requiredArray("value_cache_updates"); }
+    platform::ml::MultiArray key_cache_updates() const {
+        return requiredArray("key_cache_updates");
+    }
+    platform::ml::MultiArray value_cache_updates() const {
+        return requiredArray("value_cache_updates");
+    }
     /// Absent when the model has no alignment heads.
     std::optional<platform::ml::MultiArray> alignment_heads_weights() const {
         return optionalArray("alignment_heads_weights");
@@ -124,8 +134,12 @@ public:
     using ModelOutputFeatures::ModelOutputFeatures;
     TextDecoderCachePrefillOutput(platform::ml::MultiArray key_cache_prefill,
                                   platform::ml::MultiArray value_cache_prefill);
-    platform::ml::MultiArray key_cache_prefill() const { return requiredArray("key_cache_prefill"); }
-    platform::ml::MultiArray value_cache_prefill() const { return requiredArray("value_cache_prefill"); }
+    platform::ml::MultiArray key_cache_prefill() const {
+        return requiredArray("key_cache_prefill");
+    }
+    platform::ml::MultiArray value_cache_prefill() const {
+        return requiredArray("value_cache_prefill");
+    }
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -17,4 +17,4 @@ struct ModelSupport {
     friend bool operator==(const ModelSupport&, const ModelSupport&) = default;
 };
 
-}  // namespace murmex
+} // namespace murmex

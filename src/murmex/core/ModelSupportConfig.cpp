@@ -1,11 +1,11 @@
 #include "murmex/core/ModelSupportConfig.h"
 
-#include <unordered_set>
-
 #include "murmex/core/Constants.h"
 #include "murmex/utilities/JsonCoding.h"
 #include "tessary_core/ArrayExtensions.h"
 #include "tessary_core/Logging.h"
+
+#include <unordered_set>
 
 namespace murmex {
 
@@ -16,7 +16,8 @@ constexpr const char* kDefaultModel = "openai_whisper-base";
 // Length in characters (code points) of UTF-8 text.
 size_t characterCount(std::string_view text) {
     size_t count = 0;
-    for (unsigned char byte : text) count += (byte & 0xC0) != 0x80;
+    for (unsigned char byte : text)
+        count += (byte & 0xC0) != 0x80;
     return count;
 }
 
@@ -29,31 +30,35 @@ std::string listLiteral(const std::vector<std::string>& items) {
     return text + "]";
 }
 
-std::vector<std::string> concatenated(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+std::vector<std::string> concatenated(const std::vector<std::string>& a,
+                                      const std::vector<std::string>& b) {
     std::vector<std::string> result = a;
     result.insert(result.end(), b.begin(), b.end());
     return result;
 }
 
-}  // namespace
+} // namespace
 
 ModelSupportConfig::ModelSupportConfig(std::string repoName, std::string repoVersion,
                                        std::vector<DeviceSupport> rows, bool includeFallback)
     : repoName(std::move(repoName)), repoVersion(std::move(repoVersion)) {
-    const bool merge = includeFallback &&
-                       Constants::fallbackModelSupportConfig().repoName.find(this->repoName) != std::string::npos;
-    deviceSupports = merge ? mergeDeviceSupport(rows, Constants::fallbackModelSupportConfig().deviceSupports)
-                           : std::move(rows);
+    const bool merge = includeFallback && Constants::fallbackModelSupportConfig().repoName.find(
+                                              this->repoName) != std::string::npos;
+    deviceSupports =
+        merge ? mergeDeviceSupport(rows, Constants::fallbackModelSupportConfig().deviceSupports)
+              : std::move(rows);
 
     std::vector<std::string> allSupported;
     for (const DeviceSupport& row : deviceSupports) {
-        allSupported.insert(allSupported.end(), row.models.supported.begin(), row.models.supported.end());
+        allSupported.insert(allSupported.end(), row.models.supported.begin(),
+                            row.models.supported.end());
     }
     knownModels = tessary::orderedSet(allSupported);
     defaultSupport = DeviceSupport{std::nullopt, {}, ModelSupport{kDefaultModel, knownModels, {}}};
 
     for (DeviceSupport& row : deviceSupports) {
-        std::unordered_set<std::string> supported(row.models.supported.begin(), row.models.supported.end());
+        std::unordered_set<std::string> supported(row.models.supported.begin(),
+                                                  row.models.supported.end());
         row.models.disabled.clear();
         for (const std::string& model : knownModels) {
             if (!supported.count(model)) row.models.disabled.push_back(model);
@@ -61,10 +66,12 @@ ModelSupportConfig::ModelSupportConfig(std::string repoName, std::string repoVer
     }
 }
 
-std::vector<DeviceSupport> ModelSupportConfig::mergeDeviceSupport(const std::vector<DeviceSupport>& remote,
-                                                                  const std::vector<DeviceSupport>& fallback) {
+std::vector<DeviceSupport>
+ModelSupportConfig::mergeDeviceSupport(const std::vector<DeviceSupport>& remote,
+                                       const std::vector<DeviceSupport>& fallback) {
     std::unordered_set<std::string> remoteIdentifiers;
-    for (const DeviceSupport& row : remote) remoteIdentifiers.insert(row.identifiers.begin(), row.identifiers.end());
+    for (const DeviceSupport& row : remote)
+        remoteIdentifiers.insert(row.identifiers.begin(), row.identifiers.end());
 
     std::vector<DeviceSupport> merged;
     for (const DeviceSupport& row : remote) {
@@ -81,15 +88,17 @@ std::vector<DeviceSupport> ModelSupportConfig::mergeDeviceSupport(const std::vec
         }
         DeviceSupport result = row;
         if (match) {
-            result.models = ModelSupport{row.models.defaultModel,
-                                         tessary::orderedSet(concatenated(row.models.supported, match->models.supported)),
-                                         {}};
+            result.models = ModelSupport{
+                row.models.defaultModel,
+                tessary::orderedSet(concatenated(row.models.supported, match->models.supported)),
+                {}};
         }
         merged.push_back(std::move(result));
     }
     for (const DeviceSupport& row : fallback) {
         bool mentioned = false;
-        for (const std::string& identifier : row.identifiers) mentioned = mentioned || remoteIdentifiers.count(identifier);
+        for (const std::string& identifier : row.identifiers)
+            mentioned = mentioned || remoteIdentifiers.count(identifier);
         if (!mentioned) merged.push_back(row);
     }
     return merged;
@@ -109,10 +118,12 @@ ModelSupport ModelSupportConfig::modelSupport(std::string_view deviceIdentifier)
         }
     }
     if (best) {
-        tessary::Logging::debug("Matched " + std::string(deviceIdentifier) + " to devices: " + listLiteral(best->identifiers));
+        tessary::Logging::debug("Matched " + std::string(deviceIdentifier) +
+                                " to devices: " + listLiteral(best->identifiers));
         return best->models;
     }
-    tessary::Logging::info("No device support found for " + std::string(deviceIdentifier) + ", using default");
+    tessary::Logging::info("No device support found for " + std::string(deviceIdentifier) +
+                           ", using default");
     return defaultSupport.models;
 }
 
@@ -121,17 +132,19 @@ ModelSupportConfig ModelSupportConfig::fromJsonValue(yyjson_val* o) {
     expectObject(o, "ModelSupportConfig");
     std::string name = toString(member(o, "name"), "name");
     std::string version = toString(member(o, "version"), "version");
-    auto rows = toArray<DeviceSupport>(member(o, "device_support"), "device_support", [](yyjson_val* row) {
-        expectObject(row, "device_support");
-        DeviceSupport device;
-        if (yyjson_val* chips = optionalMember(row, "chips")) device.chips = toString(chips, "chips");
-        device.identifiers = toStrings(member(row, "identifiers"), "identifiers");
-        yyjson_val* models = member(row, "models");
-        expectObject(models, "models");
-        device.models.defaultModel = toString(member(models, "default"), "default");
-        device.models.supported = toStrings(member(models, "supported"), "supported");
-        return device;
-    });
+    auto rows =
+        toArray<DeviceSupport>(member(o, "device_support"), "device_support", [](yyjson_val* row) {
+            expectObject(row, "device_support");
+            DeviceSupport device;
+            if (yyjson_val* chips = optionalMember(row, "chips"))
+                device.chips = toString(chips, "chips");
+            device.identifiers = toStrings(member(row, "identifiers"), "identifiers");
+            yyjson_val* models = member(row, "models");
+            expectObject(models, "models");
+            device.models.defaultModel = toString(member(models, "default"), "default");
+            device.models.supported = toStrings(member(models, "supported"), "supported");
+            return device;
+        });
     return ModelSupportConfig(std::move(name), std::move(version), std::move(rows), true);
 }
 
@@ -159,6 +172,8 @@ ModelSupportConfig ModelSupportConfig::fromJson(std::string_view text) {
     return json::decodeDocument<ModelSupportConfig>(text);
 }
 
-std::string ModelSupportConfig::toJson(bool pretty) const { return json::encodeDocument(*this, pretty); }
+std::string ModelSupportConfig::toJson(bool pretty) const {
+    return json::encodeDocument(*this, pretty);
+}
 
-}  // namespace murmex
+} // namespace murmex

@@ -5,13 +5,13 @@
 // (`Constants::fallbackModelSupportConfig()`) serves when the document cannot
 // be had and fills in families the document does not list.
 
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "murmex/core/DeviceSupport.h"
 #include "murmex/core/ModelSupport.h"
 #include "murmex/utilities/JsonCodingFwd.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace murmex {
 
@@ -22,8 +22,8 @@ struct ModelSupportConfig {
     /// supported folder once, `defaultSupport` supports all of them with the
     /// default "openai_whisper-base", and each row's `disabled` list becomes
     /// the known folders it does not support.
-    ModelSupportConfig(std::string repoName, std::string repoVersion, std::vector<DeviceSupport> deviceSupports,
-                       bool includeFallback = true);
+    ModelSupportConfig(std::string repoName, std::string repoVersion,
+                       std::vector<DeviceSupport> deviceSupports, bool includeFallback = true);
 
     std::string repoName;
     std::string repoVersion;
@@ -38,8 +38,9 @@ struct ModelSupportConfig {
     /// The document's rows first, each widened with the supported list of the
     /// first fallback row that shares an identifier with it; then every
     /// fallback row none of whose identifiers the document mentions.
-    static std::vector<DeviceSupport> mergeDeviceSupport(const std::vector<DeviceSupport>& remote,
-                                                         const std::vector<DeviceSupport>& fallback);
+    static std::vector<DeviceSupport>
+    mergeDeviceSupport(const std::vector<DeviceSupport>& remote,
+                       const std::vector<DeviceSupport>& fallback);
 
     /// Reads "name", "version" and "device_support" (rows with optional
     /// "chips", "identifiers" and "models" {"default", "supported"}; other keys
@@ -52,4 +53,4 @@ struct ModelSupportConfig {
     yyjson_mut_val* toJsonValue(json::Writer& writer) const;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -17,9 +17,8 @@
 #include "tessary_core/ModelUtilities.h"
 #include "tessary_core/ProcessInfo.h"
 
-#include <fmt/format.h>
-
 #include <chrono>
+#include <fmt/format.h>
 
 namespace fs = std::filesystem;
 
@@ -31,13 +30,14 @@ using tessary::Logging;
 using tessary::ModelState;
 
 double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 constexpr int64_t kDefaultWindowSamples = 480000;
 constexpr const char* kDefaultModelRepo = "vaziravudo/murmex-coreml";
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<Murmex> Murmex::create(const MurmexConfig& config) {
     std::shared_ptr<Murmex> engine(new Murmex());
@@ -111,12 +111,15 @@ std::shared_ptr<platform::system::Progress> Murmex::progress() const {
 void Murmex::initialize(const MurmexConfig& config) {
     modelCompute_ = config.computeOptions.value_or(ModelComputeOptions());
     audioInputConfig_ = config.audioInputConfig.value_or(AudioInputConfig());
-    audioProcessor_ = config.audioProcessor ? config.audioProcessor : std::make_shared<AudioProcessor>();
-    featureExtractor_ = config.featureExtractor ? config.featureExtractor : std::make_shared<FeatureExtractor>();
+    audioProcessor_ =
+        config.audioProcessor ? config.audioProcessor : std::make_shared<AudioProcessor>();
+    featureExtractor_ =
+        config.featureExtractor ? config.featureExtractor : std::make_shared<FeatureExtractor>();
     audioEncoder_ = config.audioEncoder ? config.audioEncoder : std::make_shared<AudioEncoder>();
     textDecoder_ = config.textDecoder ? config.textDecoder : std::make_shared<TextDecoder>();
     if (config.logitsFilters) textDecoder_->setLogitsFilters(*config.logitsFilters);
-    segmentSeeker_ = config.segmentSeeker ? config.segmentSeeker : std::make_shared<SegmentSeeker>();
+    segmentSeeker_ =
+        config.segmentSeeker ? config.segmentSeeker : std::make_shared<SegmentSeeker>();
     voiceActivityDetector_ = config.voiceActivityDetector;
     if (config.tokenizerFolder) {
         tokenizerFolder_ = fs::path(*config.tokenizerFolder);
@@ -127,8 +130,9 @@ void Murmex::initialize(const MurmexConfig& config) {
     currentTimings_ = TranscriptionTimings();
     Logging::shared().setLogLevel(config.verbose ? config.logLevel : Logging::LogLevel::none);
 
-    setupModels(config.model, config.downloadBase, config.modelRepo, config.modelToken, config.modelFolder,
-                config.download, "config.json", config.modelEndpoint.value_or(""));
+    setupModels(config.model, config.downloadBase, config.modelRepo, config.modelToken,
+                config.modelFolder, config.download, "config.json",
+                config.modelEndpoint.value_or(""));
 
     if (config.prewarm.value_or(false)) {
         Logging::info("Prewarming models...");
@@ -141,51 +145,64 @@ void Murmex::initialize(const MurmexConfig& config) {
     }
 }
 
-void Murmex::setupModels(const std::optional<std::string>& model, const std::optional<std::string>& downloadBase,
-                         const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelToken,
-                         const std::optional<std::string>& modelFolder, bool download, const std::string&,
-                         const std::string& endpoint) {
+void Murmex::setupModels(const std::optional<std::string>& model,
+                         const std::optional<std::string>& downloadBase,
+                         const std::optional<std::string>& modelRepo,
+                         const std::optional<std::string>& modelToken,
+                         const std::optional<std::string>& modelFolder, bool download,
+                         const std::string&, const std::string& endpoint) {
     if (modelFolder) {
         modelFolder_ = fs::path(*modelFolder);
         return;
     }
     if (!download) return;
     const std::string repo = modelRepo.value_or(kDefaultModelRepo);
-    const std::string variant = model ? *model : ModelUtilities::modelSupport(deviceName()).defaultModel;
+    const std::string variant =
+        model ? *model : ModelUtilities::modelSupport(deviceName()).defaultModel;
     try {
         std::optional<fs::path> base;
         if (downloadBase) base = fs::path(*downloadBase);
-        modelFolder_ = Murmex::download(variant, base, useBackgroundDownloadSession_, repo, modelToken, endpoint);
+        modelFolder_ = Murmex::download(variant, base, useBackgroundDownloadSession_, repo,
+                                        modelToken, endpoint);
     } catch (const std::exception& e) {
         throw WhisperError::modelsUnavailable(
-            std::string("Model not found. Please check the model or repo name and try again.\nError: ") + e.what());
+            std::string(
+                "Model not found. Please check the model or repo name and try again.\nError: ") +
+            e.what());
     }
 }
 
-fs::path Murmex::download(const std::string& variant, const std::optional<fs::path>&, bool, const std::string& repo,
-                          const std::optional<std::string>&, const std::string&) {
+fs::path Murmex::download(const std::string& variant, const std::optional<fs::path>&, bool,
+                          const std::string& repo, const std::optional<std::string>&,
+                          const std::string&) {
     // Listing and fetching repositories needs the model-hub client, which this
     // build does not include: fail the way an unreachable hub fails.
     Logging::debug("Searching for models matching \"*" + variant + "/*\" in " + repo);
-    throw hub::HubClientError::networkError("The model hub is not available in this build; use a local model folder");
+    throw hub::HubClientError::networkError(
+        "The model hub is not available in this build; use a local model folder");
 }
 
-void Murmex::prewarmModels() { loadModels(true); }
+void Murmex::prewarmModels() {
+    loadModels(true);
+}
 
 void Murmex::loadModels(bool prewarmMode) {
     setModelState(prewarmMode ? ModelState::prewarming : ModelState::loading);
     const double start = now();
     if (!modelFolder_) throw WhisperError::modelsUnavailable("Model folder is not set.");
     const fs::path& folder = *modelFolder_;
-    Logging::debug("Loading models from " + folder.string() + " with prewarmMode: " + (prewarmMode ? "true" : "false"));
+    Logging::debug("Loading models from " + folder.string() +
+                   " with prewarmMode: " + (prewarmMode ? "true" : "false"));
 
     const fs::path melURL = tessary::ModelUtilities::detectModelURL(folder, "MelSpectrogram");
     const fs::path encoderURL = tessary::ModelUtilities::detectModelURL(folder, "AudioEncoder");
     const fs::path decoderURL = tessary::ModelUtilities::detectModelURL(folder, "TextDecoder");
-    const fs::path prefillURL = tessary::ModelUtilities::detectModelURL(folder, "TextDecoderContextPrefill");
+    const fs::path prefillURL =
+        tessary::ModelUtilities::detectModelURL(folder, "TextDecoderContextPrefill");
     for (const auto& url : {melURL, encoderURL, decoderURL}) {
         std::error_code ec;
-        if (!fs::exists(url, ec)) throw WhisperError::modelsUnavailable("Model file not found at " + url.string());
+        if (!fs::exists(url, ec))
+            throw WhisperError::modelsUnavailable("Model file not found at " + url.string());
     }
 
     if (auto* stage = dynamic_cast<WhisperMLModel*>(featureExtractor_.get())) {
@@ -225,7 +242,8 @@ void Murmex::loadModels(bool prewarmMode) {
 
     if (prewarmMode) {
         setModelState(ModelState::prewarmed);
-        updateTimings([&](TranscriptionTimings& timings) { timings.prewarmLoadTime = now() - start; });
+        updateTimings(
+            [&](TranscriptionTimings& timings) { timings.prewarmLoadTime = now() - start; });
         return;
     }
     loadTokenizerIfNeeded();
@@ -235,7 +253,8 @@ void Murmex::loadModels(bool prewarmMode) {
         timings.modelLoading = (now() - start) + timings.prewarmLoadTime;
         loading = timings.modelLoading;
     });
-    Logging::info(fmt::format("Loaded models for whisper size: {} in {:.2f}s", description(modelVariant()), loading));
+    Logging::info(fmt::format("Loaded models for whisper size: {} in {:.2f}s",
+                              description(modelVariant()), loading));
 }
 
 void Murmex::loadTokenizerIfNeeded() {
@@ -245,7 +264,8 @@ void Murmex::loadTokenizerIfNeeded() {
     }
     const auto logitsDim = textDecoder_->logitsSize();
     const auto encoderDim = audioEncoder_->embedSize();
-    if (!logitsDim || !encoderDim) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
+    if (!logitsDim || !encoderDim)
+        throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
     textDecoder_->setIsModelMultilingual(*logitsDim != 51864);
     const ModelVariant variant = ModelUtilities::detectVariant(*logitsDim, *encoderDim);
     setModelVariant(variant);
@@ -255,8 +275,8 @@ void Murmex::loadTokenizerIfNeeded() {
     std::vector<fs::path> additionalSearchPaths;
     if (modelFolder_) {
         additionalSearchPaths.push_back(*modelFolder_);
-        additionalSearchPaths.push_back(
-            ModelUtilities::localRepoLocation(*modelFolder_, ModelUtilities::tokenizerNameForVariant(variant)));
+        additionalSearchPaths.push_back(ModelUtilities::localRepoLocation(
+            *modelFolder_, ModelUtilities::tokenizerNameForVariant(variant)));
     }
     auto loaded = ModelUtilities::loadTokenizer(variant, tokenizerFolder_, additionalSearchPaths,
                                                 useBackgroundDownloadSession_);
@@ -297,18 +317,23 @@ void Murmex::ensureLoaded() {
 // ---------------------------------------------------------------------------
 // Model catalogue
 
-std::string Murmex::deviceName() { return tessary::ProcessInfo::hwModel(); }
+std::string Murmex::deviceName() {
+    return tessary::ProcessInfo::hwModel();
+}
 
 ModelSupport Murmex::recommendedModels() {
     Logging::debug("Running on " + deviceName());
     return ModelUtilities::modelSupport(deviceName());
 }
 
-ModelSupportConfig Murmex::fetchModelSupportConfig(const std::string& repo, const std::optional<fs::path>&,
-                                                   const std::optional<std::string>&, const std::string& remoteConfigName,
+ModelSupportConfig Murmex::fetchModelSupportConfig(const std::string& repo,
+                                                   const std::optional<fs::path>&,
+                                                   const std::optional<std::string>&,
+                                                   const std::string& remoteConfigName,
                                                    const std::string&) {
     Logging::debug("Searching for config file matching \"" + remoteConfigName + "\" in " + repo);
-    Logging::error("Fetch model support config failed with error: the model hub is not available in this build");
+    Logging::error("Fetch model support config failed with error: the model hub is not available "
+                   "in this build");
     return Constants::fallbackModelSupportConfig();
 }
 
@@ -321,9 +346,10 @@ std::vector<std::string> Murmex::formatModelFiles(const std::vector<std::string>
 
 Murmex::LanguageDetection Murmex::detectLanguage(const std::string& audioPath) {
     std::error_code ec;
-    if (!fs::exists(audioPath, ec)) throw WhisperError::loadAudioFailed("Resource path does not exist " + audioPath);
-    auto samples = AudioProcessor::loadAudioAsFloatArray(audioPath, AudioInputConfig::ChannelMode::sumChannels(), 0.0,
-                                                         30.0);
+    if (!fs::exists(audioPath, ec))
+        throw WhisperError::loadAudioFailed("Resource path does not exist " + audioPath);
+    auto samples = AudioProcessor::loadAudioAsFloatArray(
+        audioPath, AudioInputConfig::ChannelMode::sumChannels(), 0.0, 30.0);
     return detectLangauge(samples);
 }
 
@@ -337,18 +363,22 @@ Murmex::LanguageDetection Murmex::detectLangauge(const std::vector<float>& audio
     DecodingOptions options;
     options.verbose = Logging::shared().logLevel() != Logging::LogLevel::none;
     auto inputs = textDecoder_->prepareDecoderInputs({tok->specialTokens().startOfTranscriptToken});
-    const int64_t windowSamples = featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
+    const int64_t windowSamples =
+        featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
     auto window = audioProcessor_->padOrTrim(audioArray, 0, windowSamples);
     if (!window) throw WhisperError::transcriptionFailed("Audio samples are nil");
     auto mel = featureExtractor_->logMelSpectrogram(*window);
     if (!mel) throw WhisperError::transcriptionFailed("Mel output is nil");
     auto encoded = audioEncoder_->encodeFeatures(*mel);
-    const auto* encoderOutput = encoded ? std::any_cast<platform::ml::MultiArray>(&*encoded) : nullptr;
+    const auto* encoderOutput =
+        encoded ? std::any_cast<platform::ml::MultiArray>(&*encoded) : nullptr;
     if (!encoderOutput) throw WhisperError::transcriptionFailed("Encoder output is nil");
-    GreedyTokenSampler sampler(platform::system::Float16(0.0f), tok->specialTokens().endToken, options);
+    GreedyTokenSampler sampler(platform::system::Float16(0.0f), tok->specialTokens().endToken,
+                               options);
     DecodingResult result;
     try {
-        result = textDecoder_->detectLanguage(*encoderOutput, *inputs, sampler, options, platform::system::Float16(0.0f));
+        result = textDecoder_->detectLanguage(*encoderOutput, *inputs, sampler, options,
+                                              platform::system::Float16(0.0f));
     } catch (const platform::system::CancellationError&) {
         throw;
     } catch (...) {
@@ -360,15 +390,17 @@ Murmex::LanguageDetection Murmex::detectLangauge(const std::vector<float>& audio
 // ---------------------------------------------------------------------------
 // Transcription
 
-std::vector<TranscriptionResult> Murmex::transcribeAudioPath(const std::string& audioPath,
-                                                             const std::optional<DecodingOptions>& decodeOptions,
-                                                             const DecodingCallback& callback) {
+std::vector<TranscriptionResult>
+Murmex::transcribeAudioPath(const std::string& audioPath,
+                            const std::optional<DecodingOptions>& decodeOptions,
+                            const DecodingCallback& callback) {
     if (transcriptionStateCallback) transcriptionStateCallback(TranscriptionState::convertingAudio);
     const double start = now();
     std::vector<float> samples;
     std::exception_ptr loadError;
     try {
-        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig_.channelMode, 0.0, std::nullopt);
+        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig_.channelMode,
+                                                        0.0, std::nullopt);
     } catch (...) {
         loadError = std::current_exception();
     }
@@ -389,26 +421,28 @@ std::vector<TranscriptionResult> Murmex::transcribeAudioPath(const std::string& 
     }
 }
 
-std::optional<TranscriptionResult> Murmex::transcribeAudioPathSingle(const std::string& audioPath,
-                                                                     const std::optional<DecodingOptions>& decodeOptions,
-                                                                     const DecodingCallback& callback) {
+std::optional<TranscriptionResult>
+Murmex::transcribeAudioPathSingle(const std::string& audioPath,
+                                  const std::optional<DecodingOptions>& decodeOptions,
+                                  const DecodingCallback& callback) {
     auto results = transcribeAudioPath(audioPath, decodeOptions, callback);
     if (results.empty()) return std::nullopt;
     return std::move(results.front());
 }
 
-std::vector<TranscriptionResult> Murmex::transcribeAudioArray(const std::vector<float>& audioArray,
-                                                              const std::optional<DecodingOptions>& decodeOptions,
-                                                              const DecodingCallback& callback,
-                                                              const SegmentDiscoveryCallback& segmentCallback) {
+std::vector<TranscriptionResult> Murmex::transcribeAudioArray(
+    const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions,
+    const DecodingCallback& callback, const SegmentDiscoveryCallback& segmentCallback) {
     const int64_t windowLength = featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
     if (decodeOptions && decodeOptions->chunkingStrategy == ChunkingStrategy::vad &&
         static_cast<int64_t>(audioArray.size()) > windowLength) {
         // Chunking by voice activity is not part of this build; the windowed
         // loop transcribes long audio completely on its own.
-        Logging::debug("Voice-activity chunking is not available; transcribing the audio in windows");
+        Logging::debug(
+            "Voice-activity chunking is not available; transcribing the audio in windows");
     }
-    const SegmentDiscoveryCallback& segments = segmentCallback ? segmentCallback : segmentDiscoveryCallback;
+    const SegmentDiscoveryCallback& segments =
+        segmentCallback ? segmentCallback : segmentDiscoveryCallback;
     auto results = runTranscribeTask(audioArray, decodeOptions, callback, segments);
     if (decodeOptions && decodeOptions->verbose) {
         Logging::info("Total Transcription Results: " + std::to_string(results.size()));
@@ -420,28 +454,31 @@ std::vector<TranscriptionResult> Murmex::transcribeAudioArray(const std::vector<
     return results;
 }
 
-std::optional<TranscriptionResult> Murmex::transcribeAudioArraySingle(const std::vector<float>& audioArray,
-                                                                      const std::optional<DecodingOptions>& decodeOptions,
-                                                                      const DecodingCallback& callback) {
+std::optional<TranscriptionResult>
+Murmex::transcribeAudioArraySingle(const std::vector<float>& audioArray,
+                                   const std::optional<DecodingOptions>& decodeOptions,
+                                   const DecodingCallback& callback) {
     auto results = transcribeAudioArray(audioArray, decodeOptions, callback, {});
     if (results.empty()) return std::nullopt;
     return std::move(results.front());
 }
 
 std::shared_ptr<TranscribeTask> Murmex::setupTranscribeTask(
-    const TranscriptionTimings& currentTimings, std::shared_ptr<platform::system::Progress> progress,
+    const TranscriptionTimings& currentTimings,
+    std::shared_ptr<platform::system::Progress> progress,
     std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
-    std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
-    std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer) {
-    return std::make_shared<TranscribeTask>(currentTimings, std::move(progress), std::move(audioProcessor),
-                                            std::move(audioEncoder), std::move(featureExtractor),
-                                            std::move(segmentSeeker), std::move(textDecoder), std::move(tokenizer));
+    std::shared_ptr<FeatureExtracting> featureExtractor,
+    std::shared_ptr<SegmentSeeking> segmentSeeker, std::shared_ptr<TextDecoding> textDecoder,
+    std::shared_ptr<WhisperTokenizer> tokenizer) {
+    return std::make_shared<TranscribeTask>(currentTimings, std::move(progress),
+                                            std::move(audioProcessor), std::move(audioEncoder),
+                                            std::move(featureExtractor), std::move(segmentSeeker),
+                                            std::move(textDecoder), std::move(tokenizer));
 }
 
-std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<float>& audioArray,
-                                                           const std::optional<DecodingOptions>& decodeOptions,
-                                                           const DecodingCallback& callback,
-                                                           const SegmentDiscoveryCallback& segmentCallback) {
+std::vector<TranscriptionResult> Murmex::runTranscribeTask(
+    const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions,
+    const DecodingCallback& callback, const SegmentDiscoveryCallback& segmentCallback) {
     ensureLoaded();
     auto tok = tokenizer();
     if (!tok) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
@@ -475,7 +512,7 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<flo
     }
     auto runEnded = [this, &parent] {
         std::lock_guard lock(mutex_);
-        if (progress_ != parent) return;  // already replaced by another run
+        if (progress_ != parent) return; // already replaced by another run
         --runsOnProgress_;
         if (parent->isFinished()) {
             progress_ = platform::system::Progress::create();
@@ -483,8 +520,8 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<flo
         }
     };
 
-    auto task = setupTranscribeTask(currentTimings(), child, audioProcessor_, audioEncoder_, featureExtractor_,
-                                    segmentSeeker_, textDecoder_, tok);
+    auto task = setupTranscribeTask(currentTimings(), child, audioProcessor_, audioEncoder_,
+                                    featureExtractor_, segmentSeeker_, textDecoder_, tok);
     task->setSegmentDiscoveryCallback(segmentCallback);
     std::optional<TranscriptionResult> result;
     try {
@@ -504,4 +541,4 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(const std::vector<flo
     return results;
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -40,7 +40,8 @@ namespace murmex {
 
 class Murmex : public std::enable_shared_from_this<Murmex> {
 public:
-    using ModelStateCallback = std::function<void(std::optional<tessary::ModelState>, tessary::ModelState)>;
+    using ModelStateCallback =
+        std::function<void(std::optional<tessary::ModelState>, tessary::ModelState)>;
     using TranscriptionStateCallback = std::function<void(TranscriptionState)>;
 
     static constexpr int sampleRate = 16000;
@@ -57,8 +58,10 @@ public:
 
     // Life cycle.
     virtual void initialize(const MurmexConfig& config);
-    virtual void setupModels(const std::optional<std::string>& model, const std::optional<std::string>& downloadBase,
-                             const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelToken,
+    virtual void setupModels(const std::optional<std::string>& model,
+                             const std::optional<std::string>& downloadBase,
+                             const std::optional<std::string>& modelRepo,
+                             const std::optional<std::string>& modelToken,
                              const std::optional<std::string>& modelFolder, bool download,
                              const std::string& remoteConfigName, const std::string& endpoint);
     virtual void prewarmModels();
@@ -72,16 +75,17 @@ public:
     static std::filesystem::path download(const std::string& variant,
                                           const std::optional<std::filesystem::path>& downloadBase,
                                           bool useBackgroundSession, const std::string& repo,
-                                          const std::optional<std::string>& token, const std::string& endpoint);
+                                          const std::optional<std::string>& token,
+                                          const std::string& endpoint);
 
     // Model catalogue.
     static std::string deviceName();
     static ModelSupport recommendedModels();
-    static ModelSupportConfig fetchModelSupportConfig(const std::string& repo,
-                                                      const std::optional<std::filesystem::path>& downloadBase,
-                                                      const std::optional<std::string>& token,
-                                                      const std::string& remoteConfigName,
-                                                      const std::string& endpoint);
+    static ModelSupportConfig
+    fetchModelSupportConfig(const std::string& repo,
+                            const std::optional<std::filesystem::path>& downloadBase,
+                            const std::optional<std::string>& token,
+                            const std::string& remoteConfigName, const std::string& endpoint);
     static std::vector<std::string> formatModelFiles(const std::vector<std::string>& modelFiles);
 
     // Language detection.
@@ -94,29 +98,37 @@ public:
 
     // Transcription.
     /// The whole file at `audioPath`, as one list of results.
-    virtual std::vector<TranscriptionResult> transcribeAudioPath(const std::string& audioPath,
-                                                                 const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
-                                                                 const DecodingCallback& callback = {});
+    virtual std::vector<TranscriptionResult>
+    transcribeAudioPath(const std::string& audioPath,
+                        const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                        const DecodingCallback& callback = {});
     /// The first result of transcribeAudioPath, if any.
-    virtual std::optional<TranscriptionResult> transcribeAudioPathSingle(
-        const std::string& audioPath, const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
-        const DecodingCallback& callback = {});
+    virtual std::optional<TranscriptionResult>
+    transcribeAudioPathSingle(const std::string& audioPath,
+                              const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                              const DecodingCallback& callback = {});
     /// The main entry: one list of results for the samples.
-    virtual std::vector<TranscriptionResult> transcribeAudioArray(
-        const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
-        const DecodingCallback& callback = {}, const SegmentDiscoveryCallback& segmentCallback = {});
-    virtual std::optional<TranscriptionResult> transcribeAudioArraySingle(
-        const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
-        const DecodingCallback& callback = {});
-    virtual std::shared_ptr<TranscribeTask> setupTranscribeTask(
-        const TranscriptionTimings& currentTimings, std::shared_ptr<platform::system::Progress> progress,
-        std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
-        std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
-        std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer);
-    virtual std::vector<TranscriptionResult> runTranscribeTask(const std::vector<float>& audioArray,
-                                                               const std::optional<DecodingOptions>& decodeOptions,
-                                                               const DecodingCallback& callback,
-                                                               const SegmentDiscoveryCallback& segmentCallback);
+    virtual std::vector<TranscriptionResult>
+    transcribeAudioArray(const std::vector<float>& audioArray,
+                         const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                         const DecodingCallback& callback = {},
+                         const SegmentDiscoveryCallback& segmentCallback = {});
+    virtual std::optional<TranscriptionResult>
+    transcribeAudioArraySingle(const std::vector<float>& audioArray,
+                               const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                               const DecodingCallback& callback = {});
+    virtual std::shared_ptr<TranscribeTask>
+    setupTranscribeTask(const TranscriptionTimings& currentTimings,
+                        std::shared_ptr<platform::system::Progress> progress,
+                        std::shared_ptr<AudioProcessing> audioProcessor,
+                        std::shared_ptr<AudioEncoding> audioEncoder,
+                        std::shared_ptr<FeatureExtracting> featureExtractor,
+                        std::shared_ptr<SegmentSeeking> segmentSeeker,
+                        std::shared_ptr<TextDecoding> textDecoder,
+                        std::shared_ptr<WhisperTokenizer> tokenizer);
+    virtual std::vector<TranscriptionResult> runTranscribeTask(
+        const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions,
+        const DecodingCallback& callback, const SegmentDiscoveryCallback& segmentCallback);
 
     // Fields.
     ModelVariant modelVariant() const;
@@ -179,4 +191,4 @@ private:
     bool useBackgroundDownloadSession_ = false;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -11,14 +11,14 @@
 // Build it with designated initializers:
 //     MurmexConfig config{.modelFolder = "/models/base", .download = false};
 
+#include "murmex/core/ModelComputeOptions.h"
+#include "murmex/core/audio/AudioInputConfig.h"
+#include "tessary_core/Logging.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "murmex/core/ModelComputeOptions.h"
-#include "murmex/core/audio/AudioInputConfig.h"
-#include "tessary_core/Logging.h"
 
 namespace murmex {
 
@@ -73,4 +73,4 @@ struct MurmexConfig {
     bool useBackgroundDownloadSession = false;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -6,13 +6,13 @@
 
 namespace murmex {
 
-std::optional<platform::ml::MultiArray> predictSingleFeature(const platform::ml::Model& model,
-                                                             const platform::ml::FeatureProvider& input,
-                                                             const std::string& outputName,
-                                                             std::string_view intervalName,
-                                                             const platform::system::Signposter& signposter) {
+std::optional<platform::ml::MultiArray>
+predictSingleFeature(const platform::ml::Model& model, const platform::ml::FeatureProvider& input,
+                     const std::string& outputName, std::string_view intervalName,
+                     const platform::system::Signposter& signposter) {
     platform::system::checkCancellation();
-    platform::system::SignpostInterval interval = Signposts::beginSignpost(intervalName, signposter);
+    platform::system::SignpostInterval interval =
+        Signposts::beginSignpost(intervalName, signposter);
     struct EndInterval {
         std::string_view name;
         platform::system::SignpostInterval& interval;
@@ -23,8 +23,10 @@ std::optional<platform::ml::MultiArray> predictSingleFeature(const platform::ml:
     const auto output = model.prediction(input, platform::ml::PredictionOptions{});
     auto value = output ? output->featureValue(outputName) : std::nullopt;
     auto array = value ? value->multiArrayValue() : std::nullopt;
-    if (!array) tessary::Logging::error("Model output \"" + outputName + "\" is missing or not a multi-array");
+    if (!array)
+        tessary::Logging::error("Model output \"" + outputName +
+                                "\" is missing or not a multi-array");
     return array;
 }
 
-}  // namespace murmex
+} // namespace murmex

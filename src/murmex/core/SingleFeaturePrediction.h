@@ -19,10 +19,9 @@ namespace murmex {
 /// begins, when the running task is cancelled; prediction errors pass
 /// unchanged. Nothing, with an error line in the engine log, when the output
 /// is missing or not a multi-array.
-std::optional<platform::ml::MultiArray> predictSingleFeature(const platform::ml::Model& model,
-                                                             const platform::ml::FeatureProvider& input,
-                                                             const std::string& outputName,
-                                                             std::string_view intervalName,
-                                                             const platform::system::Signposter& signposter);
+std::optional<platform::ml::MultiArray>
+predictSingleFeature(const platform::ml::Model& model, const platform::ml::FeatureProvider& input,
+                     const std::string& outputName, std::string_view intervalName,
+                     const platform::system::Signposter& signposter);
 
-}  // namespace murmex
+} // namespace murmex

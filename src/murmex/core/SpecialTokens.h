@@ -7,19 +7,19 @@
 namespace murmex {
 
 struct SpecialTokens {
-    int endToken;                ///< "<|endoftext|>"
-    int englishToken;            ///< "<|en|>"
-    int noSpeechToken;           ///< "<|nospeech|>"
-    int noTimestampsToken;       ///< "<|notimestamps|>"
-    int specialTokenBegin;       ///< "<|endoftext|>" as well
-    int startOfPreviousToken;    ///< "<|startofprev|>"
-    int startOfTranscriptToken;  ///< "<|startoftranscript|>"
-    int timeTokenBegin;          ///< "<|0.00|>"
-    int transcribeToken;         ///< "<|transcribe|>"
-    int translateToken;          ///< "<|translate|>"
-    int whitespaceToken;         ///< " "
+    int endToken;               ///< "<|endoftext|>"
+    int englishToken;           ///< "<|en|>"
+    int noSpeechToken;          ///< "<|nospeech|>"
+    int noTimestampsToken;      ///< "<|notimestamps|>"
+    int specialTokenBegin;      ///< "<|endoftext|>" as well
+    int startOfPreviousToken;   ///< "<|startofprev|>"
+    int startOfTranscriptToken; ///< "<|startoftranscript|>"
+    int timeTokenBegin;         ///< "<|0.00|>"
+    int transcribeToken;        ///< "<|transcribe|>"
+    int translateToken;         ///< "<|translate|>"
+    int whitespaceToken;        ///< " "
 
     friend bool operator==(const SpecialTokens&, const SpecialTokens&) = default;
 };
 
-}  // namespace murmex
+} // namespace murmex

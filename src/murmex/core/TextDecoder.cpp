@@ -23,11 +23,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <fmt/format.h>
 #include <limits>
 #include <numeric>
 #include <thread>
-
-#include <fmt/format.h>
 
 namespace murmex {
 
@@ -49,7 +48,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 // Wall-clock seconds since the Unix epoch: the clock of the pipeline start
 // that the time to first token is measured from.
 double absoluteTime() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 std::vector<int> tokensBelow(const std::vector<int>& tokens, int limit) {
@@ -62,15 +62,18 @@ std::vector<int> tokensBelow(const std::vector<int>& tokens, int limit) {
 
 // The rows of the alignment matrix from `firstRow` on, sharing its storage.
 MultiArray alignmentRowsFrom(const MultiArray& alignment, int64_t firstRow) {
-    if (firstRow <= 0 || alignment.shape().size() != 2 || firstRow >= alignment.shape()[0]) return alignment;
+    if (firstRow <= 0 || alignment.shape().size() != 2 || firstRow >= alignment.shape()[0])
+        return alignment;
     auto owner = std::make_shared<MultiArray>(alignment);
-    const auto* base = static_cast<const char*>(owner->rawData()) +
-                       firstRow * alignment.strides()[0] * static_cast<int64_t>(elementSize(alignment.dataType()));
-    return MultiArray::wrapping(owner, const_cast<char*>(base), {alignment.shape()[0] - firstRow, alignment.shape()[1]},
+    const auto* base =
+        static_cast<const char*>(owner->rawData()) +
+        firstRow * alignment.strides()[0] * static_cast<int64_t>(elementSize(alignment.dataType()));
+    return MultiArray::wrapping(owner, const_cast<char*>(base),
+                                {alignment.shape()[0] - firstRow, alignment.shape()[1]},
                                 alignment.dataType(), alignment.strides());
 }
 
-}  // namespace
+} // namespace
 
 // Runs progress callbacks off the token loop, one at a time and in order. A
 // false answer stores the window's stop flag, which the loop reads at its
@@ -78,7 +81,8 @@ MultiArray alignmentRowsFrom(const MultiArray& alignment, int64_t firstRow) {
 // dropped; a running callback is waited for.
 class TextDecoder::ProgressReporter {
 public:
-    explicit ProgressReporter(std::shared_ptr<tessary::EarlyStopActor> actor) : actor_(std::move(actor)) {}
+    explicit ProgressReporter(std::shared_ptr<tessary::EarlyStopActor> actor)
+        : actor_(std::move(actor)) {}
 
     ~ProgressReporter() {
         {
@@ -90,11 +94,13 @@ public:
         if (worker_.joinable()) worker_.join();
     }
 
-    void report(DecodingCallback callback, TranscriptionProgress progress, Uuid windowId, bool earlyPromptPosition) {
+    void report(DecodingCallback callback, TranscriptionProgress progress, Uuid windowId,
+                bool earlyPromptPosition) {
         std::lock_guard lock(mutex_);
         if (stopping_) return;
         if (!worker_.joinable()) worker_ = std::thread([this] { run(); });
-        queue_.push_back(Job{std::move(callback), std::move(progress), windowId, earlyPromptPosition});
+        queue_.push_back(
+            Job{std::move(callback), std::move(progress), windowId, earlyPromptPosition});
         wake_.notify_one();
     }
 
@@ -202,7 +208,8 @@ void TextDecoder::setLogitsFilters(std::optional<LogitsFilterList> filters) {
 }
 
 bool TextDecoder::supportsWordTimestamps() const {
-    return tessary::ModelDimensions::getModelOutputDimension(model(), "alignment_heads_weights", 0).has_value();
+    return tessary::ModelDimensions::getModelOutputDimension(model(), "alignment_heads_weights", 0)
+        .has_value();
 }
 
 std::optional<int> TextDecoder::logitsSize() const {
@@ -225,13 +232,14 @@ std::optional<int> TextDecoder::embedSize() const {
     return tessary::ModelDimensions::getModelInputDimension(model(), "encoder_output_embeds", 1);
 }
 
-std::optional<TextDecoderMLMultiArrayOutputType> TextDecoder::predictLogits(
-    const TextDecoderMLMultiArrayInputType& input) {
+std::optional<TextDecoderMLMultiArrayOutputType>
+TextDecoder::predictLogits(const TextDecoderMLMultiArrayInputType& input) {
     auto loaded = model();
     if (!loaded) return TextDecoderMLMultiArrayOutputType{};
 
-    const TextDecoderInput features(input.inputIds, input.cacheLength, input.keyCache, input.valueCache,
-                                    input.kvCacheUpdateMask, input.encoderOutputEmbeds, input.decoderKeyPaddingMask);
+    const TextDecoderInput features(input.inputIds, input.cacheLength, input.keyCache,
+                                    input.valueCache, input.kvCacheUpdateMask,
+                                    input.encoderOutputEmbeds, input.decoderKeyPaddingMask);
     platform::system::checkCancellation();
     const auto output = tessary::asyncPrediction(*loaded, features);
 
@@ -246,8 +254,9 @@ std::optional<TextDecoderMLMultiArrayOutputType> TextDecoder::predictLogits(
     return result;
 }
 
-LogitsFilterList TextDecoder::createLogitsFilters(const DecodingOptions& options, int /*prefilledIndex*/,
-                                                  int initialPromptIndex, const WhisperTokenizer& tokenizer) const {
+LogitsFilterList TextDecoder::createLogitsFilters(const DecodingOptions& options,
+                                                  int /*prefilledIndex*/, int initialPromptIndex,
+                                                  const WhisperTokenizer& tokenizer) const {
     const SpecialTokens& special = tokenizer.specialTokens();
     LogitsFilterList filters = logitsFilters().value_or(LogitsFilterList{});
     if (options.suppressBlank) {
@@ -264,43 +273,50 @@ LogitsFilterList TextDecoder::createLogitsFilters(const DecodingOptions& options
     if (!options.withoutTimestamps) {
         std::optional<int> maxInitialTimestampIndex;
         if (options.maxInitialTimestamp && std::isfinite(*options.maxInitialTimestamp)) {
-            const double steps = std::trunc(static_cast<double>(*options.maxInitialTimestamp) / kSecondsPerTimeToken);
+            const double steps = std::trunc(static_cast<double>(*options.maxInitialTimestamp) /
+                                            kSecondsPerTimeToken);
             maxInitialTimestampIndex = static_cast<int>(std::clamp(steps, -1.0, 1.0e6));
         }
-        filters.push_back(std::make_shared<TimestampRulesFilter>(special, initialPromptIndex, maxInitialTimestampIndex,
-                                                                 isModelMultilingual()));
+        filters.push_back(std::make_shared<TimestampRulesFilter>(
+            special, initialPromptIndex, maxInitialTimestampIndex, isModelMultilingual()));
     }
     return filters;
 }
 
-void TextDecoder::debugCaches(const DecodingInputs& inputs, int /*tokenIndex*/, int prefillSize) const {
+void TextDecoder::debugCaches(const DecodingInputs& inputs, int /*tokenIndex*/,
+                              int prefillSize) const {
     if (!Logging::isEnabled(Logging::LogLevel::debug)) return;
     Logging::debug("--------------- DECODER INPUTS DEBUG ---------------");
-    Logging::debug(fmt::format("Cache Length: {:2.0f} Input Token: {:4.0f}", inputs.cacheLength.value(0),
-                               inputs.inputIds.value(0)));
+    Logging::debug(fmt::format("Cache Length: {:2.0f} Input Token: {:4.0f}",
+                               inputs.cacheLength.value(0), inputs.inputIds.value(0)));
     Logging::debug("Key Cache | Val Cache | Align Cache | Update Mask | Decoder Mask | Position");
     // Only positions every array really has; the alignment row length comes
     // from its shape.
-    const int64_t positions = std::min<int64_t>(
-        {static_cast<int64_t>(prefillSize) + 4, Constants::maxTokenContext, inputs.kvCacheUpdateMask.count(),
-         inputs.decoderKeyPaddingMask.count(), inputs.keyCache.count(), inputs.valueCache.count()});
+    const int64_t positions =
+        std::min<int64_t>({static_cast<int64_t>(prefillSize) + 4, Constants::maxTokenContext,
+                           inputs.kvCacheUpdateMask.count(), inputs.decoderKeyPaddingMask.count(),
+                           inputs.keyCache.count(), inputs.valueCache.count()});
     const auto& alignmentShape = inputs.alignmentWeights.shape();
     const int64_t rowLength = alignmentShape.size() == 2 ? alignmentShape[1] : 0;
     const int64_t alignmentRows = alignmentShape.size() == 2 ? alignmentShape[0] : 0;
     for (int64_t i = 0; i < positions; ++i) {
-        const double alignment = i < alignmentRows && rowLength > 0 ? inputs.alignmentWeights.value(i * rowLength) : 0;
+        const double alignment =
+            i < alignmentRows && rowLength > 0 ? inputs.alignmentWeights.value(i * rowLength) : 0;
         Logging::debug(fmt::format("{:9.6f} | {:9.6f} | {:9.6f} | {:11.0f} | {:12.0f} | {}",
                                    static_cast<float>(inputs.keyCache.value(i)),
-                                   static_cast<float>(inputs.valueCache.value(i)), static_cast<float>(alignment),
-                                   inputs.kvCacheUpdateMask.value(i), inputs.decoderKeyPaddingMask.value(i), i));
+                                   static_cast<float>(inputs.valueCache.value(i)),
+                                   static_cast<float>(alignment), inputs.kvCacheUpdateMask.value(i),
+                                   inputs.decoderKeyPaddingMask.value(i), i));
     }
 }
 
-std::shared_ptr<LanguageLogitsFilter> TextDecoder::languageFilter(const WhisperTokenizer& tokenizer, int logitsDim) {
+std::shared_ptr<LanguageLogitsFilter> TextDecoder::languageFilter(const WhisperTokenizer& tokenizer,
+                                                                  int logitsDim) {
     // Windows decoded at the same time share the one filter; it is built once.
     std::lock_guard lock(mutex_);
     if (!languageLogitsFilter_) {
-        languageLogitsFilter_ = std::make_shared<LanguageLogitsFilter>(tokenizer.allLanguageTokens(), logitsDim, 0);
+        languageLogitsFilter_ =
+            std::make_shared<LanguageLogitsFilter>(tokenizer.allLanguageTokens(), logitsDim, 0);
     }
     return languageLogitsFilter_;
 }
@@ -311,7 +327,8 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
     const std::shared_ptr<WhisperTokenizer> tokenizer = this->tokenizer();
     if (!tokenizer) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
     const SpecialTokens& special = tokenizer->specialTokens();
-    if (inputs.initialPrompt.empty()) throw WhisperError::prepareDecoderInputsFailed("The initial prompt is empty");
+    if (inputs.initialPrompt.empty())
+        throw WhisperError::prepareDecoderInputsFailed("The initial prompt is empty");
 
     const int prefilledIndex = std::max(0, static_cast<int>(inputs.cacheLength.value(0)));
     const std::vector<int> initialPrompt = inputs.initialPrompt;
@@ -321,20 +338,22 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
     int nextToken = initialPrompt.back();
     // Each step writes cache positions i and i + 1, which both masks and the
     // caches must hold.
-    const int64_t cachePositions = std::min({inputs.kvCacheUpdateMask.count(), inputs.decoderKeyPaddingMask.count(),
-                                             inputs.keyCache.shape().size() == 4 ? inputs.keyCache.shape()[3] : 0});
-    const int stepLimit = static_cast<int>(
-        std::min<int64_t>({options.sampleLength, kMaxSteps, std::max<int64_t>(cachePositions - 1, 0)}));
+    const int64_t cachePositions =
+        std::min({inputs.kvCacheUpdateMask.count(), inputs.decoderKeyPaddingMask.count(),
+                  inputs.keyCache.shape().size() == 4 ? inputs.keyCache.shape()[3] : 0});
+    const int stepLimit = static_cast<int>(std::min<int64_t>(
+        {options.sampleLength, kMaxSteps, std::max<int64_t>(cachePositions - 1, 0)}));
     // Without a prefilled cache the loop feeds the prompt itself. Samples
     // taken while the prompt is still being fed are thrown away, so the first
     // sample that counts (for the first-token test, the end tests and the
     // time to first token) is the one taken at the last prompt position,
     // exactly where a prefilled decode starts sampling.
     const int firstKeptIndex = std::max(prefilledIndex, promptLength - 1);
-    const LogitsFilterList filters = createLogitsFilters(options, prefilledIndex, promptLength, *tokenizer);
+    const LogitsFilterList filters =
+        createLogitsFilters(options, prefilledIndex, promptLength, *tokenizer);
 
-    Logging::debug("Running main loop for a maximum of " + std::to_string(stepLimit) + " iterations, starting at index " +
-                   std::to_string(prefilledIndex));
+    Logging::debug("Running main loop for a maximum of " + std::to_string(stepLimit) +
+                   " iterations, starting at index " + std::to_string(prefilledIndex));
     const Uuid windowId = Uuid::random();
     earlyStopActor_->set(false, windowId);
 
@@ -352,8 +371,9 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
         if (i < promptLength) {
             nextToken = initialPrompt[static_cast<size_t>(i)];
             if (Logging::isEnabled(Logging::LogLevel::debug)) {
-                Logging::debug("Forcing prompt tokenIndex: " + std::to_string(i) + ", token: " +
-                               std::to_string(nextToken) + ", text: " + tokenizer->decode({nextToken}));
+                Logging::debug("Forcing prompt tokenIndex: " + std::to_string(i) +
+                               ", token: " + std::to_string(nextToken) +
+                               ", text: " + tokenizer->decode({nextToken}));
             }
         }
         inputs.inputIds.data<int32_t>()[0] = nextToken;
@@ -361,16 +381,19 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
         if (i <= prefilledIndex + 3) debugCaches(inputs, i, prefilledIndex);
 
         const auto predictionStart = std::chrono::steady_clock::now();
-        const std::optional<TextDecoderMLMultiArrayOutputType> output = predictLogits(TextDecoderMLMultiArrayInputType{
-            inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache, inputs.kvCacheUpdateMask,
-            encoderOutput, inputs.decoderKeyPaddingMask});
-        if (!output || !output->logits) throw WhisperError::decodingLogitsFailed("Unable to decode logits");
+        const std::optional<TextDecoderMLMultiArrayOutputType> output =
+            predictLogits(TextDecoderMLMultiArrayInputType{
+                inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
+                inputs.kvCacheUpdateMask, encoderOutput, inputs.decoderKeyPaddingMask});
+        if (!output || !output->logits)
+            throw WhisperError::decodingLogitsFailed("Unable to decode logits");
         predictionTime += secondsSince(predictionStart);
         const auto nonPredictionStart = std::chrono::steady_clock::now();
 
         if (i >= firstKeptIndex) {
             MultiArray logits = *output->logits;
-            for (const auto& filter : filters) logits = filter->filterLogits(logits, currentTokens);
+            for (const auto& filter : filters)
+                logits = filter->filterLogits(logits, currentTokens);
             filteringTime += secondsSince(nonPredictionStart);
 
             const auto samplingStart = std::chrono::steady_clock::now();
@@ -403,7 +426,8 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
             throw WhisperError::decodingFailed("Invalid model output");
         }
         const auto cacheStart = std::chrono::steady_clock::now();
-        updateKVCache(inputs.keyCache, *output->cache->keyCache, inputs.valueCache, *output->cache->valueCache, i);
+        updateKVCache(inputs.keyCache, *output->cache->keyCache, inputs.valueCache,
+                      *output->cache->valueCache, i);
         paddingMask[i + 1] = 0;
         updateMask[i] = 0;
         updateMask[i + 1] = 1;
@@ -424,14 +448,15 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
             progress.timings.decodingNonPrediction = nonPredictionTime;
             progress.timings.totalDecodingLoops = loopCount;
             progress.timings.totalKVUpdateRuns = kvUpdateCount + 1;
-            progress.text = tokenizer->decode(options.skipSpecialTokens
-                                                  ? tokensBelow(currentTokens, special.specialTokenBegin)
-                                                  : currentTokens);
+            progress.text = tokenizer->decode(
+                options.skipSpecialTokens ? tokensBelow(currentTokens, special.specialTokenBegin)
+                                          : currentTokens);
             progress.tokens = currentTokens;
             progress.avgLogprob = std::accumulate(logProbs.begin(), logProbs.end(), 0.0f) /
                                   static_cast<float>(logProbs.size());
             progress.compressionRatio = TextUtilities::compressionRatio(currentTokens);
-            progressReporter_->report(callback, std::move(progress), windowId, i < promptLength - 1);
+            progressReporter_->report(callback, std::move(progress), windowId,
+                                      i < promptLength - 1);
         }
 
         nonPredictionTime += secondsSince(nonPredictionStart);
@@ -442,7 +467,8 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
         if (i == firstKeptIndex) {
             firstTokenTime = absoluteTime();
             if (Logging::isEnabled(Logging::LogLevel::debug)) {
-                Logging::debug("Found first token at: " + platform::system::shortestText(firstTokenTime));
+                Logging::debug("Found first token at: " +
+                               platform::system::shortestText(firstTokenTime));
             }
         }
         if (earlyStopActor_->get(windowId)) break;
@@ -456,25 +482,31 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
 
     // The window starts at the start-of-transcript token: a previous-text
     // prompt in front of it is not part of the result.
-    const auto sot = std::find(currentTokens.begin(), currentTokens.end(), special.startOfTranscriptToken);
+    const auto sot =
+        std::find(currentTokens.begin(), currentTokens.end(), special.startOfTranscriptToken);
     const auto sotIndex = sot == currentTokens.end() ? 0 : sot - currentTokens.begin();
     DecodingCache cache{inputs.keyCache, inputs.valueCache, std::nullopt};
     if (hasAlignment) cache.alignmentWeights = alignmentRowsFrom(inputs.alignmentWeights, sotIndex);
 
     const SamplingResult finalized = sampler.finalize(currentTokens, logProbs);
-    auto windowEnd = std::find(finalized.tokens.begin() + sotIndex, finalized.tokens.end(), special.endToken);
+    auto windowEnd =
+        std::find(finalized.tokens.begin() + sotIndex, finalized.tokens.end(), special.endToken);
     if (windowEnd != finalized.tokens.end()) ++windowEnd;
     const std::vector<int> tokens(finalized.tokens.begin() + sotIndex, windowEnd);
     const std::vector<float> tokenProbs(finalized.logProbs.begin() + sotIndex,
-                                        finalized.logProbs.begin() + sotIndex + static_cast<std::ptrdiff_t>(tokens.size()));
+                                        finalized.logProbs.begin() + sotIndex +
+                                            static_cast<std::ptrdiff_t>(tokens.size()));
 
     DecodingResult result;
     result.tokens = tokens;
-    result.avgLogProb = tokenProbs.empty() ? 0.0f
-                                           : std::accumulate(tokenProbs.begin(), tokenProbs.end(), 0.0f) /
-                                                 static_cast<float>(tokenProbs.size());
-    for (size_t k = 0; k < tokens.size(); ++k) result.tokenLogProbs.push_back({{tokens[k], tokenProbs[k]}});
-    result.compressionRatio = TextUtilities::compressionRatio(tokensBelow(tokens, special.specialTokenBegin));
+    result.avgLogProb = tokenProbs.empty()
+                            ? 0.0f
+                            : std::accumulate(tokenProbs.begin(), tokenProbs.end(), 0.0f) /
+                                  static_cast<float>(tokenProbs.size());
+    for (size_t k = 0; k < tokens.size(); ++k)
+        result.tokenLogProbs.push_back({{tokens[k], tokenProbs[k]}});
+    result.compressionRatio =
+        TextUtilities::compressionRatio(tokensBelow(tokens, special.specialTokenBegin));
     result.temperature = options.temperature;
     if (auto* greedy = dynamic_cast<GreedyTokenSampler*>(&sampler)) {
         result.temperature = tessary::rounded(static_cast<float>(greedy->temperature), 3);
@@ -500,8 +532,9 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
     // No no-speech estimate is made here: the window reports 0.
     result.noSpeechProb = 0.0f;
     result.cache = cache;
-    result.fallback = DecodingFallback::decide(options, isFirstTokenLogProbTooLow, result.noSpeechProb,
-                                               result.compressionRatio, result.avgLogProb);
+    result.fallback =
+        DecodingFallback::decide(options, isFirstTokenLogProbTooLow, result.noSpeechProb,
+                                 result.compressionRatio, result.avgLogProb);
 
     TranscriptionTimings timings;
     timings.firstTokenTime = firstTokenTime;
@@ -518,7 +551,8 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
 }
 
 DecodingResult TextDecoder::detectLanguage(const MultiArray& encoderOutput, DecodingInputs& inputs,
-                                           TokenSampling& sampler, const DecodingOptions& /*options*/,
+                                           TokenSampling& sampler,
+                                           const DecodingOptions& /*options*/,
                                            platform::system::Float16 /*temperature*/) {
     const std::shared_ptr<WhisperTokenizer> tokenizer = this->tokenizer();
     if (!tokenizer) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
@@ -536,8 +570,8 @@ DecodingResult TextDecoder::detectLanguage(const MultiArray& encoderOutput, Deco
     Logging::debug("Detecting language...");
 
     const auto output = predictLogits(TextDecoderMLMultiArrayInputType{
-        inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache, inputs.kvCacheUpdateMask,
-        encoderOutput, inputs.decoderKeyPaddingMask});
+        inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
+        inputs.kvCacheUpdateMask, encoderOutput, inputs.decoderKeyPaddingMask});
     if (!output || !output->logits) {
         Logging::error("Unable to decode logits");
         throw WhisperError::decodingLogitsFailed("Unable to decode logits from the model output");
@@ -553,11 +587,12 @@ DecodingResult TextDecoder::detectLanguage(const MultiArray& encoderOutput, Deco
     const auto& languageTokens = tokenizer->allLanguageTokens();
     for (size_t k = 0; k < sample.tokens.size() && k < sample.logProbs.size(); ++k) {
         if (languageTokens.count(sample.tokens[k])) {
-            result.languageProbs[trimmingSpecialTokenCharacters(tokenizer->decode({sample.tokens[k]}))] =
-                sample.logProbs[k];
+            result.languageProbs[trimmingSpecialTokenCharacters(
+                tokenizer->decode({sample.tokens[k]}))] = sample.logProbs[k];
         }
     }
-    const std::string code = trimmingSpecialTokenCharacters(tokenizer->decode({sample.tokens.back()}));
+    const std::string code =
+        trimmingSpecialTokenCharacters(tokenizer->decode({sample.tokens.back()}));
     if (Constants::languageCodes().count(code)) {
         Logging::debug("Detected language: " + code);
         result.language = code;
@@ -582,4 +617,4 @@ void TextDecoderContextPrefill::setModel(std::shared_ptr<platform::ml::Model> mo
     model_ = std::move(model);
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -14,7 +14,9 @@
 
 namespace murmex {
 
-class TextDecoder : public TextDecoding, public WhisperMLModel, public std::enable_shared_from_this<TextDecoder> {
+class TextDecoder : public TextDecoding,
+                    public WhisperMLModel,
+                    public std::enable_shared_from_this<TextDecoder> {
 public:
     TextDecoder();
     ~TextDecoder() override;
@@ -45,21 +47,23 @@ public:
     std::optional<int> embedSize() const override;
 
     /// Without a loaded model: an output whose logits and cache are absent.
-    std::optional<TextDecoderMLMultiArrayOutputType> predictLogits(
-        const TextDecoderMLMultiArrayInputType& input) override;
+    std::optional<TextDecoderMLMultiArrayOutputType>
+    predictLogits(const TextDecoderMLMultiArrayInputType& input) override;
 
     /// The token loop over one window; see the .cpp for the steps.
     DecodingResult decodeText(const platform::ml::MultiArray& encoderOutput, DecodingInputs& inputs,
                               TokenSampling& sampler, const DecodingOptions& options,
                               const DecodingCallback& callback) override;
 
-    DecodingResult detectLanguage(const platform::ml::MultiArray& encoderOutput, DecodingInputs& inputs,
-                                  TokenSampling& sampler, const DecodingOptions& options,
+    DecodingResult detectLanguage(const platform::ml::MultiArray& encoderOutput,
+                                  DecodingInputs& inputs, TokenSampling& sampler,
+                                  const DecodingOptions& options,
                                   platform::system::Float16 temperature) override;
 
     /// The filters of one window, in order: the configured ones, blank
     /// suppression, token suppression, the timestamp rules.
-    LogitsFilterList createLogitsFilters(const DecodingOptions& options, int prefilledIndex, int initialPromptIndex,
+    LogitsFilterList createLogitsFilters(const DecodingOptions& options, int prefilledIndex,
+                                         int initialPromptIndex,
                                          const WhisperTokenizer& tokenizer) const;
 
     /// Logs the first positions of the caches and masks at debug level.
@@ -71,9 +75,10 @@ public:
 private:
     class ProgressReporter;
 
-    std::shared_ptr<LanguageLogitsFilter> languageFilter(const WhisperTokenizer& tokenizer, int logitsDim);
+    std::shared_ptr<LanguageLogitsFilter> languageFilter(const WhisperTokenizer& tokenizer,
+                                                         int logitsDim);
 
-    mutable std::mutex mutex_;  // guards the settable fields below
+    mutable std::mutex mutex_; // guards the settable fields below
     std::shared_ptr<platform::ml::Model> model_;
     std::shared_ptr<WhisperTokenizer> tokenizer_;
     std::shared_ptr<WhisperMLModel> prefillData_;
@@ -96,4 +101,4 @@ private:
     std::shared_ptr<platform::ml::Model> model_;
 };
 
-}  // namespace murmex
+} // namespace murmex

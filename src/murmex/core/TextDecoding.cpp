@@ -1,7 +1,7 @@
 #include "murmex/core/TextDecoding.h"
 
-#include "murmex/utilities/WhisperError.h"
 #include "murmex/core/ModelFeatureProviders.h"
+#include "murmex/utilities/WhisperError.h"
 #include "platform/system/Cancellation.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/MLUtilities.h"
@@ -19,7 +19,8 @@ namespace {
 
 // Only the last `limit` tokens count; special tokens and ids that are no
 // token at all (negative) are dropped, keeping the order.
-std::vector<int> textTokensOfTail(const std::vector<int>& tokens, size_t limit, int specialTokenBegin) {
+std::vector<int> textTokensOfTail(const std::vector<int>& tokens, size_t limit,
+                                  int specialTokenBegin) {
     const size_t first = tokens.size() > limit ? tokens.size() - limit : 0;
     std::vector<int> kept;
     for (size_t i = first; i < tokens.size(); ++i) {
@@ -32,15 +33,19 @@ int64_t dimension(const MultiArray& array, size_t index) {
     return index < array.shape().size() ? array.shape()[index] : 0;
 }
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<DecodingInputs> TextDecoding::prepareDecoderInputs(const std::vector<int>& prompt) {
     const std::optional<int> embedDim = kvCacheEmbedDim();
-    if (!embedDim) throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheEmbedDim");
+    if (!embedDim)
+        throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheEmbedDim");
     const std::optional<int> sequenceLength = kvCacheMaxSequenceLength();
-    if (!sequenceLength) throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheMaxSequenceLength");
+    if (!sequenceLength)
+        throw WhisperError::prepareDecoderInputsFailed(
+            "Unable to determine kvCacheMaxSequenceLength");
     const std::optional<int> encoderOutputDim = windowSize();
-    if (!encoderOutputDim) throw WhisperError::prepareDecoderInputsFailed("Unable to determine encoderOutputDim");
+    if (!encoderOutputDim)
+        throw WhisperError::prepareDecoderInputsFailed("Unable to determine encoderOutputDim");
 
     const int64_t e = *embedDim, s = *sequenceLength, w = *encoderOutputDim;
     MultiArray inputIds({1}, ElementType::int32);
@@ -49,8 +54,9 @@ std::shared_ptr<DecodingInputs> TextDecoding::prepareDecoderInputs(const std::ve
     MultiArray valueCache({1, e, 1, s}, ElementType::float16);
     MultiArray alignmentWeights({s, w}, ElementType::float16);
     MultiArray kvCacheUpdateMask({1, s}, ElementType::int32);
-    MultiArray decoderKeyPaddingMask = tessary::makeMultiArray(
-        {1, s}, ElementType::float16, Float16::fromBits(platform::system::kFloat16MinusTenThousandBits));
+    MultiArray decoderKeyPaddingMask =
+        tessary::makeMultiArray({1, s}, ElementType::float16,
+                                Float16::fromBits(platform::system::kFloat16MinusTenThousandBits));
     MultiArray prefillKeyCache({1, e, 1, s}, ElementType::float16);
     MultiArray prefillValueCache({1, e, 1, s}, ElementType::float16);
 
@@ -59,16 +65,19 @@ std::shared_ptr<DecodingInputs> TextDecoding::prepareDecoderInputs(const std::ve
         kvCacheUpdateMask.data<int32_t>()[0] = 1;
         decoderKeyPaddingMask.data<uint16_t>()[0] = 0;
     }
-    return std::make_shared<DecodingInputs>(prompt, inputIds, cacheLength, keyCache, valueCache, alignmentWeights,
-                                            kvCacheUpdateMask, decoderKeyPaddingMask, prefillKeyCache,
-                                            prefillValueCache);
+    return std::make_shared<DecodingInputs>(
+        prompt, inputIds, cacheLength, keyCache, valueCache, alignmentWeights, kvCacheUpdateMask,
+        decoderKeyPaddingMask, prefillKeyCache, prefillValueCache);
 }
 
-std::shared_ptr<DecodingInputs> TextDecoding::prefillDecoderInputs(std::shared_ptr<DecodingInputs> inputs,
-                                                                   const std::optional<DecodingOptions>& options) {
+std::shared_ptr<DecodingInputs>
+TextDecoding::prefillDecoderInputs(std::shared_ptr<DecodingInputs> inputs,
+                                   const std::optional<DecodingOptions>& options) {
     const std::shared_ptr<WhisperTokenizer> tokenizer = this->tokenizer();
     if (!tokenizer) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
-    if (!inputs) throw WhisperError::prepareDecoderInputsFailed("Unable to cast decoderInputs to DecodingInputs");
+    if (!inputs)
+        throw WhisperError::prepareDecoderInputsFailed(
+            "Unable to cast decoderInputs to DecodingInputs");
 
     const SpecialTokens& special = tokenizer->specialTokens();
     std::vector<int> prompt{special.startOfTranscriptToken};
@@ -78,14 +87,16 @@ std::shared_ptr<DecodingInputs> TextDecoding::prefillDecoderInputs(std::shared_p
     if (options) {
         if (isModelMultilingual()) {
             const std::string language = options->language.value_or("en");
-            languageToken = tokenizer->convertTokenToId("<|" + language + "|>").value_or(special.englishToken);
+            languageToken =
+                tokenizer->convertTokenToId("<|" + language + "|>").value_or(special.englishToken);
             prompt.push_back(languageToken);
             const bool translate = options->task == DecodingTask::translate;
             taskToken = tokenizer->convertTokenToId(translate ? "<|translate|>" : "<|transcribe|>")
                             .value_or(special.transcribeToken);
             prompt.push_back(taskToken);
         }
-        prompt.push_back(options->withoutTimestamps ? special.noTimestampsToken : special.timeTokenBegin);
+        prompt.push_back(options->withoutTimestamps ? special.noTimestampsToken
+                                                    : special.timeTokenBegin);
         if (options->promptTokens) {
             std::vector<int> previous{special.startOfPreviousToken};
             auto text = textTokensOfTail(*options->promptTokens, 111, special.specialTokenBegin);
@@ -105,9 +116,9 @@ std::shared_ptr<DecodingInputs> TextDecoding::prefillDecoderInputs(std::shared_p
     const int64_t paddingPositions = inputs->decoderKeyPaddingMask.count();
 
     if (options && options->usePrefillCache && prefillData() && !options->promptTokens) {
-        std::optional<DecodingCache> cache =
-            prefillKVCache(tessary::multiArrayFromInts({taskToken == special.transcribeToken ? 0 : 1}, 1),
-                           tessary::multiArrayFromInts({languageToken}, 1));
+        std::optional<DecodingCache> cache = prefillKVCache(
+            tessary::multiArrayFromInts({taskToken == special.transcribeToken ? 0 : 1}, 1),
+            tessary::multiArrayFromInts({languageToken}, 1));
         if (!cache || !cache->keyCache || !cache->valueCache) {
             tessary::Logging::error("Unable to prefill cache");
             return inputs;
@@ -116,8 +127,8 @@ std::shared_ptr<DecodingInputs> TextDecoding::prefillDecoderInputs(std::shared_p
         inputs->prefillValueCache = *cache->valueCache;
         auto start = std::find(prompt.begin(), prompt.end(), special.startOfTranscriptToken);
         const int insertAt = start == prompt.end() ? 0 : static_cast<int>(start - prompt.begin());
-        updateKVCache(inputs->keyCache, inputs->prefillKeyCache, inputs->valueCache, inputs->prefillValueCache,
-                      insertAt);
+        updateKVCache(inputs->keyCache, inputs->prefillKeyCache, inputs->valueCache,
+                      inputs->prefillValueCache, insertAt);
 
         // The next step writes right behind the prefilled positions and sees
         // all of them; positions that the arrays do not have are left alone.
@@ -142,7 +153,8 @@ std::shared_ptr<DecodingInputs> TextDecoding::prefillDecoderInputs(std::shared_p
     return inputs;
 }
 
-std::optional<DecodingCache> TextDecoding::prefillKVCache(const MultiArray& task, const MultiArray& language) {
+std::optional<DecodingCache> TextDecoding::prefillKVCache(const MultiArray& task,
+                                                          const MultiArray& language) {
     const std::shared_ptr<WhisperMLModel> holder = prefillData();
     if (!holder) return std::nullopt;
     const std::shared_ptr<platform::ml::Model> model = holder->model();
@@ -160,15 +172,17 @@ std::optional<DecodingCache> TextDecoding::prefillKVCache(const MultiArray& task
     return cache;
 }
 
-void TextDecoding::updateKVCache(MultiArray& keyTensor, const MultiArray& keySlice, MultiArray& valueTensor,
-                                 const MultiArray& valueSlice, int insertAtIndex) {
-    for (const MultiArray* array : {static_cast<const MultiArray*>(&keyTensor), &keySlice, static_cast<const MultiArray*>(&valueTensor), &valueSlice}) {
+void TextDecoding::updateKVCache(MultiArray& keyTensor, const MultiArray& keySlice,
+                                 MultiArray& valueTensor, const MultiArray& valueSlice,
+                                 int insertAtIndex) {
+    for (const MultiArray* array : {static_cast<const MultiArray*>(&keyTensor), &keySlice,
+                                    static_cast<const MultiArray*>(&valueTensor), &valueSlice}) {
         if (!array->isValid() || array->shape().size() != 4) return;
     }
     const int64_t n = insertAtIndex;
     if (n < 0) return;
-    const int64_t channels =
-        std::min({dimension(keyTensor, 1), dimension(valueTensor, 1), dimension(keySlice, 1), dimension(valueSlice, 1)});
+    const int64_t channels = std::min({dimension(keyTensor, 1), dimension(valueTensor, 1),
+                                       dimension(keySlice, 1), dimension(valueSlice, 1)});
     const int64_t length = std::min({dimension(keySlice, 3), dimension(valueSlice, 3),
                                      dimension(keyTensor, 3) - n, dimension(valueTensor, 3) - n});
     if (channels <= 0 || length <= 0) return;
@@ -179,7 +193,8 @@ void TextDecoding::updateKVCache(MultiArray& keyTensor, const MultiArray& keySli
     const auto& vt = valueTensor.strides();
     const bool allHalf = keyTensor.dataType() == ElementType::float16 &&
                          valueTensor.dataType() == ElementType::float16 &&
-                         keySlice.dataType() == ElementType::float16 && valueSlice.dataType() == ElementType::float16;
+                         keySlice.dataType() == ElementType::float16 &&
+                         valueSlice.dataType() == ElementType::float16;
     if (allHalf) {
         auto* keyOut = keyTensor.data<uint16_t>();
         auto* valueOut = valueTensor.data<uint16_t>();
@@ -202,10 +217,10 @@ void TextDecoding::updateKVCache(MultiArray& keyTensor, const MultiArray& keySli
     }
 }
 
-void TextDecoding::updateAlignmentWeights(MultiArray& alignmentTensor, const MultiArray& alignmentSlice,
-                                          int insertAtIndex) {
-    if (!alignmentTensor.isValid() || !alignmentSlice.isValid() || alignmentTensor.shape().size() != 2 ||
-        alignmentSlice.shape().empty()) {
+void TextDecoding::updateAlignmentWeights(MultiArray& alignmentTensor,
+                                          const MultiArray& alignmentSlice, int insertAtIndex) {
+    if (!alignmentTensor.isValid() || !alignmentSlice.isValid() ||
+        alignmentTensor.shape().size() != 2 || alignmentSlice.shape().empty()) {
         return;
     }
     const int64_t row = static_cast<int64_t>(insertAtIndex) + 1;
@@ -213,10 +228,12 @@ void TextDecoding::updateAlignmentWeights(MultiArray& alignmentTensor, const Mul
     const int64_t columns = std::min(alignmentTensor.shape()[1], alignmentSlice.shape().back());
     const int64_t sliceStride = alignmentSlice.strides().back();
     const auto& ts = alignmentTensor.strides();
-    if (alignmentTensor.dataType() == ElementType::float16 && alignmentSlice.dataType() == ElementType::float16) {
+    if (alignmentTensor.dataType() == ElementType::float16 &&
+        alignmentSlice.dataType() == ElementType::float16) {
         auto* out = alignmentTensor.data<uint16_t>();
         const auto* in = alignmentSlice.data<uint16_t>();
-        for (int64_t j = 0; j < columns; ++j) out[row * ts[0] + j * ts[1]] = in[j * sliceStride];
+        for (int64_t j = 0; j < columns; ++j)
+            out[row * ts[0] + j * ts[1]] = in[j * sliceStride];
         return;
     }
     std::vector<int64_t> index(alignmentSlice.shape().size(), 0);
@@ -226,4 +243,4 @@ void TextDecoding::updateAlignmentWeights(MultiArray& alignmentTensor, const Mul
     }
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -70,8 +70,8 @@ public:
     virtual std::optional<int> embedSize() const = 0;
 
     /// One decoder prediction. Prediction errors and cancellation propagate.
-    virtual std::optional<TextDecoderMLMultiArrayOutputType> predictLogits(
-        const TextDecoderMLMultiArrayInputType& input) = 0;
+    virtual std::optional<TextDecoderMLMultiArrayOutputType>
+    predictLogits(const TextDecoderMLMultiArrayInputType& input) = 0;
 
     /// New inputs sized from the loaded model, with `prompt` as the initial
     /// prompt: everything zero, the first position open and about to be
@@ -82,8 +82,9 @@ public:
     /// Builds the initial prompt for the options (start, language, task,
     /// timestamp mode, previous-text and prefix tokens) and, when allowed,
     /// fills the key-value cache from the prefill model.
-    virtual std::shared_ptr<DecodingInputs> prefillDecoderInputs(std::shared_ptr<DecodingInputs> inputs,
-                                                                 const std::optional<DecodingOptions>& options);
+    virtual std::shared_ptr<DecodingInputs>
+    prefillDecoderInputs(std::shared_ptr<DecodingInputs> inputs,
+                         const std::optional<DecodingOptions>& options);
 
     /// Runs the prefill model for a task (0 transcribe, 1 translate) and a
     /// language token; absent when there is no prefill model.
@@ -91,28 +92,30 @@ public:
                                                         const platform::ml::MultiArray& language);
 
     /// Decodes one window from the inputs' cache position.
-    virtual DecodingResult decodeText(const platform::ml::MultiArray& encoderOutput, DecodingInputs& inputs,
-                                      TokenSampling& sampler, const DecodingOptions& options,
+    virtual DecodingResult decodeText(const platform::ml::MultiArray& encoderOutput,
+                                      DecodingInputs& inputs, TokenSampling& sampler,
+                                      const DecodingOptions& options,
                                       const DecodingCallback& callback) = 0;
 
     /// The same as a one-element list.
-    virtual std::vector<DecodingResult> decodeTextResults(const platform::ml::MultiArray& encoderOutput,
-                                                          DecodingInputs& inputs, TokenSampling& sampler,
-                                                          const DecodingOptions& options,
-                                                          const DecodingCallback& callback) {
+    virtual std::vector<DecodingResult>
+    decodeTextResults(const platform::ml::MultiArray& encoderOutput, DecodingInputs& inputs,
+                      TokenSampling& sampler, const DecodingOptions& options,
+                      const DecodingCallback& callback) {
         return {decodeText(encoderOutput, inputs, sampler, options, callback)};
     }
 
     /// The spoken language of one window, from a single decoder step.
-    virtual DecodingResult detectLanguage(const platform::ml::MultiArray& encoderOutput, DecodingInputs& inputs,
-                                          TokenSampling& sampler, const DecodingOptions& options,
+    virtual DecodingResult detectLanguage(const platform::ml::MultiArray& encoderOutput,
+                                          DecodingInputs& inputs, TokenSampling& sampler,
+                                          const DecodingOptions& options,
                                           platform::system::Float16 temperature) = 0;
 
     /// The same as a one-element list.
-    virtual std::vector<DecodingResult> detectLanguageResults(const platform::ml::MultiArray& encoderOutput,
-                                                              DecodingInputs& inputs, TokenSampling& sampler,
-                                                              const DecodingOptions& options,
-                                                              platform::system::Float16 temperature) {
+    virtual std::vector<DecodingResult>
+    detectLanguageResults(const platform::ml::MultiArray& encoderOutput, DecodingInputs& inputs,
+                          TokenSampling& sampler, const DecodingOptions& options,
+                          platform::system::Float16 temperature) {
         return {detectLanguage(encoderOutput, inputs, sampler, options, temperature)};
     }
 
@@ -120,15 +123,17 @@ public:
     /// ([1, E, 1, S]) at positions insertAtIndex ..< insertAtIndex + L. Each
     /// array is addressed through its own strides; positions or channels that
     /// do not fit both the slice and the cache are left out.
-    static void updateKVCache(platform::ml::MultiArray& keyTensor, const platform::ml::MultiArray& keySlice,
-                              platform::ml::MultiArray& valueTensor, const platform::ml::MultiArray& valueSlice,
-                              int insertAtIndex);
+    static void updateKVCache(platform::ml::MultiArray& keyTensor,
+                              const platform::ml::MultiArray& keySlice,
+                              platform::ml::MultiArray& valueTensor,
+                              const platform::ml::MultiArray& valueSlice, int insertAtIndex);
 
     /// Writes one step's alignment weights (read along the slice's last
     /// dimension) into row insertAtIndex + 1 of the [S, W] matrix: the row of
     /// the token that step predicted. Nothing is written past the last row.
     static void updateAlignmentWeights(platform::ml::MultiArray& alignmentTensor,
-                                       const platform::ml::MultiArray& alignmentSlice, int insertAtIndex);
+                                       const platform::ml::MultiArray& alignmentSlice,
+                                       int insertAtIndex);
 };
 
-}  // namespace murmex
+} // namespace murmex

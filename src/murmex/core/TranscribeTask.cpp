@@ -9,11 +9,10 @@
 #include "platform/system/NumberText.h"
 #include "tessary_core/Logging.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <fmt/format.h>
 #include <limits>
 
 namespace murmex {
@@ -27,19 +26,24 @@ constexpr int64_t kSampleRate = 16000;
 constexpr int64_t kDefaultWindowSamples = 480000;
 
 double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 double wallClock() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 /// Closes a signpost interval on every way out of a scope.
 class SignpostScope {
 public:
     explicit SignpostScope(std::string_view name)
-        : name_(name), interval_(Signposts::beginSignpost(name, Signposts::TranscribeTask::signposter())) {}
-    ~SignpostScope() { Signposts::endSignpost(name_, interval_, Signposts::TranscribeTask::signposter()); }
+        : name_(name),
+          interval_(Signposts::beginSignpost(name, Signposts::TranscribeTask::signposter())) {}
+    ~SignpostScope() {
+        Signposts::endSignpost(name_, interval_, Signposts::TranscribeTask::signposter());
+    }
 
 private:
     std::string_view name_;
@@ -68,7 +72,7 @@ std::string listText(const std::vector<std::pair<int64_t, int64_t>>& clips) {
     return out + "]";
 }
 
-}  // namespace
+} // namespace
 
 struct TranscribeTask::RunState {
     std::shared_ptr<DecodingInputs> decoderInputs;
@@ -82,15 +86,13 @@ TranscribeTask::TranscribeTask(TranscriptionTimings currentTimings,
                                std::shared_ptr<AudioEncoding> audioEncoder,
                                std::shared_ptr<FeatureExtracting> featureExtractor,
                                std::shared_ptr<SegmentSeeking> segmentSeeker,
-                               std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer)
+                               std::shared_ptr<TextDecoding> textDecoder,
+                               std::shared_ptr<WhisperTokenizer> tokenizer)
     : timings_(std::move(currentTimings)),
       progress_(progress ? std::move(progress) : platform::system::Progress::create()),
-      audioEncoder_(std::move(audioEncoder)),
-      featureExtractor_(std::move(featureExtractor)),
-      segmentSeeker_(std::move(segmentSeeker)),
-      textDecoder_(std::move(textDecoder)),
-      audioProcessor_(std::move(audioProcessor)),
-      tokenizer_(std::move(tokenizer)),
+      audioEncoder_(std::move(audioEncoder)), featureExtractor_(std::move(featureExtractor)),
+      segmentSeeker_(std::move(segmentSeeker)), textDecoder_(std::move(textDecoder)),
+      audioProcessor_(std::move(audioProcessor)), tokenizer_(std::move(tokenizer)),
       windowCount_(static_cast<int64_t>(timings_.totalDecodingWindows)),
       fallbackCount_(static_cast<int64_t>(timings_.totalDecodingFallbacks)) {
     if (!audioProcessor_) audioProcessor_ = std::make_shared<AudioProcessor>();
@@ -98,8 +100,9 @@ TranscribeTask::TranscribeTask(TranscriptionTimings currentTimings,
 
 void TranscribeTask::windowPreprocess(const AudioProcessorOutputType&, int64_t, int64_t) {}
 
-std::vector<TranscriptionSegment> TranscribeTask::windowPostProcess(int64_t, int64_t,
-                                                                    std::vector<TranscriptionSegment> originalSegments) {
+std::vector<TranscriptionSegment>
+TranscribeTask::windowPostProcess(int64_t, int64_t,
+                                  std::vector<TranscriptionSegment> originalSegments) {
     return originalSegments;
 }
 
@@ -124,7 +127,8 @@ std::vector<Float16> TranscribeTask::temperatureLadder(const DecodingOptions& op
     for (int i = 0; i <= options.temperatureFallbackCount; ++i) {
         // Product and sum are each rounded to half precision, as the model
         // would compute them; a half times a half is exact in single precision.
-        Float16 step(static_cast<float>(Float16(static_cast<float>(i))) * static_cast<float>(increment));
+        Float16 step(static_cast<float>(Float16(static_cast<float>(i))) *
+                     static_cast<float>(increment));
         ladder.emplace_back(static_cast<float>(start) + static_cast<float>(step));
     }
     return ladder;
@@ -160,7 +164,8 @@ DecodingCallback TranscribeTask::windowProgressCallback(const DecodingCallback& 
         TranscribeTask* target = task ? task.get() : self;
         if (!target) return std::nullopt;
         TranscriptionProgress copy = progress;
-        copy.windowId = static_cast<int>(target->windowCount_.load() - target->fallbackCount_.load());
+        copy.windowId =
+            static_cast<int>(target->windowCount_.load() - target->fallbackCount_.load());
         return callback(copy);
     };
 }
@@ -180,7 +185,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     const float clipSeconds = options.windowClipTime * static_cast<float>(kSampleRate);
     if (!std::isfinite(clipSeconds) || clipSeconds < 0 ||
         clipSeconds >= static_cast<float>(std::numeric_limits<int64_t>::max())) {
-        throw WhisperError::transcriptionFailed("windowClipTime must be a finite number of seconds, zero or more");
+        throw WhisperError::transcriptionFailed(
+            "windowClipTime must be a finite number of seconds, zero or more");
     }
     const int64_t windowClipSamples = static_cast<int64_t>(clipSeconds);
 
@@ -194,7 +200,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
 
     // Decoder set-up.
     double start = now();
-    state.decoderInputs = textDecoder_->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
+    state.decoderInputs =
+        textDecoder_->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
     timings_.decodingInit = now() - start;
     Logging::debug("Decoder init time: " + platform::system::shortestText(timings_.decodingInit));
 
@@ -216,24 +223,28 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     }
     Logging::debug("Decoding seek clips: " + listText(seekClips));
     int64_t total = 0;
-    for (const auto& [clipStart, clipEnd] : seekClips) total += clipEnd - clipStart;
+    for (const auto& [clipStart, clipEnd] : seekClips)
+        total += clipEnd - clipStart;
     progress_->setTotalUnitCount(total);
     const double loopStart = now();
 
     for (const auto& [clipStart, clipEnd] : seekClips) {
         const int64_t clipBaseCount = progress_->completedUnitCount();
-        const int64_t windowSamples = featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
+        const int64_t windowSamples =
+            featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
         const int64_t clipBound = clipEnd - windowClipSamples;
         int64_t seek = clipStart;
         while (seek < clipBound) {
-            const int64_t segmentSize = std::min({clipEnd - seek, sampleCount - seek, windowSamples});
-            if (segmentSize <= 0) break;  // nothing left of the samples in this clip
+            const int64_t segmentSize =
+                std::min({clipEnd - seek, sampleCount - seek, windowSamples});
+            if (segmentSize <= 0) break; // nothing left of the samples in this clip
             const int64_t windowEnd = seek + segmentSize;
             Logging::debug(fmt::format("Decoding Seek: {} ({:.2f}s)", seek,
                                        static_cast<float>(seek) / static_cast<float>(kSampleRate)));
-            Logging::debug(fmt::format("Decoding Window Size: {} ({:.2f}s)", segmentSize,
-                                       static_cast<float>(windowEnd) / static_cast<float>(kSampleRate) -
-                                           static_cast<float>(seek) / static_cast<float>(kSampleRate)));
+            Logging::debug(
+                fmt::format("Decoding Window Size: {} ({:.2f}s)", segmentSize,
+                            static_cast<float>(windowEnd) / static_cast<float>(kSampleRate) -
+                                static_cast<float>(seek) / static_cast<float>(kSampleRate)));
 
             // Audio stage.
             start = now();
@@ -265,30 +276,35 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
             timings_.encoding += now() - start;
             timings_.totalEncodingRuns += 1;
 
-            Logging::info(fmt::format("Decoding {:.2f}s - {:.2f}s",
-                                      static_cast<float>(seek) / static_cast<float>(kSampleRate),
-                                      static_cast<float>(windowEnd) / static_cast<float>(kSampleRate)));
+            Logging::info(
+                fmt::format("Decoding {:.2f}s - {:.2f}s",
+                            static_cast<float>(seek) / static_cast<float>(kSampleRate),
+                            static_cast<float>(windowEnd) / static_cast<float>(kSampleRate)));
             DecodingCallback windowCallback = windowProgressCallback(callback);
             platform::system::checkCancellation();
-            DecodingResult decodingResult = decodeWithFallback(*encoded, options, windowCallback, state);
+            DecodingResult decodingResult =
+                decodeWithFallback(*encoded, options, windowCallback, state);
 
             // Segments and the next seek.
             const double windowingStart = now();
             const auto& special = tokenizer_->specialTokens();
             auto [candidateSeek, segments] = segmentSeeker_->findSeekPointAndSegments(
-                decodingResult, options, static_cast<int>(allSegments.size()), static_cast<int>(seek),
-                static_cast<int>(segmentSize), static_cast<int>(kSampleRate), special.timeTokenBegin,
-                special.specialTokenBegin, *tokenizer_);
+                decodingResult, options, static_cast<int>(allSegments.size()),
+                static_cast<int>(seek), static_cast<int>(segmentSize),
+                static_cast<int>(kSampleRate), special.timeTokenBegin, special.specialTokenBegin,
+                *tokenizer_);
             int64_t newSeek = std::max<int64_t>(candidateSeek, seek);
 
-            if (options.wordTimestamps && decodingResult.cache && decodingResult.cache->alignmentWeights) {
+            if (options.wordTimestamps && decodingResult.cache &&
+                decodingResult.cache->alignmentWeights) {
                 start = now();
                 auto timed = segmentSeeker_->addWordTimestamps(
-                    segments.value_or(std::vector<TranscriptionSegment>{}), *decodingResult.cache->alignmentWeights,
-                    *tokenizer_, static_cast<int>(seek), static_cast<int>(segmentSize), prependPunctuations(),
-                    appendPunctuations(),
-                    static_cast<float>(static_cast<double>(seek) / static_cast<double>(kSampleRate)), options,
-                    timings_);
+                    segments.value_or(std::vector<TranscriptionSegment>{}),
+                    *decodingResult.cache->alignmentWeights, *tokenizer_, static_cast<int>(seek),
+                    static_cast<int>(segmentSize), prependPunctuations(), appendPunctuations(),
+                    static_cast<float>(static_cast<double>(seek) /
+                                       static_cast<double>(kSampleRate)),
+                    options, timings_);
                 timings_.decodingWordTimestamps += now() - start;
                 timings_.totalTimestampAlignmentRuns += 1;
                 if (timed) {
@@ -298,7 +314,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                     }
                     if (!kept.empty()) {
                         newSeek = std::max<int64_t>(
-                            newSeek, static_cast<int64_t>(kept.back().end * static_cast<float>(kSampleRate)));
+                            newSeek, static_cast<int64_t>(kept.back().end *
+                                                          static_cast<float>(kSampleRate)));
                     }
                     segments = std::move(kept);
                 } else {
@@ -308,13 +325,15 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                     Logging::debug("Word timestamps:");
                     for (const auto& segment : *segments) {
                         for (const auto& word : segment.words.value_or(std::vector<WordTiming>{})) {
-                            Logging::debug(fmt::format("[{:.3g} -> {:.3g}] prob: {}, word: {}", word.start, word.end,
-                                                       platform::system::shortestText(word.probability), word.word));
+                            Logging::debug(fmt::format(
+                                "[{:.3g} -> {:.3g}] prob: {}, word: {}", word.start, word.end,
+                                platform::system::shortestText(word.probability), word.word));
                         }
                     }
                 }
             }
-            if (options.maxWindowSeek) newSeek = std::min<int64_t>(newSeek, seek + *options.maxWindowSeek);
+            if (options.maxWindowSeek)
+                newSeek = std::min<int64_t>(newSeek, seek + *options.maxWindowSeek);
             // A window that does not move the seek forward (a seeker answer at
             // the current position, or a cap of zero or less) would be decoded
             // again and again: go on at the end of this window instead.
@@ -325,7 +344,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                 if (options.verbose) {
                     Logging::debug("Segments for window:");
                     for (const auto& segment : processed) {
-                        Logging::debug(fmt::format("[{:.2f} --> {:.2f}] {}", segment.start, segment.end, segment.text));
+                        Logging::debug(fmt::format("[{:.2f} --> {:.2f}] {}", segment.start,
+                                                   segment.end, segment.text));
                     }
                 }
                 if (segmentDiscoveryCallback_) segmentDiscoveryCallback_(processed);
@@ -336,7 +356,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                                    std::make_move_iterator(processed.end()));
                 timings_.decodingWindowing += now() - windowingStart;
                 countWindow();
-                progress_->setCompletedUnitCount(clipBaseCount + std::min(clipEnd, newSeek) - clipStart);
+                progress_->setCompletedUnitCount(clipBaseCount + std::min(clipEnd, newSeek) -
+                                                 clipStart);
             }
             // Every window, silent or not, leaves the decoder at the prefilled
             // position so that the next one never decodes from stale state.
@@ -348,12 +369,14 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     progress_->setCompletedUnitCount(progress_->totalUnitCount());
     timings_.decodingLoop = now() - loopStart;
     timings_.fullPipeline = wallClock() - timings_.pipelineStart;
-    return finalizeTranscriptionResult(allTokens, std::move(allSegments), state.detectedLanguage, timings_);
+    return finalizeTranscriptionResult(allTokens, std::move(allSegments), state.detectedLanguage,
+                                       timings_);
 }
 
 DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& encoderSegment,
                                                   const DecodingOptions& decodingOptions,
-                                                  const DecodingCallback& callback, RunState& state) {
+                                                  const DecodingCallback& callback,
+                                                  RunState& state) {
     SignpostScope decodeInterval("Decode");
     const auto ladder = temperatureLadder(decodingOptions);
     {
@@ -370,20 +393,22 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
     std::optional<DecodingResult> decodingResult;
     for (size_t i = 0; i < ladder.size(); ++i) {
         const Float16 temperature = ladder[i];
-        Logging::info("Decoding Temperature: " + platform::system::shortestText(static_cast<float>(temperature)));
+        Logging::info("Decoding Temperature: " +
+                      platform::system::shortestText(static_cast<float>(temperature)));
         const double tryStart = now();
         GreedyTokenSampler sampler(temperature, special.endToken, decodingOptions);
         DecodingOptions tryOptions = decodingOptions;
 
-        if (textDecoder_->isModelMultilingual() && !decodingOptions.language && decodingOptions.detectLanguage) {
+        if (textDecoder_->isModelMultilingual() && !decodingOptions.language &&
+            decodingOptions.detectLanguage) {
             std::optional<DecodingResult> languageResult;
             try {
-                languageResult = textDecoder_->detectLanguage(encoderOutput, *state.decoderInputs, sampler,
-                                                              decodingOptions, temperature);
+                languageResult = textDecoder_->detectLanguage(
+                    encoderOutput, *state.decoderInputs, sampler, decodingOptions, temperature);
             } catch (const platform::system::CancellationError&) {
                 throw;
             } catch (...) {
-                languageResult.reset();  // a failed detection decodes without a language
+                languageResult.reset(); // a failed detection decodes without a language
             }
             if (languageResult) {
                 tryOptions.language = languageResult->language;
@@ -393,17 +418,19 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
                 state.detectedLanguage.reset();
             }
             if (decodingOptions.usePrefillPrompt) {
-                state.decoderInputs = textDecoder_->prefillDecoderInputs(state.decoderInputs, tryOptions);
+                state.decoderInputs =
+                    textDecoder_->prefillDecoderInputs(state.decoderInputs, tryOptions);
             }
-            Logging::debug("Prefill prompt updated to: " + promptText(state.decoderInputs->initialPrompt));
+            Logging::debug("Prefill prompt updated to: " +
+                           promptText(state.decoderInputs->initialPrompt));
             if (languageResult && languageResult->timings) {
                 timings_.decodingPredictions += languageResult->timings->decodingPredictions;
                 timings_.decodingSampling += languageResult->timings->decodingSampling;
             }
         }
 
-        DecodingResult result =
-            textDecoder_->decodeText(encoderOutput, *state.decoderInputs, sampler, tryOptions, callback);
+        DecodingResult result = textDecoder_->decodeText(encoderOutput, *state.decoderInputs,
+                                                         sampler, tryOptions, callback);
         if (!state.detectedLanguage) state.detectedLanguage = result.language;
         if (result.timings) {
             const auto& t = *result.timings;
@@ -417,7 +444,8 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
             timings_.totalKVUpdateRuns += t.totalKVUpdateRuns;
         }
         const bool needsFallback = result.fallback && result.fallback->needsFallback;
-        const std::string reason = result.fallback ? result.fallback->fallbackReason : std::string();
+        const std::string reason =
+            result.fallback ? result.fallback->fallbackReason : std::string();
         decodingResult = std::move(result);
         if (!needsFallback) break;
 
@@ -430,10 +458,9 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
     return std::move(*decodingResult);
 }
 
-TranscriptionResult TranscribeTask::finalizeTranscriptionResult(const std::vector<int>& tokens,
-                                                                std::vector<TranscriptionSegment> segments,
-                                                                const std::optional<std::string>& language,
-                                                                const TranscriptionTimings& timings) {
+TranscriptionResult TranscribeTask::finalizeTranscriptionResult(
+    const std::vector<int>& tokens, std::vector<TranscriptionSegment> segments,
+    const std::optional<std::string>& language, const TranscriptionTimings& timings) {
     const int specialTokenBegin = tokenizer_->specialTokens().specialTokenBegin;
     std::vector<int> textTokens;
     textTokens.reserve(tokens.size());
@@ -441,7 +468,8 @@ TranscriptionResult TranscribeTask::finalizeTranscriptionResult(const std::vecto
         if (token < specialTokenBegin) textTokens.push_back(token);
     }
     std::string text = trimSpacesAndTabs(tokenizer_->decode(textTokens));
-    return TranscriptionResult(std::move(text), std::move(segments), language.value_or("en"), timings, std::nullopt);
+    return TranscriptionResult(std::move(text), std::move(segments), language.value_or("en"),
+                               timings, std::nullopt);
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -31,29 +31,35 @@ using SegmentDiscoveryCallback = std::function<void(const std::vector<Transcript
 
 class TranscribeTask : public std::enable_shared_from_this<TranscribeTask> {
 public:
-    TranscribeTask(TranscriptionTimings currentTimings, std::shared_ptr<platform::system::Progress> progress,
-                   std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
-                   std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
-                   std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer);
+    TranscribeTask(TranscriptionTimings currentTimings,
+                   std::shared_ptr<platform::system::Progress> progress,
+                   std::shared_ptr<AudioProcessing> audioProcessor,
+                   std::shared_ptr<AudioEncoding> audioEncoder,
+                   std::shared_ptr<FeatureExtracting> featureExtractor,
+                   std::shared_ptr<SegmentSeeking> segmentSeeker,
+                   std::shared_ptr<TextDecoding> textDecoder,
+                   std::shared_ptr<WhisperTokenizer> tokenizer);
     virtual ~TranscribeTask() = default;
 
     /// Transcribes the samples and returns one result whose segment times are
     /// seconds from the start of the samples. Throws WhisperError, the stages'
     /// errors, or platform::system::CancellationError.
-    virtual TranscriptionResult run(const std::vector<float>& audioArray,
-                                    const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
-                                    const DecodingCallback& callback = {});
+    virtual TranscriptionResult
+    run(const std::vector<float>& audioArray,
+        const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+        const DecodingCallback& callback = {});
 
     /// Called with every padded window before its mel stage; does nothing by default.
-    virtual void windowPreprocess(const AudioProcessorOutputType& window, int64_t seek, int64_t segmentSize);
+    virtual void windowPreprocess(const AudioProcessorOutputType& window, int64_t seek,
+                                  int64_t segmentSize);
     /// Called with every window's segments; returns them unchanged by default.
-    virtual std::vector<TranscriptionSegment> windowPostProcess(int64_t seek, int64_t segmentSize,
-                                                                std::vector<TranscriptionSegment> originalSegments);
+    virtual std::vector<TranscriptionSegment>
+    windowPostProcess(int64_t seek, int64_t segmentSize,
+                      std::vector<TranscriptionSegment> originalSegments);
     /// The result of a run: the text tokens decoded and trimmed.
-    virtual TranscriptionResult finalizeTranscriptionResult(const std::vector<int>& tokens,
-                                                            std::vector<TranscriptionSegment> segments,
-                                                            const std::optional<std::string>& language,
-                                                            const TranscriptionTimings& timings);
+    virtual TranscriptionResult finalizeTranscriptionResult(
+        const std::vector<int>& tokens, std::vector<TranscriptionSegment> segments,
+        const std::optional<std::string>& language, const TranscriptionTimings& timings);
 
     const TranscriptionTimings& timings() const { return timings_; }
     void setTimings(TranscriptionTimings timings) {
@@ -62,8 +68,12 @@ public:
         fallbackCount_.store(static_cast<int64_t>(timings_.totalDecodingFallbacks));
     }
     std::shared_ptr<WhisperTokenizer> tokenizer() const { return tokenizer_; }
-    void setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) { tokenizer_ = std::move(tokenizer); }
-    const SegmentDiscoveryCallback& segmentDiscoveryCallback() const { return segmentDiscoveryCallback_; }
+    void setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
+        tokenizer_ = std::move(tokenizer);
+    }
+    const SegmentDiscoveryCallback& segmentDiscoveryCallback() const {
+        return segmentDiscoveryCallback_;
+    }
     void setSegmentDiscoveryCallback(SegmentDiscoveryCallback callback) {
         segmentDiscoveryCallback_ = std::move(callback);
     }
@@ -82,8 +92,8 @@ private:
     struct RunState;
 
     DecodingResult decodeWithFallback(const AudioEncoderOutputType& encoderSegment,
-                                      const DecodingOptions& decodingOptions, const DecodingCallback& callback,
-                                      RunState& state);
+                                      const DecodingOptions& decodingOptions,
+                                      const DecodingCallback& callback, RunState& state);
     DecodingCallback windowProgressCallback(const DecodingCallback& callback);
     void countWindow();
     void countFallback();
@@ -105,4 +115,4 @@ private:
     std::atomic<int64_t> fallbackCount_{0};
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -1,11 +1,11 @@
 #pragma once
 // The progress report handed to callbacks while a window is being decoded.
 
+#include "murmex/core/TranscriptionTimings.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "murmex/core/TranscriptionTimings.h"
 
 namespace murmex {
 
@@ -20,4 +20,4 @@ struct TranscriptionProgress {
     int windowId = 0;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -1,12 +1,12 @@
 #include "murmex/core/TranscriptionResult.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-
 #include "murmex/utilities/JsonCoding.h"
 #include "platform/system/NumberText.h"
 #include "tessary_core/Logging.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 namespace murmex {
 
@@ -21,22 +21,21 @@ std::string fixed(double value, int decimals) {
     return buffer;
 }
 
-}  // namespace
+} // namespace
 
-TranscriptionResult::TranscriptionResult(std::string text, std::vector<TranscriptionSegment> segments,
+TranscriptionResult::TranscriptionResult(std::string text,
+                                         std::vector<TranscriptionSegment> segments,
                                          std::string language, TranscriptionTimings timings,
                                          std::optional<float> seekTime)
-    : text_(std::move(text)),
-      segments_(std::move(segments)),
-      language_(std::move(language)),
-      timings_(std::move(timings)),
-      seekTime_(seekTime) {}
+    : text_(std::move(text)), segments_(std::move(segments)), language_(std::move(language)),
+      timings_(std::move(timings)), seekTime_(seekTime) {}
 
 std::vector<WordTiming> TranscriptionResult::allWords() const {
     return segments_.read([](const std::vector<TranscriptionSegment>& segments) {
         std::vector<WordTiming> words;
         for (const TranscriptionSegment& segment : segments) {
-            if (segment.words) words.insert(words.end(), segment.words->begin(), segment.words->end());
+            if (segment.words)
+                words.insert(words.end(), segment.words->begin(), segment.words->end());
         }
         return words;
     });
@@ -47,8 +46,8 @@ void TranscriptionResult::logSegments() const {
     std::vector<TranscriptionSegment> current = segments();
     for (size_t i = 0; i < current.size(); ++i) {
         const TranscriptionSegment& segment = current[i];
-        tessary::Logging::debug("[Segment " + std::to_string(i) + "] [" + fixed(segment.start, 2) + " --> " +
-                                fixed(segment.end, 2) + "] " + segment.text);
+        tessary::Logging::debug("[Segment " + std::to_string(i) + "] [" + fixed(segment.start, 2) +
+                                " --> " + fixed(segment.end, 2) + "] " + segment.text);
     }
 }
 
@@ -61,12 +60,15 @@ std::string TranscriptionResult::timingReport() const {
     const TranscriptionTimings t = timings();
     size_t totalTokens = segments_.read([](const std::vector<TranscriptionSegment>& segments) {
         size_t count = 0;
-        for (const TranscriptionSegment& segment : segments) count += segment.tokens.size();
+        for (const TranscriptionSegment& segment : segments)
+            count += segment.tokens.size();
         return count;
     });
 
     const double total = std::max(t.decodingLoop, t.fullPipeline) * 1000;
-    auto stage = [total](double time, double runs) { return tessary::Logging::formatTimeWithPercentage(time, runs, total); };
+    auto stage = [total](double time, double runs) {
+        return tessary::Logging::formatTimeWithPercentage(time, runs, total);
+    };
     auto seconds = [](double value) { return fixed(value, 2) + " seconds"; };
     const double realTimeFactor = t.fullPipeline / t.inputAudioSeconds;
 
@@ -88,7 +90,8 @@ std::string TranscriptionResult::timingReport() const {
     line("- Sampling:          ", stage(t.decodingSampling, t.totalDecodingLoops));
     line("- Kv Caching:        ", stage(t.decodingKvCaching, t.totalKVUpdateRuns));
     line("- Word Timestamps:   ", stage(t.decodingWordTimestamps, t.totalTimestampAlignmentRuns));
-    line("- Windowing:         ", stage(t.decodingWindowing - t.decodingWordTimestamps, t.totalDecodingWindows));
+    line("- Windowing:         ",
+         stage(t.decodingWindowing - t.decodingWordTimestamps, t.totalDecodingWindows));
     line("Fallbacks:           ", stage(t.decodingFallback, t.totalDecodingFallbacks));
     line("Decoding Full Loop:  ", stage(t.decodingLoop, t.totalDecodingLoops));
     line("-------------------------------", "");
@@ -102,10 +105,12 @@ std::string TranscriptionResult::timingReport() const {
     line("- Audio Windows:               ", fixed(t.totalAudioProcessingRuns, 2));
     line("Time to first token:           ", seconds(t.firstTokenTime - t.pipelineStart));
     line("Total Tokens:                  ", std::to_string(totalTokens));
-    line("Tokens per Second:             ", fixed(t.totalDecodingLoops / t.fullPipeline, 2) + " tok/s");
+    line("Tokens per Second:             ",
+         fixed(t.totalDecodingLoops / t.fullPipeline, 2) + " tok/s");
     line("Real Time Factor:              ", fixed(realTimeFactor, 3));
     line("Speed Factor:                  ", fixed(1 / realTimeFactor, 3));
-    line("Fallbacks:                     ", platform::system::shortestText(t.totalDecodingFallbacks));
+    line("Fallbacks:                     ",
+         platform::system::shortestText(t.totalDecodingFallbacks));
     return report;
 }
 
@@ -119,14 +124,16 @@ yyjson_mut_val* TranscriptionResult::toJsonValue(json::Writer& writer) const {
 
 TranscriptionResult TranscriptionResult::fromJsonValue(yyjson_val* value) {
     TranscriptionResultStruct plain = TranscriptionResultStruct::fromJsonValue(value, true);
-    return TranscriptionResult(std::move(plain.text), std::move(plain.segments), std::move(plain.language),
-                               plain.timings, plain.seekTime);
+    return TranscriptionResult(std::move(plain.text), std::move(plain.segments),
+                               std::move(plain.language), plain.timings, plain.seekTime);
 }
 
-std::string TranscriptionResult::toJson(bool pretty) const { return json::encodeDocument(*this, pretty); }
+std::string TranscriptionResult::toJson(bool pretty) const {
+    return json::encodeDocument(*this, pretty);
+}
 
 TranscriptionResult TranscriptionResult::fromJson(std::string_view text) {
     return json::decodeDocument<TranscriptionResult>(text);
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -7,12 +7,6 @@
 // segments never lose each other's changes. Reads of two fields are two
 // separate locked reads; there is no snapshot of several fields at once.
 
-#include <optional>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
-
 #include "murmex/core/TranscriptionResultStruct.h"
 #include "murmex/core/TranscriptionSegment.h"
 #include "murmex/core/TranscriptionTimings.h"
@@ -20,37 +14,49 @@
 #include "murmex/utilities/JsonCodingFwd.h"
 #include "tessary_core/PropertyLock.h"
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 namespace murmex {
 
 class TranscriptionResult {
 public:
-    TranscriptionResult(std::string text, std::vector<TranscriptionSegment> segments, std::string language,
-                        TranscriptionTimings timings, std::optional<float> seekTime = std::nullopt);
+    TranscriptionResult(std::string text, std::vector<TranscriptionSegment> segments,
+                        std::string language, TranscriptionTimings timings,
+                        std::optional<float> seekTime = std::nullopt);
 
     std::string text() const { return text_.get(); }
     void setText(std::string value) { text_.set(std::move(value)); }
-    template <typename Fn>
-    decltype(auto) modifyText(Fn&& fn) { return text_.modify(std::forward<Fn>(fn)); }
+    template <typename Fn> decltype(auto) modifyText(Fn&& fn) {
+        return text_.modify(std::forward<Fn>(fn));
+    }
 
     std::vector<TranscriptionSegment> segments() const { return segments_.get(); }
     void setSegments(std::vector<TranscriptionSegment> value) { segments_.set(std::move(value)); }
-    template <typename Fn>
-    decltype(auto) modifySegments(Fn&& fn) { return segments_.modify(std::forward<Fn>(fn)); }
+    template <typename Fn> decltype(auto) modifySegments(Fn&& fn) {
+        return segments_.modify(std::forward<Fn>(fn));
+    }
 
     std::string language() const { return language_.get(); }
     void setLanguage(std::string value) { language_.set(std::move(value)); }
-    template <typename Fn>
-    decltype(auto) modifyLanguage(Fn&& fn) { return language_.modify(std::forward<Fn>(fn)); }
+    template <typename Fn> decltype(auto) modifyLanguage(Fn&& fn) {
+        return language_.modify(std::forward<Fn>(fn));
+    }
 
     TranscriptionTimings timings() const { return timings_.get(); }
     void setTimings(TranscriptionTimings value) { timings_.set(std::move(value)); }
-    template <typename Fn>
-    decltype(auto) modifyTimings(Fn&& fn) { return timings_.modify(std::forward<Fn>(fn)); }
+    template <typename Fn> decltype(auto) modifyTimings(Fn&& fn) {
+        return timings_.modify(std::forward<Fn>(fn));
+    }
 
     std::optional<float> seekTime() const { return seekTime_.get(); }
     void setSeekTime(std::optional<float> value) { seekTime_.set(value); }
-    template <typename Fn>
-    decltype(auto) modifySeekTime(Fn&& fn) { return seekTime_.modify(std::forward<Fn>(fn)); }
+    template <typename Fn> decltype(auto) modifySeekTime(Fn&& fn) {
+        return seekTime_.modify(std::forward<Fn>(fn));
+    }
 
     /// The words of every segment that has word timings, in segment order.
     std::vector<WordTiming> allWords() const;
@@ -81,4 +87,4 @@ private:
     tessary::PropertyLock<std::optional<float>> seekTime_;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -2,14 +2,14 @@
 // A plain copy of a transcription result for storage: the same five fields
 // as `TranscriptionResult`, held directly, without locks.
 
+#include "murmex/core/TranscriptionSegment.h"
+#include "murmex/core/TranscriptionTimings.h"
+#include "murmex/utilities/JsonCodingFwd.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "murmex/core/TranscriptionSegment.h"
-#include "murmex/core/TranscriptionTimings.h"
-#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
 
@@ -34,4 +34,4 @@ struct TranscriptionResultStruct {
     static TranscriptionResultStruct fromJsonValue(yyjson_val* value, bool seekTimeRequired);
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -19,7 +19,8 @@ yyjson_mut_val* TranscriptionSegment::toJsonValue(json::Writer& w) const {
     w.add(o, "compressionRatio", w.number(compressionRatio));
     w.add(o, "noSpeechProb", w.number(noSpeechProb));
     if (words) {
-        w.add(o, "words", w.arrayOf(*words, [&w](const WordTiming& word) { return word.toJsonValue(w); }));
+        w.add(o, "words",
+              w.arrayOf(*words, [&w](const WordTiming& word) { return word.toJsonValue(w); }));
     }
     return o;
 }
@@ -45,15 +46,18 @@ TranscriptionSegment TranscriptionSegment::fromJsonValue(yyjson_val* o) {
     return s;
 }
 
-std::string TranscriptionSegment::toJson(bool pretty) const { return json::encodeDocument(*this, pretty); }
+std::string TranscriptionSegment::toJson(bool pretty) const {
+    return json::encodeDocument(*this, pretty);
+}
 
 TranscriptionSegment TranscriptionSegment::fromJson(std::string_view text) {
     return json::decodeDocument<TranscriptionSegment>(text);
 }
 
-}  // namespace murmex
+} // namespace murmex
 
-std::size_t std::hash<murmex::TranscriptionSegment>::operator()(const murmex::TranscriptionSegment& s) const noexcept {
+std::size_t std::hash<murmex::TranscriptionSegment>::operator()(
+    const murmex::TranscriptionSegment& s) const noexcept {
     std::size_t seed = 0;
     murmex::hashCombine(seed, s.id);
     murmex::hashCombine(seed, s.seek);

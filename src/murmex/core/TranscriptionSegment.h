@@ -2,15 +2,15 @@
 // One timed piece of a transcription: its text and tokens, where it lies, and
 // the quality measures of the window it came from; optionally its words.
 
+#include "murmex/core/WordTiming.h"
+#include "murmex/utilities/JsonCodingFwd.h"
+
 #include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "murmex/core/WordTiming.h"
-#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
 
@@ -43,9 +43,8 @@ struct TranscriptionSegment {
     static TranscriptionSegment fromJsonValue(yyjson_val* value);
 };
 
-}  // namespace murmex
+} // namespace murmex
 
-template <>
-struct std::hash<murmex::TranscriptionSegment> {
+template <> struct std::hash<murmex::TranscriptionSegment> {
     std::size_t operator()(const murmex::TranscriptionSegment& segment) const noexcept;
 };

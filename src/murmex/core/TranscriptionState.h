@@ -10,11 +10,14 @@ enum class TranscriptionState { convertingAudio, transcribing, finished };
 /// "Converting Audio", "Transcribing" or "Finished".
 inline std::string description(TranscriptionState state) {
     switch (state) {
-        case TranscriptionState::convertingAudio: return "Converting Audio";
-        case TranscriptionState::transcribing: return "Transcribing";
-        case TranscriptionState::finished: return "Finished";
+    case TranscriptionState::convertingAudio:
+        return "Converting Audio";
+    case TranscriptionState::transcribing:
+        return "Transcribing";
+    case TranscriptionState::finished:
+        return "Finished";
     }
     return "";
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -1,9 +1,9 @@
 #include "murmex/core/TranscriptionTimings.h"
 
+#include "murmex/utilities/JsonCoding.h"
+
 #include <array>
 #include <utility>
-
-#include "murmex/utilities/JsonCoding.h"
 
 namespace murmex {
 
@@ -49,23 +49,29 @@ constexpr std::array<std::pair<const char*, Field>, 34> kFields{{
     {"fullPipeline", &TranscriptionTimings::fullPipeline},
 }};
 
-}  // namespace
+} // namespace
 
 yyjson_mut_val* TranscriptionTimings::toJsonValue(json::Writer& writer) const {
     yyjson_mut_val* object = writer.object();
-    for (const auto& [key, field] : kFields) writer.add(object, key, writer.number(this->*field));
+    for (const auto& [key, field] : kFields)
+        writer.add(object, key, writer.number(this->*field));
     return object;
 }
 
 TranscriptionTimings TranscriptionTimings::fromJsonValue(yyjson_val* value) {
     json::expectObject(value, "timings");
     TranscriptionTimings timings;
-    for (const auto& [key, field] : kFields) timings.*field = json::toDouble(json::member(value, key), key);
+    for (const auto& [key, field] : kFields)
+        timings.*field = json::toDouble(json::member(value, key), key);
     return timings;
 }
 
-std::string TranscriptionTimings::toJson(bool pretty) const { return json::encodeDocument(*this, pretty); }
+std::string TranscriptionTimings::toJson(bool pretty) const {
+    return json::encodeDocument(*this, pretty);
+}
 
-TranscriptionTimings TranscriptionTimings::fromJson(std::string_view text) { return json::decodeDocument<TranscriptionTimings>(text); }
+TranscriptionTimings TranscriptionTimings::fromJson(std::string_view text) {
+    return json::decodeDocument<TranscriptionTimings>(text);
+}
 
-}  // namespace murmex
+} // namespace murmex

@@ -6,11 +6,11 @@
 // finite double, "not yet") and `inputAudioSeconds` (0.001, so that the real
 // time factor never divides by zero).
 
+#include "murmex/utilities/JsonCodingFwd.h"
+
 #include <limits>
 #include <string>
 #include <string_view>
-
-#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
 
@@ -64,4 +64,4 @@ struct TranscriptionTimings {
     static TranscriptionTimings fromJsonValue(yyjson_val* value);
 };
 
-}  // namespace murmex
+} // namespace murmex

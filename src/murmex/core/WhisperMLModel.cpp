@@ -2,8 +2,8 @@
 
 namespace murmex {
 
-void WhisperMLModel::loadModel(const std::filesystem::path& url, platform::ml::ComputeUnits computeUnits,
-                               bool prewarmMode) {
+void WhisperMLModel::loadModel(const std::filesystem::path& url,
+                               platform::ml::ComputeUnits computeUnits, bool prewarmMode) {
     platform::ml::ModelConfiguration configuration;
     configuration.computeUnits = computeUnits;
     std::shared_ptr<platform::ml::Model> loaded = platform::ml::Model::load(url, configuration);
@@ -18,4 +18,4 @@ tessary::ModelState WhisperMLModel::modelState() const {
     return model() ? tessary::ModelState::loaded : tessary::ModelState::unloaded;
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -25,8 +25,8 @@ public:
     /// `prewarmMode` the model is loaded (so that its folder is read and
     /// checked) and let go again: model() becomes null. A loading error is
     /// thrown unchanged and leaves model() as it was.
-    virtual void loadModel(const std::filesystem::path& url, platform::ml::ComputeUnits computeUnits,
-                           bool prewarmMode);
+    virtual void loadModel(const std::filesystem::path& url,
+                           platform::ml::ComputeUnits computeUnits, bool prewarmMode);
 
     /// Drops the model.
     virtual void unloadModel();
@@ -35,4 +35,4 @@ public:
     tessary::ModelState modelState() const;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -4,13 +4,13 @@
 // language tokens, and the split of a token sequence into words for word
 // timestamps. `WhisperTokenizerWrapper` is the implementation.
 
+#include "murmex/core/SpecialTokens.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
-
-#include "murmex/core/SpecialTokens.h"
 
 namespace murmex {
 
@@ -38,4 +38,4 @@ public:
     virtual WordTokens splitToWordTokens(const std::vector<int>& tokenIds) const = 0;
 };
 
-}  // namespace murmex
+} // namespace murmex

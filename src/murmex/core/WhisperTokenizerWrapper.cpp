@@ -1,19 +1,18 @@
 #include "murmex/core/WhisperTokenizerWrapper.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
+#include "murmex/core/Constants.h"
+#include "platform/system/DominantLanguage.h"
 
 #include <algorithm>
 #include <array>
-
-#include "murmex/core/Constants.h"
-#include "platform/system/DominantLanguage.h"
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 namespace murmex {
 
 namespace {
 
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD"; // U+FFFD
 
 std::vector<tokenizers::TokenId> toTokenIds(const std::vector<int>& tokens) {
     return std::vector<tokenizers::TokenId>(tokens.begin(), tokens.end());
@@ -42,26 +41,39 @@ std::vector<UChar32> codePoints(std::string_view text) {
 bool isLonePunctuation(std::string_view piece) {
     std::vector<UChar32> chars = codePoints(piece);
     size_t begin = 0, end = chars.size();
-    while (begin < end && u_isUWhiteSpace(chars[begin])) ++begin;
-    while (end > begin && u_isUWhiteSpace(chars[end - 1])) --end;
+    while (begin < end && u_isUWhiteSpace(chars[begin]))
+        ++begin;
+    while (end > begin && u_isUWhiteSpace(chars[end - 1]))
+        --end;
     return end - begin == 1 && u_ispunct(chars[begin]);
 }
 
-}  // namespace
+} // namespace
 
-WhisperTokenizerWrapper::WhisperTokenizerWrapper(std::shared_ptr<const tokenizers::Tokenizer> tokenizer,
-                                                 std::optional<std::string> tokenizerFolder)
+WhisperTokenizerWrapper::WhisperTokenizerWrapper(
+    std::shared_ptr<const tokenizers::Tokenizer> tokenizer,
+    std::optional<std::string> tokenizerFolder)
     : tokenizer_(std::move(tokenizer)), tokenizerFolder_(std::move(tokenizerFolder)) {
-    auto id = [this](const char* text, int fallback) { return verifiedId(text).value_or(fallback); };
+    auto id = [this](const char* text, int fallback) {
+        return verifiedId(text).value_or(fallback);
+    };
     specialTokens_ = SpecialTokens{
-        id("<|endoftext|>", 50257),         id("<|en|>", 50259),         id("<|nospeech|>", 50362),
-        id("<|notimestamps|>", 50363),      id("<|endoftext|>", 50257),  id("<|startofprev|>", 50361),
-        id("<|startoftranscript|>", 50258), id("<|0.00|>", 50364),       id("<|transcribe|>", 50359),
-        id("<|translate|>", 50358),         id(" ", 220),
+        id("<|endoftext|>", 50257),
+        id("<|en|>", 50259),
+        id("<|nospeech|>", 50362),
+        id("<|notimestamps|>", 50363),
+        id("<|endoftext|>", 50257),
+        id("<|startofprev|>", 50361),
+        id("<|startoftranscript|>", 50258),
+        id("<|0.00|>", 50364),
+        id("<|transcribe|>", 50359),
+        id("<|translate|>", 50358),
+        id(" ", 220),
     };
     for (const auto& [name, code] : Constants::languages()) {
         std::optional<int> language = verifiedId("<|" + code + "|>");
-        if (language && *language > specialTokens_.specialTokenBegin) allLanguageTokens_.insert(*language);
+        if (language && *language > specialTokens_.specialTokenBegin)
+            allLanguageTokens_.insert(*language);
     }
 }
 
@@ -107,7 +119,7 @@ WordTokens WhisperTokenizerWrapper::splitTokensOnUnicode(const std::vector<int>&
     const std::string full = decode(tokens);
 
     std::vector<int> current;
-    size_t pieceStart = 0;  // where the current piece begins within `full`
+    size_t pieceStart = 0; // where the current piece begins within `full`
     for (int token : tokens) {
         current.push_back(token);
         std::string decoded = decode(current);
@@ -118,7 +130,8 @@ WordTokens WhisperTokenizerWrapper::splitTokensOnUnicode(const std::vector<int>&
         bool complete = replacement == std::string::npos;
         if (!complete) {
             size_t inFull = pieceStart + replacement;
-            complete = inFull <= full.size() && full.compare(inFull, kReplacementCharacter.size(), kReplacementCharacter) == 0;
+            complete = inFull <= full.size() && full.compare(inFull, kReplacementCharacter.size(),
+                                                             kReplacementCharacter) == 0;
         }
         if (complete) {
             pieceStart += decoded.size();
@@ -143,10 +156,11 @@ WordTokens WhisperTokenizerWrapper::splitTokensOnSpaces(const std::vector<int>& 
             result.wordTokens.push_back(std::move(pieceTokens));
         } else {
             result.words.back() += piece;
-            result.wordTokens.back().insert(result.wordTokens.back().end(), pieceTokens.begin(), pieceTokens.end());
+            result.wordTokens.back().insert(result.wordTokens.back().end(), pieceTokens.begin(),
+                                            pieceTokens.end());
         }
     }
     return result;
 }
 
-}  // namespace murmex
+} // namespace murmex

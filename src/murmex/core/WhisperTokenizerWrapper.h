@@ -3,14 +3,14 @@
 // the special tokens by their texts once when it is created, and falls back
 // to the standard Whisper ids for texts the vocabulary lacks.
 
+#include "murmex/core/WhisperTokenizer.h"
+#include "tokenizers/Tokenizer.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
-
-#include "murmex/core/WhisperTokenizer.h"
-#include "tokenizers/Tokenizer.h"
 
 namespace murmex {
 
@@ -54,4 +54,4 @@ private:
     std::unordered_set<int> allLanguageTokens_;
 };
 
-}  // namespace murmex
+} // namespace murmex

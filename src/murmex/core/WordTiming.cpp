@@ -27,13 +27,18 @@ WordTiming WordTiming::fromJsonValue(yyjson_val* o) {
     return w;
 }
 
-std::string WordTiming::toJson(bool pretty) const { return json::encodeDocument(*this, pretty); }
+std::string WordTiming::toJson(bool pretty) const {
+    return json::encodeDocument(*this, pretty);
+}
 
-WordTiming WordTiming::fromJson(std::string_view text) { return json::decodeDocument<WordTiming>(text); }
+WordTiming WordTiming::fromJson(std::string_view text) {
+    return json::decodeDocument<WordTiming>(text);
+}
 
-}  // namespace murmex
+} // namespace murmex
 
-std::size_t std::hash<murmex::WordTiming>::operator()(const murmex::WordTiming& word) const noexcept {
+std::size_t
+std::hash<murmex::WordTiming>::operator()(const murmex::WordTiming& word) const noexcept {
     std::size_t seed = 0;
     murmex::hashCombine(seed, word.word);
     murmex::hashCombineRange(seed, word.tokens);

@@ -2,12 +2,12 @@
 // One timed word: its text (with any leading blank), the token ids it is made
 // of, its start and end in seconds and its probability.
 
+#include "murmex/utilities/JsonCodingFwd.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "murmex/utilities/JsonCodingFwd.h"
 
 namespace murmex {
 
@@ -29,9 +29,8 @@ struct WordTiming {
     static WordTiming fromJsonValue(yyjson_val* value);
 };
 
-}  // namespace murmex
+} // namespace murmex
 
-template <>
-struct std::hash<murmex::WordTiming> {
+template <> struct std::hash<murmex::WordTiming> {
     std::size_t operator()(const murmex::WordTiming& word) const noexcept;
 };

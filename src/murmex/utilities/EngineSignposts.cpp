@@ -1,8 +1,8 @@
 #include "murmex/utilities/EngineSignposts.h"
 
-#include <string>
-
 #include "tessary_core/Logging.h"
+
+#include <string>
 
 namespace murmex::Signposts {
 
@@ -11,10 +11,12 @@ namespace {
 platform::system::Signposter makeSignposter(std::string category) {
     return platform::system::Signposter(
         category, [] { return tessary::Logging::isEnabled(tessary::Logging::LogLevel::debug); },
-        [category](std::string_view line) { tessary::Logging::debug("[" + category + "] " + std::string(line)); });
+        [category](std::string_view line) {
+            tessary::Logging::debug("[" + category + "] " + std::string(line));
+        });
 }
 
-}  // namespace
+} // namespace
 
 const platform::system::Signposter& AudioEncoding::signposter() {
     static const platform::system::Signposter signposter = makeSignposter("AudioEncoding");
@@ -31,7 +33,8 @@ const platform::system::Signposter& TranscribeTask::signposter() {
     return signposter;
 }
 
-platform::system::SignpostInterval beginSignpost(std::string_view name, const platform::system::Signposter& signposter) {
+platform::system::SignpostInterval beginSignpost(std::string_view name,
+                                                 const platform::system::Signposter& signposter) {
     return signposter.beginInterval(name);
 }
 
@@ -40,4 +43,4 @@ void endSignpost(std::string_view name, platform::system::SignpostInterval& inte
     signposter.endInterval(name, interval);
 }
 
-}  // namespace murmex::Signposts
+} // namespace murmex::Signposts

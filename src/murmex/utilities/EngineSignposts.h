@@ -6,9 +6,9 @@
 // while the engine logger lets debug lines through, and their lines go to the
 // engine logger, so an installed logging callback receives them too.
 
-#include <string_view>
-
 #include "platform/system/Signpost.h"
+
+#include <string_view>
 
 namespace murmex::Signposts {
 
@@ -23,9 +23,10 @@ struct TranscribeTask {
 };
 
 /// Opens an interval (always, so that it can be ended later).
-platform::system::SignpostInterval beginSignpost(std::string_view name, const platform::system::Signposter& signposter);
+platform::system::SignpostInterval beginSignpost(std::string_view name,
+                                                 const platform::system::Signposter& signposter);
 /// Ends it; an interval ended twice is reported, not an error.
 void endSignpost(std::string_view name, platform::system::SignpostInterval& interval,
                  const platform::system::Signposter& signposter);
 
-}  // namespace murmex::Signposts
+} // namespace murmex::Signposts

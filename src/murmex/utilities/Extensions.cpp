@@ -1,11 +1,11 @@
 #include "murmex/utilities/Extensions.h"
 
+#include "murmex/core/Constants.h"
+#include "tessary_core/FileManager.h"
+
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
-
-#include "murmex/core/Constants.h"
-#include "tessary_core/FileManager.h"
 
 namespace murmex {
 
@@ -17,8 +17,8 @@ std::string trimmingSpecialTokenCharacters(std::string_view text) {
 }
 
 std::string normalized(std::string_view text) {
-    icu::UnicodeString lower =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString lower = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     lower.toLower(icu::Locale::getRoot());
 
     icu::UnicodeString kept;
@@ -33,7 +33,8 @@ std::string normalized(std::string_view text) {
     }
 
     int32_t begin = 0, end = kept.length();
-    while (begin < end && u_isUWhiteSpace(kept.char32At(begin))) begin += U16_LENGTH(kept.char32At(begin));
+    while (begin < end && u_isUWhiteSpace(kept.char32At(begin)))
+        begin += U16_LENGTH(kept.char32At(begin));
     while (end > begin) {
         int32_t last = kept.moveIndex32(end, -1);
         if (!u_isUWhiteSpace(kept.char32At(last))) break;
@@ -44,13 +45,16 @@ std::string normalized(std::string_view text) {
     return result;
 }
 
-bool containsSegment(const std::vector<TranscriptionSegment>& segments, const TranscriptionSegment& segment) {
+bool containsSegment(const std::vector<TranscriptionSegment>& segments,
+                     const TranscriptionSegment& segment) {
     for (const TranscriptionSegment& candidate : segments) {
         if (candidate.start == segment.start) return true;
     }
     return false;
 }
 
-std::string resolveAbsolutePath(std::string_view path) { return tessary::FileManager::resolveAbsolutePath(path); }
+std::string resolveAbsolutePath(std::string_view path) {
+    return tessary::FileManager::resolveAbsolutePath(path);
+}
 
-}  // namespace murmex
+} // namespace murmex

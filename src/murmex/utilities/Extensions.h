@@ -1,13 +1,13 @@
 #pragma once
 // Small text, list and path operations the engine's stages share.
 
+#include "murmex/core/TranscriptionSegment.h"
+#include "platform/system/Outcome.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "murmex/core/TranscriptionSegment.h"
-#include "platform/system/Outcome.h"
 
 namespace murmex {
 
@@ -22,7 +22,8 @@ std::string normalized(std::string_view text);
 
 /// True when some segment of the list starts exactly where `segment` starts;
 /// nothing else is compared.
-bool containsSegment(const std::vector<TranscriptionSegment>& segments, const TranscriptionSegment& segment);
+bool containsSegment(const std::vector<TranscriptionSegment>& segments,
+                     const TranscriptionSegment& segment);
 
 /// The path with a leading "~" expanded, made absolute against the current
 /// working directory.
@@ -30,7 +31,8 @@ std::string resolveAbsolutePath(std::string_view path);
 
 /// Each success replaced by its value and each failure by absent, in order.
 template <typename T>
-std::vector<std::optional<T>> toOptionalArrays(const std::vector<platform::system::Outcome<T>>& outcomes) {
+std::vector<std::optional<T>>
+toOptionalArrays(const std::vector<platform::system::Outcome<T>>& outcomes) {
     std::vector<std::optional<T>> values;
     values.reserve(outcomes.size());
     for (const auto& outcome : outcomes) {
@@ -39,4 +41,4 @@ std::vector<std::optional<T>> toOptionalArrays(const std::vector<platform::syste
     return values;
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -7,15 +7,14 @@
 
 namespace murmex {
 
-template <typename T>
-void hashCombine(std::size_t& seed, const T& value) {
+template <typename T> void hashCombine(std::size_t& seed, const T& value) {
     seed ^= std::hash<T>{}(value) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
 }
 
-template <typename T>
-void hashCombineRange(std::size_t& seed, const T& range) {
+template <typename T> void hashCombineRange(std::size_t& seed, const T& range) {
     hashCombine(seed, range.size());
-    for (const auto& item : range) hashCombine(seed, item);
+    for (const auto& item : range)
+        hashCombine(seed, item);
 }
 
-}  // namespace murmex
+} // namespace murmex

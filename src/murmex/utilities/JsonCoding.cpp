@@ -1,12 +1,11 @@
 #include "murmex/utilities/JsonCoding.h"
 
+#include "platform/system/NumberText.h"
+
 #include <charconv>
 #include <cmath>
-#include <limits>
-
 #include <fmt/format.h>
-
-#include "platform/system/NumberText.h"
+#include <limits>
 
 namespace murmex::json {
 
@@ -17,8 +16,9 @@ namespace {
 template <typename Real>
 yyjson_mut_val* numberText(yyjson_mut_doc* doc, Real value, const char* typeName) {
     if (!std::isfinite(value)) {
-        throw CodingError(CodingError::Kind::invalidValue, fmt::format("Unable to encode {}.{} directly in JSON.", typeName,
-                                                                       std::isnan(value) ? "nan" : "infinity"));
+        throw CodingError(CodingError::Kind::invalidValue,
+                          fmt::format("Unable to encode {}.{} directly in JSON.", typeName,
+                                      std::isnan(value) ? "nan" : "infinity"));
     }
     std::string text = platform::system::shortestText(value);
     return yyjson_mut_rawncpy(doc, text.data(), text.size());
@@ -26,17 +26,24 @@ yyjson_mut_val* numberText(yyjson_mut_doc* doc, Real value, const char* typeName
 
 const char* typeName(yyjson_val* value) {
     switch (yyjson_get_type(value)) {
-        case YYJSON_TYPE_NULL: return "null";
-        case YYJSON_TYPE_BOOL: return "bool";
-        case YYJSON_TYPE_NUM: return "number";
-        case YYJSON_TYPE_STR: return "string";
-        case YYJSON_TYPE_ARR: return "array";
-        case YYJSON_TYPE_OBJ: return "dictionary";
-        default: return "unknown value";
+    case YYJSON_TYPE_NULL:
+        return "null";
+    case YYJSON_TYPE_BOOL:
+        return "bool";
+    case YYJSON_TYPE_NUM:
+        return "number";
+    case YYJSON_TYPE_STR:
+        return "string";
+    case YYJSON_TYPE_ARR:
+        return "array";
+    case YYJSON_TYPE_OBJ:
+        return "dictionary";
+    default:
+        return "unknown value";
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---- Writer ---------------------------------------------------------------
 
@@ -44,30 +51,49 @@ Writer::Writer() : doc_(yyjson_mut_doc_new(nullptr)) {
     if (!doc_) throw std::bad_alloc();
 }
 
-Writer::~Writer() { yyjson_mut_doc_free(doc_); }
+Writer::~Writer() {
+    yyjson_mut_doc_free(doc_);
+}
 
-yyjson_mut_val* Writer::object() { return yyjson_mut_obj(doc_); }
-yyjson_mut_val* Writer::array() { return yyjson_mut_arr(doc_); }
-yyjson_mut_val* Writer::null() { return yyjson_mut_null(doc_); }
-yyjson_mut_val* Writer::boolean(bool value) { return yyjson_mut_bool(doc_, value); }
-yyjson_mut_val* Writer::integer(std::int64_t value) { return yyjson_mut_sint(doc_, value); }
+yyjson_mut_val* Writer::object() {
+    return yyjson_mut_obj(doc_);
+}
+yyjson_mut_val* Writer::array() {
+    return yyjson_mut_arr(doc_);
+}
+yyjson_mut_val* Writer::null() {
+    return yyjson_mut_null(doc_);
+}
+yyjson_mut_val* Writer::boolean(bool value) {
+    return yyjson_mut_bool(doc_, value);
+}
+yyjson_mut_val* Writer::integer(std::int64_t value) {
+    return yyjson_mut_sint(doc_, value);
+}
 
 yyjson_mut_val* Writer::string(std::string_view value) {
     return yyjson_mut_strncpy(doc_, value.data(), value.size());
 }
 
-yyjson_mut_val* Writer::number(double value) { return numberText(doc_, value, "Double"); }
-yyjson_mut_val* Writer::number(float value) { return numberText(doc_, value, "Float"); }
+yyjson_mut_val* Writer::number(double value) {
+    return numberText(doc_, value, "Double");
+}
+yyjson_mut_val* Writer::number(float value) {
+    return numberText(doc_, value, "Float");
+}
 
 void Writer::add(yyjson_mut_val* object, std::string_view key, yyjson_mut_val* value) {
     yyjson_mut_obj_add(object, yyjson_mut_strncpy(doc_, key.data(), key.size()), value);
 }
 
-void Writer::addStatic(yyjson_mut_val* object, const char* key, size_t length, yyjson_mut_val* value) {
+void Writer::addStatic(yyjson_mut_val* object, const char* key, size_t length,
+                       yyjson_mut_val* value) {
     yyjson_mut_obj_add(object, yyjson_mut_strn(doc_, key, length), value);
 }
 
-void Writer::append(yyjson_mut_val* array, yyjson_mut_val* value) { yyjson_mut_arr_append(array, value); }
+void Writer::append(yyjson_mut_val* array, yyjson_mut_val* value) {
+    yyjson_mut_arr_append(array, value);
+}
 
 yyjson_mut_val* Writer::integers(const std::vector<int>& values) {
     return arrayOf(values, [this](int v) { return integer(v); });
@@ -83,7 +109,9 @@ std::string Writer::write(yyjson_mut_val* root, bool pretty) {
     size_t length = 0;
     yyjson_write_flag flags = pretty ? YYJSON_WRITE_PRETTY_TWO_SPACES : YYJSON_WRITE_NOFLAG;
     char* text = yyjson_mut_write_opts(doc_, flags, nullptr, &length, &error);
-    if (!text) throw CodingError(CodingError::Kind::invalidValue, fmt::format("Unable to write JSON: {}", error.msg));
+    if (!text)
+        throw CodingError(CodingError::Kind::invalidValue,
+                          fmt::format("Unable to write JSON: {}", error.msg));
     std::string result(text, length);
     free(text);
     return result;
@@ -93,26 +121,34 @@ std::string Writer::write(yyjson_mut_val* root, bool pretty) {
 
 Document::Document(std::string_view text) {
     yyjson_read_err error;
-    doc_ = yyjson_read_opts(const_cast<char*>(text.data()), text.size(), YYJSON_READ_NOFLAG, nullptr, &error);
+    doc_ = yyjson_read_opts(const_cast<char*>(text.data()), text.size(), YYJSON_READ_NOFLAG,
+                            nullptr, &error);
     if (!doc_) {
-        throw CodingError(CodingError::Kind::dataCorrupted,
-                          fmt::format("The given data was not valid JSON: {} at byte {}.", error.msg, error.pos));
+        throw CodingError(
+            CodingError::Kind::dataCorrupted,
+            fmt::format("The given data was not valid JSON: {} at byte {}.", error.msg, error.pos));
     }
 }
 
-Document::~Document() { yyjson_doc_free(doc_); }
+Document::~Document() {
+    yyjson_doc_free(doc_);
+}
 
-yyjson_val* Document::root() const { return yyjson_doc_get_root(doc_); }
+yyjson_val* Document::root() const {
+    return yyjson_doc_get_root(doc_);
+}
 
 // ---- Reading --------------------------------------------------------------
 
 void throwTypeMismatch(std::string_view expected, yyjson_val* found, std::string_view context) {
     if (yyjson_is_null(found)) {
-        throw CodingError(CodingError::Kind::valueNotFound,
-                          fmt::format("Expected {} value for \"{}\" but found null instead.", expected, context));
+        throw CodingError(
+            CodingError::Kind::valueNotFound,
+            fmt::format("Expected {} value for \"{}\" but found null instead.", expected, context));
     }
-    throw CodingError(CodingError::Kind::typeMismatch, fmt::format("Expected to decode {} for \"{}\" but found a {} instead.",
-                                                                   expected, context, typeName(found)));
+    throw CodingError(CodingError::Kind::typeMismatch,
+                      fmt::format("Expected to decode {} for \"{}\" but found a {} instead.",
+                                  expected, context, typeName(found)));
 }
 
 void expectObject(yyjson_val* value, std::string_view context) {
@@ -122,7 +158,8 @@ void expectObject(yyjson_val* value, std::string_view context) {
 yyjson_val* member(yyjson_val* object, std::string_view key) {
     yyjson_val* value = yyjson_obj_getn(object, key.data(), key.size());
     if (!value) {
-        throw CodingError(CodingError::Kind::keyNotFound, fmt::format("No value associated with key \"{}\".", key));
+        throw CodingError(CodingError::Kind::keyNotFound,
+                          fmt::format("No value associated with key \"{}\".", key));
     }
     return value;
 }
@@ -141,7 +178,8 @@ float toFloat(yyjson_val* value, std::string_view context) {
     double number = toDouble(value, context);
     if (std::fabs(number) > std::numeric_limits<float>::max()) {
         throw CodingError(CodingError::Kind::dataCorrupted,
-                          fmt::format("Parsed JSON number <{}> for \"{}\" does not fit in Float.", number, context));
+                          fmt::format("Parsed JSON number <{}> for \"{}\" does not fit in Float.",
+                                      number, context));
     }
     return static_cast<float>(number);
 }
@@ -156,7 +194,8 @@ std::int64_t toInt64(yyjson_val* value, std::string_view context) {
     } else if (yyjson_is_real(value)) {
         // A whole number written with a decimal point (2.0) reads as an integer.
         double number = yyjson_get_real(value);
-        if (std::trunc(number) == number && number >= -9.2233720368547758e18 && number < 9.2233720368547758e18) {
+        if (std::trunc(number) == number && number >= -9.2233720368547758e18 &&
+            number < 9.2233720368547758e18) {
             return static_cast<std::int64_t>(number);
         }
     } else {
@@ -170,7 +209,8 @@ int toInt(yyjson_val* value, std::string_view context) {
     std::int64_t number = toInt64(value, context);
     if (number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max()) {
         throw CodingError(CodingError::Kind::dataCorrupted,
-                          fmt::format("Parsed JSON number <{}> for \"{}\" does not fit in Int.", number, context));
+                          fmt::format("Parsed JSON number <{}> for \"{}\" does not fit in Int.",
+                                      number, context));
     }
     return static_cast<int>(number);
 }
@@ -194,13 +234,15 @@ std::vector<float> toFloats(yyjson_val* value, std::string_view context) {
 }
 
 std::vector<std::string> toStrings(yyjson_val* value, std::string_view context) {
-    return toArray<std::string>(value, context, [&](yyjson_val* item) { return toString(item, context); });
+    return toArray<std::string>(value, context,
+                                [&](yyjson_val* item) { return toString(item, context); });
 }
 
 yyjson_mut_val* encodeTokenLogProbs(Writer& writer, const TokenLogProbs& maps) {
     return writer.arrayOf(maps, [&writer](const std::map<int, float>& map) {
         yyjson_mut_val* object = writer.object();
-        for (const auto& [token, logProb] : map) writer.add(object, std::to_string(token), writer.number(logProb));
+        for (const auto& [token, logProb] : map)
+            writer.add(object, std::to_string(token), writer.number(logProb));
         return object;
     });
 }
@@ -215,9 +257,12 @@ TokenLogProbs decodeTokenLogProbs(yyjson_val* value, std::string_view context) {
             std::string_view keyText(yyjson_get_str(key), yyjson_get_len(key));
             int token = 0;
             auto parsed = std::from_chars(keyText.data(), keyText.data() + keyText.size(), token);
-            if (keyText.empty() || parsed.ec != std::errc() || parsed.ptr != keyText.data() + keyText.size()) {
-                throw CodingError(CodingError::Kind::dataCorrupted,
-                                  fmt::format("Expected Int key in \"{}\" but found \"{}\" instead.", context, keyText));
+            if (keyText.empty() || parsed.ec != std::errc() ||
+                parsed.ptr != keyText.data() + keyText.size()) {
+                throw CodingError(
+                    CodingError::Kind::dataCorrupted,
+                    fmt::format("Expected Int key in \"{}\" but found \"{}\" instead.", context,
+                                keyText));
             }
             map[token] = toFloat(logProb, context);
         }
@@ -225,4 +270,4 @@ TokenLogProbs decodeTokenLogProbs(yyjson_val* value, std::string_view context) {
     });
 }
 
-}  // namespace murmex::json
+} // namespace murmex::json

@@ -15,7 +15,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
 #include <yyjson.h>
 
 namespace murmex::json {
@@ -23,11 +22,11 @@ namespace murmex::json {
 class CodingError : public std::runtime_error {
 public:
     enum class Kind {
-        keyNotFound,    ///< a required key is missing
-        valueNotFound,  ///< a required value is null
-        typeMismatch,   ///< a value has the wrong JSON type
-        dataCorrupted,  ///< the text is not JSON, or a value is out of range
-        invalidValue,   ///< a value cannot be written as JSON (NaN, infinity)
+        keyNotFound,   ///< a required key is missing
+        valueNotFound, ///< a required value is null
+        typeMismatch,  ///< a value has the wrong JSON type
+        dataCorrupted, ///< the text is not JSON, or a value is out of range
+        invalidValue,  ///< a value cannot be written as JSON (NaN, infinity)
     };
 
     CodingError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
@@ -68,7 +67,8 @@ public:
     template <typename T, typename Fn>
     yyjson_mut_val* arrayOf(const std::vector<T>& items, Fn&& encodeItem) {
         yyjson_mut_val* result = array();
-        for (const T& item : items) append(result, encodeItem(item));
+        for (const T& item : items)
+            append(result, encodeItem(item));
         return result;
     }
     yyjson_mut_val* integers(const std::vector<int>& values);
@@ -100,7 +100,8 @@ private:
 
 // Reading. `context` names the key or element being read, for messages.
 
-[[noreturn]] void throwTypeMismatch(std::string_view expected, yyjson_val* found, std::string_view context);
+[[noreturn]] void throwTypeMismatch(std::string_view expected, yyjson_val* found,
+                                    std::string_view context);
 
 /// Throws typeMismatch unless `value` is an object.
 void expectObject(yyjson_val* value, std::string_view context);
@@ -126,20 +127,19 @@ std::vector<T> toArray(yyjson_val* value, std::string_view context, Fn&& decodeI
     result.reserve(yyjson_arr_size(value));
     size_t index, count;
     yyjson_val* item;
-    yyjson_arr_foreach(value, index, count, item) { result.push_back(decodeItem(item)); }
+    yyjson_arr_foreach(value, index, count, item) {
+        result.push_back(decodeItem(item));
+    }
     return result;
 }
 
-
 // Whole documents of records that have `toJsonValue(Writer&)` and a static
 // `fromJsonValue(yyjson_val*)`.
-template <typename Record>
-std::string encodeDocument(const Record& record, bool pretty) {
+template <typename Record> std::string encodeDocument(const Record& record, bool pretty) {
     Writer writer;
     return writer.write(record.toJsonValue(writer), pretty);
 }
-template <typename Record>
-Record decodeDocument(std::string_view text) {
+template <typename Record> Record decodeDocument(std::string_view text) {
     Document document(text);
     return Record::fromJsonValue(document.root());
 }
@@ -149,4 +149,4 @@ using TokenLogProbs = std::vector<std::map<int, float>>;
 yyjson_mut_val* encodeTokenLogProbs(Writer& writer, const TokenLogProbs& maps);
 TokenLogProbs decodeTokenLogProbs(yyjson_val* value, std::string_view context);
 
-}  // namespace murmex::json
+} // namespace murmex::json

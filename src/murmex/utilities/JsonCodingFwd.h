@@ -7,4 +7,4 @@ struct yyjson_mut_val;
 
 namespace murmex::json {
 class Writer;
-}  // namespace murmex::json
+} // namespace murmex::json

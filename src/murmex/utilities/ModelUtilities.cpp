@@ -21,44 +21,59 @@ namespace {
 using tessary::Logging;
 
 const std::array<std::string, 11>& sizeKeywords() {
-    static const std::array<std::string, 11> keywords = {"tiny",   "tiny.en",   "base",  "base.en",
-                                                         "small",  "small.en",  "medium", "medium.en",
-                                                         "large",  "large-v2",  "large-v3"};
+    static const std::array<std::string, 11> keywords = {
+        "tiny",   "tiny.en",   "base",  "base.en",  "small",   "small.en",
+        "medium", "medium.en", "large", "large-v2", "large-v3"};
     return keywords;
 }
 
 /// The hub's default cache root: $QN_HOME, else the user's cache folder.
 fs::path defaultHubBase() {
     if (const char* home = std::getenv("QN_HOME"); home && *home) return fs::path(home);
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/') return fs::path(cache) / "quillon";
-    if (const char* home = std::getenv("HOME"); home && *home) return fs::path(home) / ".cache" / "quillon";
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
+        return fs::path(cache) / "quillon";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return fs::path(home) / ".cache" / "quillon";
     return fs::temp_directory_path() / "quillon";
 }
 
-}  // namespace
+} // namespace
 
 ModelVariant ModelUtilities::detectVariant(int logitsDim, int encoderDim) {
     switch (logitsDim) {
     case 51864:
         switch (encoderDim) {
-        case 384: return ModelVariant::tinyEn;
-        case 512: return ModelVariant::baseEn;
-        case 768: return ModelVariant::smallEn;
-        case 1024: return ModelVariant::mediumEn;
-        default: return ModelVariant::baseEn;
+        case 384:
+            return ModelVariant::tinyEn;
+        case 512:
+            return ModelVariant::baseEn;
+        case 768:
+            return ModelVariant::smallEn;
+        case 1024:
+            return ModelVariant::mediumEn;
+        default:
+            return ModelVariant::baseEn;
         }
     case 51865:
         switch (encoderDim) {
-        case 384: return ModelVariant::tiny;
-        case 512: return ModelVariant::base;
-        case 768: return ModelVariant::small;
-        case 1024: return ModelVariant::medium;
-        case 1280: return ModelVariant::largev2;
-        default: return ModelVariant::base;
+        case 384:
+            return ModelVariant::tiny;
+        case 512:
+            return ModelVariant::base;
+        case 768:
+            return ModelVariant::small;
+        case 1024:
+            return ModelVariant::medium;
+        case 1280:
+            return ModelVariant::largev2;
+        default:
+            return ModelVariant::base;
         }
-    case 51866: return ModelVariant::largev3;
+    case 51866:
+        return ModelVariant::largev3;
     default:
-        Logging::error("Unrecognized vocabulary size: " + std::to_string(logitsDim) + ", defaulting to base variant");
+        Logging::error("Unrecognized vocabulary size: " + std::to_string(logitsDim) +
+                       ", defaulting to base variant");
         return ModelVariant::base;
     }
 }
@@ -67,14 +82,14 @@ std::string ModelUtilities::tokenizerNameForVariant(ModelVariant variant) {
     return "openai/whisper-" + description(variant);
 }
 
-fs::path ModelUtilities::localRepoLocation(const std::optional<fs::path>& downloadBase, const std::string& repoId) {
+fs::path ModelUtilities::localRepoLocation(const std::optional<fs::path>& downloadBase,
+                                           const std::string& repoId) {
     return downloadBase.value_or(defaultHubBase()) / "models" / repoId;
 }
 
-std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant variant,
-                                                                const std::optional<fs::path>& tokenizerFolder,
-                                                                const std::vector<fs::path>& additionalSearchPaths,
-                                                                bool) {
+std::shared_ptr<WhisperTokenizer>
+ModelUtilities::loadTokenizer(ModelVariant variant, const std::optional<fs::path>& tokenizerFolder,
+                              const std::vector<fs::path>& additionalSearchPaths, bool) {
     const std::string repoId = tokenizerNameForVariant(variant);
     const fs::path hubFolder = localRepoLocation(tokenizerFolder, repoId);
 
@@ -87,7 +102,8 @@ std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant var
         const fs::path file = candidate / "tokenizer.json";
         std::error_code ec;
         const bool found = fs::is_regular_file(file, ec);
-        Logging::debug("Checking for local tokenizer at " + file.string() + " - " + (found ? "found" : "not found"));
+        Logging::debug("Checking for local tokenizer at " + file.string() + " - " +
+                       (found ? "found" : "not found"));
         if (found) {
             Logging::debug("Found local tokenizer at " + candidate.string());
             localFolder = candidate;
@@ -104,9 +120,11 @@ std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant var
                 Logging::debug("Tokenizer configuration not found in local config");
             } else {
                 auto tokenizerData = configuration.tokenizerData();
-                auto tokenizer = std::make_shared<tokenizers::PreTrainedTokenizer>(*tokenizerConfig, tokenizerData, true);
+                auto tokenizer = std::make_shared<tokenizers::PreTrainedTokenizer>(
+                    *tokenizerConfig, tokenizerData, true);
                 Logging::debug("Loading tokenizer from " + localFolder->string());
-                return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer), localFolder->string());
+                return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer),
+                                                                 localFolder->string());
             }
         } catch (const std::exception& e) {
             Logging::debug(std::string("Error loading local tokenizer: ") + e.what());
@@ -124,7 +142,8 @@ ModelSupport ModelUtilities::modelSupport(std::string_view deviceIdentifier,
                   : Constants::fallbackModelSupportConfig().modelSupport(deviceIdentifier);
 }
 
-std::vector<std::string> ModelUtilities::formatModelFiles(const std::vector<std::string>& modelFiles) {
+std::vector<std::string>
+ModelUtilities::formatModelFiles(const std::vector<std::string>& modelFiles) {
     const auto& keywords = sizeKeywords();
     std::vector<std::string> filters;
     for (const auto& keyword : keywords) {
@@ -133,8 +152,9 @@ std::vector<std::string> ModelUtilities::formatModelFiles(const std::vector<std:
     std::set<std::string> heads;
     for (const auto& file : modelFiles) {
         std::string head = file.substr(0, file.find('/')) + "/";
-        bool keep = std::any_of(filters.begin(), filters.end(),
-                                [&](const std::string& f) { return head.find(f) != std::string::npos; });
+        bool keep = std::any_of(filters.begin(), filters.end(), [&](const std::string& f) {
+            return head.find(f) != std::string::npos;
+        });
         if (keep) heads.insert(head.substr(0, head.size() - 1));
     }
     auto rank = [&](const std::string& name) -> size_t {
@@ -157,4 +177,4 @@ std::vector<std::string> ModelUtilities::formatModelFiles(const std::vector<std:
     return names;
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -27,21 +27,24 @@ public:
 
     /// The local folder of a hub repository under a download base:
     /// base/"models"/repoId. An absent base means the hub's default cache.
-    static std::filesystem::path localRepoLocation(const std::optional<std::filesystem::path>& downloadBase,
-                                                   const std::string& repoId);
+    static std::filesystem::path
+    localRepoLocation(const std::optional<std::filesystem::path>& downloadBase,
+                      const std::string& repoId);
 
     /// Finds "tokenizer.json" in the hub folder of the variant's tokenizer
     /// repository, then `tokenizerFolder`, then each additional path, and
     /// builds the tokenizer from the first folder that has one; without a
     /// usable local copy the tokenizer is fetched from the model hub.
-    static std::shared_ptr<WhisperTokenizer> loadTokenizer(
-        ModelVariant variant, const std::optional<std::filesystem::path>& tokenizerFolder,
-        const std::vector<std::filesystem::path>& additionalSearchPaths = {}, bool useBackgroundSession = false);
+    static std::shared_ptr<WhisperTokenizer>
+    loadTokenizer(ModelVariant variant, const std::optional<std::filesystem::path>& tokenizerFolder,
+                  const std::vector<std::filesystem::path>& additionalSearchPaths = {},
+                  bool useBackgroundSession = false);
 
     /// The models of the given table (the built-in one when absent) for a
     /// device identifier.
-    static ModelSupport modelSupport(std::string_view deviceIdentifier,
-                                     const std::optional<ModelSupportConfig>& config = std::nullopt);
+    static ModelSupport
+    modelSupport(std::string_view deviceIdentifier,
+                 const std::optional<ModelSupportConfig>& config = std::nullopt);
 
     /// Distinct model folder names from model names or repository paths,
     /// only those naming a Whisper size, ordered tiny, base, small, medium,
@@ -49,4 +52,4 @@ public:
     static std::vector<std::string> formatModelFiles(const std::vector<std::string>& modelFiles);
 };
 
-}  // namespace murmex
+} // namespace murmex

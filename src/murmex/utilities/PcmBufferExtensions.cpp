@@ -1,13 +1,14 @@
 #include "murmex/utilities/PcmBufferExtensions.h"
 
-#include <algorithm>
-
 #include "tessary_core/Logging.h"
+
+#include <algorithm>
 
 namespace murmex {
 
-bool appendContents(platform::audio::PcmBuffer& destination, const platform::audio::PcmBuffer& source,
-                    int64_t startingFrame, uint32_t frameCount) {
+bool appendContents(platform::audio::PcmBuffer& destination,
+                    const platform::audio::PcmBuffer& source, int64_t startingFrame,
+                    uint32_t frameCount) {
     using tessary::Logging;
     if (destination.format() != source.format()) {
         Logging::debug("Format mismatch");
@@ -24,10 +25,11 @@ bool appendContents(platform::audio::PcmBuffer& destination, const platform::aud
     }
     for (uint32_t channel = 0; channel < source.format().channelCount(); ++channel) {
         const float* from = source.channel(channel) + startingFrame;
-        std::copy(from, from + frameCount, destination.channel(channel) + destination.frameLength());
+        std::copy(from, from + frameCount,
+                  destination.channel(channel) + destination.frameLength());
     }
     destination.setFrameLength(destination.frameLength() + frameCount);
     return true;
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -2,9 +2,9 @@
 // Appending frames of one PCM buffer to another, as the audio front end does
 // when it gathers converted audio.
 
-#include <cstdint>
-
 #include "platform/audio/PcmBuffer.h"
+
+#include <cstdint>
 
 namespace murmex {
 
@@ -15,7 +15,8 @@ namespace murmex {
 /// start counts as too few). When the destination lacks room the count is
 /// cut to fit ("Insufficient space in buffer, reducing frame count to fit",
 /// debug). Appending 0 frames succeeds and changes nothing.
-bool appendContents(platform::audio::PcmBuffer& destination, const platform::audio::PcmBuffer& source,
-                    int64_t startingFrame, uint32_t frameCount);
+bool appendContents(platform::audio::PcmBuffer& destination,
+                    const platform::audio::PcmBuffer& source, int64_t startingFrame,
+                    uint32_t frameCount);
 
-}  // namespace murmex
+} // namespace murmex

@@ -1,19 +1,17 @@
 #include "murmex/utilities/ResultWriting.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/system/SaturatingCast.h"
+#include "platform/system/SystemError.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-
 #include <fmt/format.h>
-
-#include "platform/system/SaturatingCast.h"
-#include "platform/system/SystemError.h"
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace murmex {
 
@@ -47,7 +45,8 @@ mode_t processUmask() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
     }
     return 022;
 }
@@ -64,29 +63,35 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours, std::string_view decimalMarker) const {
+std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours,
+                                      std::string_view decimalMarker) const {
     float t = (std::isnan(seconds) || seconds < 0) ? 0.0f : seconds;
     int hours = saturatingCast<int>(t / 3600.0f);
     int minutes = saturatingCast<int>(std::fmod(t, 3600.0f) / 60.0f);
     int wholeSeconds = saturatingCast<int>(std::fmod(t, 60.0f));
     int milliseconds = saturatingCast<int>((t - std::floor(t)) * 1000.0f);
     if (alwaysIncludeHours || hours > 0) {
-        return fmt::format("{:02d}:{:02d}:{:02d}{}{:03d}", hours, minutes, wholeSeconds, decimalMarker, milliseconds);
+        return fmt::format("{:02d}:{:02d}:{:02d}{}{:03d}", hours, minutes, wholeSeconds,
+                           decimalMarker, milliseconds);
     }
     return fmt::format("{:02d}:{:02d}{}{:03d}", minutes, wholeSeconds, decimalMarker, milliseconds);
 }
 
-std::string ResultWriting::formatSegment(int index, float start, float end, std::string_view text) const {
-    return fmt::format("{}\n{} --> {}\n{}\n\n", index, formatTime(start, true, ","), formatTime(end, true, ","), text);
+std::string ResultWriting::formatSegment(int index, float start, float end,
+                                         std::string_view text) const {
+    return fmt::format("{}\n{} --> {}\n{}\n\n", index, formatTime(start, true, ","),
+                       formatTime(end, true, ","), text);
 }
 
 std::string ResultWriting::formatTiming(float start, float end, std::string_view text) const {
-    return fmt::format("{} --> {}\n{}\n\n", formatTime(start, false, "."), formatTime(end, false, "."), text);
+    return fmt::format("{} --> {}\n{}\n\n", formatTime(start, false, "."),
+                       formatTime(end, false, "."), text);
 }
 
-platform::system::Outcome<std::string> ResultWriting::writeFile(const std::string& name, std::string_view extension,
+platform::system::Outcome<std::string> ResultWriting::writeFile(const std::string& name,
+                                                                std::string_view extension,
                                                                 std::string_view contents) const {
     namespace fs = std::filesystem;
     std::error_code error;
@@ -123,4 +128,4 @@ platform::system::Outcome<std::string> ResultWriting::writeFile(const std::strin
     return fileURL(target.lexically_normal().string());
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -6,13 +6,13 @@
 // rename), so a reader never sees half a file; every failure comes back as
 // a failure value and leaves no file behind.
 
+#include "murmex/core/TranscriptionResult.h"
+#include "platform/system/Outcome.h"
+
 #include <any>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-
-#include "murmex/core/TranscriptionResult.h"
-#include "platform/system/Outcome.h"
 
 namespace murmex {
 
@@ -28,14 +28,16 @@ public:
     /// Writes `<outputDir>/<name>.<extension>`, replacing any file there.
     /// Success carries the file's absolute "file://" URL; failure the error of
     /// encoding or writing. `options` is not used by the built-in writers.
-    virtual platform::system::Outcome<std::string> write(const TranscriptionResult& result, const std::string& name,
+    virtual platform::system::Outcome<std::string> write(const TranscriptionResult& result,
+                                                         const std::string& name,
                                                          const Options& options = {}) = 0;
 
     /// "HH:MM:SS<marker>mmm" when `alwaysIncludeHours` or the hours are above
     /// 0, else "MM:SS<marker>mmm"; single-precision arithmetic, every part
     /// truncated. Times that are negative or not a number count as 0, and the
     /// parts of infinite or huge times saturate instead of overflowing.
-    virtual std::string formatTime(float seconds, bool alwaysIncludeHours, std::string_view decimalMarker) const;
+    virtual std::string formatTime(float seconds, bool alwaysIncludeHours,
+                                   std::string_view decimalMarker) const;
 
     /// An SRT cue: "<index>\n<start> --> <end>\n<text>\n\n", hours always shown, marker ",".
     std::string formatSegment(int index, float start, float end, std::string_view text) const;
@@ -44,8 +46,8 @@ public:
 
 protected:
     /// Writes `contents` atomically to `<outputDir>/<name>.<extension>`.
-    platform::system::Outcome<std::string> writeFile(const std::string& name, std::string_view extension,
-                                                     std::string_view contents) const;
+    platform::system::Outcome<std::string>
+    writeFile(const std::string& name, std::string_view extension, std::string_view contents) const;
 
     /// The cues of every segment in order: per word when the segment has at
     /// least one word timing, else one for the segment. `cue(start, end, text)`
@@ -70,7 +72,8 @@ std::string ResultWriting::subtitleCues(const TranscriptionResult& result, CueFn
     std::string text;
     for (const TranscriptionSegment& segment : result.segments()) {
         if (segment.words && !segment.words->empty()) {
-            for (const WordTiming& word : *segment.words) text += cue(word.start, word.end, word.word);
+            for (const WordTiming& word : *segment.words)
+                text += cue(word.start, word.end, word.word);
         } else {
             text += cue(segment.start, segment.end, segment.text);
         }
@@ -78,4 +81,4 @@ std::string ResultWriting::subtitleCues(const TranscriptionResult& result, CueFn
     return text;
 }
 
-}  // namespace murmex
+} // namespace murmex

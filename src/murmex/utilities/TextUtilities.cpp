@@ -2,13 +2,12 @@
 
 #include "tessary_core/Logging.h"
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 namespace murmex {
 namespace {
@@ -42,20 +41,22 @@ float ratio(const unsigned char* bytes, size_t count) {
     std::string error;
     auto compressed = deflatedSize(bytes, count, error);
     if (!compressed || *compressed == 0) {
-        tessary::Logging::debug("Compression error: " + (error.empty() ? std::string("empty output") : error));
+        tessary::Logging::debug("Compression error: " +
+                                (error.empty() ? std::string("empty output") : error));
         return kInfinity;
     }
     return static_cast<float>(count) / static_cast<float>(*compressed);
 }
 
-}  // namespace
+} // namespace
 
 float TextUtilities::compressionRatio(std::span<const int> tokens) {
     std::vector<unsigned char> bytes;
     bytes.reserve(tokens.size() * 4);
     for (int token : tokens) {
         auto value = static_cast<uint32_t>(static_cast<int32_t>(token));
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<unsigned char>(value >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<unsigned char>(value >> shift));
     }
     return ratio(bytes.data(), bytes.size());
 }
@@ -65,4 +66,4 @@ float TextUtilities::compressionRatio(std::string_view text) {
     return ratio(reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
 
-}  // namespace murmex
+} // namespace murmex

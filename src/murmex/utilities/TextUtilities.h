@@ -18,7 +18,11 @@ struct TextUtilities {
     static float compressionRatio(std::string_view text);
 };
 
-inline float compressionRatio(std::span<const int> tokens) { return TextUtilities::compressionRatio(tokens); }
-inline float compressionRatio(std::string_view text) { return TextUtilities::compressionRatio(text); }
+inline float compressionRatio(std::span<const int> tokens) {
+    return TextUtilities::compressionRatio(tokens);
+}
+inline float compressionRatio(std::string_view text) {
+    return TextUtilities::compressionRatio(text);
+}
 
-}  // namespace murmex
+} // namespace murmex

@@ -17,11 +17,12 @@ namespace murmex {
 struct TranscriptionUtilities {
     /// A copy moved by `seekTime` seconds: seek grows by seekTime × 16000
     /// samples (cut toward zero), start, end and every word's times by seekTime.
-    static TranscriptionSegment updateSegmentTimings(const TranscriptionSegment& segment, float seekTime);
+    static TranscriptionSegment updateSegmentTimings(const TranscriptionSegment& segment,
+                                                     float seekTime);
 
     /// "[1.50 --> 3.25] " + text with timestamps, the text alone without.
-    static std::vector<std::string> formatSegments(const std::vector<TranscriptionSegment>& segments,
-                                                   bool withTimestamps = true);
+    static std::vector<std::string>
+    formatSegments(const std::vector<TranscriptionSegment>& segments, bool withTimestamps = true);
 
     /// The leading words of `second` on which both lists agree, compared after
     /// normalizing (case, hyphens, punctuation, blanks).
@@ -29,8 +30,9 @@ struct TranscriptionUtilities {
                                                            const std::vector<WordTiming>& second);
 
     /// The words of `second` after that common prefix.
-    static std::vector<WordTiming> findLongestDifferentSuffix(const std::vector<WordTiming>& first,
-                                                              const std::vector<WordTiming>& second);
+    static std::vector<WordTiming>
+    findLongestDifferentSuffix(const std::vector<WordTiming>& first,
+                               const std::vector<WordTiming>& second);
 
     /// One new result from a list in which null entries stand for absent
     /// results: texts joined with a blank (or the confirmed words run
@@ -40,7 +42,8 @@ struct TranscriptionUtilities {
         const std::optional<std::vector<WordTiming>>& confirmedWords = std::nullopt);
 };
 
-inline TranscriptionSegment updateSegmentTimings(const TranscriptionSegment& segment, float seekTime) {
+inline TranscriptionSegment updateSegmentTimings(const TranscriptionSegment& segment,
+                                                 float seekTime) {
     return TranscriptionUtilities::updateSegmentTimings(segment, seekTime);
 }
 inline std::vector<std::string> formatSegments(const std::vector<TranscriptionSegment>& segments,
@@ -61,4 +64,4 @@ inline std::shared_ptr<TranscriptionResult> mergeTranscriptionResults(
     return TranscriptionUtilities::mergeTranscriptionResults(results, confirmedWords);
 }
 
-}  // namespace murmex
+} // namespace murmex

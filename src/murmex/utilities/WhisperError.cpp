@@ -20,20 +20,32 @@ const char* WhisperError::what() const noexcept {
 
 const char* WhisperError::kindName(Kind kind) {
     switch (kind) {
-        case Kind::tokenizerUnavailable: return "tokenizerUnavailable";
-        case Kind::modelsUnavailable: return "modelsUnavailable";
-        case Kind::prefillFailed: return "prefillFailed";
-        case Kind::audioProcessingFailed: return "audioProcessingFailed";
-        case Kind::decodingLogitsFailed: return "decodingLogitsFailed";
-        case Kind::segmentingFailed: return "segmentingFailed";
-        case Kind::loadAudioFailed: return "loadAudioFailed";
-        case Kind::prepareDecoderInputsFailed: return "prepareDecoderInputsFailed";
-        case Kind::transcriptionFailed: return "transcriptionFailed";
-        case Kind::decodingFailed: return "decodingFailed";
-        case Kind::microphoneUnavailable: return "microphoneUnavailable";
-        case Kind::initializationError: return "initializationError";
+    case Kind::tokenizerUnavailable:
+        return "tokenizerUnavailable";
+    case Kind::modelsUnavailable:
+        return "modelsUnavailable";
+    case Kind::prefillFailed:
+        return "prefillFailed";
+    case Kind::audioProcessingFailed:
+        return "audioProcessingFailed";
+    case Kind::decodingLogitsFailed:
+        return "decodingLogitsFailed";
+    case Kind::segmentingFailed:
+        return "segmentingFailed";
+    case Kind::loadAudioFailed:
+        return "loadAudioFailed";
+    case Kind::prepareDecoderInputsFailed:
+        return "prepareDecoderInputsFailed";
+    case Kind::transcriptionFailed:
+        return "transcriptionFailed";
+    case Kind::decodingFailed:
+        return "decodingFailed";
+    case Kind::microphoneUnavailable:
+        return "microphoneUnavailable";
+    case Kind::initializationError:
+        return "initializationError";
     }
     return "unknown";
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -33,22 +33,30 @@ public:
     static WhisperError modelsUnavailable(std::string message = "Models are unavailable") {
         return {Kind::modelsUnavailable, std::move(message)};
     }
-    static WhisperError prefillFailed(std::string message) { return {Kind::prefillFailed, std::move(message)}; }
+    static WhisperError prefillFailed(std::string message) {
+        return {Kind::prefillFailed, std::move(message)};
+    }
     static WhisperError audioProcessingFailed(std::string message) {
         return {Kind::audioProcessingFailed, std::move(message)};
     }
     static WhisperError decodingLogitsFailed(std::string message) {
         return {Kind::decodingLogitsFailed, std::move(message)};
     }
-    static WhisperError segmentingFailed(std::string message) { return {Kind::segmentingFailed, std::move(message)}; }
-    static WhisperError loadAudioFailed(std::string message) { return {Kind::loadAudioFailed, std::move(message)}; }
+    static WhisperError segmentingFailed(std::string message) {
+        return {Kind::segmentingFailed, std::move(message)};
+    }
+    static WhisperError loadAudioFailed(std::string message) {
+        return {Kind::loadAudioFailed, std::move(message)};
+    }
     static WhisperError prepareDecoderInputsFailed(std::string message) {
         return {Kind::prepareDecoderInputsFailed, std::move(message)};
     }
     static WhisperError transcriptionFailed(std::string message) {
         return {Kind::transcriptionFailed, std::move(message)};
     }
-    static WhisperError decodingFailed(std::string message) { return {Kind::decodingFailed, std::move(message)}; }
+    static WhisperError decodingFailed(std::string message) {
+        return {Kind::decodingFailed, std::move(message)};
+    }
     static WhisperError microphoneUnavailable(std::string message) {
         return {Kind::microphoneUnavailable, std::move(message)};
     }
@@ -80,4 +88,4 @@ private:
     std::string message_;
 };
 
-}  // namespace murmex
+} // namespace murmex

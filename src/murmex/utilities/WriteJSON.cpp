@@ -2,8 +2,8 @@
 
 namespace murmex {
 
-platform::system::Outcome<std::string> WriteJSON::write(const TranscriptionResult& result, const std::string& name,
-                                                        const Options&) {
+platform::system::Outcome<std::string> WriteJSON::write(const TranscriptionResult& result,
+                                                        const std::string& name, const Options&) {
     std::string document;
     try {
         document = result.toJson(true);
@@ -13,4 +13,4 @@ platform::system::Outcome<std::string> WriteJSON::write(const TranscriptionResul
     return writeFile(name, "json", document);
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -8,8 +8,9 @@ namespace murmex {
 class WriteJSON : public FileResultWriter {
 public:
     using FileResultWriter::FileResultWriter;
-    platform::system::Outcome<std::string> write(const TranscriptionResult& result, const std::string& name,
+    platform::system::Outcome<std::string> write(const TranscriptionResult& result,
+                                                 const std::string& name,
                                                  const Options& options = {}) override;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -2,8 +2,8 @@
 
 namespace murmex {
 
-platform::system::Outcome<std::string> WriteVTT::write(const TranscriptionResult& result, const std::string& name,
-                                                       const Options&) {
+platform::system::Outcome<std::string> WriteVTT::write(const TranscriptionResult& result,
+                                                       const std::string& name, const Options&) {
     std::string text = "WEBVTT\n\n";
     text += subtitleCues(result, [&](float start, float end, const std::string& cueText) {
         return formatTiming(start, end, cueText);
@@ -11,4 +11,4 @@ platform::system::Outcome<std::string> WriteVTT::write(const TranscriptionResult
     return writeFile(name, "vtt", text);
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -19,9 +19,11 @@ namespace {
 // swresample counts frames in int; larger requests are split into steps.
 constexpr uint32_t maxStepFrames = 1u << 20;
 
-int integerRate(double rate) { return int(std::lround(rate)); }
+int integerRate(double rate) {
+    return int(std::lround(rate));
+}
 
-}  // namespace
+} // namespace
 
 struct AudioConverter::State {
     SwrContext* context = nullptr;
@@ -33,7 +35,8 @@ AudioConverter::AudioConverter(const AudioFormat& input, const AudioFormat& outp
 
 AudioConverter::~AudioConverter() = default;
 
-std::unique_ptr<AudioConverter> AudioConverter::make(const AudioFormat& input, const AudioFormat& output) {
+std::unique_ptr<AudioConverter> AudioConverter::make(const AudioFormat& input,
+                                                     const AudioFormat& output) {
     std::unique_ptr<AudioConverter> converter(new AudioConverter(input, output));
     if (!converter->setUp()) return nullptr;
     return converter;
@@ -44,8 +47,9 @@ bool AudioConverter::setUp() {
     av_channel_layout_default(&inLayout, int(input_.channelCount()));
     av_channel_layout_default(&outLayout, int(output_.channelCount()));
     SwrContext* context = nullptr;
-    int status = swr_alloc_set_opts2(&context, &outLayout, AV_SAMPLE_FMT_FLTP, integerRate(output_.sampleRate()),
-                                     &inLayout, AV_SAMPLE_FMT_FLTP, integerRate(input_.sampleRate()), 0, nullptr);
+    int status = swr_alloc_set_opts2(
+        &context, &outLayout, AV_SAMPLE_FMT_FLTP, integerRate(output_.sampleRate()), &inLayout,
+        AV_SAMPLE_FMT_FLTP, integerRate(input_.sampleRate()), 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     av_channel_layout_uninit(&outLayout);
     if (status < 0 || !context) {
@@ -62,7 +66,8 @@ bool AudioConverter::setUp() {
     return swr_init(context) >= 0;
 }
 
-int64_t AudioConverter::convert(const float* const* input, uint32_t frames, float* const* output, uint32_t capacity) {
+int64_t AudioConverter::convert(const float* const* input, uint32_t frames, float* const* output,
+                                uint32_t capacity) {
     SwrContext* context = state_->context;
     const uint32_t inChannels = input_.channelCount();
     const uint32_t outChannels = output_.channelCount();
@@ -75,12 +80,14 @@ int64_t AudioConverter::convert(const float* const* input, uint32_t frames, floa
     uint32_t written = 0;
     auto step = [&](uint32_t inputFrames, bool endOfStream) -> int {
         const uint32_t room = std::min(capacity - written, maxStepFrames);
-        for (uint32_t c = 0; c < outChannels; ++c) out[c] = reinterpret_cast<uint8_t*>(output[c] + written);
+        for (uint32_t c = 0; c < outChannels; ++c)
+            out[c] = reinterpret_cast<uint8_t*>(output[c] + written);
         if (inputFrames > 0) {
-            for (uint32_t c = 0; c < inChannels; ++c) in[c] = reinterpret_cast<const uint8_t*>(input[c] + consumed);
+            for (uint32_t c = 0; c < inChannels; ++c)
+                in[c] = reinterpret_cast<const uint8_t*>(input[c] + consumed);
         }
-        const int produced = swr_convert(context, out.data(), int(room), endOfStream ? nullptr : in.data(),
-                                         int(inputFrames));
+        const int produced = swr_convert(context, out.data(), int(room),
+                                         endOfStream ? nullptr : in.data(), int(inputFrames));
         if (produced > 0) written += uint32_t(produced);
         consumed += inputFrames;
         return produced;
@@ -105,7 +112,8 @@ int64_t AudioConverter::flush(float* const* output, uint32_t capacity) {
     uint32_t written = 0;
     while (written < capacity) {
         const uint32_t room = std::min(capacity - written, maxStepFrames);
-        for (uint32_t c = 0; c < out.size(); ++c) out[c] = reinterpret_cast<uint8_t*>(output[c] + written);
+        for (uint32_t c = 0; c < out.size(); ++c)
+            out[c] = reinterpret_cast<uint8_t*>(output[c] + written);
         const int produced = swr_convert(context, out.data(), int(room), nullptr, 0);
         if (produced < 0) return produced;
         if (produced == 0) break;
@@ -121,7 +129,9 @@ int64_t AudioConverter::flush(float* const* output, uint32_t capacity) {
     return written;
 }
 
-int64_t AudioConverter::pendingOutputFrames() const { return std::max(0, swr_get_out_samples(state_->context, 0)); }
+int64_t AudioConverter::pendingOutputFrames() const {
+    return std::max(0, swr_get_out_samples(state_->context, 0));
+}
 
 int64_t AudioConverter::convert(const PcmBuffer& source, PcmBuffer& destination, bool endOfStream) {
     if (source.format().channelCount() != input_.channelCount() ||
@@ -130,14 +140,17 @@ int64_t AudioConverter::convert(const PcmBuffer& source, PcmBuffer& destination,
     }
     std::vector<const float*> in(input_.channelCount());
     std::vector<float*> out(output_.channelCount());
-    for (uint32_t c = 0; c < in.size(); ++c) in[c] = source.channel(c);
+    for (uint32_t c = 0; c < in.size(); ++c)
+        in[c] = source.channel(c);
     const uint32_t start = destination.frameLength();
-    for (uint32_t c = 0; c < out.size(); ++c) out[c] = destination.channel(c) + start;
+    for (uint32_t c = 0; c < out.size(); ++c)
+        out[c] = destination.channel(c) + start;
     const uint32_t room = destination.frameCapacity() - start;
     int64_t written = convert(in.data(), source.frameLength(), out.data(), room);
     if (written < 0) return written;
     if (endOfStream) {
-        for (uint32_t c = 0; c < out.size(); ++c) out[c] += written;
+        for (uint32_t c = 0; c < out.size(); ++c)
+            out[c] += written;
         const int64_t tail = flush(out.data(), room - uint32_t(written));
         if (tail < 0) return tail;
         written += tail;
@@ -152,4 +165,4 @@ std::string AudioConverter::errorText(int64_t code) {
     return text;
 }
 
-}  // namespace platform::audio
+} // namespace platform::audio

@@ -26,7 +26,8 @@ public:
     /// A converter from `input` to `output`, or nothing when the conversion
     /// cannot be set up. Channels are matched by index when the counts agree;
     /// a one-channel output takes the average of all input channels.
-    static std::unique_ptr<AudioConverter> make(const AudioFormat& input, const AudioFormat& output);
+    static std::unique_ptr<AudioConverter> make(const AudioFormat& input,
+                                                const AudioFormat& output);
     ~AudioConverter();
     AudioConverter(const AudioConverter&) = delete;
     AudioConverter& operator=(const AudioConverter&) = delete;
@@ -37,7 +38,8 @@ public:
     /// Takes `frames` frames (one plane per input channel) and writes up to
     /// `capacity` converted frames into the output planes; returns how many.
     /// Returns a negative error code (see errorText) when conversion fails.
-    int64_t convert(const float* const* input, uint32_t frames, float* const* output, uint32_t capacity);
+    int64_t convert(const float* const* input, uint32_t frames, float* const* output,
+                    uint32_t capacity);
 
     /// Ends the stream: writes up to `capacity` of the frames still held.
     /// When they all fit, the converter then starts a new stream; otherwise
@@ -65,4 +67,4 @@ private:
     std::unique_ptr<State> state_;
 };
 
-}  // namespace platform::audio
+} // namespace platform::audio

@@ -32,12 +32,15 @@ std::string averrorText(int code) {
 // Consecutive packets the decoder may refuse before the file counts as broken.
 constexpr int maxConsecutiveDamage = 64;
 
-bool isPcm(AVCodecID id) { return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT; }
+bool isPcm(AVCodecID id) {
+    return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT;
+}
 
 // Codecs whose containers state the exact frame count (a header field or a
 // sample-accurate index), so the length needs no counting pass.
 bool statesExactLength(AVCodecID id) {
-    return isPcm(id) || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_ALAC || id == AV_CODEC_ID_WAVPACK;
+    return isPcm(id) || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_ALAC ||
+           id == AV_CODEC_ID_WAVPACK;
 }
 
 struct FormatCloser {
@@ -60,9 +63,9 @@ struct Decoder {
     std::unique_ptr<AVPacket, PacketFreer> packet{av_packet_alloc()};
     std::unique_ptr<AVFrame, FrameFreer> frame{av_frame_alloc()};
     AVStream* stream = nullptr;
-    bool drained = false;      // the end-of-stream packet has been sent
-    bool held = false;         // `packet` still waits to be sent
-    long damagedPackets = 0;   // packets the decoder refused and that were skipped
+    bool drained = false;    // the end-of-stream packet has been sent
+    bool held = false;       // `packet` still waits to be sent
+    long damagedPackets = 0; // packets the decoder refused and that were skipped
 
     void open(const std::string& path);
     /// Decodes the next frame into `frame`; false at the end of the stream.
@@ -93,8 +96,9 @@ void Decoder::open(const std::string& path) {
     const AVCodec* decoderKind = nullptr;
     const int index = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &decoderKind, 0);
     if (index == AVERROR_STREAM_NOT_FOUND) fail(index, "No audio track in " + path);
-    if (index < 0 || !decoderKind) fail(index < 0 ? index : AVERROR_DECODER_NOT_FOUND,
-                                        "No decoder for the audio track of " + path);
+    if (index < 0 || !decoderKind)
+        fail(index < 0 ? index : AVERROR_DECODER_NOT_FOUND,
+             "No decoder for the audio track of " + path);
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         raw->streams[i]->discard = int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     }
@@ -125,7 +129,8 @@ bool Decoder::next(const std::string& path) {
         if (status >= 0) return true;
         if (status == AVERROR_EOF) return false;
         if (status != AVERROR(EAGAIN)) {
-            if (status != AVERROR_INVALIDDATA) fail(status, "Error decoding " + path + ": " + averrorText(status));
+            if (status != AVERROR_INVALIDDATA)
+                fail(status, "Error decoding " + path + ": " + averrorText(status));
             damaged(status);
             if (drained) continue;
         } else if (drained) {
@@ -181,16 +186,31 @@ void copyFrames(const AVFrame& frame, int first, int count, PcmBuffer& buffer, u
         auto convert = [&](auto sample, float scale, float bias) {
             using T = decltype(sample);
             const T* in = reinterpret_cast<const T*>(base) + start;
-            for (int i = 0; i < count; ++i) out[i] = (float(in[size_t(i) * step]) - bias) * scale;
+            for (int i = 0; i < count; ++i)
+                out[i] = (float(in[size_t(i) * step]) - bias) * scale;
         };
         switch (av_get_packed_sample_fmt(format)) {
-            case AV_SAMPLE_FMT_U8: convert(uint8_t{}, 1.0f / 128.0f, 128.0f); break;
-            case AV_SAMPLE_FMT_S16: convert(int16_t{}, 1.0f / 32768.0f, 0.0f); break;
-            case AV_SAMPLE_FMT_S32: convert(int32_t{}, 1.0f / 2147483648.0f, 0.0f); break;
-            case AV_SAMPLE_FMT_S64: convert(int64_t{}, 1.0f / 9223372036854775808.0f, 0.0f); break;
-            case AV_SAMPLE_FMT_FLT: convert(float{}, 1.0f, 0.0f); break;
-            case AV_SAMPLE_FMT_DBL: convert(double{}, 1.0f, 0.0f); break;
-            default: std::fill(out, out + count, 0.0f); break;
+        case AV_SAMPLE_FMT_U8:
+            convert(uint8_t{}, 1.0f / 128.0f, 128.0f);
+            break;
+        case AV_SAMPLE_FMT_S16:
+            convert(int16_t{}, 1.0f / 32768.0f, 0.0f);
+            break;
+        case AV_SAMPLE_FMT_S32:
+            convert(int32_t{}, 1.0f / 2147483648.0f, 0.0f);
+            break;
+        case AV_SAMPLE_FMT_S64:
+            convert(int64_t{}, 1.0f / 9223372036854775808.0f, 0.0f);
+            break;
+        case AV_SAMPLE_FMT_FLT:
+            convert(float{}, 1.0f, 0.0f);
+            break;
+        case AV_SAMPLE_FMT_DBL:
+            convert(double{}, 1.0f, 0.0f);
+            break;
+        default:
+            std::fill(out, out + count, 0.0f);
+            break;
         }
     }
 }
@@ -199,7 +219,7 @@ int64_t toSamples(int64_t timestamp, AVRational timeBase, int sampleRate) {
     return av_rescale_q(timestamp, timeBase, AVRational{1, sampleRate});
 }
 
-}  // namespace
+} // namespace
 
 struct AudioFile::Reader {
     std::string path;
@@ -208,11 +228,11 @@ struct AudioFile::Reader {
     AVCodecID codecId = AV_CODEC_ID_NONE;
     int64_t length = 0;
     Decoder decoder;
-    int64_t cursor = 0;          // file frame of the next undelivered decoded frame
-    int pendingOffset = 0;       // first undelivered frame inside decoder.frame
-    int pendingCount = 0;        // undelivered frames left in decoder.frame
-    bool finished = false;       // the decoder has nothing more
-    int64_t position = 0;        // where the next read starts
+    int64_t cursor = 0;    // file frame of the next undelivered decoded frame
+    int pendingOffset = 0; // first undelivered frame inside decoder.frame
+    int pendingCount = 0;  // undelivered frames left in decoder.frame
+    bool finished = false; // the decoder has nothing more
+    int64_t position = 0;  // where the next read starts
 
     void countLength();
     void restart();
@@ -256,8 +276,10 @@ bool AudioFile::Reader::seekExactly(int64_t frame) {
     // Uncompressed audio seeks exactly: timestamps follow the byte offset.
     const AVStream* stream = decoder.stream;
     const int64_t origin = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-    const int64_t target = origin + av_rescale_q(frame, AVRational{1, sampleRate}, stream->time_base);
-    if (av_seek_frame(decoder.format.get(), stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    const int64_t target =
+        origin + av_rescale_q(frame, AVRational{1, sampleRate}, stream->time_base);
+    if (av_seek_frame(decoder.format.get(), stream->index, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
     avcodec_flush_buffers(decoder.codec.get());
     decoder.drained = decoder.held = false;
     av_packet_unref(decoder.packet.get());
@@ -314,7 +336,8 @@ void AudioFile::Reader::countLength() {
     Decoder counter;
     counter.open(path);
     int64_t counted = 0;
-    while (counter.next(path)) counted += std::max(0, counter.frame->nb_samples);
+    while (counter.next(path))
+        counted += std::max(0, counter.frame->nb_samples);
     length = counted;
 }
 
@@ -330,21 +353,33 @@ std::unique_ptr<AudioFile> AudioFile::open(const std::string& path) {
     reader.codecId = parameters->codec_id;
     reader.sampleRate = parameters->sample_rate;
     const int channels = parameters->ch_layout.nb_channels;
-    const auto format = AudioFormat::standard(reader.sampleRate, channels > 0 ? uint32_t(channels) : 0);
+    const auto format =
+        AudioFormat::standard(reader.sampleRate, channels > 0 ? uint32_t(channels) : 0);
     if (!format) {
-        fail(AVERROR_INVALIDDATA, "Unsupported audio format in " + path + " (" + std::to_string(reader.sampleRate) +
-                                      " Hz, " + std::to_string(channels) + " channels)");
+        fail(AVERROR_INVALIDDATA, "Unsupported audio format in " + path + " (" +
+                                      std::to_string(reader.sampleRate) + " Hz, " +
+                                      std::to_string(channels) + " channels)");
     }
     reader.format = *format;
     reader.countLength();
     return file;
 }
 
-const std::string& AudioFile::path() const { return reader_->path; }
-const AudioFormat& AudioFile::processingFormat() const { return reader_->format; }
-int64_t AudioFile::length() const { return reader_->length; }
-int64_t AudioFile::framePosition() const { return reader_->position; }
-void AudioFile::setFramePosition(int64_t frame) { reader_->position = std::max<int64_t>(frame, 0); }
+const std::string& AudioFile::path() const {
+    return reader_->path;
+}
+const AudioFormat& AudioFile::processingFormat() const {
+    return reader_->format;
+}
+int64_t AudioFile::length() const {
+    return reader_->length;
+}
+int64_t AudioFile::framePosition() const {
+    return reader_->position;
+}
+void AudioFile::setFramePosition(int64_t frame) {
+    reader_->position = std::max<int64_t>(frame, 0);
+}
 
 void AudioFile::read(PcmBuffer& buffer, uint32_t frames) {
     Reader& reader = *reader_;
@@ -352,8 +387,9 @@ void AudioFile::read(PcmBuffer& buffer, uint32_t frames) {
     if (buffer.format().channelCount() != reader.format.channelCount()) {
         fail(AVERROR(EINVAL), "Buffer format does not match " + reader.path);
     }
-    const int64_t wanted = std::min<int64_t>({int64_t(frames), int64_t(buffer.frameCapacity()),
-                                              std::max<int64_t>(reader.length - reader.position, 0)});
+    const int64_t wanted =
+        std::min<int64_t>({int64_t(frames), int64_t(buffer.frameCapacity()),
+                           std::max<int64_t>(reader.length - reader.position, 0)});
     if (wanted == 0) return;
     reader.moveTo(reader.position);
     uint32_t filled = 0;
@@ -369,4 +405,4 @@ void AudioFile::read(PcmBuffer& buffer, uint32_t frames) {
     reader.position += filled;
 }
 
-}  // namespace platform::audio
+} // namespace platform::audio

@@ -63,4 +63,4 @@ private:
     std::unique_ptr<Reader> reader_;
 };
 
-}  // namespace platform::audio
+} // namespace platform::audio

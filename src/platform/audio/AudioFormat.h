@@ -19,7 +19,8 @@ public:
     /// The standard format (32-bit float, non-interleaved) for a rate and a
     /// channel count, or nothing when either is out of range.
     static std::optional<AudioFormat> standard(double sampleRate, uint32_t channelCount) {
-        if (!std::isfinite(sampleRate) || sampleRate <= 0.0 || sampleRate > maxSampleRate) return std::nullopt;
+        if (!std::isfinite(sampleRate) || sampleRate <= 0.0 || sampleRate > maxSampleRate)
+            return std::nullopt;
         if (channelCount == 0 || channelCount > maxChannelCount) return std::nullopt;
         return AudioFormat(sampleRate, channelCount);
     }
@@ -30,10 +31,11 @@ public:
     friend bool operator==(const AudioFormat&, const AudioFormat&) = default;
 
 private:
-    AudioFormat(double sampleRate, uint32_t channelCount) : sampleRate_(sampleRate), channelCount_(channelCount) {}
+    AudioFormat(double sampleRate, uint32_t channelCount)
+        : sampleRate_(sampleRate), channelCount_(channelCount) {}
 
     double sampleRate_;
     uint32_t channelCount_;
 };
 
-}  // namespace platform::audio
+} // namespace platform::audio

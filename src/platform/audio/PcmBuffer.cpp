@@ -14,4 +14,4 @@ std::optional<PcmBuffer> PcmBuffer::make(const AudioFormat& format, uint32_t fra
     return PcmBuffer(format, frameCapacity, std::move(data));
 }
 
-}  // namespace platform::audio
+} // namespace platform::audio

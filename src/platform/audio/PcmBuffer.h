@@ -33,11 +33,15 @@ public:
     uint32_t frameCapacity() const { return frameCapacity_; }
     uint32_t frameLength() const { return frameLength_; }
     /// Sets the number of valid frames; values above the capacity are clamped.
-    void setFrameLength(uint32_t frames) { frameLength_ = frames < frameCapacity_ ? frames : frameCapacity_; }
+    void setFrameLength(uint32_t frames) {
+        frameLength_ = frames < frameCapacity_ ? frames : frameCapacity_;
+    }
 
     /// The plane of channel `channel` (below the format's channel count).
     float* channel(uint32_t channel) { return data_.get() + size_t(channel) * frameCapacity_; }
-    const float* channel(uint32_t channel) const { return data_.get() + size_t(channel) * frameCapacity_; }
+    const float* channel(uint32_t channel) const {
+        return data_.get() + size_t(channel) * frameCapacity_;
+    }
 
 private:
     PcmBuffer(const AudioFormat& format, uint32_t frameCapacity, std::unique_ptr<float[]> data)
@@ -49,4 +53,4 @@ private:
     std::unique_ptr<float[]> data_;
 };
 
-}  // namespace platform::audio
+} // namespace platform::audio

@@ -13,4 +13,4 @@ enum class ComputeUnits : int32_t {
     cpuAndNeuralEngine = 3,
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -4,7 +4,8 @@ namespace platform::ml {
 
 std::set<std::string> DictionaryFeatureProvider::featureNames() const {
     std::set<std::string> names;
-    for (const auto& entry : features_) names.insert(entry.first);
+    for (const auto& entry : features_)
+        names.insert(entry.first);
     return names;
 }
 
@@ -14,4 +15,4 @@ std::optional<FeatureValue> DictionaryFeatureProvider::featureValue(const std::s
     return it->second;
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

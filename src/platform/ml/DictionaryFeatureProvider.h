@@ -23,4 +23,4 @@ private:
     std::map<std::string, FeatureValue> features_;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

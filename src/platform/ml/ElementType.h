@@ -19,11 +19,16 @@ enum class ElementType : int32_t {
 /// Bytes per element.
 constexpr size_t elementSize(ElementType type) {
     switch (type) {
-        case ElementType::float16: return 2;
-        case ElementType::float32: return 4;
-        case ElementType::float64: return 8;
-        case ElementType::int32: return 4;
-        case ElementType::int8: return 1;
+    case ElementType::float16:
+        return 2;
+    case ElementType::float32:
+        return 4;
+    case ElementType::float64:
+        return 8;
+    case ElementType::int32:
+        return 4;
+    case ElementType::int8:
+        return 1;
     }
     return 0;
 }
@@ -34,4 +39,4 @@ std::string_view elementTypeName(ElementType type);
 /// The element type for a name written by elementTypeName, if it is one.
 std::optional<ElementType> elementTypeFromName(std::string_view name);
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -25,4 +25,4 @@ struct FeatureDescription {
     std::optional<MultiArrayConstraint> multiArrayConstraint;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -18,4 +18,4 @@ public:
     virtual std::optional<FeatureValue> featureValue(const std::string& name) const = 0;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

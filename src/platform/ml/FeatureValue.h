@@ -15,7 +15,8 @@ enum class FeatureType { invalid, int64, multiArray };
 class FeatureValue {
 public:
     FeatureValue() = default;
-    FeatureValue(MultiArray array) : value_(std::move(array)) {}  // NOLINT: a feature value wraps an array
+    FeatureValue(MultiArray array)
+        : value_(std::move(array)) {} // NOLINT: a feature value wraps an array
     static FeatureValue fromInt64(int64_t value) {
         FeatureValue feature;
         feature.value_ = value;
@@ -24,9 +25,12 @@ public:
 
     FeatureType type() const {
         switch (value_.index()) {
-            case 1: return FeatureType::int64;
-            case 2: return FeatureType::multiArray;
-            default: return FeatureType::invalid;
+        case 1:
+            return FeatureType::int64;
+        case 2:
+            return FeatureType::multiArray;
+        default:
+            return FeatureType::invalid;
         }
     }
 
@@ -45,4 +49,4 @@ private:
     std::variant<std::monostate, int64_t, MultiArray> value_;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -40,4 +40,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -9,4 +9,4 @@ struct ModelConfiguration {
     ComputeUnits computeUnits = ComputeUnits::all;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

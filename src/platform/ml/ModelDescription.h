@@ -25,4 +25,4 @@ struct ModelDescription {
     }
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

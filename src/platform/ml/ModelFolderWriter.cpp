@@ -15,19 +15,21 @@ namespace {
 
 std::atomic<unsigned> temporaryCounter{0};
 
-void writeOrThrow(std::ofstream& stream, const void* data, size_t bytes, const std::filesystem::path& file) {
+void writeOrThrow(std::ofstream& stream, const void* data, size_t bytes,
+                  const std::filesystem::path& file) {
     stream.write(static_cast<const char*>(data), static_cast<std::streamsize>(bytes));
     if (!stream) throw std::runtime_error("Cannot write " + file.string());
 }
 
-}  // namespace
+} // namespace
 
 ModelManifest ModelFolderWriter::write(const std::filesystem::path& folder, ModelManifest manifest,
                                        const WeightSource& source) {
     std::filesystem::path target = folder.lexically_normal();
     if (target.filename().empty()) target = target.parent_path();
     std::filesystem::path temporary = target;
-    temporary += ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter++);
+    temporary +=
+        ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter++);
     std::filesystem::remove_all(temporary);
     std::filesystem::create_directories(temporary);
 
@@ -58,7 +60,8 @@ ModelManifest ModelFolderWriter::write(const std::filesystem::path& folder, Mode
             } else if (entry.dataType == ElementType::float32) {
                 writeOrThrow(weights, values.data(), values.size() * 4, weightsPath);
             } else {
-                throw std::runtime_error("Weight \"" + entry.name + "\" must be stored as float16 or float32");
+                throw std::runtime_error("Weight \"" + entry.name +
+                                         "\" must be stored as float16 or float32");
             }
             written = entry.offset + entry.byteCount();
         }
@@ -82,4 +85,4 @@ ModelManifest ModelFolderWriter::write(const std::filesystem::path& folder, Mode
     return manifest;
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

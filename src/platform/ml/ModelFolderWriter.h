@@ -24,4 +24,4 @@ public:
                                const WeightSource& source);
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

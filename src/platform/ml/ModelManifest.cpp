@@ -2,13 +2,12 @@
 
 #include "platform/ml/ModelError.h"
 
-#include <yyjson.h>
-
 #include <fstream>
 #include <limits>
 #include <memory>
 #include <set>
 #include <sstream>
+#include <yyjson.h>
 
 namespace platform::ml {
 
@@ -22,13 +21,15 @@ struct MutableDocumentDeleter {
 };
 
 [[noreturn]] void fail(const std::filesystem::path& file, const std::string& problem) {
-    throw ModelError(ModelError::Kind::invalidFormat, "Invalid model file " + file.string() + ": " + problem);
+    throw ModelError(ModelError::Kind::invalidFormat,
+                     "Invalid model file " + file.string() + ": " + problem);
 }
 
 int64_t readInteger(yyjson_val* value, const std::filesystem::path& file, const std::string& what) {
     if (yyjson_is_uint(value)) {
         uint64_t v = yyjson_get_uint(value);
-        if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) fail(file, what + " is too large");
+        if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+            fail(file, what + " is too large");
         return static_cast<int64_t>(v);
     }
     if (yyjson_is_sint(value)) return yyjson_get_sint(value);
@@ -42,7 +43,8 @@ std::string readString(yyjson_val* object, const char* key, const std::filesyste
     return std::string(yyjson_get_str(value), yyjson_get_len(value));
 }
 
-std::vector<int64_t> readShape(yyjson_val* object, const std::filesystem::path& file, const std::string& where) {
+std::vector<int64_t> readShape(yyjson_val* object, const std::filesystem::path& file,
+                               const std::string& where) {
     yyjson_val* shape = yyjson_obj_get(object, "shape");
     if (!yyjson_is_arr(shape)) fail(file, where + " lacks the list \"shape\"");
     std::vector<int64_t> result;
@@ -50,7 +52,8 @@ std::vector<int64_t> readShape(yyjson_val* object, const std::filesystem::path& 
     yyjson_val* item;
     yyjson_arr_foreach(shape, index, count, item) {
         int64_t dimension = readInteger(item, file, where + " shape entry");
-        if (dimension <= 0 || dimension > (int64_t{1} << 40)) fail(file, where + " has a dimension out of range");
+        if (dimension <= 0 || dimension > (int64_t{1} << 40))
+            fail(file, where + " has a dimension out of range");
         result.push_back(dimension);
     }
     if (result.empty() || result.size() > 8) fail(file, where + " must have 1 to 8 dimensions");
@@ -63,14 +66,16 @@ std::vector<int64_t> readShape(yyjson_val* object, const std::filesystem::path& 
     return result;
 }
 
-ElementType readElementType(yyjson_val* object, const std::filesystem::path& file, const std::string& where) {
+ElementType readElementType(yyjson_val* object, const std::filesystem::path& file,
+                            const std::string& where) {
     std::string name = readString(object, "dataType", file, where);
     auto type = elementTypeFromName(name);
     if (!type) fail(file, where + " has the unknown data type \"" + name + "\"");
     return *type;
 }
 
-std::vector<FeatureDescription> readFeatures(yyjson_val* root, const char* key, const std::filesystem::path& file) {
+std::vector<FeatureDescription> readFeatures(yyjson_val* root, const char* key,
+                                             const std::filesystem::path& file) {
     yyjson_val* list = yyjson_obj_get(root, key);
     if (!yyjson_is_arr(list)) fail(file, std::string("the list \"") + key + "\" is missing");
     std::vector<FeatureDescription> result;
@@ -86,30 +91,32 @@ std::vector<FeatureDescription> readFeatures(yyjson_val* root, const char* key, 
         if (!seen.insert(feature.name).second) fail(file, where + " is listed twice");
         feature.type = FeatureType::multiArray;
         feature.isOptional = yyjson_get_bool(yyjson_obj_get(item, "optional"));
-        feature.multiArrayConstraint = MultiArrayConstraint{readShape(item, file, where),
-                                                            readElementType(item, file, where)};
+        feature.multiArrayConstraint =
+            MultiArrayConstraint{readShape(item, file, where), readElementType(item, file, where)};
         result.push_back(std::move(feature));
     }
     return result;
 }
 
-void flattenIntegers(yyjson_val* value, std::vector<int64_t>& out, const std::filesystem::path& file,
-                     const std::string& what, int depth) {
+void flattenIntegers(yyjson_val* value, std::vector<int64_t>& out,
+                     const std::filesystem::path& file, const std::string& what, int depth) {
     if (depth > 4) fail(file, what + " is nested too deeply");
     if (yyjson_is_arr(value)) {
         size_t index, count;
         yyjson_val* item;
-        yyjson_arr_foreach(value, index, count, item) flattenIntegers(item, out, file, what, depth + 1);
+        yyjson_arr_foreach(value, index, count, item)
+            flattenIntegers(item, out, file, what, depth + 1);
         return;
     }
     out.push_back(readInteger(value, file, what));
 }
 
-}  // namespace
+} // namespace
 
 int64_t WeightEntry::count() const {
     int64_t result = 1;
-    for (int64_t dimension : shape) result *= dimension;
+    for (int64_t dimension : shape)
+        result *= dimension;
     return result;
 }
 
@@ -122,7 +129,8 @@ ModelManifest ModelManifest::read(const std::filesystem::path& folder) {
     std::ifstream stream(file, std::ios::binary);
     if (!stream) {
         throw ModelError(ModelError::Kind::notFound,
-                         "Model description not found: " + file.string() + " (not a model folder of this runtime)");
+                         "Model description not found: " + file.string() +
+                             " (not a model folder of this runtime)");
     }
     std::ostringstream buffer;
     buffer << stream.rdbuf();
@@ -141,13 +149,15 @@ ModelManifest ModelManifest::read(const std::filesystem::path& folder) {
 
     yyjson_val* format = yyjson_obj_get(root, "format");
     if (!yyjson_is_str(format) || std::string(yyjson_get_str(format)) != kFormatName) {
-        fail(file, std::string("not a model of this runtime (\"format\" is not \"") + kFormatName + "\")");
+        fail(file, std::string("not a model of this runtime (\"format\" is not \"") + kFormatName +
+                       "\")");
     }
     ModelManifest manifest;
     yyjson_val* version = yyjson_obj_get(root, "formatVersion");
     manifest.formatVersion = static_cast<int>(readInteger(version, file, "\"formatVersion\""));
     if (manifest.formatVersion != kFormatVersion) {
-        fail(file, "format version " + std::to_string(manifest.formatVersion) + " is not supported");
+        fail(file,
+             "format version " + std::to_string(manifest.formatVersion) + " is not supported");
     }
     manifest.kind = readString(root, "kind", file, "the model");
     manifest.inputs = readFeatures(root, "inputs", file);
@@ -181,7 +191,8 @@ ModelManifest ModelManifest::read(const std::filesystem::path& folder) {
         entry.shape = readShape(item, file, where);
         int64_t offset = readInteger(yyjson_obj_get(item, "offset"), file, where + " offset");
         if (offset < 0 || offset % static_cast<int64_t>(kWeightAlignment) != 0) {
-            fail(file, where + " has an offset that is not a multiple of " + std::to_string(kWeightAlignment));
+            fail(file, where + " has an offset that is not a multiple of " +
+                           std::to_string(kWeightAlignment));
         }
         entry.offset = static_cast<uint64_t>(offset);
         manifest.weights.push_back(std::move(entry));
@@ -213,7 +224,8 @@ std::string ModelManifest::toJson() const {
 
     auto shapeArray = [&](const std::vector<int64_t>& shape) {
         yyjson_mut_val* array = yyjson_mut_arr(d);
-        for (int64_t dimension : shape) yyjson_mut_arr_add_int(d, array, dimension);
+        for (int64_t dimension : shape)
+            yyjson_mut_arr_add_int(d, array, dimension);
         return array;
     };
     auto addFeatures = [&](const char* key, const std::vector<FeatureDescription>& features) {
@@ -236,7 +248,8 @@ std::string ModelManifest::toJson() const {
     yyjson_mut_val* parameters = yyjson_mut_obj(d);
     for (const auto& [name, values] : hyperParameters) {
         yyjson_mut_val* key = yyjson_mut_strcpy(d, name.c_str());
-        yyjson_mut_val* value = values.size() == 1 ? yyjson_mut_int(d, values.front()) : shapeArray(values);
+        yyjson_mut_val* value =
+            values.size() == 1 ? yyjson_mut_int(d, values.front()) : shapeArray(values);
         yyjson_mut_obj_add(parameters, key, value);
     }
     yyjson_mut_obj_add_val(d, root, "hyperParameters", parameters);
@@ -245,7 +258,8 @@ std::string ModelManifest::toJson() const {
     for (const WeightEntry& entry : weights) {
         yyjson_mut_val* object = yyjson_mut_obj(d);
         yyjson_mut_obj_add_strcpy(d, object, "name", entry.name.c_str());
-        yyjson_mut_obj_add_strcpy(d, object, "dataType", std::string(elementTypeName(entry.dataType)).c_str());
+        yyjson_mut_obj_add_strcpy(d, object, "dataType",
+                                  std::string(elementTypeName(entry.dataType)).c_str());
         yyjson_mut_obj_add_val(d, object, "shape", shapeArray(entry.shape));
         yyjson_mut_obj_add_uint(d, object, "offset", entry.offset);
         yyjson_mut_arr_append(weightList, object);
@@ -261,4 +275,4 @@ std::string ModelManifest::toJson() const {
     return result;
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -20,7 +20,7 @@ struct WeightEntry {
     std::string name;
     ElementType dataType = ElementType::float32;
     std::vector<int64_t> shape;
-    uint64_t offset = 0;  // bytes from the start of weights.bin
+    uint64_t offset = 0; // bytes from the start of weights.bin
 
     int64_t count() const;
     uint64_t byteCount() const { return static_cast<uint64_t>(count()) * elementSize(dataType); }
@@ -54,4 +54,4 @@ struct ModelManifest {
     const WeightEntry* weight(const std::string& name) const;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -51,39 +51,53 @@ int64_t spannedElements(const std::vector<int64_t>& shape, const std::vector<int
 
 double readElement(const void* base, int64_t offset, ElementType type) {
     switch (type) {
-        case ElementType::float16: return Float16::toFloat(static_cast<const uint16_t*>(base)[offset]);
-        case ElementType::float32: return static_cast<const float*>(base)[offset];
-        case ElementType::float64: return static_cast<const double*>(base)[offset];
-        case ElementType::int32: return static_cast<const int32_t*>(base)[offset];
-        case ElementType::int8: return static_cast<const int8_t*>(base)[offset];
+    case ElementType::float16:
+        return Float16::toFloat(static_cast<const uint16_t*>(base)[offset]);
+    case ElementType::float32:
+        return static_cast<const float*>(base)[offset];
+    case ElementType::float64:
+        return static_cast<const double*>(base)[offset];
+    case ElementType::int32:
+        return static_cast<const int32_t*>(base)[offset];
+    case ElementType::int8:
+        return static_cast<const int8_t*>(base)[offset];
     }
     return 0;
 }
 
-template <typename Int>
-Int saturate(double value) {
-    if (!(value == value)) return 0;  // NaN
-    if (value <= static_cast<double>(std::numeric_limits<Int>::min())) return std::numeric_limits<Int>::min();
-    if (value >= static_cast<double>(std::numeric_limits<Int>::max())) return std::numeric_limits<Int>::max();
+template <typename Int> Int saturate(double value) {
+    if (!(value == value)) return 0; // NaN
+    if (value <= static_cast<double>(std::numeric_limits<Int>::min()))
+        return std::numeric_limits<Int>::min();
+    if (value >= static_cast<double>(std::numeric_limits<Int>::max()))
+        return std::numeric_limits<Int>::max();
     return static_cast<Int>(value);
 }
 
 void writeElement(void* base, int64_t offset, ElementType type, double value) {
     switch (type) {
-        case ElementType::float16:
-            static_cast<uint16_t*>(base)[offset] = Float16::fromFloat(static_cast<float>(value));
-            break;
-        case ElementType::float32: static_cast<float*>(base)[offset] = static_cast<float>(value); break;
-        case ElementType::float64: static_cast<double*>(base)[offset] = value; break;
-        case ElementType::int32: static_cast<int32_t*>(base)[offset] = saturate<int32_t>(value); break;
-        case ElementType::int8: static_cast<int8_t*>(base)[offset] = saturate<int8_t>(value); break;
+    case ElementType::float16:
+        static_cast<uint16_t*>(base)[offset] = Float16::fromFloat(static_cast<float>(value));
+        break;
+    case ElementType::float32:
+        static_cast<float*>(base)[offset] = static_cast<float>(value);
+        break;
+    case ElementType::float64:
+        static_cast<double*>(base)[offset] = value;
+        break;
+    case ElementType::int32:
+        static_cast<int32_t*>(base)[offset] = saturate<int32_t>(value);
+        break;
+    case ElementType::int8:
+        static_cast<int8_t*>(base)[offset] = saturate<int8_t>(value);
+        break;
     }
 }
 
-}  // namespace
+} // namespace
 
 struct MultiArray::Storage {
-    std::shared_ptr<void> owner;  // keeps the memory alive
+    std::shared_ptr<void> owner; // keeps the memory alive
     uint64_t identifier = nextStorageIdentifier.fetch_add(1, std::memory_order_relaxed);
     std::atomic<uint64_t> version{0};
 };
@@ -93,7 +107,8 @@ MultiArray::MultiArray(std::vector<int64_t> shape, ElementType type)
 
 MultiArray::MultiArray(std::vector<int64_t> shape, ElementType type, std::vector<int64_t> strides) {
     if (elementSize(type) == 0) throw MultiArrayError("unknown multi-array element type");
-    if (strides.size() != shape.size()) throw MultiArrayError("multi-array strides and shape differ in length");
+    if (strides.size() != shape.size())
+        throw MultiArrayError("multi-array strides and shape differ in length");
     count_ = checkedProduct(shape);
     int64_t spanned = spannedElements(shape, strides);
     size_t bytes = static_cast<size_t>(spanned) * elementSize(type);
@@ -113,11 +128,12 @@ MultiArray::MultiArray(std::vector<int64_t> shape, ElementType type, std::vector
 MultiArray MultiArray::wrapping(std::shared_ptr<void> owner, void* data, std::vector<int64_t> shape,
                                 ElementType type, std::vector<int64_t> strides) {
     if (elementSize(type) == 0) throw MultiArrayError("unknown multi-array element type");
-    if (strides.size() != shape.size()) throw MultiArrayError("multi-array strides and shape differ in length");
+    if (strides.size() != shape.size())
+        throw MultiArrayError("multi-array strides and shape differ in length");
     if (!data && checkedProduct(shape) != 0) throw MultiArrayError("multi-array view of no memory");
     MultiArray array;
     array.count_ = checkedProduct(shape);
-    spannedElements(shape, strides);  // validates the strides
+    spannedElements(shape, strides); // validates the strides
     array.storage_ = std::make_shared<Storage>();
     array.storage_->owner = std::move(owner);
     array.base_ = data;
@@ -148,19 +164,22 @@ const void* MultiArray::rawData() const {
 
 int64_t MultiArray::offset(std::span<const int64_t> index) const {
     if (index.size() != shape_.size()) {
-        throw MultiArrayError("index has " + std::to_string(index.size()) + " positions for a multi-array of " +
-                              std::to_string(shape_.size()) + " dimensions");
+        throw MultiArrayError("index has " + std::to_string(index.size()) +
+                              " positions for a multi-array of " + std::to_string(shape_.size()) +
+                              " dimensions");
     }
     int64_t result = 0;
     for (size_t i = 0; i < index.size(); ++i) {
-        if (index[i] < 0 || index[i] >= shape_[i]) throw MultiArrayError("multi-array index out of range");
+        if (index[i] < 0 || index[i] >= shape_[i])
+            throw MultiArrayError("multi-array index out of range");
         result += index[i] * strides_[i];
     }
     return result;
 }
 
 int64_t MultiArray::offsetOfLinearIndex(int64_t linearIndex) const {
-    if (linearIndex < 0 || linearIndex >= count_) throw MultiArrayError("multi-array index out of range");
+    if (linearIndex < 0 || linearIndex >= count_)
+        throw MultiArrayError("multi-array index out of range");
     int64_t result = 0;
     for (size_t i = shape_.size(); i-- > 0;) {
         result += (linearIndex % shape_[i]) * strides_[i];
@@ -191,18 +210,27 @@ void MultiArray::fill(double value) {
     void* base = rawData();
     if (isContiguous()) {
         switch (type_) {
-            case ElementType::float16: {
-                uint16_t bits = Float16::fromFloat(static_cast<float>(value));
-                std::fill_n(static_cast<uint16_t*>(base), count_, bits);
-                return;
-            }
-            case ElementType::float32: std::fill_n(static_cast<float*>(base), count_, static_cast<float>(value)); return;
-            case ElementType::float64: std::fill_n(static_cast<double*>(base), count_, value); return;
-            case ElementType::int32: std::fill_n(static_cast<int32_t*>(base), count_, saturate<int32_t>(value)); return;
-            case ElementType::int8: std::fill_n(static_cast<int8_t*>(base), count_, saturate<int8_t>(value)); return;
+        case ElementType::float16: {
+            uint16_t bits = Float16::fromFloat(static_cast<float>(value));
+            std::fill_n(static_cast<uint16_t*>(base), count_, bits);
+            return;
+        }
+        case ElementType::float32:
+            std::fill_n(static_cast<float*>(base), count_, static_cast<float>(value));
+            return;
+        case ElementType::float64:
+            std::fill_n(static_cast<double*>(base), count_, value);
+            return;
+        case ElementType::int32:
+            std::fill_n(static_cast<int32_t*>(base), count_, saturate<int32_t>(value));
+            return;
+        case ElementType::int8:
+            std::fill_n(static_cast<int8_t*>(base), count_, saturate<int8_t>(value));
+            return;
         }
     }
-    for (int64_t i = 0; i < count_; ++i) writeElement(base, offsetOfLinearIndex(i), type_, value);
+    for (int64_t i = 0; i < count_; ++i)
+        writeElement(base, offsetOfLinearIndex(i), type_, value);
 }
 
 std::vector<float> MultiArray::toFloatVector() const {
@@ -212,10 +240,12 @@ std::vector<float> MultiArray::toFloatVector() const {
         std::memcpy(result.data(), base_, result.size() * sizeof(float));
     } else if (isContiguous() && type_ == ElementType::float16) {
         auto* bits = static_cast<const uint16_t*>(base_);
-        for (int64_t i = 0; i < count_; ++i) result[static_cast<size_t>(i)] = Float16::toFloat(bits[i]);
+        for (int64_t i = 0; i < count_; ++i)
+            result[static_cast<size_t>(i)] = Float16::toFloat(bits[i]);
     } else {
         for (int64_t i = 0; i < count_; ++i) {
-            result[static_cast<size_t>(i)] = static_cast<float>(readElement(base_, offsetOfLinearIndex(i), type_));
+            result[static_cast<size_t>(i)] =
+                static_cast<float>(readElement(base_, offsetOfLinearIndex(i), type_));
         }
     }
     return result;
@@ -259,4 +289,4 @@ void MultiArray::markModified() {
     if (storage_) storage_->version.fetch_add(1, std::memory_order_relaxed);
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -56,13 +56,11 @@ public:
 
     /// Typed access to the elements; T must match the element type
     /// (Float16, float, double, int32_t, int8_t). Throws MultiArrayError otherwise.
-    template <typename T>
-    T* data() {
+    template <typename T> T* data() {
         checkType<T>();
         return static_cast<T*>(rawData());
     }
-    template <typename T>
-    const T* data() const {
+    template <typename T> const T* data() const {
         checkType<T>();
         return static_cast<const T*>(rawData());
     }
@@ -110,29 +108,29 @@ public:
     bool isUniquelyReferenced() const { return storage_ && storage_.use_count() == 1; }
 
     /// True when both handles refer to the same elements with the same layout.
-    bool sharesStorageWith(const MultiArray& other) const { return storage_ && storage_ == other.storage_; }
+    bool sharesStorageWith(const MultiArray& other) const {
+        return storage_ && storage_ == other.storage_;
+    }
 
 private:
     struct Storage;
-    template <typename T>
-    void checkType() const;
+    template <typename T> void checkType() const;
     void requireValid() const;
 
     std::shared_ptr<Storage> storage_;
-    void* base_ = nullptr;  // first element; inside storage_
+    void* base_ = nullptr; // first element; inside storage_
     std::vector<int64_t> shape_;
     std::vector<int64_t> strides_;
     ElementType type_ = ElementType::float32;
     int64_t count_ = 0;
 };
 
-template <typename T>
-void MultiArray::checkType() const {
+template <typename T> void MultiArray::checkType() const {
     ElementType expected;
     if constexpr (std::is_same_v<T, platform::system::Float16>) {
         expected = ElementType::float16;
     } else if constexpr (std::is_same_v<T, uint16_t>) {
-        expected = ElementType::float16;  // raw half bit patterns
+        expected = ElementType::float16; // raw half bit patterns
     } else if constexpr (std::is_same_v<T, float>) {
         expected = ElementType::float32;
     } else if constexpr (std::is_same_v<T, double>) {
@@ -148,4 +146,4 @@ void MultiArray::checkType() const {
     if (expected != type_) throw MultiArrayError("multi-array element type mismatch");
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

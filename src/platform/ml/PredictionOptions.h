@@ -9,4 +9,4 @@ struct PredictionOptions {
     bool allowCaching = true;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

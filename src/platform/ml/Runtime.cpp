@@ -21,4 +21,4 @@ int Runtime::threadCount() {
     return kernels::ThreadPool::shared().threadCount();
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

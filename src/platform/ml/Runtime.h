@@ -14,4 +14,4 @@ public:
     static int threadCount();
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -16,4 +16,4 @@ inline std::string shapeText(std::span<const int64_t> shape) {
     return text + "]";
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -17,13 +17,14 @@ WeightFile::WeightFile(const std::filesystem::path& file, const ModelManifest& m
     : path_(file), manifest_(&manifest) {
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        throw ModelError(ModelError::Kind::notFound, "Model weights not found: " + file.string() + " (" +
-                                                         std::strerror(errno) + ")");
+        throw ModelError(ModelError::Kind::notFound, "Model weights not found: " + file.string() +
+                                                         " (" + std::strerror(errno) + ")");
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw ModelError(ModelError::Kind::invalidFormat, "Model weights are not a regular file: " + file.string());
+        throw ModelError(ModelError::Kind::invalidFormat,
+                         "Model weights are not a regular file: " + file.string());
     }
     size_ = static_cast<size_t>(info.st_size);
     for (const WeightEntry& weight : manifest.weights) {
@@ -31,8 +32,9 @@ WeightFile::WeightFile(const std::filesystem::path& file, const ModelManifest& m
         if (end < weight.offset || end > size_) {
             ::close(fd);
             throw ModelError(ModelError::Kind::invalidFormat,
-                             "Model weights are truncated: " + file.string() + " holds " + std::to_string(size_) +
-                                 " bytes but weight \"" + weight.name + "\" ends at byte " + std::to_string(end));
+                             "Model weights are truncated: " + file.string() + " holds " +
+                                 std::to_string(size_) + " bytes but weight \"" + weight.name +
+                                 "\" ends at byte " + std::to_string(end));
         }
     }
     if (size_ > 0) {
@@ -41,8 +43,9 @@ WeightFile::WeightFile(const std::filesystem::path& file, const ModelManifest& m
             mapping_ = nullptr;
             int code = errno;
             ::close(fd);
-            throw ModelError(ModelError::Kind::invalidFormat,
-                             "Cannot map model weights " + file.string() + ": " + std::strerror(code));
+            throw ModelError(ModelError::Kind::invalidFormat, "Cannot map model weights " +
+                                                                  file.string() + ": " +
+                                                                  std::strerror(code));
         }
     }
     ::close(fd);
@@ -52,19 +55,22 @@ WeightFile::~WeightFile() {
     if (mapping_) ::munmap(mapping_, size_);
 }
 
-const WeightEntry& WeightFile::entry(const std::string& name, const std::vector<int64_t>& shape) const {
+const WeightEntry& WeightFile::entry(const std::string& name,
+                                     const std::vector<int64_t>& shape) const {
     const WeightEntry* found = manifest_->weight(name);
     if (!found) {
         throw ModelError(ModelError::Kind::invalidFormat,
                          "Model weight \"" + name + "\" is missing from " + path_.string());
     }
     if (found->shape != shape) {
-        throw ModelError(ModelError::Kind::invalidFormat, "Model weight \"" + name + "\" in " + path_.string() +
-                                                              " has shape " + shapeText(found->shape) +
-                                                              " where " + shapeText(shape) + " is expected");
+        throw ModelError(ModelError::Kind::invalidFormat, "Model weight \"" + name + "\" in " +
+                                                              path_.string() + " has shape " +
+                                                              shapeText(found->shape) + " where " +
+                                                              shapeText(shape) + " is expected");
     }
     if (found->dataType != ElementType::float16 && found->dataType != ElementType::float32) {
-        throw ModelError(ModelError::Kind::invalidFormat, "Model weight \"" + name + "\" in " + path_.string() +
+        throw ModelError(ModelError::Kind::invalidFormat, "Model weight \"" + name + "\" in " +
+                                                              path_.string() +
                                                               " must be float16 or float32");
     }
     return *found;
@@ -74,22 +80,25 @@ const void* WeightFile::bytes(const WeightEntry& entry) const {
     return static_cast<const char*>(mapping_) + entry.offset;
 }
 
-std::vector<float> WeightFile::floats(const std::string& name, const std::vector<int64_t>& shape) const {
+std::vector<float> WeightFile::floats(const std::string& name,
+                                      const std::vector<int64_t>& shape) const {
     const WeightEntry& found = entry(name, shape);
     std::vector<float> result(static_cast<size_t>(found.count()));
     if (found.dataType == ElementType::float32) {
         std::memcpy(result.data(), bytes(found), result.size() * sizeof(float));
     } else {
-        kernels::halfToFloat(static_cast<const uint16_t*>(bytes(found)), result.data(), result.size());
+        kernels::halfToFloat(static_cast<const uint16_t*>(bytes(found)), result.data(),
+                             result.size());
     }
     return result;
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml
 
 namespace platform::ml {
 
-std::vector<uint16_t> WeightFile::halves(const std::string& name, const std::vector<int64_t>& shape) const {
+std::vector<uint16_t> WeightFile::halves(const std::string& name,
+                                         const std::vector<int64_t>& shape) const {
     const WeightEntry& found = entry(name, shape);
     std::vector<uint16_t> result(static_cast<size_t>(found.count()));
     if (found.dataType == ElementType::float16) {
@@ -100,4 +109,4 @@ std::vector<uint16_t> WeightFile::halves(const std::string& name, const std::vec
     return result;
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

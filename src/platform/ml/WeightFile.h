@@ -45,4 +45,4 @@ private:
     size_t size_ = 0;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -2,11 +2,10 @@
 
 #include "platform/system/SystemError.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <curl/curl.h>
 #include <memory>
 #include <mutex>
 
@@ -43,7 +42,7 @@ size_t collectHeader(char* data, size_t size, size_t count, void* target) {
     auto* response = static_cast<HttpResponse*>(target);
     std::string line(data, size * count);
     if (line.rfind("HTTP/", 0) == 0) {
-        response->headers.clear();  // a new response after a redirect or 100-continue
+        response->headers.clear(); // a new response after a redirect or 100-continue
         return size * count;
     }
     auto colon = line.find(':');
@@ -73,8 +72,8 @@ int reportProgress(void* context, curl_off_t total, curl_off_t received, curl_of
 }
 
 void configure(CurlHandle& h, const std::string& method, const std::string& url,
-               const std::vector<std::pair<std::string, std::string>>& headers, bool followRedirects,
-               std::chrono::seconds timeout, HttpResponse& response) {
+               const std::vector<std::pair<std::string, std::string>>& headers,
+               bool followRedirects, std::chrono::seconds timeout, HttpResponse& response) {
     if (!h.curl) throw SystemError("NSURLErrorDomain", -1, "The network library could not start.");
     curl_easy_setopt(h.curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h.curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
@@ -101,7 +100,8 @@ void perform(CurlHandle& h, HttpResponse& response, const std::string& url) {
     CURLcode rc = curl_easy_perform(h.curl);
     if (rc != CURLE_OK) {
         throw SystemError("NSURLErrorDomain", static_cast<long>(rc),
-                          std::string("The request to ") + url + " failed: " + curl_easy_strerror(rc));
+                          std::string("The request to ") + url +
+                              " failed: " + curl_easy_strerror(rc));
     }
     curl_easy_getinfo(h.curl, CURLINFO_RESPONSE_CODE, &response.statusCode);
     char* effective = nullptr;
@@ -109,7 +109,7 @@ void perform(CurlHandle& h, HttpResponse& response, const std::string& url) {
     response.url = effective ? effective : url;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::string> HttpResponse::header(const std::string& lowerCaseName) const {
     auto it = headers.find(lowerCaseName);
@@ -170,4 +170,4 @@ HttpResponse HttpClient::download(const std::string& url, const std::filesystem:
     return response;
 }
 
-}  // namespace platform::net
+} // namespace platform::net

@@ -21,13 +21,13 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     bool followRedirects = true;
-    std::chrono::seconds timeout{60};  ///< no data for this long ends the transfer
+    std::chrono::seconds timeout{60}; ///< no data for this long ends the transfer
 };
 
 struct HttpResponse {
     long statusCode = 0;
-    std::string url;  ///< final address after redirects
-    std::map<std::string, std::string> headers;  ///< names lower-cased; last value wins
+    std::string url;                            ///< final address after redirects
+    std::map<std::string, std::string> headers; ///< names lower-cased; last value wins
     std::string body;
 
     std::optional<std::string> header(const std::string& lowerCaseName) const;
@@ -44,9 +44,10 @@ public:
     /// Streams the response body of a GET into `destination` (created or
     /// truncated). The body is written whatever the status; the caller checks
     /// `statusCode`. The file is removed when the transfer fails.
-    static HttpResponse download(const std::string& url, const std::filesystem::path& destination,
-                                 const DownloadProgress& progress = {},
-                                 const std::vector<std::pair<std::string, std::string>>& headers = {});
+    static HttpResponse
+    download(const std::string& url, const std::filesystem::path& destination,
+             const DownloadProgress& progress = {},
+             const std::vector<std::pair<std::string, std::string>>& headers = {});
 };
 
-}  // namespace platform::net
+} // namespace platform::net

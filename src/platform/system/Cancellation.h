@@ -36,4 +36,4 @@ bool isCancelled();
 /// Throws CancellationError when the current task has been asked to stop.
 void checkCancellation();
 
-}  // namespace platform::system
+} // namespace platform::system

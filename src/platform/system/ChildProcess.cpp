@@ -18,7 +18,8 @@ ProcessExit runProcess(const std::string& program, const std::vector<std::string
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -33,13 +34,15 @@ ProcessExit runProcess(const std::string& program, const std::vector<std::string
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         throw SystemError("NSPOSIXErrorDomain", rc,
-                          "The program \"" + program + "\" could not be launched: " + std::strerror(rc));
+                          "The program \"" + program +
+                              "\" could not be launched: " + std::strerror(rc));
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
             int e = errno;
-            throw SystemError("NSPOSIXErrorDomain", e, std::string("waitpid failed: ") + std::strerror(e));
+            throw SystemError("NSPOSIXErrorDomain", e,
+                              std::string("waitpid failed: ") + std::strerror(e));
         }
     }
     ProcessExit result;
@@ -52,4 +55,4 @@ ProcessExit runProcess(const std::string& program, const std::vector<std::string
     return result;
 }
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -8,8 +8,8 @@
 namespace platform::system {
 
 struct ProcessExit {
-    bool exited = false;   ///< ended through exit() rather than a signal
-    int status = -1;       ///< exit status when `exited`, else the signal number
+    bool exited = false; ///< ended through exit() rather than a signal
+    int status = -1;     ///< exit status when `exited`, else the signal number
     bool success() const { return exited && status == 0; }
 };
 
@@ -20,4 +20,4 @@ struct ProcessExit {
 ProcessExit runProcess(const std::string& program, const std::vector<std::string>& arguments,
                        bool quiet = true);
 
-}  // namespace platform::system
+} // namespace platform::system

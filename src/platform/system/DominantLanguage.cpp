@@ -1,11 +1,10 @@
 #include "platform/system/DominantLanguage.h"
 
+#include <array>
+#include <cstdint>
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
 #include <unicode/utf8.h>
-
-#include <array>
-#include <cstdint>
 
 namespace platform::system {
 
@@ -13,7 +12,7 @@ namespace {
 
 enum Group { kana, han, thai, lao, myanmar, other, groupCount };
 
-}  // namespace
+} // namespace
 
 std::optional<std::string> dominantLanguage(std::string_view utf8) {
     std::array<int64_t, groupCount> letters{};
@@ -25,20 +24,33 @@ std::optional<std::string> dominantLanguage(std::string_view utf8) {
         if (c < 0 || !u_isalpha(c)) continue;
         UErrorCode status = U_ZERO_ERROR;
         switch (uscript_getScript(c, &status)) {
-            case USCRIPT_HIRAGANA:
-            case USCRIPT_KATAKANA:
-            case USCRIPT_KATAKANA_OR_HIRAGANA: ++letters[kana]; break;
-            case USCRIPT_HAN: ++letters[han]; break;
-            case USCRIPT_THAI: ++letters[thai]; break;
-            case USCRIPT_LAO: ++letters[lao]; break;
-            case USCRIPT_MYANMAR: ++letters[myanmar]; break;
-            default: ++letters[other]; break;
+        case USCRIPT_HIRAGANA:
+        case USCRIPT_KATAKANA:
+        case USCRIPT_KATAKANA_OR_HIRAGANA:
+            ++letters[kana];
+            break;
+        case USCRIPT_HAN:
+            ++letters[han];
+            break;
+        case USCRIPT_THAI:
+            ++letters[thai];
+            break;
+        case USCRIPT_LAO:
+            ++letters[lao];
+            break;
+        case USCRIPT_MYANMAR:
+            ++letters[myanmar];
+            break;
+        default:
+            ++letters[other];
+            break;
         }
     }
 
     // Japanese mixes Han characters with kana, so both count for it.
     const int64_t cjk = letters[kana] + letters[han];
-    if (cjk > 0 && cjk >= letters[thai] && cjk >= letters[lao] && cjk >= letters[myanmar] && cjk >= letters[other]) {
+    if (cjk > 0 && cjk >= letters[thai] && cjk >= letters[lao] && cjk >= letters[myanmar] &&
+        cjk >= letters[other]) {
         return letters[kana] > 0 ? "ja" : "zh";
     }
     Group best = other;
@@ -46,11 +58,15 @@ std::optional<std::string> dominantLanguage(std::string_view utf8) {
         if (letters[group] > letters[best]) best = group;
     }
     switch (best) {
-        case thai: return "th";
-        case lao: return "lo";
-        case myanmar: return "my";
-        default: return std::nullopt;
+    case thai:
+        return "th";
+    case lao:
+        return "lo";
+    case myanmar:
+        return "my";
+    default:
+        return std::nullopt;
     }
 }
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -15,4 +15,4 @@ namespace platform::system {
 /// invalid sequences, which count as no letter.
 std::optional<std::string> dominantLanguage(std::string_view utf8);
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -11,28 +11,29 @@ namespace platform::system {
 class Float16 {
 public:
     constexpr Float16() = default;
-    Float16(float value) : bits_(fromFloat(value)) {}  // NOLINT: implicit like a built-in float
+    Float16(float value) : bits_(fromFloat(value)) {} // NOLINT: implicit like a built-in float
     static constexpr Float16 fromBits(uint16_t bits) {
         Float16 h;
         h.bits_ = bits;
         return h;
     }
     constexpr uint16_t bits() const { return bits_; }
-    operator float() const { return toFloat(bits_); }  // NOLINT
+    operator float() const { return toFloat(bits_); } // NOLINT
 
     // Conversions between binary32 and binary16 bit patterns.
     static uint16_t fromFloat(float value) {
         uint32_t x = std::bit_cast<uint32_t>(value);
         uint32_t sign = (x >> 16) & 0x8000u;
         uint32_t absx = x & 0x7FFFFFFFu;
-        if (absx >= 0x7F800000u) {  // infinity or NaN
+        if (absx >= 0x7F800000u) { // infinity or NaN
             return static_cast<uint16_t>(sign | (absx > 0x7F800000u ? 0x7E00u : 0x7C00u));
         }
-        if (absx >= 0x477FF000u) {  // rounds to a value beyond the largest half: infinity
+        if (absx >= 0x477FF000u) { // rounds to a value beyond the largest half: infinity
             return static_cast<uint16_t>(sign | 0x7C00u);
         }
-        if (absx < 0x38800000u) {  // result is subnormal (or zero) in half precision
-            if (absx < 0x33000000u) return static_cast<uint16_t>(sign);  // below half the smallest subnormal
+        if (absx < 0x38800000u) { // result is subnormal (or zero) in half precision
+            if (absx < 0x33000000u)
+                return static_cast<uint16_t>(sign); // below half the smallest subnormal
             uint32_t exponent = absx >> 23;
             uint32_t mantissa = (absx & 0x7FFFFFu) | 0x800000u;
             // value = mantissa * 2^(exponent-150) and the subnormal unit is
@@ -62,7 +63,7 @@ public:
             bits = sign | ((exponent + 112u) << 23) | (mantissa << 13);
         } else if (mantissa == 0) {
             bits = sign;
-        } else {  // subnormal: normalise
+        } else { // subnormal: normalise
             int e = -1;
             do {
                 ++e;
@@ -85,4 +86,4 @@ static_assert(sizeof(Float16) == 2);
 inline constexpr uint16_t kFloat16NegativeInfinityBits = 0xFC00;
 inline constexpr uint16_t kFloat16MinusTenThousandBits = 0xF0E2;
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -10,4 +10,4 @@ namespace platform::system {
 /// True when `name` matches `pattern`. Text holding a zero byte never matches.
 bool globMatches(std::string_view pattern, std::string_view name);
 
-}  // namespace platform::system
+} // namespace platform::system

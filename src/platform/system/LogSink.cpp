@@ -8,11 +8,16 @@ namespace platform::system {
 
 std::string_view logTypeName(LogType type) {
     switch (type) {
-        case LogType::debug: return "debug";
-        case LogType::info: return "info";
-        case LogType::defaultType: return "default";
-        case LogType::error: return "error";
-        case LogType::fault: return "fault";
+    case LogType::debug:
+        return "debug";
+    case LogType::info:
+        return "info";
+    case LogType::defaultType:
+        return "default";
+    case LogType::error:
+        return "error";
+    case LogType::fault:
+        return "fault";
     }
     return "default";
 }
@@ -39,7 +44,7 @@ void LogSink::write(LogType type, std::string_view category, std::string_view me
             ssize_t n = ::write(STDERR_FILENO, data, left);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return;  // nowhere to report a failing log sink
+                return; // nowhere to report a failing log sink
             }
             data += n;
             left -= static_cast<size_t>(n);
@@ -49,4 +54,4 @@ void LogSink::write(LogType type, std::string_view category, std::string_view me
     }
 }
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -21,7 +21,8 @@ public:
     static void write(LogType type, std::string_view category, std::string_view message);
 
     /// The complete line that `write` would emit, without the line feed.
-    static std::string formatLine(LogType type, std::string_view category, std::string_view message);
+    static std::string formatLine(LogType type, std::string_view category,
+                                  std::string_view message);
 };
 
-}  // namespace platform::system
+} // namespace platform::system

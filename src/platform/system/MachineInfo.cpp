@@ -38,12 +38,18 @@ std::optional<uint64_t> parseNumber(std::string_view text) {
 // Firmware fields that stand in for a missing product name.
 bool isPlaceholderName(std::string_view name) {
     static constexpr std::string_view kPlaceholders[] = {
-        "", "To be filled by O.E.M.", "To Be Filled By O.E.M.", "System Product Name", "Default string", "None",
+        "",
+        "To be filled by O.E.M.",
+        "To Be Filled By O.E.M.",
+        "System Product Name",
+        "Default string",
+        "None",
     };
-    return std::find(std::begin(kPlaceholders), std::end(kPlaceholders), name) != std::end(kPlaceholders);
+    return std::find(std::begin(kPlaceholders), std::end(kPlaceholders), name) !=
+           std::end(kPlaceholders);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<uint64_t> MachineInfo::parseStatmResidentPages(std::string_view statm) {
     // "size resident shared text lib data dt", counted in pages.
@@ -57,7 +63,8 @@ std::optional<uint64_t> MachineInfo::parseStatusResidentKilobytes(std::string_vi
     size_t pos = 0;
     while (pos < status.size()) {
         size_t end = status.find('\n', pos);
-        std::string_view line = status.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view line =
+            status.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         if (line.starts_with("VmRSS:")) {
             std::string_view value = trim(line.substr(6));
             return parseNumber(value.substr(0, value.find(' ')));
@@ -72,7 +79,8 @@ std::string MachineInfo::parseCpuInfoField(std::string_view cpuinfo, std::string
     size_t pos = 0;
     while (pos < cpuinfo.size()) {
         size_t end = cpuinfo.find('\n', pos);
-        std::string_view line = cpuinfo.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view line =
+            cpuinfo.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         size_t colon = line.find(':');
         if (colon != std::string_view::npos && trim(line.substr(0, colon)) == field) {
             return std::string(trim(line.substr(colon + 1)));
@@ -124,12 +132,14 @@ std::string MachineInfo::kernelParameter(std::string_view dottedName) {
         return {};
     }
     std::string path = "/proc/sys/";
-    for (char c : dottedName) path += c == '.' ? '/' : c;
+    for (char c : dottedName)
+        path += c == '.' ? '/' : c;
     auto content = readSmallFile(path);
     if (!content) return {};
     std::string value = content->substr(0, content->find('\0'));
-    while (!value.empty() && value.back() == '\n') value.pop_back();
+    while (!value.empty() && value.back() == '\n')
+        value.pop_back();
     return value;
 }
 
-}  // namespace platform::system
+} // namespace platform::system

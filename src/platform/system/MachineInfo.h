@@ -37,4 +37,4 @@ public:
     static std::string parseCpuInfoField(std::string_view cpuinfo, std::string_view field);
 };
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -12,13 +12,13 @@ namespace {
 
 // Lays out the shortest digits of `value` (from the C++ library's shortest
 // scientific conversion) in decimal or exponential notation.
-template <typename T>
-std::string layOut(T value, T exponentialAbove) {
+template <typename T> std::string layOut(T value, T exponentialAbove) {
     if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
 
     char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     std::string_view text(buffer, static_cast<size_t>(result.ptr - buffer));
 
     // text is "[-]d[.ddd]e(+|-)xx"
@@ -70,10 +70,14 @@ std::string layOut(T value, T exponentialAbove) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
-std::string shortestText(double value) { return layOut<double>(value, 9007199254740992.0); }
+std::string shortestText(double value) {
+    return layOut<double>(value, 9007199254740992.0);
+}
 
-std::string shortestText(float value) { return layOut<float>(value, 16777216.0f); }
+std::string shortestText(float value) {
+    return layOut<float>(value, 16777216.0f);
+}
 
-}  // namespace platform::system
+} // namespace platform::system

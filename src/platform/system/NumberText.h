@@ -20,4 +20,4 @@ namespace platform::system {
 std::string shortestText(double value);
 std::string shortestText(float value);
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -9,15 +9,14 @@
 
 namespace platform::system {
 
-template <typename T>
-class Outcome {
+template <typename T> class Outcome {
 public:
-    Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT
-    Outcome(std::exception_ptr error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
+    Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {} // NOLINT
+    Outcome(std::exception_ptr error)
+        : state_(std::in_place_index<1>, std::move(error)) {} // NOLINT
 
     /// Runs `fn` and captures its result or whatever it throws.
-    template <typename Fn>
-    static Outcome capture(Fn&& fn) {
+    template <typename Fn> static Outcome capture(Fn&& fn) {
         try {
             return Outcome(std::forward<Fn>(fn)());
         } catch (...) {
@@ -47,4 +46,4 @@ private:
     std::variant<T, std::exception_ptr> state_;
 };
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -62,7 +62,7 @@ void Progress::addChild(const std::shared_ptr<Progress>& child, int64_t pendingU
         std::lock_guard lock(mutex_);
         children_.push_back({child, pendingUnitCount});
     }
-    child->reportFinishedToParent();  // a child that is already done counts at once
+    child->reportFinishedToParent(); // a child that is already done counts at once
 }
 
 double Progress::fractionCompleted() const {
@@ -107,12 +107,12 @@ void Progress::reportFinishedToParent() {
         if (!parent) return;
         reportedFinished_ = true;
     }
-    auto self = shared_from_this();  // keeps this alive while the parent lets go of it
+    auto self = shared_from_this(); // keeps this alive while the parent lets go of it
     parent->childFinished(this);
 }
 
 void Progress::childFinished(const Progress* child) {
-    std::shared_ptr<Progress> released;  // dropped after the lock
+    std::shared_ptr<Progress> released; // dropped after the lock
     {
         std::lock_guard lock(mutex_);
         auto it = std::find_if(children_.begin(), children_.end(),
@@ -125,4 +125,4 @@ void Progress::childFinished(const Progress* child) {
     reportFinishedToParent();
 }
 
-}  // namespace platform::system
+} // namespace platform::system

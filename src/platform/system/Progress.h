@@ -39,7 +39,7 @@ public:
     std::optional<double> throughput() const;
     void setThroughput(std::optional<double> bytesPerSecond);
 
-    explicit Progress(int64_t totalUnitCount);  // use create()
+    explicit Progress(int64_t totalUnitCount); // use create()
 
 private:
     struct Child {
@@ -59,4 +59,4 @@ private:
     std::optional<double> throughput_;
 };
 
-}  // namespace platform::system
+} // namespace platform::system

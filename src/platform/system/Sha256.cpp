@@ -2,12 +2,11 @@
 
 #include "platform/system/SystemError.h"
 
-#include <openssl/evp.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <openssl/evp.h>
 #include <stdexcept>
 #include <unistd.h>
 #include <utility>
@@ -27,13 +26,17 @@ EVP_MD_CTX* freshContext() {
     return context;
 }
 
-EVP_MD_CTX* asContext(void* context) { return static_cast<EVP_MD_CTX*>(context); }
+EVP_MD_CTX* asContext(void* context) {
+    return static_cast<EVP_MD_CTX*>(context);
+}
 
-}  // namespace
+} // namespace
 
 Sha256::Sha256() : context_(freshContext()) {}
 
-Sha256::~Sha256() { EVP_MD_CTX_free(asContext(context_)); }
+Sha256::~Sha256() {
+    EVP_MD_CTX_free(asContext(context_));
+}
 
 Sha256::Sha256(Sha256&& other) noexcept : context_(std::exchange(other.context_, nullptr)) {}
 
@@ -46,16 +49,18 @@ Sha256& Sha256::operator=(Sha256&& other) noexcept {
 }
 
 void Sha256::update(const void* data, size_t size) {
-    if (!context_) context_ = freshContext();  // a moved-from hasher starts over
+    if (!context_) context_ = freshContext(); // a moved-from hasher starts over
     if (size == 0) return;
-    if (EVP_DigestUpdate(asContext(context_), data, size) != 1) throw std::runtime_error("SHA-256 update failed");
+    if (EVP_DigestUpdate(asContext(context_), data, size) != 1)
+        throw std::runtime_error("SHA-256 update failed");
 }
 
 Sha256::Digest Sha256::finish() {
     if (!context_) context_ = freshContext();
     Digest digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(asContext(context_), digest.data(), &length) != 1 || length != digest.size()) {
+    if (EVP_DigestFinal_ex(asContext(context_), digest.data(), &length) != 1 ||
+        length != digest.size()) {
         throw std::runtime_error("SHA-256 finish failed");
     }
     if (EVP_DigestInit_ex(asContext(context_), EVP_sha256(), nullptr) != 1) {
@@ -74,7 +79,8 @@ Sha256::Digest Sha256::hashFile(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         int error = errno;
-        throw SystemError("NSPOSIXErrorDomain", error, "Cannot open " + path.string() + ": " + std::strerror(error));
+        throw SystemError("NSPOSIXErrorDomain", error,
+                          "Cannot open " + path.string() + ": " + std::strerror(error));
     }
     struct Closer {
         int fd;
@@ -87,7 +93,8 @@ Sha256::Digest Sha256::hashFile(const std::filesystem::path& path) {
         if (n < 0) {
             if (errno == EINTR) continue;
             int error = errno;
-            throw SystemError("NSPOSIXErrorDomain", error, "Cannot read " + path.string() + ": " + std::strerror(error));
+            throw SystemError("NSPOSIXErrorDomain", error,
+                              "Cannot read " + path.string() + ": " + std::strerror(error));
         }
         if (n == 0) break;
         hasher.update(buffer.data(), static_cast<size_t>(n));
@@ -106,4 +113,4 @@ std::string Sha256::hexString(const Digest& digest) {
     return text;
 }
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -38,7 +38,7 @@ public:
     static std::string hexString(const Digest& digest);
 
 private:
-    void* context_;  // EVP_MD_CTX, kept out of this header
+    void* context_; // EVP_MD_CTX, kept out of this header
 };
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -19,7 +19,8 @@ public:
 
 private:
     friend class Signposter;
-    SignpostInterval(uint64_t id, std::chrono::steady_clock::time_point start) : id_(id), start_(start) {}
+    SignpostInterval(uint64_t id, std::chrono::steady_clock::time_point start)
+        : id_(id), start_(start) {}
     uint64_t id_;
     std::chrono::steady_clock::time_point start_;
     bool open_ = true;
@@ -46,7 +47,8 @@ public:
     void endInterval(std::string_view name, SignpostInterval& interval) const;
 
     /// The line `endInterval` writes, for a given duration.
-    static std::string intervalLine(std::string_view name, uint64_t id, std::chrono::nanoseconds duration);
+    static std::string intervalLine(std::string_view name, uint64_t id,
+                                    std::chrono::nanoseconds duration);
 
 private:
     std::string category_;
@@ -58,7 +60,8 @@ private:
 class ScopedSignpost {
 public:
     ScopedSignpost(const Signposter& signposter, std::string name)
-        : signposter_(signposter), name_(std::move(name)), interval_(signposter.beginInterval(name_)) {}
+        : signposter_(signposter), name_(std::move(name)),
+          interval_(signposter.beginInterval(name_)) {}
     ~ScopedSignpost() { signposter_.endInterval(name_, interval_); }
     ScopedSignpost(const ScopedSignpost&) = delete;
     ScopedSignpost& operator=(const ScopedSignpost&) = delete;
@@ -69,4 +72,4 @@ private:
     SignpostInterval interval_;
 };
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -12,9 +12,7 @@ namespace platform::system {
 class SystemError : public std::runtime_error {
 public:
     SystemError(std::string domain, long code, std::string localizedDescription)
-        : std::runtime_error(localizedDescription),
-          domain_(std::move(domain)),
-          code_(code),
+        : std::runtime_error(localizedDescription), domain_(std::move(domain)), code_(code),
           localizedDescription_(std::move(localizedDescription)) {}
 
     const std::string& domain() const { return domain_; }
@@ -33,4 +31,4 @@ private:
     std::string localizedDescription_;
 };
 
-}  // namespace platform::system
+} // namespace platform::system

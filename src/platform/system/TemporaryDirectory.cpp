@@ -18,14 +18,15 @@ TemporaryDirectory::TemporaryDirectory(std::string_view prefix) {
     if (::mkdtemp(pattern.data()) == nullptr) {
         int code = errno;
         throw SystemError("NSPOSIXErrorDomain", code,
-                          "Cannot create a temporary folder " + pattern + ": " + std::strerror(code));
+                          "Cannot create a temporary folder " + pattern + ": " +
+                              std::strerror(code));
     }
     path_ = pattern;
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code ignored;  // best effort: a destructor cannot report
+    std::error_code ignored; // best effort: a destructor cannot report
     std::filesystem::remove_all(path_, ignored);
 }
 
-}  // namespace platform::system
+} // namespace platform::system

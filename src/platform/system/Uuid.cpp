@@ -13,15 +13,18 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+bool isDashPosition(size_t i) {
+    return i == 8 || i == 13 || i == 18 || i == 23;
+}
 
-}  // namespace
+} // namespace
 
 Uuid Uuid::random() {
     // One generator per thread, seeded from the operating system's entropy.
     thread_local std::mt19937_64 generator = [] {
         std::random_device device;
-        std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+        std::seed_seq seed{device(), device(), device(), device(),
+                           device(), device(), device(), device()};
         return std::mt19937_64(seed);
     }();
     std::array<uint8_t, 16> bytes{};
@@ -31,8 +34,8 @@ Uuid Uuid::random() {
         bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(high >> (56 - 8 * i));
         bytes[static_cast<size_t>(8 + i)] = static_cast<uint8_t>(low >> (56 - 8 * i));
     }
-    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
-    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
     return Uuid(bytes);
 }
 
@@ -67,4 +70,4 @@ std::string Uuid::uuidString() const {
     return text;
 }
 
-}  // namespace platform::system
+} // namespace platform::system

@@ -36,12 +36,11 @@ private:
     std::array<uint8_t, 16> bytes_{};
 };
 
-}  // namespace platform::system
+} // namespace platform::system
 
-template <>
-struct std::hash<platform::system::Uuid> {
+template <> struct std::hash<platform::system::Uuid> {
     size_t operator()(const platform::system::Uuid& id) const noexcept {
-        uint64_t h = 1469598103934665603ull;  // FNV-1a over the 16 bytes
+        uint64_t h = 1469598103934665603ull; // FNV-1a over the 16 bytes
         for (uint8_t b : id.bytes()) {
             h ^= b;
             h *= 1099511628211ull;

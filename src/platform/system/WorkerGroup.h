@@ -38,7 +38,8 @@ public:
 
     /// Runs `job(index)` for every index below `count`; results are kept by value.
     template <typename Job>
-    auto run(size_t count, Job&& job) -> std::vector<Outcome<std::decay_t<std::invoke_result_t<Job&, size_t>>>> {
+    auto run(size_t count, Job&& job)
+        -> std::vector<Outcome<std::decay_t<std::invoke_result_t<Job&, size_t>>>> {
         using T = std::decay_t<std::invoke_result_t<Job&, size_t>>;
         static_assert(!std::is_void_v<T>, "jobs return a value");
         std::vector<std::optional<Outcome<T>>> slots(count);
@@ -53,7 +54,8 @@ public:
         });
         std::vector<Outcome<T>> results;
         results.reserve(count);
-        for (auto& slot : slots) results.push_back(std::move(*slot));
+        for (auto& slot : slots)
+            results.push_back(std::move(*slot));
         return results;
     }
 
@@ -65,8 +67,7 @@ public:
     }
 
     /// Runs a list of jobs without arguments.
-    template <typename T>
-    std::vector<Outcome<T>> run(const std::vector<std::function<T()>>& jobs) {
+    template <typename T> std::vector<Outcome<T>> run(const std::vector<std::function<T()>>& jobs) {
         return run(jobs.size(), [&](size_t index) { return jobs[index](); });
     }
 
@@ -80,4 +81,4 @@ private:
     std::optional<std::stop_callback<std::function<void()>>> parentLink_;
 };
 
-}  // namespace platform::system
+} // namespace platform::system

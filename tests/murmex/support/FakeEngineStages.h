@@ -23,7 +23,8 @@ namespace murmex::testing {
 /// 0, 1, 2, ... so that a window's first sample is its seek.
 inline std::vector<float> countingSamples(int64_t count) {
     std::vector<float> samples(static_cast<size_t>(count));
-    for (int64_t i = 0; i < count; ++i) samples[static_cast<size_t>(i)] = static_cast<float>(i);
+    for (int64_t i = 0; i < count; ++i)
+        samples[static_cast<size_t>(i)] = static_cast<float>(i);
     return samples;
 }
 
@@ -41,11 +42,12 @@ public:
         float lastSample;
         int64_t toLength;
     };
-    std::optional<AudioProcessorOutputType> padOrTrim(const std::vector<float>& audioArray, int64_t startAt,
-                                                      int64_t toLength) override {
+    std::optional<AudioProcessorOutputType> padOrTrim(const std::vector<float>& audioArray,
+                                                      int64_t startAt, int64_t toLength) override {
         if (onPadOrTrim) onPadOrTrim();
         std::lock_guard lock(mutex);
-        calls.push_back({static_cast<int64_t>(audioArray.size()), audioArray.empty() ? -1.f : audioArray.front(),
+        calls.push_back({static_cast<int64_t>(audioArray.size()),
+                         audioArray.empty() ? -1.f : audioArray.front(),
                          audioArray.empty() ? -1.f : audioArray.back(), toLength});
         if (startAt != 0 || audioArray.empty()) return std::nullopt;
         return AudioProcessorOutputType(FakeWindow{audioArray, toLength});
@@ -61,13 +63,14 @@ class FakeFeatureExtractor : public FeatureExtracting {
 public:
     std::optional<int> melCount() const override { return 80; }
     std::optional<int> windowSamples() const override { return window; }
-    std::optional<FeatureExtractorOutputType> logMelSpectrogram(const AudioProcessorOutputType& audio) override {
+    std::optional<FeatureExtractorOutputType>
+    logMelSpectrogram(const AudioProcessorOutputType& audio) override {
         if (onMel) onMel();
         std::lock_guard lock(mutex);
         ++calls;
         return audio;
     }
-    std::optional<int> window;  // absent: the engine's 480,000
+    std::optional<int> window; // absent: the engine's 480,000
     std::function<void()> onMel;
     std::mutex mutex;
     int calls = 0;
@@ -76,7 +79,8 @@ public:
 class FakeAudioEncoder : public AudioEncoding {
 public:
     std::optional<int> embedSize() const override { return width; }
-    std::optional<AudioEncoderOutputType> encodeFeatures(const FeatureExtractorOutputType& features) override {
+    std::optional<AudioEncoderOutputType>
+    encodeFeatures(const FeatureExtractorOutputType& features) override {
         if (onEncode) onEncode();
         {
             std::lock_guard lock(mutex);
@@ -96,29 +100,34 @@ public:
 class FakeTextDecoder : public TextDecoding {
 public:
     struct Try {
-        int64_t seek;             ///< the window's first sample
+        int64_t seek; ///< the window's first sample
         float temperature;
-        int cacheLengthAtStart;   ///< where the inputs put the decoder
+        int cacheLengthAtStart; ///< where the inputs put the decoder
         std::optional<std::string> language;
     };
     /// Answers one try: the window's seek and the try's temperature.
     using Script = std::function<DecodingResult(int64_t seek, float temperature)>;
 
     std::shared_ptr<WhisperTokenizer> tokenizer() const override { return tokenizer_; }
-    void setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) override { tokenizer_ = std::move(tokenizer); }
+    void setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) override {
+        tokenizer_ = std::move(tokenizer);
+    }
     std::shared_ptr<WhisperMLModel> prefillData() const override { return nullptr; }
     void setPrefillData(std::shared_ptr<WhisperMLModel>) override {}
     bool isModelMultilingual() const override { return multilingual; }
     void setIsModelMultilingual(bool value) override { multilingual = value; }
     std::optional<LogitsFilterList> logitsFilters() const override { return filters; }
-    void setLogitsFilters(std::optional<LogitsFilterList> value) override { filters = std::move(value); }
+    void setLogitsFilters(std::optional<LogitsFilterList> value) override {
+        filters = std::move(value);
+    }
     bool supportsWordTimestamps() const override { return false; }
     std::optional<int> logitsSize() const override { return logits; }
     std::optional<int> kvCacheEmbedDim() const override { return 2; }
     std::optional<int> kvCacheMaxSequenceLength() const override { return 16; }
     std::optional<int> windowSize() const override { return 4; }
     std::optional<int> embedSize() const override { return 2; }
-    std::optional<TextDecoderMLMultiArrayOutputType> predictLogits(const TextDecoderMLMultiArrayInputType&) override {
+    std::optional<TextDecoderMLMultiArrayOutputType>
+    predictLogits(const TextDecoderMLMultiArrayInputType&) override {
         return std::nullopt;
     }
 
@@ -130,7 +139,8 @@ public:
         const float temperature = greedy ? static_cast<float>(greedy->temperature) : -1.f;
         {
             std::lock_guard lock(mutex);
-            tries.push_back({seek, temperature, static_cast<int>(inputs.cacheLength.value(0)), options.language});
+            tries.push_back({seek, temperature, static_cast<int>(inputs.cacheLength.value(0)),
+                             options.language});
         }
         if (onDecode) onDecode(seek);
         if (callback) {
@@ -147,7 +157,8 @@ public:
     }
 
     DecodingResult detectLanguage(const platform::ml::MultiArray&, DecodingInputs&, TokenSampling&,
-                                  const DecodingOptions&, platform::system::Float16 temperature) override {
+                                  const DecodingOptions&,
+                                  platform::system::Float16 temperature) override {
         std::lock_guard lock(mutex);
         languageTemperatures.push_back(static_cast<float>(temperature));
         if (!detectedLanguage) throw std::runtime_error("no language");
@@ -183,24 +194,26 @@ public:
     };
     /// Answers (new seek, segments) for a window; the default moves to the
     /// window's end with one segment holding the token 1.
-    using Script = std::function<std::pair<int, std::optional<std::vector<TranscriptionSegment>>>(int seek,
-                                                                                                  int segmentSize)>;
+    using Script = std::function<std::pair<int, std::optional<std::vector<TranscriptionSegment>>>(
+        int seek, int segmentSize)>;
 
-    std::pair<int, std::optional<std::vector<TranscriptionSegment>>> findSeekPointAndSegments(
-        const DecodingResult&, const DecodingOptions&, int, int currentSeek, int segmentSize, int, int, int,
-        const WhisperTokenizer&) override {
+    std::pair<int, std::optional<std::vector<TranscriptionSegment>>>
+    findSeekPointAndSegments(const DecodingResult&, const DecodingOptions&, int, int currentSeek,
+                             int segmentSize, int, int, int, const WhisperTokenizer&) override {
         {
             std::lock_guard lock(mutex);
             calls.push_back({currentSeek, segmentSize});
         }
         if (script) return script(currentSeek, segmentSize);
-        return {currentSeek + segmentSize, std::vector<TranscriptionSegment>{segmentAt(currentSeek, segmentSize)}};
+        return {currentSeek + segmentSize,
+                std::vector<TranscriptionSegment>{segmentAt(currentSeek, segmentSize)}};
     }
 
-    std::optional<std::vector<TranscriptionSegment>> addWordTimestamps(
-        const std::vector<TranscriptionSegment>& segments, const platform::ml::MultiArray&, const WhisperTokenizer&,
-        int, int, const std::string&, const std::string&, float, const DecodingOptions&,
-        const TranscriptionTimings&) override {
+    std::optional<std::vector<TranscriptionSegment>>
+    addWordTimestamps(const std::vector<TranscriptionSegment>& segments,
+                      const platform::ml::MultiArray&, const WhisperTokenizer&, int, int,
+                      const std::string&, const std::string&, float, const DecodingOptions&,
+                      const TranscriptionTimings&) override {
         return segments;
     }
 
@@ -226,4 +239,4 @@ public:
     std::vector<Call> calls;
 };
 
-}  // namespace murmex::testing
+} // namespace murmex::testing

@@ -36,7 +36,8 @@ public:
     }
     int count(const std::string& prefix) {
         int n = 0;
-        for (const std::string& line : lines()) n += line.rfind(prefix, 0) == 0;
+        for (const std::string& line : lines())
+            n += line.rfind(prefix, 0) == 0;
         return n;
     }
 
@@ -46,4 +47,4 @@ private:
     std::vector<std::string> lines_;
 };
 
-}  // namespace murmex::testing
+} // namespace murmex::testing

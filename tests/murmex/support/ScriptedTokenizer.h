@@ -23,21 +23,33 @@ public:
     /// The small layout.
     explicit ScriptedTokenizer(int vocabularySize = 1600)
         : ScriptedTokenizer(vocabularySize,
-                            SpecialTokens{.endToken = 10, .englishToken = 12, .noSpeechToken = 15,
-                                          .noTimestampsToken = 16, .specialTokenBegin = 10,
-                                          .startOfPreviousToken = 14, .startOfTranscriptToken = 11,
-                                          .timeTokenBegin = kTimeTokenBegin, .transcribeToken = 13,
-                                          .translateToken = 18, .whitespaceToken = 7},
+                            SpecialTokens{.endToken = 10,
+                                          .englishToken = 12,
+                                          .noSpeechToken = 15,
+                                          .noTimestampsToken = 16,
+                                          .specialTokenBegin = 10,
+                                          .startOfPreviousToken = 14,
+                                          .startOfTranscriptToken = 11,
+                                          .timeTokenBegin = kTimeTokenBegin,
+                                          .transcribeToken = 13,
+                                          .translateToken = 18,
+                                          .whitespaceToken = 7},
                             {{17, "<|ru|>"}, {19, "<|xx|>"}}) {}
 
     /// Markers at the ids of the published Whisper vocabulary.
     static ScriptedTokenizer whisperLayout(int vocabularySize = 51865) {
         return ScriptedTokenizer(vocabularySize,
-                                 SpecialTokens{.endToken = 50257, .englishToken = 50259, .noSpeechToken = 50362,
-                                               .noTimestampsToken = 50363, .specialTokenBegin = 50257,
-                                               .startOfPreviousToken = 50361, .startOfTranscriptToken = 50258,
-                                               .timeTokenBegin = 50364, .transcribeToken = 50359,
-                                               .translateToken = 50358, .whitespaceToken = 220},
+                                 SpecialTokens{.endToken = 50257,
+                                               .englishToken = 50259,
+                                               .noSpeechToken = 50362,
+                                               .noTimestampsToken = 50363,
+                                               .specialTokenBegin = 50257,
+                                               .startOfPreviousToken = 50361,
+                                               .startOfTranscriptToken = 50258,
+                                               .timeTokenBegin = 50364,
+                                               .transcribeToken = 50359,
+                                               .translateToken = 50358,
+                                               .whitespaceToken = 220},
                                  {{50263, "<|ru|>"}});
     }
 
@@ -45,7 +57,8 @@ public:
 
     std::string decode(const std::vector<int>& tokens) const override {
         std::string text;
-        for (int token : tokens) text += convertIdToToken(token).value_or("");
+        for (int token : tokens)
+            text += convertIdToToken(token).value_or("");
         return text;
     }
 
@@ -76,8 +89,8 @@ public:
         WordTokens split;
         for (int token : tokenIds) {
             std::string piece = convertIdToToken(token).value_or("");
-            const bool startsWord = token >= special_.specialTokenBegin || piece.starts_with(' ') || piece == "," ||
-                                    piece == "." || piece == "!";
+            const bool startsWord = token >= special_.specialTokenBegin || piece.starts_with(' ') ||
+                                    piece == "," || piece == "." || piece == "!";
             if (startsWord || split.words.empty()) {
                 split.words.push_back(piece);
                 split.wordTokens.push_back({token});
@@ -90,14 +103,20 @@ public:
     }
 
 private:
-    static constexpr const char* kPieces[10] = {" hello", " world", ",", ".", " (", " wor", "ld", " a", " b", "!"};
+    static constexpr const char* kPieces[10] = {" hello", " world", ",",  ".",  " (",
+                                                " wor",   "ld",     " a", " b", "!"};
 
-    ScriptedTokenizer(int vocabularySize, SpecialTokens special, const std::map<int, std::string>& languages)
+    ScriptedTokenizer(int vocabularySize, SpecialTokens special,
+                      const std::map<int, std::string>& languages)
         : vocabularySize_(vocabularySize), special_(special) {
-        markers_ = {{special.endToken, "<|endoftext|>"},        {special.startOfTranscriptToken, "<|startoftranscript|>"},
-                    {special.englishToken, "<|en|>"},           {special.transcribeToken, "<|transcribe|>"},
-                    {special.startOfPreviousToken, "<|startofprev|>"}, {special.noSpeechToken, "<|nospeech|>"},
-                    {special.noTimestampsToken, "<|notimestamps|>"}, {special.translateToken, "<|translate|>"}};
+        markers_ = {{special.endToken, "<|endoftext|>"},
+                    {special.startOfTranscriptToken, "<|startoftranscript|>"},
+                    {special.englishToken, "<|en|>"},
+                    {special.transcribeToken, "<|transcribe|>"},
+                    {special.startOfPreviousToken, "<|startofprev|>"},
+                    {special.noSpeechToken, "<|nospeech|>"},
+                    {special.noTimestampsToken, "<|notimestamps|>"},
+                    {special.translateToken, "<|translate|>"}};
         languages_.insert(special.englishToken);
         for (const auto& [id, text] : languages) {
             markers_[id] = text;
@@ -111,4 +130,4 @@ private:
     std::unordered_set<int> languages_;
 };
 
-}  // namespace murmex::testing
+} // namespace murmex::testing

@@ -19,8 +19,10 @@ inline const modelgen::GeneratedModels& tinyWhisperModels() {
         std::filesystem::path path;
         modelgen::GeneratedModels models;
         Folder() {
-            std::string pattern = (std::filesystem::temp_directory_path() / "zv-tiny-whisper-XXXXXX").string();
-            if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+            std::string pattern =
+                (std::filesystem::temp_directory_path() / "zv-tiny-whisper-XXXXXX").string();
+            if (!mkdtemp(pattern.data()))
+                throw std::runtime_error("cannot make a temporary folder");
             path = pattern;
             modelgen::GeneratorOptions options;
             options.dimensions = modelgen::tinyTestDimensions();
@@ -36,4 +38,4 @@ inline const modelgen::GeneratedModels& tinyWhisperModels() {
     return folder.models;
 }
 
-}  // namespace murmex::testing
+} // namespace murmex::testing

@@ -7,7 +7,9 @@
 namespace platform::audio {
 namespace {
 
-AudioFormat format(double rate, uint32_t channels) { return *AudioFormat::standard(rate, channels); }
+AudioFormat format(double rate, uint32_t channels) {
+    return *AudioFormat::standard(rate, channels);
+}
 
 /// Converts mono `input` in pieces of `piece` frames into output slices of at
 /// most `room` frames, then flushes.
@@ -37,23 +39,26 @@ std::vector<float> convertInPieces(const std::vector<float>& input, uint32_t pie
 
 TEST(AudioConverter, PiecesJoinWithoutSeamsAndEveryFrameIsUsedOnce) {
     const std::vector<float> input = zvtest::sine(440, 44100, 441'000);
-    const std::vector<float> whole = convertInPieces(input, uint32_t(input.size()), uint32_t(input.size()));
+    const std::vector<float> whole =
+        convertInPieces(input, uint32_t(input.size()), uint32_t(input.size()));
     EXPECT_EQ(whole.size(), 160'000u);
-    for (auto [piece, room] : {std::pair{1000u, 100'000u}, {4410u, 97u}, {1u, 3u}, {77'777u, 160'000u}}) {
+    for (auto [piece, room] :
+         {std::pair{1000u, 100'000u}, {4410u, 97u}, {1u, 3u}, {77'777u, 160'000u}}) {
         SCOPED_TRACE(testing::Message() << piece << " " << room);
         const std::vector<float> pieces = convertInPieces(input, piece, room);
         ASSERT_EQ(pieces.size(), whole.size());
-        for (size_t i = 0; i < whole.size(); ++i) ASSERT_NEAR(pieces[i], whole[i], 1e-6f) << i;
+        for (size_t i = 0; i < whole.size(); ++i)
+            ASSERT_NEAR(pieces[i], whole[i], 1e-6f) << i;
     }
     EXPECT_NEAR(zvtest::toneFrequency(whole, 16000), 440.0, 0.1);
 }
 
 TEST(AudioConverter, ConversionAddsNoDelay) {
     std::vector<float> input(44100 * 4, 0.0f);
-    input[88200] = 1.0f;  // two seconds in
+    input[88200] = 1.0f; // two seconds in
     const std::vector<float> output = convertInPieces(input, 10'000, 50'000);
-    const auto peak = std::max_element(output.begin(), output.end(),
-                                       [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    const auto peak = std::max_element(
+        output.begin(), output.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
     EXPECT_EQ(peak - output.begin(), 32000);
 }
 
@@ -69,7 +74,8 @@ TEST(AudioConverter, ManyChannelsToOneAverageThem) {
     EXPECT_EQ(converter->convert(*stereo, *mono, true), 4);
     ASSERT_EQ(mono->frameLength(), 4u);
     const float expected[] = {0.5f, 0.0f, 0.5f, 0.5f};
-    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(mono->channel(0)[i], expected[i]);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FLOAT_EQ(mono->channel(0)[i], expected[i]);
 }
 
 TEST(AudioConverter, BufferConversionAppendsBehindTheFramesHeldAndStopsAtCapacity) {
@@ -86,5 +92,5 @@ TEST(AudioConverter, BufferConversionAppendsBehindTheFramesHeldAndStopsAtCapacit
     EXPECT_LT(converter->convert(*stereo, *destination, true), 0);
 }
 
-}  // namespace
-}  // namespace platform::audio
+} // namespace
+} // namespace platform::audio

@@ -3,9 +3,8 @@
 #include "platform/audio/AudioFixtures.h"
 #include "platform/system/SystemError.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace platform::audio {
 namespace {
@@ -17,7 +16,8 @@ std::vector<float> readAll(AudioFile& file, uint32_t channel = 0) {
     std::vector<float> samples;
     do {
         file.read(*buffer, buffer->frameCapacity());
-        samples.insert(samples.end(), buffer->channel(channel), buffer->channel(channel) + buffer->frameLength());
+        samples.insert(samples.end(), buffer->channel(channel),
+                       buffer->channel(channel) + buffer->frameLength());
     } while (buffer->frameLength() > 0);
     return samples;
 }
@@ -26,7 +26,8 @@ std::vector<float> readAll(AudioFile& file, uint32_t channel = 0) {
 std::string make(const std::string& name, const std::string& options) {
     const std::string path = zvtest::sineFolder().file(name);
     if (!std::filesystem::exists(path)) {
-        EXPECT_TRUE(zvtest::ffmpegEncode(zvtest::sineFolder().file("sine.wav"), path, options)) << name;
+        EXPECT_TRUE(zvtest::ffmpegEncode(zvtest::sineFolder().file("sine.wav"), path, options))
+            << name;
     }
     return path;
 }
@@ -36,7 +37,7 @@ TEST(AudioFileFormats, EveryFormatReadsWithExactLengthAndTone) {
         const char* name;
         const char* options;
         int rate;
-        double tolerance;  // of the left channel's level, 0.5 / sqrt(2) when exact
+        double tolerance; // of the left channel's level, 0.5 / sqrt(2) when exact
     };
     const Case cases[] = {
         {"s16.wav", "-c:a pcm_s16le", 44100, 1e-4},
@@ -50,8 +51,9 @@ TEST(AudioFileFormats, EveryFormatReadsWithExactLengthAndTone) {
         {"a.mp3", "-b:a 192k", 44100, 2e-2},
         {"a.m4a", "-c:a aac -b:a 160k", 44100, 2e-2},
         {"a.ogg", "-c:a libopus -b:a 96k", 48000, 2e-2},
-        {"video.mp4", "-f lavfi -i testsrc=size=64x64:rate=10:duration=5 -map 1:v -map 0:a -c:v mpeg4 -c:a aac", 44100,
-         2e-2},
+        {"video.mp4",
+         "-f lavfi -i testsrc=size=64x64:rate=10:duration=5 -map 1:v -map 0:a -c:v mpeg4 -c:a aac",
+         44100, 2e-2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,7 +67,8 @@ TEST(AudioFileFormats, EveryFormatReadsWithExactLengthAndTone) {
         const std::vector<float> left = readAll(*file, 0);
         EXPECT_EQ(int64_t(left.size()), 5 * c.rate);
         EXPECT_NEAR(zvtest::toneFrequency(left, c.rate), 440.0, 0.5);
-        EXPECT_NEAR(zvtest::rms(left, left.size() / 10, left.size() * 9 / 10), 0.5 / std::sqrt(2.0), c.tolerance);
+        EXPECT_NEAR(zvtest::rms(left, left.size() / 10, left.size() * 9 / 10), 0.5 / std::sqrt(2.0),
+                    c.tolerance);
         EXPECT_EQ(file->framePosition(), 5 * c.rate);
     }
 }
@@ -86,7 +89,8 @@ TEST(AudioFileFormats, ReadingFromAPositionGivesTheSameFramesAsAFullRead) {
             auto buffer = PcmBuffer::make(file->processingFormat(), 5000);
             file->read(*buffer, 3000);
             ASSERT_EQ(buffer->frameLength(), 3000u);
-            for (uint32_t i = 0; i < 3000; ++i) ASSERT_EQ(buffer->channel(0)[i], all[size_t(start) + i]) << start;
+            for (uint32_t i = 0; i < 3000; ++i)
+                ASSERT_EQ(buffer->channel(0)[i], all[size_t(start) + i]) << start;
             EXPECT_EQ(file->framePosition(), start + 3000);
         }
         file->setFramePosition(int64_t(all.size()) - 10);
@@ -111,7 +115,8 @@ TEST(AudioFile, SixteenBitSamplesReadAsExactFractions) {
     ASSERT_EQ(buffer->frameLength(), 6u);
     // Written as round(x * 32767), read back as n / 32768.
     for (size_t i = 0; i < written.size(); ++i) {
-        EXPECT_EQ(buffer->channel(0)[i], float(std::lround(std::clamp(written[i], -1.0f, 1.0f) * 32767.0f)) / 32768.0f);
+        EXPECT_EQ(buffer->channel(0)[i],
+                  float(std::lround(std::clamp(written[i], -1.0f, 1.0f) * 32767.0f)) / 32768.0f);
     }
 }
 
@@ -130,9 +135,12 @@ TEST(AudioFile, FilesThatAreNotAudioFailWithAMessageNamingTheFile) {
     const std::string empty = folder.file("empty.flac");
     std::ofstream{empty};
     const std::string image = folder.file("picture.png");
-    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=red:s=8x8 -frames:v 1 '" +
-                           image + "'").c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(
+            ("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=red:s=8x8 -frames:v 1 '" +
+             image + "'")
+                .c_str()),
+        0);
     for (const std::string& path : {text, empty, image, folder.file("missing.wav")}) {
         SCOPED_TRACE(path);
         try {
@@ -145,5 +153,5 @@ TEST(AudioFile, FilesThatAreNotAudioFailWithAMessageNamingTheFile) {
     }
 }
 
-}  // namespace
-}  // namespace platform::audio
+} // namespace
+} // namespace platform::audio

@@ -45,24 +45,28 @@ private:
 
 /// `frames` frames of a sine of `frequency` Hz at `rate`, interleaved over
 /// `channels` channels; channel c has amplitude `amplitude` / (c + 1).
-inline std::vector<float> sine(double frequency, int rate, int64_t frames, int channels = 1, float amplitude = 0.5f) {
+inline std::vector<float> sine(double frequency, int rate, int64_t frames, int channels = 1,
+                               float amplitude = 0.5f) {
     std::vector<float> samples(size_t(frames) * channels);
     for (int64_t i = 0; i < frames; ++i) {
         const float value = float(std::sin(2.0 * std::numbers::pi * frequency * double(i) / rate));
-        for (int c = 0; c < channels; ++c) samples[size_t(i) * channels + c] = value * amplitude / float(c + 1);
+        for (int c = 0; c < channels; ++c)
+            samples[size_t(i) * channels + c] = value * amplitude / float(c + 1);
     }
     return samples;
 }
 
 inline void putLe(std::ofstream& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.put(char((value >> (8 * i)) & 0xff));
+    for (int i = 0; i < bytes; ++i)
+        out.put(char((value >> (8 * i)) & 0xff));
 }
 
 /// Writes interleaved samples as a WAV file: 16-bit integers or 32-bit
 /// floats. `statedDataBytes`, when given, replaces the true data size in the
 /// header (to make a header that lies).
-inline void writeWav(const std::string& path, int rate, int channels, const std::vector<float>& samples,
-                     bool floatSamples = false, int64_t statedDataBytes = -1) {
+inline void writeWav(const std::string& path, int rate, int channels,
+                     const std::vector<float>& samples, bool floatSamples = false,
+                     int64_t statedDataBytes = -1) {
     std::ofstream out(path, std::ios::binary);
     const int bytesPerSample = floatSamples ? 4 : 2;
     const uint32_t dataBytes = uint32_t(samples.size() * bytesPerSample);
@@ -96,16 +100,18 @@ inline void writeWav(const std::string& path, int rate, int channels, const std:
 /// channel at amplitude 0.5 and the right at 0.25.
 inline const TempFolder& sineFolder() {
     static const TempFolder folder;
-    static const bool written = (writeWav(folder.file("sine.wav"), 44100, 2, sine(440, 44100, 5 * 44100, 2)), true);
+    static const bool written =
+        (writeWav(folder.file("sine.wav"), 44100, 2, sine(440, 44100, 5 * 44100, 2)), true);
     (void)written;
     return folder;
 }
 
 /// Encodes `input` into `output` with the ffmpeg tool and the given output
 /// options; true when the tool succeeded.
-inline bool ffmpegEncode(const std::string& input, const std::string& output, const std::string& options) {
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -i '" + input + "' " + options +
-                                " '" + output + "' 2>&1";
+inline bool ffmpegEncode(const std::string& input, const std::string& output,
+                         const std::string& options) {
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -i '" + input +
+                                "' " + options + " '" + output + "' 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
@@ -130,8 +136,9 @@ inline double toneFrequency(const std::vector<float>& samples, int rate) {
 inline double rms(const std::vector<float>& samples, size_t begin = 0, size_t end = SIZE_MAX) {
     end = std::min(end, samples.size());
     double sum = 0.0;
-    for (size_t i = begin; i < end; ++i) sum += double(samples[i]) * samples[i];
+    for (size_t i = begin; i < end; ++i)
+        sum += double(samples[i]) * samples[i];
     return end > begin ? std::sqrt(sum / double(end - begin)) : 0.0;
 }
 
-}  // namespace zvtest
+} // namespace zvtest

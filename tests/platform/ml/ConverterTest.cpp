@@ -1,5 +1,4 @@
 #include "TestModels.h"
-
 #include "convert/CheckpointConverter.h"
 #include "convert/SafetensorsFile.h"
 #include "platform/ml/DictionaryFeatureProvider.h"
@@ -7,12 +6,11 @@
 #include "platform/ml/ModelManifest.h"
 #include "platform/system/Float16.h"
 
-#include <gtest/gtest.h>
-
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <gtest/gtest.h>
 
 using platform::ml::DictionaryFeatureProvider;
 using platform::ml::ElementType;
@@ -53,7 +51,8 @@ void writeSafetensors(const std::filesystem::path& file, const std::vector<Store
     header += "}";
     std::ofstream out(file, std::ios::binary);
     uint64_t length = header.size();
-    for (int i = 0; i < 8; ++i) out.put(static_cast<char>((length >> (8 * i)) & 0xFF));
+    for (int i = 0; i < 8; ++i)
+        out.put(static_cast<char>((length >> (8 * i)) & 0xFF));
     out << header << data;
 }
 
@@ -62,13 +61,16 @@ std::string floatBytes(const std::vector<float>& values) {
 }
 
 // A checkpoint holding exactly the generator's weights under the checkpoint's names.
-void writeCheckpoint(const std::filesystem::path& folder, const modelgen::GeneratorOptions& options) {
+void writeCheckpoint(const std::filesystem::path& folder,
+                     const modelgen::GeneratorOptions& options) {
     const auto& dims = options.dimensions;
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "config.json")
         << "{\"num_mel_bins\": " << dims.nMels << ", \"d_model\": " << dims.nAudioState
-        << ", \"encoder_layers\": " << dims.nAudioLayer << ", \"encoder_attention_heads\": " << dims.nAudioHead
-        << ", \"decoder_layers\": " << dims.nTextLayer << ", \"decoder_attention_heads\": " << dims.nTextHead
+        << ", \"encoder_layers\": " << dims.nAudioLayer
+        << ", \"encoder_attention_heads\": " << dims.nAudioHead
+        << ", \"decoder_layers\": " << dims.nTextLayer
+        << ", \"decoder_attention_heads\": " << dims.nTextHead
         << ", \"vocab_size\": " << dims.nVocab << ", \"max_source_positions\": " << dims.nAudioCtx
         << ", \"max_target_positions\": " << dims.nTextCtx << "}";
     std::ofstream(folder / "tokenizer.json") << "{}";
@@ -76,7 +78,8 @@ void writeCheckpoint(const std::filesystem::path& folder, const modelgen::Genera
     for (WhisperStage stage : {WhisperStage::audioEncoder, WhisperStage::textDecoder}) {
         auto values = modelgen::weightValues(stage, options);
         for (auto& [name, shape] : WhisperLayout::weights(stage, dims)) {
-            tensors.push_back({"model." + convert::checkpointTensorName(stage, name), "F32", shape, floatBytes(values[name])});
+            tensors.push_back({"model." + convert::checkpointTensorName(stage, name), "F32", shape,
+                               floatBytes(values[name])});
         }
     }
     // The output projection tied to the token embedding is ignored.
@@ -99,19 +102,27 @@ TEST_F(ConverterTest, ConvertedCheckpointGivesTheSameOutputsAsTheDirectModels) {
     convertOptions.weightType = ElementType::float32;
     convertOptions.alignmentHeads = options.dimensions.alignmentHeads;
     convertOptions.kvCacheLength = options.dimensions.kvCacheLength;
-    auto converted = convert::convertCheckpoint(folder_ / "checkpoint", folder_ / "converted", convertOptions);
+    auto converted =
+        convert::convertCheckpoint(folder_ / "checkpoint", folder_ / "converted", convertOptions);
     EXPECT_TRUE(std::filesystem::exists(converted.tokenizerFolder / "tokenizer.json"));
 
     MultiArray audio({480000}, ElementType::float32);
-    for (int64_t i = 0; i < audio.count(); ++i) audio.data<float>()[i] = 0.2f * std::sin(0.03f * static_cast<float>(i));
+    for (int64_t i = 0; i < audio.count(); ++i)
+        audio.data<float>()[i] = 0.2f * std::sin(0.03f * static_cast<float>(i));
     auto run = [&](const std::filesystem::path& mel, const std::filesystem::path& encoder,
                    const std::filesystem::path& decoder) {
         DictionaryFeatureProvider melInput;
         melInput.set("audio", audio);
-        auto features = *Model::load(mel)->prediction(melInput)->featureValue("melspectrogram_features")->multiArrayValue();
+        auto features = *Model::load(mel)
+                             ->prediction(melInput)
+                             ->featureValue("melspectrogram_features")
+                             ->multiArrayValue();
         DictionaryFeatureProvider encoderInput;
         encoderInput.set("melspectrogram_features", features);
-        auto embeds = *Model::load(encoder)->prediction(encoderInput)->featureValue("encoder_output_embeds")->multiArrayValue();
+        auto embeds = *Model::load(encoder)
+                           ->prediction(encoderInput)
+                           ->featureValue("encoder_output_embeds")
+                           ->multiArrayValue();
         mltest::DecoderInputs inputs(options.dimensions);
         inputs.inputIds.setValue(0, 42);
         auto output = Model::load(decoder)->prediction(inputs.provider(embeds));
@@ -119,7 +130,8 @@ TEST_F(ConverterTest, ConvertedCheckpointGivesTheSameOutputsAsTheDirectModels) {
         return std::make_tuple(features.toFloatVector(), embeds.toFloatVector(), logits);
     };
     auto expected = run(direct.melSpectrogram, direct.audioEncoder, direct.textDecoder);
-    auto actual = run(converted.models.melSpectrogram, converted.models.audioEncoder, converted.models.textDecoder);
+    auto actual = run(converted.models.melSpectrogram, converted.models.audioEncoder,
+                      converted.models.textDecoder);
     EXPECT_EQ(std::get<0>(actual), std::get<0>(expected));
     EXPECT_EQ(std::get<1>(actual), std::get<1>(expected));
     EXPECT_EQ(std::get<2>(actual), std::get<2>(expected));
@@ -133,7 +145,8 @@ TEST_F(ConverterTest, AlignmentHeadsDefaultToEveryHeadOfTheUpperHalf) {
     using Heads = std::vector<std::pair<int64_t, int64_t>>;
     EXPECT_EQ(result.dimensions.alignmentHeads, (Heads{{1, 0}, {1, 1}, {2, 0}, {2, 1}}));
     auto manifest = platform::ml::ModelManifest::read(result.models.textDecoder);
-    EXPECT_EQ(manifest.hyperParameters.at("alignment_heads"), (std::vector<int64_t>{1, 0, 1, 1, 2, 0, 2, 1}));
+    EXPECT_EQ(manifest.hyperParameters.at("alignment_heads"),
+              (std::vector<int64_t>{1, 0, 1, 1, 2, 0, 2, 1}));
     EXPECT_EQ(manifest.weight("token_embedding")->dataType, ElementType::float16);
 }
 
@@ -171,4 +184,4 @@ TEST_F(ConverterTest, BrokenCheckpointsAreRefusedWithTheCulpritNamed) {
     expectError("config.json");
 }
 
-}  // namespace
+} // namespace

@@ -10,10 +10,9 @@
 #include "platform/ml/ops/Linear.h"
 #include "platform/system/Float16.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <random>
 #include <thread>
@@ -27,19 +26,22 @@ std::vector<float> randomFloats(size_t count, unsigned seed, float scale = 1.0f)
     std::mt19937 random(seed);
     std::uniform_real_distribution<float> uniform(-scale, scale);
     std::vector<float> values(count);
-    for (float& v : values) v = uniform(random);
+    for (float& v : values)
+        v = uniform(random);
     return values;
 }
 
 std::vector<uint16_t> halvesOf(const std::vector<float>& values) {
     std::vector<uint16_t> halves(values.size());
-    for (size_t i = 0; i < values.size(); ++i) halves[i] = Float16::fromFloat(values[i]);
+    for (size_t i = 0; i < values.size(); ++i)
+        halves[i] = Float16::fromFloat(values[i]);
     return halves;
 }
 
 TEST(KernelsTest, HalfConversionsAgreeWithTheExactScalarConversion) {
     std::vector<uint16_t> all(65536);
-    for (uint32_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint16_t>(i);
+    for (uint32_t i = 0; i < all.size(); ++i)
+        all[i] = static_cast<uint16_t>(i);
     std::vector<float> wide(all.size());
     kernels::halfToFloat(all.data(), wide.data(), all.size());
     for (uint32_t i = 0; i < all.size(); ++i) {
@@ -52,10 +54,12 @@ TEST(KernelsTest, HalfConversionsAgreeWithTheExactScalarConversion) {
     }
     // Round trip through every finite half, plus ties, subnormals and overflow.
     std::vector<float> floats = randomFloats(1001, 1, 70000.0f);
-    floats.insert(floats.end(), {0.0f, -0.0f, 1.00048828125f, 6e-8f, -3e-5f, 65520.0f, 1e9f, -INFINITY});
+    floats.insert(floats.end(),
+                  {0.0f, -0.0f, 1.00048828125f, 6e-8f, -3e-5f, 65520.0f, 1e9f, -INFINITY});
     std::vector<uint16_t> narrow(floats.size());
     kernels::floatToHalf(floats.data(), narrow.data(), floats.size());
-    for (size_t i = 0; i < floats.size(); ++i) ASSERT_EQ(narrow[i], Float16::fromFloat(floats[i])) << floats[i];
+    for (size_t i = 0; i < floats.size(); ++i)
+        ASSERT_EQ(narrow[i], Float16::fromFloat(floats[i])) << floats[i];
 }
 
 TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
@@ -79,12 +83,15 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
                             float bv = tb ? b[j * ldb + p] : b[p * ldb + j];
                             sum += static_cast<double>(av) * bv;
                         }
-                        expected[i * c.n + j] = static_cast<float>(0.5 * sum + 2.0 * expected[i * c.n + j]);
+                        expected[i * c.n + j] =
+                            static_cast<float>(0.5 * sum + 2.0 * expected[i * c.n + j]);
                     }
                 }
-                kernels::gemm(ta, tb, c.m, c.n, c.k, 0.5f, a.data(), lda, b.data(), ldb, 2.0f, out.data(), c.n);
+                kernels::gemm(ta, tb, c.m, c.n, c.k, 0.5f, a.data(), lda, b.data(), ldb, 2.0f,
+                              out.data(), c.n);
                 for (size_t i = 0; i < out.size(); ++i) {
-                    ASSERT_NEAR(out[i], expected[i], 1e-4) << c.m << "x" << c.n << "x" << c.k << " " << ta << tb;
+                    ASSERT_NEAR(out[i], expected[i], 1e-4)
+                        << c.m << "x" << c.n << "x" << c.k << " " << ta << tb;
                 }
             }
         }
@@ -134,7 +141,8 @@ TEST(KernelsTest, VectorProductsMatchPlainLoops) {
 
 TEST(KernelsTest, ActivationsMatchTheirDefinitions) {
     std::vector<float> x;
-    for (float v = -12.0f; v <= 12.0f; v += 0.01f) x.push_back(v);
+    for (float v = -12.0f; v <= 12.0f; v += 0.01f)
+        x.push_back(v);
     auto gelu = x;
     kernels::gelu(gelu.data(), gelu.size());
     for (size_t i = 0; i < x.size(); ++i) {
@@ -142,7 +150,8 @@ TEST(KernelsTest, ActivationsMatchTheirDefinitions) {
         ASSERT_NEAR(gelu[i], expected, 3e-7 * std::max(1.0, std::abs(double(x[i])))) << x[i];
     }
     std::vector<float> inputs;
-    for (float v = -87.0f; v <= 88.0f; v += 0.037f) inputs.push_back(v);
+    for (float v = -87.0f; v <= 88.0f; v += 0.037f)
+        inputs.push_back(v);
     inputs.push_back(-INFINITY);
     inputs.push_back(-1000.0f);
     std::vector<float> e(inputs.size());
@@ -157,36 +166,48 @@ TEST(KernelsTest, ActivationsMatchTheirDefinitions) {
 TEST(KernelsTest, SoftmaxRowsHandleMasksAndFullyMaskedRows) {
     const size_t columns = 37;
     auto x = randomFloats(3 * columns, 8, 5.0f);
-    for (size_t j = 10; j < columns; ++j) x[j] -= 10000.0f;  // row 0: masked tail
-    for (size_t j = 0; j < columns; ++j) x[2 * columns + j] = -INFINITY;
+    for (size_t j = 10; j < columns; ++j)
+        x[j] -= 10000.0f; // row 0: masked tail
+    for (size_t j = 0; j < columns; ++j)
+        x[2 * columns + j] = -INFINITY;
     auto expected = x;
     for (size_t r = 0; r < 2; ++r) {
         double maximum = -1e300, sum = 0;
-        for (size_t j = 0; j < columns; ++j) maximum = std::max(maximum, double(x[r * columns + j]));
-        for (size_t j = 0; j < columns; ++j) sum += std::exp(x[r * columns + j] - maximum);
-        for (size_t j = 0; j < columns; ++j) expected[r * columns + j] = float(std::exp(x[r * columns + j] - maximum) / sum);
+        for (size_t j = 0; j < columns; ++j)
+            maximum = std::max(maximum, double(x[r * columns + j]));
+        for (size_t j = 0; j < columns; ++j)
+            sum += std::exp(x[r * columns + j] - maximum);
+        for (size_t j = 0; j < columns; ++j)
+            expected[r * columns + j] = float(std::exp(x[r * columns + j] - maximum) / sum);
     }
     kernels::softmaxRows(x.data(), 3, columns, columns);
-    for (size_t j = 0; j < 2 * columns; ++j) ASSERT_NEAR(x[j], expected[j], 1e-6);
-    for (size_t j = 10; j < columns; ++j) EXPECT_EQ(x[j], 0.0f);
-    for (size_t j = 0; j < columns; ++j) EXPECT_EQ(x[2 * columns + j], 0.0f);  // no NaN from 0/0
+    for (size_t j = 0; j < 2 * columns; ++j)
+        ASSERT_NEAR(x[j], expected[j], 1e-6);
+    for (size_t j = 10; j < columns; ++j)
+        EXPECT_EQ(x[j], 0.0f);
+    for (size_t j = 0; j < columns; ++j)
+        EXPECT_EQ(x[2 * columns + j], 0.0f); // no NaN from 0/0
 }
 
 TEST(KernelsTest, LayerNormMatchesAPlainComputation) {
     const size_t rows = 3, columns = 50;
     auto x = randomFloats(rows * columns, 9, 3.0f);
-    for (float& v : x) v += 100.0f;  // a large mean must not cost precision
+    for (float& v : x)
+        v += 100.0f; // a large mean must not cost precision
     auto gamma = randomFloats(columns, 10), beta = randomFloats(columns, 11);
     std::vector<float> y(x.size());
     kernels::layerNorm(x.data(), y.data(), rows, columns, gamma.data(), beta.data());
     for (size_t r = 0; r < rows; ++r) {
         double mean = 0, var = 0;
-        for (size_t c = 0; c < columns; ++c) mean += x[r * columns + c];
+        for (size_t c = 0; c < columns; ++c)
+            mean += x[r * columns + c];
         mean /= columns;
-        for (size_t c = 0; c < columns; ++c) var += (x[r * columns + c] - mean) * (x[r * columns + c] - mean);
+        for (size_t c = 0; c < columns; ++c)
+            var += (x[r * columns + c] - mean) * (x[r * columns + c] - mean);
         var /= columns;
         for (size_t c = 0; c < columns; ++c) {
-            double expected = (x[r * columns + c] - mean) / std::sqrt(var + 1e-5) * gamma[c] + beta[c];
+            double expected =
+                (x[r * columns + c] - mean) / std::sqrt(var + 1e-5) * gamma[c] + beta[c];
             ASSERT_NEAR(y[r * columns + c], expected, 1e-4);
         }
     }
@@ -202,7 +223,8 @@ TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayouts) {
     auto channelMajor = randomFloats(5 * length, 14);
     std::vector<float> timeMajor(channelMajor.size());
     for (int64_t c = 0; c < 5; ++c) {
-        for (int64_t t = 0; t < length; ++t) timeMajor[t * 5 + c] = channelMajor[c * length + t];
+        for (int64_t t = 0; t < length; ++t)
+            timeMajor[t * 5 + c] = channelMajor[c * length + t];
     }
     for (int64_t stride : {1, 2}) {
         conv.stride = stride;
@@ -216,7 +238,9 @@ TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayouts) {
                 for (int64_t c = 0; c < 5; ++c) {
                     for (int64_t k = 0; k < 3; ++k) {
                         int64_t source = t * stride + k - 1;
-                        if (source >= 0 && source < length) sum += conv.weight[(o * 5 + c) * 3 + k] * channelMajor[c * length + source];
+                        if (source >= 0 && source < length)
+                            sum += conv.weight[(o * 5 + c) * 3 + k] *
+                                   channelMajor[c * length + source];
                     }
                 }
                 ASSERT_NEAR(a[t * 7 + o], sum, 1e-5) << "stride " << stride;
@@ -250,7 +274,8 @@ TEST(KernelsTest, StackedLinearMatchesItsPartsWhateverTheirPrecision) {
         std::vector<float> actual(static_cast<size_t>(stacked.out));
         stacked.forward(x.data(), 1, actual.data());
         ASSERT_EQ(actual.size(), expected.size());
-        for (size_t i = 0; i < actual.size(); ++i) EXPECT_NEAR(actual[i], expected[i], 1e-5);
+        for (size_t i = 0; i < actual.size(); ++i)
+            EXPECT_NEAR(actual[i], expected[i], 1e-5);
     }
 }
 
@@ -259,13 +284,17 @@ TEST(KernelsTest, ParallelForCoversEveryIndexOnceAndReportsErrors) {
     for (size_t count : {1u, 7u, 1000u}) {
         std::vector<std::atomic<int>> hits(count);
         pool.parallelFor(count, 3, [&](size_t begin, size_t end) {
-            for (size_t i = begin; i < end; ++i) hits[i]++;
+            for (size_t i = begin; i < end; ++i)
+                hits[i]++;
         });
-        for (auto& hit : hits) ASSERT_EQ(hit.load(), 1);
+        for (auto& hit : hits)
+            ASSERT_EQ(hit.load(), 1);
     }
-    EXPECT_THROW(pool.parallelFor(100, 1, [](size_t begin, size_t) {
-        if (begin >= 50) throw std::runtime_error("chunk failed");
-    }), std::runtime_error);
+    EXPECT_THROW(pool.parallelFor(100, 1,
+                                  [](size_t begin, size_t) {
+                                      if (begin >= 50) throw std::runtime_error("chunk failed");
+                                  }),
+                 std::runtime_error);
     // Loops started from several threads at once, and nested loops, all finish.
     std::vector<std::thread> threads;
     std::atomic<size_t> total{0};
@@ -278,7 +307,8 @@ TEST(KernelsTest, ParallelForCoversEveryIndexOnceAndReportsErrors) {
             });
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(total.load(), 4u * 64u * 10u);
 }
 
@@ -290,13 +320,15 @@ TEST(KernelsTest, MelFiltersAreAreaNormalisedTrianglesOnTheSlaneyScale) {
         for (int64_t m = 0; m < mels; ++m) {
             const float* row = bank.data() + m * 201;
             int64_t peak = std::max_element(row, row + 201) - row;
-            EXPECT_GE(peak, previousPeak) << m;  // centres rise with the filter index
+            EXPECT_GE(peak, previousPeak) << m; // centres rise with the filter index
             previousPeak = peak;
-            for (int64_t k = 0; k < 201; ++k) ASSERT_GE(row[k], 0.0f);
+            for (int64_t k = 0; k < 201; ++k)
+                ASSERT_GE(row[k], 0.0f);
             if (m >= 3 * mels / 4) {
                 // Wide filters: the sampled triangle has unit area in Hz (40 Hz per bin).
                 double area = 0;
-                for (int64_t k = 0; k < 201; ++k) area += row[k] * 40.0;
+                for (int64_t k = 0; k < 201; ++k)
+                    area += row[k] * 40.0;
                 EXPECT_NEAR(area, 1.0, 0.1) << "filter " << m;
             }
         }
@@ -308,4 +340,4 @@ TEST(KernelsTest, MelFiltersAreAreaNormalisedTrianglesOnTheSlaneyScale) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -1,12 +1,10 @@
 #include "TestModels.h"
-
 #include "platform/ml/Model.h"
 #include "platform/ml/ModelError.h"
 #include "platform/ml/ModelManifest.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 using platform::ml::ElementType;
 using platform::ml::Model;
@@ -20,7 +18,8 @@ protected:
         folder_ = new std::filesystem::path(mltest::scratchFolder("loading"));
         modelgen::GeneratorOptions options = mltest::exactOptions();
         options.prefill = platform::ml::WhisperPrefillSizes{50259, 4, 3};
-        models_ = new modelgen::GeneratedModels(modelgen::generateWhisperModels(*folder_ / "models", options));
+        models_ = new modelgen::GeneratedModels(
+            modelgen::generateWhisperModels(*folder_ / "models", options));
     }
     static void TearDownTestSuite() {
         std::filesystem::remove_all(*folder_);
@@ -29,7 +28,8 @@ protected:
     }
 
     // A copy of a generated folder that a test may damage.
-    std::filesystem::path damagedCopy(const std::filesystem::path& source, const std::string& name) {
+    std::filesystem::path damagedCopy(const std::filesystem::path& source,
+                                      const std::string& name) {
         auto target = *folder_ / name;
         std::filesystem::remove_all(target);
         std::filesystem::copy(source, target, std::filesystem::copy_options::recursive);
@@ -46,8 +46,8 @@ protected:
     }
 
     // Replaces the first `from` after `anchor` in the folder's model.json.
-    static void editJson(const std::filesystem::path& folder, const std::string& anchor, const std::string& from,
-                         const std::string& to) {
+    static void editJson(const std::filesystem::path& folder, const std::string& anchor,
+                         const std::string& from, const std::string& to) {
         std::string text = readText(folder / "model.json");
         auto at = text.find(from, text.find(anchor));
         text.replace(at, from.size(), to);
@@ -66,13 +66,17 @@ TEST_F(ModelLoadingTest, DescriptionsMatchTheFolderContract) {
     auto decoder = Model::load(models_->textDecoder);
     const auto& description = decoder->description();
     EXPECT_EQ(description.inputDescriptionsByName.size(), 7u);
-    auto shapeOf = [](const platform::ml::FeatureDescription* f) { return f->multiArrayConstraint->shape; };
+    auto shapeOf = [](const platform::ml::FeatureDescription* f) {
+        return f->multiArrayConstraint->shape;
+    };
     EXPECT_EQ(shapeOf(description.input("key_cache")),
               (std::vector<int64_t>{1, dims.nTextLayer * dims.nTextState, 1, dims.kvCacheLength}));
     EXPECT_EQ(description.input("input_ids")->multiArrayConstraint->dataType, ElementType::int32);
-    EXPECT_EQ(description.input("decoder_key_padding_mask")->multiArrayConstraint->dataType, ElementType::float16);
+    EXPECT_EQ(description.input("decoder_key_padding_mask")->multiArrayConstraint->dataType,
+              ElementType::float16);
     EXPECT_EQ(shapeOf(description.output("logits")), (std::vector<int64_t>{1, 1, dims.nVocab}));
-    EXPECT_EQ(shapeOf(description.output("alignment_heads_weights")), (std::vector<int64_t>{1, dims.nAudioCtx}));
+    EXPECT_EQ(shapeOf(description.output("alignment_heads_weights")),
+              (std::vector<int64_t>{1, dims.nAudioCtx}));
     EXPECT_EQ(description.metadata.at("kind"), "TextDecoder");
 
     auto mel = Model::load(models_->melSpectrogram);
@@ -104,21 +108,26 @@ TEST_F(ModelLoadingTest, DamagedOrForeignFoldersAreRefusedWithTheFileNamed) {
     const std::vector<Case> cases = {
         {"missing-json", [](auto& f) { std::filesystem::remove(f / "model.json"); }, "model.json",
          ModelError::Kind::notFound},
-        {"missing-weights", [](auto& f) { std::filesystem::remove(f / "weights.bin"); }, "weights.bin",
-         ModelError::Kind::notFound},
-        {"bad-json", [](auto& f) { writeText(f / "model.json", "{\"format\": \"zovuruv-model\", "); }, "model.json",
-         ModelError::Kind::invalidFormat},
-        {"foreign", [](auto& f) { writeText(f / "model.json", "{\"kind\": \"pipeline\", \"layers\": []}"); },
+        {"missing-weights", [](auto& f) { std::filesystem::remove(f / "weights.bin"); },
+         "weights.bin", ModelError::Kind::notFound},
+        {"bad-json",
+         [](auto& f) { writeText(f / "model.json", "{\"format\": \"zovuruv-model\", "); },
+         "model.json", ModelError::Kind::invalidFormat},
+        {"foreign",
+         [](auto& f) { writeText(f / "model.json", "{\"kind\": \"pipeline\", \"layers\": []}"); },
          "model.json", ModelError::Kind::invalidFormat},
         {"truncated",
-         [](auto& f) { std::filesystem::resize_file(f / "weights.bin", std::filesystem::file_size(f / "weights.bin") / 2); },
+         [](auto& f) {
+             std::filesystem::resize_file(f / "weights.bin",
+                                          std::filesystem::file_size(f / "weights.bin") / 2);
+         },
          "weights.bin", ModelError::Kind::invalidFormat},
-        {"weight-shape", [](auto& f) { editJson(f, "\"token_embedding\"", "300", "299"); }, "weights.bin",
-         ModelError::Kind::invalidFormat},
+        {"weight-shape", [](auto& f) { editJson(f, "\"token_embedding\"", "300", "299"); },
+         "weights.bin", ModelError::Kind::invalidFormat},
         {"declared-shape", [](auto& f) { editJson(f, "\"logits\"", "300", "301"); }, "model.json",
          ModelError::Kind::invalidFormat},
-        {"unknown-kind", [](auto& f) { editJson(f, "\"kind\"", "TextDecoder", "TextEncoder"); }, "model.json",
-         ModelError::Kind::unsupported},
+        {"unknown-kind", [](auto& f) { editJson(f, "\"kind\"", "TextDecoder", "TextEncoder"); },
+         "model.json", ModelError::Kind::unsupported},
     };
     for (const Case& c : cases) {
         auto folder = damagedCopy(models_->textDecoder, c.name);
@@ -128,10 +137,11 @@ TEST_F(ModelLoadingTest, DamagedOrForeignFoldersAreRefusedWithTheFileNamed) {
             ADD_FAILURE() << c.name << ": loaded";
         } catch (const ModelError& error) {
             EXPECT_EQ(error.kind(), c.kind) << c.name << ": " << error.what();
-            EXPECT_NE(std::string(error.what()).find(c.expectedFile), std::string::npos) << c.name << ": " << error.what();
+            EXPECT_NE(std::string(error.what()).find(c.expectedFile), std::string::npos)
+                << c.name << ": " << error.what();
         }
     }
     EXPECT_THROW(Model::load(*folder_ / "no-such-folder.mlmodelc"), ModelError);
 }
 
-}  // namespace
+} // namespace

@@ -1,8 +1,7 @@
 #include "platform/ml/MultiArray.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <vector>
 
 using platform::ml::ElementType;
@@ -11,14 +10,15 @@ using platform::ml::MultiArrayError;
 using platform::system::Float16;
 
 TEST(MultiArrayTest, NewArraysAreZeroedContiguousAndAligned) {
-    for (ElementType type : {ElementType::float16, ElementType::float32, ElementType::float64, ElementType::int32,
-                             ElementType::int8}) {
+    for (ElementType type : {ElementType::float16, ElementType::float32, ElementType::float64,
+                             ElementType::int32, ElementType::int8}) {
         MultiArray array({2, 3, 4}, type);
         EXPECT_EQ(array.count(), 24);
         EXPECT_EQ(array.strides(), (std::vector<int64_t>{12, 4, 1}));
         EXPECT_TRUE(array.isContiguous());
         EXPECT_EQ(reinterpret_cast<uintptr_t>(array.rawData()) % 64, 0u);
-        for (int64_t i = 0; i < array.count(); ++i) EXPECT_EQ(array.value(i), 0.0);
+        for (int64_t i = 0; i < array.count(); ++i)
+            EXPECT_EQ(array.value(i), 0.0);
     }
 }
 
@@ -26,7 +26,8 @@ TEST(MultiArrayTest, Float16IsRealHalfStorage) {
     MultiArray array({1, 4}, ElementType::float16);
     array.fill(-10000.0);
     const uint16_t* bits = array.data<uint16_t>();
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(bits[i], platform::system::kFloat16MinusTenThousandBits);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(bits[i], platform::system::kFloat16MinusTenThousandBits);
     array.setValue(2, 0.1);
     EXPECT_EQ(array.data<Float16>()[2], Float16(0.1f));
     EXPECT_FLOAT_EQ(static_cast<float>(array.value(2)), Float16::toFloat(Float16::fromFloat(0.1f)));
@@ -49,12 +50,13 @@ TEST(MultiArrayTest, StridedLayoutAddressesThroughStrides) {
     // A [2, 3] array whose rows are 5 elements apart.
     MultiArray array({2, 3}, ElementType::float32, {5, 1});
     EXPECT_FALSE(array.isContiguous());
-    for (int64_t i = 0; i < 6; ++i) array.setValue(i, static_cast<double>(i + 1));
+    for (int64_t i = 0; i < 6; ++i)
+        array.setValue(i, static_cast<double>(i + 1));
     const float* raw = array.data<float>();
     EXPECT_EQ(raw[0], 1.0f);
     EXPECT_EQ(raw[2], 3.0f);
-    EXPECT_EQ(raw[5], 4.0f);  // row 1 starts at element 5
-    EXPECT_EQ(raw[3], 0.0f);  // the gap stays untouched
+    EXPECT_EQ(raw[5], 4.0f); // row 1 starts at element 5
+    EXPECT_EQ(raw[3], 0.0f); // the gap stays untouched
     EXPECT_EQ(array.valueAt({1, 2}), 6.0);
     EXPECT_EQ(array.toFloatVector(), (std::vector<float>{1, 2, 3, 4, 5, 6}));
     MultiArray dense = array.copy();

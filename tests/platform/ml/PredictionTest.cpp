@@ -1,14 +1,12 @@
 #include "TestModels.h"
-
 #include "model_gen/MelFilterBank.h"
 #include "platform/ml/DictionaryFeatureProvider.h"
 #include "platform/ml/Model.h"
 #include "platform/ml/ModelError.h"
 #include "platform/ml/whisper/WhisperLayout.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <map>
 #include <numbers>
 #include <random>
@@ -35,14 +33,17 @@ struct ReferenceDecoder {
 
     Vector layerNorm(const Vector& x, const std::string& name) const {
         double mean = 0, var = 0;
-        for (double v : x) mean += v;
+        for (double v : x)
+            mean += v;
         mean /= static_cast<double>(x.size());
-        for (double v : x) var += (v - mean) * (v - mean);
+        for (double v : x)
+            var += (v - mean) * (v - mean);
         var /= static_cast<double>(x.size());
         Vector y(x.size());
         const auto& g = w.at(name + ".weight");
         const auto& b = w.at(name + ".bias");
-        for (size_t i = 0; i < x.size(); ++i) y[i] = (x[i] - mean) / std::sqrt(var + 1e-5) * g[i] + b[i];
+        for (size_t i = 0; i < x.size(); ++i)
+            y[i] = (x[i] - mean) / std::sqrt(var + 1e-5) * g[i] + b[i];
         return y;
     }
     Vector linear(const Vector& x, const std::string& name, bool bias = true) const {
@@ -50,13 +51,15 @@ struct ReferenceDecoder {
         size_t in = x.size(), out = m.size() / in;
         Vector y(out, 0.0);
         for (size_t o = 0; o < out; ++o) {
-            for (size_t i = 0; i < in; ++i) y[o] += m[o * in + i] * x[i];
+            for (size_t i = 0; i < in; ++i)
+                y[o] += m[o * in + i] * x[i];
             if (bias) y[o] += w.at(name + ".bias")[o];
         }
         return y;
     }
     // Attention of one query over keys/values (rows), all heads.
-    Vector attend(const Vector& q, const std::vector<Vector>& k, const std::vector<Vector>& v) const {
+    Vector attend(const Vector& q, const std::vector<Vector>& k,
+                  const std::vector<Vector>& v) const {
         size_t d = q.size(), heads = static_cast<size_t>(dims.nTextHead), dh = d / heads;
         Vector out(d, 0.0);
         for (size_t h = 0; h < heads; ++h) {
@@ -64,25 +67,30 @@ struct ReferenceDecoder {
             double maximum = -1e300;
             for (size_t j = 0; j < k.size(); ++j) {
                 double dotp = 0;
-                for (size_t i = 0; i < dh; ++i) dotp += q[h * dh + i] * k[j][h * dh + i];
+                for (size_t i = 0; i < dh; ++i)
+                    dotp += q[h * dh + i] * k[j][h * dh + i];
                 s[j] = dotp / std::sqrt(static_cast<double>(dh));
                 maximum = std::max(maximum, s[j]);
             }
             double sum = 0;
-            for (double& x : s) sum += (x = std::exp(x - maximum));
+            for (double& x : s)
+                sum += (x = std::exp(x - maximum));
             for (size_t j = 0; j < k.size(); ++j) {
-                for (size_t i = 0; i < dh; ++i) out[h * dh + i] += s[j] / sum * v[j][h * dh + i];
+                for (size_t i = 0; i < dh; ++i)
+                    out[h * dh + i] += s[j] / sum * v[j][h * dh + i];
             }
         }
         return out;
     }
     // Logits for every position of `tokens`, given the encoder output [frames][width].
-    std::vector<Vector> run(const std::vector<int>& tokens, const std::vector<Vector>& encoder) const {
+    std::vector<Vector> run(const std::vector<int>& tokens,
+                            const std::vector<Vector>& encoder) const {
         size_t d = static_cast<size_t>(dims.nTextState);
         std::vector<Vector> x(tokens.size(), Vector(d));
         for (size_t p = 0; p < tokens.size(); ++p) {
             for (size_t c = 0; c < d; ++c) {
-                x[p][c] = w.at("token_embedding")[tokens[p] * d + c] + w.at("positional_embedding")[p * d + c];
+                x[p][c] = w.at("token_embedding")[tokens[p] * d + c] +
+                          w.at("positional_embedding")[p * d + c];
             }
         }
         for (int64_t l = 0; l < dims.nTextLayer; ++l) {
@@ -103,14 +111,19 @@ struct ReferenceDecoder {
                 std::vector<Vector> visibleK(k.begin(), k.begin() + static_cast<long>(p) + 1);
                 std::vector<Vector> visibleV(v.begin(), v.begin() + static_cast<long>(p) + 1);
                 Vector o = linear(attend(q[p], visibleK, visibleV), prefix + ".attn.out");
-                for (size_t c = 0; c < d; ++c) x[p][c] += o[c];
-                Vector cq = linear(layerNorm(x[p], prefix + ".cross_attn_ln"), prefix + ".cross_attn.query");
+                for (size_t c = 0; c < d; ++c)
+                    x[p][c] += o[c];
+                Vector cq = linear(layerNorm(x[p], prefix + ".cross_attn_ln"),
+                                   prefix + ".cross_attn.query");
                 o = linear(attend(cq, ck, cv), prefix + ".cross_attn.out");
-                for (size_t c = 0; c < d; ++c) x[p][c] += o[c];
+                for (size_t c = 0; c < d; ++c)
+                    x[p][c] += o[c];
                 Vector hidden = linear(layerNorm(x[p], prefix + ".mlp_ln"), prefix + ".mlp.fc1");
-                for (double& value : hidden) value = 0.5 * value * (1.0 + std::erf(value / std::sqrt(2.0)));
+                for (double& value : hidden)
+                    value = 0.5 * value * (1.0 + std::erf(value / std::sqrt(2.0)));
                 o = linear(hidden, prefix + ".mlp.fc2");
-                for (size_t c = 0; c < d; ++c) x[p][c] += o[c];
+                for (size_t c = 0; c < d; ++c)
+                    x[p][c] += o[c];
             }
         }
         std::vector<Vector> logits;
@@ -118,7 +131,8 @@ struct ReferenceDecoder {
             Vector h = layerNorm(row, "ln");
             Vector out(static_cast<size_t>(dims.nVocab), 0.0);
             for (size_t t = 0; t < out.size(); ++t) {
-                for (size_t c = 0; c < d; ++c) out[t] += w.at("token_embedding")[t * d + c] * h[c];
+                for (size_t c = 0; c < d; ++c)
+                    out[t] += w.at("token_embedding")[t * d + c] * h[c];
             }
             logits.push_back(out);
         }
@@ -130,7 +144,8 @@ class PredictionTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder_ = new std::filesystem::path(mltest::scratchFolder("prediction"));
-        models_ = new modelgen::GeneratedModels(modelgen::generateWhisperModels(*folder_, mltest::exactOptions()));
+        models_ = new modelgen::GeneratedModels(
+            modelgen::generateWhisperModels(*folder_, mltest::exactOptions()));
     }
     static void TearDownTestSuite() {
         std::filesystem::remove_all(*folder_);
@@ -150,7 +165,8 @@ protected:
         MultiArray array({1, dims.nAudioState, 1, dims.nAudioCtx}, ElementType::float16);
         std::mt19937 random(seed);
         std::normal_distribution<float> normal(0.0f, 1.0f);
-        for (int64_t i = 0; i < array.count(); ++i) array.setValue(i, normal(random));
+        for (int64_t i = 0; i < array.count(); ++i)
+            array.setValue(i, normal(random));
         return array;
     }
 
@@ -186,17 +202,20 @@ TEST_F(PredictionTest, TokenByTokenDecodingMatchesAFullCausalPass) {
     }
 
     ReferenceDecoder reference{dims, modelgen::weightValues(WhisperStage::textDecoder, options)};
-    std::vector<ReferenceDecoder::Vector> frames(static_cast<size_t>(dims.nAudioCtx),
-                                                 ReferenceDecoder::Vector(static_cast<size_t>(dims.nTextState)));
+    std::vector<ReferenceDecoder::Vector> frames(
+        static_cast<size_t>(dims.nAudioCtx),
+        ReferenceDecoder::Vector(static_cast<size_t>(dims.nTextState)));
     for (int64_t c = 0; c < dims.nTextState; ++c) {
-        for (int64_t t = 0; t < dims.nAudioCtx; ++t) frames[t][c] = encoder.valueAt({0, c, 0, t});
+        for (int64_t t = 0; t < dims.nAudioCtx; ++t)
+            frames[t][c] = encoder.valueAt({0, c, 0, t});
     }
     auto expected = reference.run(tokens, frames);
     for (size_t i = 0; i < tokens.size(); ++i) {
         ASSERT_EQ(stepLogits[i].size(), expected[i].size());
         double worst = 0;
         for (size_t t = 0; t < expected[i].size(); ++t) {
-            worst = std::max(worst, std::abs(stepLogits[i][t] - expected[i][t]) / (1.0 + std::abs(expected[i][t])));
+            worst = std::max(worst, std::abs(stepLogits[i][t] - expected[i][t]) /
+                                        (1.0 + std::abs(expected[i][t])));
         }
         EXPECT_LT(worst, 1e-2) << "step " << i;
     }
@@ -208,7 +227,8 @@ TEST_F(PredictionTest, AlignmentWeightsAreADistributionOverFrames) {
     mltest::DecoderInputs inputs(dims);
     inputs.inputIds.setValue(0, 1);
     auto output = decoder->prediction(inputs.provider(randomEncoderOutput(dims, 4)));
-    auto weights = output->featureValue("alignment_heads_weights")->multiArrayValue()->toFloatVector();
+    auto weights =
+        output->featureValue("alignment_heads_weights")->multiArrayValue()->toFloatVector();
     ASSERT_EQ(weights.size(), static_cast<size_t>(dims.nAudioCtx));
     double sum = 0;
     for (float w : weights) {
@@ -224,14 +244,27 @@ TEST_F(PredictionTest, ChangedEncoderOutputIsNotServedFromTheCrossAttentionCache
     MultiArray encoder = randomEncoderOutput(dims, 5);
     mltest::DecoderInputs inputs(dims);
     inputs.inputIds.setValue(0, 11);
-    auto first = decoder->prediction(inputs.provider(encoder))->featureValue("logits")->multiArrayValue()->toFloatVector();
-    auto again = decoder->prediction(inputs.provider(encoder))->featureValue("logits")->multiArrayValue()->toFloatVector();
+    auto first = decoder->prediction(inputs.provider(encoder))
+                     ->featureValue("logits")
+                     ->multiArrayValue()
+                     ->toFloatVector();
+    auto again = decoder->prediction(inputs.provider(encoder))
+                     ->featureValue("logits")
+                     ->multiArrayValue()
+                     ->toFloatVector();
     EXPECT_EQ(first, again);
     // Rewriting the same array in place (as a window loop reusing its buffer would).
     MultiArray other = randomEncoderOutput(dims, 6);
-    std::copy(other.data<uint16_t>(), other.data<uint16_t>() + other.count(), encoder.data<uint16_t>());
-    auto changed = decoder->prediction(inputs.provider(encoder))->featureValue("logits")->multiArrayValue()->toFloatVector();
-    auto fresh = decoder->prediction(inputs.provider(other))->featureValue("logits")->multiArrayValue()->toFloatVector();
+    std::copy(other.data<uint16_t>(), other.data<uint16_t>() + other.count(),
+              encoder.data<uint16_t>());
+    auto changed = decoder->prediction(inputs.provider(encoder))
+                       ->featureValue("logits")
+                       ->multiArrayValue()
+                       ->toFloatVector();
+    auto fresh = decoder->prediction(inputs.provider(other))
+                     ->featureValue("logits")
+                     ->multiArrayValue()
+                     ->toFloatVector();
     EXPECT_NE(changed, first);
     EXPECT_EQ(changed, fresh);
 }
@@ -245,7 +278,10 @@ TEST_F(PredictionTest, ConcurrentPredictionsOnOneModelAgreeWithSerialOnes) {
         encoders.push_back(randomEncoderOutput(dims, 20 + i));
         mltest::DecoderInputs inputs(dims);
         inputs.inputIds.setValue(0, 30 + i);
-        serial.push_back(decoder->prediction(inputs.provider(encoders[i]))->featureValue("logits")->multiArrayValue()->toFloatVector());
+        serial.push_back(decoder->prediction(inputs.provider(encoders[i]))
+                             ->featureValue("logits")
+                             ->multiArrayValue()
+                             ->toFloatVector());
     }
     std::vector<std::vector<float>> parallel(encoders.size());
     std::vector<std::thread> threads;
@@ -253,10 +289,14 @@ TEST_F(PredictionTest, ConcurrentPredictionsOnOneModelAgreeWithSerialOnes) {
         threads.emplace_back([&, i] {
             mltest::DecoderInputs inputs(dims);
             inputs.inputIds.setValue(0, 30 + static_cast<double>(i));
-            parallel[i] = decoder->prediction(inputs.provider(encoders[i]))->featureValue("logits")->multiArrayValue()->toFloatVector();
+            parallel[i] = decoder->prediction(inputs.provider(encoders[i]))
+                              ->featureValue("logits")
+                              ->multiArrayValue()
+                              ->toFloatVector();
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(parallel, serial);
 }
 
@@ -278,9 +318,15 @@ TEST_F(PredictionTest, WrongInputsAreRefusedWithTheFeatureNamed) {
              p = without;
          }},
         {"\"key_cache\" has shape",
-         [&](auto& p) { p.set("key_cache", MultiArray({1, dims.kvCacheEmbedDim(), 1, 7}, ElementType::float16)); }},
+         [&](auto& p) {
+             p.set("key_cache",
+                   MultiArray({1, dims.kvCacheEmbedDim(), 1, 7}, ElementType::float16));
+         }},
         {"\"decoder_key_padding_mask\" has element type float32",
-         [&](auto& p) { p.set("decoder_key_padding_mask", MultiArray({1, dims.kvCacheLength}, ElementType::float32)); }},
+         [&](auto& p) {
+             p.set("decoder_key_padding_mask",
+                   MultiArray({1, dims.kvCacheLength}, ElementType::float32));
+         }},
         {"\"encoder_output_embeds\" must be a multi-array",
          [](auto& p) { p.set("encoder_output_embeds", FeatureValue::fromInt64(3)); }},
         {"\"input_ids\" holds the token 300",
@@ -305,7 +351,8 @@ TEST_F(PredictionTest, WrongInputsAreRefusedWithTheFeatureNamed) {
             ADD_FAILURE() << c.expected;
         } catch (const ModelError& error) {
             EXPECT_EQ(error.kind(), ModelError::Kind::invalidInput);
-            EXPECT_NE(std::string(error.what()).find(c.expected), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find(c.expected), std::string::npos)
+                << error.what();
         }
     }
 }
@@ -315,7 +362,8 @@ TEST_F(PredictionTest, SilenceGivesTheFloorValue) {
     MultiArray features = melOf(*mel, std::vector<float>(480000, 0.0f));
     EXPECT_EQ(features.shape(), (std::vector<int64_t>{1, 80, 1, 3000}));
     EXPECT_EQ(features.dataType(), ElementType::float16);
-    for (float value : features.toFloatVector()) ASSERT_EQ(value, -1.5f);  // (log10(1e-10) + 4) / 4
+    for (float value : features.toFloatVector())
+        ASSERT_EQ(value, -1.5f); // (log10(1e-10) + 4) / 4
 }
 
 TEST_F(PredictionTest, PureToneLandsInTheFilterOfItsFrequency) {
@@ -324,7 +372,8 @@ TEST_F(PredictionTest, PureToneLandsInTheFilterOfItsFrequency) {
     for (double frequency : {440.0, 1000.0, 3000.0}) {
         std::vector<float> samples(480000);
         for (size_t i = 0; i < samples.size(); ++i) {
-            samples[i] = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * frequency * i / 16000.0));
+            samples[i] =
+                0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * frequency * i / 16000.0));
         }
         MultiArray features = melOf(*mel, samples);
         // The filter that weighs the tone's transform bin most.
@@ -336,7 +385,8 @@ TEST_F(PredictionTest, PureToneLandsInTheFilterOfItsFrequency) {
         for (int64_t frame : {10, 1500, 2990}) {
             int64_t best = 0;
             for (int64_t m = 1; m < 80; ++m) {
-                if (features.valueAt({0, m, 0, frame}) > features.valueAt({0, best, 0, frame})) best = m;
+                if (features.valueAt({0, m, 0, frame}) > features.valueAt({0, best, 0, frame}))
+                    best = m;
             }
             EXPECT_EQ(best, expected) << frequency << " Hz, frame " << frame;
         }
@@ -348,7 +398,8 @@ TEST_F(PredictionTest, MelMatchesAPlainTransformOfTheSameFrames) {
     std::mt19937 random(9);
     std::uniform_real_distribution<float> uniform(-0.3f, 0.3f);
     std::vector<float> samples(480000);
-    for (float& s : samples) s = uniform(random);
+    for (float& s : samples)
+        s = uniform(random);
     MultiArray features = melOf(*mel, samples);
     const std::vector<float> bank = modelgen::melFilterBank(80);
     // White noise keeps every value far above the (maximum − 8) floor, so the
@@ -372,7 +423,8 @@ TEST_F(PredictionTest, MelMatchesAPlainTransformOfTheSameFrames) {
                 energy += bank[m * 201 + k] * (re * re + im * im);
             }
             double expected = (std::log10(std::max(energy, 1e-10)) + 4) / 4;
-            EXPECT_NEAR(features.valueAt({0, m, 0, frame}), expected, 4e-3) << "frame " << frame << " mel " << m;
+            EXPECT_NEAR(features.valueAt({0, m, 0, frame}), expected, 4e-3)
+                << "frame " << frame << " mel " << m;
         }
     }
 }
@@ -381,16 +433,19 @@ TEST_F(PredictionTest, EncoderMapsMelToEmbeddingsOfTheDeclaredShape) {
     auto mel = Model::load(models_->melSpectrogram);
     auto encoder = Model::load(models_->audioEncoder);
     std::vector<float> samples(480000);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = 0.1f * static_cast<float>(std::sin(i * 0.05));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.1f * static_cast<float>(std::sin(i * 0.05));
     DictionaryFeatureProvider input;
     input.set("melspectrogram_features", melOf(*mel, samples));
-    auto output = encoder->prediction(input)->featureValue("encoder_output_embeds")->multiArrayValue();
+    auto output =
+        encoder->prediction(input)->featureValue("encoder_output_embeds")->multiArrayValue();
     ASSERT_TRUE(output);
     EXPECT_EQ(output->shape(), (std::vector<int64_t>{1, 16, 1, 1500}));
-    for (float v : output->toFloatVector()) ASSERT_TRUE(std::isfinite(v));
+    for (float v : output->toFloatVector())
+        ASSERT_TRUE(std::isfinite(v));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -399,7 +454,8 @@ TEST(ContextPrefillTest, ReturnsTheStoredRowsOfTaskAndLanguage) {
     auto options = mltest::exactOptions();
     options.melSpectrogram = options.audioEncoder = options.textDecoder = false;
     options.prefill = platform::ml::WhisperPrefillSizes{50259, 5, 3};
-    auto model = Model::load(modelgen::generateWhisperModels(folder, options).textDecoderContextPrefill);
+    auto model =
+        Model::load(modelgen::generateWhisperModels(folder, options).textDecoderContextPrefill);
     const auto table = modelgen::weightValues(WhisperStage::textDecoderContextPrefill, options);
     const int64_t e = options.dimensions.kvCacheEmbedDim();
 
@@ -417,7 +473,8 @@ TEST(ContextPrefillTest, ReturnsTheStoredRowsOfTaskAndLanguage) {
     EXPECT_EQ(keys.shape(), (std::vector<int64_t>{1, e, 1, 3}));
     const float* row = table.at("key_cache_prefill").data() + (1 * 5 + 2) * e * 3;
     for (int64_t i = 0; i < e * 3; ++i) {
-        ASSERT_EQ(keys.value(i), platform::system::Float16::toFloat(platform::system::Float16::fromFloat(row[i])));
+        ASSERT_EQ(keys.value(i),
+                  platform::system::Float16::toFloat(platform::system::Float16::fromFloat(row[i])));
     }
     EXPECT_THROW(predict(2, 50259), ModelError);
     EXPECT_THROW(predict(0, 50259 + 5), ModelError);
@@ -425,7 +482,7 @@ TEST(ContextPrefillTest, ReturnsTheStoredRowsOfTaskAndLanguage) {
     std::filesystem::remove_all(folder);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -439,16 +496,21 @@ TEST(HalfWeightsTest, HalfStoredModelsTrackTheirFloatOriginals) {
     auto half = modelgen::generateWhisperModels(folder / "half", options);
 
     MultiArray mel({1, 80, 1, 3000}, ElementType::float16);
-    for (int64_t i = 0; i < mel.count(); ++i) mel.setValue(i, std::sin(0.001 * static_cast<double>(i)));
+    for (int64_t i = 0; i < mel.count(); ++i)
+        mel.setValue(i, std::sin(0.001 * static_cast<double>(i)));
     auto encode = [&](const std::filesystem::path& model) {
         DictionaryFeatureProvider input;
         input.set("melspectrogram_features", mel);
-        return *Model::load(model)->prediction(input)->featureValue("encoder_output_embeds")->multiArrayValue();
+        return *Model::load(model)
+                    ->prediction(input)
+                    ->featureValue("encoder_output_embeds")
+                    ->multiArrayValue();
     };
     MultiArray embedsWide = encode(wide.audioEncoder);
     MultiArray embedsHalf = encode(half.audioEncoder);
     auto a = embedsWide.toFloatVector(), b = embedsHalf.toFloatVector();
-    for (size_t i = 0; i < a.size(); ++i) ASSERT_NEAR(a[i], b[i], 0.05 * (1.0 + std::abs(a[i]))) << i;
+    for (size_t i = 0; i < a.size(); ++i)
+        ASSERT_NEAR(a[i], b[i], 0.05 * (1.0 + std::abs(a[i]))) << i;
 
     const auto& dims = options.dimensions;
     auto decode = [&](const std::filesystem::path& model) {
@@ -458,8 +520,9 @@ TEST(HalfWeightsTest, HalfStoredModelsTrackTheirFloatOriginals) {
         return output->featureValue("logits")->multiArrayValue()->toFloatVector();
     };
     auto logitsWide = decode(wide.textDecoder), logitsHalf = decode(half.textDecoder);
-    for (size_t i = 0; i < logitsWide.size(); ++i) ASSERT_NEAR(logitsWide[i], logitsHalf[i], 0.02 * (1.0 + std::abs(logitsWide[i])));
+    for (size_t i = 0; i < logitsWide.size(); ++i)
+        ASSERT_NEAR(logitsWide[i], logitsHalf[i], 0.02 * (1.0 + std::abs(logitsWide[i])));
     std::filesystem::remove_all(folder);
 }
 
-}  // namespace
+} // namespace

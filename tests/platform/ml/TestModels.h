@@ -24,7 +24,7 @@ inline std::filesystem::path scratchFolder(const std::string& name) {
 inline modelgen::GeneratorOptions exactOptions() {
     modelgen::GeneratorOptions options;
     options.dimensions = modelgen::tinyTestDimensions();
-    options.dimensions.nVocab = 300;  // small vocabulary keeps the reference pass quick
+    options.dimensions.nVocab = 300; // small vocabulary keeps the reference pass quick
     options.dimensions.nTextCtx = 64;
     options.dimensions.kvCacheLength = 32;
     options.weightType = platform::ml::ElementType::float32;
@@ -40,15 +40,20 @@ struct DecoderInputs {
     platform::ml::MultiArray keyCache, valueCache;
     platform::ml::MultiArray updateMask, paddingMask;
     explicit DecoderInputs(const platform::ml::WhisperDimensions& dims) {
-        keyCache = platform::ml::MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, platform::ml::ElementType::float16);
-        valueCache = platform::ml::MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength}, platform::ml::ElementType::float16);
-        updateMask = platform::ml::MultiArray({1, dims.kvCacheLength}, platform::ml::ElementType::int32);
-        paddingMask = platform::ml::MultiArray({1, dims.kvCacheLength}, platform::ml::ElementType::float16);
+        keyCache = platform::ml::MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength},
+                                            platform::ml::ElementType::float16);
+        valueCache = platform::ml::MultiArray({1, dims.kvCacheEmbedDim(), 1, dims.kvCacheLength},
+                                              platform::ml::ElementType::float16);
+        updateMask =
+            platform::ml::MultiArray({1, dims.kvCacheLength}, platform::ml::ElementType::int32);
+        paddingMask =
+            platform::ml::MultiArray({1, dims.kvCacheLength}, platform::ml::ElementType::float16);
         paddingMask.fill(-10000);
         paddingMask.setValue(0, 0);
         updateMask.setValue(0, 1);
     }
-    platform::ml::DictionaryFeatureProvider provider(const platform::ml::MultiArray& encoder) const {
+    platform::ml::DictionaryFeatureProvider
+    provider(const platform::ml::MultiArray& encoder) const {
         platform::ml::DictionaryFeatureProvider p;
         p.set("input_ids", inputIds);
         p.set("cache_length", cacheLength);
@@ -61,8 +66,10 @@ struct DecoderInputs {
     }
     // Writes a step's key and value slices into cache position `i` and opens the next one.
     void advance(const platform::ml::FeatureProvider& output, int64_t i) {
-        platform::ml::MultiArray keys = *output.featureValue("key_cache_updates")->multiArrayValue();
-        platform::ml::MultiArray values = *output.featureValue("value_cache_updates")->multiArrayValue();
+        platform::ml::MultiArray keys =
+            *output.featureValue("key_cache_updates")->multiArrayValue();
+        platform::ml::MultiArray values =
+            *output.featureValue("value_cache_updates")->multiArrayValue();
         int64_t channels = keyCache.shape()[1];
         for (int64_t c = 0; c < channels; ++c) {
             keyCache.setValueAt({0, c, 0, i}, keys.value(c));
@@ -74,4 +81,4 @@ struct DecoderInputs {
     }
 };
 
-}  // namespace mltest
+} // namespace mltest

@@ -1,11 +1,11 @@
 #include "platform/net/HttpClient.h"
+
 #include "platform/system/SystemError.h"
 #include "support/LocalHttpServer.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -18,12 +18,13 @@ std::string readFile(const fs::path& p) {
     ss << in.rdbuf();
     return ss.str();
 }
-}  // namespace
+} // namespace
 
 TEST(HttpClient, DownloadsBodyToFileAndReportsStatus) {
     zvtest::LocalHttpServer server;
     std::string payload(300000, '\0');
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7);
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i * 7);
     server.setRoute("/model.tar.gz", 200, payload);
     server.setRoute("/missing", 404, "nope");
 
@@ -51,6 +52,7 @@ TEST(HttpClient, DownloadsBodyToFileAndReportsStatus) {
 TEST(HttpClient, TransportFailureThrowsAndLeavesNoFile) {
     fs::path target = fs::temp_directory_path() / "zv-http-refused.bin";
     // Port 1 on loopback: nothing listens there, the connection is refused.
-    EXPECT_THROW(HttpClient::download("http://127.0.0.1:1/x", target), platform::system::SystemError);
+    EXPECT_THROW(HttpClient::download("http://127.0.0.1:1/x", target),
+                 platform::system::SystemError);
     EXPECT_FALSE(fs::exists(target));
 }

@@ -1,8 +1,7 @@
 #include "platform/system/Float16.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 using platform::system::Float16;
@@ -11,10 +10,11 @@ TEST(Float16, SpecialBitPatterns) {
     EXPECT_EQ(Float16(-std::numeric_limits<float>::infinity()).bits(), 0xFC00);
     EXPECT_EQ(Float16(-10000.0f).bits(), 0xF0E2);
     EXPECT_EQ(Float16(65504.0f).bits(), 0x7BFF);
-    EXPECT_EQ(Float16(65520.0f).bits(), 0x7C00);  // rounds past the largest half
+    EXPECT_EQ(Float16(65520.0f).bits(), 0x7C00); // rounds past the largest half
     EXPECT_EQ(Float16(-0.0f).bits(), 0x8000);
     EXPECT_TRUE(std::isnan(static_cast<float>(Float16(std::nanf("")))));
-    EXPECT_EQ(static_cast<float>(Float16::fromBits(0xFC00)), -std::numeric_limits<float>::infinity());
+    EXPECT_EQ(static_cast<float>(Float16::fromBits(0xFC00)),
+              -std::numeric_limits<float>::infinity());
     EXPECT_EQ(static_cast<float>(Float16::fromBits(0xF0E2)), -10000.0f);
 }
 

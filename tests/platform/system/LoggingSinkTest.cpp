@@ -2,7 +2,6 @@
 #include "platform/system/Signpost.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -21,8 +20,9 @@ TEST(LogSink, WritesWholeLinesToStandardErrorOnly) {
 TEST(Signpost, IntervalsEndOnceAndRespectTheSwitch) {
     std::vector<std::string> lines;
     bool enabled = true;
-    Signposter signposter("TranscribeTask", [&] { return enabled; },
-                          [&](std::string_view line) { lines.emplace_back(line); });
+    Signposter signposter(
+        "TranscribeTask", [&] { return enabled; },
+        [&](std::string_view line) { lines.emplace_back(line); });
     SignpostInterval interval = signposter.beginInterval("Decode");
     EXPECT_TRUE(interval.isOpen());
     signposter.endInterval("Decode", interval);

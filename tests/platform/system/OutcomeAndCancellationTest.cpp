@@ -2,7 +2,6 @@
 #include "platform/system/Outcome.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -40,7 +39,7 @@ TEST(Cancellation, ScopesNestAndStayOnTheirThread) {
             // Another thread has its own (empty) token.
             std::thread([] { EXPECT_FALSE(isCancelled()); }).join();
         }
-        EXPECT_FALSE(isCancelled());  // the outer token is back
+        EXPECT_FALSE(isCancelled()); // the outer token is back
         outer.request_stop();
         EXPECT_TRUE(isCancelled());
     }

@@ -1,7 +1,6 @@
 #include "platform/system/Progress.h"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -20,9 +19,9 @@ TEST(Progress, ChildrenCountByTheirPendingUnits) {
     EXPECT_DOUBLE_EQ(overall->fractionCompleted(), 0.5 / 3);
     EXPECT_EQ(overall->completedUnitCount(), 0);
     files[0]->setCompletedUnitCount(100);
-    EXPECT_EQ(overall->completedUnitCount(), 1);  // a finished child hands over its units
+    EXPECT_EQ(overall->completedUnitCount(), 1); // a finished child hands over its units
     EXPECT_DOUBLE_EQ(overall->fractionCompleted(), 1.0 / 3);
-    files[1]->setCompletedUnitCount(250);         // overshoot counts in full, no more
+    files[1]->setCompletedUnitCount(250); // overshoot counts in full, no more
     files[2]->setCompletedUnitCount(100);
     EXPECT_EQ(overall->completedUnitCount(), 3);
     EXPECT_DOUBLE_EQ(overall->fractionCompleted(), 1.0);
@@ -46,7 +45,7 @@ TEST(Progress, FinishingPropagatesUpwardAndEmptyTotalsReadZero) {
     auto done = Progress::create(1);
     done->setCompletedUnitCount(1);
     auto parent = Progress::create(4);
-    parent->addChild(done, 4);  // already finished when attached
+    parent->addChild(done, 4); // already finished when attached
     EXPECT_EQ(parent->completedUnitCount(), 4);
 }
 

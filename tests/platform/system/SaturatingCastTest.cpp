@@ -1,8 +1,7 @@
 #include "platform/system/SaturatingCast.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <limits>
 
 using platform::system::saturatingCast;
@@ -17,7 +16,7 @@ TEST(SaturatingCast, ClampsTruncatesAndZeroesNaN) {
     EXPECT_EQ(saturatingCast<int64_t>(inf), maxI64);
     EXPECT_EQ(saturatingCast<int64_t>(-inf), minI64);
     EXPECT_EQ(saturatingCast<int64_t>(9.3e18), maxI64);
-    EXPECT_EQ(saturatingCast<int64_t>(9223372036854775808.0), maxI64);  // 2^63 rounds past the limit
+    EXPECT_EQ(saturatingCast<int64_t>(9223372036854775808.0), maxI64); // 2^63 rounds past the limit
     EXPECT_EQ(saturatingCast<int64_t>(-9223372036854775808.0), minI64);
     EXPECT_EQ(saturatingCast<int64_t>(25.7), 25);
     EXPECT_EQ(saturatingCast<int64_t>(-25.7), -25);
@@ -26,6 +25,7 @@ TEST(SaturatingCast, ClampsTruncatesAndZeroesNaN) {
     EXPECT_EQ(saturatingCast<int32_t>(-3e9f), std::numeric_limits<int32_t>::min());
     EXPECT_EQ(saturatingCast<uint8_t>(300.0), 255);
     EXPECT_EQ(saturatingCast<uint8_t>(-1.0), 0);
-    EXPECT_EQ(saturatingCast<uint64_t>(1.8446744073709552e19), std::numeric_limits<uint64_t>::max());
-    EXPECT_EQ(saturatingCast<int64_t>(0.257 * 100), 25);  // a download fraction turned into units
+    EXPECT_EQ(saturatingCast<uint64_t>(1.8446744073709552e19),
+              std::numeric_limits<uint64_t>::max());
+    EXPECT_EQ(saturatingCast<int64_t>(0.257 * 100), 25); // a download fraction turned into units
 }

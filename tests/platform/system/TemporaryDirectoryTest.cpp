@@ -1,8 +1,7 @@
 #include "platform/system/TemporaryDirectory.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using platform::system::TemporaryDirectory;

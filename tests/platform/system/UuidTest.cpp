@@ -1,7 +1,6 @@
 #include "platform/system/Uuid.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 using platform::system::Uuid;
@@ -21,8 +20,9 @@ TEST(Uuid, TextRoundTripAndMalformedText) {
     ASSERT_TRUE(id);
     EXPECT_EQ(id->uuidString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
     EXPECT_EQ(Uuid::parse(id->uuidString()), id);
-    for (const char* bad : {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5", 
-                            "G621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F8-C36C-495A-93FC+0C247A3E6E5F"}) {
+    for (const char* bad :
+         {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5",
+          "G621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F8-C36C-495A-93FC+0C247A3E6E5F"}) {
         EXPECT_EQ(Uuid::parse(bad), std::nullopt) << bad;
     }
 }

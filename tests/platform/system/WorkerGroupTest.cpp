@@ -1,9 +1,8 @@
 #include "platform/system/WorkerGroup.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -50,7 +49,8 @@ TEST(WorkerGroup, NeverRunsMoreThanItsWidth) {
             // Hold every job until the group has been seen at full width, so
             // that the peak does not depend on how fast threads start.
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (peak.load() < static_cast<int>(width) && std::chrono::steady_clock::now() < deadline) {
+            while (peak.load() < static_cast<int>(width) &&
+                   std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::yield();
             }
             --running;
@@ -68,7 +68,8 @@ TEST(WorkerGroup, JobsSeeTheGroupsStopToken) {
     auto results = group.run(6, [&](size_t i) {
         if (i == 1) group.requestStop();
         // Wait until the stop has landed, then a deep check must throw.
-        while (i >= 1 && !platform::system::isCancelled()) std::this_thread::yield();
+        while (i >= 1 && !platform::system::isCancelled())
+            std::this_thread::yield();
         platform::system::checkCancellation();
         return i;
     });
@@ -79,16 +80,17 @@ TEST(WorkerGroup, JobsSeeTheGroupsStopToken) {
             ++cancelled;
         }
     }
-    EXPECT_GE(cancelled, 5);  // job 0 may finish before the stop; no other job can
+    EXPECT_GE(cancelled, 5); // job 0 may finish before the stop; no other job can
 }
 
 TEST(WorkerGroup, ParentStopReachesTheGroup) {
     std::stop_source parent;
     parent.request_stop();
     CancellationScope scope(parent.get_token());
-    WorkerGroup group(4);  // created under a stopped caller
+    WorkerGroup group(4); // created under a stopped caller
     std::atomic<int> started{0};
     auto results = group.run(8, [&](size_t) { return ++started; });
     EXPECT_EQ(started.load(), 0);
-    for (auto& r : results) EXPECT_THROW(r.get(), CancellationError);
+    for (auto& r : results)
+        EXPECT_THROW(r.get(), CancellationError);
 }

@@ -8,7 +8,7 @@ namespace {
 constexpr const char* specificKey = "specificChannel";
 constexpr const char* sumKey = "sumChannels";
 constexpr const char* payloadKey = "_0";
-}  // namespace
+} // namespace
 
 yyjson_mut_val* AudioInputConfig::ChannelMode::encode(json::Writer& writer) const {
     yyjson_mut_val* payload = writer.object();
@@ -27,7 +27,8 @@ AudioInputConfig::ChannelMode AudioInputConfig::ChannelMode::decode(yyjson_val* 
     yyjson_val* specific = yyjson_obj_get(value, specificKey);
     yyjson_val* sum = yyjson_obj_get(value, sumKey);
     if ((specific == nullptr) == (sum == nullptr)) {
-        throw json::CodingError(json::CodingError::Kind::typeMismatch, "Invalid number of keys found, expected one.");
+        throw json::CodingError(json::CodingError::Kind::typeMismatch,
+                                "Invalid number of keys found, expected one.");
     }
     if (specific) {
         json::expectObject(specific, specificKey);
@@ -39,7 +40,7 @@ AudioInputConfig::ChannelMode AudioInputConfig::ChannelMode::decode(yyjson_val* 
     return sumChannels(json::toIntegers(list, payloadKey));
 }
 
-}  // namespace murmex
+} // namespace murmex
 
 std::size_t std::hash<murmex::AudioInputConfig::ChannelMode>::operator()(
     const murmex::AudioInputConfig::ChannelMode& mode) const {

@@ -18,7 +18,9 @@ struct AudioInputConfig {
         enum class Kind { specificChannel, sumChannels };
 
         /// Take the channel with this index (channel 0 when there is none).
-        static ChannelMode specificChannel(int channel) { return ChannelMode(Kind::specificChannel, channel); }
+        static ChannelMode specificChannel(int channel) {
+            return ChannelMode(Kind::specificChannel, channel);
+        }
         /// Add up all channels and rescale the sum to the loudest channel's
         /// peak (the list is absent).
         static ChannelMode sumChannels() { return ChannelMode(Kind::sumChannels, 0); }
@@ -57,9 +59,8 @@ struct AudioInputConfig {
     ChannelMode channelMode = ChannelMode::sumChannels();
 };
 
-}  // namespace murmex
+} // namespace murmex
 
-template <>
-struct std::hash<murmex::AudioInputConfig::ChannelMode> {
+template <> struct std::hash<murmex::AudioInputConfig::ChannelMode> {
     std::size_t operator()(const murmex::AudioInputConfig::ChannelMode& mode) const;
 };

@@ -8,9 +8,9 @@
 
 namespace murmex {
 
-std::optional<platform::ml::MultiArray> AudioProcessing::padOrTrimAudio(const std::vector<float>& audioArray,
-                                                                        int64_t startAt, int64_t toLength,
-                                                                        bool /*saveSegment*/) {
+std::optional<platform::ml::MultiArray>
+AudioProcessing::padOrTrimAudio(const std::vector<float>& audioArray, int64_t startAt,
+                                int64_t toLength, bool /*saveSegment*/) {
     using tessary::Logging;
     if (startAt < 0 || startAt >= int64_t(audioArray.size())) {
         Logging::error("startIndex is outside the buffer size");
@@ -20,8 +20,9 @@ std::optional<platform::ml::MultiArray> AudioProcessing::padOrTrimAudio(const st
         Logging::error("Window length must be positive, got " + std::to_string(toLength));
         return std::nullopt;
     }
-    const int64_t end = std::min<int64_t>(startAt + std::min<int64_t>(toLength, int64_t(audioArray.size())),
-                                          int64_t(audioArray.size()));
+    const int64_t end =
+        std::min<int64_t>(startAt + std::min<int64_t>(toLength, int64_t(audioArray.size())),
+                          int64_t(audioArray.size()));
     try {
         // A new array is zero-filled, so only the samples need copying.
         platform::ml::MultiArray window({toLength}, platform::ml::ElementType::float32);
@@ -34,9 +35,10 @@ std::optional<platform::ml::MultiArray> AudioProcessing::padOrTrimAudio(const st
     return std::nullopt;
 }
 
-std::shared_ptr<platform::audio::PcmBuffer> AudioProcessing::loadAudioAsync(const std::string& path) {
-    return AudioProcessor::loadAudio(path, AudioProcessor::ChannelMode::sumChannels(), 0.0, std::nullopt,
-                                     std::nullopt);
+std::shared_ptr<platform::audio::PcmBuffer>
+AudioProcessing::loadAudioAsync(const std::string& path) {
+    return AudioProcessor::loadAudio(path, AudioProcessor::ChannelMode::sumChannels(), 0.0,
+                                     std::nullopt, std::nullopt);
 }
 
-}  // namespace murmex
+} // namespace murmex

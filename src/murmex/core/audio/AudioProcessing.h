@@ -27,8 +27,8 @@ public:
     /// The samples from `startAt` on, cut or zero-padded to `toLength`, as the
     /// model input of one window; nothing when `startAt` lies outside the
     /// samples.
-    virtual std::optional<AudioProcessorOutputType> padOrTrim(const std::vector<float>& audioArray, int64_t startAt,
-                                                              int64_t toLength) = 0;
+    virtual std::optional<AudioProcessorOutputType>
+    padOrTrim(const std::vector<float>& audioArray, int64_t startAt, int64_t toLength) = 0;
 
     /// Stops any microphone capture of the processor; harmless when none runs.
     virtual void stopRecording() = 0;
@@ -38,13 +38,13 @@ public:
     /// Nothing (with an error line in the log) when `startAt` is negative or
     /// not below the sample count, when `toLength` is not positive, or when
     /// the array cannot be made. `saveSegment` is not used.
-    static std::optional<platform::ml::MultiArray> padOrTrimAudio(const std::vector<float>& audioArray,
-                                                                  int64_t startAt = 0, int64_t toLength = 480000,
-                                                                  bool saveSegment = false);
+    static std::optional<platform::ml::MultiArray>
+    padOrTrimAudio(const std::vector<float>& audioArray, int64_t startAt = 0,
+                   int64_t toLength = 480000, bool saveSegment = false);
 
     /// The whole file at `path` as a 16 kHz mono buffer, all channels summed.
     /// Blocks the calling thread; throws WhisperError::loadAudioFailed.
     static std::shared_ptr<platform::audio::PcmBuffer> loadAudioAsync(const std::string& path);
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -8,13 +8,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <limits>
 #include <condition_variable>
+#include <filesystem>
+#include <fmt/format.h>
+#include <limits>
 #include <mutex>
 #include <thread>
-
-#include <fmt/format.h>
 
 namespace murmex {
 
@@ -37,13 +36,15 @@ PcmBufferRef makeBuffer(const AudioFormat& format, uint32_t capacity) {
 
 /// A frame count as a 32-bit count, or nothing when it does not fit.
 std::optional<uint32_t> frameCount32(double frames) {
-    if (!(frames >= 0.0) || frames > double(std::numeric_limits<uint32_t>::max())) return std::nullopt;
+    if (!(frames >= 0.0) || frames > double(std::numeric_limits<uint32_t>::max()))
+        return std::nullopt;
     return uint32_t(frames);
 }
 
 void requireFile(const std::string& path) {
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) throw WhisperError::loadAudioFailed("Resource path does not exist " + path);
+    if (!std::filesystem::exists(path, error))
+        throw WhisperError::loadAudioFailed("Resource path does not exist " + path);
 }
 
 std::unique_ptr<platform::audio::AudioFile> openFile(const std::string& path) {
@@ -59,8 +60,8 @@ std::unique_ptr<platform::audio::AudioFile> openFile(const std::string& path) {
 int64_t checkedLength(const platform::audio::AudioFile& file) {
     const int64_t length = file.length();
     if (length > int64_t(std::numeric_limits<uint32_t>::max())) {
-        throw WhisperError::loadAudioFailed("Audio file is too long: " + std::to_string(length) + " frames in " +
-                                            file.path());
+        throw WhisperError::loadAudioFailed("Audio file is too long: " + std::to_string(length) +
+                                            " frames in " + file.path());
     }
     return length;
 }
@@ -81,9 +82,11 @@ float peakMagnitude(const float* samples, uint32_t count) {
     float lanes[8] = {};
     uint32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        for (int k = 0; k < 8; ++k) lanes[k] = std::max(lanes[k], std::fabs(samples[i + k]));
+        for (int k = 0; k < 8; ++k)
+            lanes[k] = std::max(lanes[k], std::fabs(samples[i + k]));
     }
-    for (; i < count; ++i) lanes[0] = std::max(lanes[0], std::fabs(samples[i]));
+    for (; i < count; ++i)
+        lanes[0] = std::max(lanes[0], std::fabs(samples[i]));
     return *std::max_element(lanes, lanes + 8);
 }
 
@@ -122,7 +125,8 @@ void mixToMono(const PcmBuffer& source, PcmBuffer& mono, const ChannelMode& mode
     std::vector<uint32_t> chosen;
     const auto& list = mode.channels();
     if (!list || list->empty()) {
-        for (uint32_t c = 0; c < channels; ++c) chosen.push_back(c);
+        for (uint32_t c = 0; c < channels; ++c)
+            chosen.push_back(c);
     } else {
         for (int index : *list) {
             if (index >= 0 && uint32_t(index) < channels) chosen.push_back(uint32_t(index));
@@ -135,13 +139,15 @@ void mixToMono(const PcmBuffer& source, PcmBuffer& mono, const ChannelMode& mode
     }
     float loudest = 0.0f;
     for (size_t k = 0; k < chosen.size(); ++k) {
-        loudest = std::max(loudest, accumulateWithPeak(out, source.channel(chosen[k]), frames, k == 0));
+        loudest =
+            std::max(loudest, accumulateWithPeak(out, source.channel(chosen[k]), frames, k == 0));
     }
     // Rescale the sum to the loudest channel's peak, so that summing never
     // clips and identical channels come back unchanged; a silent sum stays
     // silent.
     const float scale = loudest / std::max(peakMagnitude(out, frames), 0.0001f);
-    for (uint32_t i = 0; i < frames; ++i) out[i] *= scale;
+    for (uint32_t i = 0; i < frames; ++i)
+        out[i] *= scale;
 }
 
 /// A rate conversion that may go on over several consecutive reads of one
@@ -150,7 +156,7 @@ void mixToMono(const PcmBuffer& source, PcmBuffer& mono, const ChannelMode& mode
 /// down-mix buffers are reused from read to read.
 struct FileConversion {
     std::unique_ptr<AudioProcessor::AudioConverter> converter;
-    int64_t nextFrame = -1;  // the file frame the converter expects next
+    int64_t nextFrame = -1; // the file frame the converter expects next
     // Output frames earlier reads fell short of their share (the converter
     // still holds them as its look-ahead); the next read has room for them.
     uint32_t owed = 0;
@@ -179,12 +185,14 @@ std::optional<uint32_t> beginConversion(const platform::audio::AudioFile& file, 
                                         const AudioFormat& outputFormat, uint32_t maxReadFrameSize,
                                         FileConversion& conversion) {
     const double inputRate = file.sampleRate();
-    Logging::debug("Resampling " + fmt::format("{:.2f}", double(frames) / inputRate) + " seconds of audio");
+    Logging::debug("Resampling " + fmt::format("{:.2f}", double(frames) / inputRate) +
+                   " seconds of audio");
     const bool continuing = conversion.converter && conversion.nextFrame == file.framePosition() &&
                             conversion.converter->outputFormat() == outputFormat;
     if (!continuing) conversion.converter.reset(), conversion.owed = 0;
     const auto capacity =
-        frameCount32(std::floor(double(frames) / inputRate * outputFormat.sampleRate()) + double(conversion.owed));
+        frameCount32(std::floor(double(frames) / inputRate * outputFormat.sampleRate()) +
+                     double(conversion.owed));
     if (!capacity) {
         Logging::error("Failed to create output buffer");
         return std::nullopt;
@@ -205,7 +213,8 @@ std::optional<uint32_t> beginConversion(const platform::audio::AudioFile& file, 
         }
     }
     if (!conversion.converter) {
-        conversion.converter = AudioProcessor::AudioConverter::make(*AudioFormat::standard(inputRate, 1), outputFormat);
+        conversion.converter = AudioProcessor::AudioConverter::make(
+            *AudioFormat::standard(inputRate, 1), outputFormat);
         if (!conversion.converter) {
             Logging::error("Failed to create audio converter");
             return std::nullopt;
@@ -217,11 +226,12 @@ std::optional<uint32_t> beginConversion(const platform::audio::AudioFile& file, 
 /// Reads the next piece of at most the slot's capacity (not beyond `end`)
 /// into the slot and down-mixes it. The number of frames read, 0 at the end
 /// of the audio, or nothing (with an error line) when the file cannot be read.
-std::optional<uint32_t> readPiece(platform::audio::AudioFile& file, int64_t end, const ChannelMode& channelMode,
-                                  FileConversion::Slot& slot) {
+std::optional<uint32_t> readPiece(platform::audio::AudioFile& file, int64_t end,
+                                  const ChannelMode& channelMode, FileConversion::Slot& slot) {
     const double inputRate = file.sampleRate();
     const int64_t position = file.framePosition();
-    const auto pieceFrames = uint32_t(std::min<int64_t>(slot.input->frameCapacity(), end - position));
+    const auto pieceFrames =
+        uint32_t(std::min<int64_t>(slot.input->frameCapacity(), end - position));
     Logging::debug("Resampling " + fmt::format("{:.2f}", double(position) / inputRate) + "s - " +
                    fmt::format("{:.2f}", double(position + pieceFrames) / inputRate) + "s");
     try {
@@ -244,13 +254,14 @@ bool convertPieces(platform::audio::AudioFile& file, int64_t end, const ChannelM
     AudioProcessor::AudioConverter& converter = *conversion.converter;
     auto room = [&] {
         std::vector<float*> planes = out.planes;
-        for (float*& plane : planes) plane += out.length;
+        for (float*& plane : planes)
+            plane += out.length;
         return planes;
     };
     auto convert = [&](const PcmBuffer& mono) {
         const float* monoPlane[] = {mono.channel(0)};
-        const int64_t written =
-            converter.convert(monoPlane, mono.frameLength(), room().data(), out.capacity - out.length);
+        const int64_t written = converter.convert(monoPlane, mono.frameLength(), room().data(),
+                                                  out.capacity - out.length);
         if (written < 0) {
             Logging::error("Failed to resample audio chunk");
             return false;
@@ -280,7 +291,8 @@ bool convertPieces(platform::audio::AudioFile& file, int64_t end, const ChannelM
                 }
                 std::optional<uint32_t> read;
                 try {
-                    if (file.framePosition() < end) read = readPiece(file, end, channelMode, conversion.slots[k]);
+                    if (file.framePosition() < end)
+                        read = readPiece(file, end, channelMode, conversion.slots[k]);
                 } catch (const std::exception& error) {
                     Logging::error("Error reading audio file: " + std::string(error.what()));
                 }
@@ -291,7 +303,8 @@ bool convertPieces(platform::audio::AudioFile& file, int64_t end, const ChannelM
                 }
                 full[k] = true;
                 changed.notify_all();
-                if (*read < pieceCapacity && file.framePosition() < end) break;  // the audio ended early
+                if (*read < pieceCapacity && file.framePosition() < end)
+                    break; // the audio ended early
             }
             std::lock_guard lock(mutex);
             readerDone = true;
@@ -331,9 +344,10 @@ bool convertPieces(platform::audio::AudioFile& file, int64_t end, const ChannelM
     return true;
 }
 
-PcmBufferRef resampleRange(platform::audio::AudioFile& file, double toSampleRate, uint32_t channelCount,
-                           const ChannelMode& channelMode, std::optional<int64_t> frameCount,
-                           uint32_t maxReadFrameSize, FileConversion& conversion, bool endOfStream) {
+PcmBufferRef resampleRange(platform::audio::AudioFile& file, double toSampleRate,
+                           uint32_t channelCount, const ChannelMode& channelMode,
+                           std::optional<int64_t> frameCount, uint32_t maxReadFrameSize,
+                           FileConversion& conversion, bool endOfStream) {
     const int64_t length = file.length();
     const int64_t frames = std::max<int64_t>(frameCount.value_or(length), 0);
     const int64_t end = std::min(file.framePosition() + frames, length);
@@ -342,8 +356,8 @@ PcmBufferRef resampleRange(platform::audio::AudioFile& file, double toSampleRate
         Logging::error("Failed to create output audio format");
         return nullptr;
     }
-    const auto capacity =
-        beginConversion(file, frames, *outputFormat, std::max<uint32_t>(maxReadFrameSize, 1), conversion);
+    const auto capacity = beginConversion(file, frames, *outputFormat,
+                                          std::max<uint32_t>(maxReadFrameSize, 1), conversion);
     if (!capacity) return nullptr;
     PcmBufferRef output = makeBuffer(*outputFormat, *capacity);
     if (!output) {
@@ -351,7 +365,8 @@ PcmBufferRef resampleRange(platform::audio::AudioFile& file, double toSampleRate
         return nullptr;
     }
     OutputPlanes out{{}, *capacity, 0};
-    for (uint32_t c = 0; c < channelCount; ++c) out.planes.push_back(output->channel(c));
+    for (uint32_t c = 0; c < channelCount; ++c)
+        out.planes.push_back(output->channel(c));
     if (!convertPieces(file, end, channelMode, conversion, endOfStream, out)) return nullptr;
     output->setFrameLength(out.length);
     return output;
@@ -361,8 +376,8 @@ PcmBufferRef resampleRange(platform::audio::AudioFile& file, double toSampleRate
 /// to `samples`; returns how many. Throws WhisperError::loadAudioFailed.
 uint32_t appendRange(platform::audio::AudioFile& file, const ChannelMode& channelMode,
                      std::optional<double> startTime, std::optional<double> endTime,
-                     std::optional<uint32_t> maxReadFrameSize, FileConversion& conversion, bool endOfStream,
-                     std::vector<float>& samples) {
+                     std::optional<uint32_t> maxReadFrameSize, FileConversion& conversion,
+                     bool endOfStream, std::vector<float>& samples) {
     checkTimes(startTime, endTime);
     const double rate = file.sampleRate();
     const uint32_t channels = file.channelCount();
@@ -370,11 +385,12 @@ uint32_t appendRange(platform::audio::AudioFile& file, const ChannelMode& channe
     // Frames are cut toward zero; both ends are clamped to the file before
     // they become integers, so no time can overflow a frame position.
     const double startFrame = std::trunc(startTime.value_or(0.0) * rate);
-    const double endFrame = endTime ? std::min(std::trunc(*endTime * rate), double(length)) : double(length);
+    const double endFrame =
+        endTime ? std::min(std::trunc(*endTime * rate), double(length)) : double(length);
     if (endFrame < startFrame) {
-        throw WhisperError::loadAudioFailed("Invalid time range " + fmt::format("{}", startTime.value_or(0.0)) +
-                                            "s - " + fmt::format("{}", endTime.value_or(double(length) / rate)) +
-                                            "s for " + file.path());
+        throw WhisperError::loadAudioFailed(
+            "Invalid time range " + fmt::format("{}", startTime.value_or(0.0)) + "s - " +
+            fmt::format("{}", endTime.value_or(double(length) / rate)) + "s for " + file.path());
     }
     const auto start = int64_t(startFrame);
     const auto end = int64_t(endFrame);
@@ -388,13 +404,16 @@ uint32_t appendRange(platform::audio::AudioFile& file, const ChannelMode& channe
         try {
             file.read(*buffer, frames);
         } catch (const SystemError& error) {
-            throw WhisperError::loadAudioFailed("Failed to read audio file: " + std::string(error.what()));
+            throw WhisperError::loadAudioFailed("Failed to read audio file: " +
+                                                std::string(error.what()));
         }
-        samples.insert(samples.end(), buffer->channel(0), buffer->channel(0) + buffer->frameLength());
+        samples.insert(samples.end(), buffer->channel(0),
+                       buffer->channel(0) + buffer->frameLength());
     } else {
         const auto outputFormat = *AudioFormat::standard(targetSampleRate, 1);
         const auto capacity = beginConversion(
-            file, frames, outputFormat, maxReadFrameSize.value_or(Constants::defaultAudioReadFrameSize), conversion);
+            file, frames, outputFormat,
+            maxReadFrameSize.value_or(Constants::defaultAudioReadFrameSize), conversion);
         if (!capacity) throw WhisperError::loadAudioFailed("Failed to process audio buffer");
         // Converted straight into the caller's samples, sized once.
         try {
@@ -414,7 +433,8 @@ uint32_t appendRange(platform::audio::AudioFile& file, const ChannelMode& channe
         Logging::debug(Logging::Separator{""}, "Audio source details - Sample Rate: ", rate,
                        " Hz, Channel Count: ", channels, ", Frame Length: ", length,
                        ", Duration: ", double(length) / rate, "s");
-        Logging::debug(Logging::Separator{""}, "Audio buffer details - Sample Rate: ", targetSampleRate,
+        Logging::debug(Logging::Separator{""},
+                       "Audio buffer details - Sample Rate: ", targetSampleRate,
                        " Hz, Channel Count: ", 1, ", Frame Length: ", appended,
                        ", Duration: ", double(appended) / targetSampleRate, "s");
         Logging::logCurrentMemoryUsage("After loadAudio function");
@@ -422,12 +442,14 @@ uint32_t appendRange(platform::audio::AudioFile& file, const ChannelMode& channe
     return appended;
 }
 
-}  // namespace
+} // namespace
 
-AudioProcessor::~AudioProcessor() { stopRecording(); }
+AudioProcessor::~AudioProcessor() {
+    stopRecording();
+}
 
-std::optional<AudioProcessorOutputType> AudioProcessor::padOrTrim(const std::vector<float>& audioArray,
-                                                                  int64_t startAt, int64_t toLength) {
+std::optional<AudioProcessorOutputType>
+AudioProcessor::padOrTrim(const std::vector<float>& audioArray, int64_t startAt, int64_t toLength) {
     auto window = padOrTrimAudio(audioArray, startAt, toLength);
     if (!window) return std::nullopt;
     return AudioProcessorOutputType(std::move(*window));
@@ -435,21 +457,26 @@ std::optional<AudioProcessorOutputType> AudioProcessor::padOrTrim(const std::vec
 
 void AudioProcessor::stopRecording() {}
 
-AudioProcessor::PcmBufferRef AudioProcessor::loadAudio(const std::string& path, const ChannelMode& channelMode,
-                                                       std::optional<double> startTime, std::optional<double> endTime,
+AudioProcessor::PcmBufferRef AudioProcessor::loadAudio(const std::string& path,
+                                                       const ChannelMode& channelMode,
+                                                       std::optional<double> startTime,
+                                                       std::optional<double> endTime,
                                                        std::optional<uint32_t> maxReadFrameSize) {
     requireFile(path);
     auto file = openFile(path);
     return loadAudio(*file, channelMode, startTime, endTime, maxReadFrameSize);
 }
 
-AudioProcessor::PcmBufferRef AudioProcessor::loadAudio(AudioFile& file, const ChannelMode& channelMode,
-                                                       std::optional<double> startTime, std::optional<double> endTime,
+AudioProcessor::PcmBufferRef AudioProcessor::loadAudio(AudioFile& file,
+                                                       const ChannelMode& channelMode,
+                                                       std::optional<double> startTime,
+                                                       std::optional<double> endTime,
                                                        std::optional<uint32_t> maxReadFrameSize) {
     FileConversion conversion;
     std::vector<float> samples;
     appendRange(file, channelMode, startTime, endTime, maxReadFrameSize, conversion, true, samples);
-    PcmBufferRef buffer = makeBuffer(*AudioFormat::standard(targetSampleRate, 1), uint32_t(samples.size()));
+    PcmBufferRef buffer =
+        makeBuffer(*AudioFormat::standard(targetSampleRate, 1), uint32_t(samples.size()));
     if (!buffer) throw WhisperError::loadAudioFailed("Unable to create audio buffer");
     std::copy(samples.begin(), samples.end(), buffer->channel(0));
     buffer->setFrameLength(uint32_t(samples.size()));
@@ -457,16 +484,17 @@ AudioProcessor::PcmBufferRef AudioProcessor::loadAudio(AudioFile& file, const Ch
 }
 
 AudioProcessor::PcmBufferRef AudioProcessor::resampleAudio(AudioFile& file, double toSampleRate,
-                                                           uint32_t channelCount, const ChannelMode& channelMode,
+                                                           uint32_t channelCount,
+                                                           const ChannelMode& channelMode,
                                                            std::optional<int64_t> frameCount,
                                                            uint32_t maxReadFrameSize) {
     FileConversion conversion;
-    return resampleRange(file, toSampleRate, channelCount, channelMode, frameCount, maxReadFrameSize, conversion,
-                         true);
+    return resampleRange(file, toSampleRate, channelCount, channelMode, frameCount,
+                         maxReadFrameSize, conversion, true);
 }
 
-AudioProcessor::PcmBufferRef AudioProcessor::resampleAudio(const PcmBuffer& buffer, double toSampleRate,
-                                                           uint32_t channelCount) {
+AudioProcessor::PcmBufferRef
+AudioProcessor::resampleAudio(const PcmBuffer& buffer, double toSampleRate, uint32_t channelCount) {
     const auto outputFormat = AudioFormat::standard(toSampleRate, channelCount);
     if (!outputFormat) {
         Logging::error("Failed to create output audio format");
@@ -483,12 +511,15 @@ AudioProcessor::PcmBufferRef AudioProcessor::resampleAudio(const PcmBuffer& buff
         // added, up to the capacity.
         const std::vector<float*> planes = [&] {
             std::vector<float*> result(channelCount);
-            for (uint32_t c = 0; c < channelCount; ++c) result[c] = converted->channel(c) + converted->frameLength();
+            for (uint32_t c = 0; c < channelCount; ++c)
+                result[c] = converted->channel(c) + converted->frameLength();
             return result;
         }();
         const int64_t tail =
             converter->flush(planes.data(), converted->frameCapacity() - converted->frameLength());
-        if (tail < 0) throw WhisperError::audioProcessingFailed("Error converting audio: " + AudioConverter::errorText(tail));
+        if (tail < 0)
+            throw WhisperError::audioProcessingFailed("Error converting audio: " +
+                                                      AudioConverter::errorText(tail));
         converted->setFrameLength(converted->frameLength() + uint32_t(tail));
         return converted;
     } catch (const WhisperError& error) {
@@ -497,7 +528,8 @@ AudioProcessor::PcmBufferRef AudioProcessor::resampleAudio(const PcmBuffer& buff
     }
 }
 
-AudioProcessor::PcmBufferRef AudioProcessor::resampleBuffer(const PcmBuffer& buffer, AudioConverter& converter) {
+AudioProcessor::PcmBufferRef AudioProcessor::resampleBuffer(const PcmBuffer& buffer,
+                                                            AudioConverter& converter) {
     const double inputRate = converter.inputFormat().sampleRate();
     const double outputRate = converter.outputFormat().sampleRate();
     double capacity = outputRate * double(buffer.frameLength()) / inputRate;
@@ -506,8 +538,8 @@ AudioProcessor::PcmBufferRef AudioProcessor::resampleBuffer(const PcmBuffer& buf
         capacity = double(converter.pendingOutputFrames());
     } else if (capacity != std::floor(capacity)) {
         const double rounded = std::max(std::nearbyint(capacity), 1.0);
-        Logging::debug(Logging::Separator{""}, "Rounding buffer frame capacity from ", capacity, " to ", rounded,
-                       " to better fit new sample rate");
+        Logging::debug(Logging::Separator{""}, "Rounding buffer frame capacity from ", capacity,
+                       " to ", rounded, " to better fit new sample rate");
         capacity = rounded;
     }
     const auto frames = frameCount32(capacity);
@@ -517,12 +549,14 @@ AudioProcessor::PcmBufferRef AudioProcessor::resampleBuffer(const PcmBuffer& buf
     // end of the stream and brings out what the converter still holds.
     const int64_t written = converter.convert(buffer, *converted, buffer.frameLength() == 0);
     if (written < 0) {
-        throw WhisperError::audioProcessingFailed("Error converting audio: " + AudioConverter::errorText(written));
+        throw WhisperError::audioProcessingFailed("Error converting audio: " +
+                                                  AudioConverter::errorText(written));
     }
     return converted;
 }
 
-AudioProcessor::PcmBufferRef AudioProcessor::convertToMono(const PcmBufferRef& buffer, const ChannelMode& mode) {
+AudioProcessor::PcmBufferRef AudioProcessor::convertToMono(const PcmBufferRef& buffer,
+                                                           const ChannelMode& mode) {
     if (!buffer) return nullptr;
     if (buffer->format().channelCount() < 2) return buffer;
     const auto monoFormat = AudioFormat::standard(buffer->format().sampleRate(), 1);
@@ -553,7 +587,8 @@ std::vector<float> AudioProcessor::convertBufferToArray(PcmBuffer& buffer, int c
     return samples;
 }
 
-std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path, const ChannelMode& channelMode,
+std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path,
+                                                         const ChannelMode& channelMode,
                                                          std::optional<double> startTime,
                                                          std::optional<double> endTime) {
     requireFile(path);
@@ -574,17 +609,20 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path
     FileConversion conversion;
     for (double pieceStart = start; pieceStart < end;) {
         const double pieceEnd = std::min(end, pieceStart + floatArrayStretchSeconds);
-        appendRange(*file, channelMode, pieceStart, pieceEnd, std::nullopt, conversion, pieceEnd >= end, samples);
+        appendRange(*file, channelMode, pieceStart, pieceEnd, std::nullopt, conversion,
+                    pieceEnd >= end, samples);
         pieceStart = pieceEnd;
     }
     return samples;
 }
 
-std::vector<platform::system::Outcome<std::vector<float>>> AudioProcessor::loadAudioAt(
-    const std::vector<std::string>& paths, const ChannelMode& channelMode) {
-    const size_t width = std::min<size_t>(paths.size(), std::max(1u, std::thread::hardware_concurrency()));
+std::vector<platform::system::Outcome<std::vector<float>>>
+AudioProcessor::loadAudioAt(const std::vector<std::string>& paths, const ChannelMode& channelMode) {
+    const size_t width =
+        std::min<size_t>(paths.size(), std::max(1u, std::thread::hardware_concurrency()));
     platform::system::WorkerGroup group(width);
-    return group.map(paths, [&](const std::string& path) { return loadAudioAsFloatArray(path, channelMode); });
+    return group.map(
+        paths, [&](const std::string& path) { return loadAudioAsFloatArray(path, channelMode); });
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -43,8 +43,8 @@ public:
     ~AudioProcessor() override;
 
     /// What padOrTrimAudio returns for the same arguments.
-    std::optional<AudioProcessorOutputType> padOrTrim(const std::vector<float>& audioArray, int64_t startAt,
-                                                      int64_t toLength) override;
+    std::optional<AudioProcessorOutputType> padOrTrim(const std::vector<float>& audioArray,
+                                                      int64_t startAt, int64_t toLength) override;
     /// This processor captures nothing itself, so there is nothing to stop.
     void stopRecording() override;
 
@@ -52,7 +52,8 @@ public:
     /// WhisperError::loadAudioFailed when there is no file there ("Resource
     /// path does not exist <path>"), when it cannot be opened as audio, when
     /// the times are out of range, or when it cannot be read or converted.
-    static PcmBufferRef loadAudio(const std::string& path, const ChannelMode& channelMode = ChannelMode::sumChannels(),
+    static PcmBufferRef loadAudio(const std::string& path,
+                                  const ChannelMode& channelMode = ChannelMode::sumChannels(),
                                   std::optional<double> startTime = std::nullopt,
                                   std::optional<double> endTime = std::nullopt,
                                   std::optional<uint32_t> maxReadFrameSize = std::nullopt);
@@ -60,7 +61,8 @@ public:
     /// The same for an open file. startTime must be finite and not negative,
     /// endTime finite and not before startTime; the end is clamped to the
     /// file's length.
-    static PcmBufferRef loadAudio(AudioFile& file, const ChannelMode& channelMode = ChannelMode::sumChannels(),
+    static PcmBufferRef loadAudio(AudioFile& file,
+                                  const ChannelMode& channelMode = ChannelMode::sumChannels(),
                                   std::optional<double> startTime = std::nullopt,
                                   std::optional<double> endTime = std::nullopt,
                                   std::optional<uint32_t> maxReadFrameSize = std::nullopt);
@@ -70,12 +72,13 @@ public:
     /// down-mixed with `channelMode`. Nothing, with an error line in the log,
     /// when a step fails.
     static PcmBufferRef resampleAudio(AudioFile& file, double toSampleRate, uint32_t channelCount,
-                                      const ChannelMode& channelMode, std::optional<int64_t> frameCount,
-                                      uint32_t maxReadFrameSize);
+                                      const ChannelMode& channelMode,
+                                      std::optional<int64_t> frameCount, uint32_t maxReadFrameSize);
 
     /// Converts a whole buffer to the standard format of the given rate and
     /// channel count. Nothing, with an error line in the log, on failure.
-    static PcmBufferRef resampleAudio(const PcmBuffer& buffer, double toSampleRate, uint32_t channelCount);
+    static PcmBufferRef resampleAudio(const PcmBuffer& buffer, double toSampleRate,
+                                      uint32_t channelCount);
 
     /// Runs `converter` over `buffer` once: every frame is handed over exactly
     /// once and the converter keeps its filter state for the next buffer of
@@ -97,15 +100,17 @@ public:
     /// The file's time range as 16 kHz mono samples, read in 600-second
     /// stretches. An empty list when the start is not before the end. Throws
     /// WhisperError::loadAudioFailed.
-    static std::vector<float> loadAudioAsFloatArray(const std::string& path,
-                                                    const ChannelMode& channelMode = ChannelMode::sumChannels(),
-                                                    std::optional<double> startTime = std::nullopt,
-                                                    std::optional<double> endTime = std::nullopt);
+    static std::vector<float>
+    loadAudioAsFloatArray(const std::string& path,
+                          const ChannelMode& channelMode = ChannelMode::sumChannels(),
+                          std::optional<double> startTime = std::nullopt,
+                          std::optional<double> endTime = std::nullopt);
 
     /// Loads every file in parallel; one result per path, in path order. A
     /// file that fails does not stop the others.
-    static std::vector<platform::system::Outcome<std::vector<float>>> loadAudioAt(
-        const std::vector<std::string>& paths, const ChannelMode& channelMode = ChannelMode::sumChannels());
+    static std::vector<platform::system::Outcome<std::vector<float>>>
+    loadAudioAt(const std::vector<std::string>& paths,
+                const ChannelMode& channelMode = ChannelMode::sumChannels());
 };
 
-}  // namespace murmex
+} // namespace murmex

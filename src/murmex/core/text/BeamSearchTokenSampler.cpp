@@ -15,12 +15,10 @@ namespace {
     std::abort();
 }
 
-}  // namespace
+} // namespace
 
 BeamSearchTokenSampler::BeamSearchTokenSampler(int beamSize, int eotToken, float patience)
-    : beamSize(beamSize),
-      eotToken(eotToken),
-      patience(patience),
+    : beamSize(beamSize), eotToken(eotToken), patience(patience),
       maxCandidates(static_cast<int>(patience * static_cast<float>(beamSize))) {
     if (maxCandidates <= 0) {
         fatal("Invalid beam size " + std::to_string(beamSize) + " or patience " +
@@ -28,15 +26,19 @@ BeamSearchTokenSampler::BeamSearchTokenSampler(int beamSize, int eotToken, float
     }
 }
 
-void BeamSearchTokenSampler::reset() { finishedSequences.clear(); }
+void BeamSearchTokenSampler::reset() {
+    finishedSequences.clear();
+}
 
-SamplingResult BeamSearchTokenSampler::update(const std::vector<int>&, const platform::ml::MultiArray&,
+SamplingResult BeamSearchTokenSampler::update(const std::vector<int>&,
+                                              const platform::ml::MultiArray&,
                                               const std::vector<float>&) {
     fatal("Not implemented: update(tokens:logits:logProbs:)");
 }
 
-SamplingResult BeamSearchTokenSampler::finalize(const std::vector<int>&, const std::vector<float>&) {
+SamplingResult BeamSearchTokenSampler::finalize(const std::vector<int>&,
+                                                const std::vector<float>&) {
     fatal("Not implemented: finalize(tokens:logProbs:)");
 }
 
-}  // namespace murmex
+} // namespace murmex

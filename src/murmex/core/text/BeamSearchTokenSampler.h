@@ -21,8 +21,9 @@ public:
     void reset();
 
     SamplingResult update(const std::vector<int>& tokens, const platform::ml::MultiArray& logits,
-                                       const std::vector<float>& logProbs) override;
-    SamplingResult finalize(const std::vector<int>& tokens, const std::vector<float>& logProbs) override;
+                          const std::vector<float>& logProbs) override;
+    SamplingResult finalize(const std::vector<int>& tokens,
+                            const std::vector<float>& logProbs) override;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -26,12 +26,11 @@ RandomSource systemRandomSource() {
 
 GreedyTokenSampler::GreedyTokenSampler(platform::system::Float16 temperature, int eotToken,
                                        DecodingOptions decodingOptions, RandomSource random)
-    : temperature(temperature),
-      eotToken(eotToken),
-      decodingOptions(std::move(decodingOptions)),
+    : temperature(temperature), eotToken(eotToken), decodingOptions(std::move(decodingOptions)),
       random_(random ? std::move(random) : systemRandomSource()) {}
 
-SamplingResult GreedyTokenSampler::update(const std::vector<int>& tokens, const platform::ml::MultiArray& logits,
+SamplingResult GreedyTokenSampler::update(const std::vector<int>& tokens,
+                                          const platform::ml::MultiArray& logits,
                                           const std::vector<float>& logProbs) {
     // LogitsView needs a mutable handle for its writers; reading changes nothing.
     platform::ml::MultiArray handle = logits;
@@ -58,7 +57,8 @@ SamplingResult GreedyTokenSampler::update(const std::vector<int>& tokens, const 
     return result;
 }
 
-SamplingResult GreedyTokenSampler::finalize(const std::vector<int>& tokens, const std::vector<float>& logProbs) {
+SamplingResult GreedyTokenSampler::finalize(const std::vector<int>& tokens,
+                                            const std::vector<float>& logProbs) {
     SamplingResult result{tokens, logProbs, true};
     if (tokens.empty() || tokens.back() != eotToken) {
         result.tokens.push_back(eotToken);
@@ -67,20 +67,23 @@ SamplingResult GreedyTokenSampler::finalize(const std::vector<int>& tokens, cons
     return result;
 }
 
-std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::choose(std::span<const float> scores) {
+std::optional<GreedyTokenSampler::Choice>
+GreedyTokenSampler::choose(std::span<const float> scores) {
     scores_.assign(scores.begin(), scores.end());
     return chooseInPlace();
 }
 
-std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::chooseMostProbable(logits_math::Row row) {
+std::optional<GreedyTokenSampler::Choice>
+GreedyTokenSampler::chooseMostProbable(logits_math::Row row) {
     // Not-a-number scores count as suppressed: every reduction skips them.
     const float maximum = logits_math::maximum(row);
     if (!std::isfinite(maximum)) return std::nullopt;
-    const size_t best = logits_math::firstIndexOf(row, maximum);  // lowest id on ties
+    const size_t best = logits_math::firstIndexOf(row, maximum); // lowest id on ties
     // Only the chosen token's log-probability is needed: its score is the
     // maximum, so it is minus the log of the normalising sum.
     const double logSum = std::log(logits_math::sumOfExponentials(row, maximum));
-    return Choice{static_cast<int>(best), static_cast<float>(static_cast<double>(maximum) - maximum - logSum)};
+    return Choice{static_cast<int>(best),
+                  static_cast<float>(static_cast<double>(maximum) - maximum - logSum)};
 }
 
 std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::chooseInPlace() {
@@ -97,16 +100,20 @@ std::optional<GreedyTokenSampler::Choice> GreedyTokenSampler::chooseInPlace() {
     const float maximum = logits_math::maximum(row);
     if (!std::isfinite(maximum)) return std::nullopt;
     const double logSum = std::log(logits_math::sumOfExponentials(row, maximum));
-    auto logProbOf = [&](size_t i) { return static_cast<float>(static_cast<double>(scores_[i]) - maximum - logSum); };
+    auto logProbOf = [&](size_t i) {
+        return static_cast<float>(static_cast<double>(scores_[i]) - maximum - logSum);
+    };
 
     // Top-k draw: the k most probable candidates in descending order, a
     // threshold r * S on their summed probability, and the first candidate
     // whose running sum is not below it.
-    const size_t k = std::clamp<size_t>(static_cast<size_t>(std::max(decodingOptions.topK, 1)), 1, count);
+    const size_t k =
+        std::clamp<size_t>(static_cast<size_t>(std::max(decodingOptions.topK, 1)), 1, count);
     selectCandidates(k);
 
     double total = 0;
-    for (size_t c = 0; c < k; ++c) total += std::exp(static_cast<double>(logProbOf(static_cast<size_t>(candidates_[c]))));
+    for (size_t c = 0; c < k; ++c)
+        total += std::exp(static_cast<double>(logProbOf(static_cast<size_t>(candidates_[c]))));
     const double threshold = total * static_cast<double>(random_());
     double running = 0;
     size_t chosen = 0;
@@ -131,9 +138,10 @@ void GreedyTokenSampler::selectCandidates(size_t k) {
     constexpr size_t kLargestScannedK = 64;
     if (k > kLargestScannedK) {
         candidates_.resize(count);
-        for (size_t i = 0; i < count; ++i) candidates_[i] = static_cast<int>(i);
-        std::partial_sort(candidates_.begin(), candidates_.begin() + static_cast<std::ptrdiff_t>(k), candidates_.end(),
-                          moreProbable);
+        for (size_t i = 0; i < count; ++i)
+            candidates_[i] = static_cast<int>(i);
+        std::partial_sort(candidates_.begin(), candidates_.begin() + static_cast<std::ptrdiff_t>(k),
+                          candidates_.end(), moreProbable);
         return;
     }
     // One pass in id order keeping the best k so far, sorted. A later id
@@ -143,15 +151,18 @@ void GreedyTokenSampler::selectCandidates(size_t k) {
     candidates_.clear();
     size_t i = 0;
     for (; i < count && candidates_.size() < k; ++i) {
-        candidates_.insert(std::upper_bound(candidates_.begin(), candidates_.end(), static_cast<int>(i), moreProbable),
+        candidates_.insert(std::upper_bound(candidates_.begin(), candidates_.end(),
+                                            static_cast<int>(i), moreProbable),
                            static_cast<int>(i));
     }
-    while ((i = logits_math::firstIndexAbove(row, i, scores_[static_cast<size_t>(candidates_.back())])) < count) {
+    while ((i = logits_math::firstIndexAbove(
+                row, i, scores_[static_cast<size_t>(candidates_.back())])) < count) {
         candidates_.pop_back();
-        candidates_.insert(std::upper_bound(candidates_.begin(), candidates_.end(), static_cast<int>(i), moreProbable),
+        candidates_.insert(std::upper_bound(candidates_.begin(), candidates_.end(),
+                                            static_cast<int>(i), moreProbable),
                            static_cast<int>(i));
         ++i;
     }
 }
 
-}  // namespace murmex
+} // namespace murmex

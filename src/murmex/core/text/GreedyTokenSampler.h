@@ -14,19 +14,20 @@ namespace murmex {
 
 class GreedyTokenSampler : public TokenSampling {
 public:
-    GreedyTokenSampler(platform::system::Float16 temperature, int eotToken, DecodingOptions decodingOptions,
-                       RandomSource random = systemRandomSource());
+    GreedyTokenSampler(platform::system::Float16 temperature, int eotToken,
+                       DecodingOptions decodingOptions, RandomSource random = systemRandomSource());
 
     platform::system::Float16 temperature;
     int eotToken;
-    DecodingOptions decodingOptions;  // only topK is read
+    DecodingOptions decodingOptions; // only topK is read
 
     SamplingResult update(const std::vector<int>& tokens, const platform::ml::MultiArray& logits,
                           const std::vector<float>& logProbs) override;
 
     /// Appends eotToken (log-probability 0) unless the sequence already ends
     /// with it; `completed` is always true.
-    SamplingResult finalize(const std::vector<int>& tokens, const std::vector<float>& logProbs) override;
+    SamplingResult finalize(const std::vector<int>& tokens,
+                            const std::vector<float>& logProbs) override;
 
     struct Choice {
         int token;
@@ -49,7 +50,7 @@ private:
 
     RandomSource random_;
     std::vector<float> scores_;   // reused across steps
-    std::vector<int> candidates_;  // reused across steps
+    std::vector<int> candidates_; // reused across steps
 };
 
-}  // namespace murmex
+} // namespace murmex

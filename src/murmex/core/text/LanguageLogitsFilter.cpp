@@ -6,7 +6,8 @@
 
 namespace murmex {
 
-LanguageLogitsFilter::LanguageLogitsFilter(std::unordered_set<int> languageTokens, int logitsDim, int sampleBegin)
+LanguageLogitsFilter::LanguageLogitsFilter(std::unordered_set<int> languageTokens, int logitsDim,
+                                           int sampleBegin)
     : allLanguageTokens(std::move(languageTokens)), logitsDim(logitsDim), sampleBegin(sampleBegin) {
     std::vector<int> sorted(allLanguageTokens.begin(), allLanguageTokens.end());
     std::sort(sorted.begin(), sorted.end());
@@ -24,8 +25,9 @@ platform::ml::MultiArray LanguageLogitsFilter::filterLogits(platform::ml::MultiA
                                                             const std::vector<int>& tokens) {
     if (static_cast<int64_t>(tokens.size()) < sampleBegin) return logits;
     LogitsView view(logits);
-    for (auto [begin, end] : nonLanguageRanges_) view.suppressRange(begin, end);
+    for (auto [begin, end] : nonLanguageRanges_)
+        view.suppressRange(begin, end);
     return logits;
 }
 
-}  // namespace murmex
+} // namespace murmex

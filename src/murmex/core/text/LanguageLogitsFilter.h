@@ -19,11 +19,12 @@ public:
 
     /// Once the sequence holds at least `sampleBegin` tokens, forbids every
     /// id below `logitsDim` that is not a language token.
-    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits, const std::vector<int>& tokens) override;
+    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits,
+                                          const std::vector<int>& tokens) override;
 
 private:
     // The non-language ids as ascending half-open ranges, computed once.
     std::vector<std::pair<int64_t, int64_t>> nonLanguageRanges_;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -14,7 +14,8 @@ public:
 
     /// `tokens` is the sequence so far: the prompt followed by the sampled
     /// tokens. Returns the same array it was given, changed in place.
-    virtual platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits, const std::vector<int>& tokens) = 0;
+    virtual platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits,
+                                                  const std::vector<int>& tokens) = 0;
 };
 
-}  // namespace murmex
+} // namespace murmex

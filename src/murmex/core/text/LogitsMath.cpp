@@ -18,7 +18,9 @@ using platform::system::Float16;
 
 constexpr float kNegativeInfinity = -std::numeric_limits<float>::infinity();
 
-float scalarAt(Row row, size_t i) { return row.half ? Float16::toFloat(row.half[i]) : row.single[i]; }
+float scalarAt(Row row, size_t i) {
+    return row.half ? Float16::toFloat(row.half[i]) : row.single[i];
+}
 
 float scalarMaximum(Row row) {
     float best = kNegativeInfinity;
@@ -56,7 +58,8 @@ double scalarSumOfExponentials(Row row, size_t from, float maximum) {
 #define MURMEX_VECTOR __attribute__((target("avx2,fma,f16c")))
 
 MURMEX_VECTOR inline __m256 load8(Row row, size_t i) {
-    if (row.half) return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row.half + i)));
+    if (row.half)
+        return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row.half + i)));
     return _mm256_loadu_ps(row.single + i);
 }
 
@@ -76,7 +79,8 @@ MURMEX_VECTOR float vectorMaximum(Row row) {
         a = _mm256_max_ps(load8(row, i), a);
         b = _mm256_max_ps(load8(row, i + 8), b);
     }
-    for (; i + 8 <= row.size; i += 8) a = _mm256_max_ps(load8(row, i), a);
+    for (; i + 8 <= row.size; i += 8)
+        a = _mm256_max_ps(load8(row, i), a);
     float best = horizontalMaximum(_mm256_max_ps(a, b));
     for (; i < row.size; ++i) {
         const float v = scalarAt(row, i);
@@ -118,7 +122,8 @@ MURMEX_VECTOR double vectorSumOfExponentials(Row row, float maximum) {
         accumulate(platform::ml::kernels::exp8(_mm256_sub_ps(load8(row, i), shift)), a, b);
         accumulate(platform::ml::kernels::exp8(_mm256_sub_ps(load8(row, i + 8), shift)), c, d);
     }
-    for (; i + 8 <= row.size; i += 8) accumulate(platform::ml::kernels::exp8(_mm256_sub_ps(load8(row, i), shift)), a, b);
+    for (; i + 8 <= row.size; i += 8)
+        accumulate(platform::ml::kernels::exp8(_mm256_sub_ps(load8(row, i), shift)), a, b);
     alignas(32) double lanes[4];
     _mm256_store_pd(lanes, _mm256_add_pd(_mm256_add_pd(a, b), _mm256_add_pd(c, d)));
     return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]) + scalarSumOfExponentials(row, i, maximum);
@@ -135,7 +140,7 @@ bool vectorised() {
 #endif
 }
 
-}  // namespace
+} // namespace
 
 float maximum(Row row) {
 #if defined(__x86_64__)
@@ -166,4 +171,4 @@ double sumOfExponentials(Row row, float maximum) {
     return scalarSumOfExponentials(row, 0, maximum);
 }
 
-}  // namespace murmex::logits_math
+} // namespace murmex::logits_math

@@ -20,7 +20,8 @@ struct Row {
     size_t size = 0;
 
     Row slice(size_t begin, size_t end) const {
-        return half ? Row{half + begin, nullptr, end - begin} : Row{nullptr, single + begin, end - begin};
+        return half ? Row{half + begin, nullptr, end - begin}
+                    : Row{nullptr, single + begin, end - begin};
     }
 };
 
@@ -40,4 +41,4 @@ size_t firstIndexAbove(Row row, size_t from, float value);
 /// suppressed scores) add nothing.
 double sumOfExponentials(Row row, float maximum);
 
-}  // namespace murmex::logits_math
+} // namespace murmex::logits_math

@@ -13,7 +13,8 @@ using platform::ml::MultiArrayError;
 using platform::system::Float16;
 
 LogitsView::LogitsView(platform::ml::MultiArray& logits) : array_(&logits) {
-    if (!logits.isValid() || logits.shape().empty()) throw MultiArrayError("logits array has no dimensions");
+    if (!logits.isValid() || logits.shape().empty())
+        throw MultiArrayError("logits array has no dimensions");
     if (logits.dataType() != ElementType::float16 && logits.dataType() != ElementType::float32) {
         throw MultiArrayError("logits must be float16 or float32");
     }
@@ -22,7 +23,8 @@ LogitsView::LogitsView(platform::ml::MultiArray& logits) : array_(&logits) {
     stride_ = logits.strides().back();
     // Leading dimensions are 1 in every decoder output; the vocabulary row is
     // the first one.
-    base_ = static_cast<char*>(const_cast<void*>(static_cast<const platform::ml::MultiArray&>(logits).rawData()));
+    base_ = static_cast<char*>(
+        const_cast<void*>(static_cast<const platform::ml::MultiArray&>(logits).rawData()));
 }
 
 float LogitsView::at(int64_t token) const {
@@ -32,7 +34,9 @@ float LogitsView::at(int64_t token) const {
     return reinterpret_cast<const float*>(base_)[offset];
 }
 
-void LogitsView::suppress(int64_t token) { suppressRange(token, token + 1); }
+void LogitsView::suppress(int64_t token) {
+    suppressRange(token, token + 1);
+}
 
 void LogitsView::suppressRange(int64_t begin, int64_t end) {
     begin = std::max<int64_t>(begin, 0);
@@ -41,10 +45,12 @@ void LogitsView::suppressRange(int64_t begin, int64_t end) {
     array_->markModified();
     if (half_) {
         auto* p = reinterpret_cast<uint16_t*>(base_);
-        for (int64_t t = begin; t < end; ++t) p[t * stride_] = platform::system::kFloat16NegativeInfinityBits;
+        for (int64_t t = begin; t < end; ++t)
+            p[t * stride_] = platform::system::kFloat16NegativeInfinityBits;
     } else {
         auto* p = reinterpret_cast<float*>(base_);
-        for (int64_t t = begin; t < end; ++t) p[t * stride_] = -std::numeric_limits<float>::infinity();
+        for (int64_t t = begin; t < end; ++t)
+            p[t * stride_] = -std::numeric_limits<float>::infinity();
     }
 }
 
@@ -55,7 +61,8 @@ void LogitsView::suppressEach(std::span<const int> tokens) {
         written = true;
         const int64_t offset = token * stride_;
         if (half_) {
-            reinterpret_cast<uint16_t*>(base_)[offset] = platform::system::kFloat16NegativeInfinityBits;
+            reinterpret_cast<uint16_t*>(base_)[offset] =
+                platform::system::kFloat16NegativeInfinityBits;
         } else {
             reinterpret_cast<float*>(base_)[offset] = -std::numeric_limits<float>::infinity();
         }
@@ -85,11 +92,13 @@ void LogitsView::readAll(std::vector<float>& out) const {
             platform::ml::kernels::halfToFloat(p, out.data(), out.size());
             return;
         }
-        for (int64_t t = 0; t < size_; ++t) out[static_cast<size_t>(t)] = Float16::toFloat(p[t * stride_]);
+        for (int64_t t = 0; t < size_; ++t)
+            out[static_cast<size_t>(t)] = Float16::toFloat(p[t * stride_]);
     } else {
         const auto* p = reinterpret_cast<const float*>(base_);
-        for (int64_t t = 0; t < size_; ++t) out[static_cast<size_t>(t)] = p[t * stride_];
+        for (int64_t t = 0; t < size_; ++t)
+            out[static_cast<size_t>(t)] = p[t * stride_];
     }
 }
 
-}  // namespace murmex
+} // namespace murmex

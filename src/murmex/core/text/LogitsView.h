@@ -51,4 +51,4 @@ private:
     bool half_ = true;
 };
 
-}  // namespace murmex
+} // namespace murmex

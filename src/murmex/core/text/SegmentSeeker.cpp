@@ -29,9 +29,13 @@ std::vector<int> tokensBelow(const std::vector<int>& tokens, int limit) {
 
 // Substring membership, as the punctuation sets are given as strings. An
 // empty word is no punctuation mark.
-bool occursIn(std::string_view set, std::string_view word) { return !word.empty() && set.find(word) != std::string_view::npos; }
+bool occursIn(std::string_view set, std::string_view word) {
+    return !word.empty() && set.find(word) != std::string_view::npos;
+}
 
-std::string trimmed(std::string_view text) { return tessary::trimmingWhitespaceAndNewlines(text); }
+std::string trimmed(std::string_view text) {
+    return tessary::trimmingWhitespaceAndNewlines(text);
+}
 
 // The first Unicode scalar of a UTF-8 text, or -1.
 int32_t firstScalar(std::string_view text) {
@@ -40,18 +44,21 @@ int32_t firstScalar(std::string_view text) {
     int length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
     if (static_cast<size_t>(length) > text.size()) return -1;
     int32_t scalar = length == 1 ? byte : byte & (0xFF >> (length + 1));
-    for (int i = 1; i < length; ++i) scalar = (scalar << 6) | (static_cast<unsigned char>(text[static_cast<size_t>(i)]) & 0x3F);
+    for (int i = 1; i < length; ++i)
+        scalar = (scalar << 6) | (static_cast<unsigned char>(text[static_cast<size_t>(i)]) & 0x3F);
     return scalar;
 }
 
 // Space, tab and the other horizontal spaces.
 bool isHorizontalWhitespace(int32_t scalar) {
     return scalar == 0x20 || scalar == 0x09 || scalar == 0xA0 || scalar == 0x1680 ||
-           (scalar >= 0x2000 && scalar <= 0x200A) || scalar == 0x202F || scalar == 0x205F || scalar == 0x3000;
+           (scalar >= 0x2000 && scalar <= 0x200A) || scalar == 0x202F || scalar == 0x205F ||
+           scalar == 0x3000;
 }
 
 bool isSentenceEnd(std::string_view word) {
-    static constexpr std::array<std::string_view, 6> kMarks{".", "\u3002", "!", "\uFF01", "?", "\uFF1F"};
+    static constexpr std::array<std::string_view, 6> kMarks{".",      "\u3002", "!",
+                                                            "\uFF01", "?",      "\uFF1F"};
     return std::find(kMarks.begin(), kMarks.end(), word) != kMarks.end();
 }
 
@@ -63,13 +70,16 @@ WordTiming joined(const WordTiming& first, const WordTiming& second, const WordT
     return merged;
 }
 
-}  // namespace
+} // namespace
 
 // MARK: - Segments and seek point
 
-std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::findSeekPointAndSegments(
-    const DecodingResult& result, const DecodingOptions& options, int allSegmentsCount, int currentSeek,
-    int segmentSize, int sampleRate, int timeToken, int /*specialToken*/, const WhisperTokenizer& tokenizer) {
+std::pair<int, std::optional<std::vector<TranscriptionSegment>>>
+SegmentSeeker::findSeekPointAndSegments(const DecodingResult& result,
+                                        const DecodingOptions& options, int allSegmentsCount,
+                                        int currentSeek, int segmentSize, int sampleRate,
+                                        int timeToken, int /*specialToken*/,
+                                        const WhisperTokenizer& tokenizer) {
     // A window that is probably silent is skipped, unless it was decoded with
     // confidence.
     if (options.noSpeechThreshold && result.noSpeechProb > *options.noSpeechThreshold &&
@@ -86,7 +96,8 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
     bool singleTimestampEnding = false;
     bool noTimestampEnding = false;
     if (count >= 3) {
-        const bool a = isTimestamp(count - 3), b = isTimestamp(count - 2), c = isTimestamp(count - 1);
+        const bool a = isTimestamp(count - 3), b = isTimestamp(count - 2),
+                   c = isTimestamp(count - 1);
         singleTimestampEnding = !a && b && !c;
         noTimestampEnding = !a && !b && !c;
     }
@@ -97,7 +108,8 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
     }
 
     auto textOf = [&](const std::vector<int>& slice) {
-        return tokenizer.decode(options.skipSpecialTokens ? tokensBelow(slice, specialTokenBegin) : slice);
+        return tokenizer.decode(options.skipSpecialTokens ? tokensBelow(slice, specialTokenBegin)
+                                                          : slice);
     };
     auto makeSegment = [&](size_t begin, size_t end, float start, float stop, int id) {
         TranscriptionSegment segment;
@@ -109,8 +121,9 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
                               tokens.begin() + static_cast<std::ptrdiff_t>(end));
         const size_t probsEnd = std::min(end, result.tokenLogProbs.size());
         if (begin < probsEnd) {
-            segment.tokenLogProbs.assign(result.tokenLogProbs.begin() + static_cast<std::ptrdiff_t>(begin),
-                                         result.tokenLogProbs.begin() + static_cast<std::ptrdiff_t>(probsEnd));
+            segment.tokenLogProbs.assign(
+                result.tokenLogProbs.begin() + static_cast<std::ptrdiff_t>(begin),
+                result.tokenLogProbs.begin() + static_cast<std::ptrdiff_t>(probsEnd));
         }
         segment.text = textOf(segment.tokens);
         segment.temperature = result.temperature;
@@ -124,7 +137,7 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
     int seek;
     if (!sliceEnds.empty()) {
         if (singleTimestampEnding) {
-            size_t lastTimestamp = count - 2;  // the middle of [text, timestamp, text]
+            size_t lastTimestamp = count - 2; // the middle of [text, timestamp, text]
             sliceEnds.push_back(lastTimestamp + 1);
         } else if (noTimestampEnding) {
             sliceEnds.push_back(count);
@@ -138,8 +151,12 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
                     last = tokens[i];
                 }
             }
-            const float start = timeOffset + static_cast<float>(first.value_or(timeToken) - timeToken) * kSecondsPerTimeToken;
-            const float stop = timeOffset + static_cast<float>(last.value_or(timeToken) - timeToken) * kSecondsPerTimeToken;
+            const float start =
+                timeOffset +
+                static_cast<float>(first.value_or(timeToken) - timeToken) * kSecondsPerTimeToken;
+            const float stop =
+                timeOffset +
+                static_cast<float>(last.value_or(timeToken) - timeToken) * kSecondsPerTimeToken;
             segments.push_back(makeSegment(previous, end, start, stop,
                                            allSegmentsCount + static_cast<int>(segments.size())));
             previous = end;
@@ -149,8 +166,9 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
         } else {
             const size_t index = singleTimestampEnding ? sliceEnds.back() - 1 : sliceEnds.back();
             const int lastTimestamp = tokens[std::min(index, count - 1)];
-            seek = currentSeek + static_cast<int>(static_cast<float>(lastTimestamp - timeToken) * kSecondsPerTimeToken *
-                                                  static_cast<float>(sampleRate));
+            seek = currentSeek +
+                   static_cast<int>(static_cast<float>(lastTimestamp - timeToken) *
+                                    kSecondsPerTimeToken * static_cast<float>(sampleRate));
         }
     } else {
         float duration = static_cast<float>(segmentSize) / static_cast<float>(sampleRate);
@@ -160,7 +178,8 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
                 break;
             }
         }
-        segments.push_back(makeSegment(0, count, timeOffset, timeOffset + duration, allSegmentsCount));
+        segments.push_back(
+            makeSegment(0, count, timeOffset, timeOffset + duration, allSegmentsCount));
         seek = currentSeek + segmentSize;
     }
     return {seek, std::move(segments)};
@@ -168,25 +187,30 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
 
 // MARK: - Word timestamps
 
-SegmentSeeker::AlignmentPath SegmentSeeker::dynamicTimeWarping(const platform::ml::MultiArray& matrix) const {
-    if (!matrix.isValid() || matrix.shape().size() != 2 || matrix.shape()[0] < 0 || matrix.shape()[1] < 0 ||
-        matrix.shape()[0] > std::numeric_limits<int>::max() || matrix.shape()[1] > std::numeric_limits<int>::max()) {
+SegmentSeeker::AlignmentPath
+SegmentSeeker::dynamicTimeWarping(const platform::ml::MultiArray& matrix) const {
+    if (!matrix.isValid() || matrix.shape().size() != 2 || matrix.shape()[0] < 0 ||
+        matrix.shape()[1] < 0 || matrix.shape()[0] > std::numeric_limits<int>::max() ||
+        matrix.shape()[1] > std::numeric_limits<int>::max()) {
         throw WhisperError::segmentingFailed("Invalid alignment matrix shape");
     }
     std::vector<float> values = matrix.toFloatVector();
-    return dynamicTimeWarping(values, static_cast<int>(matrix.shape()[0]), static_cast<int>(matrix.shape()[1]));
+    return dynamicTimeWarping(values, static_cast<int>(matrix.shape()[0]),
+                              static_cast<int>(matrix.shape()[1]));
 }
 
-SegmentSeeker::AlignmentPath SegmentSeeker::dynamicTimeWarping(const std::vector<float>& weights, int rows,
-                                                               int columns) {
+SegmentSeeker::AlignmentPath SegmentSeeker::dynamicTimeWarping(const std::vector<float>& weights,
+                                                               int rows, int columns) {
     const auto n = static_cast<size_t>(rows);
     const auto m = static_cast<size_t>(columns);
     const size_t width = m + 1;
     std::vector<double> cost((n + 1) * width, std::numeric_limits<double>::infinity());
     std::vector<int8_t> trace((n + 1) * width, -1);
     cost[0] = 0;
-    for (size_t j = 1; j <= m; ++j) trace[j] = 2;
-    for (size_t i = 1; i <= n; ++i) trace[i * width] = 1;
+    for (size_t j = 1; j <= m; ++j)
+        trace[j] = 2;
+    for (size_t i = 1; i <= n; ++i)
+        trace[i * width] = 1;
 
     // Weights are subtracted: the cheapest path collects the most attention.
     for (size_t i = 1; i <= n; ++i) {
@@ -218,12 +242,16 @@ SegmentSeeker::AlignmentPath SegmentSeeker::dynamicTimeWarping(const std::vector
         path.textIndices.push_back(static_cast<int>(i) - 1);
         path.timeIndices.push_back(static_cast<int>(j) - 1);
         switch (trace[i * width + j]) {
-            case 0:
-                --i;
-                --j;
-                break;
-            case 1: --i; break;
-            default: --j; break;
+        case 0:
+            --i;
+            --j;
+            break;
+        case 1:
+            --i;
+            break;
+        default:
+            --j;
+            break;
         }
     }
     std::reverse(path.textIndices.begin(), path.textIndices.end());
@@ -235,7 +263,8 @@ std::vector<WordTiming> SegmentSeeker::findAlignment(const std::vector<int>& wor
                                                      const std::vector<float>& matrix, int columns,
                                                      const std::vector<float>& tokenLogProbs,
                                                      const WhisperTokenizer& tokenizer) const {
-    const AlignmentPath path = dynamicTimeWarping(matrix, static_cast<int>(wordTokenIds.size()), columns);
+    const AlignmentPath path =
+        dynamicTimeWarping(matrix, static_cast<int>(wordTokenIds.size()), columns);
     const WordTokens split = tokenizer.splitToWordTokens(wordTokenIds);
     if (split.wordTokens.size() < 2) return {};
 
@@ -250,20 +279,24 @@ std::vector<WordTiming> SegmentSeeker::findAlignment(const std::vector<int>& wor
             ends.push_back(time);
         }
     }
-    ends.push_back(static_cast<float>(path.timeIndices.empty() ? kFramesPerWindow : path.timeIndices.back()) *
-                   kSecondsPerTimeToken);
+    ends.push_back(
+        static_cast<float>(path.timeIndices.empty() ? kFramesPerWindow : path.timeIndices.back()) *
+        kSecondsPerTimeToken);
 
     std::vector<WordTiming> words;
     size_t position = 0;
     for (size_t k = 0; k < split.wordTokens.size() && k < split.words.size(); ++k) {
         const size_t length = split.wordTokens[k].size();
-        if (length == 0 || position + length > starts.size() || position + length > ends.size()) break;
+        if (length == 0 || position + length > starts.size() || position + length > ends.size())
+            break;
         double sum = 0;
         size_t counted = 0;
-        for (size_t t = position; t < position + length && t < tokenLogProbs.size(); ++t, ++counted) {
+        for (size_t t = position; t < position + length && t < tokenLogProbs.size();
+             ++t, ++counted) {
             sum += tokenLogProbs[t];
         }
-        const float probability = counted ? static_cast<float>(std::exp(sum / static_cast<double>(counted))) : 0.0f;
+        const float probability =
+            counted ? static_cast<float>(std::exp(sum / static_cast<double>(counted))) : 0.0f;
         words.push_back(WordTiming{split.words[k], split.wordTokens[k], starts[position],
                                    ends[position + length - 1], probability});
         position += length;
@@ -271,8 +304,8 @@ std::vector<WordTiming> SegmentSeeker::findAlignment(const std::vector<int>& wor
     return words;
 }
 
-SegmentSeeker::DurationConstraints SegmentSeeker::calculateWordDurationConstraints(
-    const std::vector<WordTiming>& alignment) const {
+SegmentSeeker::DurationConstraints
+SegmentSeeker::calculateWordDurationConstraints(const std::vector<WordTiming>& alignment) const {
     std::vector<float> durations;
     for (const auto& word : alignment) {
         const float duration = word.end - word.start;
@@ -284,8 +317,9 @@ SegmentSeeker::DurationConstraints SegmentSeeker::calculateWordDurationConstrain
     return {constrained, 2 * constrained};
 }
 
-std::vector<WordTiming> SegmentSeeker::truncateLongWordsAtSentenceBoundaries(std::vector<WordTiming> alignment,
-                                                                             float maxDuration) const {
+std::vector<WordTiming>
+SegmentSeeker::truncateLongWordsAtSentenceBoundaries(std::vector<WordTiming> alignment,
+                                                     float maxDuration) const {
     for (size_t i = 1; i < alignment.size(); ++i) {
         WordTiming& word = alignment[i];
         if (word.end - word.start <= maxDuration) continue;
@@ -310,7 +344,8 @@ std::vector<WordTiming> SegmentSeeker::mergePunctuations(const std::vector<WordT
     if (!occursIn(prepended, trimmed(alignment[0].word))) opened.push_back(alignment[0]);
     for (size_t i = 1; i < alignment.size(); ++i) {
         const WordTiming& previous = alignment[i - 1];
-        const bool previousIsOpening = !previous.word.empty() && isHorizontalWhitespace(firstScalar(previous.word)) &&
+        const bool previousIsOpening = !previous.word.empty() &&
+                                       isHorizontalWhitespace(firstScalar(previous.word)) &&
                                        occursIn(prepended, trimmed(previous.word));
         if (!previousIsOpening) {
             opened.push_back(alignment[i]);
@@ -339,7 +374,8 @@ std::vector<WordTiming> SegmentSeeker::mergePunctuations(const std::vector<WordT
 
     std::vector<WordTiming> result;
     for (auto& word : closed) {
-        if (!word.word.empty() && !occursIn(appended, word.word) && !occursIn(prepended, word.word)) {
+        if (!word.word.empty() && !occursIn(appended, word.word) &&
+            !occursIn(prepended, word.word)) {
             result.push_back(std::move(word));
         }
     }
@@ -347,9 +383,9 @@ std::vector<WordTiming> SegmentSeeker::mergePunctuations(const std::vector<WordT
 }
 
 std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
-    const std::vector<TranscriptionSegment>& segments, const std::vector<WordTiming>& mergedAlignment, int seek,
-    float lastSpeechTimestamp, float constrainedMedianDuration, float maxDuration,
-    const WhisperTokenizer& tokenizer) const {
+    const std::vector<TranscriptionSegment>& segments,
+    const std::vector<WordTiming>& mergedAlignment, int seek, float lastSpeechTimestamp,
+    float constrainedMedianDuration, float maxDuration, const WhisperTokenizer& tokenizer) const {
     const float seekTime = static_cast<float>(seek) / static_cast<float>(kSampleRate);
     const float c = constrainedMedianDuration;
     const float m = maxDuration;
@@ -380,7 +416,8 @@ std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
                     previousEnd = updated.back().end;
                 }
                 if (previousEnd && *previousEnd < word.start) {
-                    word.start = tessary::rounded(word.start - std::min(c * 0.5f, word.start - *previousEnd), 2);
+                    word.start = tessary::rounded(
+                        word.start - std::min(c * 0.5f, word.start - *previousEnd), 2);
                 }
             }
             word.probability = tessary::rounded(entry.probability, 2);
@@ -394,7 +431,8 @@ std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
             // A long first word after a pause usually started later than the
             // alignment says.
             if (first.end - lastSpeech > c * 4 &&
-                (first.end - first.start > m || (words.size() > 1 && words[1].end - first.start > m * 2))) {
+                (first.end - first.start > m ||
+                 (words.size() > 1 && words[1].end - first.start > m * 2))) {
                 if (words.size() > 1 && words[1].end - words[1].start > m) {
                     const float boundary = std::max(words[1].end * 0.5f, words[1].end - m);
                     first.end = boundary;
@@ -422,10 +460,11 @@ std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
 }
 
 std::optional<std::vector<TranscriptionSegment>> SegmentSeeker::addWordTimestamps(
-    const std::vector<TranscriptionSegment>& segments, const platform::ml::MultiArray& alignmentWeights,
-    const WhisperTokenizer& tokenizer, int seek, int /*segmentSize*/, const std::string& prependPunctuations,
-    const std::string& appendPunctuations, float lastSpeechTimestamp, const DecodingOptions& /*options*/,
-    const TranscriptionTimings& /*timings*/) {
+    const std::vector<TranscriptionSegment>& segments,
+    const platform::ml::MultiArray& alignmentWeights, const WhisperTokenizer& tokenizer, int seek,
+    int /*segmentSize*/, const std::string& prependPunctuations,
+    const std::string& appendPunctuations, float lastSpeechTimestamp,
+    const DecodingOptions& /*options*/, const TranscriptionTimings& /*timings*/) {
     std::vector<int> wordTokenIds;
     std::vector<float> tokenLogProbs;
     for (const auto& segment : segments) {
@@ -447,7 +486,8 @@ std::optional<std::vector<TranscriptionSegment>> SegmentSeeker::addWordTimestamp
     const int64_t rows = shape.size() >= 2 ? shape[shape.size() - 2] : 1;
     // Row t of the weights belongs to the t-th token; fewer rows than tokens
     // would mean reading past the matrix.
-    if (frames <= 0 || rows < static_cast<int64_t>(wordTokenIds.size()) || frames > std::numeric_limits<int>::max()) {
+    if (frames <= 0 || rows < static_cast<int64_t>(wordTokenIds.size()) ||
+        frames > std::numeric_limits<int>::max()) {
         throw WhisperError::segmentingFailed("Invalid shape in alignmentWeights");
     }
 
@@ -464,7 +504,8 @@ std::optional<std::vector<TranscriptionSegment>> SegmentSeeker::addWordTimestamp
         if (half) {
             const uint16_t* in = alignmentWeights.data<uint16_t>() + alignmentWeights.offset(index);
             for (size_t column = 0; column < f; ++column) {
-                out[column] = platform::system::Float16::toFloat(in[static_cast<int64_t>(column) * columnStride]);
+                out[column] = platform::system::Float16::toFloat(
+                    in[static_cast<int64_t>(column) * columnStride]);
             }
         } else {
             for (size_t column = 0; column < f; ++column) {
@@ -473,15 +514,17 @@ std::optional<std::vector<TranscriptionSegment>> SegmentSeeker::addWordTimestamp
             }
         }
     }
-    tessary::Logging::debug("Alignment weights shape: [" + std::to_string(n) + ", " + std::to_string(f) + "]");
+    tessary::Logging::debug("Alignment weights shape: [" + std::to_string(n) + ", " +
+                            std::to_string(f) + "]");
 
     std::vector<WordTiming> alignment =
         findAlignment(wordTokenIds, matrix, static_cast<int>(f), tokenLogProbs, tokenizer);
     const DurationConstraints constraints = calculateWordDurationConstraints(alignment);
     alignment = truncateLongWordsAtSentenceBoundaries(std::move(alignment), constraints.max);
-    if (!alignment.empty()) alignment = mergePunctuations(alignment, prependPunctuations, appendPunctuations);
-    return updateSegmentsWithWordTimings(segments, alignment, seek, lastSpeechTimestamp, constraints.median,
-                                         constraints.max, tokenizer);
+    if (!alignment.empty())
+        alignment = mergePunctuations(alignment, prependPunctuations, appendPunctuations);
+    return updateSegmentsWithWordTimings(segments, alignment, seek, lastSpeechTimestamp,
+                                         constraints.median, constraints.max, tokenizer);
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -16,4 +16,4 @@ platform::ml::MultiArray SuppressBlankFilter::filterLogits(platform::ml::MultiAr
     return logits;
 }
 
-}  // namespace murmex
+} // namespace murmex

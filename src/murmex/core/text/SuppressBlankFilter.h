@@ -17,7 +17,8 @@ public:
     int sampleBegin;
 
     /// Acts only when the sequence holds exactly `sampleBegin` tokens.
-    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits, const std::vector<int>& tokens) override;
+    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits,
+                                          const std::vector<int>& tokens) override;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -13,7 +13,8 @@ public:
 
     std::vector<int> suppressTokens;
 
-    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits, const std::vector<int>& tokens) override;
+    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits,
+                                          const std::vector<int>& tokens) override;
 };
 
-}  // namespace murmex
+} // namespace murmex

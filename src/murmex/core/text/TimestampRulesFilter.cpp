@@ -15,22 +15,26 @@ using platform::system::Float16;
 
 constexpr float kNegativeInfinity = -std::numeric_limits<float>::infinity();
 
-float roundToHalf(float value) { return platform::system::Float16::toFloat(platform::system::Float16::fromFloat(value)); }
+float roundToHalf(float value) {
+    return platform::system::Float16::toFloat(platform::system::Float16::fromFloat(value));
+}
 
-}  // namespace
+} // namespace
 
 TimestampRulesFilter::TimestampRulesFilter(SpecialTokens specialTokens, int sampleBegin,
-                                           std::optional<int> maxInitialTimestampIndex, bool isModelMultilingual)
-    : specialTokens(specialTokens),
-      sampleBegin(sampleBegin),
-      maxInitialTimestampIndex(maxInitialTimestampIndex),
-      isModelMultilingual(isModelMultilingual) {}
+                                           std::optional<int> maxInitialTimestampIndex,
+                                           bool isModelMultilingual)
+    : specialTokens(specialTokens), sampleBegin(sampleBegin),
+      maxInitialTimestampIndex(maxInitialTimestampIndex), isModelMultilingual(isModelMultilingual) {
+}
 
-std::optional<int> TimestampRulesFilter::effectiveSampleBegin(const std::vector<int>& tokens) const {
+std::optional<int>
+TimestampRulesFilter::effectiveSampleBegin(const std::vector<int>& tokens) const {
     if (!isModelMultilingual) return sampleBegin;
     const size_t limit = std::min<size_t>(tokens.size(), 3);
     for (size_t i = 0; i < limit; ++i) {
-        if (tokens[i] == specialTokens.transcribeToken || tokens[i] == specialTokens.translateToken) {
+        if (tokens[i] == specialTokens.transcribeToken ||
+            tokens[i] == specialTokens.translateToken) {
             return std::max(static_cast<int>(i) + 1, sampleBegin);
         }
     }
@@ -51,13 +55,14 @@ platform::ml::MultiArray TimestampRulesFilter::filterLogits(platform::ml::MultiA
     if (count > *begin) {
         const int last = tokens.back();
         const bool lastWasTimestamp = last >= timeBegin;
-        const bool penultimateWasTimestamp = count - *begin < 2 || tokens[static_cast<size_t>(count - 2)] >= timeBegin;
+        const bool penultimateWasTimestamp =
+            count - *begin < 2 || tokens[static_cast<size_t>(count - 2)] >= timeBegin;
         bool timestampAfterText = false;
         if (lastWasTimestamp) {
             if (penultimateWasTimestamp) {
-                view.suppressRange(timeBegin, vocabulary);  // a pair is complete: text must follow
+                view.suppressRange(timeBegin, vocabulary); // a pair is complete: text must follow
             } else {
-                view.suppressRange(0, specialTokens.endToken);  // close the pair, or end
+                view.suppressRange(0, specialTokens.endToken); // close the pair, or end
                 timestampAfterText = true;
             }
         }
@@ -75,11 +80,13 @@ platform::ml::MultiArray TimestampRulesFilter::filterLogits(platform::ml::MultiA
         view.suppressRange(lastAllowed + 1, vocabulary);
     }
 
-    if (sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(logits)) view.suppressRange(0, timeBegin);
+    if (sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(logits))
+        view.suppressRange(0, timeBegin);
     return logits;
 }
 
-bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(const platform::ml::MultiArray& logits) {
+bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(
+    const platform::ml::MultiArray& logits) {
     platform::ml::MultiArray handle = logits;
     const logits_math::Row row = LogitsView(handle).row(scratch_);
     const auto vocabulary = static_cast<int64_t>(row.size);
@@ -98,25 +105,29 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(co
 
     // Rounding is monotonic, so the largest timestamp log-probability is
     // that of the largest timestamp score.
-    const float timestampMax =
-        timestampRawMaximum == kNegativeInfinity ? kNegativeInfinity : logProbability(timestampRawMaximum);
+    const float timestampMax = timestampRawMaximum == kNegativeInfinity
+                                   ? kNegativeInfinity
+                                   : logProbability(timestampRawMaximum);
     float timestampScore = kNegativeInfinity;
     if (std::isfinite(timestampMax)) {
         // The timestamp log-probabilities, each rounded to half precision.
         const size_t count = timestamps.size;
         timestampLogProbs_.resize(count);
         for (size_t i = 0; i < count; ++i) {
-            const float v = timestamps.half ? Float16::toFloat(timestamps.half[i]) : timestamps.single[i];
+            const float v =
+                timestamps.half ? Float16::toFloat(timestamps.half[i]) : timestamps.single[i];
             timestampLogProbs_[i] = v == v ? v - maximum - logSum : kNegativeInfinity;
         }
         timestampHalves_.resize(count);
-        platform::ml::kernels::floatToHalf(timestampLogProbs_.data(), timestampHalves_.data(), count);
-        const double total =
-            logits_math::sumOfExponentials(logits_math::Row{timestampHalves_.data(), nullptr, count}, timestampMax);
+        platform::ml::kernels::floatToHalf(timestampLogProbs_.data(), timestampHalves_.data(),
+                                           count);
+        const double total = logits_math::sumOfExponentials(
+            logits_math::Row{timestampHalves_.data(), nullptr, count}, timestampMax);
         timestampScore = roundToHalf(static_cast<float>(timestampMax + std::log(total)));
     }
-    const float textScore = textMaximum == kNegativeInfinity ? kNegativeInfinity : logProbability(textMaximum);
+    const float textScore =
+        textMaximum == kNegativeInfinity ? kNegativeInfinity : logProbability(textMaximum);
     return timestampScore > textScore;
 }
 
-}  // namespace murmex
+} // namespace murmex

@@ -27,7 +27,8 @@ public:
     std::optional<int> maxInitialTimestampIndex;
     bool isModelMultilingual;
 
-    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits, const std::vector<int>& tokens) override;
+    platform::ml::MultiArray filterLogits(platform::ml::MultiArray logits,
+                                          const std::vector<int>& tokens) override;
 
     /// Where the sampled tokens start in `tokens`: `sampleBegin` for an
     /// English-only model; for a multilingual model one past the task token
@@ -42,9 +43,9 @@ public:
 
 private:
     // Reused across steps.
-    std::vector<float> scratch_;               // the scores, when not contiguous
-    std::vector<float> timestampLogProbs_;     // before rounding to half
-    std::vector<uint16_t> timestampHalves_;    // after
+    std::vector<float> scratch_;            // the scores, when not contiguous
+    std::vector<float> timestampLogProbs_;  // before rounding to half
+    std::vector<uint16_t> timestampHalves_; // after
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -31,11 +31,13 @@ public:
     /// Chooses the next token. Returns the given sequences with the choice
     /// appended; `completed` when the choice ends the sequence. The logits are
     /// read, never written.
-    virtual SamplingResult update(const std::vector<int>& tokens, const platform::ml::MultiArray& logits,
+    virtual SamplingResult update(const std::vector<int>& tokens,
+                                  const platform::ml::MultiArray& logits,
                                   const std::vector<float>& logProbs) = 0;
 
     /// Closes a sequence once decoding has stopped.
-    virtual SamplingResult finalize(const std::vector<int>& tokens, const std::vector<float>& logProbs) = 0;
+    virtual SamplingResult finalize(const std::vector<int>& tokens,
+                                    const std::vector<float>& logProbs) = 0;
 };
 
-}  // namespace murmex
+} // namespace murmex

@@ -24,7 +24,8 @@ __attribute__((target("avx2,fma"))) inline __m256 erf8(__m256 x) {
     const __m256 signMask = _mm256_set1_ps(-0.0f);
     __m256 sign = _mm256_and_ps(x, signMask);
     __m256 z = _mm256_andnot_ps(signMask, x);
-    __m256 t = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_fmadd_ps(_mm256_set1_ps(0.5f), z, _mm256_set1_ps(1.0f)));
+    __m256 t = _mm256_div_ps(_mm256_set1_ps(1.0f),
+                             _mm256_fmadd_ps(_mm256_set1_ps(0.5f), z, _mm256_set1_ps(1.0f)));
     __m256 p = _mm256_set1_ps(0.17087277f);
     p = _mm256_fmadd_ps(p, t, _mm256_set1_ps(-0.82215223f));
     p = _mm256_fmadd_ps(p, t, _mm256_set1_ps(1.48851587f));
@@ -51,24 +52,29 @@ __attribute__((target("avx2,fma"))) void geluVector(float* x, size_t count) {
         __m256 e = erf8(_mm256_mul_ps(v, scale));
         _mm256_storeu_ps(x + i, _mm256_mul_ps(_mm256_mul_ps(half, v), _mm256_add_ps(one, e)));
     }
-    for (; i < count; ++i) x[i] = 0.5f * x[i] * (1.0f + std::erf(x[i] * kInverseSqrt2));
+    for (; i < count; ++i)
+        x[i] = 0.5f * x[i] * (1.0f + std::erf(x[i] * kInverseSqrt2));
 }
 
 __attribute__((target("avx2,fma"))) void exponentialVector(const float* x, float* y, size_t count) {
     size_t i = 0;
-    for (; i + 8 <= count; i += 8) _mm256_storeu_ps(y + i, exp8(_mm256_loadu_ps(x + i)));
-    for (; i < count; ++i) y[i] = std::exp(x[i]);
+    for (; i + 8 <= count; i += 8)
+        _mm256_storeu_ps(y + i, exp8(_mm256_loadu_ps(x + i)));
+    for (; i < count; ++i)
+        y[i] = std::exp(x[i]);
 }
 
 // One softmax row: subtract the maximum, exponentiate, normalise.
 __attribute__((target("avx2,fma"))) void softmaxRowVector(float* row, size_t n) {
     __m256 maximum8 = _mm256_set1_ps(-std::numeric_limits<float>::infinity());
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) maximum8 = _mm256_max_ps(maximum8, _mm256_loadu_ps(row + i));
+    for (; i + 8 <= n; i += 8)
+        maximum8 = _mm256_max_ps(maximum8, _mm256_loadu_ps(row + i));
     alignas(32) float lanes[8];
     _mm256_store_ps(lanes, maximum8);
     float maximum = *std::max_element(lanes, lanes + 8);
-    for (; i < n; ++i) maximum = std::max(maximum, row[i]);
+    for (; i < n; ++i)
+        maximum = std::max(maximum, row[i]);
     if (maximum == -std::numeric_limits<float>::infinity()) {
         std::fill(row, row + n, 0.0f);
         return;
@@ -82,20 +88,24 @@ __attribute__((target("avx2,fma"))) void softmaxRowVector(float* row, size_t n) 
     }
     _mm256_store_ps(lanes, sum8);
     float sum = 0;
-    for (float lane : lanes) sum += lane;
+    for (float lane : lanes)
+        sum += lane;
     for (; i < n; ++i) {
         row[i] = std::exp(row[i] - maximum);
         sum += row[i];
     }
     __m256 inverse = _mm256_set1_ps(1.0f / sum);
-    for (i = 0; i + 8 <= n; i += 8) _mm256_storeu_ps(row + i, _mm256_mul_ps(_mm256_loadu_ps(row + i), inverse));
-    for (; i < n; ++i) row[i] *= 1.0f / sum;
+    for (i = 0; i + 8 <= n; i += 8)
+        _mm256_storeu_ps(row + i, _mm256_mul_ps(_mm256_loadu_ps(row + i), inverse));
+    for (; i < n; ++i)
+        row[i] *= 1.0f / sum;
 }
 #endif
 
 void softmaxRowScalar(float* row, size_t n) {
     float maximum = -std::numeric_limits<float>::infinity();
-    for (size_t i = 0; i < n; ++i) maximum = std::max(maximum, row[i]);
+    for (size_t i = 0; i < n; ++i)
+        maximum = std::max(maximum, row[i]);
     if (maximum == -std::numeric_limits<float>::infinity()) {
         std::fill(row, row + n, 0.0f);
         return;
@@ -106,23 +116,26 @@ void softmaxRowScalar(float* row, size_t n) {
         sum += row[i];
     }
     float inverse = static_cast<float>(1.0 / sum);
-    for (size_t i = 0; i < n; ++i) row[i] *= inverse;
+    for (size_t i = 0; i < n; ++i)
+        row[i] *= inverse;
 }
 
-}  // namespace
+} // namespace
 
 void gelu(float* x, size_t count) {
 #if defined(__x86_64__)
     if (hasAvx2Fma()) return geluVector(x, count);
 #endif
-    for (size_t i = 0; i < count; ++i) x[i] = 0.5f * x[i] * (1.0f + std::erf(x[i] * kInverseSqrt2));
+    for (size_t i = 0; i < count; ++i)
+        x[i] = 0.5f * x[i] * (1.0f + std::erf(x[i] * kInverseSqrt2));
 }
 
 void exponential(const float* x, float* y, size_t count) {
 #if defined(__x86_64__)
     if (hasAvx2Fma()) return exponentialVector(x, y, count);
 #endif
-    for (size_t i = 0; i < count; ++i) y[i] = std::exp(x[i]);
+    for (size_t i = 0; i < count; ++i)
+        y[i] = std::exp(x[i]);
 }
 
 void softmaxRows(float* x, size_t rows, size_t columns, size_t stride) {
@@ -138,4 +151,4 @@ void softmaxRows(float* x, size_t rows, size_t columns, size_t stride) {
     }
 }
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

@@ -15,4 +15,4 @@ void softmaxRows(float* x, size_t rows, size_t columns, size_t stride);
 /// y ← e^x for each element (relative error below 2e-7; -inf gives 0).
 void exponential(const float* x, float* y, size_t count);
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

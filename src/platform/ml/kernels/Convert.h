@@ -9,4 +9,4 @@ namespace platform::ml::kernels {
 void halfToFloat(const uint16_t* source, float* destination, size_t count);
 void floatToHalf(const float* source, uint16_t* destination, size_t count);
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

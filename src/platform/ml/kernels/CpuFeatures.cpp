@@ -22,4 +22,4 @@ bool hasAvx2Fma() {
 #endif
 }
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

@@ -5,4 +5,4 @@ namespace platform::ml::kernels {
 
 bool hasAvx2Fma();
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

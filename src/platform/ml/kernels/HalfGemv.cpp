@@ -23,8 +23,10 @@ __attribute__((target("avx2,fma,f16c"))) inline float sum8(__m256 v) {
 }
 
 // Four rows at a time share each load of x.
-__attribute__((target("avx2,fma,f16c"))) void rowsVector(size_t begin, size_t end, size_t n, const uint16_t* a,
-                                                           size_t lda, const float* x, float* y, bool accumulate) {
+__attribute__((target("avx2,fma,f16c"))) void rowsVector(size_t begin, size_t end, size_t n,
+                                                         const uint16_t* a, size_t lda,
+                                                         const float* x, float* y,
+                                                         bool accumulate) {
     size_t r = begin;
     for (; r + 4 <= end; r += 4) {
         const uint16_t* r0 = a + r * lda;
@@ -36,10 +38,14 @@ __attribute__((target("avx2,fma,f16c"))) void rowsVector(size_t begin, size_t en
         size_t j = 0;
         for (; j + 8 <= n; j += 8) {
             __m256 xv = _mm256_loadu_ps(x + j);
-            s0 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + j))), xv, s0);
-            s1 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + j))), xv, s1);
-            s2 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r2 + j))), xv, s2);
-            s3 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r3 + j))), xv, s3);
+            s0 = _mm256_fmadd_ps(
+                _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + j))), xv, s0);
+            s1 = _mm256_fmadd_ps(
+                _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + j))), xv, s1);
+            s2 = _mm256_fmadd_ps(
+                _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r2 + j))), xv, s2);
+            s3 = _mm256_fmadd_ps(
+                _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r3 + j))), xv, s3);
         }
         float t[4] = {sum8(s0), sum8(s1), sum8(s2), sum8(s3)};
         const uint16_t* rows[4] = {r0, r1, r2, r3};
@@ -55,17 +61,18 @@ __attribute__((target("avx2,fma,f16c"))) void rowsVector(size_t begin, size_t en
 }
 #endif
 
-void rowsScalar(size_t begin, size_t end, size_t n, const uint16_t* a, size_t lda, const float* x, float* y,
-                bool accumulate) {
+void rowsScalar(size_t begin, size_t end, size_t n, const uint16_t* a, size_t lda, const float* x,
+                float* y, bool accumulate) {
     for (size_t r = begin; r < end; ++r) {
         float t = dotHalf(x, a + r * lda, n);
         y[r] = accumulate ? y[r] + t : t;
     }
 }
 
-}  // namespace
+} // namespace
 
-void gemvHalf(size_t m, size_t n, const uint16_t* a, size_t lda, const float* x, float* y, bool accumulate) {
+void gemvHalf(size_t m, size_t n, const uint16_t* a, size_t lda, const float* x, float* y,
+              bool accumulate) {
     auto rows = [&](size_t begin, size_t end) {
 #if defined(__x86_64__)
         if (hasAvx2Fma()) return rowsVector(begin, end, n, a, lda, x, y, accumulate);
@@ -77,7 +84,8 @@ void gemvHalf(size_t m, size_t n, const uint16_t* a, size_t lda, const float* x,
     if (threads <= 1 || m * n < (size_t{1} << 17)) return rows(0, m);
     // Chunks are multiples of four rows so the vector loop stays on its fast path.
     size_t grain = std::max<size_t>(64, (m / (threads * 2) + 3) / 4 * 4);
-    pool.parallelFor((m + 3) / 4, grain / 4, [&](size_t begin, size_t end) { rows(begin * 4, std::min(m, end * 4)); });
+    pool.parallelFor((m + 3) / 4, grain / 4,
+                     [&](size_t begin, size_t end) { rows(begin * 4, std::min(m, end * 4)); });
 }
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

@@ -10,6 +10,7 @@ namespace platform::ml::kernels {
 
 /// y[m] = A[m×n] · x (+ y when `accumulate`), A row-major half floats with row stride lda.
 /// Rows are split over the runtime's thread pool.
-void gemvHalf(size_t m, size_t n, const uint16_t* a, size_t lda, const float* x, float* y, bool accumulate);
+void gemvHalf(size_t m, size_t n, const uint16_t* a, size_t lda, const float* x, float* y,
+              bool accumulate);
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

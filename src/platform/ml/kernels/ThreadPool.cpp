@@ -64,7 +64,8 @@ void ThreadPool::startWorkers(int threadCount) {
     std::lock_guard lock(mutex_);
     threadCount_ = std::max(1, threadCount);
     stopping_ = false;
-    for (int i = 1; i < threadCount_; ++i) workers_.emplace_back([this, i] { workerLoop(static_cast<size_t>(i)); });
+    for (int i = 1; i < threadCount_; ++i)
+        workers_.emplace_back([this, i] { workerLoop(static_cast<size_t>(i)); });
 }
 
 void ThreadPool::stopWorkers() {
@@ -75,7 +76,8 @@ void ThreadPool::stopWorkers() {
         workers.swap(workers_);
     }
     wake_.notify_all();
-    for (std::thread& worker : workers) worker.join();
+    for (std::thread& worker : workers)
+        worker.join();
 }
 
 void ThreadPool::workerLoop(size_t) {
@@ -87,7 +89,7 @@ void ThreadPool::workerLoop(size_t) {
             if (stopping_) return;
             job = jobs_.front();
             if (job->next.load(std::memory_order_relaxed) >= job->chunks) {
-                jobs_.pop_front();  // every chunk has been taken
+                jobs_.pop_front(); // every chunk has been taken
                 continue;
             }
         }
@@ -98,7 +100,8 @@ void ThreadPool::workerLoop(size_t) {
     }
 }
 
-void ThreadPool::parallelFor(size_t count, size_t grain, const std::function<void(size_t, size_t)>& body) {
+void ThreadPool::parallelFor(size_t count, size_t grain,
+                             const std::function<void(size_t, size_t)>& body) {
     if (count == 0) return;
     grain = std::max<size_t>(1, grain);
     size_t threads = static_cast<size_t>(threadCount());
@@ -122,7 +125,8 @@ void ThreadPool::parallelFor(size_t count, size_t grain, const std::function<voi
     job->work();
     {
         std::unique_lock lock(job->doneMutex);
-        job->done.wait(lock, [&] { return job->finished.load(std::memory_order_acquire) == job->chunks; });
+        job->done.wait(
+            lock, [&] { return job->finished.load(std::memory_order_acquire) == job->chunks; });
     }
     {
         std::lock_guard lock(mutex_);
@@ -132,4 +136,4 @@ void ThreadPool::parallelFor(size_t count, size_t grain, const std::function<voi
     if (job->error) std::rethrow_exception(job->error);
 }
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

@@ -49,4 +49,4 @@ private:
     int threadCount_ = 1;
 };
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

@@ -30,5 +30,5 @@ __attribute__((target("avx2,fma"))) inline __m256 exp8(__m256 x) {
     return _mm256_and_ps(_mm256_mul_ps(p, _mm256_castsi256_ps(exponent)), inRange);
 }
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels
 #endif

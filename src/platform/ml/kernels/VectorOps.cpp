@@ -31,9 +31,11 @@ __attribute__((target("avx2,fma"))) float dotVector(const float* a, const float*
         s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), s0);
         s1 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i + 8), _mm256_loadu_ps(b + i + 8), s1);
     }
-    for (; i + 8 <= n; i += 8) s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), s0);
+    for (; i + 8 <= n; i += 8)
+        s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), s0);
     float sum = horizontalSum(_mm256_add_ps(s0, s1));
-    for (; i < n; ++i) sum += a[i] * b[i];
+    for (; i < n; ++i)
+        sum += a[i] * b[i];
     return sum;
 }
 
@@ -41,12 +43,15 @@ __attribute__((target("avx2,fma"))) void axpyVector(float a, const float* x, flo
     __m256 scale = _mm256_set1_ps(a);
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(scale, _mm256_loadu_ps(x + i), _mm256_loadu_ps(y + i)));
+        _mm256_storeu_ps(y + i,
+                         _mm256_fmadd_ps(scale, _mm256_loadu_ps(x + i), _mm256_loadu_ps(y + i)));
     }
-    for (; i < n; ++i) y[i] += a * x[i];
+    for (; i < n; ++i)
+        y[i] += a * x[i];
 }
 
-__attribute__((target("avx2,fma,f16c"))) float dotHalfVector(const float* a, const uint16_t* b, size_t n) {
+__attribute__((target("avx2,fma,f16c"))) float dotHalfVector(const float* a, const uint16_t* b,
+                                                             size_t n) {
     __m256 sum8 = _mm256_setzero_ps();
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -54,29 +59,33 @@ __attribute__((target("avx2,fma,f16c"))) float dotHalfVector(const float* a, con
         sum8 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), wide, sum8);
     }
     float sum = horizontalSum(sum8);
-    for (; i < n; ++i) sum += a[i] * Float16::toFloat(b[i]);
+    for (; i < n; ++i)
+        sum += a[i] * Float16::toFloat(b[i]);
     return sum;
 }
 
-__attribute__((target("avx2,fma,f16c"))) void axpyHalfVector(float a, const uint16_t* x, float* y, size_t n) {
+__attribute__((target("avx2,fma,f16c"))) void axpyHalfVector(float a, const uint16_t* x, float* y,
+                                                             size_t n) {
     __m256 scale = _mm256_set1_ps(a);
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         __m256 wide = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)));
         _mm256_storeu_ps(y + i, _mm256_fmadd_ps(scale, wide, _mm256_loadu_ps(y + i)));
     }
-    for (; i < n; ++i) y[i] += a * Float16::toFloat(x[i]);
+    for (; i < n; ++i)
+        y[i] += a * Float16::toFloat(x[i]);
 }
 #endif
 
-}  // namespace
+} // namespace
 
 float dot(const float* a, const float* b, size_t n) {
 #if defined(__x86_64__)
     if (hasAvx2Fma()) return dotVector(a, b, n);
 #endif
     float sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += a[i] * b[i];
+    for (size_t i = 0; i < n; ++i)
+        sum += a[i] * b[i];
     return sum;
 }
 
@@ -84,7 +93,8 @@ void axpy(float a, const float* x, float* y, size_t n) {
 #if defined(__x86_64__)
     if (hasAvx2Fma()) return axpyVector(a, x, y, n);
 #endif
-    for (size_t i = 0; i < n; ++i) y[i] += a * x[i];
+    for (size_t i = 0; i < n; ++i)
+        y[i] += a * x[i];
 }
 
 float dotHalf(const float* a, const uint16_t* b, size_t n) {
@@ -92,7 +102,8 @@ float dotHalf(const float* a, const uint16_t* b, size_t n) {
     if (hasAvx2Fma()) return dotHalfVector(a, b, n);
 #endif
     float sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += a[i] * Float16::toFloat(b[i]);
+    for (size_t i = 0; i < n; ++i)
+        sum += a[i] * Float16::toFloat(b[i]);
     return sum;
 }
 
@@ -100,7 +111,8 @@ void axpyHalf(float a, const uint16_t* x, float* y, size_t n) {
 #if defined(__x86_64__)
     if (hasAvx2Fma()) return axpyHalfVector(a, x, y, n);
 #endif
-    for (size_t i = 0; i < n; ++i) y[i] += a * Float16::toFloat(x[i]);
+    for (size_t i = 0; i < n; ++i)
+        y[i] += a * Float16::toFloat(x[i]);
 }
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

@@ -15,4 +15,4 @@ float dotHalf(const float* a, const uint16_t* b, size_t n);
 /// y += a · half(x)
 void axpyHalf(float a, const uint16_t* x, float* y, size_t n);
 
-}  // namespace platform::ml::kernels
+} // namespace platform::ml::kernels

@@ -12,7 +12,8 @@
 
 namespace platform::ml {
 
-DecoderLayer DecoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads) {
+DecoderLayer DecoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width,
+                                int64_t heads) {
     // Products with the one token's vector keep the stored precision; the
     // cross-attention keys and values are products over every encoder frame
     // and are widened.
@@ -27,23 +28,24 @@ DecoderLayer DecoderLayer::load(const WeightFile& file, const std::string& prefi
     layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width, true, kStored);
     layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width, true, kStored);
     layer.selfQkv = Linear::stacked({&layer.attn.query, &layer.attn.key, &layer.attn.value});
-    layer.attn.query = layer.attn.key = layer.attn.value = Linear{};  // held by selfQkv now
+    layer.attn.query = layer.attn.key = layer.attn.value = Linear{}; // held by selfQkv now
     return layer;
 }
 
-void DecoderLayer::crossKeysValues(const float* encoder, size_t frames, float* scratch, uint16_t* keys,
-                                   uint16_t* values) const {
+void DecoderLayer::crossKeysValues(const float* encoder, size_t frames, float* scratch,
+                                   uint16_t* keys, uint16_t* values) const {
     const size_t d = static_cast<size_t>(crossAttn.width);
     // K = W_k · E and V = W_v · E + b_v with E = [width][frames].
     for (const Linear* projection : {&crossAttn.key, &crossAttn.value}) {
-        kernels::gemm(false, false, d, frames, d, 1.0f, projection->weight.data(), d, encoder, frames, 0.0f, scratch,
-                      frames);
+        kernels::gemm(false, false, d, frames, d, 1.0f, projection->weight.data(), d, encoder,
+                      frames, 0.0f, scratch, frames);
         uint16_t* out = projection == &crossAttn.key ? keys : values;
         kernels::ThreadPool::shared().parallelFor(d, 16, [&](size_t begin, size_t end) {
             for (size_t c = begin; c < end; ++c) {
                 float* row = scratch + c * frames;
                 if (!projection->bias.empty()) {
-                    for (size_t t = 0; t < frames; ++t) row[t] += projection->bias[c];
+                    for (size_t t = 0; t < frames; ++t)
+                        row[t] += projection->bias[c];
                 }
                 kernels::floatToHalf(row, out + c * frames, frames);
             }
@@ -52,8 +54,9 @@ void DecoderLayer::crossKeysValues(const float* encoder, size_t frames, float* s
 }
 
 void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAttentionMemory& memory,
-                        uint16_t* newKey, uint16_t* newValue, const std::vector<int64_t>& alignmentHeads,
-                        float* alignment, Workspace& workspace) const {
+                        uint16_t* newKey, uint16_t* newValue,
+                        const std::vector<int64_t>& alignmentHeads, float* alignment,
+                        Workspace& workspace) const {
     const size_t d = static_cast<size_t>(attn.width);
     const size_t heads = static_cast<size_t>(attn.heads);
     const size_t dh = d / heads;
@@ -79,7 +82,8 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
     for (size_t head = 0; head < heads; ++head) {
         const size_t first = head * dh;
         std::fill(scores, scores + s, 0.0f);
-        for (size_t i = 0; i < dh; ++i) kernels::axpyHalf(q[first + i] * scale, cache.keys + (first + i) * s, scores, s);
+        for (size_t i = 0; i < dh; ++i)
+            kernels::axpyHalf(q[first + i] * scale, cache.keys + (first + i) * s, scores, s);
         const float own = kernels::dot(q + first, k + first, dh) * scale;
         for (size_t j = 0; j < s; ++j) {
             if (cache.replace[j]) scores[j] = own;
@@ -94,7 +98,8 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
             }
         }
         for (size_t i = 0; i < dh; ++i) {
-            o[first + i] = kernels::dotHalf(scores, cache.values + (first + i) * s, s) + ownWeight * v[first + i];
+            o[first + i] = kernels::dotHalf(scores, cache.values + (first + i) * s, s) +
+                           ownWeight * v[first + i];
         }
     }
     attn.out.forwardAccumulate(o, 1, x);
@@ -110,15 +115,18 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
             float* row = crossScores + head * frames;
             std::fill(row, row + frames, 0.0f);
             for (size_t i = 0; i < dh; ++i) {
-                kernels::axpyHalf(q[first + i] * scale, memory.keys + (first + i) * frames, row, frames);
+                kernels::axpyHalf(q[first + i] * scale, memory.keys + (first + i) * frames, row,
+                                  frames);
             }
             kernels::softmaxRows(row, 1, frames, frames);
-            for (size_t i = 0; i < dh; ++i) o[first + i] = kernels::dotHalf(row, memory.values + (first + i) * frames, frames);
+            for (size_t i = 0; i < dh; ++i)
+                o[first + i] = kernels::dotHalf(row, memory.values + (first + i) * frames, frames);
         }
     });
     for (int64_t head : alignmentHeads) {
         const float* row = crossScores + static_cast<size_t>(head) * frames;
-        for (size_t t = 0; t < frames; ++t) alignment[t] += row[t];
+        for (size_t t = 0; t < frames; ++t)
+            alignment[t] += row[t];
     }
     crossAttn.out.forwardAccumulate(o, 1, x);
 
@@ -130,4 +138,4 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
     fc2.forwardAccumulate(hidden, 1, x);
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -15,11 +15,11 @@ namespace platform::ml {
 
 /// The caller's cache as one layer sees it.
 struct DecoderCacheView {
-    const uint16_t* keys = nullptr;    // [width][positions] half floats
-    const uint16_t* values = nullptr;  // [width][positions] half floats
+    const uint16_t* keys = nullptr;   // [width][positions] half floats
+    const uint16_t* values = nullptr; // [width][positions] half floats
     size_t positions = 0;
-    const float* padding = nullptr;    // [positions], added to the attention scores
-    const uint8_t* replace = nullptr;  // [positions], 1 where this token's key and value stand in
+    const float* padding = nullptr;   // [positions], added to the attention scores
+    const uint8_t* replace = nullptr; // [positions], 1 where this token's key and value stand in
 };
 
 /// Cross-attention keys and values of one encoder output, [width][frames]
@@ -40,12 +40,14 @@ struct DecoderLayer {
     /// The self-attention query, key and value stacked into one product.
     Linear selfQkv;
 
-    static DecoderLayer load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads);
+    static DecoderLayer load(const WeightFile& file, const std::string& prefix, int64_t width,
+                             int64_t heads);
 
     /// Projects an encoder output laid out [width][frames] into this layer's
     /// cross-attention keys and values ([width][frames] half floats).
     /// `scratch` holds width·frames floats.
-    void crossKeysValues(const float* encoder, size_t frames, float* scratch, uint16_t* keys, uint16_t* values) const;
+    void crossKeysValues(const float* encoder, size_t frames, float* scratch, uint16_t* keys,
+                         uint16_t* values) const;
 
     /// Runs one token x[width] in place. Writes the token's key and value,
     /// rounded to half precision, into newKey/newValue [width]; the rounded
@@ -53,9 +55,9 @@ struct DecoderLayer {
     /// step reading them back from the cache sees the same numbers. For each
     /// head listed in `alignmentHeads`, adds its cross-attention weights to
     /// alignment[frames].
-    void step(float* x, const DecoderCacheView& cache, const CrossAttentionMemory& memory, uint16_t* newKey,
-              uint16_t* newValue, const std::vector<int64_t>& alignmentHeads, float* alignment,
-              Workspace& workspace) const;
+    void step(float* x, const DecoderCacheView& cache, const CrossAttentionMemory& memory,
+              uint16_t* newKey, uint16_t* newValue, const std::vector<int64_t>& alignmentHeads,
+              float* alignment, Workspace& workspace) const;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -6,7 +6,8 @@
 
 namespace platform::ml {
 
-EncoderLayer EncoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads) {
+EncoderLayer EncoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width,
+                                int64_t heads) {
     EncoderLayer layer;
     layer.attnLn = LayerNorm::load(file, prefix + ".attn_ln", width);
     constexpr auto kStored = Linear::Storage::asStored;
@@ -37,4 +38,4 @@ void EncoderLayer::forward(float* x, size_t rows, Workspace& workspace) const {
     fc2.forwardAccumulate(hidden, rows, x);
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -16,10 +16,11 @@ struct EncoderLayer {
     LayerNorm mlpLn;
     Linear fc1, fc2;
 
-    static EncoderLayer load(const WeightFile& file, const std::string& prefix, int64_t width, int64_t heads);
+    static EncoderLayer load(const WeightFile& file, const std::string& prefix, int64_t width,
+                             int64_t heads);
 
     /// Transforms x[rows, width] in place.
     void forward(float* x, size_t rows, Workspace& workspace) const;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -11,8 +11,9 @@
 
 namespace platform::ml {
 
-MultiHeadAttention MultiHeadAttention::load(const WeightFile& file, const std::string& name, int64_t width,
-                                            int64_t heads, Linear::Storage storage, Linear::Storage keyValueStorage) {
+MultiHeadAttention MultiHeadAttention::load(const WeightFile& file, const std::string& name,
+                                            int64_t width, int64_t heads, Linear::Storage storage,
+                                            Linear::Storage keyValueStorage) {
     MultiHeadAttention attention;
     attention.width = width;
     attention.heads = heads;
@@ -23,7 +24,8 @@ MultiHeadAttention MultiHeadAttention::load(const WeightFile& file, const std::s
     return attention;
 }
 
-void MultiHeadAttention::selfAttendAll(const float* h, size_t rows, float* residual, Workspace& workspace) const {
+void MultiHeadAttention::selfAttendAll(const float* h, size_t rows, float* residual,
+                                       Workspace& workspace) const {
     const size_t d = static_cast<size_t>(width);
     const size_t dh = static_cast<size_t>(headWidth());
     float* q = workspace.floats(rows * d);
@@ -50,15 +52,15 @@ void MultiHeadAttention::selfAttendAll(const float* h, size_t rows, float* resid
                 const size_t column = (task / blocks) * dh;
                 const size_t first = (task % blocks) * kBlock;
                 const size_t count = std::min(kBlock, rows - first);
-                kernels::gemmSerial(false, true, count, rows, dh, scale, q + first * d + column, d, k + column, d,
-                                    0.0f, s, rows);
+                kernels::gemmSerial(false, true, count, rows, dh, scale, q + first * d + column, d,
+                                    k + column, d, 0.0f, s, rows);
                 kernels::softmaxRows(s, count, rows, rows);
-                kernels::gemmSerial(false, false, count, dh, rows, 1.0f, s, rows, v + column, d, 0.0f,
-                                    o + first * d + column, d);
+                kernels::gemmSerial(false, false, count, dh, rows, 1.0f, s, rows, v + column, d,
+                                    0.0f, o + first * d + column, d);
             }
         }
     });
     out.forwardAccumulate(o, rows, residual);
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -19,7 +19,8 @@ struct MultiHeadAttention {
 
     /// `keyValueStorage` applies to the key and value projections,
     /// `storage` to the query and output projections.
-    static MultiHeadAttention load(const WeightFile& file, const std::string& name, int64_t width, int64_t heads,
+    static MultiHeadAttention load(const WeightFile& file, const std::string& name, int64_t width,
+                                   int64_t heads,
                                    Linear::Storage storage = Linear::Storage::widened,
                                    Linear::Storage keyValueStorage = Linear::Storage::widened);
 
@@ -30,4 +31,4 @@ struct MultiHeadAttention {
     void selfAttendAll(const float* h, size_t rows, float* residual, Workspace& workspace) const;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -7,7 +7,8 @@
 
 namespace platform::ml {
 
-Conv1d Conv1d::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, int64_t stride) {
+Conv1d Conv1d::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in,
+                    int64_t stride) {
     Conv1d layer;
     layer.in = in;
     layer.out = out;
@@ -17,7 +18,8 @@ Conv1d Conv1d::load(const WeightFile& file, const std::string& name, int64_t out
     return layer;
 }
 
-void Conv1d::forward(const float* x, int64_t length, bool channelMajor, float* columns, float* y) const {
+void Conv1d::forward(const float* x, int64_t length, bool channelMajor, float* columns,
+                     float* y) const {
     const int64_t outLength = outputLength(length);
     const int64_t width = in * 3;
     kernels::ThreadPool::shared().parallelFor(
@@ -29,16 +31,17 @@ void Conv1d::forward(const float* x, int64_t length, bool channelMajor, float* c
                     bool inside = source >= 0 && source < length;
                     for (int64_t c = 0; c < in; ++c) {
                         float value = 0.0f;
-                        if (inside) value = channelMajor ? x[c * length + source] : x[source * in + c];
+                        if (inside)
+                            value = channelMajor ? x[c * length + source] : x[source * in + c];
                         row[c * 3 + k] = value;
                     }
                 }
             }
         });
-    kernels::gemm(false, true, static_cast<size_t>(outLength), static_cast<size_t>(out), static_cast<size_t>(width),
-                  1.0f, columns, static_cast<size_t>(width), weight.data(), static_cast<size_t>(width), 0.0f, y,
-                  static_cast<size_t>(out));
+    kernels::gemm(false, true, static_cast<size_t>(outLength), static_cast<size_t>(out),
+                  static_cast<size_t>(width), 1.0f, columns, static_cast<size_t>(width),
+                  weight.data(), static_cast<size_t>(width), 0.0f, y, static_cast<size_t>(out));
     addBiasRows(y, static_cast<size_t>(outLength), static_cast<size_t>(out), bias.data());
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

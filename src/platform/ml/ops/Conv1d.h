@@ -15,10 +15,11 @@ struct Conv1d {
     int64_t in = 0;
     int64_t out = 0;
     int64_t stride = 1;
-    std::vector<float> weight;  // [out, in, 3]
-    std::vector<float> bias;    // [out]
+    std::vector<float> weight; // [out, in, 3]
+    std::vector<float> bias;   // [out]
 
-    static Conv1d load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, int64_t stride);
+    static Conv1d load(const WeightFile& file, const std::string& name, int64_t out, int64_t in,
+                       int64_t stride);
 
     /// Output length for an input of `length` positions.
     int64_t outputLength(int64_t length) const { return (length - 1) / stride + 1; }
@@ -28,4 +29,4 @@ struct Conv1d {
     void forward(const float* x, int64_t length, bool channelMajor, float* columns, float* y) const;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

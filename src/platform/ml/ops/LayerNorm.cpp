@@ -13,4 +13,4 @@ void LayerNorm::forward(const float* x, float* y, size_t rows) const {
     kernels::layerNorm(x, y, rows, gamma.size(), gamma.data(), beta.data());
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

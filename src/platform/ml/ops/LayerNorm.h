@@ -21,4 +21,4 @@ struct LayerNorm {
     void forward(const float* x, float* y, size_t rows) const;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

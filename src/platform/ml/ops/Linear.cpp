@@ -12,10 +12,10 @@ namespace platform::ml {
 namespace {
 // From this many rows on, a half-precision weight is widened before the product.
 constexpr size_t kWidenRows = 8;
-}  // namespace
+} // namespace
 
-Linear Linear::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, bool withBias,
-                    Storage storage) {
+Linear Linear::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in,
+                    bool withBias, Storage storage) {
     Linear layer;
     layer.in = in;
     layer.out = out;
@@ -36,16 +36,19 @@ Linear Linear::stacked(const std::vector<const Linear*>& parts) {
     // Parts stored in different precisions (a hand-made folder may mix them)
     // are stacked as floats.
     bool allHalf = true;
-    for (const Linear* part : parts) allHalf = allHalf && !part->halfWeight.empty();
+    for (const Linear* part : parts)
+        allHalf = allHalf && !part->halfWeight.empty();
     for (const Linear* part : parts) {
         layer.out += part->out;
         anyBias = anyBias || !part->bias.empty();
         if (allHalf) {
-            layer.halfWeight.insert(layer.halfWeight.end(), part->halfWeight.begin(), part->halfWeight.end());
+            layer.halfWeight.insert(layer.halfWeight.end(), part->halfWeight.begin(),
+                                    part->halfWeight.end());
         } else if (!part->halfWeight.empty()) {
             size_t start = layer.weight.size();
             layer.weight.resize(start + part->halfWeight.size());
-            kernels::halfToFloat(part->halfWeight.data(), layer.weight.data() + start, part->halfWeight.size());
+            kernels::halfToFloat(part->halfWeight.data(), layer.weight.data() + start,
+                                 part->halfWeight.size());
         } else {
             layer.weight.insert(layer.weight.end(), part->weight.begin(), part->weight.end());
         }
@@ -82,9 +85,11 @@ void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const
         // this call into scratch memory kept by the thread, then multiply.
         thread_local std::vector<float> scratch;
         if (scratch.size() < halfWeight.size()) scratch.resize(halfWeight.size());
-        float* wide = scratch.data();  // the pool's workers see this thread's buffer through the pointer
+        float* wide =
+            scratch.data(); // the pool's workers see this thread's buffer through the pointer
         kernels::ThreadPool::shared().parallelFor(o, 64, [&](size_t begin, size_t end) {
-            kernels::halfToFloat(halfWeight.data() + begin * i, wide + begin * i, (end - begin) * i);
+            kernels::halfToFloat(halfWeight.data() + begin * i, wide + begin * i,
+                                 (end - begin) * i);
         });
         kernels::gemm(false, true, rows, o, i, 1.0f, x, i, wide, i, beta, y, o);
     } else if (rows == 1) {
@@ -98,8 +103,9 @@ void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const
 void addBiasRows(float* y, size_t rows, size_t columns, const float* bias) {
     for (size_t r = 0; r < rows; ++r) {
         float* row = y + r * columns;
-        for (size_t c = 0; c < columns; ++c) row[c] += bias[c];
+        for (size_t c = 0; c < columns; ++c)
+            row[c] += bias[c];
     }
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

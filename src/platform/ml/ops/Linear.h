@@ -20,13 +20,13 @@ struct Linear {
 
     int64_t in = 0;
     int64_t out = 0;
-    std::vector<float> weight;         // [out, in] when held as float
-    std::vector<uint16_t> halfWeight;  // [out, in] when held as half floats
-    std::vector<float> bias;           // [out] or empty
+    std::vector<float> weight;        // [out, in] when held as float
+    std::vector<uint16_t> halfWeight; // [out, in] when held as half floats
+    std::vector<float> bias;          // [out] or empty
 
     /// Reads "<name>.weight" (and "<name>.bias" when `withBias`).
-    static Linear load(const WeightFile& file, const std::string& name, int64_t out, int64_t in, bool withBias = true,
-                       Storage storage = Storage::widened);
+    static Linear load(const WeightFile& file, const std::string& name, int64_t out, int64_t in,
+                       bool withBias = true, Storage storage = Storage::widened);
 
     /// One layer computing [a; b; c] (stacked outputs) from layers of the same
     /// input width and storage; a missing bias counts as zeros.
@@ -44,4 +44,4 @@ private:
 /// Adds a bias vector to every row of y[rows, columns].
 void addBiasRows(float* y, size_t rows, size_t columns, const float* bias);
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -11,7 +11,7 @@ void Workspace::FreeMemory::operator()(float* memory) const {
 
 float* Workspace::floats(size_t count) {
     size_t index = used_++;
-    size_t rounded = (count + 15) / 16 * 16;  // whole 64-byte lines
+    size_t rounded = (count + 15) / 16 * 16; // whole 64-byte lines
     if (index == blocks_.size()) blocks_.emplace_back();
     Block& block = blocks_[index];
     if (block.capacity < rounded) {
@@ -41,4 +41,4 @@ void WorkspacePool::release(std::unique_ptr<Workspace> workspace) {
     free_.push_back(std::move(workspace));
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -58,4 +58,4 @@ private:
     std::vector<std::unique_ptr<Workspace>> free_;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -24,10 +24,10 @@ public:
 private:
     WhisperDimensions dims_;
     Conv1d conv1_, conv2_;
-    std::vector<float> positions_;  // [n_audio_ctx, width]
+    std::vector<float> positions_; // [n_audio_ctx, width]
     std::vector<EncoderLayer> layers_;
     LayerNorm lnPost_;
     mutable WorkspacePool workspaces_;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -24,8 +24,8 @@ public:
 private:
     WhisperDimensions dims_;
     WhisperLayout::PrefillSizes sizes_;
-    std::vector<float> keys_;    // [2, languages, E, length]
-    std::vector<float> values_;  // [2, languages, E, length]
+    std::vector<float> keys_;   // [2, languages, E, length]
+    std::vector<float> values_; // [2, languages, E, length]
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -27,9 +27,10 @@ public:
 
 private:
     WhisperDimensions dims_;
-    std::vector<float> filters_;  // [n_mels, bins]
-    std::vector<float> basis_;    // [fft length, 2·bins]: windowed cosines, then windowed negated sines
+    std::vector<float> filters_; // [n_mels, bins]
+    std::vector<float>
+        basis_; // [fft length, 2·bins]: windowed cosines, then windowed negated sines
     mutable WorkspacePool workspaces_;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -18,4 +18,4 @@ public:
                                                   const PredictionOptions& options) const = 0;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

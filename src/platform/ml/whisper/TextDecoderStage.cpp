@@ -13,8 +13,8 @@
 namespace platform::ml {
 
 struct TextDecoderStage::CrossMemory {
-    std::vector<uint16_t> keys;    // [layers][width][frames] half floats
-    std::vector<uint16_t> values;  // [layers][width][frames] half floats
+    std::vector<uint16_t> keys;   // [layers][width][frames] half floats
+    std::vector<uint16_t> values; // [layers][width][frames] half floats
 };
 
 TextDecoderStage::TextDecoderStage(const WhisperDimensions& dims, const WeightFile& weights)
@@ -34,14 +34,16 @@ TextDecoderStage::TextDecoderStage(const WhisperDimensions& dims, const WeightFi
         tokenEmbedding_ = weights.floats("token_embedding", embeddingShape);
     }
     for (int64_t i = 0; i < dims.nTextLayer; ++i) {
-        layers_.push_back(DecoderLayer::load(weights, "layers." + std::to_string(i), dims.nTextState, dims.nTextHead));
+        layers_.push_back(DecoderLayer::load(weights, "layers." + std::to_string(i),
+                                             dims.nTextState, dims.nTextHead));
     }
-    for (auto [layer, head] : dims.alignmentHeads) alignmentHeadsByLayer_[static_cast<size_t>(layer)].push_back(head);
+    for (auto [layer, head] : dims.alignmentHeads)
+        alignmentHeadsByLayer_[static_cast<size_t>(layer)].push_back(head);
 }
 
-std::shared_ptr<const TextDecoderStage::CrossMemory> TextDecoderStage::crossMemory(const MultiArray& encoderOutput,
-                                                                                   bool allowCaching,
-                                                                                   Workspace& workspace) const {
+std::shared_ptr<const TextDecoderStage::CrossMemory>
+TextDecoderStage::crossMemory(const MultiArray& encoderOutput, bool allowCaching,
+                              Workspace& workspace) const {
     const uint64_t storage = encoderOutput.storageIdentifier();
     const uint64_t version = encoderOutput.version();
     if (allowCaching) {
@@ -70,7 +72,9 @@ std::shared_ptr<const TextDecoderStage::CrossMemory> TextDecoderStage::crossMemo
     if (allowCaching) {
         std::lock_guard lock(crossMutex_);
         // Another prediction may have computed the same memory meanwhile.
-        std::erase_if(crossEntries_, [&](const CrossEntry& e) { return e.storage == storage && e.version == version; });
+        std::erase_if(crossEntries_, [&](const CrossEntry& e) {
+            return e.storage == storage && e.version == version;
+        });
         crossEntries_.push_front(CrossEntry{storage, version, memory});
         if (crossEntries_.size() > kCrossCacheCapacity) crossEntries_.pop_back();
     }
@@ -79,7 +83,8 @@ std::shared_ptr<const TextDecoderStage::CrossMemory> TextDecoderStage::crossMemo
 
 bool TextDecoderStage::Outputs::isFree() const {
     return logits.isUniquelyReferenced() && keyUpdates.isUniquelyReferenced() &&
-           valueUpdates.isUniquelyReferenced() && (!alignment.isValid() || alignment.isUniquelyReferenced());
+           valueUpdates.isUniquelyReferenced() &&
+           (!alignment.isValid() || alignment.isUniquelyReferenced());
 }
 
 TextDecoderStage::Outputs TextDecoderStage::takeOutputs() const {
@@ -91,25 +96,27 @@ TextDecoderStage::Outputs TextDecoderStage::takeOutputs() const {
     Outputs outputs{MultiArray({1, 1, dims_.nVocab}, ElementType::float16),
                     MultiArray({1, dims_.kvCacheEmbedDim(), 1, 1}, ElementType::float16),
                     MultiArray({1, dims_.kvCacheEmbedDim(), 1, 1}, ElementType::float16),
-                    dims_.alignmentHeads.empty() ? MultiArray()
-                                                 : MultiArray({1, dims_.nAudioCtx}, ElementType::float16)};
+                    dims_.alignmentHeads.empty()
+                        ? MultiArray()
+                        : MultiArray({1, dims_.nAudioCtx}, ElementType::float16)};
     if (outputs_.size() < kKept) outputs_.push_back(outputs);
     return outputs;
 }
 
-std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::string, MultiArray>& inputs,
-                                                        const PredictionOptions& options) const {
+std::map<std::string, MultiArray>
+TextDecoderStage::run(const std::map<std::string, MultiArray>& inputs,
+                      const PredictionOptions& options) const {
     const int32_t token = inputs.at(WhisperLayout::kInputIds).data<int32_t>()[0];
     const int32_t position = inputs.at(WhisperLayout::kCacheLength).data<int32_t>()[0];
     if (token < 0 || token >= dims_.nVocab) {
-        throw ModelError(ModelError::Kind::invalidInput, "Input \"input_ids\" holds the token " +
-                                                             std::to_string(token) + ", outside the vocabulary of " +
-                                                             std::to_string(dims_.nVocab));
+        throw ModelError(ModelError::Kind::invalidInput,
+                         "Input \"input_ids\" holds the token " + std::to_string(token) +
+                             ", outside the vocabulary of " + std::to_string(dims_.nVocab));
     }
     if (position < 0 || position >= dims_.nTextCtx) {
-        throw ModelError(ModelError::Kind::invalidInput, "Input \"cache_length\" holds the position " +
-                                                             std::to_string(position) + ", outside 0..<" +
-                                                             std::to_string(dims_.nTextCtx));
+        throw ModelError(ModelError::Kind::invalidInput,
+                         "Input \"cache_length\" holds the position " + std::to_string(position) +
+                             ", outside 0..<" + std::to_string(dims_.nTextCtx));
     }
     const MultiArray& keyCache = inputs.at(WhisperLayout::kKeyCache);
     const MultiArray& valueCache = inputs.at(WhisperLayout::kValueCache);
@@ -121,7 +128,8 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
     const size_t frames = static_cast<size_t>(dims_.nAudioCtx);
     const size_t vocabulary = static_cast<size_t>(dims_.nVocab);
     auto workspace = workspaces_.acquire();
-    auto memory = crossMemory(inputs.at(WhisperLayout::kEncoderOutput), options.allowCaching, *workspace);
+    auto memory =
+        crossMemory(inputs.at(WhisperLayout::kEncoderOutput), options.allowCaching, *workspace);
 
     float* x = workspace->floats(d);
     if (tokenEmbeddingHalf_.empty()) {
@@ -130,13 +138,15 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
         kernels::halfToFloat(tokenEmbeddingHalf_.data() + static_cast<size_t>(token) * d, x, d);
     }
     const float* place = positions_.data() + static_cast<size_t>(position) * d;
-    for (size_t c = 0; c < d; ++c) x[c] += place[c];
+    for (size_t c = 0; c < d; ++c)
+        x[c] += place[c];
 
     float* padding = workspace->floats(s);
     kernels::halfToFloat(paddingMask.data<uint16_t>(), padding, s);
     auto* replace = reinterpret_cast<uint8_t*>(workspace->floats(s / sizeof(float) + 1));
     const int32_t* mask = updateMask.data<int32_t>();
-    for (size_t j = 0; j < s; ++j) replace[j] = mask[j] != 0;
+    for (size_t j = 0; j < s; ++j)
+        replace[j] = mask[j] != 0;
 
     float* alignment = workspace->floats(frames);
     std::fill(alignment, alignment + frames, 0.0f);
@@ -151,10 +161,10 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
 
     for (size_t l = 0; l < layers_.size(); ++l) {
         DecoderCacheView view{keys + l * d * s, values + l * d * s, s, padding, replace};
-        CrossAttentionMemory cross{memory->keys.data() + l * frames * d, memory->values.data() + l * frames * d,
-                                   frames};
-        layers_[l].step(x, view, cross, newKeys + l * d, newValues + l * d, alignmentHeadsByLayer_[l], alignment,
-                        *workspace);
+        CrossAttentionMemory cross{memory->keys.data() + l * frames * d,
+                                   memory->values.data() + l * frames * d, frames};
+        layers_[l].step(x, view, cross, newKeys + l * d, newValues + l * d,
+                        alignmentHeadsByLayer_[l], alignment, *workspace);
     }
     ln_.forward(x, x, 1);
 
@@ -171,11 +181,12 @@ std::map<std::string, MultiArray> TextDecoderStage::run(const std::map<std::stri
                                                  {WhisperLayout::kValueCacheUpdates, valueUpdates}};
     if (!dims_.alignmentHeads.empty()) {
         const float scale = 1.0f / static_cast<float>(dims_.alignmentHeads.size());
-        for (size_t t = 0; t < frames; ++t) alignment[t] *= scale;
+        for (size_t t = 0; t < frames; ++t)
+            alignment[t] *= scale;
         kernels::floatToHalf(alignment, out.alignment.data<uint16_t>(), frames);
         outputs.emplace(WhisperLayout::kAlignmentWeights, out.alignment);
     }
     return outputs;
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

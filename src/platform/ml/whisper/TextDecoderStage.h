@@ -36,15 +36,15 @@ public:
 
 private:
     struct CrossMemory;
-    std::shared_ptr<const CrossMemory> crossMemory(const MultiArray& encoderOutput, bool allowCaching,
-                                                   Workspace& workspace) const;
+    std::shared_ptr<const CrossMemory> crossMemory(const MultiArray& encoderOutput,
+                                                   bool allowCaching, Workspace& workspace) const;
 
     WhisperDimensions dims_;
     // [vocabulary, width], in the stored precision: read one row per token
     // and streamed once per token for the logits.
     std::vector<float> tokenEmbedding_;
     std::vector<uint16_t> tokenEmbeddingHalf_;
-    std::vector<float> positions_;       // [n_text_ctx, width]
+    std::vector<float> positions_; // [n_text_ctx, width]
     std::vector<DecoderLayer> layers_;
     LayerNorm ln_;
     std::vector<std::vector<int64_t>> alignmentHeadsByLayer_;
@@ -56,7 +56,7 @@ private:
         std::shared_ptr<const CrossMemory> memory;
     };
     mutable std::mutex crossMutex_;
-    mutable std::list<CrossEntry> crossEntries_;  // most recently used first
+    mutable std::list<CrossEntry> crossEntries_; // most recently used first
 
     // Output arrays of earlier predictions that no caller holds any more are
     // reused, so that steady decoding does not allocate.
@@ -69,4 +69,4 @@ private:
     mutable std::vector<Outputs> outputs_;
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

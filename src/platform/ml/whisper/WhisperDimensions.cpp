@@ -26,10 +26,11 @@ constexpr Field kFields[] = {
     {"kv_cache_length", &WhisperDimensions::kvCacheLength, 1 << 16},
 };
 
-}  // namespace
+} // namespace
 
 void WhisperDimensions::writeTo(ModelManifest& manifest) const {
-    for (const Field& field : kFields) manifest.hyperParameters[field.name] = {this->*field.member};
+    for (const Field& field : kFields)
+        manifest.hyperParameters[field.name] = {this->*field.member};
     std::vector<int64_t> heads;
     for (auto [layer, head] : alignmentHeads) {
         heads.push_back(layer);
@@ -38,14 +39,16 @@ void WhisperDimensions::writeTo(ModelManifest& manifest) const {
     if (!heads.empty()) manifest.hyperParameters["alignment_heads"] = heads;
 }
 
-WhisperDimensions WhisperDimensions::readFrom(const ModelManifest& manifest, const std::string& file) {
+WhisperDimensions WhisperDimensions::readFrom(const ModelManifest& manifest,
+                                              const std::string& file) {
     auto fail = [&](const std::string& problem) -> ModelError {
-        return ModelError(ModelError::Kind::invalidFormat, "Invalid model file " + file + ": " + problem);
+        return ModelError(ModelError::Kind::invalidFormat,
+                          "Invalid model file " + file + ": " + problem);
     };
     WhisperDimensions dims;
     for (const Field& field : kFields) {
         auto value = manifest.integer(field.name);
-        if (!value) continue;  // stages read only the sizes they need; checked below
+        if (!value) continue; // stages read only the sizes they need; checked below
         if (*value <= 0 || *value > field.maximum) {
             throw fail(std::string("hyper-parameter \"") + field.name + "\" is out of range");
         }
@@ -54,10 +57,12 @@ WhisperDimensions WhisperDimensions::readFrom(const ModelManifest& manifest, con
     if (dims.nAudioState % dims.nAudioHead != 0 || dims.nTextState % dims.nTextHead != 0) {
         throw fail("the model width is not a multiple of the head count");
     }
-    if (dims.kvCacheLength > dims.nTextCtx) throw fail("\"kv_cache_length\" exceeds \"n_text_ctx\"");
+    if (dims.kvCacheLength > dims.nTextCtx)
+        throw fail("\"kv_cache_length\" exceeds \"n_text_ctx\"");
     auto heads = manifest.hyperParameters.find("alignment_heads");
     if (heads != manifest.hyperParameters.end()) {
-        if (heads->second.size() % 2 != 0) throw fail("\"alignment_heads\" must hold (layer, head) pairs");
+        if (heads->second.size() % 2 != 0)
+            throw fail("\"alignment_heads\" must hold (layer, head) pairs");
         for (size_t i = 0; i < heads->second.size(); i += 2) {
             int64_t layer = heads->second[i], head = heads->second[i + 1];
             if (layer < 0 || layer >= dims.nTextLayer || head < 0 || head >= dims.nTextHead) {
@@ -69,4 +74,4 @@ WhisperDimensions WhisperDimensions::readFrom(const ModelManifest& manifest, con
     return dims;
 }
 
-}  // namespace platform::ml
+} // namespace platform::ml

@@ -44,4 +44,4 @@ struct WhisperDimensions {
     static WhisperDimensions readFrom(const ModelManifest& manifest, const std::string& file);
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml

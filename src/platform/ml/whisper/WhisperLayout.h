@@ -55,18 +55,18 @@ struct WhisperLayout {
 
     static std::vector<FeatureDescription> inputs(WhisperStage stage, const WhisperDimensions& dims,
                                                   const PrefillSizes& prefill = {});
-    static std::vector<FeatureDescription> outputs(WhisperStage stage, const WhisperDimensions& dims,
-                                                   const PrefillSizes& prefill = {});
+    static std::vector<FeatureDescription>
+    outputs(WhisperStage stage, const WhisperDimensions& dims, const PrefillSizes& prefill = {});
     /// Names and shapes of the stage's weights, in storage order.
-    static std::vector<std::pair<std::string, std::vector<int64_t>>> weights(WhisperStage stage,
-                                                                             const WhisperDimensions& dims,
-                                                                             const PrefillSizes& prefill = {});
+    static std::vector<std::pair<std::string, std::vector<int64_t>>>
+    weights(WhisperStage stage, const WhisperDimensions& dims, const PrefillSizes& prefill = {});
 
     /// A complete manifest for the stage (weight offsets left at 0 for the
     /// writer to assign); weights are stored as `weightType` except the mel
     /// filter bank, which is always float32.
     static ModelManifest manifest(WhisperStage stage, const WhisperDimensions& dims,
-                                  ElementType weightType = ElementType::float16, const PrefillSizes& prefill = {});
+                                  ElementType weightType = ElementType::float16,
+                                  const PrefillSizes& prefill = {});
 };
 
-}  // namespace platform::ml
+} // namespace platform::ml
