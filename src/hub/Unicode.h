@@ -54,9 +54,9 @@ std::string toUpper(std::string_view text);
 bool isWhiteSpace(char32_t cp);
 /// General category Lu or Lt.
 bool isUppercaseLetter(char32_t cp);
-/// General category Zs, or the tab: the platform's "whitespace" character set.
+/// General category Zs, or the tab: the white space that strip steps remove.
 bool isSpaceSeparatorOrTab(char32_t cp);
-/// Letters, marks and digits (the platform's alphanumeric set).
+/// Letters, marks and digits: the alphanumeric set.
 bool isAlphanumeric(char32_t cp);
 
 } // namespace hub::unicode
