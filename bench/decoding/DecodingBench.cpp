@@ -1,10 +1,10 @@
 #include "model_gen/ModelGenerator.h"
+#include "murmex/base/TextUtilities.h"
 #include "murmex/core/TextDecoder.h"
 #include "murmex/core/text/GreedyTokenSampler.h"
 #include "murmex/core/text/SegmentSeeker.h"
 #include "murmex/core/text/TimestampRulesFilter.h"
 #include "murmex/support/ScriptedTokenizer.h"
-#include "murmex/utilities/TextUtilities.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>

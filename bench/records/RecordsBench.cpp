@@ -1,8 +1,8 @@
 // Cost of writing and reading a long transcription result as JSON and SRT:
 // one hour of speech, 720 segments of 5 seconds with 12 timed words each.
 
-#include "murmex/core/TranscriptionResult.h"
-#include "murmex/utilities/WriteSRT.h"
+#include "murmex/output/WriteSRT.h"
+#include "murmex/records/TranscriptionResult.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "halvex_zovuruv/CommandLine.h"
 
 #include "halvex_zovuruv/Transcriber.h"
-#include "murmex/utilities/WhisperError.h"
+#include "murmex/base/WhisperError.h"
 #include "platform/system/SystemError.h"
 
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "halvex_zovuruv/Transcriber.h"
 
 #include "halvex_zovuruv/Log.h"
-#include "murmex/core/DecodingOptions.h"
 #include "murmex/core/Murmex.h"
 #include "murmex/core/MurmexConfig.h"
+#include "murmex/records/DecodingOptions.h"
 #include "platform/net/HttpClient.h"
 #include "platform/system/ChildProcess.h"
 #include "platform/system/SystemError.h"

@@ -6,7 +6,7 @@
 #include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "halvex_zovuruv/Transcriber.h"
 #include "model_gen/ModelGenerator.h"
-#include "murmex/utilities/WhisperError.h"
+#include "murmex/base/WhisperError.h"
 #include "platform/system/ChildProcess.h"
 #include "platform/system/SystemError.h"
 #include "support/LocalHttpServer.h"

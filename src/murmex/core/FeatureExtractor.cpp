@@ -1,10 +1,10 @@
 #include "murmex/core/FeatureExtractor.h"
 
+#include "murmex/base/EngineSignposts.h"
+#include "murmex/base/WhisperError.h"
 #include "murmex/core/FeatureDimension.h"
 #include "murmex/core/ModelFeatureProviders.h"
 #include "murmex/core/SingleFeaturePrediction.h"
-#include "murmex/utilities/EngineSignposts.h"
-#include "murmex/utilities/WhisperError.h"
 
 namespace murmex {
 

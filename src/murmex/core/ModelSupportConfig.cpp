@@ -1,7 +1,6 @@
 #include "murmex/core/ModelSupportConfig.h"
 
-#include "murmex/core/Constants.h"
-#include "murmex/utilities/JsonCoding.h"
+#include "murmex/base/JsonCoding.h"
 #include "tessary_core/ArrayExtensions.h"
 #include "tessary_core/Logging.h"
 
@@ -175,5 +174,103 @@ ModelSupportConfig ModelSupportConfig::fromJson(std::string_view text) {
 std::string ModelSupportConfig::toJson(bool pretty) const {
     return json::encodeDocument(*this, pretty);
 }
+
+namespace Constants {
+
+namespace {
+
+ModelSupportConfig makeFallbackModelSupportConfig() {
+    const std::vector<std::string> s1{"openai_whisper-base", "openai_whisper-base.en",
+                                      "openai_whisper-tiny", "openai_whisper-tiny.en"};
+    const std::vector<std::string> s2{"openai_whisper-tiny",
+                                      "openai_whisper-tiny.en",
+                                      "openai_whisper-base",
+                                      "openai_whisper-base.en",
+                                      "openai_whisper-small",
+                                      "openai_whisper-small.en",
+                                      "openai_whisper-large-v2_949MB",
+                                      "openai_whisper-large-v2_turbo_955MB",
+                                      "openai_whisper-large-v3_947MB",
+                                      "openai_whisper-large-v3_turbo_954MB",
+                                      "distil-whisper_distil-large-v3_594MB",
+                                      "distil-whisper_distil-large-v3_turbo_600MB",
+                                      "openai_whisper-large-v3-v20240930_626MB",
+                                      "openai_whisper-large-v3-v20240930_turbo_632MB"};
+    const std::vector<std::string> s3{"openai_whisper-tiny",
+                                      "openai_whisper-tiny.en",
+                                      "openai_whisper-base",
+                                      "openai_whisper-base.en",
+                                      "openai_whisper-small",
+                                      "openai_whisper-small.en",
+                                      "openai_whisper-large-v2",
+                                      "openai_whisper-large-v2_949MB",
+                                      "openai_whisper-large-v3",
+                                      "openai_whisper-large-v3_947MB",
+                                      "distil-whisper_distil-large-v3",
+                                      "distil-whisper_distil-large-v3_594MB",
+                                      "openai_whisper-large-v3-v20240930_626MB"};
+    const std::vector<std::string> s4{"openai_whisper-tiny",
+                                      "openai_whisper-tiny.en",
+                                      "openai_whisper-base",
+                                      "openai_whisper-base.en",
+                                      "openai_whisper-small",
+                                      "openai_whisper-small.en",
+                                      "openai_whisper-large-v2",
+                                      "openai_whisper-large-v2_949MB",
+                                      "openai_whisper-large-v2_turbo",
+                                      "openai_whisper-large-v2_turbo_955MB",
+                                      "openai_whisper-large-v3",
+                                      "openai_whisper-large-v3_947MB",
+                                      "openai_whisper-large-v3_turbo",
+                                      "openai_whisper-large-v3_turbo_954MB",
+                                      "distil-whisper_distil-large-v3",
+                                      "distil-whisper_distil-large-v3_594MB",
+                                      "distil-whisper_distil-large-v3_turbo",
+                                      "distil-whisper_distil-large-v3_turbo_600MB",
+                                      "openai_whisper-large-v3-v20240930",
+                                      "openai_whisper-large-v3-v20240930_turbo",
+                                      "openai_whisper-large-v3-v20240930_626MB",
+                                      "openai_whisper-large-v3-v20240930_turbo_632MB"};
+    const std::vector<std::string> s5{"openai_whisper-tiny",  "openai_whisper-tiny.en",
+                                      "openai_whisper-base",  "openai_whisper-base.en",
+                                      "openai_whisper-small", "openai_whisper-small.en"};
+
+    std::vector<DeviceSupport> rows{
+        {"A12, A13, S9, S10",
+         {"iPhone11", "iPhone12", "iPad12,1", "iPad12,2", "Watch7", "Watch8"},
+         {"openai_whisper-tiny", s1}},
+        {"A16, A17 Pro, A18",
+         {"iPhone15", "iPhone16", "iPhone17", "iPad15,7", "iPad15,8", "iPad16,1", "iPad16,2"},
+         {"openai_whisper-base", s2}},
+        {"M1",
+         {"MacBookPro17,1", "MacBookPro18,1", "MacBookPro18,2", "MacBookPro18,3", "MacBookPro18,4",
+          "MacBookAir10,1", "Macmini9,1",     "iMac21,1",       "iMac21,2",       "Mac13",
+          "iPad13,4",       "iPad13,5",       "iPad13,6",       "iPad13,7",       "iPad13,8",
+          "iPad13,9",       "iPad13,10",      "iPad13,11",      "iPad13,16",      "iPad13,17"},
+         {"openai_whisper-large-v3-v20240930_626MB", s3}},
+        {"M2, M3, M4",
+         {"Mac14", "Mac15", "Mac16", "iPad14,3", "iPad14,4", "iPad14,5", "iPad14,6", "iPad14,8",
+          "iPad14,9", "iPad14,10", "iPad14,11", "iPad15", "iPad16"},
+         {"openai_whisper-large-v3-v20240930", s4}},
+        {"A14",
+         {"iPhone13", "iPad13,1", "iPad13,2", "iPad13,18", "iPad13,19"},
+         {"openai_whisper-base", s5}},
+        {"A15", {"iPhone14", "iPad14,1", "iPad14,2"}, {"openai_whisper-base", s2}},
+    };
+    return ModelSupportConfig("murmex-coreml-fallback", "0.4", std::move(rows), false);
+}
+
+} // namespace
+
+const ModelSupportConfig& fallbackModelSupportConfig() {
+    static const ModelSupportConfig config = makeFallbackModelSupportConfig();
+    return config;
+}
+
+const std::vector<std::string>& knownModels() {
+    return fallbackModelSupportConfig().knownModels;
+}
+
+} // namespace Constants
 
 } // namespace murmex

@@ -5,9 +5,9 @@
 // (`Constants::fallbackModelSupportConfig()`) serves when the document cannot
 // be had and fills in families the document does not list.
 
+#include "murmex/base/JsonCodingFwd.h"
 #include "murmex/core/DeviceSupport.h"
 #include "murmex/core/ModelSupport.h"
-#include "murmex/utilities/JsonCodingFwd.h"
 
 #include <string>
 #include <string_view>
@@ -52,5 +52,12 @@ struct ModelSupportConfig {
     std::string toJson(bool pretty = false) const;
     yyjson_mut_val* toJsonValue(json::Writer& writer) const;
 };
+
+namespace Constants {
+/// The built-in model-support table.
+const ModelSupportConfig& fallbackModelSupportConfig();
+/// Every model folder the fallback table supports, once each, in row order.
+const std::vector<std::string>& knownModels();
+} // namespace Constants
 
 } // namespace murmex

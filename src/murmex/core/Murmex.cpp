@@ -1,16 +1,16 @@
 #include "murmex/core/Murmex.h"
 
 #include "hub/HubClientError.h"
+#include "murmex/base/Constants.h"
+#include "murmex/base/WhisperError.h"
 #include "murmex/core/AudioEncoder.h"
-#include "murmex/core/Constants.h"
 #include "murmex/core/FeatureExtractor.h"
+#include "murmex/core/ModelUtilities.h"
 #include "murmex/core/TextDecoder.h"
 #include "murmex/core/WhisperMLModel.h"
 #include "murmex/core/audio/AudioProcessor.h"
 #include "murmex/core/text/GreedyTokenSampler.h"
 #include "murmex/core/text/SegmentSeeker.h"
-#include "murmex/utilities/ModelUtilities.h"
-#include "murmex/utilities/WhisperError.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/NumberText.h"
 #include "tessary_core/Logging.h"
@@ -34,7 +34,6 @@ double now() {
         .count();
 }
 
-constexpr int64_t kDefaultWindowSamples = 480000;
 constexpr const char* kDefaultModelRepo = "vaziravudo/murmex-coreml";
 
 } // namespace
@@ -364,7 +363,7 @@ Murmex::LanguageDetection Murmex::detectLangauge(const std::vector<float>& audio
     options.verbose = Logging::shared().logLevel() != Logging::LogLevel::none;
     auto inputs = textDecoder_->prepareDecoderInputs({tok->specialTokens().startOfTranscriptToken});
     const int64_t windowSamples =
-        featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
+        featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
     auto window = audioProcessor_->padOrTrim(audioArray, 0, windowSamples);
     if (!window) throw WhisperError::transcriptionFailed("Audio samples are nil");
     auto mel = featureExtractor_->logMelSpectrogram(*window);
@@ -433,7 +432,8 @@ Murmex::transcribeAudioPathSingle(const std::string& audioPath,
 std::vector<TranscriptionResult> Murmex::transcribeAudioArray(
     const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions,
     const DecodingCallback& callback, const SegmentDiscoveryCallback& segmentCallback) {
-    const int64_t windowLength = featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
+    const int64_t windowLength =
+        featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
     if (decodeOptions && decodeOptions->chunkingStrategy == ChunkingStrategy::vad &&
         static_cast<int64_t>(audioArray.size()) > windowLength) {
         // Chunking by voice activity is not part of this build; the windowed

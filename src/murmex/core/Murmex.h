@@ -6,8 +6,8 @@
 // Create it with Murmex::create(config): the object is constructed first and
 // its (overridable) initialisation runs after, so a subclass's steps take part.
 
+#include "murmex/base/Constants.h"
 #include "murmex/core/AudioEncoding.h"
-#include "murmex/core/DecodingOptions.h"
 #include "murmex/core/FeatureExtracting.h"
 #include "murmex/core/ModelComputeOptions.h"
 #include "murmex/core/ModelSupport.h"
@@ -16,13 +16,14 @@
 #include "murmex/core/MurmexConfig.h"
 #include "murmex/core/TextDecoding.h"
 #include "murmex/core/TranscribeTask.h"
-#include "murmex/core/TranscriptionResult.h"
-#include "murmex/core/TranscriptionState.h"
-#include "murmex/core/TranscriptionTimings.h"
 #include "murmex/core/WhisperTokenizer.h"
 #include "murmex/core/audio/AudioInputConfig.h"
 #include "murmex/core/audio/AudioProcessing.h"
 #include "murmex/core/text/SegmentSeeking.h"
+#include "murmex/records/DecodingOptions.h"
+#include "murmex/records/TranscriptionResult.h"
+#include "murmex/records/TranscriptionState.h"
+#include "murmex/records/TranscriptionTimings.h"
 #include "platform/system/Progress.h"
 #include "tessary_core/ModelState.h"
 
@@ -44,9 +45,9 @@ public:
         std::function<void(std::optional<tessary::ModelState>, tessary::ModelState)>;
     using TranscriptionStateCallback = std::function<void(TranscriptionState)>;
 
-    static constexpr int sampleRate = 16000;
-    static constexpr int hopLength = 160;
-    static constexpr float secondsPerTimeToken = 0.02f;
+    static constexpr int sampleRate = Constants::sampleRate;
+    static constexpr int hopLength = Constants::hopLength;
+    static constexpr float secondsPerTimeToken = Constants::secondsPerTimeToken;
 
     /// Builds an engine from the configuration: components, model folder,
     /// optional prewarm and load. Throws WhisperError or the stages' errors.

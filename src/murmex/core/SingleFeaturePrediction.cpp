@@ -1,6 +1,6 @@
 #include "murmex/core/SingleFeaturePrediction.h"
 
-#include "murmex/utilities/EngineSignposts.h"
+#include "murmex/base/EngineSignposts.h"
 #include "platform/system/Cancellation.h"
 #include "tessary_core/Logging.h"
 

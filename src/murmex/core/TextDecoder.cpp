@@ -1,15 +1,15 @@
 #include "murmex/core/TextDecoder.h"
 
-#include "murmex/core/Constants.h"
-#include "murmex/core/DecodingFallback.h"
+#include "murmex/base/Constants.h"
+#include "murmex/base/Extensions.h"
+#include "murmex/base/TextUtilities.h"
+#include "murmex/base/WhisperError.h"
 #include "murmex/core/ModelFeatureProviders.h"
 #include "murmex/core/text/GreedyTokenSampler.h"
 #include "murmex/core/text/SuppressBlankFilter.h"
 #include "murmex/core/text/SuppressTokensFilter.h"
 #include "murmex/core/text/TimestampRulesFilter.h"
-#include "murmex/utilities/Extensions.h"
-#include "murmex/utilities/TextUtilities.h"
-#include "murmex/utilities/WhisperError.h"
+#include "murmex/records/DecodingFallback.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/NumberText.h"
 #include "platform/system/Uuid.h"
@@ -36,7 +36,6 @@ using tessary::Logging;
 
 namespace {
 
-constexpr float kSecondsPerTimeToken = 0.02f;
 // Steps write cache positions i and i + 1, so a window of the 224-token
 // context runs at most 223 steps.
 constexpr int kMaxSteps = Constants::maxTokenContext - 1;
@@ -274,7 +273,7 @@ LogitsFilterList TextDecoder::createLogitsFilters(const DecodingOptions& options
         std::optional<int> maxInitialTimestampIndex;
         if (options.maxInitialTimestamp && std::isfinite(*options.maxInitialTimestamp)) {
             const double steps = std::trunc(static_cast<double>(*options.maxInitialTimestamp) /
-                                            kSecondsPerTimeToken);
+                                            Constants::secondsPerTimeToken);
             maxInitialTimestampIndex = static_cast<int>(std::clamp(steps, -1.0, 1.0e6));
         }
         filters.push_back(std::make_shared<TimestampRulesFilter>(

@@ -1,7 +1,7 @@
 #include "murmex/core/TextDecoding.h"
 
+#include "murmex/base/WhisperError.h"
 #include "murmex/core/ModelFeatureProviders.h"
-#include "murmex/utilities/WhisperError.h"
 #include "platform/system/Cancellation.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/MLUtilities.h"

@@ -3,15 +3,15 @@
 // over the encoder output of one 30-second window, with its key-value cache
 // kept outside the model in a DecodingInputs object.
 
-#include "murmex/core/DecodingCache.h"
-#include "murmex/core/DecodingInputs.h"
-#include "murmex/core/DecodingOptions.h"
-#include "murmex/core/DecodingResult.h"
-#include "murmex/core/TranscriptionProgress.h"
 #include "murmex/core/WhisperMLModel.h"
 #include "murmex/core/WhisperTokenizer.h"
 #include "murmex/core/text/LogitsFiltering.h"
 #include "murmex/core/text/TokenSampling.h"
+#include "murmex/records/DecodingCache.h"
+#include "murmex/records/DecodingInputs.h"
+#include "murmex/records/DecodingOptions.h"
+#include "murmex/records/DecodingResult.h"
+#include "murmex/records/TranscriptionProgress.h"
 #include "platform/ml/MultiArray.h"
 #include "platform/system/Float16.h"
 

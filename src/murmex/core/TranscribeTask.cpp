@@ -1,9 +1,10 @@
 #include "murmex/core/TranscribeTask.h"
 
+#include "murmex/base/Constants.h"
+#include "murmex/base/EngineSignposts.h"
+#include "murmex/base/WhisperError.h"
 #include "murmex/core/audio/AudioProcessor.h"
 #include "murmex/core/text/GreedyTokenSampler.h"
-#include "murmex/utilities/EngineSignposts.h"
-#include "murmex/utilities/WhisperError.h"
 #include "platform/ml/MultiArray.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/NumberText.h"
@@ -21,9 +22,6 @@ namespace {
 
 using platform::system::Float16;
 using tessary::Logging;
-
-constexpr int64_t kSampleRate = 16000;
-constexpr int64_t kDefaultWindowSamples = 480000;
 
 double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -182,7 +180,7 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
 
     // The clip time is cut from the end of every clip; a negative one would
     // reach past the clip's end and a non-finite one has no sample count.
-    const float clipSeconds = options.windowClipTime * static_cast<float>(kSampleRate);
+    const float clipSeconds = options.windowClipTime * static_cast<float>(Constants::sampleRate);
     if (!std::isfinite(clipSeconds) || clipSeconds < 0 ||
         clipSeconds >= static_cast<float>(std::numeric_limits<int64_t>::max())) {
         throw WhisperError::transcriptionFailed(
@@ -193,7 +191,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     const int64_t sampleCount = static_cast<int64_t>(audioArray.size());
     RunState state;
     const double firstClip = options.clipTimestamps.empty() ? 0.0 : options.clipTimestamps.front();
-    timings_.inputAudioSeconds = static_cast<double>(sampleCount) / kSampleRate - firstClip;
+    timings_.inputAudioSeconds =
+        static_cast<double>(sampleCount) / Constants::sampleRate - firstClip;
 
     std::vector<TranscriptionSegment> allSegments;
     std::vector<int> allTokens;
@@ -231,7 +230,7 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     for (const auto& [clipStart, clipEnd] : seekClips) {
         const int64_t clipBaseCount = progress_->completedUnitCount();
         const int64_t windowSamples =
-            featureExtractor_->windowSamples().value_or(kDefaultWindowSamples);
+            featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
         const int64_t clipBound = clipEnd - windowClipSamples;
         int64_t seek = clipStart;
         while (seek < clipBound) {
@@ -239,12 +238,13 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                 std::min({clipEnd - seek, sampleCount - seek, windowSamples});
             if (segmentSize <= 0) break; // nothing left of the samples in this clip
             const int64_t windowEnd = seek + segmentSize;
-            Logging::debug(fmt::format("Decoding Seek: {} ({:.2f}s)", seek,
-                                       static_cast<float>(seek) / static_cast<float>(kSampleRate)));
             Logging::debug(
-                fmt::format("Decoding Window Size: {} ({:.2f}s)", segmentSize,
-                            static_cast<float>(windowEnd) / static_cast<float>(kSampleRate) -
-                                static_cast<float>(seek) / static_cast<float>(kSampleRate)));
+                fmt::format("Decoding Seek: {} ({:.2f}s)", seek,
+                            static_cast<float>(seek) / static_cast<float>(Constants::sampleRate)));
+            Logging::debug(fmt::format(
+                "Decoding Window Size: {} ({:.2f}s)", segmentSize,
+                static_cast<float>(windowEnd) / static_cast<float>(Constants::sampleRate) -
+                    static_cast<float>(seek) / static_cast<float>(Constants::sampleRate)));
 
             // Audio stage.
             start = now();
@@ -276,10 +276,10 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
             timings_.encoding += now() - start;
             timings_.totalEncodingRuns += 1;
 
-            Logging::info(
-                fmt::format("Decoding {:.2f}s - {:.2f}s",
-                            static_cast<float>(seek) / static_cast<float>(kSampleRate),
-                            static_cast<float>(windowEnd) / static_cast<float>(kSampleRate)));
+            Logging::info(fmt::format(
+                "Decoding {:.2f}s - {:.2f}s",
+                static_cast<float>(seek) / static_cast<float>(Constants::sampleRate),
+                static_cast<float>(windowEnd) / static_cast<float>(Constants::sampleRate)));
             DecodingCallback windowCallback = windowProgressCallback(callback);
             platform::system::checkCancellation();
             DecodingResult decodingResult =
@@ -291,8 +291,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
             auto [candidateSeek, segments] = segmentSeeker_->findSeekPointAndSegments(
                 decodingResult, options, static_cast<int>(allSegments.size()),
                 static_cast<int>(seek), static_cast<int>(segmentSize),
-                static_cast<int>(kSampleRate), special.timeTokenBegin, special.specialTokenBegin,
-                *tokenizer_);
+                static_cast<int>(Constants::sampleRate), special.timeTokenBegin,
+                special.specialTokenBegin, *tokenizer_);
             int64_t newSeek = std::max<int64_t>(candidateSeek, seek);
 
             if (options.wordTimestamps && decodingResult.cache &&
@@ -303,7 +303,7 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                     *decodingResult.cache->alignmentWeights, *tokenizer_, static_cast<int>(seek),
                     static_cast<int>(segmentSize), prependPunctuations(), appendPunctuations(),
                     static_cast<float>(static_cast<double>(seek) /
-                                       static_cast<double>(kSampleRate)),
+                                       static_cast<double>(Constants::sampleRate)),
                     options, timings_);
                 timings_.decodingWordTimestamps += now() - start;
                 timings_.totalTimestampAlignmentRuns += 1;
@@ -314,8 +314,9 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                     }
                     if (!kept.empty()) {
                         newSeek = std::max<int64_t>(
-                            newSeek, static_cast<int64_t>(kept.back().end *
-                                                          static_cast<float>(kSampleRate)));
+                            newSeek,
+                            static_cast<int64_t>(kept.back().end *
+                                                 static_cast<float>(Constants::sampleRate)));
                     }
                     segments = std::move(kept);
                 } else {

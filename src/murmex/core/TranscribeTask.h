@@ -6,15 +6,15 @@
 // The stages are the engine's own components, shared, never copied.
 
 #include "murmex/core/AudioEncoding.h"
-#include "murmex/core/DecodingOptions.h"
-#include "murmex/core/DecodingResult.h"
 #include "murmex/core/FeatureExtracting.h"
 #include "murmex/core/TextDecoding.h"
-#include "murmex/core/TranscriptionResult.h"
-#include "murmex/core/TranscriptionTimings.h"
 #include "murmex/core/WhisperTokenizer.h"
 #include "murmex/core/audio/AudioProcessing.h"
 #include "murmex/core/text/SegmentSeeking.h"
+#include "murmex/records/DecodingOptions.h"
+#include "murmex/records/DecodingResult.h"
+#include "murmex/records/TranscriptionResult.h"
+#include "murmex/records/TranscriptionTimings.h"
 #include "platform/system/Float16.h"
 #include "platform/system/Progress.h"
 

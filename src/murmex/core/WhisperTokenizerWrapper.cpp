@@ -1,6 +1,6 @@
 #include "murmex/core/WhisperTokenizerWrapper.h"
 
-#include "murmex/core/Constants.h"
+#include "murmex/base/Constants.h"
 #include "platform/system/DominantLanguage.h"
 
 #include <algorithm>

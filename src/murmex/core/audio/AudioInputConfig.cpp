@@ -1,6 +1,6 @@
 #include "murmex/core/audio/AudioInputConfig.h"
 
-#include "murmex/utilities/HashCombine.h"
+#include "murmex/base/HashCombine.h"
 
 namespace murmex {
 

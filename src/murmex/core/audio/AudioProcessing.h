@@ -4,6 +4,7 @@
 // stopping any capture the processor runs. AudioProcessor is the default
 // implementation; callers may hand in their own.
 
+#include "murmex/base/Constants.h"
 #include "platform/audio/PcmBuffer.h"
 #include "platform/ml/MultiArray.h"
 
@@ -40,7 +41,7 @@ public:
     /// the array cannot be made. `saveSegment` is not used.
     static std::optional<platform::ml::MultiArray>
     padOrTrimAudio(const std::vector<float>& audioArray, int64_t startAt = 0,
-                   int64_t toLength = 480000, bool saveSegment = false);
+                   int64_t toLength = Constants::defaultWindowSamples, bool saveSegment = false);
 
     /// The whole file at `path` as a 16 kHz mono buffer, all channels summed.
     /// Blocks the calling thread; throws WhisperError::loadAudioFailed.

@@ -1,7 +1,7 @@
 #include "murmex/core/audio/AudioProcessor.h"
 
-#include "murmex/core/Constants.h"
-#include "murmex/utilities/WhisperError.h"
+#include "murmex/base/Constants.h"
+#include "murmex/base/WhisperError.h"
 #include "platform/system/SystemError.h"
 #include "platform/system/WorkerGroup.h"
 #include "tessary_core/Logging.h"

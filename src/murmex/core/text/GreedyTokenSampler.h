@@ -2,9 +2,9 @@
 // The sampler the engine uses everywhere: the most probable token at
 // temperature 0, a draw among the `topK` best candidates otherwise.
 
-#include "murmex/core/DecodingOptions.h"
 #include "murmex/core/text/LogitsMath.h"
 #include "murmex/core/text/TokenSampling.h"
+#include "murmex/records/DecodingOptions.h"
 #include "platform/system/Float16.h"
 
 #include <optional>

@@ -1,6 +1,7 @@
 #include "murmex/core/text/SegmentSeeker.h"
 
-#include "murmex/utilities/WhisperError.h"
+#include "murmex/base/Constants.h"
+#include "murmex/base/WhisperError.h"
 #include "tessary_core/FloatExtensions.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/StringExtensions.h"
@@ -14,9 +15,7 @@
 namespace murmex {
 namespace {
 
-constexpr float kSecondsPerTimeToken = 0.02f;
 constexpr int kFramesPerWindow = 1500;
-constexpr int kSampleRate = 16000;
 
 std::vector<int> tokensBelow(const std::vector<int>& tokens, int limit) {
     std::vector<int> kept;
@@ -152,11 +151,11 @@ SegmentSeeker::findSeekPointAndSegments(const DecodingResult& result,
                 }
             }
             const float start =
-                timeOffset +
-                static_cast<float>(first.value_or(timeToken) - timeToken) * kSecondsPerTimeToken;
+                timeOffset + static_cast<float>(first.value_or(timeToken) - timeToken) *
+                                 Constants::secondsPerTimeToken;
             const float stop =
-                timeOffset +
-                static_cast<float>(last.value_or(timeToken) - timeToken) * kSecondsPerTimeToken;
+                timeOffset + static_cast<float>(last.value_or(timeToken) - timeToken) *
+                                 Constants::secondsPerTimeToken;
             segments.push_back(makeSegment(previous, end, start, stop,
                                            allSegmentsCount + static_cast<int>(segments.size())));
             previous = end;
@@ -166,15 +165,16 @@ SegmentSeeker::findSeekPointAndSegments(const DecodingResult& result,
         } else {
             const size_t index = singleTimestampEnding ? sliceEnds.back() - 1 : sliceEnds.back();
             const int lastTimestamp = tokens[std::min(index, count - 1)];
-            seek = currentSeek +
-                   static_cast<int>(static_cast<float>(lastTimestamp - timeToken) *
-                                    kSecondsPerTimeToken * static_cast<float>(sampleRate));
+            seek = currentSeek + static_cast<int>(static_cast<float>(lastTimestamp - timeToken) *
+                                                  Constants::secondsPerTimeToken *
+                                                  static_cast<float>(sampleRate));
         }
     } else {
         float duration = static_cast<float>(segmentSize) / static_cast<float>(sampleRate);
         for (size_t i = count; i-- > 0;) {
             if (tokens[i] > timeToken) {
-                duration = static_cast<float>(tokens[i] - timeToken) * kSecondsPerTimeToken;
+                duration =
+                    static_cast<float>(tokens[i] - timeToken) * Constants::secondsPerTimeToken;
                 break;
             }
         }
@@ -274,14 +274,15 @@ std::vector<WordTiming> SegmentSeeker::findAlignment(const std::vector<int>& wor
     std::vector<float> ends;
     for (size_t p = 1; p < path.textIndices.size(); ++p) {
         if (path.textIndices[p] != path.textIndices[p - 1]) {
-            const float time = static_cast<float>(path.timeIndices[p]) * kSecondsPerTimeToken;
+            const float time =
+                static_cast<float>(path.timeIndices[p]) * Constants::secondsPerTimeToken;
             starts.push_back(time);
             ends.push_back(time);
         }
     }
     ends.push_back(
         static_cast<float>(path.timeIndices.empty() ? kFramesPerWindow : path.timeIndices.back()) *
-        kSecondsPerTimeToken);
+        Constants::secondsPerTimeToken);
 
     std::vector<WordTiming> words;
     size_t position = 0;
@@ -386,7 +387,7 @@ std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
     const std::vector<TranscriptionSegment>& segments,
     const std::vector<WordTiming>& mergedAlignment, int seek, float lastSpeechTimestamp,
     float constrainedMedianDuration, float maxDuration, const WhisperTokenizer& tokenizer) const {
-    const float seekTime = static_cast<float>(seek) / static_cast<float>(kSampleRate);
+    const float seekTime = static_cast<float>(seek) / static_cast<float>(Constants::sampleRate);
     const float c = constrainedMedianDuration;
     const float m = maxDuration;
     const int specialTokenBegin = tokenizer.specialTokens().specialTokenBegin;

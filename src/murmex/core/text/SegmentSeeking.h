@@ -2,11 +2,11 @@
 // Turns a decoded window into timed segments and the next seek position, and
 // gives segments their word timings.
 
-#include "murmex/core/DecodingOptions.h"
-#include "murmex/core/DecodingResult.h"
-#include "murmex/core/TranscriptionSegment.h"
-#include "murmex/core/TranscriptionTimings.h"
 #include "murmex/core/WhisperTokenizer.h"
+#include "murmex/records/DecodingOptions.h"
+#include "murmex/records/DecodingResult.h"
+#include "murmex/records/TranscriptionSegment.h"
+#include "murmex/records/TranscriptionTimings.h"
 #include "platform/ml/MultiArray.h"
 
 #include <optional>
