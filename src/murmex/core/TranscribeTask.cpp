@@ -15,6 +15,7 @@
 #include <cmath>
 #include <fmt/format.h>
 #include <limits>
+#include <span>
 
 namespace murmex {
 
@@ -248,13 +249,8 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
 
             // Audio stage.
             start = now();
-            std::optional<AudioProcessorOutputType> window;
-            if (seek == 0 && windowEnd == sampleCount) {
-                window = audioProcessor_->padOrTrim(audioArray, 0, windowSamples);
-            } else {
-                std::vector<float> slice(audioArray.begin() + seek, audioArray.begin() + windowEnd);
-                window = audioProcessor_->padOrTrim(slice, 0, windowSamples);
-            }
+            const std::optional<AudioProcessorOutputType> window = audioProcessor_->padOrTrim(
+                std::span(audioArray).subspan(size_t(seek), size_t(segmentSize)), 0, windowSamples);
             if (!window) throw WhisperError::transcriptionFailed("Audio samples are nil");
             windowPreprocess(*window, seek, segmentSize);
             timings_.audioProcessing += now() - start;

@@ -42,7 +42,7 @@ public:
         float lastSample;
         int64_t toLength;
     };
-    std::optional<AudioProcessorOutputType> padOrTrim(const std::vector<float>& audioArray,
+    std::optional<AudioProcessorOutputType> padOrTrim(std::span<const float> audioArray,
                                                       int64_t startAt, int64_t toLength) override {
         if (onPadOrTrim) onPadOrTrim();
         std::lock_guard lock(mutex);
@@ -50,7 +50,8 @@ public:
                          audioArray.empty() ? -1.f : audioArray.front(),
                          audioArray.empty() ? -1.f : audioArray.back(), toLength});
         if (startAt != 0 || audioArray.empty()) return std::nullopt;
-        return AudioProcessorOutputType(FakeWindow{audioArray, toLength});
+        return AudioProcessorOutputType(
+            FakeWindow{{audioArray.begin(), audioArray.end()}, toLength});
     }
     void stopRecording() override {}
 

@@ -9,7 +9,7 @@
 namespace murmex {
 
 std::optional<platform::ml::MultiArray>
-AudioProcessing::padOrTrimAudio(const std::vector<float>& audioArray, int64_t startAt,
+AudioProcessing::padOrTrimAudio(std::span<const float> audioArray, int64_t startAt,
                                 int64_t toLength, bool /*saveSegment*/) {
     using tessary::Logging;
     if (startAt < 0 || startAt >= int64_t(audioArray.size())) {

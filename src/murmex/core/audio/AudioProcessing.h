@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ public:
     /// model input of one window; nothing when `startAt` lies outside the
     /// samples.
     virtual std::optional<AudioProcessorOutputType>
-    padOrTrim(const std::vector<float>& audioArray, int64_t startAt, int64_t toLength) = 0;
+    padOrTrim(std::span<const float> audioArray, int64_t startAt, int64_t toLength) = 0;
 
     /// Stops any microphone capture of the processor; harmless when none runs.
     virtual void stopRecording() = 0;
@@ -40,7 +41,7 @@ public:
     /// not below the sample count, when `toLength` is not positive, or when
     /// the array cannot be made. `saveSegment` is not used.
     static std::optional<platform::ml::MultiArray>
-    padOrTrimAudio(const std::vector<float>& audioArray, int64_t startAt = 0,
+    padOrTrimAudio(std::span<const float> audioArray, int64_t startAt = 0,
                    int64_t toLength = Constants::defaultWindowSamples, bool saveSegment = false);
 
     /// The whole file at `path` as a 16 kHz mono buffer, all channels summed.

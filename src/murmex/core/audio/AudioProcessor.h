@@ -4,14 +4,15 @@
 // turned into the fixed-length input of one model window.
 //
 // Every file operation is a static function that keeps no state and may run
-// on any thread. Buffers are shared handles: an operation may hand back the
-// very buffer it was given (convertToMono of a mono buffer), and
-// convertBufferToArray clears the buffer it reads.
+// on any thread; the reading itself is platform::audio::AudioFileReader's
+// (pieces of 1,323,000 frames by default, each down-mixed before its rate is
+// converted, one converter over all pieces and, in loadAudioAsFloatArray,
+// over all its 600-second stretches). Buffers are shared handles: an
+// operation may hand back the very buffer it was given (convertToMono of a
+// mono buffer), and convertBufferToArray clears the buffer it reads.
 //
-// Long files are read in pieces (1,323,000 frames at a time by default), each
-// down-mixed before its rate is converted. One converter runs over all the
-// pieces of a read, and loadAudioAsFloatArray keeps it running across its
-// 600-second stretches too, so the samples join without seams.
+// Reader failures reach the caller as WhisperError::loadAudioFailed carrying
+// the reader's reason.
 
 #include "murmex/core/audio/AudioInputConfig.h"
 #include "murmex/core/audio/AudioProcessing.h"
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,7 +45,7 @@ public:
     ~AudioProcessor() override;
 
     /// What padOrTrimAudio returns for the same arguments.
-    std::optional<AudioProcessorOutputType> padOrTrim(const std::vector<float>& audioArray,
+    std::optional<AudioProcessorOutputType> padOrTrim(std::span<const float> audioArray,
                                                       int64_t startAt, int64_t toLength) override;
     /// This processor captures nothing itself, so there is nothing to stop.
     void stopRecording() override;
@@ -69,8 +71,8 @@ public:
 
     /// Converts `frameCount` frames (the whole file when absent) from the
     /// file's read position on, in pieces of `maxReadFrameSize` frames, each
-    /// down-mixed with `channelMode`. Nothing, with an error line in the log,
-    /// when a step fails.
+    /// down-mixed with `channelMode`. Nothing, with the reason as an error
+    /// line in the log, when a step fails.
     static PcmBufferRef resampleAudio(AudioFile& file, double toSampleRate, uint32_t channelCount,
                                       const ChannelMode& channelMode,
                                       std::optional<int64_t> frameCount, uint32_t maxReadFrameSize);

@@ -187,6 +187,20 @@ TEST(AudioProcessorFiles, MissingAndBrokenFilesFailWithLoadAudioFailed) {
         whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(text); });
     EXPECT_EQ(broken.kind(), WhisperError::Kind::loadAudioFailed);
     EXPECT_NE(broken.message().find(text), std::string::npos) << broken.message();
+
+    // A file that opens but cannot be decoded fails with the decoder's
+    // reason, not a generic message (ten seconds: enough damaged packets in
+    // a row to give up).
+    const std::string source = file("ten-seconds.wav");
+    zvtest::writeWav(source, 44100, 2, zvtest::sine(440, 44100, 10 * 44100, 2));
+    const std::string damaged = file("damaged.mka");
+    ASSERT_TRUE(zvtest::ffmpegEncode(source, damaged, "-c:a flac -bsf:a noise=amount=2"));
+    const WhisperError unreadable =
+        whisperErrorOf([&] { AudioProcessor::loadAudioAsFloatArray(damaged); });
+    EXPECT_EQ(unreadable.kind(), WhisperError::Kind::loadAudioFailed);
+    EXPECT_EQ(unreadable.message().rfind("Error reading audio file: Error decoding " + damaged, 0),
+              0u)
+        << unreadable.message();
 }
 
 TEST(AudioProcessorFiles, MutatedFilesNeverCrashTheLoader) {
