@@ -1,0 +1,470 @@
+// Statement execution: output, conditionals, loops, assignments, macros,
+// call blocks and filter blocks, and the render entry points.
+
+#include "jinja/Evaluation.h"
+#include "jinja/Interpreter.h"
+#include "jinja/JinjaError.h"
+#include "jinja/RenderState.h"
+#include "jinja/filters/UnicodeText.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace jinja {
+
+namespace {
+
+using namespace evaluation;
+using render::CallDepth;
+using render::checkStack;
+using render::countStep;
+
+// How a statement body ended: normally, or at a break or continue that the
+// nearest loop must handle.
+enum class Flow : std::uint8_t { normal, break_, continue_ };
+
+// A break or continue leaving a macro or caller body, on its way to the loop
+// that is running the call.
+struct ControlFlow {
+    Flow flow;
+};
+
+Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out);
+
+// Runs a body that is a function of its own (macro, caller): a break or
+// continue that ends it travels on to the loop running the call.
+std::string runFunctionBody(const NodeList& body, const EnvPtr& scope) {
+    std::string buffer;
+    Flow flow = runNodes(body, scope, buffer);
+    if (flow != Flow::normal) throw ControlFlow{flow};
+    return buffer;
+}
+
+std::string_view singleName(const Statement::LoopVar& v) {
+    return v.names.empty() ? std::string_view() : v.names[0];
+}
+
+// The ten keys of the loop object, in order.
+constexpr std::string_view kLoopKeys[] = {"index",    "index0",    "first",    "last",     "length",
+                                          "revindex", "revindex0", "previtem", "nextitem", "cycle"};
+
+Value cycleFunction(std::int64_t index) {
+    return Value(
+        Function([index](const Array& args, const KeywordArguments&, const EnvPtr&) -> Value {
+            if (args.empty()) return Value(std::string());
+            return args[static_cast<std::size_t>(index) % args.size()];
+        }));
+}
+
+// Stores the loop object of position `index` under `loop` in the loop scope.
+// The previous iteration's object is updated in place when the scope holds
+// the only reference to it; a copy kept elsewhere keeps its own values.
+void updateLoopObject(Environment& scope, const Array& items, std::size_t index) {
+    auto slot = scope.variables.find(std::string_view("loop"));
+    bool reusable = slot != scope.variables.end() && slot->second.isObject() &&
+                    slot->second.asObject().size() == std::size(kLoopKeys);
+    if (reusable) {
+        std::size_t k = 0;
+        for (const auto& entry : slot->second.asObject())
+            reusable = reusable && entry.first.isString() && entry.first.text() == kLoopKeys[k++];
+    }
+    if (!reusable) {
+        scope.set("loop", Interpreter::makeLoopObject(items, index));
+        return;
+    }
+    const std::size_t count = items.size();
+    const auto i = static_cast<std::int64_t>(index);
+    const auto n = static_cast<std::int64_t>(count);
+    Object& loop = slot->second.mutableObject();
+    auto at = [&](std::size_t k) -> Value& {
+        return (loop.begin() + static_cast<std::ptrdiff_t>(k)).value();
+    };
+    at(0) = Value(i + 1);
+    at(1) = Value(i);
+    at(2) = Value(index == 0);
+    at(3) = Value(index + 1 == count);
+    at(4) = Value(n);
+    at(5) = Value(n - i);
+    at(6) = Value(n - i - 1);
+    at(7) = index > 0 ? items[index - 1] : Value::undefined();
+    at(8) = index + 1 < count ? items[index + 1] : Value::undefined();
+    at(9) = cycleFunction(i);
+}
+
+Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
+    using LK = Statement::LoopVar::Kind;
+    Value iterable = evaluate(loop.iterable, env);
+    Array items;
+    bool fromString = false;
+    if (iterable.isArray()) {
+        items = iterable.asArray();
+    } else if (iterable.isString()) {
+        fromString = true;
+        std::vector<std::string_view> characters = text::graphemes(iterable.asString());
+        RenderLimits::checkItems(characters.size());
+        items.reserve(characters.size());
+        for (std::string_view g : characters)
+            items.emplace_back(g);
+    } else if (iterable.isObject()) {
+        items.reserve(iterable.asObject().size());
+        for (const auto& [key, value] : iterable.asObject()) {
+            if (loop.loopVar.kind == LK::single)
+                items.push_back(Value(key));
+            else
+                items.push_back(Value(Array{Value(key), value}));
+        }
+    } else {
+        throw JinjaError::runtime("Cannot iterate over non-iterable value");
+    }
+    iterable = Value();
+    if (items.empty()) return runNodes(loop.alternate, env, out);
+
+    EnvPtr scope = Environment::make(env);
+    const std::size_t count = items.size();
+    for (std::size_t index = 0; index < count; ++index) {
+        countStep();
+        const Value& item = items[index];
+        if (loop.loopVar.kind == LK::single) {
+            scope->set(singleName(loop.loopVar), item);
+        } else {
+            const auto& names = loop.loopVar.names;
+            if (fromString) {
+                for (std::size_t j = 0; j < names.size(); ++j)
+                    scope->set(names[j], j == 0 ? item : Value::undefined());
+            } else if (item.isArray()) {
+                // Object entries arrive as [key, value] pairs and bind like arrays.
+                const Array& parts = item.asArray();
+                for (std::size_t j = 0; j < names.size(); ++j)
+                    scope->set(names[j], j < parts.size() ? parts[j] : Value::undefined());
+            }
+        }
+        updateLoopObject(*scope, items, index);
+        if (loop.test && !evaluate(*loop.test, scope).isTruthy()) continue;
+        Flow flow;
+        try {
+            flow = runNodes(loop.body, scope, out);
+        } catch (const ControlFlow& signal) {
+            flow = signal.flow;
+        }
+        if (flow == Flow::break_) break;
+    }
+    return Flow::normal;
+}
+
+Flow runSet(const Statement::Set& s, const EnvPtr& env) {
+    if (s.value) {
+        Value value = evaluate(*s.value, env);
+        Interpreter::assign(s.target, value, env);
+        return Flow::normal;
+    }
+    std::string buffer;
+    Flow flow = runNodes(s.body, env, buffer);
+    if (flow != Flow::normal) return flow;
+    Interpreter::assign(s.target, Value(std::move(buffer)), env);
+    return Flow::normal;
+}
+
+Flow runFilterBlock(const Statement::Filter& f, const EnvPtr& env, std::string& out) {
+    std::string buffer;
+    Flow flow = runNodes(f.body, env, buffer);
+    if (flow != Flow::normal) return flow;
+    std::string_view name;
+    Array args;
+    if (const auto* id = f.filterExpr.getIf<Expression::Identifier>()) {
+        name = id->name;
+        args.push_back(Value(std::move(buffer)));
+    } else if (const auto* step = f.filterExpr.getIf<Expression::Filter>()) {
+        name = step->name;
+        args.reserve(step->args.size() + 1);
+        args.push_back(Value(std::move(buffer)));
+        for (const Expression& a : step->args)
+            args.push_back(evaluate(a, env));
+    } else {
+        throw JinjaError::runtime("Invalid filter expression in filter statement");
+    }
+    RenderLimits::appendPrinted(out, Interpreter::applyFilter(name, args, KeywordArguments{}, env));
+    return Flow::normal;
+}
+
+// The function a call block hands to its callee as `caller`.
+Value makeCaller(const EnvPtr& blockScope, const Statement::Call& block) {
+    std::optional<ExpressionList> params = block.callerArgs;
+    NodeList body = block.body;
+    render::rememberCapturedScope(blockScope);
+    return Value(Function([blockScope, params = std::move(params), body = std::move(body)](
+                              const Array& args, const KeywordArguments&, const EnvPtr&) -> Value {
+        CallDepth depth;
+        countStep();
+        EnvPtr scope = Environment::make(blockScope);
+        if (params) {
+            std::size_t n = std::min(params->size(), args.size());
+            for (std::size_t i = 0; i < n; ++i) {
+                const auto* id = (*params)[i].getIf<Expression::Identifier>();
+                if (!id) throw JinjaError::runtime("Caller parameter must be an identifier");
+                scope->set(id->name, args[i]);
+            }
+        }
+        return Value(runFunctionBody(body, scope));
+    }));
+}
+
+Flow runCallBlock(const Statement::Call& c, const EnvPtr& env, std::string& out) {
+    const Expression* callee = &c.callable;
+    const ExpressionList* argExprs = nullptr;
+    const ExpressionMap* kwargExprs = nullptr;
+    if (const auto* call = c.callable.getIf<Expression::Call>()) {
+        callee = &call->callee;
+        argExprs = &call->args;
+        kwargExprs = &call->kwargs;
+    }
+    Value function = evaluate(*callee, env);
+    EnvPtr scope = Environment::make(env);
+    scope->set("caller", makeCaller(env, c));
+    Array args;
+    if (argExprs) {
+        args.reserve(argExprs->size());
+        for (const Expression& a : *argExprs)
+            args.push_back(evaluate(a, env));
+    }
+    KeywordArguments kwargs = kwargExprs ? collectKeywords(*kwargExprs, env) : KeywordArguments{};
+    RenderLimits::appendPrinted(out, callValue(function, args, kwargs, scope));
+    return Flow::normal;
+}
+
+Flow execute(const Statement& s, const EnvPtr& env, std::string& out) {
+    using K = Statement::Kind;
+    switch (s.kind()) {
+    case K::program:
+        return runNodes(s.as<Statement::Program>().body, env, out);
+    case K::generation:
+        return runNodes(s.as<Statement::Generation>().body, env, out);
+    case K::if_: {
+        const auto& i = s.as<Statement::If>();
+        return runNodes(evaluate(i.test, env).isTruthy() ? i.body : i.alternate, env, out);
+    }
+    case K::set:
+        return runSet(s.as<Statement::Set>(), env);
+    case K::for_:
+        return runLoop(s.as<Statement::For>(), env, out);
+    case K::macro: {
+        const auto& m = s.as<Statement::Macro>();
+        env->set(m.name, Value(Macro{m.name, m.parameters, m.defaults, m.body}));
+        return Flow::normal;
+    }
+    case K::break_:
+        return Flow::break_;
+    case K::continue_:
+        return Flow::continue_;
+    case K::call:
+        return runCallBlock(s.as<Statement::Call>(), env, out);
+    case K::filter:
+        return runFilterBlock(s.as<Statement::Filter>(), env, out);
+    }
+    return Flow::normal;
+}
+
+Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
+    checkStack();
+    const std::size_t maxBytes = RenderLimits::current().maxBytes;
+    for (const Node& node : nodes) {
+        switch (node.kind()) {
+        case Node::Kind::text:
+            out += node.text();
+            break;
+        case Node::Kind::expression: {
+            const Expression& e = node.expression();
+            if (const std::string* lit = stringLiteral(e)) {
+                out += *lit;
+                break;
+            }
+            Value scratch;
+            RenderLimits::appendPrinted(out, evaluateRef(e, env, scratch));
+            break;
+        }
+        case Node::Kind::statement: {
+            Flow flow = execute(node.statement(), env, out);
+            if (flow != Flow::normal) return flow;
+            break;
+        }
+        case Node::Kind::comment:
+            break;
+        }
+        if (out.size() > maxBytes) RenderLimits::checkBytes(out.size());
+    }
+    return Flow::normal;
+}
+
+[[noreturn]] void outsideLoop(Flow flow) {
+    throw JinjaError::runtime(flow == Flow::break_ ? "'break' outside of a loop"
+                                                   : "'continue' outside of a loop");
+}
+
+void runTopLevel(const NodeList& nodes, const EnvPtr& env, std::string& out) {
+    Flow flow;
+    try {
+        flow = runNodes(nodes, env, out);
+    } catch (const ControlFlow& signal) {
+        outsideLoop(signal.flow);
+    }
+    if (flow != Flow::normal) outsideLoop(flow);
+}
+
+} // namespace
+
+// ---- entry points --------------------------------------------------------------
+
+std::string Interpreter::render(const NodeList& nodes, const std::shared_ptr<Environment>& root,
+                                const RenderLimits& limits) {
+    struct ClearRoot {
+        Environment* root;
+        ~ClearRoot() { render::clearChain(root); }
+    } clearRoot{root.get()};
+    render::RenderScope scope(&limits, nullptr);
+    std::string out;
+    out.reserve(1024);
+    runTopLevel(nodes, root, out);
+    return out;
+}
+
+void Interpreter::interpret(const NodeList& nodes, const std::shared_ptr<Environment>& env,
+                            std::string& out) {
+    render::RenderScope scope(nullptr, env.get());
+    runTopLevel(nodes, env, out);
+}
+
+std::string Interpreter::interpret(const NodeList& nodes,
+                                   const std::shared_ptr<Environment>& environment) {
+    EnvPtr root = Environment::make(nullptr, environment->variables);
+    std::string out;
+    out.reserve(1024);
+    interpret(nodes, root, out);
+    return out;
+}
+
+void Interpreter::executeStatementWithOutput(const Statement& statement,
+                                             const std::shared_ptr<Environment>& env,
+                                             std::string& out) {
+    Flow flow = execute(statement, env, out);
+    if (flow != Flow::normal) outsideLoop(flow);
+}
+
+// ---- assignment and loops --------------------------------------------------------
+
+void Interpreter::assign(const Expression& target, const Value& value,
+                         const std::shared_ptr<Environment>& env) {
+    switch (target.kind()) {
+    case Expression::Kind::identifier:
+        env->set(target.as<Expression::Identifier>().name, value);
+        return;
+    case Expression::Kind::tuple: {
+        const ExpressionList& names = target.as<Expression::Tuple>().elements;
+        if (!value.isArray())
+            throw JinjaError::runtime("Cannot unpack non-array value for tuple assignment.");
+        const Array& values = value.asArray();
+        if (names.size() != values.size())
+            throw JinjaError::runtime("Tuple assignment mismatch: " + std::to_string(names.size()) +
+                                      " variables and " + std::to_string(values.size()) +
+                                      " values.");
+        for (std::size_t i = 0; i < names.size(); ++i)
+            assign(names[i], values[i], env);
+        return;
+    }
+    case Expression::Kind::member: {
+        const auto& m = target.as<Expression::Member>();
+        Value object = evaluate(m.object, env);
+        ObjectKey key;
+        if (!m.computed) {
+            const auto* id = m.member.getIf<Expression::Identifier>();
+            if (!id) throw JinjaError::runtime("Property assignment requires identifier");
+            key = ObjectKey(id->name);
+        } else {
+            Value k = evaluate(m.member, env);
+            if (k.isInt())
+                key = ObjectKey(k.asInt());
+            else if (k.isString())
+                key = ObjectKey(k.asString());
+            else
+                throw JinjaError::runtime("Computed property key must be a string or integer");
+        }
+        if (!object.isObject()) return;
+        const auto* id = m.object.getIf<Expression::Identifier>();
+        if (!id) return; // the updated copy would reach no variable
+        // Take the variable's own copy out of its scope first, so the update
+        // does not copy shared storage when this is its only holder.
+        Environment* holder = env.get();
+        while (holder && !holder->variables.count(id->name))
+            holder = holder->parent().get();
+        if (holder) {
+            auto it = holder->variables.find(id->name);
+            if (it->second.isObject()) object = std::move(it->second);
+            it->second = Value();
+        }
+        object.mutableObject().insert_or_assign(std::move(key), value);
+        try {
+            RenderLimits::checkValueSize(object);
+        } catch (...) {
+            env->setInChain(id->name, std::move(object));
+            throw;
+        }
+        env->setInChain(id->name, std::move(object));
+        return;
+    }
+    default: {
+        std::string rendering(Expression::kindName(target.kind()));
+        if (const auto* s = target.getIf<Expression::String>())
+            rendering += "(\"" + s->value + "\")";
+        else if (const auto* i = target.getIf<Expression::Integer>())
+            rendering += "(" + std::to_string(i->value) + ")";
+        else
+            rendering += "(" + target.toJson() + ")";
+        throw JinjaError::runtime("Invalid target for assignment: " + rendering);
+    }
+    }
+}
+
+Value Interpreter::makeLoopObject(const Array& items, std::size_t index) {
+    const std::size_t count = items.size();
+    const auto i = static_cast<std::int64_t>(index);
+    const auto n = static_cast<std::int64_t>(count);
+    const Value values[] = {Value(i + 1),
+                            Value(i),
+                            Value(index == 0),
+                            Value(index + 1 == count),
+                            Value(n),
+                            Value(n - i),
+                            Value(n - i - 1),
+                            index > 0 ? items[index - 1] : Value::undefined(),
+                            index + 1 < count ? items[index + 1] : Value::undefined(),
+                            cycleFunction(i)};
+    Object loop;
+    loop.reserve(std::size(kLoopKeys));
+    for (std::size_t k = 0; k < std::size(kLoopKeys); ++k)
+        loop.insert_or_assign(ObjectKey(kLoopKeys[k]), values[k]);
+    return Value(std::move(loop));
+}
+
+// ---- macros -----------------------------------------------------------------------
+
+Value Interpreter::callMacro(const Macro& macro, const Array& arguments,
+                             const KeywordArguments& keywordArguments,
+                             const std::shared_ptr<Environment>& env) {
+    CallDepth depth;
+    countStep();
+    EnvPtr scope = Environment::make(env);
+    if (const Value* caller = env->find("caller"); caller && !caller->isUndefined())
+        scope->set("caller", *caller);
+    for (const auto& [name, expr] : macro.defaults)
+        scope->set(name, evaluate(expr, env));
+    for (std::size_t i = 0; i < macro.parameters.size(); ++i) {
+        const std::string& name = macro.parameters[i];
+        if (i < arguments.size())
+            scope->set(name, arguments[i]);
+        else
+            scope->set(name, (*scope)[name]);
+    }
+    for (const auto& [name, value] : keywordArguments)
+        scope->set(name, value);
+    return Value(runFunctionBody(macro.body, scope));
+}
+
+} // namespace jinja
