@@ -18,13 +18,27 @@ function(zv_apply_options target)
   endif()
 endfunction()
 
+# Removes from the list variable <var> the sources that lie in a sub-folder
+# of the calling folder with a CMakeLists.txt of its own (a target of its own).
+function(zv_drop_nested_folders var)
+  file(GLOB_RECURSE nested CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  set(kept ${${var}})
+  foreach(lists IN LISTS nested)
+    get_filename_component(folder ${lists} DIRECTORY)
+    list(FILTER kept EXCLUDE REGEX "^${folder}/")
+  endforeach()
+  set(${var} ${kept} PARENT_SCOPE)
+endfunction()
+
 # zv_module(<target> [DEPS <targets...>] [PRIVATE_DEPS <targets...>])
 # Builds every .cpp below the calling folder into one static library whose
-# headers are included as "<module path>/<Header>.h" from src/.
+# headers are included as "<module path>/<Header>.h" from src/. A sub-folder
+# with a CMakeLists.txt of its own is a module of its own and is left out.
 function(zv_module name)
   cmake_parse_arguments(M "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  zv_drop_nested_folders(srcs)
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
@@ -38,10 +52,12 @@ function(zv_module name)
 endfunction()
 
 # zv_tests(<name> DEPS <targets...>)
-# One test program per module: every .cpp below the calling folder.
+# One test program per module: every .cpp below the calling folder, except in
+# sub-folders with a test program of their own.
 function(zv_tests name)
   cmake_parse_arguments(T "" "" "DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  zv_drop_nested_folders(srcs)
   if(NOT srcs)
     return()
   endif()

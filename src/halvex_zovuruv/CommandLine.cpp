@@ -1,8 +1,8 @@
 #include "halvex_zovuruv/CommandLine.h"
 
 #include "halvex_zovuruv/Transcriber.h"
+#include "halvex_zovuruv/core/ErrorText.h"
 #include "murmex/base/WhisperError.h"
-#include "platform/system/SystemError.h"
 
 #include <cstdio>
 #include <exception>
@@ -23,16 +23,12 @@ std::optional<std::string> transcribePathArgument(const std::vector<std::string>
 std::string errorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
-    } catch (const platform::system::SystemError& e) {
-        return e.debugDescription();
     } catch (const murmex::WhisperError& e) {
         // The case name and its message, as the enumeration prints itself;
         // message() rather than what(), which would log the message again.
         return std::string(murmex::WhisperError::kindName(e.kind())) + "(\"" + e.message() + "\")";
-    } catch (const std::exception& e) {
-        return e.what();
     } catch (...) {
-        return "unknown error";
+        return errorDebugText(std::current_exception());
     }
 }
 

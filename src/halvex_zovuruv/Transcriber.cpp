@@ -1,6 +1,7 @@
 #include "halvex_zovuruv/Transcriber.h"
 
-#include "halvex_zovuruv/Log.h"
+#include "halvex_zovuruv/core/ApplicationSupport.h"
+#include "halvex_zovuruv/core/Log.h"
 #include "murmex/core/Murmex.h"
 #include "murmex/core/MurmexConfig.h"
 #include "murmex/records/DecodingOptions.h"
@@ -73,18 +74,7 @@ std::string Transcriber::modelURL() {
 }
 
 fs::path Transcriber::baseDir() {
-    fs::path dataHome;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        dataHome = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        dataHome = fs::path(home) / ".local" / "share";
-    } else {
-        dataHome = fs::temp_directory_path();
-    }
-    fs::path base = dataHome / "Corvane Zovuruv";
-    std::error_code ignored;
-    fs::create_directories(base, ignored);
-    return base;
+    return applicationSupportFolder("Corvane Zovuruv");
 }
 
 fs::path Transcriber::modelFolder() {

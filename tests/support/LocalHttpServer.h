@@ -1,9 +1,11 @@
 #pragma once
 // A tiny HTTP/1.1 server on 127.0.0.1 for tests: serves fixed routes from a
-// background thread and counts the requests it answered.
+// background thread, counts the requests it answered and keeps them (method,
+// path, headers with lower-cased names, body) for the test to inspect.
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cctype>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -11,6 +13,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace zvtest {
 
@@ -18,6 +21,13 @@ class LocalHttpServer {
 public:
     struct Route {
         int status = 200;
+        std::string body;
+    };
+
+    struct Request {
+        std::string method;
+        std::string path;
+        std::map<std::string, std::string> headers; ///< names lower-cased
         std::string body;
     };
 
@@ -54,6 +64,12 @@ public:
     }
     int requestCount() const { return requests_.load(); }
 
+    /// Every request answered so far, in order.
+    std::vector<Request> requests() const {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
 private:
     void serve() {
         while (!stopping_) {
@@ -66,16 +82,29 @@ private:
                 if (n <= 0) break;
                 request.append(buffer, static_cast<size_t>(n));
             }
-            auto firstSpace = request.find(' ');
-            auto secondSpace = request.find(' ', firstSpace + 1);
-            std::string path = firstSpace == std::string::npos
-                                   ? "/"
-                                   : request.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+            Request parsed = parseHead(request);
+            // The body follows the head; read what Content-Length announces.
+            const size_t headEnd = request.find("\r\n\r\n");
+            if (headEnd != std::string::npos) {
+                parsed.body = request.substr(headEnd + 4);
+                auto expect = parsed.headers.find("expect");
+                if (expect != parsed.headers.end() && expect->second == "100-continue")
+                    sendAll(client, "HTTP/1.1 100 Continue\r\n\r\n");
+                auto announced = parsed.headers.find("content-length");
+                const size_t length =
+                    announced == parsed.headers.end() ? 0 : std::stoul(announced->second);
+                while (parsed.body.size() < length) {
+                    ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+                    if (n <= 0) break;
+                    parsed.body.append(buffer, static_cast<size_t>(n));
+                }
+            }
             Route route{404, "not found"};
             {
                 std::lock_guard lock(mutex_);
-                auto it = routes_.find(path);
+                auto it = routes_.find(parsed.path);
                 if (it != routes_.end()) route = it->second;
+                received_.push_back(parsed);
             }
             ++requests_;
             std::string head = "HTTP/1.1 " + std::to_string(route.status) +
@@ -85,6 +114,35 @@ private:
             sendAll(client, route.body);
             ::close(client);
         }
+    }
+
+    static Request parseHead(const std::string& text) {
+        Request request;
+        const size_t lineEnd = text.find("\r\n");
+        const std::string first = text.substr(0, lineEnd);
+        const size_t firstSpace = first.find(' ');
+        const size_t secondSpace = first.find(' ', firstSpace + 1);
+        request.method = first.substr(0, firstSpace);
+        request.path = firstSpace == std::string::npos
+                           ? "/"
+                           : first.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+        size_t pos = lineEnd == std::string::npos ? text.size() : lineEnd + 2;
+        while (pos < text.size()) {
+            const size_t end = text.find("\r\n", pos);
+            if (end == std::string::npos || end == pos) break;
+            const std::string line = text.substr(pos, end - pos);
+            const size_t colon = line.find(':');
+            if (colon != std::string::npos) {
+                std::string name = line.substr(0, colon);
+                for (char& c : name)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                const size_t valueStart = line.find_first_not_of(' ', colon + 1);
+                request.headers[name] =
+                    valueStart == std::string::npos ? "" : line.substr(valueStart);
+            }
+            pos = end + 2;
+        }
+        return request;
     }
 
     static void sendAll(int fd, const std::string& data) {
@@ -100,8 +158,9 @@ private:
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> requests_{0};
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::map<std::string, Route> routes_;
+    std::vector<Request> received_;
     std::thread thread_;
 };
 

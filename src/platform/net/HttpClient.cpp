@@ -91,6 +91,12 @@ void configure(CurlHandle& h, const std::string& method, const std::string& url,
         curl_easy_setopt(h.curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
     for (const auto& [name, value] : headers) {
+        auto isControl = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+        if (std::any_of(name.begin(), name.end(), isControl) ||
+            std::any_of(value.begin(), value.end(), isControl)) {
+            throw SystemError("NSURLErrorDomain", static_cast<long>(CURLE_BAD_FUNCTION_ARGUMENT),
+                              "The request header \"" + name + "\" holds a control character.");
+        }
         h.headers = curl_slist_append(h.headers, (name + ": " + value).c_str());
     }
     if (h.headers) curl_easy_setopt(h.curl, CURLOPT_HTTPHEADER, h.headers);
@@ -110,6 +116,19 @@ void perform(CurlHandle& h, HttpResponse& response, const std::string& url) {
 }
 
 } // namespace
+
+bool isUnreachable(const SystemError& error) {
+    if (error.domain() != "NSURLErrorDomain") return false;
+    switch (error.code()) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+        return true;
+    default:
+        return false;
+    }
+}
 
 std::optional<std::string> HttpResponse::header(const std::string& lowerCaseName) const {
     auto it = headers.find(lowerCaseName);

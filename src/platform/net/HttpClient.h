@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+namespace platform::system {
+class SystemError;
+}
+
 namespace platform::net {
 
 struct HttpRequest {
@@ -36,9 +40,15 @@ struct HttpResponse {
 /// Bytes received so far and the expected total (0 when unknown).
 using DownloadProgress = std::function<void(uint64_t received, uint64_t total)>;
 
+/// True for a transport failure that means the server could not be reached
+/// at all: unknown host, no connection, or the idle time-out.
+bool isUnreachable(const platform::system::SystemError& error);
+
 class HttpClient {
 public:
-    /// Performs the request and returns the whole response in memory.
+    /// Performs the request and returns the whole response in memory. A header
+    /// name or value holding a control character (which would split the
+    /// header) is refused before anything is sent.
     static HttpResponse send(const HttpRequest& request);
 
     /// Streams the response body of a GET into `destination` (created or

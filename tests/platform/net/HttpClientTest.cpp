@@ -56,3 +56,16 @@ TEST(HttpClient, TransportFailureThrowsAndLeavesNoFile) {
                  platform::system::SystemError);
     EXPECT_FALSE(fs::exists(target));
 }
+
+TEST(HttpClient, RefusesHeadersThatWouldSplitTheRequest) {
+    zvtest::LocalHttpServer server;
+    server.setRoute("/", 200, "ok");
+    platform::net::HttpRequest request;
+    request.url = server.url("/");
+    request.headers = {{"x-api-key", "secret\r\nX-Injected: 1"}};
+    EXPECT_THROW(HttpClient::send(request), platform::system::SystemError);
+    request.headers = {{"x-api-key", "secret"}};
+    EXPECT_EQ(HttpClient::send(request).statusCode, 200);
+    ASSERT_EQ(server.requestCount(), 1);
+    EXPECT_EQ(server.requests()[0].headers.at("x-api-key"), "secret");
+}

@@ -1,4 +1,4 @@
-#include "halvex_zovuruv/Log.h"
+#include "halvex_zovuruv/core/Log.h"
 
 #include <filesystem>
 #include <fstream>

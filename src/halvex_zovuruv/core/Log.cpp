@@ -1,10 +1,16 @@
-#include "halvex_zovuruv/Log.h"
+#include "halvex_zovuruv/core/Log.h"
 
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace halvex {
+
+namespace {
+std::mutex redirectMutex;
+std::optional<std::filesystem::path> redirected;
+} // namespace
 
 const std::filesystem::path& Log::url() {
     static const std::filesystem::path path = "/tmp/halvex-zovuruv.log";
@@ -21,7 +27,17 @@ std::string Log::timestamp() {
 }
 
 void Log::write(std::string_view message) {
-    writeTo(url(), message);
+    std::filesystem::path file;
+    {
+        std::lock_guard lock(redirectMutex);
+        file = redirected ? *redirected : url();
+    }
+    writeTo(file, message);
+}
+
+void Log::redirect(std::optional<std::filesystem::path> file) {
+    std::lock_guard lock(redirectMutex);
+    redirected = std::move(file);
 }
 
 void Log::writeTo(const std::filesystem::path& file, std::string_view message) {

@@ -4,6 +4,7 @@
 // visibly; a line that cannot be written is lost.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@ public:
 
     /// Appends "<time> <message>\n" to the log file.
     static void write(std::string_view message);
+
+    /// Sends what write() appends to another file from now on, or back to
+    /// url() when given nothing (tests read the lines of the code they run).
+    static void redirect(std::optional<std::filesystem::path> file);
 
     /// The same, to a file of the caller's choice (used by tests).
     static void writeTo(const std::filesystem::path& file, std::string_view message);
