@@ -125,7 +125,10 @@ std::string ClaudeDirectProcessor::complete(const std::string& system, const std
 
     platform::net::HttpRequest request;
     request.method = "POST";
-    request.url = baseURL_.value_or(apiBaseURL()) + "/v1/messages";
+    std::string base = baseURL_.value_or(apiBaseURL());
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
+    request.url = base + "/v1/messages";
     request.headers = {{"Content-Type", "application/json"},
                        {"x-api-key", key},
                        {"anthropic-version", "2023-06-01"}};

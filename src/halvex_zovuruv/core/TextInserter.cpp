@@ -22,11 +22,14 @@ void TextInserter::insert(const std::string& text, const std::optional<RunningAp
         Log::write("insert: reactivated " + target->localizedName.value_or("target"));
     }
 
-    backends_.mainThread->postAfter(kPasteDelay, [this, afterPaste = std::move(afterPaste)] {
-        pressCommandV();
-        Log::write("insert: pressed Cmd+V");
-        if (afterPaste) afterPaste();
-    });
+    // The job holds the backend, not the inserter: it may run after the
+    // inserter is gone.
+    backends_.mainThread->postAfter(
+        kPasteDelay, [keystrokes = backends_.keystrokes, afterPaste = std::move(afterPaste)] {
+            keystrokes->postPasteKeystroke();
+            Log::write("insert: pressed Cmd+V");
+            if (afterPaste) afterPaste();
+        });
 }
 
 void TextInserter::pressCommandV() {
