@@ -3,10 +3,10 @@
 #include "hub/HubClientError.h"
 #include "hub/Unicode.h"
 #include "hub/YYJSONParser.h"
+#include "platform/system/LogSink.h"
 
 #include <cctype>
 #include <fstream>
-#include <iostream>
 #include <mutex>
 #include <sstream>
 
@@ -243,7 +243,8 @@ LanguageModelConfigurationFromHub::fallbackTokenizerConfig(const std::string& mo
             throw HubClientError::parseError("Failed to parse fallback tokenizer config");
         return config;
     } catch (const std::exception& e) {
-        std::cerr << "Error loading fallback tokenizer config: " << e.what() << std::endl;
+        platform::system::LogSink::writeLine(
+            std::string("Error loading fallback tokenizer config: ") + e.what());
         return std::nullopt;
     }
 }

@@ -1,6 +1,7 @@
 #include "tokenizers/PreTrainedTokenizer.h"
 
 #include "hub/Unicode.h"
+#include "platform/system/LogSink.h"
 #include "tokenizers/BPETokenizer.h"
 #include "tokenizers/TextEdits.h"
 #include "tokenizers/TextSplitting.h"
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <iostream>
 
 namespace tokenizers {
 namespace unicode = hub::unicode;
@@ -98,9 +98,9 @@ PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig,
     } else if (strict) {
         throw TokenizerError::unsupportedTokenizer(name);
     } else {
-        std::cerr << "Warning: Tokenizer model class " << name
-                  << " is not registered, falling back to a standard BPE implementation."
-                  << std::endl;
+        platform::system::LogSink::writeLine(
+            "Warning: Tokenizer model class " + name +
+            " is not registered, falling back to a standard BPE implementation.");
         model_ =
             std::make_shared<const BPETokenizer>(tokenizerConfig, tokenizerData, addedTokenIds);
     }

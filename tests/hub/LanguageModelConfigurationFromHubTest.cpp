@@ -122,6 +122,20 @@ TEST_F(LoaderTest, FallbackDocumentWinsOnSharedKeys) {
     EXPECT_FALSE(LanguageModelConfigurationFromHub::fallbackTokenizerConfig(""));
 }
 
+TEST_F(LoaderTest, BrokenFallbackDocumentIsReportedOnStandardErrorAndSkipped) {
+    const fs::path bundle = dir_ / "drovik_Hub.bundle";
+    fs::create_directories(bundle);
+    std::ofstream(bundle / "gpt2_tokenizer_config.json") << "[1, 2]";
+    LanguageModelConfigurationFromHub::setResourceBundleDirectory(bundle);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(LanguageModelConfigurationFromHub::fallbackTokenizerConfig("gpt2"));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Error loading fallback tokenizer config: Parse error: Failed to parse fallback "
+              "tokenizer config\n");
+}
+
 TEST_F(LoaderTest, ConfigurationNamingItsClassIsUnchanged) {
     write("tokenizer.json", "{}");
     write("tokenizer_config.json", R"({"tokenizer_class":"WhisperTokenizer"})");

@@ -36,7 +36,17 @@ std::string LogSink::formatLine(LogType type, std::string_view category, std::st
 
 void LogSink::write(LogType type, std::string_view category, std::string_view message) {
     try {
-        std::string line = formatLine(type, category, message);
+        writeLine(formatLine(type, category, message));
+    } catch (...) {
+        // Logging never fails its caller, not even when memory runs out.
+    }
+}
+
+void LogSink::writeLine(std::string_view text) {
+    try {
+        std::string line;
+        line.reserve(text.size() + 1);
+        line += text;
         line += '\n';
         const char* data = line.data();
         size_t left = line.size();

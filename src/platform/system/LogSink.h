@@ -20,6 +20,11 @@ public:
     /// error with a single write call. Never throws.
     static void write(LogType type, std::string_view category, std::string_view message);
 
+    /// Writes `line` as it stands and a line feed to standard error with a
+    /// single write call, for libraries whose warnings carry no category.
+    /// Never throws.
+    static void writeLine(std::string_view line);
+
     /// The complete line that `write` would emit, without the line feed.
     static std::string formatLine(LogType type, std::string_view category,
                                   std::string_view message);
