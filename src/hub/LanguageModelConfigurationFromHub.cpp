@@ -4,6 +4,7 @@
 #include "hub/Unicode.h"
 #include "hub/YYJSONParser.h"
 #include "platform/system/LogSink.h"
+#include "platform/system/SystemError.h"
 
 #include <cctype>
 #include <fstream>
@@ -132,18 +133,25 @@ LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(fs::path mo
                      }).share()) {}
 
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::string modelName,
-                                                                     std::string revision)
+                                                                     std::string revision,
+                                                                     HubApi hubApi)
     : configPromise_(std::async(std::launch::async, [name = std::move(modelName),
-                                                     revision = std::move(revision)] {
-                         return loadConfig(name, revision);
+                                                     revision = std::move(revision),
+                                                     hubApi = std::move(hubApi)] {
+                         return loadConfig(name, revision, hubApi);
                      }).share()) {}
 
 LanguageModelConfigurationFromHub::Configurations
 LanguageModelConfigurationFromHub::loadConfig(const std::string& modelName,
-                                              const std::string& revision) {
-    throw HubClientError::downloadError(
-        "repository \"" + modelName + "\" (revision " + revision +
-        ") cannot be fetched: this build has no hub download client");
+                                              const std::string& revision, const HubApi& hubApi) {
+    try {
+        const fs::path folder =
+            hubApi.snapshot(Repo{modelName, RepoType::models}, revision, fileNames());
+        return loadConfig(folder);
+    } catch (const platform::system::SystemError& error) {
+        if (error.domain() != "NSURLErrorDomain") throw;
+        throw HubClientError::networkError(error.localizedDescription(), std::current_exception());
+    }
 }
 
 LanguageModelConfigurationFromHub::Configurations

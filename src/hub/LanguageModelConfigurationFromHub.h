@@ -7,11 +7,12 @@
 // rethrows its failure.
 //
 // The folder form reads a local folder and never touches the network. The
-// repository form mirrors the repository's documents into the local cache
-// first; until this build has a hub client that downloads, its load fails
-// with HubClientError::downloadError naming the repository.
+// repository form first mirrors the repository's documents into the hub
+// cache with a snapshot (offline: checks the cached copy), then reads that
+// folder.
 
 #include "hub/Config.h"
+#include "hub/HubApi.h"
 
 #include <filesystem>
 #include <future>
@@ -30,7 +31,8 @@ public:
     };
 
     explicit LanguageModelConfigurationFromHub(std::filesystem::path modelFolder);
-    LanguageModelConfigurationFromHub(std::string modelName, std::string revision);
+    LanguageModelConfigurationFromHub(std::string modelName, std::string revision,
+                                      HubApi hubApi = HubApi());
     virtual ~LanguageModelConfigurationFromHub() = default;
 
     std::optional<Config> modelConfig() const;
@@ -54,8 +56,10 @@ public:
 
     /// The folder load: throws HubClientError.
     static Configurations loadConfig(const std::filesystem::path& modelFolder);
-    /// The repository load: throws HubClientError.
-    static Configurations loadConfig(const std::string& modelName, const std::string& revision);
+    /// The repository load: throws HubClientError (a network failure is
+    /// networkError), EnvironmentError, or CancellationError.
+    static Configurations loadConfig(const std::string& modelName, const std::string& revision,
+                                     const HubApi& hubApi);
 
     /// File names in the order a repository snapshot requests them.
     static const std::vector<std::string>& fileNames();

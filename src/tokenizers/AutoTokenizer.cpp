@@ -43,8 +43,9 @@ std::shared_ptr<Tokenizer> AutoTokenizer::fromModelFolder(const std::filesystem:
     return fromLoader(loader, strict, false);
 }
 
-std::shared_ptr<Tokenizer> AutoTokenizer::fromPretrained(const std::string& repoId, bool strict) {
-    const hub::LanguageModelConfigurationFromHub loader(repoId, "main");
+std::shared_ptr<Tokenizer> AutoTokenizer::fromPretrained(const std::string& repoId,
+                                                         const hub::HubApi& hubApi, bool strict) {
+    const hub::LanguageModelConfigurationFromHub loader(repoId, "main", hubApi);
     return fromLoader(loader, strict, true);
 }
 

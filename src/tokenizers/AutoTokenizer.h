@@ -1,9 +1,10 @@
 #pragma once
 // Builds a complete tokenizer from its two documents: given directly, read
-// from a local model folder, or (once the hub client can download) fetched
-// from a hub repository.
+// from a local model folder, or fetched from a hub repository into the hub
+// cache.
 
 #include "hub/Config.h"
+#include "hub/HubApi.h"
 #include "tokenizers/Tokenizer.h"
 
 #include <filesystem>
@@ -26,9 +27,11 @@ public:
     static std::shared_ptr<Tokenizer> fromModelFolder(const std::filesystem::path& modelFolder,
                                                       bool strict = true);
 
-    /// Fetches the documents of hub repository `repoId` (revision "main")
-    /// and builds the tokenizer; fails with the hub client's error.
-    static std::shared_ptr<Tokenizer> fromPretrained(const std::string& repoId, bool strict = true);
+    /// Mirrors the documents of hub repository `repoId` (revision "main")
+    /// with `hubApi` and builds the tokenizer; fails with the hub client's
+    /// error or TokenizerError::missingConfig.
+    static std::shared_ptr<Tokenizer> fromPretrained(const std::string& repoId,
+                                                     const hub::HubApi& hubApi, bool strict = true);
 };
 
 /// Tokenizer classes with a class of their own; any other name means

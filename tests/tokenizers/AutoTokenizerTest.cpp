@@ -102,7 +102,13 @@ TEST(AutoTokenizer, FolderLoaderBuildsThePlainClassAndNeedsAConfiguration) {
 }
 
 TEST(AutoTokenizer, PretrainedFailsWithTheHubError) {
-    EXPECT_THROW(AutoTokenizer::fromPretrained("openai/whisper-tiny"), hub::HubClientError);
+    // Nothing listens on port 1 of the loopback address.
+    const fs::path base = fs::temp_directory_path() / "zv-autotokenizer-unreachable";
+    const hub::HubApi unreachable(base, std::string(), std::string("http://127.0.0.1:1"), false,
+                                  false);
+    EXPECT_THROW(AutoTokenizer::fromPretrained("openai/whisper-tiny", unreachable),
+                 hub::HubClientError);
+    fs::remove_all(base);
 }
 
 } // namespace

@@ -132,7 +132,7 @@ ModelUtilities::loadTokenizer(ModelVariant variant, const std::optional<fs::path
     }
 
     Logging::debug("Downloading tokenizer from Hub at file://" + hubFolder.string());
-    auto tokenizer = tokenizers::AutoTokenizer::fromPretrained(repoId, true);
+    auto tokenizer = tokenizers::AutoTokenizer::fromPretrained(repoId, hub::HubApi(), true);
     return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer), hubFolder.string());
 }
 

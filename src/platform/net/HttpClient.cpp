@@ -1,11 +1,14 @@
 #include "platform/net/HttpClient.h"
 
+#include "platform/system/Cancellation.h"
 #include "platform/system/SystemError.h"
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <curl/curl.h>
+#include <exception>
 #include <memory>
 #include <mutex>
 
@@ -13,7 +16,23 @@ namespace platform::net {
 
 namespace {
 
+using platform::system::CancellationError;
 using platform::system::SystemError;
+
+// Control characters (other than a tab inside a value) would end the header
+// line early and let the rest be read as a header of its own.
+void checkHeaderField(const std::string& name, const std::string& value) {
+    auto bad = [](const std::string& text, bool allowTab) {
+        for (unsigned char c : text)
+            if ((c < 0x20 && !(allowTab && c == '\t')) || c == 0x7f) return true;
+        return false;
+    };
+    if (name.empty() || bad(name, false) || name.find(':') != std::string::npos ||
+        bad(value, true)) {
+        throw SystemError("NSURLErrorDomain", -1000,
+                          "The request header \"" + name + "\" holds a control character.");
+    }
+}
 
 void globalInit() {
     static std::once_flag once;
@@ -60,15 +79,45 @@ size_t collectHeader(char* data, size_t size, size_t count, void* target) {
 }
 
 struct ProgressContext {
-    const DownloadProgress* callback;
+    const DownloadProgress* callback = nullptr;
+    std::stop_token stopToken;
+    std::chrono::steady_clock::duration idleLimit = std::chrono::seconds(60);
+    bool cancelled = false;
+    bool timedOut = false;
+    curl_off_t lastReceived = -1;
+    curl_off_t lastSent = -1;
+    std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
 };
 
-int reportProgress(void* context, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t) {
+// libcurl calls this at least once a second, also while no data flows, so a
+// stop request is seen promptly and the idle limit is exact: the transfer
+// ends when no byte has moved for that long, however long it has run.
+int reportProgress(void* context, curl_off_t total, curl_off_t received, curl_off_t,
+                   curl_off_t sent) {
     auto* ctx = static_cast<ProgressContext*>(context);
+    if (ctx->stopToken.stop_requested() || platform::system::isCancelled()) {
+        ctx->cancelled = true;
+        return 1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (received != ctx->lastReceived || sent != ctx->lastSent) {
+        ctx->lastReceived = received;
+        ctx->lastSent = sent;
+        ctx->lastChange = now;
+    } else if (now - ctx->lastChange >= ctx->idleLimit) {
+        ctx->timedOut = true;
+        return 1;
+    }
     if (ctx->callback && *ctx->callback) {
         (*ctx->callback)(static_cast<uint64_t>(received), static_cast<uint64_t>(total));
     }
     return 0;
+}
+
+void watchProgress(CurlHandle& h, ProgressContext& context) {
+    curl_easy_setopt(h.curl, CURLOPT_XFERINFOFUNCTION, reportProgress);
+    curl_easy_setopt(h.curl, CURLOPT_XFERINFODATA, &context);
+    curl_easy_setopt(h.curl, CURLOPT_NOPROGRESS, 0L);
 }
 
 void configure(CurlHandle& h, const std::string& method, const std::string& url,
@@ -80,9 +129,6 @@ void configure(CurlHandle& h, const std::string& method, const std::string& url,
     curl_easy_setopt(h.curl, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h.curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h.curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    // Abort when fewer than 1 byte per second arrives for `timeout` seconds.
-    curl_easy_setopt(h.curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h.curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout.count()));
     curl_easy_setopt(h.curl, CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(h.curl, CURLOPT_HEADERDATA, &response);
     if (method == "HEAD") {
@@ -91,19 +137,20 @@ void configure(CurlHandle& h, const std::string& method, const std::string& url,
         curl_easy_setopt(h.curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
     for (const auto& [name, value] : headers) {
-        auto isControl = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
-        if (std::any_of(name.begin(), name.end(), isControl) ||
-            std::any_of(value.begin(), value.end(), isControl)) {
-            throw SystemError("NSURLErrorDomain", static_cast<long>(CURLE_BAD_FUNCTION_ARGUMENT),
-                              "The request header \"" + name + "\" holds a control character.");
-        }
+        checkHeaderField(name, value);
         h.headers = curl_slist_append(h.headers, (name + ": " + value).c_str());
     }
     if (h.headers) curl_easy_setopt(h.curl, CURLOPT_HTTPHEADER, h.headers);
 }
 
-void perform(CurlHandle& h, HttpResponse& response, const std::string& url) {
+void perform(CurlHandle& h, HttpResponse& response, const std::string& url,
+             const ProgressContext* progress = nullptr) {
     CURLcode rc = curl_easy_perform(h.curl);
+    if (rc == CURLE_ABORTED_BY_CALLBACK && progress && progress->cancelled) {
+        throw CancellationError();
+    }
+    if (rc == CURLE_ABORTED_BY_CALLBACK && progress && progress->timedOut)
+        rc = CURLE_OPERATION_TIMEDOUT;
     if (rc != CURLE_OK) {
         throw SystemError("NSURLErrorDomain", static_cast<long>(rc),
                           std::string("The request to ") + url +
@@ -149,7 +196,11 @@ HttpResponse HttpClient::send(const HttpRequest& request) {
     }
     curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, appendToString);
     curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &response.body);
-    perform(h, response, request.url);
+    ProgressContext context;
+    context.stopToken = request.stopToken;
+    context.idleLimit = request.timeout;
+    watchProgress(h, context);
+    perform(h, response, request.url, &context);
     return response;
 }
 
@@ -165,14 +216,13 @@ HttpResponse HttpClient::download(const std::string& url, const std::filesystem:
         throw SystemError("NSCocoaErrorDomain", 642,
                           "The file \"" + destination.string() + "\" could not be created.");
     }
-    ProgressContext context{&progress};
+    ProgressContext context;
+    context.callback = &progress;
     curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, appendToFile);
     curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, file.get());
-    curl_easy_setopt(h.curl, CURLOPT_XFERINFOFUNCTION, reportProgress);
-    curl_easy_setopt(h.curl, CURLOPT_XFERINFODATA, &context);
-    curl_easy_setopt(h.curl, CURLOPT_NOPROGRESS, progress ? 0L : 1L);
+    watchProgress(h, context);
     try {
-        perform(h, response, url);
+        perform(h, response, url, &context);
     } catch (...) {
         file.reset();
         std::error_code ignored;
@@ -186,6 +236,85 @@ HttpResponse HttpClient::download(const std::string& url, const std::filesystem:
         throw SystemError("NSCocoaErrorDomain", 640,
                           "The file \"" + destination.string() + "\" could not be written.");
     }
+    return response;
+}
+
+namespace {
+
+struct StreamContext {
+    CurlHandle* handle = nullptr;
+    HttpResponse* response = nullptr;
+    const ResponseHandler* onResponse = nullptr;
+    const BodyHandler* onBody = nullptr;
+    bool headDelivered = false;
+    bool stoppedByReceiver = false;
+    std::exception_ptr error;
+
+    // Hands the final response's head to the receiver once; false stops.
+    bool deliverHead() {
+        if (headDelivered) return true;
+        headDelivered = true;
+        curl_easy_getinfo(handle->curl, CURLINFO_RESPONSE_CODE, &response->statusCode);
+        char* effective = nullptr;
+        curl_easy_getinfo(handle->curl, CURLINFO_EFFECTIVE_URL, &effective);
+        if (effective) response->url = effective;
+        if (*onResponse && !(*onResponse)(*response)) {
+            stoppedByReceiver = true;
+            return false;
+        }
+        return true;
+    }
+};
+
+size_t streamBody(char* data, size_t size, size_t count, void* target) {
+    auto* ctx = static_cast<StreamContext*>(target);
+    const size_t bytes = size * count;
+    try {
+        if (!ctx->deliverHead()) return 0;
+        if (*ctx->onBody && !(*ctx->onBody)(std::string_view(data, bytes))) {
+            ctx->stoppedByReceiver = true;
+            return 0;
+        }
+    } catch (...) {
+        ctx->error = std::current_exception();
+        return 0;
+    }
+    return bytes;
+}
+
+} // namespace
+
+HttpResponse HttpClient::stream(const HttpRequest& request, const ResponseHandler& onResponse,
+                                const BodyHandler& onBody) {
+    globalInit();
+    CurlHandle h;
+    HttpResponse response;
+    response.url = request.url;
+    configure(h, request.method, request.url, request.headers, request.followRedirects,
+              request.timeout, response);
+    StreamContext stream;
+    stream.handle = &h;
+    stream.response = &response;
+    stream.onResponse = &onResponse;
+    stream.onBody = &onBody;
+    curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, streamBody);
+    curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &stream);
+    curl_easy_setopt(h.curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    ProgressContext context;
+    context.stopToken = request.stopToken;
+    context.idleLimit = request.timeout;
+    watchProgress(h, context);
+    CURLcode rc = curl_easy_perform(h.curl);
+    if (stream.error) std::rethrow_exception(stream.error);
+    if (rc == CURLE_ABORTED_BY_CALLBACK && context.cancelled) throw CancellationError();
+    if (rc == CURLE_ABORTED_BY_CALLBACK && context.timedOut) rc = CURLE_OPERATION_TIMEDOUT;
+    if (stream.stoppedByReceiver) return response;
+    if (rc != CURLE_OK) {
+        throw SystemError("NSURLErrorDomain", static_cast<long>(rc),
+                          std::string("The request to ") + request.url +
+                              " failed: " + curl_easy_strerror(rc));
+    }
+    stream.deliverHead();
     return response;
 }
 
