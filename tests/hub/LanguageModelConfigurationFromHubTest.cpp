@@ -158,3 +158,48 @@ TEST(LoaderRepository, FailsWithAClearHubError) {
 }
 
 } // namespace
+
+// The repository form mirrors the documents with a snapshot first.
+#include "hub/HubApi.h"
+#include "platform/system/TemporaryDirectory.h"
+#include "support/TestHub.h"
+
+namespace {
+
+TEST(LoaderFromRepository, MirrorsTheDocumentsThenReadsThem) {
+    zvtest::TestHub server;
+    zvtest::TestHub::Repository repository;
+    repository.id = "owner/chat";
+    repository.files = {{"config.json", R"({"model_type":"llama"})"},
+                        {"tokenizer.json", R"({"model":{"type":"BPE"}})"},
+                        {"tokenizer_config.json", R"({"tokenizer_class":"LlamaTokenizer"})"},
+                        {"chat_template.jinja", "{{ messages }}"},
+                        {"model.safetensors", std::string(4096, 'w')}};
+    server.addRepository(repository);
+    platform::system::TemporaryDirectory base;
+    const hub::HubApi client(base.path(), std::string(), server.endpoint(), false, false);
+
+    const LanguageModelConfigurationFromHub loader("owner/chat", "main", client);
+    EXPECT_EQ(loader.modelType(), "llama");
+    EXPECT_EQ((*loader.tokenizerConfig())["chat_template"].string(), "{{ messages }}");
+    EXPECT_TRUE(loader.tokenizerData()["model"].dictionary());
+    // Only the documents are fetched, never the weights.
+    EXPECT_FALSE(fs::exists(base / "models/owner/chat/model.safetensors"));
+    EXPECT_TRUE(fs::exists(base / "models/owner/chat/tokenizer.json"));
+
+    // Offline the cached copy serves; a repository never fetched fails.
+    const hub::HubApi offline(base.path(), std::string(), server.endpoint(), false, true);
+    EXPECT_EQ(LanguageModelConfigurationFromHub("owner/chat", "main", offline).modelType(),
+              "llama");
+    EXPECT_THROW(LanguageModelConfigurationFromHub("owner/other", "main", offline).tokenizerData(),
+                 hub::EnvironmentError);
+    // A missing repository is the hub's 404.
+    try {
+        LanguageModelConfigurationFromHub("owner/missing", "main", client).tokenizerData();
+        ADD_FAILURE();
+    } catch (const HubClientError& e) {
+        EXPECT_EQ(e.kind(), HubClientError::Kind::fileNotFound);
+    }
+}
+
+} // namespace

@@ -145,7 +145,7 @@ public:
         return {};
     }
 
-    /// Replaces one file's content (a new remote version).
+    /// Replaces one file's content: a new remote version at a new commit.
     void replaceContent(const std::string& repoId, const std::string& name, std::string content) {
         std::lock_guard lock(mutex_);
         for (auto& repository : repositories_)
@@ -155,6 +155,7 @@ public:
                         file.content = std::move(content);
                         file.source.clear();
                         describe(file);
+                        repository.commit = file.sha256.substr(0, 40);
                     }
     }
 

@@ -1,7 +1,10 @@
 #include "tokenizers/AutoTokenizer.h"
 
 #include "TestSupport.h"
+#include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "hub/HubClientError.h"
+#include "platform/system/TemporaryDirectory.h"
+#include "support/TestHub.h"
 #include "tokenizers/LlamaPreTrainedTokenizer.h"
 #include "tokenizers/TokenizerError.h"
 
@@ -99,6 +102,23 @@ TEST(AutoTokenizer, FolderLoaderBuildsThePlainClassAndNeedsAConfiguration) {
     const auto tokenizer = AutoTokenizer::fromModelFolder(dir);
     EXPECT_FALSE(dynamic_cast<LlamaPreTrainedTokenizer*>(tokenizer.get()));
     fs::remove_all(dir);
+}
+
+TEST(AutoTokenizer, PretrainedComesFromAHubRepository) {
+    platform::system::TemporaryDirectory dir("zv-autotokenizer-hub-");
+    zv::testing::writeWhisperTokenizerFolder(dir / "source");
+    zvtest::TestHub server;
+    zvtest::TestHub::Repository repository;
+    repository.id = "openai/whisper-tiny";
+    for (const char* name : {"tokenizer.json", "tokenizer_config.json"})
+        repository.files.push_back(
+            zvtest::TestHub::File::onDisk(name, dir / "source" / name, false));
+    server.addRepository(repository);
+    const hub::HubApi client(dir / "cache", std::string(), server.endpoint(), false, false);
+
+    const auto tokenizer = AutoTokenizer::fromPretrained("openai/whisper-tiny", client);
+    EXPECT_EQ(tokenizer->convertTokenToId("<|endoftext|>"), 50257);
+    EXPECT_TRUE(fs::exists(dir / "cache/models/openai/whisper-tiny/tokenizer.json"));
 }
 
 TEST(AutoTokenizer, PretrainedFailsWithTheHubError) {
