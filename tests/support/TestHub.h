@@ -89,6 +89,7 @@ public:
         std::string authorization;
         int status = 0;
         int64_t bytesSent = 0;
+        uint64_t sequence = 0; ///< the request's number, counting from 0
     };
 
     TestHub() {
@@ -398,15 +399,32 @@ private:
         }
         if (!hasLength) head += "Content-Length: " + std::to_string(length) + "\r\n";
         head += "Connection: close\r\n\r\n";
+
+        // The entry is logged before the answer leaves, with the bytes it
+        // is meant to carry, so a client that has its answer finds it in the
+        // log; it is corrected afterwards when fewer bytes went out.
+        int64_t planned = isHead ? 0 : length;
+        if (!isHead && fault && fault->kind == FaultKind::dropAfter)
+            planned = std::min(planned, fault->afterBytes);
+        entry.bytesSent = planned;
+        {
+            std::lock_guard lock(mutex_);
+            entry.sequence = nextSequence_++;
+            log_.push_back(entry);
+        }
+        int64_t sent = 0;
         if (sendAll(fd, head) && !isHead) {
             if (body.file) {
-                entry.bytesSent = sendBody(fd, body, fault);
+                sent = sendBody(fd, body, fault);
             } else if (sendAll(fd, text)) {
-                entry.bytesSent = static_cast<int64_t>(text.size());
+                sent = static_cast<int64_t>(text.size());
             }
         }
-        std::lock_guard lock(mutex_);
-        log_.push_back(std::move(entry));
+        if (sent != planned) {
+            std::lock_guard lock(mutex_);
+            for (auto& logged : log_)
+                if (logged.sequence == entry.sequence) logged.bytesSent = sent;
+        }
     }
 
     // Decides the answer; runs under the lock.
@@ -571,6 +589,7 @@ private:
     std::string requiredToken_;
     bool relativeRedirects_ = false;
     std::vector<LogEntry> log_;
+    uint64_t nextSequence_ = 0;
     std::set<int> openConnections_;
     std::thread acceptThread_;
 };
