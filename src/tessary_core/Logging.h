@@ -1,7 +1,9 @@
 #pragma once
 // The speech library's one logger. Every layer writes diagnostic lines
 // through the static debug/info/error operations, which test the shared level
-// before building any text, so a filtered-out line costs one atomic load.
+// before joining their items, so a filtered-out line costs one atomic load.
+// Items that take work to compute (formatted numbers, decoded text) go
+// through TESSARY_LOG, which evaluates them only for a line that is written.
 // Lines go to the installed callback, or else to standard error.
 //
 // The level and the callback are shared by every engine in the process and
@@ -159,6 +161,16 @@ template <typename T> void Logging::appendItem(std::string& out, const T& item) 
 }
 
 } // namespace tessary
+
+/// One line at `level` (debug, info or error) whose items are evaluated only
+/// when such lines are written:
+///     TESSARY_LOG(debug, fmt::format("Loaded {} in {:.2f}s", name, seconds));
+/// The items are those of Logging::debug and its siblings.
+#define TESSARY_LOG(level, ...)                                                                    \
+    do {                                                                                           \
+        if (::tessary::Logging::isEnabled(::tessary::Logging::LogLevel::level))                    \
+            ::tessary::Logging::level(__VA_ARGS__);                                                \
+    } while (false)
 
 template <> struct fmt::formatter<tessary::Logging::LogLevel> : fmt::formatter<std::string_view> {
     template <typename FormatContext>

@@ -73,6 +73,21 @@ TEST_F(LoggingTest, FilteredLinesRenderNothing) {
     EXPECT_EQ(lines, std::vector<std::string>{"rendered"});
 }
 
+TEST_F(LoggingTest, LazyLinesComputeTheirItemsOnlyWhenWritten) {
+    int computed = 0;
+    auto text = [&] {
+        ++computed;
+        return std::string("built");
+    };
+    Logging::shared().setLogLevel(Level::info);
+    TESSARY_LOG(debug, "skipped " + text());
+    EXPECT_EQ(computed, 0);
+    TESSARY_LOG(info, "line", text(), 2.5);
+    TESSARY_LOG(error, text());
+    EXPECT_EQ(computed, 2);
+    EXPECT_EQ(lines, (std::vector<std::string>{"line built 2.5", "built"}));
+}
+
 TEST(LoggingLevel, RawValues) {
     EXPECT_EQ(Logging::logLevelFromRawValue(0), std::nullopt);
     EXPECT_EQ(Logging::logLevelFromRawValue(5), std::nullopt);

@@ -12,7 +12,7 @@ platform::system::Signposter makeSignposter(std::string category) {
     return platform::system::Signposter(
         category, [] { return tessary::Logging::isEnabled(tessary::Logging::LogLevel::debug); },
         [category](std::string_view line) {
-            tessary::Logging::debug("[" + category + "] " + std::string(line));
+            TESSARY_LOG(debug, "[" + category + "] " + std::string(line));
         });
 }
 

@@ -41,8 +41,8 @@ float ratio(const unsigned char* bytes, size_t count) {
     std::string error;
     auto compressed = deflatedSize(bytes, count, error);
     if (!compressed || *compressed == 0) {
-        tessary::Logging::debug("Compression error: " +
-                                (error.empty() ? std::string("empty output") : error));
+        TESSARY_LOG(debug,
+                    "Compression error: " + (error.empty() ? std::string("empty output") : error));
         return kInfinity;
     }
     return static_cast<float>(count) / static_cast<float>(*compressed);

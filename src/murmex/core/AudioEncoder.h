@@ -7,9 +7,9 @@
 #include "murmex/core/AudioEncoding.h"
 #include "murmex/core/WhisperMLModel.h"
 #include "platform/ml/MultiArray.h"
+#include "tessary_core/PropertyLock.h"
 
 #include <memory>
-#include <mutex>
 
 namespace murmex {
 
@@ -39,8 +39,7 @@ public:
     encodeFeatures(const platform::ml::MultiArray& features);
 
 private:
-    mutable std::mutex mutex_;
-    std::shared_ptr<platform::ml::Model> model_;
+    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
 };
 
 } // namespace murmex

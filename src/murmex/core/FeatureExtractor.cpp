@@ -9,13 +9,11 @@
 namespace murmex {
 
 std::shared_ptr<platform::ml::Model> FeatureExtractor::model() const {
-    std::lock_guard lock(mutex_);
-    return model_;
+    return model_.get();
 }
 
 void FeatureExtractor::setModel(std::shared_ptr<platform::ml::Model> model) {
-    std::lock_guard lock(mutex_);
-    model_ = std::move(model);
+    model_.set(std::move(model));
 }
 
 std::optional<int> FeatureExtractor::melCount() const {

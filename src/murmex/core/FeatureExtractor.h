@@ -5,9 +5,9 @@
 
 #include "murmex/core/FeatureExtracting.h"
 #include "murmex/core/WhisperMLModel.h"
+#include "tessary_core/PropertyLock.h"
 
 #include <memory>
-#include <mutex>
 
 namespace murmex {
 
@@ -32,8 +32,7 @@ public:
     logMelSpectrogram(const AudioProcessorOutputType& audio) override;
 
 private:
-    mutable std::mutex mutex_;
-    std::shared_ptr<platform::ml::Model> model_;
+    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
 };
 
 } // namespace murmex

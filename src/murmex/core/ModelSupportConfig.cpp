@@ -117,12 +117,12 @@ ModelSupport ModelSupportConfig::modelSupport(std::string_view deviceIdentifier)
         }
     }
     if (best) {
-        tessary::Logging::debug("Matched " + std::string(deviceIdentifier) +
-                                " to devices: " + listLiteral(best->identifiers));
+        TESSARY_LOG(debug, "Matched " + std::string(deviceIdentifier) +
+                               " to devices: " + listLiteral(best->identifiers));
         return best->models;
     }
-    tessary::Logging::info("No device support found for " + std::string(deviceIdentifier) +
-                           ", using default");
+    TESSARY_LOG(info,
+                "No device support found for " + std::string(deviceIdentifier) + ", using default");
     return defaultSupport.models;
 }
 

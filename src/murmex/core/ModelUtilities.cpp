@@ -72,8 +72,8 @@ ModelVariant ModelUtilities::detectVariant(int logitsDim, int encoderDim) {
     case 51866:
         return ModelVariant::largev3;
     default:
-        Logging::error("Unrecognized vocabulary size: " + std::to_string(logitsDim) +
-                       ", defaulting to base variant");
+        TESSARY_LOG(error, "Unrecognized vocabulary size: " + std::to_string(logitsDim) +
+                               ", defaulting to base variant");
         return ModelVariant::base;
     }
 }
@@ -102,10 +102,10 @@ ModelUtilities::loadTokenizer(ModelVariant variant, const std::optional<fs::path
         const fs::path file = candidate / "tokenizer.json";
         std::error_code ec;
         const bool found = fs::is_regular_file(file, ec);
-        Logging::debug("Checking for local tokenizer at " + file.string() + " - " +
-                       (found ? "found" : "not found"));
+        TESSARY_LOG(debug, "Checking for local tokenizer at " + file.string() + " - " +
+                               (found ? "found" : "not found"));
         if (found) {
-            Logging::debug("Found local tokenizer at " + candidate.string());
+            TESSARY_LOG(debug, "Found local tokenizer at " + candidate.string());
             localFolder = candidate;
             break;
         }
@@ -122,16 +122,16 @@ ModelUtilities::loadTokenizer(ModelVariant variant, const std::optional<fs::path
                 auto tokenizerData = configuration.tokenizerData();
                 auto tokenizer = std::make_shared<tokenizers::PreTrainedTokenizer>(
                     *tokenizerConfig, tokenizerData, true);
-                Logging::debug("Loading tokenizer from " + localFolder->string());
+                TESSARY_LOG(debug, "Loading tokenizer from " + localFolder->string());
                 return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer),
                                                                  localFolder->string());
             }
         } catch (const std::exception& e) {
-            Logging::debug(std::string("Error loading local tokenizer: ") + e.what());
+            TESSARY_LOG(debug, std::string("Error loading local tokenizer: ") + e.what());
         }
     }
 
-    Logging::debug("Downloading tokenizer from Hub at file://" + hubFolder.string());
+    TESSARY_LOG(debug, "Downloading tokenizer from Hub at file://" + hubFolder.string());
     auto tokenizer = tokenizers::AutoTokenizer::fromPretrained(repoId, hub::HubApi(), true);
     return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer), hubFolder.string());
 }

@@ -52,56 +52,38 @@ Murmex::~Murmex() {
 // Fields
 
 ModelVariant Murmex::modelVariant() const {
-    std::lock_guard lock(mutex_);
-    return modelVariant_;
+    return modelVariant_.get();
 }
 
 void Murmex::setModelVariant(ModelVariant variant) {
-    std::lock_guard lock(mutex_);
-    modelVariant_ = variant;
+    modelVariant_.set(variant);
 }
 
 ModelState Murmex::modelState() const {
-    std::lock_guard lock(mutex_);
-    return modelState_;
+    return modelState_.get();
 }
 
 void Murmex::setModelState(ModelState state) {
-    ModelState previous;
-    {
-        std::lock_guard lock(mutex_);
-        previous = modelState_;
-        modelState_ = state;
-    }
+    const ModelState previous =
+        modelState_.modify([&](ModelState& current) { return std::exchange(current, state); });
     if (modelStateCallback) modelStateCallback(previous, state);
 }
 
 std::shared_ptr<WhisperTokenizer> Murmex::tokenizer() const {
-    std::lock_guard lock(mutex_);
-    return tokenizer_;
+    return tokenizer_.get();
 }
 
 void Murmex::setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
-    {
-        std::lock_guard lock(mutex_);
-        tokenizer_ = tokenizer;
-    }
+    tokenizer_.set(tokenizer);
     textDecoder_->setTokenizer(std::move(tokenizer));
 }
 
 TranscriptionTimings Murmex::currentTimings() const {
-    std::lock_guard lock(mutex_);
-    return currentTimings_;
-}
-
-void Murmex::updateTimings(const std::function<void(TranscriptionTimings&)>& change) {
-    std::lock_guard lock(mutex_);
-    change(currentTimings_);
+    return currentTimings_.get();
 }
 
 std::shared_ptr<platform::system::Progress> Murmex::progress() const {
-    std::lock_guard lock(mutex_);
-    return progress_;
+    return runProgress_.read([](const RunProgress& run) { return run.progress; });
 }
 
 // ---------------------------------------------------------------------------
@@ -126,7 +108,7 @@ void Murmex::initialize(const MurmexConfig& config) {
         tokenizerFolder_ = fs::path(*config.downloadBase);
     }
     useBackgroundDownloadSession_ = config.useBackgroundDownloadSession;
-    currentTimings_ = TranscriptionTimings();
+    currentTimings_.set(TranscriptionTimings());
     Logging::shared().setLogLevel(config.verbose ? config.logLevel : Logging::LogLevel::none);
 
     setupModels(config.model, config.downloadBase, config.modelRepo, config.modelToken,
@@ -176,7 +158,7 @@ fs::path Murmex::download(const std::string& variant, const std::optional<fs::pa
                           const std::string&) {
     // Listing and fetching repositories needs the model-hub client, which this
     // build does not include: fail the way an unreachable hub fails.
-    Logging::debug("Searching for models matching \"*" + variant + "/*\" in " + repo);
+    TESSARY_LOG(debug, "Searching for models matching \"*" + variant + "/*\" in " + repo);
     throw hub::HubClientError::networkError(
         "The model hub is not available in this build; use a local model folder");
 }
@@ -190,8 +172,8 @@ void Murmex::loadModels(bool prewarmMode) {
     const double start = now();
     if (!modelFolder_) throw WhisperError::modelsUnavailable("Model folder is not set.");
     const fs::path& folder = *modelFolder_;
-    Logging::debug("Loading models from " + folder.string() +
-                   " with prewarmMode: " + (prewarmMode ? "true" : "false"));
+    TESSARY_LOG(debug, "Loading models from " + folder.string() +
+                           " with prewarmMode: " + (prewarmMode ? "true" : "false"));
 
     const fs::path melURL = tessary::ModelUtilities::detectModelURL(folder, "MelSpectrogram");
     const fs::path encoderURL = tessary::ModelUtilities::detectModelURL(folder, "AudioEncoder");
@@ -204,11 +186,8 @@ void Murmex::loadModels(bool prewarmMode) {
             throw WhisperError::modelsUnavailable("Model file not found at " + url.string());
     }
 
-    if (auto* stage = dynamic_cast<WhisperMLModel*>(featureExtractor_.get())) {
-        Logging::debug("Loading feature extractor");
-        stage->loadModel(melURL, modelCompute_.melCompute, prewarmMode);
-        Logging::debug("Loaded feature extractor");
-    }
+    loadStage(loadableModel(featureExtractor_.get()), "feature extractor", melURL,
+              modelCompute_.melCompute, prewarmMode);
     std::error_code ec;
     if (fs::exists(prefillURL, ec)) {
         Logging::debug("Loading text decoder prefill data");
@@ -218,42 +197,47 @@ void Murmex::loadModels(bool prewarmMode) {
         }
         Logging::debug("Loaded text decoder prefill data");
     }
-    if (auto* stage = dynamic_cast<WhisperMLModel*>(textDecoder_.get())) {
-        Logging::debug("Loading text decoder");
-        const double t = now();
-        stage->loadModel(decoderURL, modelCompute_.textDecoderCompute, prewarmMode);
-        const double elapsed = now() - t;
-        updateTimings([&](TranscriptionTimings& timings) {
-            (prewarmMode ? timings.decoderSpecializationTime : timings.decoderLoadTime) = elapsed;
-        });
-        Logging::debug(fmt::format("Loaded text decoder in {:.2f}s", elapsed));
-    }
-    if (auto* stage = dynamic_cast<WhisperMLModel*>(audioEncoder_.get())) {
-        Logging::debug("Loading audio encoder");
-        const double t = now();
-        stage->loadModel(encoderURL, modelCompute_.audioEncoderCompute, prewarmMode);
-        const double elapsed = now() - t;
-        updateTimings([&](TranscriptionTimings& timings) {
-            (prewarmMode ? timings.encoderSpecializationTime : timings.encoderLoadTime) = elapsed;
-        });
-        Logging::debug(fmt::format("Loaded audio encoder in {:.2f}s", elapsed));
-    }
+    loadStage(loadableModel(textDecoder_.get()), "text decoder", decoderURL,
+              modelCompute_.textDecoderCompute, prewarmMode, &TranscriptionTimings::decoderLoadTime,
+              &TranscriptionTimings::decoderSpecializationTime);
+    loadStage(loadableModel(audioEncoder_.get()), "audio encoder", encoderURL,
+              modelCompute_.audioEncoderCompute, prewarmMode,
+              &TranscriptionTimings::encoderLoadTime,
+              &TranscriptionTimings::encoderSpecializationTime);
 
     if (prewarmMode) {
         setModelState(ModelState::prewarmed);
-        updateTimings(
+        currentTimings_.modify(
             [&](TranscriptionTimings& timings) { timings.prewarmLoadTime = now() - start; });
         return;
     }
     loadTokenizerIfNeeded();
     setModelState(ModelState::loaded);
     double loading = 0;
-    updateTimings([&](TranscriptionTimings& timings) {
+    currentTimings_.modify([&](TranscriptionTimings& timings) {
         timings.modelLoading = (now() - start) + timings.prewarmLoadTime;
         loading = timings.modelLoading;
     });
-    Logging::info(fmt::format("Loaded models for whisper size: {} in {:.2f}s",
-                              description(modelVariant()), loading));
+    TESSARY_LOG(info, fmt::format("Loaded models for whisper size: {} in {:.2f}s",
+                                  description(modelVariant()), loading));
+}
+
+void Murmex::loadStage(WhisperMLModel* stage, std::string_view name, const fs::path& url,
+                       platform::ml::ComputeUnits computeUnits, bool prewarmMode,
+                       double TranscriptionTimings::*loadTime,
+                       double TranscriptionTimings::*specializationTime) {
+    if (!stage) return;
+    Logging::debug("Loading", name);
+    const double start = now();
+    stage->loadModel(url, computeUnits, prewarmMode);
+    const double elapsed = now() - start;
+    double TranscriptionTimings::*field = prewarmMode ? specializationTime : loadTime;
+    if (!field) {
+        Logging::debug("Loaded", name);
+        return;
+    }
+    currentTimings_.modify([&](TranscriptionTimings& timings) { timings.*field = elapsed; });
+    TESSARY_LOG(debug, fmt::format("Loaded {} in {:.2f}s", name, elapsed));
 }
 
 void Murmex::loadTokenizerIfNeeded() {
@@ -268,7 +252,7 @@ void Murmex::loadTokenizerIfNeeded() {
     textDecoder_->setIsModelMultilingual(*logitsDim != 51864);
     const ModelVariant variant = ModelUtilities::detectVariant(*logitsDim, *encoderDim);
     setModelVariant(variant);
-    Logging::debug("Loading tokenizer for " + description(variant));
+    TESSARY_LOG(debug, "Loading tokenizer for " + description(variant));
     const double start = now();
 
     std::vector<fs::path> additionalSearchPaths;
@@ -280,17 +264,18 @@ void Murmex::loadTokenizerIfNeeded() {
     auto loaded = ModelUtilities::loadTokenizer(variant, tokenizerFolder_, additionalSearchPaths,
                                                 useBackgroundDownloadSession_);
     const double elapsed = now() - start;
-    updateTimings([&](TranscriptionTimings& timings) { timings.tokenizerLoadTime = elapsed; });
+    currentTimings_.modify(
+        [&](TranscriptionTimings& timings) { timings.tokenizerLoadTime = elapsed; });
     setTokenizer(std::move(loaded));
-    Logging::debug(fmt::format("Loaded tokenizer in {:.2f}s", elapsed));
+    TESSARY_LOG(debug, fmt::format("Loaded tokenizer in {:.2f}s", elapsed));
 }
 
 void Murmex::unloadModels() {
     setModelState(ModelState::unloading);
-    for (auto* component : {dynamic_cast<WhisperMLModel*>(featureExtractor_.get()),
-                            dynamic_cast<WhisperMLModel*>(audioEncoder_.get()),
-                            dynamic_cast<WhisperMLModel*>(textDecoder_.get())}) {
-        if (component) component->unloadModel();
+    for (WhisperMLModel* stage :
+         {loadableModel(featureExtractor_.get()), loadableModel(audioEncoder_.get()),
+          loadableModel(textDecoder_.get())}) {
+        if (stage) stage->unloadModel();
     }
     setModelState(ModelState::unloaded);
     Logging::info("Unloaded all models");
@@ -298,7 +283,7 @@ void Murmex::unloadModels() {
 
 void Murmex::clearState() {
     audioProcessor_->stopRecording();
-    updateTimings([](TranscriptionTimings& timings) { timings = TranscriptionTimings(); });
+    currentTimings_.modify([](TranscriptionTimings& timings) { timings = TranscriptionTimings(); });
 }
 
 void Murmex::loggingCallback(std::function<void(const std::string&)> callback) {
@@ -321,7 +306,7 @@ std::string Murmex::deviceName() {
 }
 
 ModelSupport Murmex::recommendedModels() {
-    Logging::debug("Running on " + deviceName());
+    TESSARY_LOG(debug, "Running on " + deviceName());
     return ModelUtilities::modelSupport(deviceName());
 }
 
@@ -330,7 +315,8 @@ ModelSupportConfig Murmex::fetchModelSupportConfig(const std::string& repo,
                                                    const std::optional<std::string>&,
                                                    const std::string& remoteConfigName,
                                                    const std::string&) {
-    Logging::debug("Searching for config file matching \"" + remoteConfigName + "\" in " + repo);
+    TESSARY_LOG(debug,
+                "Searching for config file matching \"" + remoteConfigName + "\" in " + repo);
     Logging::error("Fetch model support config failed with error: the model hub is not available "
                    "in this build");
     return Constants::fallbackModelSupportConfig();
@@ -404,8 +390,9 @@ Murmex::transcribeAudioPath(const std::string& audioPath,
         loadError = std::current_exception();
     }
     const double elapsed = now() - start;
-    updateTimings([&](TranscriptionTimings& timings) { timings.audioLoading = elapsed; });
-    Logging::debug("Audio loading and convert time: " + platform::system::shortestText(elapsed));
+    currentTimings_.modify([&](TranscriptionTimings& timings) { timings.audioLoading = elapsed; });
+    TESSARY_LOG(debug,
+                "Audio loading and convert time: " + platform::system::shortestText(elapsed));
     Logging::logCurrentMemoryUsage("Audio Loading and Convert");
     if (loadError) std::rethrow_exception(loadError);
 
@@ -445,9 +432,9 @@ std::vector<TranscriptionResult> Murmex::transcribeAudioArray(
         segmentCallback ? segmentCallback : segmentDiscoveryCallback;
     auto results = runTranscribeTask(audioArray, decodeOptions, callback, segments);
     if (decodeOptions && decodeOptions->verbose) {
-        Logging::info("Total Transcription Results: " + std::to_string(results.size()));
+        TESSARY_LOG(info, "Total Transcription Results: " + std::to_string(results.size()));
         for (size_t i = 0; i < results.size(); ++i) {
-            Logging::debug("[Result " + std::to_string(i) + "]");
+            TESSARY_LOG(debug, "[Result " + std::to_string(i) + "]");
             results[i].logSegments();
         }
     }
@@ -483,41 +470,32 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(
     auto tok = tokenizer();
     if (!tok) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
 
-    auto replaceProgress = [this] {
-        std::lock_guard lock(mutex_);
-        progress_ = platform::system::Progress::create();
-        runsOnProgress_ = 0;
-    };
+    auto replaceProgress = [this] { runProgress_.set(RunProgress()); };
     if (platform::system::isCancelled()) {
         replaceProgress();
         throw platform::system::CancellationError();
     }
 
+    // Each run stands for one unit of the parent. A run that joins others
+    // still in flight adds its own unit, so the parent finishes only when the
+    // last of them does; a finished parent takes no new runs.
     auto child = platform::system::Progress::create();
-    std::shared_ptr<platform::system::Progress> parent;
-    {
-        // Each run stands for one unit of the parent. A run that joins others
-        // still in flight adds its own unit, so the parent finishes only when
-        // the last of them does; a finished parent takes no new runs.
-        std::lock_guard lock(mutex_);
-        if (progress_->isFinished()) {
-            progress_ = platform::system::Progress::create();
-            runsOnProgress_ = 0;
-        }
-        parent = progress_;
-        const int64_t total = parent->totalUnitCount();
-        parent->setTotalUnitCount(runsOnProgress_ == 0 ? std::max<int64_t>(total, 1) : total + 1);
-        parent->addChild(child, 1);
-        ++runsOnProgress_;
-    }
+    const std::shared_ptr<platform::system::Progress> parent =
+        runProgress_.modify([&](RunProgress& run) {
+            if (run.progress->isFinished()) run = RunProgress();
+            const int64_t total = run.progress->totalUnitCount();
+            run.progress->setTotalUnitCount(run.runs == 0 ? std::max<int64_t>(total, 1)
+                                                          : total + 1);
+            run.progress->addChild(child, 1);
+            ++run.runs;
+            return run.progress;
+        });
     auto runEnded = [this, &parent] {
-        std::lock_guard lock(mutex_);
-        if (progress_ != parent) return; // already replaced by another run
-        --runsOnProgress_;
-        if (parent->isFinished()) {
-            progress_ = platform::system::Progress::create();
-            runsOnProgress_ = 0;
-        }
+        runProgress_.modify([&](RunProgress& run) {
+            if (run.progress != parent) return; // already replaced by another run
+            --run.runs;
+            if (parent->isFinished()) run = RunProgress();
+        });
     };
 
     auto task = setupTranscribeTask(currentTimings(), child, audioProcessor_, audioEncoder_,

@@ -26,6 +26,7 @@
 #include "murmex/records/TranscriptionTimings.h"
 #include "platform/system/Progress.h"
 #include "tessary_core/ModelState.h"
+#include "tessary_core/PropertyLock.h"
 
 #include <filesystem>
 #include <functional>
@@ -34,6 +35,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -162,31 +164,40 @@ protected:
     Murmex() = default;
 
 private:
-    void ensureLoaded();
-    void updateTimings(const std::function<void(TranscriptionTimings&)>& change);
+    // The parent progress of the runs in flight, and how many runs hang a
+    // child progress off it and have not ended.
+    struct RunProgress {
+        std::shared_ptr<platform::system::Progress> progress = platform::system::Progress::create();
+        int runs = 0;
+    };
 
-    // Guards the fields that concurrent transcriptions read and write (the
-    // state, the tokenizer, the timings and the parent progress). Never held
-    // while calling out of the engine.
-    mutable std::mutex mutex_;
+    void ensureLoaded();
+    /// Loads one stage's model (null: the stage runs none) and, when given,
+    /// records its load or specialisation time.
+    void loadStage(WhisperMLModel* stage, std::string_view name, const std::filesystem::path& url,
+                   platform::ml::ComputeUnits computeUnits, bool prewarmMode,
+                   double TranscriptionTimings::*loadTime = nullptr,
+                   double TranscriptionTimings::*specializationTime = nullptr);
+
     // Serialises model loading so concurrent transcriptions load once.
     std::mutex loadMutex_;
 
-    ModelVariant modelVariant_ = ModelVariant::tiny;
-    tessary::ModelState modelState_ = tessary::ModelState::unloaded;
+    // Fields that concurrent transcriptions read and write sit behind their
+    // own locks, never held while calling out of the engine.
+    tessary::PropertyLock<ModelVariant> modelVariant_{ModelVariant::tiny};
+    tessary::PropertyLock<tessary::ModelState> modelState_{tessary::ModelState::unloaded};
+    tessary::PropertyLock<std::shared_ptr<WhisperTokenizer>> tokenizer_;
+    tessary::PropertyLock<TranscriptionTimings> currentTimings_;
+    tessary::PropertyLock<RunProgress> runProgress_;
+
     ModelComputeOptions modelCompute_;
     AudioInputConfig audioInputConfig_;
-    std::shared_ptr<WhisperTokenizer> tokenizer_;
     std::shared_ptr<AudioProcessing> audioProcessor_;
     std::shared_ptr<FeatureExtracting> featureExtractor_;
     std::shared_ptr<AudioEncoding> audioEncoder_;
     std::shared_ptr<TextDecoding> textDecoder_;
     std::shared_ptr<SegmentSeeking> segmentSeeker_;
     std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_;
-    TranscriptionTimings currentTimings_;
-    std::shared_ptr<platform::system::Progress> progress_ = platform::system::Progress::create();
-    // Runs whose child progress hangs off progress_ and that have not ended.
-    int runsOnProgress_ = 0;
     std::optional<std::filesystem::path> modelFolder_;
     std::optional<std::filesystem::path> tokenizerFolder_;
     bool useBackgroundDownloadSession_ = false;

@@ -24,8 +24,7 @@ predictSingleFeature(const platform::ml::Model& model, const platform::ml::Featu
     auto value = output ? output->featureValue(outputName) : std::nullopt;
     auto array = value ? value->multiArrayValue() : std::nullopt;
     if (!array)
-        tessary::Logging::error("Model output \"" + outputName +
-                                "\" is missing or not a multi-array");
+        TESSARY_LOG(error, "Model output \"" + outputName + "\" is missing or not a multi-array");
     return array;
 }
 

@@ -150,60 +150,49 @@ TextDecoder::TextDecoder()
 TextDecoder::~TextDecoder() = default;
 
 std::shared_ptr<platform::ml::Model> TextDecoder::model() const {
-    std::lock_guard lock(mutex_);
-    return model_;
+    return model_.get();
 }
 
 void TextDecoder::setModel(std::shared_ptr<platform::ml::Model> model) {
-    std::lock_guard lock(mutex_);
-    model_ = std::move(model);
+    model_.set(std::move(model));
 }
 
 void TextDecoder::unloadModel() {
-    std::lock_guard lock(mutex_);
-    model_.reset();
-    prefillData_.reset();
-    languageLogitsFilter_.reset();
+    model_.set(nullptr);
+    prefillData_.set(nullptr);
+    languageLogitsFilter_.set(nullptr);
 }
 
 std::shared_ptr<WhisperTokenizer> TextDecoder::tokenizer() const {
-    std::lock_guard lock(mutex_);
-    return tokenizer_;
+    return tokenizer_.get();
 }
 
 void TextDecoder::setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
-    std::lock_guard lock(mutex_);
-    tokenizer_ = std::move(tokenizer);
+    tokenizer_.set(std::move(tokenizer));
 }
 
 std::shared_ptr<WhisperMLModel> TextDecoder::prefillData() const {
-    std::lock_guard lock(mutex_);
-    return prefillData_;
+    return prefillData_.get();
 }
 
 void TextDecoder::setPrefillData(std::shared_ptr<WhisperMLModel> prefillData) {
-    std::lock_guard lock(mutex_);
-    prefillData_ = std::move(prefillData);
+    prefillData_.set(std::move(prefillData));
 }
 
 bool TextDecoder::isModelMultilingual() const {
-    std::lock_guard lock(mutex_);
-    return isModelMultilingual_;
+    return isModelMultilingual_.get();
 }
 
 void TextDecoder::setIsModelMultilingual(bool multilingual) {
-    std::lock_guard lock(mutex_);
-    isModelMultilingual_ = multilingual;
+    isModelMultilingual_.set(multilingual);
 }
 
 std::optional<LogitsFilterList> TextDecoder::logitsFilters() const {
-    std::lock_guard lock(mutex_);
-    return logitsFilters_;
+    return logitsFilters_.get();
 }
 
 void TextDecoder::setLogitsFilters(std::optional<LogitsFilterList> filters) {
-    std::lock_guard lock(mutex_);
-    logitsFilters_ = std::move(filters);
+    logitsFilters_.set(std::move(filters));
 }
 
 bool TextDecoder::supportsWordTimestamps() const {
@@ -312,72 +301,235 @@ void TextDecoder::debugCaches(const DecodingInputs& inputs, int /*tokenIndex*/,
 std::shared_ptr<LanguageLogitsFilter> TextDecoder::languageFilter(const WhisperTokenizer& tokenizer,
                                                                   int logitsDim) {
     // Windows decoded at the same time share the one filter; it is built once.
-    std::lock_guard lock(mutex_);
-    if (!languageLogitsFilter_) {
-        languageLogitsFilter_ =
-            std::make_shared<LanguageLogitsFilter>(tokenizer.allLanguageTokens(), logitsDim, 0);
-    }
-    return languageLogitsFilter_;
+    return languageLogitsFilter_.modify([&](std::shared_ptr<LanguageLogitsFilter>& filter) {
+        if (!filter) {
+            filter =
+                std::make_shared<LanguageLogitsFilter>(tokenizer.allLanguageTokens(), logitsDim, 0);
+        }
+        return filter;
+    });
 }
+
+namespace {
+
+// Where the token loop of one window starts and stops.
+struct LoopBounds {
+    // First cache position the loop writes: behind a prefilled prompt, or 0.
+    int prefilledIndex = 0;
+    int promptLength = 0;
+    // Without a prefilled cache the loop feeds the prompt itself. Samples
+    // taken while the prompt is still being fed are thrown away, so the first
+    // sample that counts (for the first-token test, the end tests and the
+    // time to first token) is the one taken at the last prompt position,
+    // exactly where a prefilled decode starts sampling.
+    int firstKeptIndex = 0;
+    int stepLimit = 0;
+};
+
+LoopBounds loopBounds(const DecodingInputs& inputs, const DecodingOptions& options) {
+    LoopBounds bounds;
+    bounds.prefilledIndex = std::max(0, static_cast<int>(inputs.cacheLength.value(0)));
+    bounds.promptLength = static_cast<int>(inputs.initialPrompt.size());
+    bounds.firstKeptIndex = std::max(bounds.prefilledIndex, bounds.promptLength - 1);
+    // Each step writes cache positions i and i + 1, which both masks and the
+    // caches must hold.
+    const int64_t cachePositions =
+        std::min({inputs.kvCacheUpdateMask.count(), inputs.decoderKeyPaddingMask.count(),
+                  inputs.keyCache.shape().size() == 4 ? inputs.keyCache.shape()[3] : 0});
+    bounds.stepLimit = static_cast<int>(std::min<int64_t>(
+        {options.sampleLength, kMaxSteps, std::max<int64_t>(cachePositions - 1, 0)}));
+    return bounds;
+}
+
+// The tokens of one window as the loop grows them (the prompt first), and the
+// window's own figures, reported with every step and with the result.
+struct TokenLoop {
+    std::vector<int> tokens;
+    std::vector<float> logProbs;
+    TranscriptionTimings timings;
+    bool firstTokenLogProbTooLow = false;
+    bool hasAlignment = false;
+};
+
+// One sampled token, and whether the window ends at it: the sampler completed
+// the window, its first kept token is too unlikely, or the context is full.
+// A token that does not end the window has been appended to it.
+struct NextToken {
+    int token = 0;
+    bool endsWindow = false;
+};
+
+NextToken sampleNextToken(MultiArray logits, const LogitsFilterList& filters,
+                          TokenSampling& sampler, const DecodingOptions& options, bool isFirstKept,
+                          TokenLoop& loop, std::chrono::steady_clock::time_point filteringStart) {
+    for (const auto& filter : filters)
+        logits = filter->filterLogits(logits, loop.tokens);
+    loop.timings.decodingFiltering += secondsSince(filteringStart);
+
+    const auto samplingStart = std::chrono::steady_clock::now();
+    const SamplingResult sample = sampler.update(loop.tokens, logits, loop.logProbs);
+    const NextToken next{sample.tokens.back(), sample.completed};
+    const float logProb = sample.logProbs.back();
+    loop.timings.decodingSampling += secondsSince(samplingStart);
+
+    if (isFirstKept && options.firstTokenLogProbThreshold &&
+        logProb < *options.firstTokenLogProbThreshold) {
+        loop.firstTokenLogProbTooLow = true;
+    }
+    if (next.endsWindow || loop.firstTokenLogProbTooLow ||
+        loop.tokens.size() > static_cast<size_t>(Constants::maxTokenContext - 2)) {
+        return {next.token, true};
+    }
+    loop.tokens.push_back(next.token);
+    loop.logProbs.push_back(logProb);
+    return next;
+}
+
+// Stores one step's keys and values at cache position `index` and opens the
+// next position.
+void storeStepCache(DecodingInputs& inputs, const std::optional<DecodingCache>& stepCache,
+                    int index, TokenLoop& loop) {
+    if (!stepCache || !stepCache->keyCache || !stepCache->valueCache) {
+        throw WhisperError::decodingFailed("Invalid model output");
+    }
+    const auto start = std::chrono::steady_clock::now();
+    TextDecoding::updateKVCache(inputs.keyCache, *stepCache->keyCache, inputs.valueCache,
+                                *stepCache->valueCache, index);
+    inputs.decoderKeyPaddingMask.data<uint16_t>()[index + 1] = 0;
+    auto* updateMask = inputs.kvCacheUpdateMask.data<int32_t>();
+    updateMask[index] = 0;
+    updateMask[index + 1] = 1;
+    if (stepCache->alignmentWeights) {
+        TextDecoding::updateAlignmentWeights(inputs.alignmentWeights, *stepCache->alignmentWeights,
+                                             index);
+        loop.hasAlignment = true;
+    }
+    loop.timings.decodingKvCaching += secondsSince(start);
+    loop.timings.totalKVUpdateRuns += 1;
+}
+
+float meanOf(const std::vector<float>& values) {
+    return std::accumulate(values.begin(), values.end(), 0.0f) / static_cast<float>(values.size());
+}
+
+// What a progress callback hears after a step: the window so far.
+TranscriptionProgress stepProgress(const TokenLoop& loop, const WhisperTokenizer& tokenizer,
+                                   const DecodingOptions& options) {
+    TranscriptionProgress progress;
+    progress.timings = loop.timings;
+    progress.text =
+        tokenizer.decode(options.skipSpecialTokens
+                             ? tokensBelow(loop.tokens, tokenizer.specialTokens().specialTokenBegin)
+                             : loop.tokens);
+    progress.tokens = loop.tokens;
+    progress.avgLogprob = meanOf(loop.logProbs);
+    progress.compressionRatio = TextUtilities::compressionRatio(loop.tokens);
+    return progress;
+}
+
+// The window's language: the one the options name, else the first language
+// token among the window's tokens (with its log-probability), else English.
+void setWindowLanguage(DecodingResult& result, const std::vector<float>& tokenProbs,
+                       const DecodingOptions& options, const WhisperTokenizer& tokenizer) {
+    if (options.language) {
+        result.language = *options.language;
+        result.languageProbs = {{*options.language, 0.0f}};
+        return;
+    }
+    result.language = "en";
+    result.languageProbs = {{"en", 0.0f}};
+    const auto& languageTokens = tokenizer.allLanguageTokens();
+    for (size_t k = 0; k < result.tokens.size(); ++k) {
+        if (languageTokens.count(result.tokens[k])) {
+            result.language = trimmingSpecialTokenCharacters(tokenizer.decode({result.tokens[k]}));
+            result.languageProbs = {{result.language, tokenProbs[k]}};
+            return;
+        }
+    }
+}
+
+// The result of a finished loop: the window's tokens from its
+// start-of-transcript token to its end token, their text, quality measures,
+// cache and figures, and the verdict on a retry.
+DecodingResult windowResult(TokenLoop& loop, const DecodingInputs& inputs, TokenSampling& sampler,
+                            const DecodingOptions& options, const WhisperTokenizer& tokenizer) {
+    const SpecialTokens& special = tokenizer.specialTokens();
+    // The window starts at the start-of-transcript token: a previous-text
+    // prompt in front of it is not part of the result.
+    const auto sot =
+        std::find(loop.tokens.begin(), loop.tokens.end(), special.startOfTranscriptToken);
+    const auto sotIndex = sot == loop.tokens.end() ? 0 : sot - loop.tokens.begin();
+    DecodingCache cache{inputs.keyCache, inputs.valueCache, std::nullopt};
+    if (loop.hasAlignment)
+        cache.alignmentWeights = alignmentRowsFrom(inputs.alignmentWeights, sotIndex);
+
+    const SamplingResult finalized = sampler.finalize(loop.tokens, loop.logProbs);
+    auto windowEnd =
+        std::find(finalized.tokens.begin() + sotIndex, finalized.tokens.end(), special.endToken);
+    if (windowEnd != finalized.tokens.end()) ++windowEnd;
+    DecodingResult result;
+    result.tokens.assign(finalized.tokens.begin() + sotIndex, windowEnd);
+    const std::vector<float> tokenProbs(finalized.logProbs.begin() + sotIndex,
+                                        finalized.logProbs.begin() + sotIndex +
+                                            static_cast<std::ptrdiff_t>(result.tokens.size()));
+
+    result.avgLogProb = tokenProbs.empty() ? 0.0f : meanOf(tokenProbs);
+    for (size_t k = 0; k < result.tokens.size(); ++k)
+        result.tokenLogProbs.push_back({{result.tokens[k], tokenProbs[k]}});
+    result.compressionRatio =
+        TextUtilities::compressionRatio(tokensBelow(result.tokens, special.specialTokenBegin));
+    result.temperature = options.temperature;
+    if (auto* greedy = dynamic_cast<GreedyTokenSampler*>(&sampler)) {
+        result.temperature = tessary::rounded(static_cast<float>(greedy->temperature), 3);
+    }
+    setWindowLanguage(result, tokenProbs, options, tokenizer);
+    result.text = tokenizer.decode(result.tokens);
+    TESSARY_LOG(debug, "Completed window: " + result.text);
+    // No no-speech estimate is made here: the window reports 0.
+    result.noSpeechProb = 0.0f;
+    result.cache = cache;
+    result.fallback =
+        DecodingFallback::decide(options, loop.firstTokenLogProbTooLow, result.noSpeechProb,
+                                 result.compressionRatio, result.avgLogProb);
+    result.timings = loop.timings;
+    return result;
+}
+
+} // namespace
 
 DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, DecodingInputs& inputs,
                                        TokenSampling& sampler, const DecodingOptions& options,
                                        const DecodingCallback& callback) {
     const std::shared_ptr<WhisperTokenizer> tokenizer = this->tokenizer();
     if (!tokenizer) throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
-    const SpecialTokens& special = tokenizer->specialTokens();
     if (inputs.initialPrompt.empty())
         throw WhisperError::prepareDecoderInputsFailed("The initial prompt is empty");
 
-    const int prefilledIndex = std::max(0, static_cast<int>(inputs.cacheLength.value(0)));
+    const LoopBounds bounds = loopBounds(inputs, options);
     const std::vector<int> initialPrompt = inputs.initialPrompt;
-    const int promptLength = static_cast<int>(initialPrompt.size());
-    std::vector<int> currentTokens = initialPrompt;
-    std::vector<float> logProbs(initialPrompt.size(), 0.0f);
+    TokenLoop loop;
+    loop.tokens = initialPrompt;
+    loop.logProbs.assign(initialPrompt.size(), 0.0f);
     int nextToken = initialPrompt.back();
-    // Each step writes cache positions i and i + 1, which both masks and the
-    // caches must hold.
-    const int64_t cachePositions =
-        std::min({inputs.kvCacheUpdateMask.count(), inputs.decoderKeyPaddingMask.count(),
-                  inputs.keyCache.shape().size() == 4 ? inputs.keyCache.shape()[3] : 0});
-    const int stepLimit = static_cast<int>(std::min<int64_t>(
-        {options.sampleLength, kMaxSteps, std::max<int64_t>(cachePositions - 1, 0)}));
-    // Without a prefilled cache the loop feeds the prompt itself. Samples
-    // taken while the prompt is still being fed are thrown away, so the first
-    // sample that counts (for the first-token test, the end tests and the
-    // time to first token) is the one taken at the last prompt position,
-    // exactly where a prefilled decode starts sampling.
-    const int firstKeptIndex = std::max(prefilledIndex, promptLength - 1);
     const LogitsFilterList filters =
-        createLogitsFilters(options, prefilledIndex, promptLength, *tokenizer);
+        createLogitsFilters(options, bounds.prefilledIndex, bounds.promptLength, *tokenizer);
 
-    Logging::debug("Running main loop for a maximum of " + std::to_string(stepLimit) +
-                   " iterations, starting at index " + std::to_string(prefilledIndex));
+    Logging::debug("Running main loop for a maximum of", bounds.stepLimit,
+                   "iterations, starting at index", bounds.prefilledIndex);
     const Uuid windowId = Uuid::random();
     earlyStopActor_->set(false, windowId);
 
-    bool isFirstTokenLogProbTooLow = false;
-    bool hasAlignment = false;
-    double firstTokenTime = std::numeric_limits<double>::max();
-    double loopTime = 0, predictionTime = 0, filteringTime = 0, samplingTime = 0, kvCachingTime = 0,
-           nonPredictionTime = 0, loopCount = 0, kvUpdateCount = 0;
-
-    auto* updateMask = inputs.kvCacheUpdateMask.data<int32_t>();
-    auto* paddingMask = inputs.decoderKeyPaddingMask.data<uint16_t>();
-
-    for (int i = prefilledIndex; i < stepLimit; ++i) {
+    for (int i = bounds.prefilledIndex; i < bounds.stepLimit; ++i) {
         const auto stepStart = std::chrono::steady_clock::now();
-        if (i < promptLength) {
+        if (i < bounds.promptLength) {
             nextToken = initialPrompt[static_cast<size_t>(i)];
-            if (Logging::isEnabled(Logging::LogLevel::debug)) {
-                Logging::debug("Forcing prompt tokenIndex: " + std::to_string(i) +
-                               ", token: " + std::to_string(nextToken) +
-                               ", text: " + tokenizer->decode({nextToken}));
-            }
+            TESSARY_LOG(debug, "Forcing prompt tokenIndex: " + std::to_string(i) +
+                                   ", token: " + std::to_string(nextToken) +
+                                   ", text: " + tokenizer->decode({nextToken}));
         }
         inputs.inputIds.data<int32_t>()[0] = nextToken;
         inputs.cacheLength.data<int32_t>()[0] = i;
-        if (i <= prefilledIndex + 3) debugCaches(inputs, i, prefilledIndex);
+        if (i <= bounds.prefilledIndex + 3) debugCaches(inputs, i, bounds.prefilledIndex);
 
         const auto predictionStart = std::chrono::steady_clock::now();
         const std::optional<TextDecoderMLMultiArrayOutputType> output =
@@ -386,89 +538,37 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
                 inputs.kvCacheUpdateMask, encoderOutput, inputs.decoderKeyPaddingMask});
         if (!output || !output->logits)
             throw WhisperError::decodingLogitsFailed("Unable to decode logits");
-        predictionTime += secondsSince(predictionStart);
+        loop.timings.decodingPredictions += secondsSince(predictionStart);
         const auto nonPredictionStart = std::chrono::steady_clock::now();
 
-        if (i >= firstKeptIndex) {
-            MultiArray logits = *output->logits;
-            for (const auto& filter : filters)
-                logits = filter->filterLogits(logits, currentTokens);
-            filteringTime += secondsSince(nonPredictionStart);
-
-            const auto samplingStart = std::chrono::steady_clock::now();
-            SamplingResult sample = sampler.update(currentTokens, logits, logProbs);
-            const int token = sample.tokens.back();
-            const float logProb = sample.logProbs.back();
-            if (Logging::isEnabled(Logging::LogLevel::debug)) {
-                Logging::debug("Predicted next tokenIndex: " + std::to_string(i + 1) + ", token: " +
-                               std::to_string(token) + ", text: " + tokenizer->decode({token}));
-            }
-            samplingTime += secondsSince(samplingStart);
-
-            if (i == firstKeptIndex && options.firstTokenLogProbThreshold &&
-                logProb < *options.firstTokenLogProbThreshold) {
-                isFirstTokenLogProbTooLow = true;
-            }
-            if (sample.completed || isFirstTokenLogProbTooLow || currentTokens.size() > 222) {
-                loopCount += 1;
-                nonPredictionTime += secondsSince(nonPredictionStart);
-                loopTime += secondsSince(stepStart);
+        if (i >= bounds.firstKeptIndex) {
+            const NextToken next =
+                sampleNextToken(*output->logits, filters, sampler, options,
+                                i == bounds.firstKeptIndex, loop, nonPredictionStart);
+            TESSARY_LOG(debug, "Predicted next tokenIndex: " + std::to_string(i + 1) +
+                                   ", token: " + std::to_string(next.token) +
+                                   ", text: " + tokenizer->decode({next.token}));
+            if (next.endsWindow) {
+                loop.timings.totalDecodingLoops += 1;
+                loop.timings.decodingNonPrediction += secondsSince(nonPredictionStart);
+                loop.timings.decodingLoop += secondsSince(stepStart);
                 break;
             }
-            currentTokens.push_back(token);
-            logProbs.push_back(logProb);
-            nextToken = token;
+            nextToken = next.token;
         }
 
-        // Store this step's keys and values and open the next position.
-        if (!output->cache || !output->cache->keyCache || !output->cache->valueCache) {
-            throw WhisperError::decodingFailed("Invalid model output");
-        }
-        const auto cacheStart = std::chrono::steady_clock::now();
-        updateKVCache(inputs.keyCache, *output->cache->keyCache, inputs.valueCache,
-                      *output->cache->valueCache, i);
-        paddingMask[i + 1] = 0;
-        updateMask[i] = 0;
-        updateMask[i + 1] = 1;
-        if (output->cache->alignmentWeights) {
-            updateAlignmentWeights(inputs.alignmentWeights, *output->cache->alignmentWeights, i);
-            hasAlignment = true;
-        }
-        kvCachingTime += secondsSince(cacheStart);
-
+        storeStepCache(inputs, output->cache, i, loop);
         if (callback) {
-            TranscriptionProgress progress;
-            progress.timings.firstTokenTime = firstTokenTime;
-            progress.timings.decodingPredictions = predictionTime;
-            progress.timings.decodingFiltering = filteringTime;
-            progress.timings.decodingSampling = samplingTime;
-            progress.timings.decodingKvCaching = kvCachingTime;
-            progress.timings.decodingLoop = loopTime;
-            progress.timings.decodingNonPrediction = nonPredictionTime;
-            progress.timings.totalDecodingLoops = loopCount;
-            progress.timings.totalKVUpdateRuns = kvUpdateCount + 1;
-            progress.text = tokenizer->decode(
-                options.skipSpecialTokens ? tokensBelow(currentTokens, special.specialTokenBegin)
-                                          : currentTokens);
-            progress.tokens = currentTokens;
-            progress.avgLogprob = std::accumulate(logProbs.begin(), logProbs.end(), 0.0f) /
-                                  static_cast<float>(logProbs.size());
-            progress.compressionRatio = TextUtilities::compressionRatio(currentTokens);
-            progressReporter_->report(callback, std::move(progress), windowId,
-                                      i < promptLength - 1);
+            progressReporter_->report(callback, stepProgress(loop, *tokenizer, options), windowId,
+                                      i < bounds.promptLength - 1);
         }
+        loop.timings.decodingNonPrediction += secondsSince(nonPredictionStart);
+        loop.timings.decodingLoop += secondsSince(stepStart);
+        loop.timings.totalDecodingLoops += 1;
 
-        nonPredictionTime += secondsSince(nonPredictionStart);
-        loopTime += secondsSince(stepStart);
-        loopCount += 1;
-        kvUpdateCount += 1;
-
-        if (i == firstKeptIndex) {
-            firstTokenTime = absoluteTime();
-            if (Logging::isEnabled(Logging::LogLevel::debug)) {
-                Logging::debug("Found first token at: " +
-                               platform::system::shortestText(firstTokenTime));
-            }
+        if (i == bounds.firstKeptIndex) {
+            loop.timings.firstTokenTime = absoluteTime();
+            Logging::debug("Found first token at:", loop.timings.firstTokenTime);
         }
         if (earlyStopActor_->get(windowId)) break;
     }
@@ -476,77 +576,9 @@ DecodingResult TextDecoder::decodeText(const MultiArray& encoderOutput, Decoding
     inputs.decoderKeyPaddingMask.markModified();
 
     if (!earlyStopActor_->remove(windowId)) {
-        Logging::error("Early stop flag not found for window: " + windowId.uuidString());
+        TESSARY_LOG(error, "Early stop flag not found for window:", windowId.uuidString());
     }
-
-    // The window starts at the start-of-transcript token: a previous-text
-    // prompt in front of it is not part of the result.
-    const auto sot =
-        std::find(currentTokens.begin(), currentTokens.end(), special.startOfTranscriptToken);
-    const auto sotIndex = sot == currentTokens.end() ? 0 : sot - currentTokens.begin();
-    DecodingCache cache{inputs.keyCache, inputs.valueCache, std::nullopt};
-    if (hasAlignment) cache.alignmentWeights = alignmentRowsFrom(inputs.alignmentWeights, sotIndex);
-
-    const SamplingResult finalized = sampler.finalize(currentTokens, logProbs);
-    auto windowEnd =
-        std::find(finalized.tokens.begin() + sotIndex, finalized.tokens.end(), special.endToken);
-    if (windowEnd != finalized.tokens.end()) ++windowEnd;
-    const std::vector<int> tokens(finalized.tokens.begin() + sotIndex, windowEnd);
-    const std::vector<float> tokenProbs(finalized.logProbs.begin() + sotIndex,
-                                        finalized.logProbs.begin() + sotIndex +
-                                            static_cast<std::ptrdiff_t>(tokens.size()));
-
-    DecodingResult result;
-    result.tokens = tokens;
-    result.avgLogProb = tokenProbs.empty()
-                            ? 0.0f
-                            : std::accumulate(tokenProbs.begin(), tokenProbs.end(), 0.0f) /
-                                  static_cast<float>(tokenProbs.size());
-    for (size_t k = 0; k < tokens.size(); ++k)
-        result.tokenLogProbs.push_back({{tokens[k], tokenProbs[k]}});
-    result.compressionRatio =
-        TextUtilities::compressionRatio(tokensBelow(tokens, special.specialTokenBegin));
-    result.temperature = options.temperature;
-    if (auto* greedy = dynamic_cast<GreedyTokenSampler*>(&sampler)) {
-        result.temperature = tessary::rounded(static_cast<float>(greedy->temperature), 3);
-    }
-
-    if (options.language) {
-        result.language = *options.language;
-        result.languageProbs = {{*options.language, 0.0f}};
-    } else {
-        result.language = "en";
-        result.languageProbs = {{"en", 0.0f}};
-        const auto& languageTokens = tokenizer->allLanguageTokens();
-        for (size_t k = 0; k < tokens.size(); ++k) {
-            if (languageTokens.count(tokens[k])) {
-                result.language = trimmingSpecialTokenCharacters(tokenizer->decode({tokens[k]}));
-                result.languageProbs = {{result.language, tokenProbs[k]}};
-                break;
-            }
-        }
-    }
-    result.text = tokenizer->decode(tokens);
-    Logging::debug("Completed window: " + result.text);
-    // No no-speech estimate is made here: the window reports 0.
-    result.noSpeechProb = 0.0f;
-    result.cache = cache;
-    result.fallback =
-        DecodingFallback::decide(options, isFirstTokenLogProbTooLow, result.noSpeechProb,
-                                 result.compressionRatio, result.avgLogProb);
-
-    TranscriptionTimings timings;
-    timings.firstTokenTime = firstTokenTime;
-    timings.decodingLoop = loopTime;
-    timings.decodingPredictions = predictionTime;
-    timings.decodingFiltering = filteringTime;
-    timings.decodingSampling = samplingTime;
-    timings.decodingKvCaching = kvCachingTime;
-    timings.decodingNonPrediction = nonPredictionTime;
-    timings.totalDecodingLoops = loopCount;
-    timings.totalKVUpdateRuns = kvUpdateCount;
-    result.timings = timings;
-    return result;
+    return windowResult(loop, inputs, sampler, options, *tokenizer);
 }
 
 DecodingResult TextDecoder::detectLanguage(const MultiArray& encoderOutput, DecodingInputs& inputs,
@@ -593,10 +625,10 @@ DecodingResult TextDecoder::detectLanguage(const MultiArray& encoderOutput, Deco
     const std::string code =
         trimmingSpecialTokenCharacters(tokenizer->decode({sample.tokens.back()}));
     if (Constants::languageCodes().count(code)) {
-        Logging::debug("Detected language: " + code);
+        Logging::debug("Detected language:", code);
         result.language = code;
     } else {
-        Logging::error("Detected language " + code + " is not supported, defaulting to en");
+        Logging::error("Detected language", code, "is not supported, defaulting to en");
         result.language = "en";
     }
     TranscriptionTimings timings;
@@ -607,13 +639,11 @@ DecodingResult TextDecoder::detectLanguage(const MultiArray& encoderOutput, Deco
 }
 
 std::shared_ptr<platform::ml::Model> TextDecoderContextPrefill::model() const {
-    std::lock_guard lock(mutex_);
-    return model_;
+    return model_.get();
 }
 
 void TextDecoderContextPrefill::setModel(std::shared_ptr<platform::ml::Model> model) {
-    std::lock_guard lock(mutex_);
-    model_ = std::move(model);
+    model_.set(std::move(model));
 }
 
 } // namespace murmex

@@ -8,9 +8,9 @@
 #include "murmex/core/WhisperMLModel.h"
 #include "murmex/core/text/LanguageLogitsFilter.h"
 #include "tessary_core/EarlyStopActor.h"
+#include "tessary_core/PropertyLock.h"
 
 #include <memory>
-#include <mutex>
 
 namespace murmex {
 
@@ -78,13 +78,12 @@ private:
     std::shared_ptr<LanguageLogitsFilter> languageFilter(const WhisperTokenizer& tokenizer,
                                                          int logitsDim);
 
-    mutable std::mutex mutex_; // guards the settable fields below
-    std::shared_ptr<platform::ml::Model> model_;
-    std::shared_ptr<WhisperTokenizer> tokenizer_;
-    std::shared_ptr<WhisperMLModel> prefillData_;
-    bool isModelMultilingual_ = false;
-    std::optional<LogitsFilterList> logitsFilters_ = LogitsFilterList{};
-    std::shared_ptr<LanguageLogitsFilter> languageLogitsFilter_;
+    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
+    tessary::PropertyLock<std::shared_ptr<WhisperTokenizer>> tokenizer_;
+    tessary::PropertyLock<std::shared_ptr<WhisperMLModel>> prefillData_;
+    tessary::PropertyLock<bool> isModelMultilingual_{false};
+    tessary::PropertyLock<std::optional<LogitsFilterList>> logitsFilters_{LogitsFilterList{}};
+    tessary::PropertyLock<std::shared_ptr<LanguageLogitsFilter>> languageLogitsFilter_;
     const std::shared_ptr<tessary::EarlyStopActor> earlyStopActor_;
     std::unique_ptr<ProgressReporter> progressReporter_;
 };
@@ -97,8 +96,7 @@ public:
     void setModel(std::shared_ptr<platform::ml::Model> model) override;
 
 private:
-    mutable std::mutex mutex_;
-    std::shared_ptr<platform::ml::Model> model_;
+    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
 };
 
 } // namespace murmex

@@ -62,6 +62,20 @@ std::string trimSpacesAndTabs(const std::string& text) {
     return text.substr(begin, end - begin + 1);
 }
 
+/// Seconds from the start of the samples to a sample index.
+float seconds(int64_t sample) {
+    return static_cast<float>(sample) / static_cast<float>(Constants::sampleRate);
+}
+
+std::string ladderText(const std::vector<Float16>& ladder) {
+    std::string text = "[";
+    for (size_t i = 0; i < ladder.size(); ++i) {
+        if (i) text += ", ";
+        text += platform::system::shortestText(static_cast<float>(ladder[i]));
+    }
+    return text + "]";
+}
+
 std::string listText(const std::vector<std::pair<int64_t, int64_t>>& clips) {
     std::string out = "[";
     for (size_t i = 0; i < clips.size(); ++i) {
@@ -77,6 +91,8 @@ struct TranscribeTask::RunState {
     std::shared_ptr<DecodingInputs> decoderInputs;
     int prefilledCacheSize = 0;
     std::optional<std::string> detectedLanguage;
+    std::vector<TranscriptionSegment> segments;
+    std::vector<int> tokens;
 };
 
 TranscribeTask::TranscribeTask(TranscriptionTimings currentTimings,
@@ -106,12 +122,12 @@ TranscribeTask::windowPostProcess(int64_t, int64_t,
 }
 
 const std::string& TranscribeTask::prependPunctuations() {
-    static const std::string text = "\"'\u201C\u00A1\u00BF([{-";
+    static const std::string text(Constants::defaultPrependPunctuations);
     return text;
 }
 
 const std::string& TranscribeTask::appendPunctuations() {
-    static const std::string text = "\"'.\u3002,\uFF0C!\uFF01?\uFF1F:\uFF1A\u201D)]}\u3001";
+    static const std::string text(Constants::defaultAppendPunctuations);
     return text;
 }
 
@@ -174,160 +190,55 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
                                         const DecodingCallback& callback) {
     SignpostScope transcribeInterval("TranscribeAudio");
     timings_.pipelineStart = std::min(timings_.pipelineStart, wallClock());
-    Logging::debug("Starting pipeline at: " + platform::system::shortestText(wallClock()));
+    TESSARY_LOG(debug, "Starting pipeline at:", wallClock());
 
     DecodingOptions options = decodeOptions.value_or(DecodingOptions());
     options.verbose = Logging::shared().logLevel() != Logging::LogLevel::none;
-
-    // The clip time is cut from the end of every clip; a negative one would
-    // reach past the clip's end and a non-finite one has no sample count.
-    const float clipSeconds = options.windowClipTime * static_cast<float>(Constants::sampleRate);
-    if (!std::isfinite(clipSeconds) || clipSeconds < 0 ||
-        clipSeconds >= static_cast<float>(std::numeric_limits<int64_t>::max())) {
-        throw WhisperError::transcriptionFailed(
-            "windowClipTime must be a finite number of seconds, zero or more");
-    }
-    const int64_t windowClipSamples = static_cast<int64_t>(clipSeconds);
-
+    const int64_t windowClipSamples = clipSamples(options);
     const int64_t sampleCount = static_cast<int64_t>(audioArray.size());
-    RunState state;
     const double firstClip = options.clipTimestamps.empty() ? 0.0 : options.clipTimestamps.front();
     timings_.inputAudioSeconds =
         static_cast<double>(sampleCount) / Constants::sampleRate - firstClip;
 
-    std::vector<TranscriptionSegment> allSegments;
-    std::vector<int> allTokens;
-
-    // Decoder set-up.
-    double start = now();
-    state.decoderInputs =
-        textDecoder_->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
-    timings_.decodingInit = now() - start;
-    Logging::debug("Decoder init time: " + platform::system::shortestText(timings_.decodingInit));
-
-    start = now();
-    if (options.usePrefillPrompt) {
-        state.decoderInputs = textDecoder_->prefillDecoderInputs(state.decoderInputs, options);
-    }
-    state.prefilledCacheSize = static_cast<int>(state.decoderInputs->cacheLength.value(0));
-    timings_.prefill = now() - start;
-    Logging::debug("Prefill time: " + platform::system::shortestText(timings_.prefill));
-    Logging::debug("Prefill prompt: " + promptText(state.decoderInputs->initialPrompt));
-
-    // Clip ranges, kept inside the samples so that no window starts past the
-    // last sample.
-    auto seekClips = options.prepareSeekClips(sampleCount);
-    for (auto& [clipStart, clipEnd] : seekClips) {
-        clipStart = std::clamp<int64_t>(clipStart, 0, sampleCount);
-        clipEnd = std::clamp<int64_t>(clipEnd, clipStart, sampleCount);
-    }
-    Logging::debug("Decoding seek clips: " + listText(seekClips));
-    int64_t total = 0;
-    for (const auto& [clipStart, clipEnd] : seekClips)
-        total += clipEnd - clipStart;
-    progress_->setTotalUnitCount(total);
+    RunState state = prepareDecoder(options);
+    const auto seekClips = this->seekClips(options, sampleCount);
     const double loopStart = now();
 
     for (const auto& [clipStart, clipEnd] : seekClips) {
         const int64_t clipBaseCount = progress_->completedUnitCount();
         const int64_t windowSamples =
             featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
-        const int64_t clipBound = clipEnd - windowClipSamples;
         int64_t seek = clipStart;
-        while (seek < clipBound) {
+        while (seek < clipEnd - windowClipSamples) {
             const int64_t segmentSize =
                 std::min({clipEnd - seek, sampleCount - seek, windowSamples});
             if (segmentSize <= 0) break; // nothing left of the samples in this clip
             const int64_t windowEnd = seek + segmentSize;
-            Logging::debug(
-                fmt::format("Decoding Seek: {} ({:.2f}s)", seek,
-                            static_cast<float>(seek) / static_cast<float>(Constants::sampleRate)));
-            Logging::debug(fmt::format(
-                "Decoding Window Size: {} ({:.2f}s)", segmentSize,
-                static_cast<float>(windowEnd) / static_cast<float>(Constants::sampleRate) -
-                    static_cast<float>(seek) / static_cast<float>(Constants::sampleRate)));
+            TESSARY_LOG(debug, fmt::format("Decoding Seek: {} ({:.2f}s)", seek, seconds(seek)));
+            TESSARY_LOG(debug, fmt::format("Decoding Window Size: {} ({:.2f}s)", segmentSize,
+                                           seconds(windowEnd) - seconds(seek)));
 
-            // Audio stage.
-            start = now();
-            const std::optional<AudioProcessorOutputType> window = audioProcessor_->padOrTrim(
-                std::span(audioArray).subspan(size_t(seek), size_t(segmentSize)), 0, windowSamples);
-            if (!window) throw WhisperError::transcriptionFailed("Audio samples are nil");
-            windowPreprocess(*window, seek, segmentSize);
-            timings_.audioProcessing += now() - start;
-            timings_.totalAudioProcessingRuns += 1;
-            platform::system::checkCancellation();
-
-            // Mel stage.
-            start = now();
-            auto mel = featureExtractor_->logMelSpectrogram(*window);
-            if (!mel) throw WhisperError::transcriptionFailed("Mel output is nil");
-            timings_.logmels += now() - start;
-            timings_.totalLogmelRuns += 1;
-            platform::system::checkCancellation();
-
-            // Encoder stage.
-            start = now();
-            auto encoded = audioEncoder_->encodeFeatures(*mel);
-            if (!encoded) throw WhisperError::transcriptionFailed("Encoder output is nil");
-            timings_.encoding += now() - start;
-            timings_.totalEncodingRuns += 1;
-
-            Logging::info(fmt::format(
-                "Decoding {:.2f}s - {:.2f}s",
-                static_cast<float>(seek) / static_cast<float>(Constants::sampleRate),
-                static_cast<float>(windowEnd) / static_cast<float>(Constants::sampleRate)));
+            const AudioEncoderOutputType encoded =
+                encodeWindow(audioArray, seek, segmentSize, windowSamples);
+            TESSARY_LOG(
+                info, fmt::format("Decoding {:.2f}s - {:.2f}s", seconds(seek), seconds(windowEnd)));
             DecodingCallback windowCallback = windowProgressCallback(callback);
             platform::system::checkCancellation();
             DecodingResult decodingResult =
-                decodeWithFallback(*encoded, options, windowCallback, state);
+                decodeWithFallback(encoded, options, windowCallback, state);
 
             // Segments and the next seek.
             const double windowingStart = now();
             const auto& special = tokenizer_->specialTokens();
             auto [candidateSeek, segments] = segmentSeeker_->findSeekPointAndSegments(
-                decodingResult, options, static_cast<int>(allSegments.size()),
-                static_cast<int>(seek), static_cast<int>(segmentSize),
-                static_cast<int>(Constants::sampleRate), special.timeTokenBegin,
-                special.specialTokenBegin, *tokenizer_);
+                decodingResult, options, static_cast<int>(state.segments.size()),
+                static_cast<int>(seek), static_cast<int>(segmentSize), Constants::sampleRate,
+                special.timeTokenBegin, special.specialTokenBegin, *tokenizer_);
             int64_t newSeek = std::max<int64_t>(candidateSeek, seek);
-
             if (options.wordTimestamps && decodingResult.cache &&
                 decodingResult.cache->alignmentWeights) {
-                start = now();
-                auto timed = segmentSeeker_->addWordTimestamps(
-                    segments.value_or(std::vector<TranscriptionSegment>{}),
-                    *decodingResult.cache->alignmentWeights, *tokenizer_, static_cast<int>(seek),
-                    static_cast<int>(segmentSize), prependPunctuations(), appendPunctuations(),
-                    static_cast<float>(static_cast<double>(seek) /
-                                       static_cast<double>(Constants::sampleRate)),
-                    options, timings_);
-                timings_.decodingWordTimestamps += now() - start;
-                timings_.totalTimestampAlignmentRuns += 1;
-                if (timed) {
-                    std::vector<TranscriptionSegment> kept;
-                    for (auto& segment : *timed) {
-                        if (segment.start < segment.end) kept.push_back(std::move(segment));
-                    }
-                    if (!kept.empty()) {
-                        newSeek = std::max<int64_t>(
-                            newSeek,
-                            static_cast<int64_t>(kept.back().end *
-                                                 static_cast<float>(Constants::sampleRate)));
-                    }
-                    segments = std::move(kept);
-                } else {
-                    segments.reset();
-                }
-                if (options.verbose && segments) {
-                    Logging::debug("Word timestamps:");
-                    for (const auto& segment : *segments) {
-                        for (const auto& word : segment.words.value_or(std::vector<WordTiming>{})) {
-                            Logging::debug(fmt::format(
-                                "[{:.3g} -> {:.3g}] prob: {}, word: {}", word.start, word.end,
-                                platform::system::shortestText(word.probability), word.word));
-                        }
-                    }
-                }
+                segments = addWordTimings(std::move(segments), *decodingResult.cache, seek,
+                                          segmentSize, options, newSeek);
             }
             if (options.maxWindowSeek)
                 newSeek = std::min<int64_t>(newSeek, seek + *options.maxWindowSeek);
@@ -337,20 +248,7 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
             if (newSeek <= seek) newSeek = windowEnd;
 
             if (segments) {
-                auto processed = windowPostProcess(seek, segmentSize, std::move(*segments));
-                if (options.verbose) {
-                    Logging::debug("Segments for window:");
-                    for (const auto& segment : processed) {
-                        Logging::debug(fmt::format("[{:.2f} --> {:.2f}] {}", segment.start,
-                                                   segment.end, segment.text));
-                    }
-                }
-                if (segmentDiscoveryCallback_) segmentDiscoveryCallback_(processed);
-                for (const auto& segment : processed) {
-                    allTokens.insert(allTokens.end(), segment.tokens.begin(), segment.tokens.end());
-                }
-                allSegments.insert(allSegments.end(), std::make_move_iterator(processed.begin()),
-                                   std::make_move_iterator(processed.end()));
+                keepWindowSegments(seek, segmentSize, std::move(*segments), options, state);
                 timings_.decodingWindowing += now() - windowingStart;
                 countWindow();
                 progress_->setCompletedUnitCount(clipBaseCount + std::min(clipEnd, newSeek) -
@@ -366,8 +264,142 @@ TranscriptionResult TranscribeTask::run(const std::vector<float>& audioArray,
     progress_->setCompletedUnitCount(progress_->totalUnitCount());
     timings_.decodingLoop = now() - loopStart;
     timings_.fullPipeline = wallClock() - timings_.pipelineStart;
-    return finalizeTranscriptionResult(allTokens, std::move(allSegments), state.detectedLanguage,
-                                       timings_);
+    return finalizeTranscriptionResult(state.tokens, std::move(state.segments),
+                                       state.detectedLanguage, timings_);
+}
+
+int64_t TranscribeTask::clipSamples(const DecodingOptions& options) {
+    // The clip time is cut from the end of every clip; a negative one would
+    // reach past the clip's end and a non-finite one has no sample count.
+    const float clipSeconds = options.windowClipTime * static_cast<float>(Constants::sampleRate);
+    if (!std::isfinite(clipSeconds) || clipSeconds < 0 ||
+        clipSeconds >= static_cast<float>(std::numeric_limits<int64_t>::max())) {
+        throw WhisperError::transcriptionFailed(
+            "windowClipTime must be a finite number of seconds, zero or more");
+    }
+    return static_cast<int64_t>(clipSeconds);
+}
+
+TranscribeTask::RunState TranscribeTask::prepareDecoder(const DecodingOptions& options) {
+    RunState state;
+    double start = now();
+    state.decoderInputs =
+        textDecoder_->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
+    timings_.decodingInit = now() - start;
+    Logging::debug("Decoder init time:", timings_.decodingInit);
+
+    start = now();
+    if (options.usePrefillPrompt) {
+        state.decoderInputs = textDecoder_->prefillDecoderInputs(state.decoderInputs, options);
+    }
+    state.prefilledCacheSize = static_cast<int>(state.decoderInputs->cacheLength.value(0));
+    timings_.prefill = now() - start;
+    Logging::debug("Prefill time:", timings_.prefill);
+    TESSARY_LOG(debug, "Prefill prompt: " + promptText(state.decoderInputs->initialPrompt));
+    return state;
+}
+
+std::vector<std::pair<int64_t, int64_t>> TranscribeTask::seekClips(const DecodingOptions& options,
+                                                                   int64_t sampleCount) {
+    // Clip ranges, kept inside the samples so that no window starts past the
+    // last sample.
+    auto clips = options.prepareSeekClips(sampleCount);
+    int64_t total = 0;
+    for (auto& [clipStart, clipEnd] : clips) {
+        clipStart = std::clamp<int64_t>(clipStart, 0, sampleCount);
+        clipEnd = std::clamp<int64_t>(clipEnd, clipStart, sampleCount);
+        total += clipEnd - clipStart;
+    }
+    TESSARY_LOG(debug, "Decoding seek clips: " + listText(clips));
+    progress_->setTotalUnitCount(total);
+    return clips;
+}
+
+AudioEncoderOutputType TranscribeTask::encodeWindow(const std::vector<float>& audioArray,
+                                                    int64_t seek, int64_t segmentSize,
+                                                    int64_t windowSamples) {
+    // Audio stage.
+    double start = now();
+    const std::optional<AudioProcessorOutputType> window = audioProcessor_->padOrTrim(
+        std::span(audioArray).subspan(size_t(seek), size_t(segmentSize)), 0, windowSamples);
+    if (!window) throw WhisperError::transcriptionFailed("Audio samples are nil");
+    windowPreprocess(*window, seek, segmentSize);
+    timings_.audioProcessing += now() - start;
+    timings_.totalAudioProcessingRuns += 1;
+    platform::system::checkCancellation();
+
+    // Mel stage.
+    start = now();
+    auto mel = featureExtractor_->logMelSpectrogram(*window);
+    if (!mel) throw WhisperError::transcriptionFailed("Mel output is nil");
+    timings_.logmels += now() - start;
+    timings_.totalLogmelRuns += 1;
+    platform::system::checkCancellation();
+
+    // Encoder stage.
+    start = now();
+    auto encoded = audioEncoder_->encodeFeatures(*mel);
+    if (!encoded) throw WhisperError::transcriptionFailed("Encoder output is nil");
+    timings_.encoding += now() - start;
+    timings_.totalEncodingRuns += 1;
+    return std::move(*encoded);
+}
+
+std::optional<std::vector<TranscriptionSegment>>
+TranscribeTask::addWordTimings(std::optional<std::vector<TranscriptionSegment>> segments,
+                               const DecodingCache& cache, int64_t seek, int64_t segmentSize,
+                               const DecodingOptions& options, int64_t& newSeek) {
+    const double start = now();
+    auto timed = segmentSeeker_->addWordTimestamps(
+        segments.value_or(std::vector<TranscriptionSegment>{}), *cache.alignmentWeights,
+        *tokenizer_, static_cast<int>(seek), static_cast<int>(segmentSize), prependPunctuations(),
+        appendPunctuations(),
+        static_cast<float>(static_cast<double>(seek) / static_cast<double>(Constants::sampleRate)),
+        options, timings_);
+    timings_.decodingWordTimestamps += now() - start;
+    timings_.totalTimestampAlignmentRuns += 1;
+    if (!timed) return std::nullopt;
+
+    // Segments whose words leave them no time are dropped; the window ends
+    // no earlier than the last word.
+    std::vector<TranscriptionSegment> kept;
+    for (auto& segment : *timed) {
+        if (segment.start < segment.end) kept.push_back(std::move(segment));
+    }
+    if (!kept.empty()) {
+        newSeek = std::max<int64_t>(
+            newSeek,
+            static_cast<int64_t>(kept.back().end * static_cast<float>(Constants::sampleRate)));
+    }
+    if (options.verbose && Logging::isEnabled(Logging::LogLevel::debug)) {
+        Logging::debug("Word timestamps:");
+        for (const auto& segment : kept) {
+            for (const auto& word : segment.words.value_or(std::vector<WordTiming>{})) {
+                Logging::debug(
+                    fmt::format("[{:.3g} -> {:.3g}] prob: {}, word: {}", word.start, word.end,
+                                platform::system::shortestText(word.probability), word.word));
+            }
+        }
+    }
+    return kept;
+}
+
+void TranscribeTask::keepWindowSegments(int64_t seek, int64_t segmentSize,
+                                        std::vector<TranscriptionSegment> segments,
+                                        const DecodingOptions& options, RunState& state) {
+    auto processed = windowPostProcess(seek, segmentSize, std::move(segments));
+    if (options.verbose && Logging::isEnabled(Logging::LogLevel::debug)) {
+        Logging::debug("Segments for window:");
+        for (const auto& segment : processed) {
+            Logging::debug(
+                fmt::format("[{:.2f} --> {:.2f}] {}", segment.start, segment.end, segment.text));
+        }
+    }
+    if (segmentDiscoveryCallback_) segmentDiscoveryCallback_(processed);
+    for (const auto& segment : processed)
+        state.tokens.insert(state.tokens.end(), segment.tokens.begin(), segment.tokens.end());
+    state.segments.insert(state.segments.end(), std::make_move_iterator(processed.begin()),
+                          std::make_move_iterator(processed.end()));
 }
 
 DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& encoderSegment,
@@ -376,22 +408,14 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
                                                   RunState& state) {
     SignpostScope decodeInterval("Decode");
     const auto ladder = temperatureLadder(decodingOptions);
-    {
-        std::string text = "[";
-        for (size_t i = 0; i < ladder.size(); ++i) {
-            if (i) text += ", ";
-            text += platform::system::shortestText(static_cast<float>(ladder[i]));
-        }
-        Logging::debug("Decoding with temperatures " + text + "]");
-    }
+    TESSARY_LOG(debug, "Decoding with temperatures " + ladderText(ladder));
     const platform::ml::MultiArray& encoderOutput = encoderArray(encoderSegment);
     const auto& special = tokenizer_->specialTokens();
 
     std::optional<DecodingResult> decodingResult;
     for (size_t i = 0; i < ladder.size(); ++i) {
         const Float16 temperature = ladder[i];
-        Logging::info("Decoding Temperature: " +
-                      platform::system::shortestText(static_cast<float>(temperature)));
+        TESSARY_LOG(info, "Decoding Temperature:", static_cast<float>(temperature));
         const double tryStart = now();
         GreedyTokenSampler sampler(temperature, special.endToken, decodingOptions);
         DecodingOptions tryOptions = decodingOptions;
@@ -418,8 +442,8 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
                 state.decoderInputs =
                     textDecoder_->prefillDecoderInputs(state.decoderInputs, tryOptions);
             }
-            Logging::debug("Prefill prompt updated to: " +
-                           promptText(state.decoderInputs->initialPrompt));
+            TESSARY_LOG(debug, "Prefill prompt updated to: " +
+                                   promptText(state.decoderInputs->initialPrompt));
             if (languageResult && languageResult->timings) {
                 timings_.decodingPredictions += languageResult->timings->decodingPredictions;
                 timings_.decodingSampling += languageResult->timings->decodingSampling;
@@ -429,17 +453,7 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
         DecodingResult result = textDecoder_->decodeText(encoderOutput, *state.decoderInputs,
                                                          sampler, tryOptions, callback);
         if (!state.detectedLanguage) state.detectedLanguage = result.language;
-        if (result.timings) {
-            const auto& t = *result.timings;
-            timings_.firstTokenTime = std::min(timings_.firstTokenTime, t.firstTokenTime);
-            timings_.decodingPredictions += t.decodingPredictions;
-            timings_.decodingFiltering += t.decodingFiltering;
-            timings_.decodingSampling += t.decodingSampling;
-            timings_.decodingKvCaching += t.decodingKvCaching;
-            timings_.decodingNonPrediction += t.decodingNonPrediction;
-            timings_.totalDecodingLoops += t.totalDecodingLoops;
-            timings_.totalKVUpdateRuns += t.totalKVUpdateRuns;
-        }
+        if (result.timings) timings_.addDecodingTimings(*result.timings);
         const bool needsFallback = result.fallback && result.fallback->needsFallback;
         const std::string reason =
             result.fallback ? result.fallback->fallbackReason : std::string();
@@ -449,7 +463,7 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
         timings_.decodingFallback += now() - tryStart;
         countFallback();
         state.decoderInputs->reset(state.prefilledCacheSize, decodingOptions.sampleLength);
-        Logging::info(fmt::format("Fallback #{} ({})", i + 1, reason));
+        TESSARY_LOG(info, fmt::format("Fallback #{} ({})", i + 1, reason));
     }
     if (!decodingResult) throw WhisperError::decodingFailed("Decoding failed");
     return std::move(*decodingResult);

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace murmex {
@@ -90,6 +91,29 @@ public:
 
 private:
     struct RunState;
+
+    /// The samples cut from the end of every clip; throws for a negative or
+    /// non-finite clip time.
+    static int64_t clipSamples(const DecodingOptions& options);
+    /// New decoder inputs, prefilled when the options ask for it.
+    RunState prepareDecoder(const DecodingOptions& options);
+    /// The options' clip ranges kept inside the samples; their length is the
+    /// progress total.
+    std::vector<std::pair<int64_t, int64_t>> seekClips(const DecodingOptions& options,
+                                                       int64_t sampleCount);
+    /// Audio -> mel -> encoder for the window of `segmentSize` samples at `seek`.
+    AudioEncoderOutputType encodeWindow(const std::vector<float>& audioArray, int64_t seek,
+                                        int64_t segmentSize, int64_t windowSamples);
+    /// The window's segments with word timings (absent when the seeker finds
+    /// none); moves `newSeek` to the end of the last timed word.
+    std::optional<std::vector<TranscriptionSegment>>
+    addWordTimings(std::optional<std::vector<TranscriptionSegment>> segments,
+                   const DecodingCache& cache, int64_t seek, int64_t segmentSize,
+                   const DecodingOptions& options, int64_t& newSeek);
+    /// Post-processes a window's segments, reports them and adds them to the run.
+    void keepWindowSegments(int64_t seek, int64_t segmentSize,
+                            std::vector<TranscriptionSegment> segments,
+                            const DecodingOptions& options, RunState& state);
 
     DecodingResult decodeWithFallback(const AudioEncoderOutputType& encoderSegment,
                                       const DecodingOptions& decodingOptions,

@@ -35,4 +35,12 @@ public:
     tessary::ModelState modelState() const;
 };
 
+/// The model side of an engine stage (a mel, encoder or decoder stage): the
+/// stage itself when it runs a model folder, null when it runs none (a stage
+/// of the caller's own, say). The engine loads, prewarms and unloads its
+/// stages through this.
+template <typename Stage> WhisperMLModel* loadableModel(Stage* stage) {
+    return dynamic_cast<WhisperMLModel*>(stage);
+}
+
 } // namespace murmex

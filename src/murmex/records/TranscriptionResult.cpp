@@ -46,14 +46,14 @@ void TranscriptionResult::logSegments() const {
     std::vector<TranscriptionSegment> current = segments();
     for (size_t i = 0; i < current.size(); ++i) {
         const TranscriptionSegment& segment = current[i];
-        tessary::Logging::debug("[Segment " + std::to_string(i) + "] [" + fixed(segment.start, 2) +
-                                " --> " + fixed(segment.end, 2) + "] " + segment.text);
+        TESSARY_LOG(debug, "[Segment " + std::to_string(i) + "] [" + fixed(segment.start, 2) +
+                               " --> " + fixed(segment.end, 2) + "] " + segment.text);
     }
 }
 
 void TranscriptionResult::logTimings() const {
     if (!tessary::Logging::isEnabled(tessary::Logging::LogLevel::info)) return;
-    tessary::Logging::info(timingReport());
+    TESSARY_LOG(info, timingReport());
 }
 
 std::string TranscriptionResult::timingReport() const {

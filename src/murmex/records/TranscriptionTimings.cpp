@@ -2,6 +2,7 @@
 
 #include "murmex/base/JsonCoding.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -50,6 +51,17 @@ constexpr std::array<std::pair<const char*, Field>, 34> kFields{{
 }};
 
 } // namespace
+
+void TranscriptionTimings::addDecodingTimings(const TranscriptionTimings& window) {
+    firstTokenTime = std::min(firstTokenTime, window.firstTokenTime);
+    for (Field field :
+         {&TranscriptionTimings::decodingPredictions, &TranscriptionTimings::decodingFiltering,
+          &TranscriptionTimings::decodingSampling, &TranscriptionTimings::decodingKvCaching,
+          &TranscriptionTimings::decodingNonPrediction, &TranscriptionTimings::totalDecodingLoops,
+          &TranscriptionTimings::totalKVUpdateRuns}) {
+        this->*field += window.*field;
+    }
+}
 
 yyjson_mut_val* TranscriptionTimings::toJsonValue(json::Writer& writer) const {
     yyjson_mut_val* object = writer.object();

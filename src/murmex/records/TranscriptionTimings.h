@@ -55,6 +55,13 @@ struct TranscriptionTimings {
     double realTimeFactor() const { return fullPipeline / inputAudioSeconds; }
     double speedFactor() const { return inputAudioSeconds / fullPipeline; }
 
+    /// Adds the token-loop figures of one decoded window, as the text decoder
+    /// reports them: prediction, filtering, sampling, cache and other step
+    /// time, loop and cache-update counts; the first-token time becomes the
+    /// earlier of the two. The window's own loop time is left out, since a run
+    /// measures its whole loop itself.
+    void addDecodingTimings(const TranscriptionTimings& window);
+
     friend bool operator==(const TranscriptionTimings&, const TranscriptionTimings&) = default;
 
     /// An object with all 34 field names as keys; all are required when reading.

@@ -277,6 +277,44 @@ TEST(TextDecoder, GreedyLoopFeedsThePromptThenItsOwnTokens) {
     ASSERT_TRUE(result.cache->alignmentWeights);
 }
 
+TEST(TextDecoder, ProgressReportsCarryTheWindowFiguresSoFar) {
+    ScriptedDecoder decoder;
+    decoder.preferred = {{3, kHello}, {4, kWorld}, {5, T + 25}, {6, kEnd}};
+    struct Report {
+        double loops;
+        double cacheUpdates;
+        bool hasFirstToken;
+    };
+    std::mutex mutex;
+    std::condition_variable reported;
+    std::vector<Report> reports;
+    DecodingCallback callback = [&](const TranscriptionProgress& progress) -> std::optional<bool> {
+        std::lock_guard lock(mutex);
+        reports.push_back({progress.timings.totalDecodingLoops, progress.timings.totalKVUpdateRuns,
+                           progress.timings.firstTokenTime < std::numeric_limits<double>::max()});
+        reported.notify_all();
+        return std::nullopt;
+    };
+    DecodingOptions options{.language = "en"};
+    auto inputs = preparedInputs(decoder, options);
+    DecodingResult result = decode(decoder, *inputs, options, nullptr, callback);
+    ASSERT_TRUE(result.timings);
+    EXPECT_EQ(result.timings->totalDecodingLoops, 7);
+
+    // Steps 0-5 report (step 6 ends the window): each after its own cache
+    // update but before its own loop is counted; the first token, sampled at
+    // the last position of the four-token prompt (step 3), is timed after
+    // that step's report.
+    std::unique_lock lock(mutex);
+    reported.wait_for(lock, std::chrono::seconds(5), [&] { return reports.size() >= 6; });
+    ASSERT_EQ(reports.size(), 6u);
+    for (size_t k = 0; k < reports.size(); ++k) {
+        EXPECT_EQ(reports[k].loops, static_cast<double>(k)) << k;
+        EXPECT_EQ(reports[k].cacheUpdates, static_cast<double>(k + 1)) << k;
+        EXPECT_EQ(reports[k].hasFirstToken, k >= 4) << k;
+    }
+}
+
 TEST(TextDecoder, FeedingThePromptGivesTheSameTokensAsAPrefilledCache) {
     std::map<int, int> script{{0, kEnd},   {1, T + 3},  {2, T + 7},  {3, kHello},
                               {4, kComma}, {5, kWorld}, {6, T + 40}, {7, kEnd}};

@@ -96,6 +96,42 @@ TEST(TranscriptionTimingsTest, JsonRoundTripKeepsEveryFieldAndRequiresAllKeys) {
     EXPECT_THROW(TranscriptionTimings::fromJson(missing), CodingError);
 }
 
+TEST(TranscriptionTimingsTest, AddingAWindowsDecodingFiguresLeavesTheRunsOwnAlone) {
+    TranscriptionTimings run;
+    run.firstTokenTime = 50;
+    run.decodingPredictions = 1;
+    run.decodingLoop = 7;
+    run.totalDecodingWindows = 2;
+    TranscriptionTimings window;
+    window.firstTokenTime = 40;
+    window.decodingPredictions = 0.5;
+    window.decodingFiltering = 0.25;
+    window.decodingSampling = 0.125;
+    window.decodingKvCaching = 2;
+    window.decodingNonPrediction = 3;
+    window.totalDecodingLoops = 10;
+    window.totalKVUpdateRuns = 9;
+    window.decodingLoop = 100;
+    window.totalDecodingWindows = 100;
+
+    run.addDecodingTimings(window);
+    EXPECT_EQ(run.firstTokenTime, 40);
+    EXPECT_EQ(run.decodingPredictions, 1.5);
+    EXPECT_EQ(run.decodingFiltering, 0.25);
+    EXPECT_EQ(run.decodingSampling, 0.125);
+    EXPECT_EQ(run.decodingKvCaching, 2);
+    EXPECT_EQ(run.decodingNonPrediction, 3);
+    EXPECT_EQ(run.totalDecodingLoops, 10);
+    EXPECT_EQ(run.totalKVUpdateRuns, 9);
+    EXPECT_EQ(run.decodingLoop, 7);
+    EXPECT_EQ(run.totalDecodingWindows, 2);
+
+    window.firstTokenTime = 60; // a later first token keeps the earlier one
+    run.addDecodingTimings(window);
+    EXPECT_EQ(run.firstTokenTime, 40);
+    EXPECT_EQ(run.totalDecodingLoops, 20);
+}
+
 TEST(TranscriptionSegmentTest, ContainsSegmentComparesStartsOnly) {
     TranscriptionSegment a;
     a.start = 1.5f;

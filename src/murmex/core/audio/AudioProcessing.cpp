@@ -17,7 +17,7 @@ AudioProcessing::padOrTrimAudio(std::span<const float> audioArray, int64_t start
         return std::nullopt;
     }
     if (toLength <= 0) {
-        Logging::error("Window length must be positive, got " + std::to_string(toLength));
+        TESSARY_LOG(error, "Window length must be positive, got " + std::to_string(toLength));
         return std::nullopt;
     }
     const int64_t end =
@@ -31,7 +31,7 @@ AudioProcessing::padOrTrimAudio(std::span<const float> audioArray, int64_t start
     } catch (const std::exception&) {
         // Out of memory or a length the array type refuses.
     }
-    Logging::error("Unable to create a window of " + std::to_string(toLength) + " samples");
+    TESSARY_LOG(error, "Unable to create a window of " + std::to_string(toLength) + " samples");
     return std::nullopt;
 }
 

@@ -515,8 +515,8 @@ std::optional<std::vector<TranscriptionSegment>> SegmentSeeker::addWordTimestamp
             }
         }
     }
-    tessary::Logging::debug("Alignment weights shape: [" + std::to_string(n) + ", " +
-                            std::to_string(f) + "]");
+    TESSARY_LOG(debug,
+                "Alignment weights shape: [" + std::to_string(n) + ", " + std::to_string(f) + "]");
 
     std::vector<WordTiming> alignment =
         findAlignment(wordTokenIds, matrix, static_cast<int>(f), tokenLogProbs, tokenizer);
