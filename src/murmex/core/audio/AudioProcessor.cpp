@@ -209,7 +209,7 @@ AudioProcessor::resampleAudio(const PcmBuffer& buffer, double toSampleRate, uint
         converted->setFrameLength(converted->frameLength() + uint32_t(tail));
         return converted;
     } catch (const WhisperError& error) {
-        Logging::error("Failed to resample buffer: " + error.message());
+        Logging::error("Failed to resample buffer:", error.message());
         return nullptr;
     }
 }
