@@ -172,6 +172,10 @@ struct ChoiceCase {
     std::string alert; ///< empty: none
 };
 
+void PrintTo(const ChoiceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DictationChoiceTest : public DictationControllerTest,
                             public ::testing::WithParamInterface<ChoiceCase> {};
 

@@ -23,6 +23,10 @@ struct HotkeyCase {
     int triggers;
 };
 
+void PrintTo(const HotkeyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class HotkeyMonitorTest : public ::testing::TestWithParam<HotkeyCase> {};
 
 constexpr uint16_t rCmd = KeyCode::rightCommand;
