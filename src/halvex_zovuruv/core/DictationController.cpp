@@ -119,11 +119,13 @@ void DictationController::presentResult(const std::string& text, const Dictation
     const size_t shown = std::min<size_t>(3, all.size());
     std::vector<DictationRecord> previous(all.rbegin(), all.rbegin() + static_cast<long>(shown));
 
-    c_.resultWindow->present(text, previous,
-                             [self = shared_from_this(), dictation](const ResultChoice& choice,
-                                                                    const std::string& edited) {
-                                 self->carryOut(choice, edited, dictation);
-                             });
+    // The window holds the controller weakly: an answer that comes after the
+    // controller is gone is dropped, and no cycle keeps either alive.
+    std::weak_ptr<DictationController> weak = weak_from_this();
+    c_.resultWindow->present(
+        text, previous, [weak, dictation](const ResultChoice& choice, const std::string& edited) {
+            if (auto self = weak.lock()) self->carryOut(choice, edited, dictation);
+        });
 }
 
 void DictationController::carryOut(const ResultChoice& choice, const std::string& text,

@@ -47,6 +47,9 @@ protected:
         controller->onStateChange = [this](DictationState s) { notified.push_back(s); };
     }
 
+    // Queued jobs hold the controller; let them finish.
+    void TearDown() override { settle(); }
+
     /// Records `recordSeconds` of audio in `target` and transcribes it to
     /// `text` in `transcribeSeconds`, up to the result window.
     void dictate(const std::string& text, double recordSeconds, double transcribeSeconds,
