@@ -19,7 +19,11 @@ public:
 
     /// Assigns the weight offsets of `manifest`, writes both files into
     /// `folder` (replacing a folder already there) and returns the manifest
-    /// as written. Throws std::runtime_error naming the path on I/O failure.
+    /// as written. Throws ModelError: writeFailed naming the path and the
+    /// system's reason when a file or folder cannot be made, written or moved
+    /// into place; unsupported for a weight stored as neither float16 nor
+    /// float32. What the source throws passes on unchanged. On any failure
+    /// the folder already at `folder` stays as it was.
     static ModelManifest write(const std::filesystem::path& folder, ModelManifest manifest,
                                const WeightSource& source);
 };

@@ -1,6 +1,7 @@
 #include "murmex/core/audio/AudioInputConfig.h"
 
 #include "murmex/base/HashCombine.h"
+#include "murmex/base/JsonCoding.h"
 
 namespace murmex {
 

@@ -2,7 +2,7 @@
 // How the engine reads audio input: which channels of a multi-channel file
 // become the mono signal the models hear.
 
-#include "murmex/base/JsonCoding.h"
+#include "murmex/base/JsonCodingFwd.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,5 +1,6 @@
 #include "murmex/core/audio/AudioProcessor.h"
 
+#include "murmex/base/JsonCoding.h"
 #include "murmex/base/WhisperError.h"
 #include "murmex/support/LogCapture.h"
 #include "platform/audio/AudioFixtures.h"
