@@ -1,5 +1,6 @@
 #include "murmex/core/ModelUtilities.h"
 
+#include "hub/HubApi.h"
 #include "hub/LanguageModelConfigurationFromHub.h"
 #include "murmex/base/Constants.h"
 #include "murmex/core/WhisperTokenizerWrapper.h"
@@ -25,16 +26,6 @@ const std::array<std::string, 11>& sizeKeywords() {
         "tiny",   "tiny.en",   "base",  "base.en",  "small",   "small.en",
         "medium", "medium.en", "large", "large-v2", "large-v3"};
     return keywords;
-}
-
-/// The hub's default cache root: $QN_HOME, else the user's cache folder.
-fs::path defaultHubBase() {
-    if (const char* home = std::getenv("QN_HOME"); home && *home) return fs::path(home);
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
-        return fs::path(cache) / "quillon";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return fs::path(home) / ".cache" / "quillon";
-    return fs::temp_directory_path() / "quillon";
 }
 
 } // namespace
@@ -84,14 +75,17 @@ std::string ModelUtilities::tokenizerNameForVariant(ModelVariant variant) {
 
 fs::path ModelUtilities::localRepoLocation(const std::optional<fs::path>& downloadBase,
                                            const std::string& repoId) {
-    return downloadBase.value_or(defaultHubBase()) / "models" / repoId;
+    return hub::HubApi(downloadBase).localRepoLocation(hub::Repo{repoId, hub::RepoType::models});
 }
 
 std::shared_ptr<WhisperTokenizer>
 ModelUtilities::loadTokenizer(ModelVariant variant, const std::optional<fs::path>& tokenizerFolder,
-                              const std::vector<fs::path>& additionalSearchPaths, bool) {
+                              const std::vector<fs::path>& additionalSearchPaths,
+                              bool useBackgroundSession) {
     const std::string repoId = tokenizerNameForVariant(variant);
-    const fs::path hubFolder = localRepoLocation(tokenizerFolder, repoId);
+    const hub::HubApi hubApi(tokenizerFolder, std::nullopt, std::nullopt, useBackgroundSession,
+                             std::nullopt);
+    const fs::path hubFolder = hubApi.localRepoLocation(hub::Repo{repoId, hub::RepoType::models});
 
     std::vector<fs::path> candidates{hubFolder};
     if (tokenizerFolder) candidates.push_back(*tokenizerFolder);
@@ -132,7 +126,7 @@ ModelUtilities::loadTokenizer(ModelVariant variant, const std::optional<fs::path
     }
 
     TESSARY_LOG(debug, "Downloading tokenizer from Hub at file://" + hubFolder.string());
-    auto tokenizer = tokenizers::AutoTokenizer::fromPretrained(repoId, hub::HubApi(), true);
+    auto tokenizer = tokenizers::AutoTokenizer::fromPretrained(repoId, hubApi, true);
     return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer), hubFolder.string());
 }
 

@@ -1,5 +1,6 @@
 #include "murmex/core/Murmex.h"
 
+#include "hub/HubApi.h"
 #include "hub/HubClientError.h"
 #include "murmex/base/Constants.h"
 #include "murmex/base/WhisperError.h"
@@ -12,6 +13,7 @@
 #include "murmex/core/text/GreedyTokenSampler.h"
 #include "murmex/core/text/SegmentSeeker.h"
 #include "platform/system/Cancellation.h"
+#include "platform/system/Glob.h"
 #include "platform/system/NumberText.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/ModelUtilities.h"
@@ -19,6 +21,9 @@
 
 #include <chrono>
 #include <fmt/format.h>
+#include <fstream>
+#include <set>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -119,7 +124,8 @@ void Murmex::initialize(const MurmexConfig& config) {
         Logging::info("Prewarming models...");
         prewarmModels();
     }
-    const bool shouldLoad = config.load.value_or(config.modelFolder.has_value());
+    // A folder given or just downloaded is loaded unless the caller says otherwise.
+    const bool shouldLoad = config.load.value_or(modelFolder_.has_value());
     if (shouldLoad) {
         Logging::info("Loading models...");
         loadModels(false);
@@ -131,18 +137,21 @@ void Murmex::setupModels(const std::optional<std::string>& model,
                          const std::optional<std::string>& modelRepo,
                          const std::optional<std::string>& modelToken,
                          const std::optional<std::string>& modelFolder, bool download,
-                         const std::string&, const std::string& endpoint) {
+                         const std::string& remoteConfigName, const std::string& endpoint) {
     if (modelFolder) {
         modelFolder_ = fs::path(*modelFolder);
         return;
     }
     if (!download) return;
     const std::string repo = modelRepo.value_or(kDefaultModelRepo);
+    std::optional<fs::path> base;
+    if (downloadBase) base = fs::path(*downloadBase);
     const std::string variant =
-        model ? *model : ModelUtilities::modelSupport(deviceName()).defaultModel;
+        model ? *model
+              : fetchModelSupportConfig(repo, base, modelToken, remoteConfigName, endpoint)
+                    .modelSupport(deviceName())
+                    .defaultModel;
     try {
-        std::optional<fs::path> base;
-        if (downloadBase) base = fs::path(*downloadBase);
         modelFolder_ = Murmex::download(variant, base, useBackgroundDownloadSession_, repo,
                                         modelToken, endpoint);
     } catch (const std::exception& e) {
@@ -153,14 +162,58 @@ void Murmex::setupModels(const std::optional<std::string>& model,
     }
 }
 
-fs::path Murmex::download(const std::string& variant, const std::optional<fs::path>&, bool,
-                          const std::string& repo, const std::optional<std::string>&,
-                          const std::string&) {
-    // Listing and fetching repositories needs the model-hub client, which this
-    // build does not include: fail the way an unreachable hub fails.
-    TESSARY_LOG(debug, "Searching for models matching \"*" + variant + "/*\" in " + repo);
-    throw hub::HubClientError::networkError(
-        "The model hub is not available in this build; use a local model folder");
+fs::path
+Murmex::download(const std::string& variant, const std::optional<fs::path>& downloadBase,
+                 bool useBackgroundSession, const std::string& repo,
+                 const std::optional<std::string>& token, const std::string& endpoint,
+                 const std::function<void(const platform::system::Progress&)>& progressCallback) {
+    const hub::HubApi client = hubClient(downloadBase, token, endpoint, useBackgroundSession);
+    const hub::Repo repository{repo, hub::RepoType::models};
+    const std::string repoText = "Repo(id: \"" + repo + "\", type: models)";
+
+    // The variant's folder: the one first path component of the matches.
+    auto folders = [&](const std::string& pattern) {
+        TESSARY_LOG(debug, "Searching for models matching \"" + pattern + "\" in " + repoText);
+        std::set<std::string> found;
+        try {
+            for (const std::string& name : client.getFilenames(repository, "main", {pattern}))
+                found.insert(name.substr(0, name.find('/')));
+        } catch (const std::exception& e) {
+            TESSARY_LOG(debug, e.what());
+            throw;
+        }
+        return found;
+    };
+    auto count = [](const std::set<std::string>& found) {
+        return std::string(found.empty() ? "No" : "Multiple");
+    };
+    std::string pattern = "*" + variant + "/*";
+    std::set<std::string> found = folders(pattern);
+    if (found.size() != 1) {
+        TESSARY_LOG(debug, count(found) + " models found matching \"" + pattern + "\"");
+        pattern = "*openai*" + variant + "/*";
+        found = folders(pattern);
+        if (found.size() != 1) {
+            const WhisperError error = WhisperError::modelsUnavailable(
+                count(found) + " models found matching \"" + pattern + "\" in " + repoText);
+            TESSARY_LOG(debug, error.what());
+            throw error;
+        }
+    }
+    const std::string folder = *found.begin();
+    TESSARY_LOG(debug, "Downloading model " + folder + "...");
+    try {
+        const fs::path snapshot = client.snapshot(
+            repository, "main", {pattern}, [&](const platform::system::Progress& p) {
+                TESSARY_LOG(debug, "Download progress: " +
+                                       platform::system::shortestText(p.fractionCompleted()));
+                if (progressCallback) progressCallback(p);
+            });
+        return snapshot / folder;
+    } catch (const std::exception& e) {
+        TESSARY_LOG(debug, e.what());
+        throw;
+    }
 }
 
 void Murmex::prewarmModels() {
@@ -311,15 +364,72 @@ ModelSupport Murmex::recommendedModels() {
 }
 
 ModelSupportConfig Murmex::fetchModelSupportConfig(const std::string& repo,
-                                                   const std::optional<fs::path>&,
-                                                   const std::optional<std::string>&,
+                                                   const std::optional<fs::path>& downloadBase,
+                                                   const std::optional<std::string>& token,
                                                    const std::string& remoteConfigName,
-                                                   const std::string&) {
+                                                   const std::string& endpoint) {
     TESSARY_LOG(debug,
                 "Searching for config file matching \"" + remoteConfigName + "\" in " + repo);
-    Logging::error("Fetch model support config failed with error: the model hub is not available "
-                   "in this build");
-    return Constants::fallbackModelSupportConfig();
+    try {
+        const hub::HubApi client = hubClient(downloadBase, token, endpoint, false);
+        const auto names = client.getFilenames(repo, remoteConfigName);
+        if (names.empty()) {
+            TESSARY_LOG(info, "No config files found matching \"" + remoteConfigName + "\" in " +
+                                  repo + ", using fallback");
+            return Constants::fallbackModelSupportConfig();
+        }
+        if (names.size() > 1) {
+            std::string list;
+            for (const auto& name : names)
+                list += (list.empty() ? "[\"" : ", \"") + name + "\"";
+            TESSARY_LOG(info, "Multiple config files found (" + std::to_string(names.size()) +
+                                  "): " + list + "]. Using first matching file: " + names.front());
+        }
+        const fs::path folder = client.snapshot(repo, "main", {names.front()});
+        std::ifstream in(folder / names.front(), std::ios::binary);
+        if (!in) throw std::runtime_error("cannot read " + (folder / names.front()).string());
+        std::ostringstream text;
+        text << in.rdbuf();
+        return ModelSupportConfig::fromJson(text.str());
+    } catch (const std::exception& e) {
+        Logging::error(std::string("Fetch model support config failed with error: ") + e.what());
+        return Constants::fallbackModelSupportConfig();
+    }
+}
+
+ModelSupport Murmex::recommendedRemoteModels(const std::string& repo,
+                                             const std::optional<fs::path>& downloadBase,
+                                             const std::optional<std::string>& token,
+                                             const std::string& remoteConfigName,
+                                             const std::string& endpoint) {
+    return fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint)
+        .modelSupport(deviceName());
+}
+
+std::vector<std::string> Murmex::fetchAvailableModels(const std::string& repo,
+                                                      const std::vector<std::string>& matching,
+                                                      const std::optional<fs::path>& downloadBase,
+                                                      const std::optional<std::string>& token,
+                                                      const std::string& remoteConfigName,
+                                                      const std::string& endpoint) {
+    const ModelSupport support =
+        recommendedRemoteModels(repo, downloadBase, token, remoteConfigName, endpoint);
+    std::vector<std::string> selected;
+    std::set<std::string> seen;
+    for (const std::string& glob : matching)
+        for (const std::string& name : support.supported)
+            if (platform::system::globMatches(glob, name) && seen.insert(name).second)
+                selected.push_back(name);
+    return formatModelFiles(selected);
+}
+
+hub::HubApi Murmex::hubClient(const std::optional<fs::path>& downloadBase,
+                              const std::optional<std::string>& token, const std::string& endpoint,
+                              bool useBackgroundSession) {
+    // An empty endpoint asks for the hub client's default (QN_ENDPOINT or its own).
+    return hub::HubApi(downloadBase, token,
+                       endpoint.empty() ? std::nullopt : std::optional<std::string>(endpoint),
+                       useBackgroundSession, std::nullopt);
 }
 
 std::vector<std::string> Murmex::formatModelFiles(const std::vector<std::string>& modelFiles) {

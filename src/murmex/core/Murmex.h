@@ -39,6 +39,10 @@
 #include <unordered_map>
 #include <vector>
 
+namespace hub {
+class HubApi;
+}
+
 namespace murmex {
 
 class Murmex : public std::enable_shared_from_this<Murmex> {
@@ -74,21 +78,37 @@ public:
     virtual void clearState();
     virtual void loggingCallback(std::function<void(const std::string&)> callback);
 
-    /// Finds the variant's folder in a hub repository and downloads it.
-    static std::filesystem::path download(const std::string& variant,
-                                          const std::optional<std::filesystem::path>& downloadBase,
-                                          bool useBackgroundSession, const std::string& repo,
-                                          const std::optional<std::string>& token,
-                                          const std::string& endpoint);
+    /// Finds the variant's folder in a hub repository (the one folder whose
+    /// name ends in the variant, else the one that also holds "openai") and
+    /// mirrors it into the hub cache; returns that folder.
+    static std::filesystem::path
+    download(const std::string& variant, const std::optional<std::filesystem::path>& downloadBase,
+             bool useBackgroundSession, const std::string& repo,
+             const std::optional<std::string>& token, const std::string& endpoint,
+             const std::function<void(const platform::system::Progress&)>& progressCallback = {});
 
     // Model catalogue.
     static std::string deviceName();
     static ModelSupport recommendedModels();
+    /// The repository's model-support document (`remoteConfigName`), or the
+    /// built-in table when it cannot be fetched or read. Never fails.
     static ModelSupportConfig
     fetchModelSupportConfig(const std::string& repo,
                             const std::optional<std::filesystem::path>& downloadBase,
                             const std::optional<std::string>& token,
                             const std::string& remoteConfigName, const std::string& endpoint);
+    /// The models of that table for this device.
+    static ModelSupport
+    recommendedRemoteModels(const std::string& repo,
+                            const std::optional<std::filesystem::path>& downloadBase,
+                            const std::optional<std::string>& token,
+                            const std::string& remoteConfigName, const std::string& endpoint);
+    /// This device's supported models that match one of the globs, formatted.
+    static std::vector<std::string>
+    fetchAvailableModels(const std::string& repo, const std::vector<std::string>& matching,
+                         const std::optional<std::filesystem::path>& downloadBase,
+                         const std::optional<std::string>& token,
+                         const std::string& remoteConfigName, const std::string& endpoint);
     static std::vector<std::string> formatModelFiles(const std::vector<std::string>& modelFiles);
 
     // Language detection.
@@ -171,6 +191,9 @@ private:
         int runs = 0;
     };
 
+    static hub::HubApi hubClient(const std::optional<std::filesystem::path>& downloadBase,
+                                 const std::optional<std::string>& token,
+                                 const std::string& endpoint, bool useBackgroundSession);
     void ensureLoaded();
     /// Loads one stage's model (null: the stage runs none) and, when given,
     /// records its load or specialisation time.
