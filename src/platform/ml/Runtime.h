@@ -9,7 +9,7 @@ public:
     /// (the matrix library itself always runs single-threaded inside the
     /// pool's blocks). Predictions started from several threads at once share
     /// the pool, so the total stays bounded. Defaults to the number of
-    /// hardware threads.
+    /// processors this process may run on (its affinity mask and CPU quota).
     static void setThreadCount(int count);
     static int threadCount();
 };

@@ -2,6 +2,7 @@
 // Facts about this machine and process, read from /proc and /sys.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ public:
     /// Processors currently online; at least 1.
     static int activeProcessorCount();
 
+    /// Processors this process may keep busy: the CPUs of its affinity mask
+    /// (sched_getaffinity, narrowed by taskset and container cpusets), capped
+    /// by the CPU bandwidth quota of its cgroup and every ancestor (cgroup v2
+    /// "cpu.max", v1 "cpu.cfs_quota_us" over "cpu.cfs_period_us"), a
+    /// fractional quota rounded up; at least 1. The default width of thread pools.
+    static int availableProcessorCount();
+
     /// Reads a kernel parameter by its dotted name ("kernel.ostype" reads
     /// /proc/sys/kernel/ostype): the text up to the first zero byte, without
     /// the trailing line feed; empty for an unknown name.
@@ -35,6 +43,15 @@ public:
     static std::optional<uint64_t> parseStatmResidentPages(std::string_view statm);
     static std::optional<uint64_t> parseStatusResidentKilobytes(std::string_view status);
     static std::string parseCpuInfoField(std::string_view cpuinfo, std::string_view field);
+
+    /// Reads a whole small file; nothing when it cannot be read.
+    using FileReader = std::function<std::optional<std::string>(const std::string& path)>;
+    /// The tightest CPU quota, in processors, over this process's cgroup and
+    /// its ancestors, found from the texts of /proc/self/cgroup and
+    /// /proc/self/mountinfo and the control files `read` returns; nothing
+    /// when no quota applies.
+    static std::optional<double> cgroupCpuLimit(std::string_view procCgroup,
+                                                std::string_view mountInfo, const FileReader& read);
 };
 
 } // namespace platform::system

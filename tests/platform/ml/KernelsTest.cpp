@@ -11,7 +11,9 @@
 #include "platform/system/Float16.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
@@ -310,6 +312,42 @@ TEST(KernelsTest, ParallelForCoversEveryIndexOnceAndReportsErrors) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(total.load(), 4u * 64u * 10u);
+}
+
+TEST(KernelsTest, ManyShortLoopsFromSeveralThreadsNeitherHangNorLoseChunks) {
+    kernels::ThreadPool pool(4);
+    std::atomic<size_t> total{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < 2000; ++round) {
+                pool.parallelFor(16, 1, [&](size_t begin, size_t end) { total += end - begin; });
+                pool.parallelChunks(10, 3, [&](size_t begin, size_t end) { total += end - begin; });
+            }
+        });
+    }
+    for (int round = 0; round < 5; ++round) {
+        pool.setThreadCount(2 + round % 3); // workers restart while loops run
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(total.load(), 3u * 2000u * 26u);
+}
+
+TEST(KernelsTest, IdleWorkersGiveTheirProcessorsBack) {
+    kernels::ThreadPool pool(4);
+    pool.parallelFor(1000, 1, [](size_t, size_t) {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // past the spinning
+    auto cpuSeconds = [] {
+        timespec time{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+    };
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Three spinning workers would burn 0.6 s here.
+    EXPECT_LT(cpuSeconds() - before, 0.05);
 }
 
 TEST(KernelsTest, MelFiltersAreAreaNormalisedTrianglesOnTheSlaneyScale) {

@@ -1,22 +1,28 @@
 #pragma once
-// A small shared pool that splits loops over worker threads. The calling
-// thread takes part, so a loop never waits for a free worker, and loops
-// started from several threads at once share the workers.
+// A persistent pool that splits loops over worker threads. The calling
+// thread takes part, so a loop never waits for a free worker; loops started
+// from several threads at once (or from inside a loop) share the workers.
+//
+// One-token decoding runs dozens of short loops per token, so starting a
+// loop must cost far less than a futex round trip: idle workers spin for a
+// short while before they sleep, a loop lives on its caller's stack, and
+// its body is called through a plain function reference (no allocation).
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
-#include <deque>
-#include <functional>
-#include <memory>
+#include <cstdint>
+#include <exception>
 #include <mutex>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace platform::ml::kernels {
 
 class ThreadPool {
 public:
-    /// The process-wide pool.
+    /// The process-wide pool, as wide as the processors this process may use.
     static ThreadPool& shared();
 
     explicit ThreadPool(int threadCount);
@@ -25,28 +31,61 @@ public:
     ThreadPool& operator=(const ThreadPool&) = delete;
 
     /// Threads a loop may use, the caller included (at least 1).
-    int threadCount() const;
+    int threadCount() const { return threadCount_.load(std::memory_order_relaxed); }
     /// Changes the thread count; loops running now finish with the old workers.
     void setThreadCount(int threadCount);
 
     /// Calls body(begin, end) over [0, count) in chunks of at least `grain`
     /// (at most four per thread), spread over the pool; returns when every
-    /// chunk is done. A loop over `threadCount()` items gets one item per chunk. An exception
-    /// thrown by a chunk is rethrown here after the loop has finished.
-    void parallelFor(size_t count, size_t grain, const std::function<void(size_t, size_t)>& body);
+    /// chunk is done. A loop over `threadCount()` items gets one item per
+    /// chunk. An exception thrown by a chunk is rethrown here after the loop
+    /// has finished.
+    template <typename Body> void parallelFor(size_t count, size_t grain, Body&& body) {
+        using Callable = std::remove_reference_t<Body>;
+        run(count, grain,
+            RangeFunction{const_cast<void*>(static_cast<const void*>(&body)),
+                          [](void* object, size_t begin, size_t end) {
+                              (*static_cast<Callable*>(object))(begin, end);
+                          }});
+    }
+
+    /// Calls body(begin, end) for `chunks` equal consecutive parts of
+    /// [0, count) (the last may be shorter), spread over the pool.
+    template <typename Body> void parallelChunks(size_t count, size_t chunks, Body&& body) {
+        using Callable = std::remove_reference_t<Body>;
+        runChunks(count, chunks,
+                  RangeFunction{const_cast<void*>(static_cast<const void*>(&body)),
+                                [](void* object, size_t begin, size_t end) {
+                                    (*static_cast<Callable*>(object))(begin, end);
+                                }});
+    }
 
 private:
+    struct RangeFunction {
+        void* object;
+        void (*call)(void* object, size_t begin, size_t end);
+    };
     struct Job;
-    void workerLoop(size_t index);
+
+    void run(size_t count, size_t grain, RangeFunction body);
+    void runChunks(size_t count, size_t chunks, RangeFunction body);
+    void publish(Job& job);
+    void withdraw(Job& job);
+    bool takeWork();
+    void workerLoop();
     void startWorkers(int threadCount);
     void stopWorkers();
 
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::shared_ptr<Job>> jobs_;
+    std::mutex mutex_; // guards the job list and the workers
+    Job* first_ = nullptr;
+    Job* last_ = nullptr;
     std::vector<std::thread> workers_;
-    bool stopping_ = false;
-    int threadCount_ = 1;
+    std::atomic<int> threadCount_{1};
+    // Bumped whenever a job is published or the workers must stop; idle
+    // workers watch it, first spinning, then asleep on it as a futex word.
+    alignas(64) std::atomic<uint32_t> generation_{0};
+    std::atomic<int> sleepers_{0};
+    std::atomic<bool> stopping_{false};
 };
 
 } // namespace platform::ml::kernels
