@@ -4,18 +4,22 @@
 // once, as far as the random weights take it.
 //
 //   engine_bench [--preset base|large-v3-turbo|test] [--seconds 60] [--work DIR]
-//                [--runs N]
+//                [--runs N] [--threads N] [--tokens FILE]
 //
 // The model is generated once per preset into DIR (default
 // /tmp/zv-engine-bench) by the zv-model-gen tool and reused by later runs.
 // Reports the engine load time, the wall time of each transcription, its
 // real-time factor, the peak resident memory of the process (getrusage
-// ru_maxrss) and the most threads seen while it ran.
+// ru_maxrss) and the most threads seen while it ran. --threads sets the
+// model runtime's thread count (default: the processors this process may
+// use); --tokens writes each segment's tokens and their log-probabilities,
+// one line per segment, so that two builds can be compared.
 
 #include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "halvex_zovuruv/Transcriber.h"
 #include "murmex/core/Murmex.h"
 #include "murmex/core/MurmexConfig.h"
+#include "platform/ml/Runtime.h"
 #include "platform/system/ChildProcess.h"
 
 #include <atomic>
@@ -105,6 +109,8 @@ int main(int argc, char** argv) {
     double lengthSeconds = 60;
     fs::path work = "/tmp/zv-engine-bench";
     int runs = 1;
+    int threadCount = 0;
+    fs::path tokensFile;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -116,10 +122,14 @@ int main(int argc, char** argv) {
             work = next();
         else if (arg == "--runs")
             runs = std::max(1, std::atoi(next().c_str()));
+        else if (arg == "--threads")
+            threadCount = std::max(1, std::atoi(next().c_str()));
+        else if (arg == "--tokens")
+            tokensFile = next();
         else {
             std::fprintf(stderr, "usage: engine_bench [--preset base|large-v3-turbo|test] "
                                  "[--seconds S] [--work DIR] "
-                                 "[--runs N]\n");
+                                 "[--runs N] [--threads N] [--tokens FILE]\n");
             return 2;
         }
     }
@@ -146,6 +156,7 @@ int main(int argc, char** argv) {
         work / ("audio-" + std::to_string(static_cast<int>(lengthSeconds)) + "s.wav");
     if (!fs::exists(wav)) writeWav(wav, lengthSeconds);
 
+    if (threadCount > 0) platform::ml::Runtime::setThreadCount(threadCount);
     ThreadSampler threads;
     murmex::MurmexConfig config = halvex::Transcriber::engineConfig();
     config.logLevel =
@@ -160,9 +171,9 @@ int main(int argc, char** argv) {
     // Random weights never make a confident first token; with this test on,
     // every window would stop after its first step.
     options.firstTokenLogProbThreshold = std::nullopt;
-    std::printf(
-        "preset %s, %.0f s of audio, fallback and first-token test off, %u hardware threads\n",
-        preset.c_str(), lengthSeconds, std::thread::hardware_concurrency());
+    std::printf("preset %s, %.0f s of audio, fallback and first-token test off, %d runtime "
+                "threads\n",
+                preset.c_str(), lengthSeconds, platform::ml::Runtime::threadCount());
     std::printf("engine load: %.2f s\n", load);
     for (int run = 0; run < runs; ++run) {
         start = std::chrono::steady_clock::now();
@@ -182,6 +193,23 @@ int main(int argc, char** argv) {
                     run + 1, wall, wall / lengthSeconds, timings.totalEncodingRuns,
                     timings.totalDecodingLoops, tokens, timings.encoding,
                     timings.decodingPredictions, text.size());
+        if (!tokensFile.empty() && run == 0) {
+            std::ofstream out(tokensFile);
+            for (const auto& result : results) {
+                for (const auto& segment : result.segments()) {
+                    for (size_t i = 0; i < segment.tokens.size(); ++i) {
+                        out << segment.tokens[i];
+                        if (i < segment.tokenLogProbs.size()) {
+                            auto chosen = segment.tokenLogProbs[i].find(segment.tokens[i]);
+                            if (chosen != segment.tokenLogProbs[i].end())
+                                out << ':' << chosen->second;
+                        }
+                        out << ' ';
+                    }
+                    out << "avg " << segment.avgLogprob << '\n';
+                }
+            }
+        }
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

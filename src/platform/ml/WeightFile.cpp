@@ -13,6 +13,15 @@
 
 namespace platform::ml {
 
+// The mapping, unmapped when the file and the last weight using it are gone.
+struct WeightFile::Mapping {
+    void* address = nullptr;
+    size_t size = 0;
+    ~Mapping() {
+        if (address) ::munmap(address, size);
+    }
+};
+
 WeightFile::WeightFile(const std::filesystem::path& file, const ModelManifest& manifest)
     : path_(file), manifest_(&manifest) {
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -26,34 +35,35 @@ WeightFile::WeightFile(const std::filesystem::path& file, const ModelManifest& m
         throw ModelError(ModelError::Kind::invalidFormat,
                          "Model weights are not a regular file: " + file.string());
     }
-    size_ = static_cast<size_t>(info.st_size);
+    const size_t size = static_cast<size_t>(info.st_size);
     for (const WeightEntry& weight : manifest.weights) {
         uint64_t end = weight.offset + weight.byteCount();
-        if (end < weight.offset || end > size_) {
+        if (end < weight.offset || end > size) {
             ::close(fd);
             throw ModelError(ModelError::Kind::invalidFormat,
                              "Model weights are truncated: " + file.string() + " holds " +
-                                 std::to_string(size_) + " bytes but weight \"" + weight.name +
+                                 std::to_string(size) + " bytes but weight \"" + weight.name +
                                  "\" ends at byte " + std::to_string(end));
         }
     }
-    if (size_ > 0) {
-        mapping_ = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapping_ == MAP_FAILED) {
-            mapping_ = nullptr;
+    auto mapping = std::make_shared<Mapping>();
+    if (size > 0) {
+        void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (address == MAP_FAILED) {
             int code = errno;
             ::close(fd);
             throw ModelError(ModelError::Kind::invalidFormat, "Cannot map model weights " +
                                                                   file.string() + ": " +
                                                                   std::strerror(code));
         }
+        mapping->address = address;
+        mapping->size = size;
     }
     ::close(fd);
+    mapping_ = std::move(mapping);
 }
 
-WeightFile::~WeightFile() {
-    if (mapping_) ::munmap(mapping_, size_);
-}
+WeightFile::~WeightFile() = default;
 
 const WeightEntry& WeightFile::entry(const std::string& name,
                                      const std::vector<int64_t>& shape) const {
@@ -77,35 +87,29 @@ const WeightEntry& WeightFile::entry(const std::string& name,
 }
 
 const void* WeightFile::bytes(const WeightEntry& entry) const {
-    return static_cast<const char*>(mapping_) + entry.offset;
+    return static_cast<const char*>(mapping_->address) + entry.offset;
 }
 
-std::vector<float> WeightFile::floats(const std::string& name,
-                                      const std::vector<int64_t>& shape) const {
+WeightBuffer<float> WeightFile::floats(const std::string& name,
+                                       const std::vector<int64_t>& shape) const {
     const WeightEntry& found = entry(name, shape);
-    std::vector<float> result(static_cast<size_t>(found.count()));
-    if (found.dataType == ElementType::float32) {
-        std::memcpy(result.data(), bytes(found), result.size() * sizeof(float));
-    } else {
-        kernels::halfToFloat(static_cast<const uint16_t*>(bytes(found)), result.data(),
-                             result.size());
-    }
+    const size_t count = static_cast<size_t>(found.count());
+    // Offsets are multiples of the manifest's alignment, so the elements are aligned.
+    if (found.dataType == ElementType::float32)
+        return {mapping_, static_cast<const float*>(bytes(found)), count};
+    std::vector<float> result(count);
+    kernels::halfToFloat(static_cast<const uint16_t*>(bytes(found)), result.data(), count);
     return result;
 }
 
-} // namespace platform::ml
-
-namespace platform::ml {
-
-std::vector<uint16_t> WeightFile::halves(const std::string& name,
-                                         const std::vector<int64_t>& shape) const {
+WeightBuffer<uint16_t> WeightFile::halves(const std::string& name,
+                                          const std::vector<int64_t>& shape) const {
     const WeightEntry& found = entry(name, shape);
-    std::vector<uint16_t> result(static_cast<size_t>(found.count()));
-    if (found.dataType == ElementType::float16) {
-        std::memcpy(result.data(), bytes(found), result.size() * sizeof(uint16_t));
-    } else {
-        kernels::floatToHalf(static_cast<const float*>(bytes(found)), result.data(), result.size());
-    }
+    const size_t count = static_cast<size_t>(found.count());
+    if (found.dataType == ElementType::float16)
+        return {mapping_, static_cast<const uint16_t*>(bytes(found)), count};
+    std::vector<uint16_t> result(count);
+    kernels::floatToHalf(static_cast<const float*>(bytes(found)), result.data(), count);
     return result;
 }
 

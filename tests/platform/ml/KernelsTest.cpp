@@ -2,6 +2,7 @@
 #include "platform/ml/kernels/Activation.h"
 #include "platform/ml/kernels/Blas.h"
 #include "platform/ml/kernels/Convert.h"
+#include "platform/ml/kernels/CpuFeatures.h"
 #include "platform/ml/kernels/HalfGemv.h"
 #include "platform/ml/kernels/Normalization.h"
 #include "platform/ml/kernels/ThreadPool.h"
@@ -215,12 +216,18 @@ TEST(KernelsTest, LayerNormMatchesAPlainComputation) {
     }
 }
 
-TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayouts) {
+TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayoutsAndPrecisions) {
     platform::ml::Conv1d conv;
     conv.in = 5;
     conv.out = 7;
-    conv.weight = randomFloats(7 * 5 * 3, 12);
-    conv.bias = randomFloats(7, 13);
+    // Values a half float holds exactly, so both precisions compute the same sums.
+    auto halves = halvesOf(randomFloats(7 * 5 * 3, 12));
+    std::vector<float> weight(halves.size());
+    kernels::halfToFloat(halves.data(), weight.data(), halves.size());
+    auto bias = randomFloats(7, 13);
+    conv.projection.in = 15;
+    conv.projection.out = 7;
+    conv.projection.bias = bias;
     const int64_t length = 41;
     auto channelMajor = randomFloats(5 * length, 14);
     std::vector<float> timeMajor(channelMajor.size());
@@ -228,57 +235,124 @@ TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayouts) {
         for (int64_t t = 0; t < length; ++t)
             timeMajor[t * 5 + c] = channelMajor[c * length + t];
     }
-    for (int64_t stride : {1, 2}) {
-        conv.stride = stride;
-        const int64_t outLength = conv.outputLength(length);
-        std::vector<float> columns(outLength * 5 * 3), a(outLength * 7), b(outLength * 7);
-        conv.forward(channelMajor.data(), length, true, columns.data(), a.data());
-        conv.forward(timeMajor.data(), length, false, columns.data(), b.data());
-        for (int64_t t = 0; t < outLength; ++t) {
-            for (int64_t o = 0; o < 7; ++o) {
-                double sum = conv.bias[o];
-                for (int64_t c = 0; c < 5; ++c) {
-                    for (int64_t k = 0; k < 3; ++k) {
-                        int64_t source = t * stride + k - 1;
-                        if (source >= 0 && source < length)
-                            sum += conv.weight[(o * 5 + c) * 3 + k] *
-                                   channelMajor[c * length + source];
+    for (bool half : {false, true}) {
+        conv.projection.weight = half ? std::vector<float>{} : weight;
+        conv.projection.halfWeight = half ? halves : std::vector<uint16_t>{};
+        for (int64_t stride : {1, 2}) {
+            conv.stride = stride;
+            const int64_t outLength = conv.outputLength(length);
+            std::vector<float> columns(outLength * 5 * 3), a(outLength * 7), b(outLength * 7);
+            conv.forward(channelMajor.data(), length, true, columns.data(), a.data());
+            conv.forward(timeMajor.data(), length, false, columns.data(), b.data());
+            for (int64_t t = 0; t < outLength; ++t) {
+                for (int64_t o = 0; o < 7; ++o) {
+                    double sum = bias[o];
+                    for (int64_t c = 0; c < 5; ++c) {
+                        for (int64_t k = 0; k < 3; ++k) {
+                            int64_t source = t * stride + k - 1;
+                            if (source >= 0 && source < length)
+                                sum +=
+                                    weight[(o * 5 + c) * 3 + k] * channelMajor[c * length + source];
+                        }
                     }
+                    ASSERT_NEAR(a[t * 7 + o], sum, 1e-5) << "stride " << stride << " " << half;
+                    ASSERT_NEAR(b[t * 7 + o], sum, 1e-5) << "stride " << stride << " " << half;
                 }
-                ASSERT_NEAR(a[t * 7 + o], sum, 1e-5) << "stride " << stride;
-                ASSERT_NEAR(b[t * 7 + o], sum, 1e-5) << "stride " << stride;
             }
         }
     }
 }
 
-TEST(KernelsTest, StackedLinearMatchesItsPartsWhateverTheirPrecision) {
+// Runs a test body once per vector level this machine has (scalar, AVX2, AVX-512).
+template <typename Body> void onEveryVectorLevel(Body body) {
+    for (auto level :
+         {kernels::VectorLevel::scalar, kernels::VectorLevel::avx2, kernels::VectorLevel::avx512}) {
+        kernels::limitVectorLevel(level);
+        if (kernels::vectorLevel() == level) body(level);
+    }
+    kernels::limitVectorLevel(kernels::VectorLevel::avx512);
+}
+
+TEST(KernelsTest, BatchedHalfProductsMatchPlainLoopsOnEveryVectorLevel) {
+    onEveryVectorLevel([](kernels::VectorLevel level) {
+        // Tails of every width, and products large enough to be split over threads.
+        for (auto [m, n] : {std::pair<size_t, size_t>{1, 3}, {37, 61}, {300, 384}, {1031, 136}}) {
+            const size_t stride = n + 5; // rows need not be packed
+            std::vector<std::vector<uint16_t>> weights;
+            for (unsigned p = 0; p < 4; ++p)
+                weights.push_back(halvesOf(randomFloats(m * stride, 30 + p)));
+            auto x = randomFloats(n, 40);
+            auto bias = randomFloats(m, 41);
+            auto start = randomFloats(m, 42);
+            std::vector<float> plain(m), withBias(m), accumulated(start), activated(m);
+            std::vector<uint16_t> rounded(m);
+            kernels::HalfProduct products[4];
+            for (unsigned p = 0; p < 4; ++p) {
+                products[p].weights = weights[p].data();
+                products[p].rows = m;
+                products[p].columns = n;
+                products[p].stride = stride;
+                products[p].x = x.data();
+            }
+            products[0].halfY = rounded.data();
+            products[1].y = withBias.data();
+            products[1].bias = bias.data();
+            products[2].y = accumulated.data();
+            products[2].accumulate = true;
+            products[3].y = activated.data();
+            products[3].bias = bias.data();
+            products[3].gelu = true;
+            kernels::gemvHalf(products);
+            for (size_t r = 0; r < m; ++r) {
+                double dots[4] = {};
+                for (unsigned p = 0; p < 4; ++p) {
+                    for (size_t j = 0; j < n; ++j) {
+                        dots[p] +=
+                            static_cast<double>(Float16::toFloat(weights[p][r * stride + j])) *
+                            x[j];
+                    }
+                }
+                const double pre = dots[3] + bias[r];
+                const double gelu = 0.5 * pre * (1.0 + std::erf(pre / std::sqrt(2.0)));
+                SCOPED_TRACE(::testing::Message() << "level " << static_cast<int>(level) << ", "
+                                                  << m << "x" << n << ", row " << r);
+                ASSERT_NEAR(Float16::toFloat(rounded[r]), dots[0], 2e-3 * (1 + std::abs(dots[0])));
+                ASSERT_NEAR(withBias[r], dots[1] + bias[r], 1e-4);
+                ASSERT_NEAR(accumulated[r], dots[2] + start[r], 1e-4);
+                ASSERT_NEAR(activated[r], gelu, 1e-4);
+            }
+        }
+    });
+}
+
+TEST(KernelsTest, LayersRunTogetherMatchEachLayerRunAlone) {
     platform::ml::Linear half, wide, noBias;
     half.in = wide.in = noBias.in = 16;
     half.out = 5;
     wide.out = 3;
-    noBias.out = 4;
+    noBias.out = 16;
     half.halfWeight = halvesOf(randomFloats(5 * 16, 20));
     half.bias = randomFloats(5, 21);
     wide.weight = randomFloats(3 * 16, 22);
     wide.bias = randomFloats(3, 23);
-    noBias.halfWeight = halvesOf(randomFloats(4 * 16, 24));
+    noBias.halfWeight = halvesOf(randomFloats(16 * 16, 24));
     auto x = randomFloats(16, 25);
-    for (const auto& parts : {std::vector<const platform::ml::Linear*>{&half, &noBias},
-                              std::vector<const platform::ml::Linear*>{&half, &wide, &noBias}}) {
-        platform::ml::Linear stacked = platform::ml::Linear::stacked(parts);
-        std::vector<float> expected;
-        for (const auto* part : parts) {
-            std::vector<float> y(static_cast<size_t>(part->out));
-            part->forward(x.data(), 1, y.data());
-            expected.insert(expected.end(), y.begin(), y.end());
-        }
-        std::vector<float> actual(static_cast<size_t>(stacked.out));
-        stacked.forward(x.data(), 1, actual.data());
-        ASSERT_EQ(actual.size(), expected.size());
-        for (size_t i = 0; i < actual.size(); ++i)
-            EXPECT_NEAR(actual[i], expected[i], 1e-5);
-    }
+    std::vector<float> expectedHalf(5), expectedWide(3), expectedResidual = randomFloats(16, 26);
+    auto residual = expectedResidual;
+    half.forward(x.data(), 1, expectedHalf.data());
+    kernels::gelu(expectedHalf.data(), 5);
+    wide.forward(x.data(), 1, expectedWide.data());
+    kernels::gelu(expectedWide.data(), 3);
+    noBias.forwardAccumulate(x.data(), 1, expectedResidual.data());
+
+    std::vector<float> actualHalf(5), actualWide(3);
+    const platform::ml::LinearCall calls[] = {{&half, x.data(), actualHalf.data(), false, true},
+                                              {&wide, x.data(), actualWide.data(), false, true},
+                                              {&noBias, x.data(), residual.data(), true, false}};
+    platform::ml::forwardVectors(calls);
+    EXPECT_EQ(actualHalf, expectedHalf);
+    EXPECT_EQ(actualWide, expectedWide);
+    EXPECT_EQ(residual, expectedResidual);
 }
 
 TEST(KernelsTest, ParallelForCoversEveryIndexOnceAndReportsErrors) {

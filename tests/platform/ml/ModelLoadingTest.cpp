@@ -2,6 +2,8 @@
 #include "platform/ml/Model.h"
 #include "platform/ml/ModelError.h"
 #include "platform/ml/ModelManifest.h"
+#include "platform/ml/WeightFile.h"
+#include "platform/system/Float16.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -124,6 +126,14 @@ TEST_F(ModelLoadingTest, DamagedOrForeignFoldersAreRefusedWithTheFileNamed) {
          "weights.bin", ModelError::Kind::invalidFormat},
         {"weight-shape", [](auto& f) { editJson(f, "\"token_embedding\"", "300", "299"); },
          "weights.bin", ModelError::Kind::invalidFormat},
+        {"weight-type",
+         [](auto& f) { editJson(f, "\"token_embedding\"", "\"float32\"", "\"int32\""); },
+         "weights.bin", ModelError::Kind::invalidFormat},
+        {"weight-past-the-end",
+         [](auto& f) {
+             editJson(f, "\"token_embedding\"", "\"offset\": 0", "\"offset\": 64000000");
+         },
+         "weights.bin", ModelError::Kind::invalidFormat},
         {"declared-shape", [](auto& f) { editJson(f, "\"logits\"", "300", "301"); }, "model.json",
          ModelError::Kind::invalidFormat},
         {"unknown-kind", [](auto& f) { editJson(f, "\"kind\"", "TextDecoder", "TextEncoder"); },
@@ -142,6 +152,44 @@ TEST_F(ModelLoadingTest, DamagedOrForeignFoldersAreRefusedWithTheFileNamed) {
         }
     }
     EXPECT_THROW(Model::load(*folder_ / "no-such-folder.mlmodelc"), ModelError);
+}
+
+TEST_F(ModelLoadingTest, WeightsStoredInTheComputedPrecisionAreUsedInPlace) {
+    using platform::ml::WeightBuffer;
+    using platform::system::Float16;
+    modelgen::GeneratorOptions halfOptions = mltest::exactOptions();
+    halfOptions.weightType = ElementType::float16;
+    halfOptions.melSpectrogram = halfOptions.audioEncoder = false;
+    const auto halfFolder =
+        modelgen::generateWhisperModels(*folder_ / "half", halfOptions).textDecoder;
+    for (const auto& folder : {models_->textDecoder, halfFolder}) {
+        auto manifest = platform::ml::ModelManifest::read(folder);
+        const auto& entry = *manifest.weight("token_embedding");
+        const bool half = entry.dataType == ElementType::float16;
+        WeightBuffer<uint16_t> halves;
+        WeightBuffer<float> floats;
+        std::vector<float> stored(static_cast<size_t>(entry.count()));
+        {
+            platform::ml::WeightFile file(folder / "weights.bin", manifest);
+            halves = file.halves("token_embedding", entry.shape);
+            floats = file.floats("token_embedding", entry.shape);
+            // The precision stored is used in place; the other is converted.
+            EXPECT_EQ(halves.data() == file.bytes(entry), half);
+            EXPECT_EQ(floats.data() == file.bytes(entry), !half);
+            for (size_t i = 0; i < stored.size(); ++i) {
+                stored[i] =
+                    half ? Float16::toFloat(static_cast<const uint16_t*>(file.bytes(entry))[i])
+                         : static_cast<const float*>(file.bytes(entry))[i];
+            }
+        }
+        // The weights outlive the file object: they keep the mapping.
+        ASSERT_EQ(halves.size(), stored.size());
+        ASSERT_EQ(floats.size(), stored.size());
+        for (size_t i = 0; i < stored.size(); ++i) {
+            ASSERT_EQ(floats[i], stored[i]) << i;
+            ASSERT_EQ(halves[i], Float16::fromFloat(stored[i])) << i;
+        }
+    }
 }
 
 } // namespace

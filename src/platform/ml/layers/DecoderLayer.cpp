@@ -14,31 +14,24 @@ namespace platform::ml {
 
 DecoderLayer DecoderLayer::load(const WeightFile& file, const std::string& prefix, int64_t width,
                                 int64_t heads) {
-    // Products with the one token's vector keep the stored precision; the
-    // cross-attention keys and values are products over every encoder frame
-    // and are widened.
-    constexpr auto kStored = Linear::Storage::asStored;
     DecoderLayer layer;
     layer.attnLn = LayerNorm::load(file, prefix + ".attn_ln", width);
-    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads, kStored, kStored);
+    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads);
     layer.crossLn = LayerNorm::load(file, prefix + ".cross_attn_ln", width);
-    layer.crossAttn = MultiHeadAttention::load(file, prefix + ".cross_attn", width, heads, kStored,
-                                               Linear::Storage::widened);
+    layer.crossAttn = MultiHeadAttention::load(file, prefix + ".cross_attn", width, heads);
     layer.mlpLn = LayerNorm::load(file, prefix + ".mlp_ln", width);
-    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width, true, kStored);
-    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width, true, kStored);
-    layer.selfQkv = Linear::stacked({&layer.attn.query, &layer.attn.key, &layer.attn.value});
-    layer.attn.query = layer.attn.key = layer.attn.value = Linear{}; // held by selfQkv now
+    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width);
+    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width);
     return layer;
 }
 
 void DecoderLayer::crossKeysValues(const float* encoder, size_t frames, float* scratch,
-                                   uint16_t* keys, uint16_t* values) const {
+                                   float* weightScratch, uint16_t* keys, uint16_t* values) const {
     const size_t d = static_cast<size_t>(crossAttn.width);
     // K = W_k · E and V = W_v · E + b_v with E = [width][frames].
     for (const Linear* projection : {&crossAttn.key, &crossAttn.value}) {
-        kernels::gemm(false, false, d, frames, d, 1.0f, projection->weight.data(), d, encoder,
-                      frames, 0.0f, scratch, frames);
+        kernels::gemm(false, false, d, frames, d, 1.0f, projection->wideWeight(weightScratch), d,
+                      encoder, frames, 0.0f, scratch, frames);
         uint16_t* out = projection == &crossAttn.key ? keys : values;
         kernels::ThreadPool::shared().parallelFor(d, 16, [&](size_t begin, size_t end) {
             for (size_t c = begin; c < end; ++c) {
@@ -62,54 +55,60 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
     const size_t dh = d / heads;
     const size_t s = cache.positions;
     const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
+    auto& pool = kernels::ThreadPool::shared();
 
     float* h = workspace.floats(d);
-    float* qkv = workspace.floats(3 * d);
-    float* q = qkv;
-    float* k = qkv + d;
-    float* v = qkv + 2 * d;
+    float* q = workspace.floats(d);
+    float* k = workspace.floats(d);
+    float* v = workspace.floats(d);
     float* o = workspace.floats(d);
-    float* scores = workspace.floats(s);
+    float* selfScores = workspace.floats(heads * s);
 
     // Self-attention over the cache, with this token's key and value in the
     // positions the update mask marks.
     attnLn.forward(x, h, 1);
-    selfQkv.forward(h, 1, qkv);
+    const LinearCall projections[] = {{&attn.query, h, q}, {&attn.key, h, k}, {&attn.value, h, v}};
+    forwardVectors(projections);
     kernels::floatToHalf(k, newKey, d);
     kernels::floatToHalf(v, newValue, d);
     kernels::halfToFloat(newKey, k, d);
     kernels::halfToFloat(newValue, v, d);
-    for (size_t head = 0; head < heads; ++head) {
-        const size_t first = head * dh;
-        std::fill(scores, scores + s, 0.0f);
-        for (size_t i = 0; i < dh; ++i)
-            kernels::axpyHalf(q[first + i] * scale, cache.keys + (first + i) * s, scores, s);
-        const float own = kernels::dot(q + first, k + first, dh) * scale;
-        for (size_t j = 0; j < s; ++j) {
-            if (cache.replace[j]) scores[j] = own;
-            scores[j] += cache.padding[j];
-        }
-        kernels::softmaxRows(scores, 1, s, s);
-        float ownWeight = 0.0f;
-        for (size_t j = 0; j < s; ++j) {
-            if (cache.replace[j]) {
-                ownWeight += scores[j];
-                scores[j] = 0.0f;
+    pool.parallelFor(heads, 1, [&](size_t begin, size_t end) {
+        for (size_t head = begin; head < end; ++head) {
+            const size_t first = head * dh;
+            float* scores = selfScores + head * s;
+            std::fill(scores, scores + s, 0.0f);
+            for (size_t i = 0; i < dh; ++i)
+                kernels::axpyHalf(q[first + i] * scale, cache.keys + (first + i) * s, scores, s);
+            const float own = kernels::dot(q + first, k + first, dh) * scale;
+            for (size_t j = 0; j < s; ++j) {
+                if (cache.replace[j]) scores[j] = own;
+                scores[j] += cache.padding[j];
+            }
+            kernels::softmaxRows(scores, 1, s, s);
+            float ownWeight = 0.0f;
+            for (size_t j = 0; j < s; ++j) {
+                if (cache.replace[j]) {
+                    ownWeight += scores[j];
+                    scores[j] = 0.0f;
+                }
+            }
+            for (size_t i = 0; i < dh; ++i) {
+                o[first + i] = kernels::dotHalf(scores, cache.values + (first + i) * s, s) +
+                               ownWeight * v[first + i];
             }
         }
-        for (size_t i = 0; i < dh; ++i) {
-            o[first + i] = kernels::dotHalf(scores, cache.values + (first + i) * s, s) +
-                           ownWeight * v[first + i];
-        }
-    }
-    attn.out.forwardAccumulate(o, 1, x);
+    });
+    const LinearCall selfOut[] = {{&attn.out, o, x, true}};
+    forwardVectors(selfOut);
 
     // Cross-attention over the encoder output, one head per task.
     crossLn.forward(x, h, 1);
-    crossAttn.query.forward(h, 1, q);
+    const LinearCall crossQuery[] = {{&crossAttn.query, h, q}};
+    forwardVectors(crossQuery);
     const size_t frames = memory.frames;
     float* crossScores = workspace.floats(heads * frames);
-    kernels::ThreadPool::shared().parallelFor(heads, 1, [&](size_t begin, size_t end) {
+    pool.parallelFor(heads, 1, [&](size_t begin, size_t end) {
         for (size_t head = begin; head < end; ++head) {
             const size_t first = head * dh;
             float* row = crossScores + head * frames;
@@ -128,14 +127,16 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
         for (size_t t = 0; t < frames; ++t)
             alignment[t] += row[t];
     }
-    crossAttn.out.forwardAccumulate(o, 1, x);
+    const LinearCall crossOut[] = {{&crossAttn.out, o, x, true}};
+    forwardVectors(crossOut);
 
     // Feed-forward.
     mlpLn.forward(x, h, 1);
     float* hidden = workspace.floats(4 * d);
-    fc1.forward(h, 1, hidden);
-    kernels::gelu(hidden, 4 * d);
-    fc2.forwardAccumulate(hidden, 1, x);
+    const LinearCall expand[] = {{&fc1, h, hidden, false, true}};
+    forwardVectors(expand);
+    const LinearCall contract[] = {{&fc2, hidden, x, true}};
+    forwardVectors(contract);
 }
 
 } // namespace platform::ml

@@ -37,17 +37,15 @@ struct DecoderLayer {
     MultiHeadAttention crossAttn;
     LayerNorm mlpLn;
     Linear fc1, fc2;
-    /// The self-attention query, key and value stacked into one product.
-    Linear selfQkv;
 
     static DecoderLayer load(const WeightFile& file, const std::string& prefix, int64_t width,
                              int64_t heads);
 
     /// Projects an encoder output laid out [width][frames] into this layer's
     /// cross-attention keys and values ([width][frames] half floats).
-    /// `scratch` holds width·frames floats.
-    void crossKeysValues(const float* encoder, size_t frames, float* scratch, uint16_t* keys,
-                         uint16_t* values) const;
+    /// `scratch` holds width·frames floats, `weightScratch` width·width.
+    void crossKeysValues(const float* encoder, size_t frames, float* scratch, float* weightScratch,
+                         uint16_t* keys, uint16_t* values) const;
 
     /// Runs one token x[width] in place. Writes the token's key and value,
     /// rounded to half precision, into newKey/newValue [width]; the rounded

@@ -10,11 +10,10 @@ EncoderLayer EncoderLayer::load(const WeightFile& file, const std::string& prefi
                                 int64_t heads) {
     EncoderLayer layer;
     layer.attnLn = LayerNorm::load(file, prefix + ".attn_ln", width);
-    constexpr auto kStored = Linear::Storage::asStored;
-    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads, kStored, kStored);
+    layer.attn = MultiHeadAttention::load(file, prefix + ".attn", width, heads);
     layer.mlpLn = LayerNorm::load(file, prefix + ".mlp_ln", width);
-    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width, true, kStored);
-    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width, true, kStored);
+    layer.fc1 = Linear::load(file, prefix + ".mlp.fc1", 4 * width, width);
+    layer.fc2 = Linear::load(file, prefix + ".mlp.fc2", width, 4 * width);
     return layer;
 }
 

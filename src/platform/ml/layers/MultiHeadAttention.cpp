@@ -12,15 +12,14 @@
 namespace platform::ml {
 
 MultiHeadAttention MultiHeadAttention::load(const WeightFile& file, const std::string& name,
-                                            int64_t width, int64_t heads, Linear::Storage storage,
-                                            Linear::Storage keyValueStorage) {
+                                            int64_t width, int64_t heads) {
     MultiHeadAttention attention;
     attention.width = width;
     attention.heads = heads;
-    attention.query = Linear::load(file, name + ".query", width, width, true, storage);
-    attention.key = Linear::load(file, name + ".key", width, width, false, keyValueStorage);
-    attention.value = Linear::load(file, name + ".value", width, width, true, keyValueStorage);
-    attention.out = Linear::load(file, name + ".out", width, width, true, storage);
+    attention.query = Linear::load(file, name + ".query", width, width);
+    attention.key = Linear::load(file, name + ".key", width, width, false);
+    attention.value = Linear::load(file, name + ".value", width, width);
+    attention.out = Linear::load(file, name + ".out", width, width);
     return attention;
 }
 

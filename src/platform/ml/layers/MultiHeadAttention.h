@@ -17,12 +17,8 @@ struct MultiHeadAttention {
     int64_t heads = 0;
     Linear query, key, value, out;
 
-    /// `keyValueStorage` applies to the key and value projections,
-    /// `storage` to the query and output projections.
     static MultiHeadAttention load(const WeightFile& file, const std::string& name, int64_t width,
-                                   int64_t heads,
-                                   Linear::Storage storage = Linear::Storage::widened,
-                                   Linear::Storage keyValueStorage = Linear::Storage::widened);
+                                   int64_t heads);
 
     int64_t headWidth() const { return width / heads; }
 

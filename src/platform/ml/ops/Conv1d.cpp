@@ -1,9 +1,7 @@
 #include "platform/ml/ops/Conv1d.h"
 
 #include "platform/ml/WeightFile.h"
-#include "platform/ml/kernels/Blas.h"
 #include "platform/ml/kernels/ThreadPool.h"
-#include "platform/ml/ops/Linear.h"
 
 namespace platform::ml {
 
@@ -13,8 +11,7 @@ Conv1d Conv1d::load(const WeightFile& file, const std::string& name, int64_t out
     layer.in = in;
     layer.out = out;
     layer.stride = stride;
-    layer.weight = file.floats(name + ".weight", {out, in, 3});
-    layer.bias = file.floats(name + ".bias", {out});
+    layer.projection = Linear::load(file, name, out, in * 3, true, {out, in, 3});
     return layer;
 }
 
@@ -38,10 +35,7 @@ void Conv1d::forward(const float* x, int64_t length, bool channelMajor, float* c
                 }
             }
         });
-    kernels::gemm(false, true, static_cast<size_t>(outLength), static_cast<size_t>(out),
-                  static_cast<size_t>(width), 1.0f, columns, static_cast<size_t>(width),
-                  weight.data(), static_cast<size_t>(width), 0.0f, y, static_cast<size_t>(out));
-    addBiasRows(y, static_cast<size_t>(outLength), static_cast<size_t>(out), bias.data());
+    projection.forward(columns, static_cast<size_t>(outLength), y);
 }
 
 } // namespace platform::ml

@@ -2,10 +2,11 @@
 // One-dimensional convolution with kernel width 3 and padding 1, computed as
 // a matrix product over unfolded input windows.
 
+#include "platform/ml/ops/Linear.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace platform::ml {
 
@@ -15,8 +16,9 @@ struct Conv1d {
     int64_t in = 0;
     int64_t out = 0;
     int64_t stride = 1;
-    std::vector<float> weight; // [out, in, 3]
-    std::vector<float> bias;   // [out]
+    /// The kernel as a layer over unfolded windows: weight [out, in·3] (the
+    /// stored [out, in, 3]) and bias [out].
+    Linear projection;
 
     static Conv1d load(const WeightFile& file, const std::string& name, int64_t out, int64_t in,
                        int64_t stride);

@@ -1,18 +1,19 @@
 #pragma once
 // Layer normalisation with learned scale and shift.
 
+#include "platform/ml/WeightBuffer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace platform::ml {
 
 class WeightFile;
 
 struct LayerNorm {
-    std::vector<float> gamma;
-    std::vector<float> beta;
+    WeightBuffer<float> gamma;
+    WeightBuffer<float> beta;
 
     /// Reads "<name>.weight" and "<name>.bias" of `width` values.
     static LayerNorm load(const WeightFile& file, const std::string& name, int64_t width);

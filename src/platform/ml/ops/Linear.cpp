@@ -2,9 +2,9 @@
 
 #include "platform/ml/ModelManifest.h"
 #include "platform/ml/WeightFile.h"
+#include "platform/ml/kernels/Activation.h"
 #include "platform/ml/kernels/Blas.h"
 #include "platform/ml/kernels/Convert.h"
-#include "platform/ml/kernels/HalfGemv.h"
 #include "platform/ml/kernels/ThreadPool.h"
 
 namespace platform::ml {
@@ -15,53 +15,17 @@ constexpr size_t kWidenRows = 8;
 } // namespace
 
 Linear Linear::load(const WeightFile& file, const std::string& name, int64_t out, int64_t in,
-                    bool withBias, Storage storage) {
+                    bool withBias, std::vector<int64_t> storedShape) {
     Linear layer;
     layer.in = in;
     layer.out = out;
-    const WeightEntry& entry = file.entry(name + ".weight", {out, in});
-    if (storage == Storage::asStored && entry.dataType == ElementType::float16) {
-        layer.halfWeight = file.halves(name + ".weight", {out, in});
+    if (storedShape.empty()) storedShape = {out, in};
+    if (file.entry(name + ".weight", storedShape).dataType == ElementType::float16) {
+        layer.halfWeight = file.halves(name + ".weight", storedShape);
     } else {
-        layer.weight = file.floats(name + ".weight", {out, in});
+        layer.weight = file.floats(name + ".weight", storedShape);
     }
     if (withBias) layer.bias = file.floats(name + ".bias", {out});
-    return layer;
-}
-
-Linear Linear::stacked(const std::vector<const Linear*>& parts) {
-    Linear layer;
-    layer.in = parts.front()->in;
-    bool anyBias = false;
-    // Parts stored in different precisions (a hand-made folder may mix them)
-    // are stacked as floats.
-    bool allHalf = true;
-    for (const Linear* part : parts)
-        allHalf = allHalf && !part->halfWeight.empty();
-    for (const Linear* part : parts) {
-        layer.out += part->out;
-        anyBias = anyBias || !part->bias.empty();
-        if (allHalf) {
-            layer.halfWeight.insert(layer.halfWeight.end(), part->halfWeight.begin(),
-                                    part->halfWeight.end());
-        } else if (!part->halfWeight.empty()) {
-            size_t start = layer.weight.size();
-            layer.weight.resize(start + part->halfWeight.size());
-            kernels::halfToFloat(part->halfWeight.data(), layer.weight.data() + start,
-                                 part->halfWeight.size());
-        } else {
-            layer.weight.insert(layer.weight.end(), part->weight.begin(), part->weight.end());
-        }
-    }
-    if (anyBias) {
-        for (const Linear* part : parts) {
-            if (part->bias.empty()) {
-                layer.bias.insert(layer.bias.end(), static_cast<size_t>(part->out), 0.0f);
-            } else {
-                layer.bias.insert(layer.bias.end(), part->bias.begin(), part->bias.end());
-            }
-        }
-    }
     return layer;
 }
 
@@ -73,31 +37,73 @@ void Linear::forwardAccumulate(const float* x, size_t rows, float* y) const {
     apply(x, rows, y, true);
 }
 
+kernels::HalfProduct Linear::product(const float* x, float* y, bool accumulate) const {
+    kernels::HalfProduct product;
+    product.weights = halfWeight.data();
+    product.rows = static_cast<size_t>(out);
+    product.columns = product.stride = static_cast<size_t>(in);
+    product.x = x;
+    product.y = y;
+    product.bias = bias.empty() ? nullptr : bias.data();
+    product.accumulate = accumulate;
+    return product;
+}
+
+const float* Linear::wideWeight(float* scratch) const {
+    if (halfWeight.empty()) return weight.data();
+    const size_t i = static_cast<size_t>(in);
+    kernels::ThreadPool::shared().parallelFor(
+        static_cast<size_t>(out), 64, [&](size_t begin, size_t end) {
+            kernels::halfToFloat(halfWeight.data() + begin * i, scratch + begin * i,
+                                 (end - begin) * i);
+        });
+    return scratch;
+}
+
 void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const {
     const size_t o = static_cast<size_t>(out), i = static_cast<size_t>(in);
     const float beta = accumulate ? 1.0f : 0.0f;
     if (!halfWeight.empty() && rows < kWidenRows) {
         for (size_t r = 0; r < rows; ++r) {
-            kernels::gemvHalf(o, i, halfWeight.data(), i, x + r * i, y + r * o, accumulate);
+            kernels::HalfProduct one = product(x + r * i, y + r * o, accumulate);
+            kernels::gemvHalf({&one, 1});
         }
-    } else if (!halfWeight.empty()) {
+        return; // the bias is part of the product
+    }
+    if (!halfWeight.empty()) {
         // A product over many rows is compute-bound: widen the weight once for
         // this call into scratch memory kept by the thread, then multiply.
         thread_local std::vector<float> scratch;
         if (scratch.size() < halfWeight.size()) scratch.resize(halfWeight.size());
-        float* wide =
-            scratch.data(); // the pool's workers see this thread's buffer through the pointer
-        kernels::ThreadPool::shared().parallelFor(o, 64, [&](size_t begin, size_t end) {
-            kernels::halfToFloat(halfWeight.data() + begin * i, wide + begin * i,
-                                 (end - begin) * i);
-        });
-        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, wide, i, beta, y, o);
+        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, wideWeight(scratch.data()), i, beta, y,
+                      o);
     } else if (rows == 1) {
         kernels::gemv(o, i, 1.0f, weight.data(), i, x, beta, y);
     } else {
         kernels::gemm(false, true, rows, o, i, 1.0f, x, i, weight.data(), i, beta, y, o);
     }
     if (!bias.empty()) addBiasRows(y, rows, o, bias.data());
+}
+
+void forwardVectors(std::span<const LinearCall> calls) {
+    constexpr size_t kBatch = 8;
+    kernels::HalfProduct products[kBatch];
+    size_t count = 0;
+    for (const LinearCall& call : calls) {
+        if (call.layer->halfWeight.empty() || count == kBatch) {
+            if (call.accumulate) {
+                call.layer->forwardAccumulate(call.x, 1, call.y);
+            } else {
+                call.layer->forward(call.x, 1, call.y);
+            }
+            if (call.gelu) kernels::gelu(call.y, static_cast<size_t>(call.layer->out));
+            continue;
+        }
+        products[count] = call.layer->product(call.x, call.y, call.accumulate);
+        products[count].gelu = call.gelu;
+        ++count;
+    }
+    kernels::gemvHalf({products, count});
 }
 
 void addBiasRows(float* y, size_t rows, size_t columns, const float* bias) {

@@ -1,8 +1,12 @@
 #pragma once
 // A fully connected layer y = x · Wᵀ + b with the weight stored [out, in].
 
+#include "platform/ml/WeightBuffer.h"
+#include "platform/ml/kernels/HalfGemv.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,35 +15,52 @@ namespace platform::ml {
 class WeightFile;
 
 struct Linear {
-    /// How the weight is held: widened to float once at load, or in the
-    /// precision the file stores it. Products with one vector stream a half
-    /// weight as it is (half the bytes to read); products over many rows
-    /// widen it into per-thread scratch first, which costs little next to the
-    /// product and halves the memory the weights occupy.
-    enum class Storage { widened, asStored };
-
+    /// The weight keeps the precision the file stores it in, used in place.
+    /// Products with one vector stream a half weight as it is (half the
+    /// bytes to read); products over many rows widen it into per-thread
+    /// scratch first, which costs little next to the product.
     int64_t in = 0;
     int64_t out = 0;
-    std::vector<float> weight;        // [out, in] when held as float
-    std::vector<uint16_t> halfWeight; // [out, in] when held as half floats
-    std::vector<float> bias;          // [out] or empty
+    WeightBuffer<float> weight;        // [out, in] when stored as float
+    WeightBuffer<uint16_t> halfWeight; // [out, in] when stored as half floats
+    WeightBuffer<float> bias;          // [out] or empty
 
-    /// Reads "<name>.weight" (and "<name>.bias" when `withBias`).
+    /// Reads "<name>.weight" (and "<name>.bias" when `withBias`). The weight
+    /// is stored [out, in], or in `storedShape` when that is given (any shape
+    /// whose trailing dimensions make up `in`).
     static Linear load(const WeightFile& file, const std::string& name, int64_t out, int64_t in,
-                       bool withBias = true, Storage storage = Storage::widened);
-
-    /// One layer computing [a; b; c] (stacked outputs) from layers of the same
-    /// input width and storage; a missing bias counts as zeros.
-    static Linear stacked(const std::vector<const Linear*>& parts);
+                       bool withBias = true, std::vector<int64_t> storedShape = {});
 
     /// y[rows, out] = x[rows, in] · Wᵀ + b.
     void forward(const float* x, size_t rows, float* y) const;
     /// y[rows, out] += x[rows, in] · Wᵀ + b (a residual connection).
     void forwardAccumulate(const float* x, size_t rows, float* y) const;
 
+    /// This layer applied to one vector, as one product of a batch that
+    /// kernels::gemvHalf runs together (half weights only).
+    kernels::HalfProduct product(const float* x, float* y, bool accumulate = false) const;
+
+    /// The weight as float [out, in]: the stored one, or `scratch` (out·in
+    /// floats) filled by widening the half weight over the thread pool.
+    const float* wideWeight(float* scratch) const;
+
 private:
     void apply(const float* x, size_t rows, float* y, bool accumulate) const;
 };
+
+/// One layer applied to one vector: y = f(x · Wᵀ + b) (+ y when
+/// `accumulate`), f being GELU when `gelu`, else the identity.
+struct LinearCall {
+    const Linear* layer = nullptr;
+    const float* x = nullptr;
+    float* y = nullptr;
+    bool accumulate = false;
+    bool gelu = false;
+};
+
+/// Runs the calls; those on half weights share one hand-off to the thread
+/// pool, so the small products of one decoding step split as one loop.
+void forwardVectors(std::span<const LinearCall> calls);
 
 /// Adds a bias vector to every row of y[rows, columns].
 void addBiasRows(float* y, size_t rows, size_t columns, const float* bias);

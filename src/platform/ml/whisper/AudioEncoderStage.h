@@ -4,6 +4,7 @@
 // Two convolutions with GELU (the second halves the frame rate), fixed
 // sinusoidal positions, pre-norm transformer blocks and a final norm.
 
+#include "platform/ml/WeightBuffer.h"
 #include "platform/ml/layers/EncoderLayer.h"
 #include "platform/ml/ops/Conv1d.h"
 #include "platform/ml/ops/LayerNorm.h"
@@ -24,7 +25,7 @@ public:
 private:
     WhisperDimensions dims_;
     Conv1d conv1_, conv2_;
-    std::vector<float> positions_; // [n_audio_ctx, width]
+    WeightBuffer<float> positions_; // [n_audio_ctx, width]
     std::vector<EncoderLayer> layers_;
     LayerNorm lnPost_;
     mutable WorkspacePool workspaces_;

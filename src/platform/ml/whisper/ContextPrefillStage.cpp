@@ -2,7 +2,8 @@
 
 #include "platform/ml/ModelError.h"
 #include "platform/ml/WeightFile.h"
-#include "platform/ml/kernels/Convert.h"
+
+#include <algorithm>
 
 namespace platform::ml {
 
@@ -11,8 +12,8 @@ ContextPrefillStage::ContextPrefillStage(const WhisperDimensions& dims,
                                          const WeightFile& weights)
     : dims_(dims), sizes_(sizes) {
     std::vector<int64_t> shape = {2, sizes.languages, dims.kvCacheEmbedDim(), sizes.length};
-    keys_ = weights.floats("key_cache_prefill", shape);
-    values_ = weights.floats("value_cache_prefill", shape);
+    keys_ = weights.halves("key_cache_prefill", shape);
+    values_ = weights.halves("value_cache_prefill", shape);
 }
 
 std::map<std::string, MultiArray>
@@ -35,9 +36,8 @@ ContextPrefillStage::run(const std::map<std::string, MultiArray>& inputs,
     const size_t start = static_cast<size_t>((task * sizes_.languages + row) * slice);
     MultiArray keys({1, dims_.kvCacheEmbedDim(), 1, sizes_.length}, ElementType::float16);
     MultiArray values({1, dims_.kvCacheEmbedDim(), 1, sizes_.length}, ElementType::float16);
-    kernels::floatToHalf(keys_.data() + start, keys.data<uint16_t>(), static_cast<size_t>(slice));
-    kernels::floatToHalf(values_.data() + start, values.data<uint16_t>(),
-                         static_cast<size_t>(slice));
+    std::copy_n(keys_.data() + start, slice, keys.data<uint16_t>());
+    std::copy_n(values_.data() + start, slice, values.data<uint16_t>());
     return {{WhisperLayout::kKeyCachePrefill, keys}, {WhisperLayout::kValueCachePrefill, values}};
 }
 

@@ -4,6 +4,7 @@
 // "value_cache_prefill" [1, layers·width, 1, length] float16, looked up in a
 // stored table of the decoder's keys and values for the prompt prefix.
 
+#include "platform/ml/WeightBuffer.h"
 #include "platform/ml/whisper/Stage.h"
 #include "platform/ml/whisper/WhisperDimensions.h"
 #include "platform/ml/whisper/WhisperLayout.h"
@@ -24,8 +25,8 @@ public:
 private:
     WhisperDimensions dims_;
     WhisperLayout::PrefillSizes sizes_;
-    std::vector<float> keys_;   // [2, languages, E, length]
-    std::vector<float> values_; // [2, languages, E, length]
+    WeightBuffer<uint16_t> keys_;   // [2, languages, E, length] half floats
+    WeightBuffer<uint16_t> values_; // [2, languages, E, length] half floats
 };
 
 } // namespace platform::ml

@@ -5,6 +5,7 @@
 // power spectrum, the stored mel filter bank, log10 floored at 1e-10,
 // clamped to (maximum − 8) and mapped by (x + 4) / 4.
 
+#include "platform/ml/WeightBuffer.h"
 #include "platform/ml/ops/Workspace.h"
 #include "platform/ml/whisper/Stage.h"
 #include "platform/ml/whisper/WhisperDimensions.h"
@@ -27,7 +28,7 @@ public:
 
 private:
     WhisperDimensions dims_;
-    std::vector<float> filters_; // [n_mels, bins]
+    WeightBuffer<float> filters_; // [n_mels, bins]
     std::vector<float>
         basis_; // [fft length, 2·bins]: windowed cosines, then windowed negated sines
     mutable WorkspacePool workspaces_;

@@ -61,12 +61,14 @@ TextDecoderStage::crossMemory(const MultiArray& encoderOutput, bool allowCaching
     // The encoder output is already [width][frames].
     float* encoder = workspace.floats(d * frames);
     float* scratch = workspace.floats(d * frames);
+    float* weightScratch = workspace.floats(d * d);
     kernels::halfToFloat(encoderOutput.data<uint16_t>(), encoder, d * frames);
     auto memory = std::make_shared<CrossMemory>();
     memory->keys.resize(layers_.size() * frames * d);
     memory->values.resize(layers_.size() * frames * d);
     for (size_t l = 0; l < layers_.size(); ++l) {
-        layers_[l].crossKeysValues(encoder, frames, scratch, memory->keys.data() + l * frames * d,
+        layers_[l].crossKeysValues(encoder, frames, scratch, weightScratch,
+                                   memory->keys.data() + l * frames * d,
                                    memory->values.data() + l * frames * d);
     }
     if (allowCaching) {
@@ -168,13 +170,20 @@ TextDecoderStage::run(const std::map<std::string, MultiArray>& inputs,
     }
     ln_.forward(x, x, 1);
 
-    float* logits = workspace->floats(vocabulary);
     if (tokenEmbeddingHalf_.empty()) {
+        float* logits = workspace->floats(vocabulary);
         kernels::gemv(vocabulary, d, 1.0f, tokenEmbedding_.data(), d, x, 0.0f, logits);
+        kernels::floatToHalf(logits, out.logits.data<uint16_t>(), vocabulary);
     } else {
-        kernels::gemvHalf(vocabulary, d, tokenEmbeddingHalf_.data(), d, x, logits, false);
+        // The logits are rounded to half precision as each thread computes them.
+        kernels::HalfProduct logits;
+        logits.weights = tokenEmbeddingHalf_.data();
+        logits.rows = vocabulary;
+        logits.columns = logits.stride = d;
+        logits.x = x;
+        logits.halfY = out.logits.data<uint16_t>();
+        kernels::gemvHalf({&logits, 1});
     }
-    kernels::floatToHalf(logits, out.logits.data<uint16_t>(), vocabulary);
 
     std::map<std::string, MultiArray> outputs = {{WhisperLayout::kLogits, out.logits},
                                                  {WhisperLayout::kKeyCacheUpdates, keyUpdates},

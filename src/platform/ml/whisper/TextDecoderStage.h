@@ -42,9 +42,9 @@ private:
     WhisperDimensions dims_;
     // [vocabulary, width], in the stored precision: read one row per token
     // and streamed once per token for the logits.
-    std::vector<float> tokenEmbedding_;
-    std::vector<uint16_t> tokenEmbeddingHalf_;
-    std::vector<float> positions_; // [n_text_ctx, width]
+    WeightBuffer<float> tokenEmbedding_;
+    WeightBuffer<uint16_t> tokenEmbeddingHalf_;
+    WeightBuffer<float> positions_; // [n_text_ctx, width]
     std::vector<DecoderLayer> layers_;
     LayerNorm ln_;
     std::vector<std::vector<int64_t>> alignmentHeadsByLayer_;
