@@ -41,6 +41,16 @@ std::vector<uint16_t> halvesOf(const std::vector<float>& values) {
     return halves;
 }
 
+// Runs a test body once per vector level this machine has (scalar, AVX2, AVX-512).
+template <typename Body> void onEveryVectorLevel(Body body) {
+    for (auto level :
+         {kernels::VectorLevel::scalar, kernels::VectorLevel::avx2, kernels::VectorLevel::avx512}) {
+        kernels::limitVectorLevel(level);
+        if (kernels::vectorLevel() == level) body(level);
+    }
+    kernels::limitVectorLevel(kernels::VectorLevel::avx512);
+}
+
 TEST(KernelsTest, HalfConversionsAgreeWithTheExactScalarConversion) {
     std::vector<uint16_t> all(65536);
     for (uint32_t i = 0; i < all.size(); ++i)
@@ -101,7 +111,9 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
     }
 }
 
-TEST(KernelsTest, VectorProductsMatchPlainLoops) {
+namespace {
+
+void vectorProductsMatchPlainLoops() {
     for (size_t m : {1u, 5u, 67u, 1031u}) {
         for (size_t n : {3u, 8u, 61u, 384u}) {
             auto a = randomFloats(m * n, 5);
@@ -140,6 +152,12 @@ TEST(KernelsTest, VectorProductsMatchPlainLoops) {
             }
         }
     }
+}
+
+} // namespace
+
+TEST(KernelsTest, VectorProductsMatchPlainLoopsOnEveryVectorLevel) {
+    onEveryVectorLevel([](kernels::VectorLevel) { vectorProductsMatchPlainLoops(); });
 }
 
 TEST(KernelsTest, ActivationsMatchTheirDefinitions) {
@@ -261,16 +279,6 @@ TEST(KernelsTest, ConvolutionMatchesAPlainLoopInBothLayoutsAndPrecisions) {
             }
         }
     }
-}
-
-// Runs a test body once per vector level this machine has (scalar, AVX2, AVX-512).
-template <typename Body> void onEveryVectorLevel(Body body) {
-    for (auto level :
-         {kernels::VectorLevel::scalar, kernels::VectorLevel::avx2, kernels::VectorLevel::avx512}) {
-        kernels::limitVectorLevel(level);
-        if (kernels::vectorLevel() == level) body(level);
-    }
-    kernels::limitVectorLevel(kernels::VectorLevel::avx512);
 }
 
 TEST(KernelsTest, BatchedHalfProductsMatchPlainLoopsOnEveryVectorLevel) {

@@ -50,15 +50,25 @@ __attribute__((target("avx2,fma"))) void axpyVector(float a, const float* x, flo
         y[i] += a * x[i];
 }
 
+__attribute__((target("avx2,fma,f16c"))) inline __m256 load8(const uint16_t* p) {
+    return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// Four independent sums, so that the additions do not wait on each other.
 __attribute__((target("avx2,fma,f16c"))) float dotHalfVector(const float* a, const uint16_t* b,
                                                              size_t n) {
-    __m256 sum8 = _mm256_setzero_ps();
+    __m256 s0 = _mm256_setzero_ps(), s1 = _mm256_setzero_ps(), s2 = _mm256_setzero_ps(),
+           s3 = _mm256_setzero_ps();
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m256 wide = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
-        sum8 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), wide, sum8);
+    for (; i + 32 <= n; i += 32) {
+        s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), load8(b + i), s0);
+        s1 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i + 8), load8(b + i + 8), s1);
+        s2 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i + 16), load8(b + i + 16), s2);
+        s3 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i + 24), load8(b + i + 24), s3);
     }
-    float sum = horizontalSum(sum8);
+    for (; i + 8 <= n; i += 8)
+        s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), load8(b + i), s0);
+    float sum = horizontalSum(_mm256_add_ps(_mm256_add_ps(s0, s1), _mm256_add_ps(s2, s3)));
     for (; i < n; ++i)
         sum += a[i] * Float16::toFloat(b[i]);
     return sum;
@@ -68,10 +78,40 @@ __attribute__((target("avx2,fma,f16c"))) void axpyHalfVector(float a, const uint
                                                              size_t n) {
     __m256 scale = _mm256_set1_ps(a);
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m256 wide = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)));
-        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(scale, wide, _mm256_loadu_ps(y + i)));
+    for (; i + 8 <= n; i += 8)
+        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(scale, load8(x + i), _mm256_loadu_ps(y + i)));
+    for (; i < n; ++i)
+        y[i] += a * Float16::toFloat(x[i]);
+}
+
+__attribute__((target("avx512f"))) inline __m512 load16(const uint16_t* p) {
+    return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+__attribute__((target("avx512f"))) float dotHalfWide(const float* a, const uint16_t* b, size_t n) {
+    __m512 s0 = _mm512_setzero_ps(), s1 = _mm512_setzero_ps(), s2 = _mm512_setzero_ps(),
+           s3 = _mm512_setzero_ps();
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        s0 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i), load16(b + i), s0);
+        s1 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 16), load16(b + i + 16), s1);
+        s2 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 32), load16(b + i + 32), s2);
+        s3 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 48), load16(b + i + 48), s3);
     }
+    for (; i + 16 <= n; i += 16)
+        s0 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i), load16(b + i), s0);
+    float sum = _mm512_reduce_add_ps(_mm512_add_ps(_mm512_add_ps(s0, s1), _mm512_add_ps(s2, s3)));
+    for (; i < n; ++i)
+        sum += a[i] * Float16::toFloat(b[i]);
+    return sum;
+}
+
+__attribute__((target("avx512f"))) void axpyHalfWide(float a, const uint16_t* x, float* y,
+                                                     size_t n) {
+    __m512 scale = _mm512_set1_ps(a);
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        _mm512_storeu_ps(y + i, _mm512_fmadd_ps(scale, load16(x + i), _mm512_loadu_ps(y + i)));
     for (; i < n; ++i)
         y[i] += a * Float16::toFloat(x[i]);
 }
@@ -99,7 +139,14 @@ void axpy(float a, const float* x, float* y, size_t n) {
 
 float dotHalf(const float* a, const uint16_t* b, size_t n) {
 #if defined(__x86_64__)
-    if (hasAvx2Fma()) return dotHalfVector(a, b, n);
+    switch (vectorLevel()) {
+    case VectorLevel::avx512:
+        return dotHalfWide(a, b, n);
+    case VectorLevel::avx2:
+        return dotHalfVector(a, b, n);
+    case VectorLevel::scalar:
+        break;
+    }
 #endif
     float sum = 0;
     for (size_t i = 0; i < n; ++i)
@@ -109,7 +156,14 @@ float dotHalf(const float* a, const uint16_t* b, size_t n) {
 
 void axpyHalf(float a, const uint16_t* x, float* y, size_t n) {
 #if defined(__x86_64__)
-    if (hasAvx2Fma()) return axpyHalfVector(a, x, y, n);
+    switch (vectorLevel()) {
+    case VectorLevel::avx512:
+        return axpyHalfWide(a, x, y, n);
+    case VectorLevel::avx2:
+        return axpyHalfVector(a, x, y, n);
+    case VectorLevel::scalar:
+        break;
+    }
 #endif
     for (size_t i = 0; i < n; ++i)
         y[i] += a * Float16::toFloat(x[i]);

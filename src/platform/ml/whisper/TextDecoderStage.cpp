@@ -13,8 +13,10 @@
 namespace platform::ml {
 
 struct TextDecoderStage::CrossMemory {
-    std::vector<uint16_t> keys;   // [layers][width][frames] half floats
-    std::vector<uint16_t> values; // [layers][width][frames] half floats
+    // [layers][width][frames] half floats each, every element written by the
+    // projection (so left uninitialised until then).
+    std::unique_ptr<uint16_t[]> keys;
+    std::unique_ptr<uint16_t[]> values;
 };
 
 TextDecoderStage::TextDecoderStage(const WhisperDimensions& dims, const WeightFile& weights)
@@ -64,12 +66,12 @@ TextDecoderStage::crossMemory(const MultiArray& encoderOutput, bool allowCaching
     float* weightScratch = workspace.floats(d * d);
     kernels::halfToFloat(encoderOutput.data<uint16_t>(), encoder, d * frames);
     auto memory = std::make_shared<CrossMemory>();
-    memory->keys.resize(layers_.size() * frames * d);
-    memory->values.resize(layers_.size() * frames * d);
+    memory->keys.reset(new uint16_t[layers_.size() * frames * d]);
+    memory->values.reset(new uint16_t[layers_.size() * frames * d]);
     for (size_t l = 0; l < layers_.size(); ++l) {
         layers_[l].crossKeysValues(encoder, frames, scratch, weightScratch,
-                                   memory->keys.data() + l * frames * d,
-                                   memory->values.data() + l * frames * d);
+                                   memory->keys.get() + l * frames * d,
+                                   memory->values.get() + l * frames * d);
     }
     if (allowCaching) {
         std::lock_guard lock(crossMutex_);
@@ -163,8 +165,8 @@ TextDecoderStage::run(const std::map<std::string, MultiArray>& inputs,
 
     for (size_t l = 0; l < layers_.size(); ++l) {
         DecoderCacheView view{keys + l * d * s, values + l * d * s, s, padding, replace};
-        CrossAttentionMemory cross{memory->keys.data() + l * frames * d,
-                                   memory->values.data() + l * frames * d, frames};
+        CrossAttentionMemory cross{memory->keys.get() + l * frames * d,
+                                   memory->values.get() + l * frames * d, frames};
         layers_[l].step(x, view, cross, newKeys + l * d, newValues + l * d,
                         alignmentHeadsByLayer_[l], alignment, *workspace);
     }
