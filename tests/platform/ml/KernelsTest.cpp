@@ -9,6 +9,7 @@
 #include "platform/ml/kernels/VectorOps.h"
 #include "platform/ml/ops/Conv1d.h"
 #include "platform/ml/ops/Linear.h"
+#include "platform/ml/ops/Workspace.h"
 #include "platform/system/Float16.h"
 
 #include <atomic>
@@ -108,6 +109,24 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
                 }
             }
         }
+        // Half weights [n×k], widened tile by tile.
+        auto a = randomFloats(c.m * c.k, 8);
+        auto weights = halvesOf(randomFloats(c.n * c.k, 9));
+        auto out = randomFloats(c.m * c.n, 10);
+        auto expected = out;
+        for (size_t i = 0; i < c.m; ++i) {
+            for (size_t j = 0; j < c.n; ++j) {
+                double sum = 0;
+                for (size_t p = 0; p < c.k; ++p)
+                    sum += static_cast<double>(a[i * c.k + p]) *
+                           Float16::toFloat(weights[j * c.k + p]);
+                expected[i * c.n + j] = static_cast<float>(sum + expected[i * c.n + j]);
+            }
+        }
+        kernels::gemmHalfWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 1.0f,
+                                 out.data(), c.n);
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_NEAR(out[i], expected[i], 1e-4) << c.m << "x" << c.n << "x" << c.k << " half";
     }
 }
 
@@ -430,6 +449,26 @@ TEST(KernelsTest, IdleWorkersGiveTheirProcessorsBack) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // Three spinning workers would burn 0.6 s here.
     EXPECT_LT(cpuSeconds() - before, 0.05);
+}
+
+TEST(KernelsTest, WorkspaceScopesHandTheirBuffersToTheNextScope) {
+    platform::ml::Workspace workspace;
+    float* outer = workspace.floats(10);
+    std::vector<float*> first;
+    for (int layer = 0; layer < 3; ++layer) {
+        platform::ml::Workspace::Scope scope(workspace);
+        float* a = workspace.floats(1000);
+        float* b = workspace.floats(layer == 2 ? 5000 : 2000); // may grow
+        EXPECT_NE(a, b);
+        EXPECT_NE(a, outer);
+        if (layer == 0) first = {a, b};
+        if (layer == 1) EXPECT_EQ((std::vector<float*>{a, b}), first);
+        if (layer == 2) {
+            EXPECT_EQ(a, first[0]);
+            std::fill(b, b + 5000, 1.0f); // the grown buffer is really that large
+        }
+    }
+    EXPECT_NE(workspace.floats(10), outer);
 }
 
 TEST(KernelsTest, MelFiltersAreAreaNormalisedTrianglesOnTheSlaneyScale) {

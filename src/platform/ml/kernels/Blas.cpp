@@ -1,9 +1,12 @@
 #include "platform/ml/kernels/Blas.h"
 
+#include "platform/ml/kernels/Convert.h"
 #include "platform/ml/kernels/ThreadPool.h"
 
 #include <algorithm>
 #include <cblas.h>
+#include <utility>
+#include <vector>
 
 namespace platform::ml::kernels {
 
@@ -32,30 +35,94 @@ void gemmSerial(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, 
                 static_cast<blasint>(ldc));
 }
 
+namespace {
+
+// How the product is cut into tiles of C: `rows` blocks of A's rows times
+// `columns` blocks of B's columns.
+struct Grid {
+    size_t rows = 1;
+    size_t columns = 1;
+};
+
+// Every call packs its blocks of A and B afresh, so the grid that packs the
+// least per tile wins: rows/r + columns/c smallest over r·c = tiles. Blocks
+// narrower than a few vector widths are avoided.
+Grid chooseGrid(size_t m, size_t n, size_t tiles) {
+    Grid best;
+    double bestCost = -1;
+    for (size_t r = 1; r <= tiles; ++r) {
+        if (tiles % r != 0) continue;
+        const size_t c = tiles / r;
+        if (r > 1 && m / r < 16) continue;
+        if (c > 1 && n / c < 32) continue;
+        const double cost = static_cast<double>(m) / static_cast<double>(r) +
+                            static_cast<double>(n) / static_cast<double>(c);
+        if (bestCost < 0 || cost < bestCost) {
+            bestCost = cost;
+            best = {r, c};
+        }
+    }
+    return best;
+}
+
+// Tiles per thread: a second tile each lets threads that start late (or
+// run slower on a busy machine) be covered by the others.
+constexpr size_t kTilesPerThread = 2;
+
+// [begin, end) of block `index` of `blocks` over `count`, block edges on
+// multiples of `unit` (whole cache lines of C).
+std::pair<size_t, size_t> blockRange(size_t count, size_t blocks, size_t index, size_t unit) {
+    const size_t units = (count + unit - 1) / unit;
+    const size_t begin = std::min(count, units * index / blocks * unit);
+    const size_t end = std::min(count, units * (index + 1) / blocks * unit);
+    return {begin, end};
+}
+
+// Runs tile(rowBegin, rowEnd, columnBegin, columnEnd) over a grid of C[m×n].
+template <typename Tile> void forEachTile(size_t m, size_t n, size_t k, Tile tile) {
+    ThreadPool& pool = ThreadPool::shared();
+    const size_t threads = static_cast<size_t>(pool.threadCount());
+    if (threads <= 1 || m * n * k < kSplitThreshold) return tile(0, m, 0, n);
+    const Grid grid = chooseGrid(m, n, threads * kTilesPerThread);
+    const size_t tiles = grid.rows * grid.columns;
+    pool.parallelChunks(tiles, tiles, [&](size_t begin, size_t end) {
+        for (size_t t = begin; t < end; ++t) {
+            // Neighbouring tiles share a block of A's rows.
+            auto [rowBegin, rowEnd] = blockRange(m, grid.rows, t / grid.columns, 1);
+            auto [columnBegin, columnEnd] = blockRange(n, grid.columns, t % grid.columns, 16);
+            if (rowBegin < rowEnd && columnBegin < columnEnd)
+                tile(rowBegin, rowEnd, columnBegin, columnEnd);
+        }
+    });
+}
+
+} // namespace
+
 void gemm(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, float alpha,
           const float* a, size_t lda, const float* b, size_t ldb, float beta, float* c,
           size_t ldc) {
     if (m == 0 || n == 0) return;
-    ThreadPool& pool = ThreadPool::shared();
-    const size_t threads = static_cast<size_t>(pool.threadCount());
-    if (threads <= 1 || m * n * k < kSplitThreshold) {
-        return gemmSerial(transposeA, transposeB, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
-    }
-    if (m >= threads * 32) {
-        // Row blocks of A and C.
-        pool.parallelFor(m, std::max<size_t>(32, m / (threads * 4)), [&](size_t begin, size_t end) {
-            const float* aBlock = transposeA ? a + begin : a + begin * lda;
-            gemmSerial(transposeA, transposeB, end - begin, n, k, alpha, aBlock, lda, b, ldb, beta,
-                       c + begin * ldc, ldc);
-        });
-    } else {
-        // Column blocks of B and C.
-        pool.parallelFor(n, std::max<size_t>(64, n / (threads * 4)), [&](size_t begin, size_t end) {
-            const float* bBlock = transposeB ? b + begin * ldb : b + begin;
-            gemmSerial(transposeA, transposeB, m, end - begin, k, alpha, a, lda, bBlock, ldb, beta,
-                       c + begin, ldc);
-        });
-    }
+    forEachTile(m, n, k, [&](size_t r0, size_t r1, size_t c0, size_t c1) {
+        const float* aBlock = transposeA ? a + r0 : a + r0 * lda;
+        const float* bBlock = transposeB ? b + c0 * ldb : b + c0;
+        gemmSerial(transposeA, transposeB, r1 - r0, c1 - c0, k, alpha, aBlock, lda, bBlock, ldb,
+                   beta, c + r0 * ldc + c0, ldc);
+    });
+}
+
+void gemmHalfWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const uint16_t* b,
+                     size_t ldb, float beta, float* c, size_t ldc) {
+    if (m == 0 || n == 0) return;
+    forEachTile(m, n, k, [&](size_t r0, size_t r1, size_t c0, size_t c1) {
+        // The tile's rows of B, widened into memory the thread keeps.
+        thread_local std::vector<float> wide;
+        const size_t columns = c1 - c0;
+        if (wide.size() < columns * k) wide.resize(columns * k);
+        for (size_t j = 0; j < columns; ++j)
+            halfToFloat(b + (c0 + j) * ldb, wide.data() + j * k, k);
+        gemmSerial(false, true, r1 - r0, columns, k, 1.0f, a + r0 * lda, lda, wide.data(), k, beta,
+                   c + r0 * ldc + c0, ldc);
+    });
 }
 
 void gemv(size_t m, size_t n, float alpha, const float* a, size_t lda, const float* x, float beta,

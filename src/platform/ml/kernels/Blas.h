@@ -1,11 +1,12 @@
 #pragma once
 // Matrix products on row-major float matrices. OpenBLAS computes every
-// block single-threaded; large products are split into row or column blocks
+// block single-threaded; large products are split into a grid of tiles of C
 // over the runtime's own thread pool, so one thread budget covers both the
 // matrix library and the runtime's loops, and idle threads sleep rather than
 // spin when the machine is busy.
 
 #include <cstddef>
+#include <cstdint>
 
 namespace platform::ml::kernels {
 
@@ -18,6 +19,12 @@ void gemm(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, float 
 void gemmSerial(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, float alpha,
                 const float* a, size_t lda, const float* b, size_t ldb, float beta, float* c,
                 size_t ldc);
+
+/// C[m×n] = A[m×k] · Bᵀ + beta · C with B [n×k] half floats (row stride
+/// ldb): a layer's half weight applied to many rows. Each thread widens the
+/// rows of B its tile needs, so the widened weight never exists whole.
+void gemmHalfWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const uint16_t* b,
+                     size_t ldb, float beta, float* c, size_t ldc);
 
 /// y[m] = alpha · A[m×n] · x + beta · y (A row-major with row stride lda).
 void gemv(size_t m, size_t n, float alpha, const float* a, size_t lda, const float* x, float beta,

@@ -56,6 +56,7 @@ void DecoderLayer::step(float* x, const DecoderCacheView& cache, const CrossAtte
     const size_t s = cache.positions;
     const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
     auto& pool = kernels::ThreadPool::shared();
+    Workspace::Scope scope(workspace);
 
     float* h = workspace.floats(d);
     float* q = workspace.floats(d);

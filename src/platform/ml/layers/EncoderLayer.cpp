@@ -20,6 +20,7 @@ EncoderLayer EncoderLayer::load(const WeightFile& file, const std::string& prefi
 void EncoderLayer::forward(float* x, size_t rows, Workspace& workspace) const {
     const size_t d = static_cast<size_t>(attn.width);
     auto& pool = kernels::ThreadPool::shared();
+    Workspace::Scope scope(workspace);
     float* h = workspace.floats(rows * d);
     pool.parallelFor(rows, 32, [&](size_t begin, size_t end) {
         attnLn.forward(x + begin * d, h + begin * d, end - begin);

@@ -71,12 +71,9 @@ void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const
         return; // the bias is part of the product
     }
     if (!halfWeight.empty()) {
-        // A product over many rows is compute-bound: widen the weight once for
-        // this call into scratch memory kept by the thread, then multiply.
-        thread_local std::vector<float> scratch;
-        if (scratch.size() < halfWeight.size()) scratch.resize(halfWeight.size());
-        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, wideWeight(scratch.data()), i, beta, y,
-                      o);
+        // A product over many rows is compute-bound: each thread widens the
+        // part of the weight its share needs.
+        kernels::gemmHalfWeights(rows, o, i, x, i, halfWeight.data(), i, beta, y, o);
     } else if (rows == 1) {
         kernels::gemv(o, i, 1.0f, weight.data(), i, x, beta, y);
     } else {

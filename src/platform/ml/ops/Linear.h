@@ -17,8 +17,8 @@ class WeightFile;
 struct Linear {
     /// The weight keeps the precision the file stores it in, used in place.
     /// Products with one vector stream a half weight as it is (half the
-    /// bytes to read); products over many rows widen it into per-thread
-    /// scratch first, which costs little next to the product.
+    /// bytes to read); products over many rows widen each thread's part of
+    /// it into per-thread scratch first, which costs little next to the product.
     int64_t in = 0;
     int64_t out = 0;
     WeightBuffer<float> weight;        // [out, in] when stored as float

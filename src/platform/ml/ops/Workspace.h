@@ -11,10 +11,25 @@ namespace platform::ml {
 
 class Workspace {
 public:
+    /// Buffers taken after a scope began are given back when it ends, so that
+    /// a loop over layers runs every layer in the first one's buffers.
+    class Scope {
+    public:
+        explicit Scope(Workspace& workspace) : workspace_(workspace), used_(workspace.used_) {}
+        ~Scope() { workspace_.used_ = used_; }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        Workspace& workspace_;
+        size_t used_;
+    };
+
     /// Starts a run: earlier buffers are given back for reuse.
     void reset() { used_ = 0; }
-    /// A 64-byte aligned buffer of `count` floats, valid until the next reset().
-    /// Memory taken in one run is kept; a later run of the same shape reuses it.
+    /// A 64-byte aligned buffer of `count` floats, valid until the next
+    /// reset() or the end of the scope it was taken in. Memory taken in one
+    /// run is kept; a later run of the same shape reuses it.
     float* floats(size_t count);
 
 private:
