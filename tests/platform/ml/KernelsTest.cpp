@@ -15,10 +15,14 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <limits>
+#include <map>
 #include <random>
+#include <sstream>
+#include <string>
 #include <thread>
 
 namespace kernels = platform::ml::kernels;
@@ -436,19 +440,48 @@ TEST(KernelsTest, ManyShortLoopsFromSeveralThreadsNeitherHangNorLoseChunks) {
     EXPECT_EQ(total.load(), 3u * 2000u * 26u);
 }
 
+namespace {
+
+// Processor time, in clock ticks, spent so far by each of this process's
+// threads named `name`, by thread id.
+std::map<std::string, long> threadTicks(const std::string& name) {
+    std::map<std::string, long> ticks;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string threadName;
+        std::getline(comm, threadName);
+        if (threadName != name) continue;
+        std::ifstream stat(task.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // After the parenthesised name: state and ten more fields, then utime and stime.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::vector<std::string> values(13);
+        for (std::string& value : values)
+            fields >> value;
+        ticks[task.path().filename()] = std::stol(values[11]) + std::stol(values[12]);
+    }
+    return ticks;
+}
+
+} // namespace
+
 TEST(KernelsTest, IdleWorkersGiveTheirProcessorsBack) {
+    const auto others = threadTicks(kernels::ThreadPool::kWorkerName); // the shared pool's
     kernels::ThreadPool pool(4);
     pool.parallelFor(1000, 1, [](size_t, size_t) {});
     std::this_thread::sleep_for(std::chrono::milliseconds(20)); // past the spinning
-    auto cpuSeconds = [] {
-        timespec time{};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
-        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-    };
-    const double before = cpuSeconds();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    // Three spinning workers would burn 0.6 s here.
-    EXPECT_LT(cpuSeconds() - before, 0.05);
+    auto before = threadTicks(kernels::ThreadPool::kWorkerName);
+    for (const auto& [thread, ticks] : others)
+        before.erase(thread);
+    ASSERT_EQ(before.size(), 3u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Three spinning workers would burn 90 ticks of 10 ms here.
+    long spent = 0;
+    for (const auto& [thread, ticks] : threadTicks(kernels::ThreadPool::kWorkerName)) {
+        if (before.count(thread)) spent += ticks - before.at(thread);
+    }
+    EXPECT_LE(spent, 3);
 }
 
 TEST(KernelsTest, WorkspaceScopesHandTheirBuffersToTheNextScope) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -201,6 +202,7 @@ bool ThreadPool::takeWork() {
 }
 
 void ThreadPool::workerLoop() {
+    ::pthread_setname_np(::pthread_self(), kWorkerName);
     for (;;) {
         const uint32_t seen = generation_.load();
         if (stopping_.load()) return;

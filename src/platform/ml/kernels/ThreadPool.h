@@ -22,6 +22,9 @@ namespace platform::ml::kernels {
 
 class ThreadPool {
 public:
+    /// The name of the workers' threads (as tools that list threads show it).
+    static constexpr const char* kWorkerName = "ml-pool";
+
     /// The process-wide pool, as wide as the processors this process may use.
     static ThreadPool& shared();
 
