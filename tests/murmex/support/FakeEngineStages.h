@@ -53,7 +53,20 @@ public:
         return AudioProcessorOutputType(
             FakeWindow{{audioArray.begin(), audioArray.end()}, toLength});
     }
+    // Captures nothing.
+    std::vector<float> audioSamples() const override { return {}; }
+    void purgeAudioSamples(int64_t) override {}
+    std::vector<float> relativeEnergy() const override { return {}; }
+    int relativeEnergyWindow() const override { return 20; }
+    void setRelativeEnergyWindow(int) override {}
+    void startRecordingLive(std::optional<DeviceID>, AudioBufferCallback) override {}
+    std::pair<AudioSampleStream, AudioSampleStream::Continuation>
+    startStreamingRecordingLive(std::optional<DeviceID>) override {
+        return AudioSampleStream::make();
+    }
+    void pauseRecording() override {}
     void stopRecording() override {}
+    void resumeRecordingLive(std::optional<DeviceID>, AudioBufferCallback) override {}
 
     std::function<void()> onPadOrTrim;
     std::mutex mutex;

@@ -120,18 +120,12 @@ uint32_t appendRange(platform::audio::AudioFile& file, AudioFileReader& reader,
 
 } // namespace
 
-AudioProcessor::~AudioProcessor() {
-    stopRecording();
-}
-
 std::optional<AudioProcessorOutputType>
 AudioProcessor::padOrTrim(std::span<const float> audioArray, int64_t startAt, int64_t toLength) {
     auto window = padOrTrimAudio(audioArray, startAt, toLength);
     if (!window) return std::nullopt;
     return AudioProcessorOutputType(std::move(*window));
 }
-
-void AudioProcessor::stopRecording() {}
 
 AudioProcessor::PcmBufferRef AudioProcessor::loadAudio(const std::string& path,
                                                        const ChannelMode& channelMode,
