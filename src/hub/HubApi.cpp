@@ -3,12 +3,12 @@
 #include "hub/Utf8Check.h"
 #include "hub/YYJSONParser.h"
 #include "platform/system/Cancellation.h"
+#include "platform/system/LogSink.h"
 #include "platform/system/SystemError.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <pwd.h>
 #include <sstream>
 #include <unistd.h>
@@ -105,7 +105,8 @@ HubApi::HubApi(std::optional<fs::path> downloadBase, std::optional<std::string> 
     networkMonitor = &NetworkMonitor::shared();
     this->qnToken = qnToken ? std::move(qnToken) : qnTokenFromEnv();
     if (const char* ci = std::getenv("CI_DISABLE_NETWORK_MONITOR"); ci && std::strcmp(ci, "1") == 0)
-        std::cerr << (this->qnToken ? "\u2705 got token" : "\U0001F534 NO TOKEN **") << std::endl;
+        platform::system::LogSink::writeLine(this->qnToken ? "\u2705 got token"
+                                                           : "\U0001F534 NO TOKEN **");
     this->downloadBase =
         downloadBase ? std::move(*downloadBase) : fs::path(homeFolder()) / "Documents" / "quillon";
     if (endpoint) {
