@@ -8,14 +8,6 @@
 
 namespace murmex {
 
-std::shared_ptr<platform::ml::Model> AudioEncoder::model() const {
-    return model_.get();
-}
-
-void AudioEncoder::setModel(std::shared_ptr<platform::ml::Model> model) {
-    model_.set(std::move(model));
-}
-
 std::optional<int> AudioEncoder::embedSize() const {
     const auto loaded = model();
     return loaded ? featureDimension(loaded->description().output("encoder_output_embeds"), 1)

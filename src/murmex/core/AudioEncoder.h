@@ -7,18 +7,14 @@
 #include "murmex/core/AudioEncoding.h"
 #include "murmex/core/WhisperMLModel.h"
 #include "platform/ml/MultiArray.h"
-#include "tessary_core/PropertyLock.h"
 
 #include <memory>
 
 namespace murmex {
 
-class AudioEncoder : public AudioEncoding, public WhisperMLModel {
+class AudioEncoder : public AudioEncoding, public LockedWhisperMLModel {
 public:
     AudioEncoder() = default;
-
-    std::shared_ptr<platform::ml::Model> model() const override;
-    void setModel(std::shared_ptr<platform::ml::Model> model) override;
 
     /// Dimension 1 of the shape of the output "encoder_output_embeds".
     std::optional<int> embedSize() const override;
@@ -37,9 +33,6 @@ public:
     /// such output.
     virtual std::optional<platform::ml::MultiArray>
     encodeFeatures(const platform::ml::MultiArray& features);
-
-private:
-    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
 };
 
 } // namespace murmex

@@ -8,14 +8,6 @@
 
 namespace murmex {
 
-std::shared_ptr<platform::ml::Model> FeatureExtractor::model() const {
-    return model_.get();
-}
-
-void FeatureExtractor::setModel(std::shared_ptr<platform::ml::Model> model) {
-    model_.set(std::move(model));
-}
-
 std::optional<int> FeatureExtractor::melCount() const {
     const auto loaded = model();
     return loaded ? featureDimension(loaded->description().output("melspectrogram_features"), 1)

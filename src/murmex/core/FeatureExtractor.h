@@ -5,18 +5,14 @@
 
 #include "murmex/core/FeatureExtracting.h"
 #include "murmex/core/WhisperMLModel.h"
-#include "tessary_core/PropertyLock.h"
 
 #include <memory>
 
 namespace murmex {
 
-class FeatureExtractor : public FeatureExtracting, public WhisperMLModel {
+class FeatureExtractor : public FeatureExtracting, public LockedWhisperMLModel {
 public:
     FeatureExtractor() = default;
-
-    std::shared_ptr<platform::ml::Model> model() const override;
-    void setModel(std::shared_ptr<platform::ml::Model> model) override;
 
     /// Dimension 1 of the shape of the output "melspectrogram_features".
     std::optional<int> melCount() const override;
@@ -30,9 +26,6 @@ public:
     /// Nothing (with an error line) when the model gives no such output.
     std::optional<FeatureExtractorOutputType>
     logMelSpectrogram(const AudioProcessorOutputType& audio) override;
-
-private:
-    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
 };
 
 } // namespace murmex

@@ -149,16 +149,8 @@ TextDecoder::TextDecoder()
 
 TextDecoder::~TextDecoder() = default;
 
-std::shared_ptr<platform::ml::Model> TextDecoder::model() const {
-    return model_.get();
-}
-
-void TextDecoder::setModel(std::shared_ptr<platform::ml::Model> model) {
-    model_.set(std::move(model));
-}
-
 void TextDecoder::unloadModel() {
-    model_.set(nullptr);
+    setModel(nullptr);
     prefillData_.set(nullptr);
     languageLogitsFilter_.set(nullptr);
 }
@@ -636,14 +628,6 @@ DecodingResult TextDecoder::detectLanguage(const MultiArray& encoderOutput, Deco
     timings.decodingSampling = samplingTime;
     result.timings = timings;
     return result;
-}
-
-std::shared_ptr<platform::ml::Model> TextDecoderContextPrefill::model() const {
-    return model_.get();
-}
-
-void TextDecoderContextPrefill::setModel(std::shared_ptr<platform::ml::Model> model) {
-    model_.set(std::move(model));
 }
 
 } // namespace murmex

@@ -15,7 +15,7 @@
 namespace murmex {
 
 class TextDecoder : public TextDecoding,
-                    public WhisperMLModel,
+                    public LockedWhisperMLModel,
                     public std::enable_shared_from_this<TextDecoder> {
 public:
     TextDecoder();
@@ -23,8 +23,6 @@ public:
     TextDecoder(const TextDecoder&) = delete;
     TextDecoder& operator=(const TextDecoder&) = delete;
 
-    std::shared_ptr<platform::ml::Model> model() const override;
-    void setModel(std::shared_ptr<platform::ml::Model> model) override;
     /// Drops the model, the prefill model and the cached language filter;
     /// the tokenizer, the filters and the multilingual flag stay.
     void unloadModel() override;
@@ -78,7 +76,6 @@ private:
     std::shared_ptr<LanguageLogitsFilter> languageFilter(const WhisperTokenizer& tokenizer,
                                                          int logitsDim);
 
-    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
     tessary::PropertyLock<std::shared_ptr<WhisperTokenizer>> tokenizer_;
     tessary::PropertyLock<std::shared_ptr<WhisperMLModel>> prefillData_;
     tessary::PropertyLock<bool> isModelMultilingual_{false};
@@ -89,14 +86,6 @@ private:
 };
 
 /// The holder of the optional "TextDecoderContextPrefill" model.
-class TextDecoderContextPrefill : public WhisperMLModel {
-public:
-    TextDecoderContextPrefill() = default;
-    std::shared_ptr<platform::ml::Model> model() const override;
-    void setModel(std::shared_ptr<platform::ml::Model> model) override;
-
-private:
-    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
-};
+class TextDecoderContextPrefill : public LockedWhisperMLModel {};
 
 } // namespace murmex

@@ -34,6 +34,16 @@ double wallClock() {
         .count();
 }
 
+/// Runs one stage of a window and adds its time and one run to the given
+/// timing fields; a stage that throws adds nothing.
+template <typename Stage> auto timedStage(double& seconds, double& runs, Stage&& stage) {
+    const double start = now();
+    auto output = stage();
+    seconds += now() - start;
+    runs += 1;
+    return output;
+}
+
 /// Closes a signpost interval on every way out of a scope.
 class SignpostScope {
 public:
@@ -318,31 +328,29 @@ std::vector<std::pair<int64_t, int64_t>> TranscribeTask::seekClips(const Decodin
 AudioEncoderOutputType TranscribeTask::encodeWindow(const std::vector<float>& audioArray,
                                                     int64_t seek, int64_t segmentSize,
                                                     int64_t windowSamples) {
-    // Audio stage.
-    double start = now();
-    const std::optional<AudioProcessorOutputType> window = audioProcessor_->padOrTrim(
-        std::span(audioArray).subspan(size_t(seek), size_t(segmentSize)), 0, windowSamples);
-    if (!window) throw WhisperError::transcriptionFailed("Audio samples are nil");
-    windowPreprocess(*window, seek, segmentSize);
-    timings_.audioProcessing += now() - start;
-    timings_.totalAudioProcessingRuns += 1;
+    const AudioProcessorOutputType window =
+        timedStage(timings_.audioProcessing, timings_.totalAudioProcessingRuns, [&] {
+            auto padded = audioProcessor_->padOrTrim(
+                std::span(audioArray).subspan(size_t(seek), size_t(segmentSize)), 0, windowSamples);
+            if (!padded) throw WhisperError::transcriptionFailed("Audio samples are nil");
+            windowPreprocess(*padded, seek, segmentSize);
+            return std::move(*padded);
+        });
     platform::system::checkCancellation();
 
-    // Mel stage.
-    start = now();
-    auto mel = featureExtractor_->logMelSpectrogram(*window);
-    if (!mel) throw WhisperError::transcriptionFailed("Mel output is nil");
-    timings_.logmels += now() - start;
-    timings_.totalLogmelRuns += 1;
+    const FeatureExtractorOutputType mel =
+        timedStage(timings_.logmels, timings_.totalLogmelRuns, [&] {
+            auto features = featureExtractor_->logMelSpectrogram(window);
+            if (!features) throw WhisperError::transcriptionFailed("Mel output is nil");
+            return std::move(*features);
+        });
     platform::system::checkCancellation();
 
-    // Encoder stage.
-    start = now();
-    auto encoded = audioEncoder_->encodeFeatures(*mel);
-    if (!encoded) throw WhisperError::transcriptionFailed("Encoder output is nil");
-    timings_.encoding += now() - start;
-    timings_.totalEncodingRuns += 1;
-    return std::move(*encoded);
+    return timedStage(timings_.encoding, timings_.totalEncodingRuns, [&] {
+        auto encoded = audioEncoder_->encodeFeatures(mel);
+        if (!encoded) throw WhisperError::transcriptionFailed("Encoder output is nil");
+        return std::move(*encoded);
+    });
 }
 
 std::optional<std::vector<TranscriptionSegment>>

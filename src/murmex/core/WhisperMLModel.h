@@ -2,11 +2,13 @@
 // The load, prewarm and unload interface of every engine stage that wraps
 // one model folder (the mel spectrogram, the audio encoder, the text decoder
 // and the cache-prefill holder). Stages store their model behind model() /
-// setModel(); loading and unloading have shared defaults.
+// setModel() (LockedWhisperMLModel keeps it behind a lock); loading and
+// unloading have shared defaults.
 
 #include "platform/ml/ComputeUnits.h"
 #include "platform/ml/Model.h"
 #include "tessary_core/ModelState.h"
+#include "tessary_core/PropertyLock.h"
 
 #include <filesystem>
 #include <memory>
@@ -33,6 +35,20 @@ public:
 
     /// loaded while a model is present, unloaded otherwise.
     tessary::ModelState modelState() const;
+};
+
+/// A WhisperMLModel that keeps its model behind its own lock, as every
+/// built-in stage does: loads, unloads and predictions may run on different
+/// threads.
+class LockedWhisperMLModel : public WhisperMLModel {
+public:
+    std::shared_ptr<platform::ml::Model> model() const override { return model_.get(); }
+    void setModel(std::shared_ptr<platform::ml::Model> model) override {
+        model_.set(std::move(model));
+    }
+
+private:
+    tessary::PropertyLock<std::shared_ptr<platform::ml::Model>> model_;
 };
 
 /// The model side of an engine stage (a mel, encoder or decoder stage): the
