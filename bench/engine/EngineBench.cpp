@@ -4,10 +4,12 @@
 // once, as far as the random weights take it.
 //
 //   engine_bench [--preset base|large-v3-turbo|test] [--seconds 60] [--work DIR]
-//                [--runs N] [--threads N] [--tokens FILE]
+//                [--runs N] [--threads N] [--tokens FILE] [--models DIR]
 //
 // The model is generated once per preset into DIR (default
-// /tmp/zv-engine-bench) by the zv-model-gen tool and reused by later runs.
+// /tmp/zv-engine-bench) by the zv-model-gen tool and reused by later runs;
+// --models names a folder of models generated already (such as ml_bench
+// --keep-models writes, DIR/<preset>), linked in instead of a second copy.
 // Reports the engine load time, the wall time of each transcription, its
 // real-time factor, the peak resident memory of the process (getrusage
 // ru_maxrss) and the most threads seen while it ran. --threads sets the
@@ -111,6 +113,7 @@ int main(int argc, char** argv) {
     int runs = 1;
     int threadCount = 0;
     fs::path tokensFile;
+    fs::path models;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -126,10 +129,12 @@ int main(int argc, char** argv) {
             threadCount = std::max(1, std::atoi(next().c_str()));
         else if (arg == "--tokens")
             tokensFile = next();
+        else if (arg == "--models")
+            models = next();
         else {
             std::fprintf(stderr, "usage: engine_bench [--preset base|large-v3-turbo|test] "
                                  "[--seconds S] [--work DIR] "
-                                 "[--runs N] [--threads N] [--tokens FILE]\n");
+                                 "[--runs N] [--threads N] [--tokens FILE] [--models DIR]\n");
             return 2;
         }
     }
@@ -138,6 +143,10 @@ int main(int argc, char** argv) {
     const fs::path dataHome = work / preset;
     ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
     const fs::path modelFolder = halvex::Transcriber::modelFolder();
+    if (!models.empty() && !fs::exists(modelFolder)) {
+        fs::create_directories(modelFolder.parent_path());
+        fs::create_directory_symlink(fs::absolute(models), modelFolder);
+    }
     if (!fs::exists(modelFolder / "TextDecoder.mlmodelc")) {
         std::fprintf(stderr, "generating the %s model into %s\n", preset.c_str(),
                      modelFolder.c_str());

@@ -17,6 +17,7 @@
 #include "platform/ml/DictionaryFeatureProvider.h"
 #include "platform/ml/Model.h"
 #include "platform/ml/Runtime.h"
+#include "platform/ml/kernels/ThreadPool.h"
 #include "platform/system/MachineInfo.h"
 
 #include <algorithm>
@@ -226,6 +227,21 @@ void decoderToken(benchmark::State& state, std::string preset) {
     report(state, cpu);
 }
 
+// One loop over the pool with 5 us of work per thread: what it takes beyond
+// 5 us is the cost of handing work to the workers and waiting for them, paid
+// by every split product.
+void poolLoop(benchmark::State& state) {
+    auto& pool = platform::ml::kernels::ThreadPool::shared();
+    const auto width = static_cast<size_t>(pool.threadCount());
+    for (auto _ : state) {
+        pool.parallelFor(width, 1, [](size_t, size_t) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(5);
+            while (std::chrono::steady_clock::now() < end) {
+            }
+        });
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -251,6 +267,10 @@ int main(int argc, char** argv) {
     auto minimum = [](const std::vector<double>& v) {
         return *std::min_element(v.begin(), v.end());
     };
+    benchmark::RegisterBenchmark("pool_loop", poolLoop)
+        ->Unit(benchmark::kMicrosecond)
+        ->UseRealTime()
+        ->ComputeStatistics("min", minimum);
     for (const char* preset : {"tiny", "base", "large-v3-turbo"}) {
         std::string name = preset;
         benchmark::RegisterBenchmark(("mel_window/" + name).c_str(), melWindow, name)
