@@ -113,10 +113,11 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
                 }
             }
         }
-        // Half weights [n×k], widened tile by tile.
+        // Half weights [n×k], widened tile by tile, and a bias added tile by tile.
         auto a = randomFloats(c.m * c.k, 8);
         auto weights = halvesOf(randomFloats(c.n * c.k, 9));
         auto out = randomFloats(c.m * c.n, 10);
+        auto bias = randomFloats(c.n, 11);
         auto expected = out;
         for (size_t i = 0; i < c.m; ++i) {
             for (size_t j = 0; j < c.n; ++j) {
@@ -124,11 +125,11 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
                 for (size_t p = 0; p < c.k; ++p)
                     sum += static_cast<double>(a[i * c.k + p]) *
                            Float16::toFloat(weights[j * c.k + p]);
-                expected[i * c.n + j] = static_cast<float>(sum + expected[i * c.n + j]);
+                expected[i * c.n + j] = static_cast<float>(sum + expected[i * c.n + j] + bias[j]);
             }
         }
-        kernels::gemmHalfWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 1.0f,
-                                 out.data(), c.n);
+        kernels::gemmWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 1.0f, out.data(),
+                             c.n, bias.data());
         for (size_t i = 0; i < out.size(); ++i)
             ASSERT_NEAR(out[i], expected[i], 1e-4) << c.m << "x" << c.n << "x" << c.k << " half";
     }

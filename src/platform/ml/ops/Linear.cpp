@@ -70,16 +70,18 @@ void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const
         }
         return; // the bias is part of the product
     }
+    // Products over many rows are compute-bound: a half weight is widened
+    // part by part, each thread widening what its share needs; the bias is
+    // added while each share of y is in cache.
+    const float* biasData = bias.empty() ? nullptr : bias.data();
     if (!halfWeight.empty()) {
-        // A product over many rows is compute-bound: each thread widens the
-        // part of the weight its share needs.
-        kernels::gemmHalfWeights(rows, o, i, x, i, halfWeight.data(), i, beta, y, o);
+        kernels::gemmWeights(rows, o, i, x, i, halfWeight.data(), i, beta, y, o, biasData);
     } else if (rows == 1) {
         kernels::gemv(o, i, 1.0f, weight.data(), i, x, beta, y);
+        if (biasData) addBiasRows(y, rows, o, biasData);
     } else {
-        kernels::gemm(false, true, rows, o, i, 1.0f, x, i, weight.data(), i, beta, y, o);
+        kernels::gemmWeights(rows, o, i, x, i, weight.data(), i, beta, y, o, biasData);
     }
-    if (!bias.empty()) addBiasRows(y, rows, o, bias.data());
 }
 
 void forwardVectors(std::span<const LinearCall> calls) {

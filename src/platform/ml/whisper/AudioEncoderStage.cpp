@@ -31,8 +31,11 @@ AudioEncoderStage::run(const std::map<std::string, MultiArray>& inputs,
     auto& pool = kernels::ThreadPool::shared();
     auto workspace = workspaces_.acquire();
 
-    float* melFloats = workspace->floats(static_cast<size_t>(mel.count()));
-    kernels::halfToFloat(mel.data<uint16_t>(), melFloats, static_cast<size_t>(mel.count()));
+    const size_t melCount = static_cast<size_t>(mel.count());
+    float* melFloats = workspace->floats(melCount);
+    pool.parallelFor(melCount, size_t{1} << 14, [&](size_t b, size_t e) {
+        kernels::halfToFloat(mel.data<uint16_t>() + b, melFloats + b, e - b);
+    });
 
     float* columns = workspace->floats(frames * 3 * std::max(d, static_cast<size_t>(dims_.nMels)));
     float* first = workspace->floats(frames * d);
@@ -50,9 +53,10 @@ AudioEncoderStage::run(const std::map<std::string, MultiArray>& inputs,
 
     for (const EncoderLayer& layer : layers_)
         layer.forward(x, positions, *workspace);
-    lnPost_.forward(x, x, positions);
+    pool.parallelFor(positions, 32,
+                     [&](size_t b, size_t e) { lnPost_.forward(x + b * d, x + b * d, e - b); });
 
-    // [positions, width] -> [1, width, 1, positions], channel-major.
+    // [positions, width] -> [1, width, 1, positions], channel-major, rounded to half.
     MultiArray output({1, dims_.nAudioState, 1, dims_.nAudioCtx}, ElementType::float16);
     uint16_t* out = output.data<uint16_t>();
     float* transposed = columns; // no longer needed; holds at least width·positions floats
@@ -61,8 +65,8 @@ AudioEncoderStage::run(const std::map<std::string, MultiArray>& inputs,
             for (size_t t = 0; t < positions; ++t)
                 transposed[c * positions + t] = x[t * d + c];
         }
+        kernels::floatToHalf(transposed + b * positions, out + b * positions, (e - b) * positions);
     });
-    kernels::floatToHalf(transposed, out, d * positions);
     return {{WhisperLayout::kEncoderOutput, output}};
 }
 
