@@ -118,6 +118,7 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
         auto weights = halvesOf(randomFloats(c.n * c.k, 9));
         auto out = randomFloats(c.m * c.n, 10);
         auto bias = randomFloats(c.n, 11);
+        const auto initial = out;
         auto expected = out;
         for (size_t i = 0; i < c.m; ++i) {
             for (size_t j = 0; j < c.n; ++j) {
@@ -132,6 +133,15 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
                              c.n, bias.data());
         for (size_t i = 0; i < out.size(); ++i)
             ASSERT_NEAR(out[i], expected[i], 1e-4) << c.m << "x" << c.n << "x" << c.k << " half";
+        // The same through GELU, starting from zero.
+        std::vector<float> activated(c.m * c.n, 5.0f);
+        kernels::gemmWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 0.0f,
+                             activated.data(), c.n, bias.data(), true);
+        for (size_t i = 0; i < activated.size(); ++i) {
+            const double pre = expected[i] - initial[i]; // the product and the bias
+            const double gelu = 0.5 * pre * (1.0 + std::erf(pre / std::sqrt(2.0)));
+            ASSERT_NEAR(activated[i], gelu, 1e-4) << c.m << "x" << c.n << "x" << c.k << " gelu";
+        }
     }
 }
 
@@ -496,7 +506,9 @@ TEST(KernelsTest, WorkspaceScopesHandTheirBuffersToTheNextScope) {
         EXPECT_NE(a, b);
         EXPECT_NE(a, outer);
         if (layer == 0) first = {a, b};
-        if (layer == 1) EXPECT_EQ((std::vector<float*>{a, b}), first);
+        if (layer == 1) {
+            EXPECT_EQ((std::vector<float*>{a, b}), first);
+        }
         if (layer == 2) {
             EXPECT_EQ(a, first[0]);
             std::fill(b, b + 5000, 1.0f); // the grown buffer is really that large

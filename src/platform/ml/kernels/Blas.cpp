@@ -1,5 +1,6 @@
 #include "platform/ml/kernels/Blas.h"
 
+#include "platform/ml/kernels/Activation.h"
 #include "platform/ml/kernels/Convert.h"
 #include "platform/ml/kernels/ThreadPool.h"
 
@@ -112,29 +113,33 @@ void gemm(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, float 
 
 namespace {
 
-// C tile += bias, row by row.
-void addBias(float* c, size_t ldc, size_t rows, size_t columns, const float* bias) {
+// The end of a tile: bias, then GELU, row by row while the tile is in cache.
+void finishTile(float* c, size_t ldc, size_t rows, size_t columns, const float* bias, bool gelu) {
+    if (!bias && !gelu) return;
     for (size_t r = 0; r < rows; ++r) {
         float* row = c + r * ldc;
-        for (size_t j = 0; j < columns; ++j)
-            row[j] += bias[j];
+        if (bias) {
+            for (size_t j = 0; j < columns; ++j)
+                row[j] += bias[j];
+        }
+        if (gelu) kernels::gelu(row, columns);
     }
 }
 
 } // namespace
 
 void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const float* b,
-                 size_t ldb, float beta, float* c, size_t ldc, const float* bias) {
+                 size_t ldb, float beta, float* c, size_t ldc, const float* bias, bool gelu) {
     if (m == 0 || n == 0) return;
     forEachTile(m, n, k, [&](size_t r0, size_t r1, size_t c0, size_t c1) {
         gemmSerial(false, true, r1 - r0, c1 - c0, k, 1.0f, a + r0 * lda, lda, b + c0 * ldb, ldb,
                    beta, c + r0 * ldc + c0, ldc);
-        if (bias) addBias(c + r0 * ldc + c0, ldc, r1 - r0, c1 - c0, bias + c0);
+        finishTile(c + r0 * ldc + c0, ldc, r1 - r0, c1 - c0, bias ? bias + c0 : nullptr, gelu);
     });
 }
 
 void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const uint16_t* b,
-                 size_t ldb, float beta, float* c, size_t ldc, const float* bias) {
+                 size_t ldb, float beta, float* c, size_t ldc, const float* bias, bool gelu) {
     if (m == 0 || n == 0) return;
     forEachTile(m, n, k, [&](size_t r0, size_t r1, size_t c0, size_t c1) {
         // The tile's rows of B, widened into memory the thread keeps.
@@ -145,7 +150,7 @@ void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const
             halfToFloat(b + (c0 + j) * ldb, wide.data() + j * k, k);
         gemmSerial(false, true, r1 - r0, columns, k, 1.0f, a + r0 * lda, lda, wide.data(), k, beta,
                    c + r0 * ldc + c0, ldc);
-        if (bias) addBias(c + r0 * ldc + c0, ldc, r1 - r0, columns, bias + c0);
+        finishTile(c + r0 * ldc + c0, ldc, r1 - r0, columns, bias ? bias + c0 : nullptr, gelu);
     });
 }
 

@@ -20,16 +20,19 @@ void gemmSerial(bool transposeA, bool transposeB, size_t m, size_t n, size_t k, 
                 const float* a, size_t lda, const float* b, size_t ldb, float beta, float* c,
                 size_t ldc);
 
-/// C[m×n] = A[m×k] · Bᵀ + beta · C (+ bias[n] on every row when given), B
-/// being a layer's weight [n×k] (row stride ldb) applied to many rows. The
-/// bias is added tile by tile while the tile is in cache.
+/// C[m×n] = f(A[m×k] · Bᵀ + beta · C (+ bias[n] on every row when given)),
+/// B being a layer's weight [n×k] (row stride ldb) applied to many rows and
+/// f GELU when `gelu`, else the identity. The bias and GELU are applied tile
+/// by tile while the tile is in cache.
 void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const float* b,
-                 size_t ldb, float beta, float* c, size_t ldc, const float* bias = nullptr);
+                 size_t ldb, float beta, float* c, size_t ldc, const float* bias = nullptr,
+                 bool gelu = false);
 
 /// The same with B half floats: each thread widens the rows of B its tile
 /// needs, so the widened weight never exists whole.
 void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const uint16_t* b,
-                 size_t ldb, float beta, float* c, size_t ldc, const float* bias = nullptr);
+                 size_t ldb, float beta, float* c, size_t ldc, const float* bias = nullptr,
+                 bool gelu = false);
 
 /// y[m] = alpha · A[m×n] · x + beta · y (A row-major with row stride lda).
 void gemv(size_t m, size_t n, float alpha, const float* a, size_t lda, const float* x, float beta,

@@ -1,6 +1,5 @@
 #include "platform/ml/layers/EncoderLayer.h"
 
-#include "platform/ml/kernels/Activation.h"
 #include "platform/ml/kernels/ThreadPool.h"
 #include "platform/ml/ops/Workspace.h"
 
@@ -31,10 +30,7 @@ void EncoderLayer::forward(float* x, size_t rows, Workspace& workspace) const {
         mlpLn.forward(x + begin * d, h + begin * d, end - begin);
     });
     float* hidden = workspace.floats(rows * 4 * d);
-    fc1.forward(h, rows, hidden);
-    pool.parallelFor(rows, 16, [&](size_t begin, size_t end) {
-        kernels::gelu(hidden + begin * 4 * d, (end - begin) * 4 * d);
-    });
+    fc1.forwardGelu(h, rows, hidden);
     fc2.forwardAccumulate(hidden, rows, x);
 }
 

@@ -37,6 +37,10 @@ void Linear::forwardAccumulate(const float* x, size_t rows, float* y) const {
     apply(x, rows, y, true);
 }
 
+void Linear::forwardGelu(const float* x, size_t rows, float* y) const {
+    apply(x, rows, y, false, true);
+}
+
 kernels::HalfProduct Linear::product(const float* x, float* y, bool accumulate) const {
     kernels::HalfProduct product;
     product.weights = halfWeight.data();
@@ -60,27 +64,29 @@ const float* Linear::wideWeight(float* scratch) const {
     return scratch;
 }
 
-void Linear::apply(const float* x, size_t rows, float* y, bool accumulate) const {
+void Linear::apply(const float* x, size_t rows, float* y, bool accumulate, bool gelu) const {
     const size_t o = static_cast<size_t>(out), i = static_cast<size_t>(in);
     const float beta = accumulate ? 1.0f : 0.0f;
     if (!halfWeight.empty() && rows < kWidenRows) {
         for (size_t r = 0; r < rows; ++r) {
             kernels::HalfProduct one = product(x + r * i, y + r * o, accumulate);
+            one.gelu = gelu;
             kernels::gemvHalf({&one, 1});
         }
-        return; // the bias is part of the product
+        return; // the bias and GELU are part of the product
     }
     // Products over many rows are compute-bound: a half weight is widened
     // part by part, each thread widening what its share needs; the bias is
     // added while each share of y is in cache.
     const float* biasData = bias.empty() ? nullptr : bias.data();
     if (!halfWeight.empty()) {
-        kernels::gemmWeights(rows, o, i, x, i, halfWeight.data(), i, beta, y, o, biasData);
+        kernels::gemmWeights(rows, o, i, x, i, halfWeight.data(), i, beta, y, o, biasData, gelu);
     } else if (rows == 1) {
         kernels::gemv(o, i, 1.0f, weight.data(), i, x, beta, y);
         if (biasData) addBiasRows(y, rows, o, biasData);
+        if (gelu) kernels::gelu(y, o);
     } else {
-        kernels::gemmWeights(rows, o, i, x, i, weight.data(), i, beta, y, o, biasData);
+        kernels::gemmWeights(rows, o, i, x, i, weight.data(), i, beta, y, o, biasData, gelu);
     }
 }
 
@@ -90,12 +96,7 @@ void forwardVectors(std::span<const LinearCall> calls) {
     size_t count = 0;
     for (const LinearCall& call : calls) {
         if (call.layer->halfWeight.empty() || count == kBatch) {
-            if (call.accumulate) {
-                call.layer->forwardAccumulate(call.x, 1, call.y);
-            } else {
-                call.layer->forward(call.x, 1, call.y);
-            }
-            if (call.gelu) kernels::gelu(call.y, static_cast<size_t>(call.layer->out));
+            call.layer->apply(call.x, 1, call.y, call.accumulate, call.gelu);
             continue;
         }
         products[count] = call.layer->product(call.x, call.y, call.accumulate);

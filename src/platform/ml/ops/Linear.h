@@ -13,6 +13,7 @@
 namespace platform::ml {
 
 class WeightFile;
+struct LinearCall;
 
 struct Linear {
     /// The weight keeps the precision the file stores it in, used in place.
@@ -35,6 +36,8 @@ struct Linear {
     void forward(const float* x, size_t rows, float* y) const;
     /// y[rows, out] += x[rows, in] · Wᵀ + b (a residual connection).
     void forwardAccumulate(const float* x, size_t rows, float* y) const;
+    /// y[rows, out] = GELU(x[rows, in] · Wᵀ + b).
+    void forwardGelu(const float* x, size_t rows, float* y) const;
 
     /// This layer applied to one vector, as one product of a batch that
     /// kernels::gemvHalf runs together (half weights only).
@@ -45,7 +48,8 @@ struct Linear {
     const float* wideWeight(float* scratch) const;
 
 private:
-    void apply(const float* x, size_t rows, float* y, bool accumulate) const;
+    friend void forwardVectors(std::span<const LinearCall> calls);
+    void apply(const float* x, size_t rows, float* y, bool accumulate, bool gelu = false) const;
 };
 
 /// One layer applied to one vector: y = f(x · Wᵀ + b) (+ y when
