@@ -113,36 +113,50 @@ TEST(KernelsTest, MatrixProductsMatchPlainLoopsInEveryLayoutAndSplit) {
                 }
             }
         }
-        // Half weights [n×k], widened tile by tile, and a bias added tile by tile.
-        auto a = randomFloats(c.m * c.k, 8);
-        auto weights = halvesOf(randomFloats(c.n * c.k, 9));
-        auto out = randomFloats(c.m * c.n, 10);
-        auto bias = randomFloats(c.n, 11);
-        const auto initial = out;
-        auto expected = out;
-        for (size_t i = 0; i < c.m; ++i) {
-            for (size_t j = 0; j < c.n; ++j) {
-                double sum = 0;
-                for (size_t p = 0; p < c.k; ++p)
-                    sum += static_cast<double>(a[i * c.k + p]) *
-                           Float16::toFloat(weights[j * c.k + p]);
-                expected[i * c.n + j] = static_cast<float>(sum + expected[i * c.n + j] + bias[j]);
+    }
+}
+
+TEST(KernelsTest, WeightProductsMatchPlainLoopsOnEveryVectorLevel) {
+    struct Case {
+        size_t m, n, k;
+    };
+    onEveryVectorLevel([](kernels::VectorLevel level) {
+        // Edges of every block shape, and products split into tiles and panels.
+        for (Case c : {Case{3, 5, 7}, Case{300, 40, 50}, Case{4, 700, 120}, Case{131, 203, 300}}) {
+            SCOPED_TRACE(::testing::Message() << "level " << static_cast<int>(level) << ", " << c.m
+                                              << "x" << c.n << "x" << c.k);
+            auto a = randomFloats(c.m * c.k, 8);
+            auto weights = halvesOf(randomFloats(c.n * c.k, 9));
+            auto out = randomFloats(c.m * c.n, 10);
+            auto bias = randomFloats(c.n, 11);
+            const auto initial = out;
+            auto expected = out;
+            for (size_t i = 0; i < c.m; ++i) {
+                for (size_t j = 0; j < c.n; ++j) {
+                    double sum = 0;
+                    for (size_t p = 0; p < c.k; ++p)
+                        sum += static_cast<double>(a[i * c.k + p]) *
+                               Float16::toFloat(weights[j * c.k + p]);
+                    expected[i * c.n + j] =
+                        static_cast<float>(sum + expected[i * c.n + j] + bias[j]);
+                }
+            }
+            // Added to C, with a bias.
+            kernels::gemmWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 1.0f,
+                                 out.data(), c.n, bias.data());
+            for (size_t i = 0; i < out.size(); ++i)
+                ASSERT_NEAR(out[i], expected[i], 1e-4) << i;
+            // Stored in C, through GELU.
+            std::vector<float> activated(c.m * c.n, 5.0f);
+            kernels::gemmWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 0.0f,
+                                 activated.data(), c.n, bias.data(), true);
+            for (size_t i = 0; i < activated.size(); ++i) {
+                const double pre = expected[i] - initial[i]; // the product and the bias
+                const double gelu = 0.5 * pre * (1.0 + std::erf(pre / std::sqrt(2.0)));
+                ASSERT_NEAR(activated[i], gelu, 1e-4) << i;
             }
         }
-        kernels::gemmWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 1.0f, out.data(),
-                             c.n, bias.data());
-        for (size_t i = 0; i < out.size(); ++i)
-            ASSERT_NEAR(out[i], expected[i], 1e-4) << c.m << "x" << c.n << "x" << c.k << " half";
-        // The same through GELU, starting from zero.
-        std::vector<float> activated(c.m * c.n, 5.0f);
-        kernels::gemmWeights(c.m, c.n, c.k, a.data(), c.k, weights.data(), c.k, 0.0f,
-                             activated.data(), c.n, bias.data(), true);
-        for (size_t i = 0; i < activated.size(); ++i) {
-            const double pre = expected[i] - initial[i]; // the product and the bias
-            const double gelu = 0.5 * pre * (1.0 + std::erf(pre / std::sqrt(2.0)));
-            ASSERT_NEAR(activated[i], gelu, 1e-4) << c.m << "x" << c.n << "x" << c.k << " gelu";
-        }
-    }
+    });
 }
 
 namespace {

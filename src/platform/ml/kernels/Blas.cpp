@@ -2,6 +2,7 @@
 
 #include "platform/ml/kernels/Activation.h"
 #include "platform/ml/kernels/Convert.h"
+#include "platform/ml/kernels/HalfGemm.h"
 #include "platform/ml/kernels/ThreadPool.h"
 
 #include <algorithm>
@@ -141,15 +142,21 @@ void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const
 void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const uint16_t* b,
                  size_t ldb, float beta, float* c, size_t ldc, const float* bias, bool gelu) {
     if (m == 0 || n == 0) return;
+    const bool direct = canGemmHalfRows() && (beta == 0.0f || beta == 1.0f);
     forEachTile(m, n, k, [&](size_t r0, size_t r1, size_t c0, size_t c1) {
-        // The tile's rows of B, widened into memory the thread keeps.
-        thread_local std::vector<float> wide;
         const size_t columns = c1 - c0;
-        if (wide.size() < columns * k) wide.resize(columns * k);
-        for (size_t j = 0; j < columns; ++j)
-            halfToFloat(b + (c0 + j) * ldb, wide.data() + j * k, k);
-        gemmSerial(false, true, r1 - r0, columns, k, 1.0f, a + r0 * lda, lda, wide.data(), k, beta,
-                   c + r0 * ldc + c0, ldc);
+        if (direct) {
+            gemmHalfRows(r1 - r0, columns, k, a + r0 * lda, lda, b + c0 * ldb, ldb, beta != 0.0f,
+                         c + r0 * ldc + c0, ldc);
+        } else {
+            // The tile's rows of B, widened into memory the thread keeps.
+            thread_local std::vector<float> wide;
+            if (wide.size() < columns * k) wide.resize(columns * k);
+            for (size_t j = 0; j < columns; ++j)
+                halfToFloat(b + (c0 + j) * ldb, wide.data() + j * k, k);
+            gemmSerial(false, true, r1 - r0, columns, k, 1.0f, a + r0 * lda, lda, wide.data(), k,
+                       beta, c + r0 * ldc + c0, ldc);
+        }
         finishTile(c + r0 * ldc + c0, ldc, r1 - r0, columns, bias ? bias + c0 : nullptr, gelu);
     });
 }

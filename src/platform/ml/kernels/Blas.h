@@ -1,9 +1,9 @@
 #pragma once
 // Matrix products on row-major float matrices. OpenBLAS computes every
-// block single-threaded; large products are split into a grid of tiles of C
-// over the runtime's own thread pool, so one thread budget covers both the
-// matrix library and the runtime's loops, and idle threads sleep rather than
-// spin when the machine is busy.
+// block single-threaded (but for half weights on AVX-512, see gemmWeights); large products are
+// split into a grid of tiles of C over the runtime's own thread pool, so one thread budget covers
+// both the matrix library and the runtime's loops, and idle threads sleep rather than spin when the
+// machine is busy.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +28,10 @@ void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const
                  size_t ldb, float beta, float* c, size_t ldc, const float* bias = nullptr,
                  bool gelu = false);
 
-/// The same with B half floats: each thread widens the rows of B its tile
-/// needs, so the widened weight never exists whole.
+/// The same with B half floats (beta 0 or 1): on AVX-512 processors each
+/// tile is computed straight from the half rows (kernels/HalfGemm.h); else
+/// each thread widens the rows of B its tile needs for the matrix library,
+/// so the widened weight never exists whole.
 void gemmWeights(size_t m, size_t n, size_t k, const float* a, size_t lda, const uint16_t* b,
                  size_t ldb, float beta, float* c, size_t ldc, const float* bias = nullptr,
                  bool gelu = false);

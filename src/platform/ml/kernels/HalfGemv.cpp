@@ -1,6 +1,7 @@
 #include "platform/ml/kernels/HalfGemv.h"
 
 #include "platform/ml/kernels/Activation.h"
+#include "platform/ml/kernels/Avx512.h"
 #include "platform/ml/kernels/Convert.h"
 #include "platform/ml/kernels/CpuFeatures.h"
 #include "platform/ml/kernels/ThreadPool.h"
@@ -77,10 +78,6 @@ rowsAvx2(const uint16_t* a, size_t stride, size_t rows, size_t n, const float* x
     }
 }
 
-__attribute__((target("avx512f"))) inline __m512 load16(const uint16_t* p) {
-    return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-
 __attribute__((target("avx512f"))) void rowsAvx512(const uint16_t* a, size_t stride, size_t rows,
                                                    size_t n, const float* x, float* out) {
     for (size_t r = 0; r < rows; ++r) {
@@ -89,15 +86,14 @@ __attribute__((target("avx512f"))) void rowsAvx512(const uint16_t* a, size_t str
                s3 = _mm512_setzero_ps();
         size_t j = 0;
         for (; j + 64 <= n; j += 64) {
-            s0 = _mm512_fmadd_ps(load16(w + j), _mm512_loadu_ps(x + j), s0);
-            s1 = _mm512_fmadd_ps(load16(w + j + 16), _mm512_loadu_ps(x + j + 16), s1);
-            s2 = _mm512_fmadd_ps(load16(w + j + 32), _mm512_loadu_ps(x + j + 32), s2);
-            s3 = _mm512_fmadd_ps(load16(w + j + 48), _mm512_loadu_ps(x + j + 48), s3);
+            s0 = _mm512_fmadd_ps(loadHalves16(w + j), _mm512_loadu_ps(x + j), s0);
+            s1 = _mm512_fmadd_ps(loadHalves16(w + j + 16), _mm512_loadu_ps(x + j + 16), s1);
+            s2 = _mm512_fmadd_ps(loadHalves16(w + j + 32), _mm512_loadu_ps(x + j + 32), s2);
+            s3 = _mm512_fmadd_ps(loadHalves16(w + j + 48), _mm512_loadu_ps(x + j + 48), s3);
         }
         for (; j + 16 <= n; j += 16)
-            s0 = _mm512_fmadd_ps(load16(w + j), _mm512_loadu_ps(x + j), s0);
-        float sum =
-            _mm512_reduce_add_ps(_mm512_add_ps(_mm512_add_ps(s0, s1), _mm512_add_ps(s2, s3)));
+            s0 = _mm512_fmadd_ps(loadHalves16(w + j), _mm512_loadu_ps(x + j), s0);
+        float sum = sum16(_mm512_add_ps(_mm512_add_ps(s0, s1), _mm512_add_ps(s2, s3)));
         for (; j < n; ++j)
             sum += x[j] * Float16::toFloat(w[j]);
         out[r] = sum;

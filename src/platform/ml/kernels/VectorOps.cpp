@@ -1,5 +1,6 @@
 #include "platform/ml/kernels/VectorOps.h"
 
+#include "platform/ml/kernels/Avx512.h"
 #include "platform/ml/kernels/CpuFeatures.h"
 #include "platform/system/Float16.h"
 
@@ -84,23 +85,19 @@ __attribute__((target("avx2,fma,f16c"))) void axpyHalfVector(float a, const uint
         y[i] += a * Float16::toFloat(x[i]);
 }
 
-__attribute__((target("avx512f"))) inline __m512 load16(const uint16_t* p) {
-    return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-
 __attribute__((target("avx512f"))) float dotHalfWide(const float* a, const uint16_t* b, size_t n) {
     __m512 s0 = _mm512_setzero_ps(), s1 = _mm512_setzero_ps(), s2 = _mm512_setzero_ps(),
            s3 = _mm512_setzero_ps();
     size_t i = 0;
     for (; i + 64 <= n; i += 64) {
-        s0 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i), load16(b + i), s0);
-        s1 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 16), load16(b + i + 16), s1);
-        s2 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 32), load16(b + i + 32), s2);
-        s3 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 48), load16(b + i + 48), s3);
+        s0 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i), loadHalves16(b + i), s0);
+        s1 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 16), loadHalves16(b + i + 16), s1);
+        s2 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 32), loadHalves16(b + i + 32), s2);
+        s3 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i + 48), loadHalves16(b + i + 48), s3);
     }
     for (; i + 16 <= n; i += 16)
-        s0 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i), load16(b + i), s0);
-    float sum = _mm512_reduce_add_ps(_mm512_add_ps(_mm512_add_ps(s0, s1), _mm512_add_ps(s2, s3)));
+        s0 = _mm512_fmadd_ps(_mm512_loadu_ps(a + i), loadHalves16(b + i), s0);
+    float sum = sum16(_mm512_add_ps(_mm512_add_ps(s0, s1), _mm512_add_ps(s2, s3)));
     for (; i < n; ++i)
         sum += a[i] * Float16::toFloat(b[i]);
     return sum;
@@ -111,7 +108,8 @@ __attribute__((target("avx512f"))) void axpyHalfWide(float a, const uint16_t* x,
     __m512 scale = _mm512_set1_ps(a);
     size_t i = 0;
     for (; i + 16 <= n; i += 16)
-        _mm512_storeu_ps(y + i, _mm512_fmadd_ps(scale, load16(x + i), _mm512_loadu_ps(y + i)));
+        _mm512_storeu_ps(y + i,
+                         _mm512_fmadd_ps(scale, loadHalves16(x + i), _mm512_loadu_ps(y + i)));
     for (; i < n; ++i)
         y[i] += a * Float16::toFloat(x[i]);
 }
