@@ -5,6 +5,12 @@
 
 namespace jinja::bench {
 
+// A short template: role markers around each message and a generation prompt.
+inline constexpr const char* shortChatTemplate = R"TPL({% for message in messages %}
+{{- '<|' + message['role'] + '|>\n' + message['content'] + '</s>\n' -}}
+{% endfor %}
+{%- if add_generation_prompt %}{{ '<|assistant|>\n' }}{% endif %})TPL";
+
 // A typical chat template: an optional system message, tool descriptions,
 // role markers around every message, tool calls and a generation prompt.
 inline constexpr const char* typicalChatTemplate = R"TPL({%- if messages[0]['role'] == 'system' -%}

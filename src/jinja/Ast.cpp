@@ -1,5 +1,6 @@
 #include "jinja/Ast.h"
 
+#include "jinja/ExpressionFacts.h"
 #include "jinja/Hasher.h"
 #include "jinja/Unicode.h"
 
@@ -87,8 +88,9 @@ std::uint32_t childDepth(const Expression::Test& p) {
 
 template <class Payload> std::shared_ptr<const Expression::Data> makeExpression(Payload&& payload) {
     std::uint32_t depth = childDepth(payload) + 1;
-    return std::make_shared<const Expression::Data>(
-        Expression::Data{std::forward<Payload>(payload), depth});
+    Expression::Data data{std::forward<Payload>(payload), depth, {}};
+    computeFacts(data);
+    return std::make_shared<const Expression::Data>(std::move(data));
 }
 
 bool stringsEqual(const std::string& a, const std::string& b) {

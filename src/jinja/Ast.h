@@ -22,6 +22,8 @@ namespace jinja {
 class Expression;
 class Statement;
 class Node;
+class Value;
+struct ExpressionFacts;
 
 using NodeList = std::vector<Node>;
 using ExpressionList = std::vector<Expression>;
@@ -113,6 +115,7 @@ public:
 
     // Height of the tree below and including this node (a literal has depth 1).
     std::uint32_t depth() const noexcept;
+    const ExpressionFacts& facts() const noexcept;
 
     std::size_t hash() const noexcept;
     friend bool operator==(const Expression& a, const Expression& b) noexcept;
@@ -213,11 +216,34 @@ struct Expression::Test {
     bool negated = false;
 };
 
+// What evaluating an expression would otherwise work out again every time,
+// worked out once when the node is built (ExpressionFacts.cpp). Equality,
+// hashing and coding look at the payload only.
+struct ExpressionFacts {
+    // Identifier, filter and test: the scope hash of the name. Member with a
+    // literal name or string key: the object-key hash of that key.
+    std::uint64_t nameHash = 0;
+    // Filter: the built-in filter of that name; test: the built-in test
+    // (each a function pointer of its table's type), or null.
+    void (*builtIn)() = nullptr;
+    // Member with a literal name: whether the name is an object method
+    // (items, get, keys, values) or a string method.
+    bool objectMethod = false;
+    bool stringMethod = false;
+    // A string literal, or an array, tuple or object of literals: its value.
+    std::shared_ptr<const Value> constant;
+    // The constant is an ASCII string, or an array or tuple of ASCII strings
+    // only (such texts equal another text only when its bytes are the same
+    // or it is not all ASCII).
+    bool ascii = false;
+};
+
 struct Expression::Data {
     std::variant<String, Number, Integer, Boolean, Null, Array, Tuple, Object, Identifier, Unary,
                  Binary, Ternary, Call, Member, Slice, Filter, Test>
         payload;
     std::uint32_t depth = 1;
+    ExpressionFacts facts;
 };
 
 inline Expression::Kind Expression::kind() const noexcept {
@@ -231,6 +257,9 @@ template <class T> const T* Expression::getIf() const noexcept {
 }
 inline std::uint32_t Expression::depth() const noexcept {
     return data_->depth;
+}
+inline const ExpressionFacts& Expression::facts() const noexcept {
+    return data_->facts;
 }
 
 class Statement {

@@ -2,13 +2,37 @@
 
 #include "jinja/Globals.h"
 
+#include <vector>
+
 namespace jinja {
+
+namespace {
+
+// The global functions with their name hashes, as a root scope finds them.
+const ScopeVariables& globals() {
+    static const ScopeVariables table = [] {
+        ScopeVariables t;
+        for (const auto& [name, function] : Globals::builtIn())
+            t.insert_or_assign(name, function);
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
 
 Environment::Environment(std::shared_ptr<Environment> parent, Variables initial)
     : variables(std::move(initial)), parent_(std::move(parent)) {
-    if (!parent_) {
-        for (const auto& [name, function] : Globals::builtIn())
-            variables.insert_or_assign(name, function);
+    if (parent_) return;
+    // The globals hide initial variables of the same name.
+    const ScopeVariables& hidden = globals();
+    for (auto it = variables.begin(); it != variables.end();) {
+        if (hidden.find(it->first, variables.hashOf(it)) != hidden.end()) {
+            variables.erase(it);
+            it = variables.begin();
+        } else {
+            ++it;
+        }
     }
 }
 
@@ -23,12 +47,19 @@ Environment::~Environment() {
     }
 }
 
-const Value* Environment::find(std::string_view name) const noexcept {
-    for (const Environment* scope = this; scope; scope = scope->parent_.get()) {
-        auto it = scope->variables.find(name);
+const Value* Environment::find(std::string_view name, std::uint64_t hash) const {
+    const Environment* scope = this;
+    while (true) {
+        if (scope->isLoopName(name, hash) && scope->loop_->stale)
+            const_cast<Environment*>(scope)->refreshLoop();
+        auto it = scope->variables.find(name, hash);
         if (it != scope->variables.end()) return &it->second;
+        if (!scope->parent_) break;
+        scope = scope->parent_.get();
     }
-    return nullptr;
+    const ScopeVariables& root = globals();
+    auto it = root.find(name, hash);
+    return it != root.end() ? &it->second : nullptr;
 }
 
 Value Environment::operator[](std::string_view name) const {
@@ -36,24 +67,33 @@ Value Environment::operator[](std::string_view name) const {
     return v ? *v : Value::undefined();
 }
 
-void Environment::set(std::string_view name, Value value) {
-    auto it = variables.find(name);
-    if (it != variables.end())
-        it->second = std::move(value);
-    else
-        variables.emplace(std::string(name), std::move(value));
+Value* Environment::findOwn(std::string_view name, std::uint64_t hash) {
+    if (isLoopName(name, hash) && loop_->stale) refreshLoop();
+    auto it = variables.find(name, hash);
+    return it != variables.end() ? &it->second : nullptr;
+}
+
+void Environment::set(std::string_view name, std::uint64_t hash, Value value) {
+    // An assignment to `loop` replaces the loop object until the next iteration.
+    if (isLoopName(name, hash)) loop_->stale = false;
+    variables.insert_or_assign(name, hash, std::move(value));
 }
 
 void Environment::setInChain(std::string_view name, Value value) {
+    const std::uint64_t hash = Variables::hashName(name);
     Environment* scope = this;
     while (true) {
-        auto it = scope->variables.find(name);
+        if (scope->isLoopName(name, hash)) {
+            scope->set(name, hash, std::move(value));
+            return;
+        }
+        auto it = scope->variables.find(name, hash);
         if (it != scope->variables.end()) {
             it->second = std::move(value);
             return;
         }
         if (!scope->parent_) {
-            scope->variables.emplace(std::string(name), std::move(value));
+            scope->variables.insert_or_assign(name, hash, std::move(value));
             return;
         }
         scope = scope->parent_.get();

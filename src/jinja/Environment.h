@@ -1,12 +1,12 @@
 #pragma once
 
+#include "jinja/ScopeVariables.h"
 #include "jinja/Value.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 namespace jinja {
 
@@ -17,17 +17,18 @@ namespace jinja {
 // take no lock.
 class Environment {
 public:
-    // Variable names are short; an inline FNV-1a beats a general byte hash here.
-    struct NameHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept {
-            std::uint64_t h = 14695981039346656037ull;
-            for (unsigned char c : s)
-                h = (h ^ c) * 1099511628211ull;
-            return static_cast<std::size_t>(h ^ (h >> 32));
-        }
+    using Variables = ScopeVariables;
+
+    // The `loop` variable of a for loop's scope, made only when something
+    // reads it: the loop sets `stale` at every iteration, and the first read
+    // after that has `refresh` store the current loop object in the scope.
+    // The loop runner derives its own state from this.
+    struct LoopVariable {
+        bool stale = false;
+        // Stores the current loop object under "loop" in the scope.
+        void (*refresh)(Environment& scope, LoopVariable& loop) = nullptr;
     };
-    using Variables = std::unordered_map<std::string, Value, NameHash, std::equal_to<>>;
+    static constexpr std::uint64_t kLoopHash = Variables::hashName("loop");
 
     explicit Environment(std::shared_ptr<Environment> parent = nullptr, Variables initial = {});
     // Releases a long chain of ancestors iteratively, so dropping the innermost
@@ -45,16 +46,28 @@ public:
     const std::shared_ptr<Environment>& parent() const noexcept { return parent_; }
 
     // The value visible under the name, or null when no scope defines it.
-    const Value* find(std::string_view name) const noexcept;
+    const Value* find(std::string_view name) const { return find(name, Variables::hashName(name)); }
+    // The same with the name's hash (Variables::hashName) computed beforehand.
+    const Value* find(std::string_view name, std::uint64_t hash) const;
+    // This scope's own variable of that name, or null.
+    Value* findOwn(std::string_view name, std::uint64_t hash);
     // The value visible under the name; undefined when no scope defines it.
     Value operator[](std::string_view name) const;
     // Defines or replaces the name in this scope's own variables.
-    void set(std::string_view name, Value value);
+    void set(std::string_view name, Value value) {
+        set(name, Variables::hashName(name), std::move(value));
+    }
+    void set(std::string_view name, std::uint64_t hash, Value value);
     // Writes into the nearest scope that defines the name, or into the root.
     void setInChain(std::string_view name, Value value);
 
-    // The names this scope itself defines.
+    // The names this scope itself defines. A root scope keeps the global
+    // functions apart: they are found after its own variables.
     Variables variables;
+
+    // Makes this scope the scope of a loop whose `loop` variable is made on
+    // demand; null ends that.
+    void attachLoop(LoopVariable* loop) noexcept { loop_ = loop; }
 
     // Kept for callers that carry whitespace settings along; the engine reads
     // neither (whitespace control is a compile option of Template).
@@ -62,7 +75,17 @@ public:
     bool trimBlocks = false;
 
 private:
+    bool isLoopName(std::string_view name, std::uint64_t hash) const noexcept {
+        return loop_ && hash == kLoopHash && name == "loop";
+    }
+    // Brings a stale `loop` variable up to date.
+    void refreshLoop() {
+        loop_->stale = false;
+        loop_->refresh(*this, *loop_);
+    }
+
     std::shared_ptr<Environment> parent_;
+    LoopVariable* loop_ = nullptr;
 };
 
 } // namespace jinja

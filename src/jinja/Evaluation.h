@@ -4,10 +4,15 @@
 
 #include "jinja/Ast.h"
 #include "jinja/Environment.h"
+#include "jinja/Tests.h"
 #include "jinja/Value.h"
+#include "jinja/filters/Filters.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace jinja::evaluation {
 
@@ -17,9 +22,23 @@ using EnvPtr = std::shared_ptr<Environment>;
 Value evaluate(const Expression& e, const EnvPtr& env);
 
 // The value an expression reads, without a copy when it names an existing
-// value (a variable or a member chain with literal keys); otherwise evaluated
-// into `scratch`.
+// value (a variable, a member chain with literal keys, a literal); otherwise
+// evaluated into `scratch`.
 const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch);
+
+// Whether the expression's value is truthy, without building the value where
+// it can be avoided (tests, and, or, not).
+bool isTruthy(const Expression& e, const EnvPtr& env);
+
+// Appends the printed value of the expression to `out`. A chain of `+` or
+// `~` over a string is printed piece by piece, without building its value.
+void emit(const Expression& e, const EnvPtr& env, std::string& out);
+
+// `set target = target + ...` (or `~`) where the target holds a string: the
+// printed operands are appended to that string where it is, when nothing
+// else shares it, instead of copying it into a new one. False when the
+// statement does not have that form and must be run the general way.
+bool appendInPlace(const Expression& target, const Expression& value, const EnvPtr& env);
 
 // The text of a string literal expression, or null.
 const std::string* stringLiteral(const Expression& e) noexcept;
@@ -29,5 +48,44 @@ KeywordArguments collectKeywords(const ExpressionMap& kwargExprs, const EnvPtr& 
 // Calls a function or macro value; anything else fails.
 Value callValue(const Value& callee, const Array& args, const KeywordArguments& kwargs,
                 const EnvPtr& env);
+
+// Runs a filter: a function of that name in scope first, then the built-in
+// (null when there is none).
+Value applyFilter(std::string_view name, std::uint64_t nameHash, Filters::FilterFunction builtIn,
+                  const Array& args, const KeywordArguments& kwargs, const EnvPtr& env);
+// Runs a test the same way; the tested value is args[0].
+bool applyTest(std::string_view name, std::uint64_t nameHash, Tests::TestFunction builtIn,
+               const Array& args, const EnvPtr& env);
+
+// A positional-argument array for one call, taken from a per-thread stock
+// so that calls do not allocate one each time; handed back empty.
+class ArgumentBuffer {
+public:
+    ArgumentBuffer() {
+        if (!spare_.empty()) {
+            args_ = std::move(spare_.back());
+            spare_.pop_back();
+        } else {
+            args_ = std::make_unique<Array>();
+        }
+    }
+    ~ArgumentBuffer() {
+        args_->clear();
+        if (args_->capacity() > 64 || spare_.size() >= 64) return;
+        try {
+            spare_.push_back(std::move(args_));
+        } catch (...) {
+            // Out of memory: the buffer is simply freed.
+        }
+    }
+    ArgumentBuffer(const ArgumentBuffer&) = delete;
+    ArgumentBuffer& operator=(const ArgumentBuffer&) = delete;
+
+    Array& args() noexcept { return *args_; }
+
+private:
+    std::unique_ptr<Array> args_;
+    static thread_local std::vector<std::unique_ptr<Array>> spare_;
+};
 
 } // namespace jinja::evaluation

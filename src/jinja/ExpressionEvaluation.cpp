@@ -1,6 +1,8 @@
 // Expression evaluation: operators, member access, calls, filters, tests and slices.
 
+#include "jinja/ByteCompare.h"
 #include "jinja/Evaluation.h"
+#include "jinja/ExpressionFacts.h"
 #include "jinja/Interpreter.h"
 #include "jinja/JinjaError.h"
 #include "jinja/PropertyMembers.h"
@@ -10,6 +12,7 @@
 #include "jinja/filters/UnicodeText.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -19,23 +22,36 @@ namespace evaluation {
 
 namespace {
 
+using E = Expression;
+
 const Value& undefinedValue() {
     static const Value value = Value::undefined();
     return value;
 }
 
+// Expressions whose evaluation runs no template code and changes nothing.
 bool isSimple(const Expression& e) noexcept {
     switch (e.kind()) {
-    case Expression::Kind::string:
-    case Expression::Kind::number:
-    case Expression::Kind::integer:
-    case Expression::Kind::boolean:
-    case Expression::Kind::null:
-    case Expression::Kind::identifier:
+    case E::Kind::string:
+    case E::Kind::number:
+    case E::Kind::integer:
+    case E::Kind::boolean:
+    case E::Kind::null:
+    case E::Kind::identifier:
         return true;
+    case E::Kind::array:
+    case E::Kind::tuple:
+    case E::Kind::object:
+        return e.facts().constant != nullptr;
     default:
         return false;
     }
+}
+
+// The entry of a string key found with the key's precomputed hash.
+const Value* findKey(const Object& object, std::string_view key, std::uint64_t hash) {
+    auto it = object.find(key, static_cast<std::size_t>(hash));
+    return it != object.end() ? &it->second : nullptr;
 }
 
 // Resolves names and member chains with literal keys to the value they read,
@@ -43,25 +59,26 @@ bool isSimple(const Expression& e) noexcept {
 // (it computes a new value, such as a method or a character of a string).
 const Value* lookupPath(const Expression& e, const Environment& env) {
     switch (e.kind()) {
-    case Expression::Kind::identifier: {
-        const Value* v = env.find(e.as<Expression::Identifier>().name);
+    case E::Kind::identifier: {
+        const Value* v = env.find(e.as<E::Identifier>().name, e.facts().nameHash);
         return v ? v : &undefinedValue();
     }
-    case Expression::Kind::member: {
-        const auto& m = e.as<Expression::Member>();
+    case E::Kind::member: {
+        const auto& m = e.as<E::Member>();
+        const ExpressionFacts& facts = e.facts();
         const Value* base = nullptr;
         if (m.computed) {
-            Expression::Kind k = m.member.kind();
-            if (k != Expression::Kind::string && k != Expression::Kind::integer) return nullptr;
+            E::Kind k = m.member.kind();
+            if (k != E::Kind::string && k != E::Kind::integer) return nullptr;
             base = lookupPath(m.object, env);
             if (!base) return nullptr;
-            if (k == Expression::Kind::string) {
+            if (k == E::Kind::string) {
                 if (!base->isObject()) return base->isString() ? nullptr : &undefinedValue();
                 const Value* v =
-                    objectGet(base->asObject(), m.member.as<Expression::String>().value);
+                    findKey(base->asObject(), m.member.as<E::String>().value, facts.nameHash);
                 return v ? v : &undefinedValue();
             }
-            std::int64_t index = m.member.as<Expression::Integer>().value;
+            std::int64_t index = m.member.as<E::Integer>().value;
             if (base->isArray()) {
                 const Array& a = base->asArray();
                 std::int64_t n = static_cast<std::int64_t>(a.size());
@@ -75,17 +92,16 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
             }
             return base->isString() ? nullptr : &undefinedValue();
         }
-        const auto* id = m.member.getIf<Expression::Identifier>();
+        const auto* id = m.member.getIf<E::Identifier>();
         if (!id) return nullptr;
         base = lookupPath(m.object, env);
         if (!base) return nullptr;
         if (base->isObject()) {
-            if (PropertyMembers::isObjectMethod(id->name)) return nullptr;
-            const Value* v = objectGet(base->asObject(), id->name);
+            if (facts.objectMethod) return nullptr;
+            const Value* v = findKey(base->asObject(), id->name, facts.nameHash);
             return v ? v : &undefinedValue();
         }
-        if (base->isString())
-            return PropertyMembers::isStringMethod(id->name) ? nullptr : &undefinedValue();
+        if (base->isString()) return facts.stringMethod ? nullptr : &undefinedValue();
         return &undefinedValue();
     }
     default:
@@ -95,15 +111,21 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
 
 } // namespace
 
+thread_local std::vector<std::unique_ptr<Array>> ArgumentBuffer::spare_;
+
 // Evaluates into `scratch` unless the expression reads an existing value.
 const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch) {
+    if (const Value* constant = e.facts().constant.get()) {
+        if (!constant->isString()) RenderLimits::checkValueSize(*constant);
+        return *constant;
+    }
     if (const Value* v = lookupPath(e, *env)) return *v;
     scratch = evaluate(e, env);
     return scratch;
 }
 
 const std::string* stringLiteral(const Expression& e) noexcept {
-    const auto* s = e.getIf<Expression::String>();
+    const auto* s = e.getIf<E::String>();
     return s ? &s->value : nullptr;
 }
 
@@ -132,55 +154,219 @@ void checkResultSize(Expression::BinaryOp op, const Value& l, const Value& r) {
     }
 }
 
-// `a + b + c ...` and `a ~ b ~ c ...`: once the running result is a string,
-// every further step appends the printed operand, so the chain is built in one
-// buffer instead of one new string per step.
-Value evaluateChain(const Expression& e, const EnvPtr& env) {
-    using Op = Expression::BinaryOp;
-    const Expression* spine[64];
+bool isChainStep(const Expression& e) noexcept {
+    const auto* b = e.getIf<E::Binary>();
+    return b && (b->op == E::BinaryOp::add || b->op == E::BinaryOp::concat);
+}
+
+// The operands of `a + b + c ...` or `a ~ b ~ c ...`: the steps from the
+// outermost in, and the leftmost operand.
+struct Chain {
+    explicit Chain(const Expression& e) noexcept {
+        const Expression* node = &e;
+        while (count < std::size(steps) && isChainStep(*node)) {
+            steps[count++] = node;
+            node = &node->as<E::Binary>().left;
+        }
+        leftmost = node;
+    }
+    const E::Binary& step(std::size_t i) const noexcept { return steps[i]->as<E::Binary>(); }
+
+    const Expression* steps[64];
     std::size_t count = 0;
-    const Expression* node = &e;
-    while (count < 64) {
-        const auto* b = node->getIf<Expression::Binary>();
-        if (!b || (b->op != Op::add && b->op != Op::concat)) break;
-        spine[count++] = node;
-        node = &b->left;
+    const Expression* leftmost = nullptr;
+};
+
+// Appends the printed value to `out`, bounded as if `out` followed `base`
+// bytes already written.
+void appendPrintedAfter(std::string& out, std::size_t base, const Value& value) {
+    if (value.isString()) {
+        RenderLimits::checkAppend(base + out.size(), value.asString().size());
+        out += value.asString();
+        return;
     }
-    Value acc = evaluate(*node, env);
-    std::size_t i = count;
-    while (i > 0 && !acc.isString()) {
-        const auto& b = spine[--i]->as<Expression::Binary>();
-        Value right = evaluate(b.right, env);
-        acc = Interpreter::evaluateBinaryValues(b.op, acc, right);
-    }
-    if (i == 0) return acc;
-    std::string buffer = acc.asString();
-    acc = Value();
+    if (value.isArray() || value.isObject())
+        RenderLimits::checkPrintedSize(value, base + out.size());
+    value.appendDescription(out);
+    RenderLimits::checkBytes(base + out.size());
+}
+
+// Appends the printed right operands of the steps below `i`, innermost first.
+void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env, std::string& out,
+                 std::size_t base) {
     while (i > 0) {
-        const auto& b = spine[--i]->as<Expression::Binary>();
+        const E::Binary& b = chain.step(--i);
         if (const std::string* lit = stringLiteral(b.right)) {
-            RenderLimits::checkAppend(buffer.size(), lit->size());
-            buffer += *lit;
+            RenderLimits::checkAppend(base + out.size(), lit->size());
+            out += *lit;
             continue;
         }
         Value scratch;
-        const Value& right = evaluateRef(b.right, env, scratch);
-        RenderLimits::appendPrinted(buffer, right);
+        appendPrintedAfter(out, base, evaluateRef(b.right, env, scratch));
     }
-    RenderLimits::chargeSteps(buffer.size() / 1024);
+}
+
+// `a + b + c ...` and `a ~ b ~ c ...`: once the running result is a string,
+// every further step appends the printed operand, so the chain is built in
+// one buffer instead of one new string per step. The string part goes to the
+// end of `out`; until the running result is a string it is computed as
+// values. Returns the result when it never became a string, else nothing.
+std::optional<Value> appendChain(const Expression& e, const EnvPtr& env, std::string& out) {
+    const Chain chain(e);
+    std::size_t i = chain.count;
+    const std::size_t start = out.size();
+    {
+        Value scratch;
+        const Value& first = evaluateRef(*chain.leftmost, env, scratch);
+        const Value* text = &first;
+        Value acc;
+        if (!first.isString()) {
+            acc = first;
+            while (!acc.isString()) {
+                if (i == 0) return acc;
+                const E::Binary& b = chain.step(--i);
+                Value right = evaluate(b.right, env);
+                acc = Interpreter::evaluateBinaryValues(b.op, acc, right);
+            }
+            text = &acc;
+        }
+        const std::string& head = text->asString();
+        RenderLimits::checkAppend(out.size(), head.size());
+        if (start == 0) out.reserve(head.size() + 64);
+        out += head;
+    }
+    appendSteps(chain, i, env, out, 0);
+    RenderLimits::chargeSteps((out.size() - start) / 1024);
+    return std::nullopt;
+}
+
+Value evaluateChain(const Expression& e, const EnvPtr& env) {
+    std::string buffer;
+    if (std::optional<Value> value = appendChain(e, env, buffer)) return std::move(*value);
     return Value(std::move(buffer));
 }
 
+// Whether two expressions name the same variable, or the same literal member
+// of the same variable (`s`, `ns.s`).
+bool sameTarget(const Expression& a, const Expression& b) noexcept {
+    if (a.kind() != b.kind()) return false;
+    if (const auto* x = a.getIf<E::Identifier>()) return x->name == b.as<E::Identifier>().name;
+    const auto* x = a.getIf<E::Member>();
+    const auto* y = b.getIf<E::Member>();
+    if (!x || x->computed || y->computed) return false;
+    const auto* xo = x->object.getIf<E::Identifier>();
+    const auto* yo = y->object.getIf<E::Identifier>();
+    const auto* xm = x->member.getIf<E::Identifier>();
+    const auto* ym = y->member.getIf<E::Identifier>();
+    return xo && yo && xm && ym && xo->name == yo->name && xm->name == ym->name;
+}
+
+// The value an assignment to `target` would replace: a variable of `env`
+// itself, or an entry of an object held by the nearest scope defining the
+// object's variable. Null when there is none.
+Value* assignedSlot(const Expression& target, Environment& env) {
+    if (const auto* id = target.getIf<E::Identifier>())
+        return env.findOwn(id->name, target.facts().nameHash);
+    const auto& m = target.as<E::Member>();
+    const auto& object = m.object.as<E::Identifier>();
+    Value* held = nullptr;
+    for (Environment* scope = &env; scope && !held; scope = scope->parent().get())
+        held = scope->findOwn(object.name, m.object.facts().nameHash);
+    if (!held || !held->isObject()) return nullptr;
+    // Only an object no other value shares may change in place.
+    Object* entries = held->exclusiveObject();
+    if (!entries) return nullptr;
+    auto it = entries->find(std::string_view(m.member.as<E::Identifier>().name),
+                            static_cast<std::size_t>(target.facts().nameHash));
+    return it != entries->end() ? &it.value() : nullptr;
+}
+
+} // namespace
+
+bool appendInPlace(const Expression& target, const Expression& value, const EnvPtr& env) {
+    if (!isChainStep(value)) return false;
+    if (target.kind() != E::Kind::identifier && target.kind() != E::Kind::member) return false;
+    const Chain chain(value);
+    if (!sameTarget(target, *chain.leftmost)) return false;
+    Value* slot = assignedSlot(target, *env);
+    if (!slot || !slot->isString()) return false;
+    // The left operand as read now; holding it keeps it intact whatever the
+    // other operands run.
+    Value left = *slot;
+    const std::size_t size = left.asString().size();
+    std::string tail;
+    appendSteps(chain, chain.count, env, tail, size);
+    RenderLimits::chargeSteps((size + tail.size()) / 1024);
+    slot = assignedSlot(target, *env);
+    if (slot && slot->identity() == left.identity()) {
+        left = Value();
+        if (std::string* text = slot->exclusiveString()) {
+            text->append(tail);
+            return true;
+        }
+        left = *slot;
+    }
+    std::string result;
+    result.reserve(size + tail.size());
+    result += left.asString();
+    result += tail;
+    Interpreter::assign(target, Value(std::move(result)), env);
+    return true;
+}
+
+void emit(const Expression& e, const EnvPtr& env, std::string& out) {
+    if (isChainStep(e)) {
+        // A failure (or a break leaving a macro called in the chain) leaves
+        // nothing of the chain in the output.
+        const std::size_t start = out.size();
+        try {
+            if (std::optional<Value> value = appendChain(e, env, out))
+                RenderLimits::appendPrinted(out, *value);
+        } catch (...) {
+            out.resize(start);
+            throw;
+        }
+        return;
+    }
+    Value scratch;
+    RenderLimits::appendPrinted(out, evaluateRef(e, env, scratch));
+}
+
+namespace {
+
+// Whether every byte is ASCII, eight bytes at a time.
+bool isAsciiText(std::string_view s) noexcept {
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        any |= word;
+    }
+    for (; i < s.size(); ++i)
+        any |= static_cast<unsigned char>(s[i]);
+    return (any & 0x8080808080808080ull) == 0;
+}
+
+// Canonical equality with a literal; an ASCII literal equals an ASCII text
+// only byte for byte.
+bool equalsLiteral(const std::string& v, const std::string& literal, bool asciiLiteral) {
+    if (sameBytes(v, literal)) return true;
+    if (asciiLiteral && isAsciiText(v)) return false;
+    return text::canonicallyEqual(v, literal);
+}
+
 // `x == 'text'` and `x != 'text'` without building a value for the literal.
-bool equalsLiteral(const Value& v, const std::string& literal) {
-    return v.isString() && text::canonicallyEqual(v.asString(), literal);
+bool equalsLiteral(const Value& v, const Expression& literal) {
+    return v.isString() &&
+           equalsLiteral(v.asString(), literal.as<E::String>().value, literal.facts().ascii);
 }
 
 void collectArguments(const ExpressionList& argExprs, const EnvPtr& env, Array& args) {
     args.reserve(argExprs.size());
     for (const Expression& a : argExprs) {
-        const auto* u = a.getIf<Expression::Unary>();
-        if (u && u->op == Expression::UnaryOp::splat) {
+        const auto* u = a.getIf<E::Unary>();
+        if (u && u->op == E::UnaryOp::splat) {
             Value spread = evaluate(u->operand, env);
             if (!spread.isArray()) throw JinjaError::runtime("Cannot unpack non-array value");
             const Array& items = spread.asArray();
@@ -213,46 +399,95 @@ Value callValue(const Value& callee, const Array& args, const KeywordArguments& 
     return result;
 }
 
+Value applyFilter(std::string_view name, std::uint64_t nameHash, Filters::FilterFunction builtIn,
+                  const Array& args, const KeywordArguments& kwargs, const EnvPtr& env) {
+    // A filter scans its operand and builds its result.
+    if (!args.empty()) RenderLimits::chargeValue(args[0]);
+    const Value* local = env ? env->find(name, nameHash) : nullptr;
+    Value result;
+    if (local && local->isFunction())
+        result = local->asFunction()(args, kwargs, env);
+    else if (builtIn)
+        result = builtIn(args, kwargs, env);
+    else
+        throw JinjaError::runtime("Unknown filter: " + std::string(name));
+    RenderLimits::chargeValue(result);
+    return result;
+}
+
+bool applyTest(std::string_view name, std::uint64_t nameHash, Tests::TestFunction builtIn,
+               const Array& args, const EnvPtr& env) {
+    static const KeywordArguments noKeywords;
+    const Value* local = env ? env->find(name, nameHash) : nullptr;
+    for (const Value& a : args)
+        RenderLimits::chargeValue(a);
+    if (local && local->isFunction()) {
+        Value result = local->asFunction()(args, noKeywords, env);
+        return result.isBoolean() ? result.asBool() : result.isTruthy();
+    }
+    if (builtIn) return builtIn(args, noKeywords, env);
+    throw JinjaError::runtime("Unknown test: " + std::string(name));
+}
+
 namespace {
 
-Value evaluateCall(const Expression::Call& c, const EnvPtr& env) {
+Value evaluateCall(const E::Call& c, const EnvPtr& env) {
     Value callee = evaluate(c.callee, env);
-    Array args;
+    ArgumentBuffer buffer;
+    Array& args = buffer.args();
     collectArguments(c.args, env, args);
     KeywordArguments kwargs = collectKeywords(c.kwargs, env);
     return callValue(callee, args, kwargs, env);
 }
 
-Value evaluateMember(const Expression::Member& m, const EnvPtr& env) {
+Value evaluateMember(const E::Member& m, const EnvPtr& env) {
     Value scratch;
     const Value& object = evaluateRef(m.object, env, scratch);
     if (m.computed) {
         if (isSimple(m.member)) {
-            Value key = evaluate(m.member, env);
+            Value keyScratch;
+            const Value& key = evaluateRef(m.member, env, keyScratch);
             return Interpreter::evaluateComputedMember(object, key);
         }
         Value pinned = object; // the key's evaluation may run template code
         Value key = evaluate(m.member, env);
         return Interpreter::evaluateComputedMember(pinned, key);
     }
-    const auto* id = m.member.getIf<Expression::Identifier>();
+    const auto* id = m.member.getIf<E::Identifier>();
     if (!id) throw JinjaError::runtime("Property access requires identifier");
     return PropertyMembers::evaluate(object, id->name);
 }
 
-Value evaluateFilter(const Expression::Filter& f, const EnvPtr& env) {
-    Array args;
+Value evaluateFilter(const Expression& e, const EnvPtr& env) {
+    const auto& f = e.as<E::Filter>();
+    ArgumentBuffer buffer;
+    Array& args = buffer.args();
     args.reserve(f.args.size() + 1);
     args.push_back(evaluate(f.operand, env));
     for (const Expression& a : f.args)
         args.push_back(evaluate(a, env));
-    KeywordArguments kwargs = collectKeywords(f.kwargs, env);
-    return Interpreter::applyFilter(f.name, args, kwargs, env);
+    if (f.kwargs.empty())
+        return applyFilter(f.name, e.facts().nameHash, builtInFilter(e), args, KeywordArguments{},
+                           env);
+    return applyFilter(f.name, e.facts().nameHash, builtInFilter(e), args,
+                       collectKeywords(f.kwargs, env), env);
+}
+
+bool evaluateTestExpression(const Expression& e, const EnvPtr& env) {
+    const auto& t = e.as<E::Test>();
+    ArgumentBuffer buffer;
+    Array& args = buffer.args();
+    args.reserve(t.args.size() + 1);
+    args.push_back(evaluate(t.operand, env));
+    for (const Expression& a : t.args)
+        args.push_back(evaluate(a, env));
+    bool answer = applyTest(t.name, e.facts().nameHash, builtInTest(e), args, env);
+    return t.negated ? !answer : answer;
 }
 
 Value evaluateBinary(const Expression& e, const EnvPtr& env) {
-    using Op = Expression::BinaryOp;
-    const auto& b = e.as<Expression::Binary>();
+    using Op = E::BinaryOp;
+    const auto& b = e.as<E::Binary>();
     switch (b.op) {
     case Op::and_: {
         Value left = evaluate(b.left, env);
@@ -267,13 +502,33 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
         return evaluateChain(e, env);
     case Op::equal:
     case Op::notEqual: {
-        const std::string* lit = stringLiteral(b.right);
-        if (lit) {
+        if (b.right.kind() == E::Kind::string) {
             Value scratch;
-            bool eq = equalsLiteral(evaluateRef(b.left, env, scratch), *lit);
+            bool eq = equalsLiteral(evaluateRef(b.left, env, scratch), b.right);
             return Value(b.op == Op::equal ? eq : !eq);
         }
         break;
+    }
+    case Op::in:
+    case Op::notIn: {
+        // A text in a literal list of ASCII texts.
+        const ExpressionFacts& facts = b.right.facts();
+        if (!facts.ascii || !facts.constant || !facts.constant->isArray()) break;
+        Value scratch;
+        const Value& left = evaluateRef(b.left, env, scratch);
+        if (!left.isString()) {
+            Value pinned = left;
+            return Interpreter::evaluateBinaryValues(b.op, pinned, *facts.constant);
+        }
+        RenderLimits::checkValueSize(*facts.constant);
+        RenderLimits::chargeValue(*facts.constant);
+        bool found = false;
+        for (const Value& element : facts.constant->asArray())
+            if (equalsLiteral(left.asString(), element.asString(), true)) {
+                found = true;
+                break;
+            }
+        return Value(b.op == Op::in ? found : !found);
     }
     default:
         break;
@@ -292,23 +547,49 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
 
 } // namespace
 
+bool isTruthy(const Expression& e, const EnvPtr& env) {
+    switch (e.kind()) {
+    case E::Kind::test:
+        return evaluateTestExpression(e, env);
+    case E::Kind::binary: {
+        const auto& b = e.as<E::Binary>();
+        if (b.op == E::BinaryOp::and_) return isTruthy(b.left, env) && isTruthy(b.right, env);
+        if (b.op == E::BinaryOp::or_) return isTruthy(b.left, env) || isTruthy(b.right, env);
+        break;
+    }
+    case E::Kind::unary: {
+        const auto& u = e.as<E::Unary>();
+        if (u.op == E::UnaryOp::not_) return !isTruthy(u.operand, env);
+        break;
+    }
+    default:
+        break;
+    }
+    Value scratch;
+    return evaluateRef(e, env, scratch).isTruthy();
+}
+
 Value evaluate(const Expression& e, const EnvPtr& env) {
-    using K = Expression::Kind;
+    using K = E::Kind;
     switch (e.kind()) {
     case K::string:
-        return Value(e.as<Expression::String>().value);
+        return *e.facts().constant;
     case K::number:
-        return Value(e.as<Expression::Number>().value);
+        return Value(e.as<E::Number>().value);
     case K::integer:
-        return Value(e.as<Expression::Integer>().value);
+        return Value(e.as<E::Integer>().value);
     case K::boolean:
-        return Value(e.as<Expression::Boolean>().value);
+        return Value(e.as<E::Boolean>().value);
     case K::null:
         return Value();
     case K::array:
     case K::tuple: {
-        const ExpressionList& elements = e.kind() == K::array ? e.as<Expression::Array>().elements
-                                                              : e.as<Expression::Tuple>().elements;
+        if (const Value* constant = e.facts().constant.get()) {
+            RenderLimits::checkValueSize(*constant);
+            return *constant;
+        }
+        const ExpressionList& elements =
+            e.kind() == K::array ? e.as<E::Array>().elements : e.as<E::Tuple>().elements;
         Array items;
         items.reserve(elements.size());
         for (const Expression& x : elements)
@@ -318,51 +599,48 @@ Value evaluate(const Expression& e, const EnvPtr& env) {
         return result;
     }
     case K::object: {
+        if (const Value* constant = e.facts().constant.get()) {
+            RenderLimits::checkValueSize(*constant);
+            return *constant;
+        }
         Object object;
-        for (const auto& [key, x] : e.as<Expression::Object>().entries)
+        for (const auto& [key, x] : e.as<E::Object>().entries)
             object.insert_or_assign(key, evaluate(x, env));
         Value result(std::move(object));
         RenderLimits::checkValueSize(result);
         return result;
     }
     case K::identifier: {
-        const Value* v = env->find(e.as<Expression::Identifier>().name);
+        const Value* v = env->find(e.as<E::Identifier>().name, e.facts().nameHash);
         return v ? *v : Value::undefined();
     }
     case K::unary: {
-        const auto& u = e.as<Expression::Unary>();
+        const auto& u = e.as<E::Unary>();
+        if (u.op == E::UnaryOp::not_) return Value(!isTruthy(u.operand, env));
         return Interpreter::evaluateUnaryValue(u.op, evaluate(u.operand, env));
     }
     case K::binary:
         return evaluateBinary(e, env);
     case K::ternary: {
-        const auto& t = e.as<Expression::Ternary>();
-        if (evaluate(t.test, env).isTruthy()) return evaluate(t.value, env);
+        const auto& t = e.as<E::Ternary>();
+        if (isTruthy(t.test, env)) return evaluate(t.value, env);
         return t.alternate ? evaluate(*t.alternate, env) : Value();
     }
     case K::call:
-        return evaluateCall(e.as<Expression::Call>(), env);
+        return evaluateCall(e.as<E::Call>(), env);
     case K::member: {
         if (const Value* v = lookupPath(e, *env)) return *v;
-        return evaluateMember(e.as<Expression::Member>(), env);
+        return evaluateMember(e.as<E::Member>(), env);
     }
     case K::slice: {
-        const auto& s = e.as<Expression::Slice>();
+        const auto& s = e.as<E::Slice>();
         Value value = evaluate(s.object, env);
         return Interpreter::evaluateSlice(value, s.start, s.stop, s.step, env);
     }
     case K::filter:
-        return evaluateFilter(e.as<Expression::Filter>(), env);
-    case K::test: {
-        const auto& t = e.as<Expression::Test>();
-        Array args;
-        args.reserve(t.args.size() + 1);
-        args.push_back(evaluate(t.operand, env));
-        for (const Expression& a : t.args)
-            args.push_back(evaluate(a, env));
-        bool answer = Interpreter::evaluateTest(t.name, args, env);
-        return Value(t.negated ? !answer : answer);
-    }
+        return evaluateFilter(e, env);
+    case K::test:
+        return Value(evaluateTestExpression(e, env));
     }
     return Value::undefined();
 }
@@ -561,33 +839,14 @@ Value Interpreter::evaluateSlice(const Value& value, const std::optional<Express
 
 bool Interpreter::evaluateTest(std::string_view name, const Array& args,
                                const std::shared_ptr<Environment>& env) {
-    static const KeywordArguments noKeywords;
-    const Value* local = env ? env->find(name) : nullptr;
-    for (const Value& a : args)
-        RenderLimits::chargeValue(a);
-    if (local && local->isFunction()) {
-        Value result = local->asFunction()(args, noKeywords, env);
-        return result.isBoolean() ? result.asBool() : result.isTruthy();
-    }
-    if (Tests::TestFunction test = Tests::find(name)) return test(args, noKeywords, env);
-    throw JinjaError::runtime("Unknown test: " + std::string(name));
+    return applyTest(name, ScopeVariables::hashName(name), Tests::find(name), args, env);
 }
 
 Value Interpreter::applyFilter(std::string_view name, const Array& args,
                                const KeywordArguments& kwargs,
                                const std::shared_ptr<Environment>& env) {
-    // A filter scans its operand and builds its result.
-    if (!args.empty()) RenderLimits::chargeValue(args[0]);
-    const Value* local = env ? env->find(name) : nullptr;
-    Value result;
-    if (local && local->isFunction())
-        result = local->asFunction()(args, kwargs, env);
-    else if (Filters::FilterFunction filter = Filters::find(name))
-        result = filter(args, kwargs, env);
-    else
-        throw JinjaError::runtime("Unknown filter: " + std::string(name));
-    RenderLimits::chargeValue(result);
-    return result;
+    return evaluation::applyFilter(name, ScopeVariables::hashName(name), Filters::find(name), args,
+                                   kwargs, env);
 }
 
 } // namespace jinja

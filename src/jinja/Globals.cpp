@@ -227,7 +227,7 @@ Value Globals::raiseException(const Array& args, const KeywordArguments& kwargs,
     throw TemplateException(std::nullopt);
 }
 
-Value Globals::range(const Array& args, const KeywordArguments&, const EnvPtr&) {
+Globals::RangeBounds Globals::rangeBounds(const Array& args) {
     std::int64_t start = 0, stop = 0, step = 1;
     switch (args.size()) {
     case 1:
@@ -253,10 +253,15 @@ Value Globals::range(const Array& args, const KeywordArguments&, const EnvPtr&) 
     Wide stride = step > 0 ? Wide(step) : -Wide(step);
     Wide count = span <= 0 ? 0 : (span + stride - 1) / stride;
     if (count > Wide(RenderLimits::current().maxItems)) RenderLimits::checkItems(std::size_t(-1));
+    return {start, step, static_cast<std::size_t>(count)};
+}
+
+Value Globals::range(const Array& args, const KeywordArguments&, const EnvPtr&) {
+    const RangeBounds bounds = rangeBounds(args);
     Array values;
-    values.reserve(static_cast<std::size_t>(count));
-    for (Wide k = 0; k < count; ++k)
-        values.emplace_back(static_cast<std::int64_t>(Wide(start) + k * step));
+    values.reserve(bounds.count);
+    for (std::size_t k = 0; k < bounds.count; ++k)
+        values.emplace_back(bounds.at(k));
     return Value(std::move(values));
 }
 

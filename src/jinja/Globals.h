@@ -2,6 +2,8 @@
 
 #include "jinja/Value.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +23,19 @@ public:
                                 const std::shared_ptr<Environment>& env);
     static Value range(const Array& args, const KeywordArguments& kwargs,
                        const std::shared_ptr<Environment>& env);
+    // The numbers range(args) holds, without building them: start + k * step
+    // for k below count. Fails as range() does.
+    struct RangeBounds {
+        std::int64_t start = 0;
+        std::int64_t step = 1;
+        std::size_t count = 0;
+        // Exact: every element of a range is a 64-bit integer.
+        std::int64_t at(std::size_t k) const noexcept {
+            return static_cast<std::int64_t>(static_cast<__int128>(start) +
+                                             static_cast<__int128>(k) * step);
+        }
+    };
+    static RangeBounds rangeBounds(const Array& args);
     static Value lipsum(const Array& args, const KeywordArguments& kwargs,
                         const std::shared_ptr<Environment>& env);
     static Value dict(const Array& args, const KeywordArguments& kwargs,

@@ -74,8 +74,7 @@ std::size_t ObjectKeyHash::operator()(std::string_view text) const noexcept {
     return unicode::canonicalHash(text);
 }
 
-bool ObjectKeyEqual::operator()(const ObjectKey& a, std::string_view b) const noexcept {
-    if (!a.isString()) return false;
+bool ObjectKeyEqual::equivalentText(const ObjectKey& a, std::string_view b) noexcept {
     try {
         return unicode::canonicallyEqual(a.text(), b);
     } catch (...) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jinja/ByteCompare.h"
+
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -66,9 +68,16 @@ struct ObjectKeyHash {
 };
 
 struct ObjectKeyEqual {
+    // Canonical equivalence of a string key's text with `b`.
+    static bool equivalentText(const ObjectKey& a, std::string_view b) noexcept;
+
     using is_transparent = void;
     bool operator()(const ObjectKey& a, const ObjectKey& b) const noexcept { return a == b; }
-    bool operator()(const ObjectKey& a, std::string_view b) const noexcept;
+    bool operator()(const ObjectKey& a, std::string_view b) const noexcept {
+        // Keys are nearly always found byte for byte; canonical equivalence
+        // is the slower second chance.
+        return a.isString() && (sameBytes(a.text(), b) || equivalentText(a, b));
+    }
     bool operator()(std::string_view a, const ObjectKey& b) const noexcept { return (*this)(b, a); }
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,10 @@ struct RenderLimits {
     // step, and so is building or scanning each KiB of text or each 16
     // elements, so quadratic work ends long before it could hang.
     std::uint64_t maxSteps = 20'000'000;
+    // Longest wall-clock time of one render, checked as steps are counted:
+    // a step may be slow (a large copy, a page fault), so counting steps
+    // alone does not bound the time.
+    std::chrono::milliseconds maxDuration{1000};
 
     // The limits of the render running on this thread, or the defaults when
     // none is running (a built-in called directly by a host).
@@ -43,7 +48,8 @@ struct RenderLimits {
     // Throws when the printed form of a value, appended to `current` bytes,
     // could exceed the byte limit; stops walking as soon as it knows.
     static void checkPrintedSize(const Value& value, std::size_t current);
-    // Counts steps against maxSteps; throws JinjaError (runtime) past it.
+    // Counts steps against maxSteps; throws JinjaError (runtime) past it, or
+    // past maxDuration.
     static void chargeSteps(std::uint64_t steps);
     // The steps of building or scanning a value: its text or its top-level elements.
     static void chargeValue(const Value& value);

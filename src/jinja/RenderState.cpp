@@ -68,6 +68,8 @@ void clearChain(Environment* scope, const Environment* keep) {
 RenderScope::RenderScope(const RenderLimits* limits, const Environment* keep) : keep_(keep) {
     if (current && !limits) return;
     state_.limits = limits ? *limits : defaultLimits();
+    state_.deadline = std::chrono::steady_clock::now() + state_.limits.maxDuration;
+    state_.nextClockCheck = kStepsPerClockCheck;
     thread_local const char* stackLimit = computeStackLimit();
     state_.stackLimit = stackLimit;
     state_.previous = current;
@@ -96,6 +98,11 @@ void RenderLimits::chargeSteps(std::uint64_t steps) {
     if (state->steps > state->limits.maxSteps)
         throw JinjaError::runtime("Rendering exceeds the limit of " +
                                   std::to_string(state->limits.maxSteps) + " steps");
+    if (state->steps < state->nextClockCheck) return;
+    state->nextClockCheck = state->steps + render::kStepsPerClockCheck;
+    if (std::chrono::steady_clock::now() > state->deadline)
+        throw JinjaError::runtime("Rendering exceeds the time limit of " +
+                                  std::to_string(state->limits.maxDuration.count()) + " ms");
 }
 
 } // namespace jinja

@@ -6,6 +6,7 @@
 #include "jinja/Environment.h"
 #include "jinja/RenderLimits.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,10 @@ struct RenderState {
     RenderLimits limits;
     std::size_t depth = 0;
     std::uint64_t steps = 0;
+    // The clock is read when the step count passes the next multiple of
+    // kStepsPerClockCheck (or a single charge is large).
+    std::uint64_t nextClockCheck = 0;
+    std::chrono::steady_clock::time_point deadline;
     const char* stackLimit = nullptr;
     // Scopes captured by caller functions. Only they can close a cycle of
     // shared ownership (a caller stored in a variable of the scope it holds or
@@ -26,6 +31,8 @@ struct RenderState {
     std::size_t sweepAt = 64;
     RenderState* previous = nullptr;
 };
+
+inline constexpr std::uint64_t kStepsPerClockCheck = 4096;
 
 // The running render of this thread, or null.
 extern constinit thread_local RenderState* current;

@@ -2,6 +2,7 @@
 // call blocks and filter blocks, and the render entry points.
 
 #include "jinja/Evaluation.h"
+#include "jinja/Globals.h"
 #include "jinja/Interpreter.h"
 #include "jinja/JinjaError.h"
 #include "jinja/RenderState.h"
@@ -48,34 +49,57 @@ std::string_view singleName(const Statement::LoopVar& v) {
 constexpr std::string_view kLoopKeys[] = {"index",    "index0",    "first",    "last",     "length",
                                           "revindex", "revindex0", "previtem", "nextitem", "cycle"};
 
-Value cycleFunction(std::int64_t index) {
-    return Value(
-        Function([index](const Array& args, const KeywordArguments&, const EnvPtr&) -> Value {
-            if (args.empty()) return Value(std::string());
-            return args[static_cast<std::size_t>(index) % args.size()];
-        }));
-}
-
-// Stores the loop object of position `index` under `loop` in the loop scope.
-// The previous iteration's object is updated in place when the scope holds
-// the only reference to it; a copy kept elsewhere keeps its own values.
-void updateLoopObject(Environment& scope, const Array& items, std::size_t index) {
-    auto slot = scope.variables.find(std::string_view("loop"));
-    bool reusable = slot != scope.variables.end() && slot->second.isObject() &&
-                    slot->second.asObject().size() == std::size(kLoopKeys);
-    if (reusable) {
-        std::size_t k = 0;
-        for (const auto& entry : slot->second.asObject())
-            reusable = reusable && entry.first.isString() && entry.first.text() == kLoopKeys[k++];
+// `loop.cycle`: the argument at the iteration's index, modulo their count.
+struct CycleFunction {
+    std::int64_t index;
+    Value operator()(const Array& args, const KeywordArguments&, const EnvPtr&) const {
+        if (args.empty()) return Value(std::string());
+        return args[static_cast<std::size_t>(index) % args.size()];
     }
+};
+
+// What a loop walks: the elements of an array, or the numbers of a range
+// that is never built.
+struct LoopItems {
+    const Array* array = nullptr;
+    Globals::RangeBounds range;
+    std::size_t count = 0;
+
+    Value at(std::size_t k) const { return array ? (*array)[k] : Value(range.at(k)); }
+};
+
+// The loop object of position `index`.
+Value makeLoopObject(const LoopItems& items, std::size_t index);
+
+// The state of a running loop behind its scope's `loop` variable.
+struct LoopState : Environment::LoopVariable {
+    LoopItems items;
+    std::size_t index = 0;
+    // Identity of the object stored last (see Value::identity).
+    const void* object = nullptr;
+};
+
+// Stores the loop object of the current position under `loop` in the loop
+// scope. The object stored last time is updated in place when the scope
+// holds the only reference to it; a copy kept elsewhere keeps its values.
+void refreshLoopObject(Environment& scope, Environment::LoopVariable& variable) {
+    auto& state = static_cast<LoopState&>(variable);
+    const LoopItems& items = state.items;
+    const std::size_t index = state.index;
+    Value* slot = scope.findOwn("loop", Environment::kLoopHash);
+    const bool reusable = slot && slot->isObject() && slot->identity() == state.object &&
+                          slot->asObject().size() == std::size(kLoopKeys);
     if (!reusable) {
-        scope.set("loop", Interpreter::makeLoopObject(items, index));
+        scope.variables.insert_or_assign("loop", Environment::kLoopHash,
+                                         makeLoopObject(items, index));
+        state.object = scope.findOwn("loop", Environment::kLoopHash)->identity();
         return;
     }
-    const std::size_t count = items.size();
+    const std::size_t count = items.count;
     const auto i = static_cast<std::int64_t>(index);
     const auto n = static_cast<std::int64_t>(count);
-    Object& loop = slot->second.mutableObject();
+    Object& loop = slot->mutableObject();
+    state.object = slot->identity();
     auto at = [&](std::size_t k) -> Value& {
         return (loop.begin() + static_cast<std::ptrdiff_t>(k)).value();
     };
@@ -86,47 +110,133 @@ void updateLoopObject(Environment& scope, const Array& items, std::size_t index)
     at(4) = Value(n);
     at(5) = Value(n - i);
     at(6) = Value(n - i - 1);
-    at(7) = index > 0 ? items[index - 1] : Value::undefined();
-    at(8) = index + 1 < count ? items[index + 1] : Value::undefined();
-    at(9) = cycleFunction(i);
+    at(7) = index > 0 ? items.at(index - 1) : Value::undefined();
+    at(8) = index + 1 < count ? items.at(index + 1) : Value::undefined();
+    Function* cycle = at(9).exclusiveFunction();
+    CycleFunction* target = cycle ? cycle->target<CycleFunction>() : nullptr;
+    if (target)
+        target->index = i;
+    else
+        at(9) = Value(Function(CycleFunction{i}));
+}
+
+// Keeps a loop scope's `loop` variable made on demand while the loop runs.
+// When the loop ends, a scope that outlives it (held by a caller) keeps the
+// last loop object, as if it had been stored at every iteration.
+class LoopScope {
+public:
+    LoopScope(const EnvPtr& scope, const LoopItems& items) : scope_(scope) {
+        state_.items = items;
+        state_.refresh = &refreshLoopObject;
+        // The variable exists from the start, so that making the object on a
+        // read replaces a value and never adds one: a read may come while
+        // references to the scope's other variables are held.
+        scope_->variables.insert_or_assign("loop", Environment::kLoopHash, Value::undefined());
+        scope_->attachLoop(&state_);
+    }
+    ~LoopScope() {
+        if (state_.stale && scope_.use_count() > 1) {
+            state_.stale = false;
+            try {
+                refreshLoopObject(*scope_, state_);
+            } catch (...) {
+                // Out of memory while unwinding: the variable stays unset.
+            }
+        }
+        scope_->attachLoop(nullptr);
+    }
+    LoopScope(const LoopScope&) = delete;
+    LoopScope& operator=(const LoopScope&) = delete;
+
+    void advance(std::size_t index) noexcept {
+        state_.index = index;
+        state_.stale = true;
+    }
+
+private:
+    const EnvPtr& scope_;
+    LoopState state_;
+};
+
+// `for x in range(...)` with the built-in range: the bounds of the numbers,
+// with the same checks and step charge as building them. Absent for any
+// other iterable.
+std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const EnvPtr& env) {
+    static const Value* const builtInRange = [] {
+        for (const auto& [name, function] : Globals::builtIn())
+            if (name == "range") return &function;
+        return static_cast<const Value*>(nullptr);
+    }();
+    static const std::uint64_t rangeHash = ScopeVariables::hashName("range");
+    const auto* call = iterable.getIf<Expression::Call>();
+    if (!call || !call->kwargs.empty() || call->args.empty() || call->args.size() > 3) return {};
+    const auto* callee = call->callee.getIf<Expression::Identifier>();
+    if (!callee || callee->name != "range") return {};
+    const Value* function = env->find("range", rangeHash);
+    if (!function || function->identity() != builtInRange->identity()) return {};
+    Array args;
+    for (const Expression& a : call->args) {
+        const auto* u = a.getIf<Expression::Unary>();
+        if (u && u->op == Expression::UnaryOp::splat) return {};
+    }
+    for (const Expression& a : call->args)
+        args.push_back(evaluate(a, env));
+    Globals::RangeBounds bounds = Globals::rangeBounds(args);
+    RenderLimits::chargeSteps(bounds.count / 16);
+    return bounds;
 }
 
 Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
     using LK = Statement::LoopVar::Kind;
-    Value iterable = evaluate(loop.iterable, env);
-    Array items;
+    LoopItems items;
+    Value iterable;
+    // An array is iterated where it is (its storage is immutable while
+    // `iterable` holds it); strings and objects become arrays first.
+    Array built;
     bool fromString = false;
-    if (iterable.isArray()) {
-        items = iterable.asArray();
-    } else if (iterable.isString()) {
-        fromString = true;
-        std::vector<std::string_view> characters = text::graphemes(iterable.asString());
-        RenderLimits::checkItems(characters.size());
-        items.reserve(characters.size());
-        for (std::string_view g : characters)
-            items.emplace_back(g);
-    } else if (iterable.isObject()) {
-        items.reserve(iterable.asObject().size());
-        for (const auto& [key, value] : iterable.asObject()) {
-            if (loop.loopVar.kind == LK::single)
-                items.push_back(Value(key));
-            else
-                items.push_back(Value(Array{Value(key), value}));
-        }
+    if (std::optional<Globals::RangeBounds> range = rangeOf(loop.iterable, env)) {
+        items.range = *range;
+        items.count = range->count;
     } else {
-        throw JinjaError::runtime("Cannot iterate over non-iterable value");
+        iterable = evaluate(loop.iterable, env);
+        if (iterable.isArray()) {
+            items.array = &iterable.asArray();
+        } else if (iterable.isString()) {
+            fromString = true;
+            std::vector<std::string_view> characters = text::graphemes(iterable.asString());
+            RenderLimits::checkItems(characters.size());
+            built.reserve(characters.size());
+            for (std::string_view g : characters)
+                built.emplace_back(g);
+            items.array = &built;
+        } else if (iterable.isObject()) {
+            built.reserve(iterable.asObject().size());
+            for (const auto& [key, value] : iterable.asObject()) {
+                if (loop.loopVar.kind == LK::single)
+                    built.push_back(Value(key));
+                else
+                    built.push_back(Value(Array{Value(key), value}));
+            }
+            items.array = &built;
+        } else {
+            throw JinjaError::runtime("Cannot iterate over non-iterable value");
+        }
+        if (!iterable.isArray()) iterable = Value();
+        items.count = items.array->size();
     }
-    iterable = Value();
-    if (items.empty()) return runNodes(loop.alternate, env, out);
+    if (items.count == 0) return runNodes(loop.alternate, env, out);
 
     EnvPtr scope = Environment::make(env);
-    const std::size_t count = items.size();
+    LoopScope loopScope(scope, items);
+    const std::size_t count = items.count;
+    const std::string_view single = singleName(loop.loopVar);
+    const std::uint64_t singleHash = ScopeVariables::hashName(single);
     for (std::size_t index = 0; index < count; ++index) {
         countStep();
-        const Value& item = items[index];
         if (loop.loopVar.kind == LK::single) {
-            scope->set(singleName(loop.loopVar), item);
-        } else {
+            scope->set(single, singleHash, items.at(index));
+        } else if (items.array) {
+            const Value& item = (*items.array)[index];
             const auto& names = loop.loopVar.names;
             if (fromString) {
                 for (std::size_t j = 0; j < names.size(); ++j)
@@ -138,8 +248,8 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
                     scope->set(names[j], j < parts.size() ? parts[j] : Value::undefined());
             }
         }
-        updateLoopObject(*scope, items, index);
-        if (loop.test && !evaluate(*loop.test, scope).isTruthy()) continue;
+        loopScope.advance(index);
+        if (loop.test && !isTruthy(*loop.test, scope)) continue;
         Flow flow;
         try {
             flow = runNodes(loop.body, scope, out);
@@ -153,6 +263,7 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
 
 Flow runSet(const Statement::Set& s, const EnvPtr& env) {
     if (s.value) {
+        if (appendInPlace(s.target, *s.value, env)) return Flow::normal;
         Value value = evaluate(*s.value, env);
         Interpreter::assign(s.target, value, env);
         return Flow::normal;
@@ -240,7 +351,7 @@ Flow execute(const Statement& s, const EnvPtr& env, std::string& out) {
         return runNodes(s.as<Statement::Generation>().body, env, out);
     case K::if_: {
         const auto& i = s.as<Statement::If>();
-        return runNodes(evaluate(i.test, env).isTruthy() ? i.body : i.alternate, env, out);
+        return runNodes(isTruthy(i.test, env) ? i.body : i.alternate, env, out);
     }
     case K::set:
         return runSet(s.as<Statement::Set>(), env);
@@ -277,8 +388,7 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
                 out += *lit;
                 break;
             }
-            Value scratch;
-            RenderLimits::appendPrinted(out, evaluateRef(e, env, scratch));
+            emit(e, env, out);
             break;
         }
         case Node::Kind::statement: {
@@ -391,13 +501,13 @@ void Interpreter::assign(const Expression& target, const Value& value,
         if (!id) return; // the updated copy would reach no variable
         // Take the variable's own copy out of its scope first, so the update
         // does not copy shared storage when this is its only holder.
-        Environment* holder = env.get();
-        while (holder && !holder->variables.count(id->name))
-            holder = holder->parent().get();
-        if (holder) {
-            auto it = holder->variables.find(id->name);
-            if (it->second.isObject()) object = std::move(it->second);
-            it->second = Value();
+        const std::uint64_t hash = m.object.facts().nameHash;
+        Value* held = nullptr;
+        for (Environment* holder = env.get(); holder && !held; holder = holder->parent().get())
+            held = holder->findOwn(id->name, hash);
+        if (held) {
+            if (held->isObject()) object = std::move(*held);
+            *held = Value();
         }
         object.mutableObject().insert_or_assign(std::move(key), value);
         try {
@@ -423,7 +533,16 @@ void Interpreter::assign(const Expression& target, const Value& value,
 }
 
 Value Interpreter::makeLoopObject(const Array& items, std::size_t index) {
-    const std::size_t count = items.size();
+    LoopItems source;
+    source.array = &items;
+    source.count = items.size();
+    return jinja::makeLoopObject(source, index);
+}
+
+namespace {
+
+Value makeLoopObject(const LoopItems& items, std::size_t index) {
+    const std::size_t count = items.count;
     const auto i = static_cast<std::int64_t>(index);
     const auto n = static_cast<std::int64_t>(count);
     const Value values[] = {Value(i + 1),
@@ -433,15 +552,17 @@ Value Interpreter::makeLoopObject(const Array& items, std::size_t index) {
                             Value(n),
                             Value(n - i),
                             Value(n - i - 1),
-                            index > 0 ? items[index - 1] : Value::undefined(),
-                            index + 1 < count ? items[index + 1] : Value::undefined(),
-                            cycleFunction(i)};
+                            index > 0 ? items.at(index - 1) : Value::undefined(),
+                            index + 1 < count ? items.at(index + 1) : Value::undefined(),
+                            Value(Function(CycleFunction{i}))};
     Object loop;
     loop.reserve(std::size(kLoopKeys));
     for (std::size_t k = 0; k < std::size(kLoopKeys); ++k)
         loop.insert_or_assign(ObjectKey(kLoopKeys[k]), values[k]);
     return Value(std::move(loop));
 }
+
+} // namespace
 
 // ---- macros -----------------------------------------------------------------------
 

@@ -176,6 +176,24 @@ public:
     // Writable payload of an array or object value; copies shared storage first.
     Array& mutableArray();
     Object& mutableObject();
+    // The string of a string value that no other value shares, for changing
+    // in place; null for other kinds or shared storage.
+    std::string* exclusiveString() noexcept {
+        return kind_ == Kind::string && storage_.use_count() == 1
+                   ? static_cast<std::string*>(storage_.get())
+                   : nullptr;
+    }
+    // The same for the entries of an object value.
+    Object* exclusiveObject() noexcept;
+    // The same for the callable of a function value.
+    Function* exclusiveFunction() noexcept {
+        return kind_ == Kind::function && storage_.use_count() == 1
+                   ? static_cast<Function*>(storage_.get())
+                   : nullptr;
+    }
+    // The address of the shared storage (null for scalars): two values with
+    // the same identity share their payload.
+    const void* identity() const noexcept { return storage_.get(); }
 
     // Printed form, as template output and error messages show it.
     std::string description() const;
@@ -244,6 +262,11 @@ inline const Array& Value::asArray() const noexcept {
 }
 inline const Object& Value::asObject() const noexcept {
     return static_cast<const detail::ObjectBox*>(storage_.get())->items;
+}
+inline Object* Value::exclusiveObject() noexcept {
+    return kind_ == Kind::object && storage_.use_count() == 1
+               ? &static_cast<detail::ObjectBox*>(storage_.get())->items
+               : nullptr;
 }
 
 // Access to object entries by plain string key (never matches integer keys).

@@ -1,0 +1,100 @@
+#include "jinja/ExpressionFacts.h"
+
+#include "jinja/Environment.h"
+#include "jinja/PropertyMembers.h"
+#include "jinja/filters/UnicodeText.h"
+
+namespace jinja {
+
+namespace {
+
+using E = Expression;
+
+// The value of a literal child, or null when the child computes something.
+const Value* literalValue(const Expression& e, Value& scratch) {
+    if (const auto& constant = e.facts().constant) return constant.get();
+    switch (e.kind()) {
+    case E::Kind::number:
+        scratch = Value(e.as<E::Number>().value);
+        return &scratch;
+    case E::Kind::integer:
+        scratch = Value(e.as<E::Integer>().value);
+        return &scratch;
+    case E::Kind::boolean:
+        scratch = Value(e.as<E::Boolean>().value);
+        return &scratch;
+    case E::Kind::null:
+        scratch = Value();
+        return &scratch;
+    default:
+        return nullptr;
+    }
+}
+
+std::shared_ptr<const Value> constantArray(const ExpressionList& elements) {
+    Array items;
+    items.reserve(elements.size());
+    for (const Expression& x : elements) {
+        Value scratch;
+        const Value* v = literalValue(x, scratch);
+        if (!v) return nullptr;
+        items.push_back(*v);
+    }
+    return std::make_shared<const Value>(std::move(items));
+}
+
+std::shared_ptr<const Value> constantObject(const E::Object& p) {
+    Object object;
+    object.reserve(p.entries.size());
+    for (const auto& [key, x] : p.entries) {
+        Value scratch;
+        const Value* v = literalValue(x, scratch);
+        if (!v) return nullptr;
+        object.insert_or_assign(key, *v);
+    }
+    return std::make_shared<const Value>(std::move(object));
+}
+
+bool allAsciiStrings(const ExpressionList& elements) {
+    for (const Expression& x : elements)
+        if (x.kind() != E::Kind::string || !x.facts().ascii) return false;
+    return true;
+}
+
+} // namespace
+
+void computeFacts(Expression::Data& data) {
+    ExpressionFacts& facts = data.facts;
+    if (auto* p = std::get_if<E::String>(&data.payload)) {
+        facts.constant = std::make_shared<const Value>(p->value);
+        facts.ascii = text::isAscii(p->value);
+    } else if (auto* p = std::get_if<E::Array>(&data.payload)) {
+        facts.constant = constantArray(p->elements);
+        facts.ascii = allAsciiStrings(p->elements);
+    } else if (auto* p = std::get_if<E::Tuple>(&data.payload)) {
+        facts.constant = constantArray(p->elements);
+        facts.ascii = allAsciiStrings(p->elements);
+    } else if (auto* p = std::get_if<E::Object>(&data.payload)) {
+        facts.constant = constantObject(*p);
+    } else if (auto* p = std::get_if<E::Identifier>(&data.payload)) {
+        facts.nameHash = ScopeVariables::hashName(p->name);
+    } else if (auto* p = std::get_if<E::Member>(&data.payload)) {
+        if (!p->computed) {
+            if (const auto* id = p->member.getIf<E::Identifier>()) {
+                facts.nameHash = ObjectKeyHash{}(std::string_view(id->name));
+                facts.objectMethod = PropertyMembers::isObjectMethod(id->name);
+                facts.stringMethod = PropertyMembers::isStringMethod(id->name);
+            }
+        } else if (const auto* key = p->member.getIf<E::String>()) {
+            facts.nameHash = ObjectKeyHash{}(std::string_view(key->value));
+        }
+    } else if (auto* p = std::get_if<E::Filter>(&data.payload)) {
+        facts.nameHash = ScopeVariables::hashName(p->name);
+        facts.builtIn = reinterpret_cast<void (*)()>(Filters::find(p->name));
+    } else if (auto* p = std::get_if<E::Test>(&data.payload)) {
+        facts.nameHash = ScopeVariables::hashName(p->name);
+        facts.builtIn = reinterpret_cast<void (*)()>(Tests::find(p->name));
+    }
+}
+
+} // namespace jinja

@@ -1,0 +1,76 @@
+#include "jinja/ScopeVariables.h"
+
+#include <bit>
+
+namespace jinja {
+
+std::size_t ScopeVariables::indexedPosition(std::string_view name,
+                                            std::uint64_t hash) const noexcept {
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const std::uint32_t at = index_[slot];
+        if (at == 0) return entries_.size();
+        if (hashes_[at - 1] == hash && sameBytes(entries_[at - 1].first, name)) return at - 1;
+    }
+}
+
+void ScopeVariables::rebuildIndex() {
+    index_.clear();
+    if (entries_.size() <= kLinearLimit) return;
+    // At most half full, so probes stay short.
+    index_.assign(std::bit_ceil(entries_.size() * 2), 0);
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        std::size_t slot = hashes_[i] & mask;
+        while (index_[slot] != 0)
+            slot = (slot + 1) & mask;
+        index_[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+}
+
+ScopeVariables::iterator ScopeVariables::append(std::string name, std::uint64_t hash, Value value) {
+    hashes_.reserve(hashes_.size() + 1);
+    entries_.emplace_back(std::move(name), std::move(value));
+    hashes_.push_back(hash);
+    bloom_ |= bloomBit(hash);
+    if (entries_.size() > kLinearLimit) {
+        if (index_.empty() || entries_.size() * 2 > index_.size()) {
+            rebuildIndex();
+        } else {
+            const std::size_t mask = index_.size() - 1;
+            std::size_t slot = hash & mask;
+            while (index_[slot] != 0)
+                slot = (slot + 1) & mask;
+            index_[slot] = static_cast<std::uint32_t>(entries_.size());
+        }
+    }
+    return entries_.end() - 1;
+}
+
+std::pair<ScopeVariables::iterator, bool> ScopeVariables::emplace(std::string name, Value value) {
+    const std::uint64_t hash = hashName(name);
+    auto it = find(name, hash);
+    if (it != end()) return {it, false};
+    return {append(std::move(name), hash, std::move(value)), true};
+}
+
+std::pair<ScopeVariables::iterator, bool>
+ScopeVariables::insert_or_assign(std::string_view name, std::uint64_t hash, Value value) {
+    auto it = find(name, hash);
+    if (it != end()) {
+        it->second = std::move(value);
+        return {it, false};
+    }
+    return {append(std::string(name), hash, std::move(value)), true};
+}
+
+void ScopeVariables::erase(iterator at) {
+    hashes_.erase(hashes_.begin() + (at - entries_.begin()));
+    entries_.erase(at);
+    bloom_ = 0;
+    for (std::uint64_t hash : hashes_)
+        bloom_ |= bloomBit(hash);
+    rebuildIndex();
+}
+
+} // namespace jinja
