@@ -61,31 +61,38 @@ bool applyTest(std::string_view name, std::uint64_t nameHash, Tests::TestFunctio
 // so that calls do not allocate one each time; handed back empty.
 class ArgumentBuffer {
 public:
-    ArgumentBuffer() {
-        if (!spare_.empty()) {
-            args_ = std::move(spare_.back());
-            spare_.pop_back();
-        } else {
-            args_ = std::make_unique<Array>();
-        }
-    }
-    ~ArgumentBuffer() {
-        args_->clear();
-        if (args_->capacity() > 64 || spare_.size() >= 64) return;
-        try {
-            spare_.push_back(std::move(args_));
-        } catch (...) {
-            // Out of memory: the buffer is simply freed.
-        }
-    }
+    ArgumentBuffer() : args_(take()) {}
+    ~ArgumentBuffer() { giveBack(args_); }
     ArgumentBuffer(const ArgumentBuffer&) = delete;
     ArgumentBuffer& operator=(const ArgumentBuffer&) = delete;
 
     Array& args() noexcept { return *args_; }
 
 private:
-    std::unique_ptr<Array> args_;
-    static thread_local std::vector<std::unique_ptr<Array>> spare_;
+    // The stock: arrays handed back, on a fixed shelf that needs no
+    // per-thread construction; a thread's arrays are freed when it ends.
+    struct Shelf {
+        Array* arrays[32];
+        std::size_t count;
+    };
+    static constinit thread_local Shelf shelf_;
+
+    static Array* take() {
+        if (shelf_.count > 0) return shelf_.arrays[--shelf_.count];
+        return newArray();
+    }
+    static void giveBack(Array* args) noexcept {
+        args->clear();
+        if (shelf_.count < std::size(shelf_.arrays) && args->capacity() <= 64)
+            shelf_.arrays[shelf_.count++] = args;
+        else
+            delete args;
+    }
+    // Allocates an array, making sure the thread's shelf is emptied when
+    // the thread ends.
+    static Array* newArray();
+
+    Array* args_;
 };
 
 } // namespace jinja::evaluation

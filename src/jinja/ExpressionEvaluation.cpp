@@ -111,7 +111,19 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
 
 } // namespace
 
-thread_local std::vector<std::unique_ptr<Array>> ArgumentBuffer::spare_;
+constinit thread_local ArgumentBuffer::Shelf ArgumentBuffer::shelf_{};
+
+Array* ArgumentBuffer::newArray() {
+    struct Cleaner {
+        ~Cleaner() {
+            while (shelf_.count > 0)
+                delete shelf_.arrays[--shelf_.count];
+        }
+    };
+    thread_local Cleaner cleaner;
+    (void)cleaner;
+    return new Array();
+}
 
 // Evaluates into `scratch` unless the expression reads an existing value.
 const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch) {

@@ -9,16 +9,21 @@
 
 namespace jinja {
 
+void RenderLimits::tooManyBytes() {
+    throw JinjaError::runtime("Rendering exceeds the size limit of " +
+                              std::to_string(RenderLimits::current().maxBytes) + " bytes");
+}
+
+const RenderLimits& RenderLimits::defaults() noexcept {
+    static const RenderLimits limits;
+    return limits;
+}
+
 namespace {
 
 [[noreturn]] void tooManyItems() {
     throw JinjaError::runtime("Value exceeds the size limit of " +
                               std::to_string(RenderLimits::current().maxItems) + " items");
-}
-
-[[noreturn]] void tooManyBytes() {
-    throw JinjaError::runtime("Rendering exceeds the size limit of " +
-                              std::to_string(RenderLimits::current().maxBytes) + " bytes");
 }
 
 // Takes n from the budget; false when the budget does not hold n.
@@ -93,11 +98,6 @@ void RenderLimits::checkItems(std::size_t a, std::size_t b) {
     if (a != 0 && b > current().maxItems / a) tooManyItems();
 }
 
-void RenderLimits::checkAppend(std::size_t currentSize, std::size_t added) {
-    std::size_t max = current().maxBytes;
-    if (currentSize > max || added > max - currentSize) tooManyBytes();
-}
-
 void RenderLimits::checkValueSize(const Value& value) {
     if (!value.isArray() && !value.isObject()) return;
     std::size_t budget = current().maxItems;
@@ -108,15 +108,6 @@ void RenderLimits::checkPrintedSize(const Value& value, std::size_t currentSize)
     std::size_t max = current().maxBytes;
     std::size_t budget = max - std::min(max, currentSize);
     if (printedExceeds(value, budget)) tooManyBytes();
-}
-
-void RenderLimits::chargeValue(const Value& value) {
-    if (value.isString())
-        chargeSteps(value.asString().size() / 1024);
-    else if (value.isArray())
-        chargeSteps(value.asArray().size() / 16);
-    else if (value.isObject())
-        chargeSteps(value.asObject().size() / 16);
 }
 
 void RenderLimits::appendPrinted(std::string& out, const Value& value) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jinja/Value.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +9,12 @@
 
 namespace jinja {
 
-class Value;
+struct RenderLimits;
+
+namespace render {
+// The limits of the render running on this thread, or null (RenderState.cpp).
+extern constinit thread_local const RenderLimits* activeLimits;
+} // namespace render
 
 // Bounds of one render, so that a hostile template ends with a JinjaError
 // instead of exhausting memory, the stack or time. The defaults are far above
@@ -30,7 +37,11 @@ struct RenderLimits {
 
     // The limits of the render running on this thread, or the defaults when
     // none is running (a built-in called directly by a host).
-    static const RenderLimits& current() noexcept;
+    static const RenderLimits& current() noexcept {
+        const RenderLimits* active = render::activeLimits;
+        return active ? *active : defaults();
+    }
+    static const RenderLimits& defaults() noexcept;
 
     // Throw JinjaError (runtime) when a string of n bytes or a collection of n
     // items would exceed the current limits.
@@ -40,7 +51,10 @@ struct RenderLimits {
     static void checkBytes(std::size_t a, std::size_t b);
     static void checkItems(std::size_t a, std::size_t b);
     // Throws when appending `added` bytes to a text of `current` bytes would exceed the limit.
-    static void checkAppend(std::size_t current, std::size_t added);
+    static void checkAppend(std::size_t currentSize, std::size_t added) {
+        const std::size_t max = current().maxBytes;
+        if (currentSize > max || added > max - currentSize) tooManyBytes();
+    }
     // Throws when a value with everything nested in it holds more than maxItems
     // elements; shared parts count each time they occur, so values built by
     // repeated doubling are refused before walking them could take exponential time.
@@ -51,10 +65,24 @@ struct RenderLimits {
     // Counts steps against maxSteps; throws JinjaError (runtime) past it, or
     // past maxDuration.
     static void chargeSteps(std::uint64_t steps);
-    // The steps of building or scanning a value: its text or its top-level elements.
-    static void chargeValue(const Value& value);
+    // The steps of building or scanning a value: its text or its top-level
+    // elements (none below a KiB or 16 elements, the common case).
+    static void chargeValue(const Value& value) {
+        if (value.isString())
+            chargeValueSize(value.asString().size(), true);
+        else if (value.isArray())
+            chargeValueSize(value.asArray().size(), false);
+        else if (value.isObject())
+            chargeValueSize(value.asObject().size(), false);
+    }
+    static void chargeValueSize(std::size_t bytesOrItems, bool text) {
+        const std::uint64_t steps = text ? bytesOrItems / 1024 : bytesOrItems / 16;
+        if (steps) chargeSteps(steps);
+    }
     // Appends the printed form of a value within the byte limit.
     static void appendPrinted(std::string& out, const Value& value);
+
+    [[noreturn]] static void tooManyBytes();
 };
 
 } // namespace jinja

@@ -5,19 +5,16 @@
 #include <algorithm>
 #include <pthread.h>
 #include <string>
+#include <time.h>
 
 namespace jinja {
 
 namespace render {
 
 constinit thread_local RenderState* current = nullptr;
+constinit thread_local const RenderLimits* activeLimits = nullptr;
 
 namespace {
-
-const RenderLimits& defaultLimits() {
-    static const RenderLimits limits;
-    return limits;
-}
 
 // The lowest stack address the render may reach before it reports too deep a
 // recursion: the thread's stack end plus a margin for unwinding and built-ins.
@@ -34,6 +31,12 @@ const char* computeStackLimit() {
 }
 
 } // namespace
+
+std::chrono::nanoseconds coarseNow() noexcept {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 void tooDeep() {
     throw JinjaError::runtime("Maximum recursion depth exceeded");
@@ -67,13 +70,14 @@ void clearChain(Environment* scope, const Environment* keep) {
 
 RenderScope::RenderScope(const RenderLimits* limits, const Environment* keep) : keep_(keep) {
     if (current && !limits) return;
-    state_.limits = limits ? *limits : defaultLimits();
-    state_.deadline = std::chrono::steady_clock::now() + state_.limits.maxDuration;
+    state_.limits = limits ? *limits : RenderLimits::defaults();
+    state_.deadline = coarseNow() + state_.limits.maxDuration;
     state_.nextClockCheck = kStepsPerClockCheck;
     thread_local const char* stackLimit = computeStackLimit();
     state_.stackLimit = stackLimit;
     state_.previous = current;
     current = &state_;
+    activeLimits = &state_.limits;
     owns_ = true;
 }
 
@@ -83,13 +87,10 @@ RenderScope::~RenderScope() {
         if (std::shared_ptr<Environment> scope = weak.lock()) clearChain(scope.get(), keep_);
     }
     current = state_.previous;
+    activeLimits = current ? &current->limits : nullptr;
 }
 
 } // namespace render
-
-const RenderLimits& RenderLimits::current() noexcept {
-    return render::current ? render::current->limits : render::defaultLimits();
-}
 
 void RenderLimits::chargeSteps(std::uint64_t steps) {
     render::RenderState* state = render::current;
@@ -100,7 +101,7 @@ void RenderLimits::chargeSteps(std::uint64_t steps) {
                                   std::to_string(state->limits.maxSteps) + " steps");
     if (state->steps < state->nextClockCheck) return;
     state->nextClockCheck = state->steps + render::kStepsPerClockCheck;
-    if (std::chrono::steady_clock::now() > state->deadline)
+    if (render::coarseNow() > state->deadline)
         throw JinjaError::runtime("Rendering exceeds the time limit of " +
                                   std::to_string(state->limits.maxDuration.count()) + " ms");
 }

@@ -21,7 +21,8 @@ struct RenderState {
     // The clock is read when the step count passes the next multiple of
     // kStepsPerClockCheck (or a single charge is large).
     std::uint64_t nextClockCheck = 0;
-    std::chrono::steady_clock::time_point deadline;
+    std::chrono::nanoseconds deadline{0}; // on the coarse clock
+
     const char* stackLimit = nullptr;
     // Scopes captured by caller functions. Only they can close a cycle of
     // shared ownership (a caller stored in a variable of the scope it holds or
@@ -38,6 +39,10 @@ inline constexpr std::uint64_t kStepsPerClockCheck = 4096;
 extern constinit thread_local RenderState* current;
 
 [[noreturn]] void tooDeep();
+
+// The monotonic clock at its coarse resolution (a few milliseconds), which
+// costs a fraction of a precise reading and is enough for a time limit.
+std::chrono::nanoseconds coarseNow() noexcept;
 
 // Fails with "Maximum recursion depth exceeded" when the stack has grown
 // down to the running render's limit.

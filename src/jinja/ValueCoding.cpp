@@ -23,10 +23,25 @@ namespace {
 
 // JSON writing ----------------------------------------------------------------
 
+// Whether a byte needs an escape in a JSON string.
+bool needsEscape(char c, bool escapeSlashes) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\' ||
+           (c == '/' && escapeSlashes);
+}
+
 void appendJsonString(std::string& out, std::string_view text, bool escapeSlashes) {
     static constexpr char hex[] = "0123456789abcdef";
     out += '"';
-    for (char c : text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // Copy the run of bytes that need no escape in one go.
+        std::size_t run = i;
+        while (run < text.size() && !needsEscape(text[run], escapeSlashes))
+            ++run;
+        out.append(text, i, run - i);
+        if (run == text.size()) break;
+        const char c = text[run];
+        i = run + 1;
         switch (c) {
         case '"':
             out += "\\\"";
@@ -50,17 +65,12 @@ void appendJsonString(std::string& out, std::string_view text, bool escapeSlashe
             out += "\\f";
             break;
         case '/':
-            if (escapeSlashes) out += '\\';
-            out += '/';
+            out += "\\/";
             break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                out += "\\u00";
-                out += hex[(c >> 4) & 0xF];
-                out += hex[c & 0xF];
-            } else {
-                out += c;
-            }
+            out += "\\u00";
+            out += hex[(c >> 4) & 0xF];
+            out += hex[c & 0xF];
         }
     }
     out += '"';
@@ -144,10 +154,19 @@ private:
             sorted.push_back(&entry);
         std::stable_sort(sorted.begin(), sorted.end(),
                          [](const auto* a, const auto* b) { return a->first < b->first; });
+        // Small objects look for a repeated text among the earlier entries;
+        // larger ones keep a set.
+        constexpr std::size_t kLinearCheck = 16;
         std::unordered_set<std::string> texts;
         for (const auto* entry : sorted) {
             std::string text = entry->first.stringValue();
-            if (!texts.insert(text).second)
+            bool repeated;
+            if (sorted.size() <= kLinearCheck)
+                repeated = std::any_of(entries.begin(), entries.end(),
+                                       [&](const auto& earlier) { return earlier.first == text; });
+            else
+                repeated = !texts.insert(text).second;
+            if (repeated)
                 throw CodingError(
                     CodingError::Kind::invalidValue,
                     "Cannot encode object with colliding keys that both serialize to \"" + text +

@@ -1,5 +1,7 @@
 #include "RenderSupport.h"
 
+#include <chrono>
+#include <limits>
 #include <thread>
 
 namespace jinja {
@@ -132,6 +134,78 @@ TEST(InterpreterTest, Loops) {
         // The item list is fixed before the first iteration.
         {"{% set xs = [1, 2] %}{% for x in xs %}{% set xs = [] %}{{ x }}{% endfor %}", "", "12"},
     });
+}
+
+TEST(InterpreterTest, LoopVariablesKeepTheirMeaning) {
+    expectCases({
+        // The loop object seen from an assignment, a member assignment, a
+        // loop variable named loop and a caller that outlives the loop.
+        {"{% for i in [1, 2] %}{{ loop.index }}{% set loop = 'x' %}{{ loop }}{% endfor %}", "",
+         "1x2x"},
+        {"{% for i in [1, 2] %}{% set loop.extra = i %}{{ loop.index }}{{ loop.extra }}{% endfor "
+         "%}",
+         "", "1122"},
+        {"{% for loop in [5, 6] %}{{ loop.index }}{% endfor %}", "", "12"},
+        {"{% set ns = namespace() %}{% macro keep() %}{% set ns.c = caller %}{% endmacro %}"
+         "{% for i in [1, 2, 3] %}{% call keep() %}{{ loop.index }}{% endcall %}{% endfor %}"
+         "{{ ns.c() }}",
+         "", "3"},
+        {"{% for i in [1, 2, 3] %}{{ loop.cycle('a', 'b') }}{{ loop.cycle('c', 'd', 'e') }}{% "
+         "endfor %}",
+         "", "acbdae"},
+        // Built-in range is walked without building the list.
+        {"{% for i in range(3) %}{{ loop.previtem }}<{{ i }}>{{ loop.nextitem }};{% endfor %}", "",
+         "<0>1;0<1>2;1<2>;"},
+        {"{% for i in range(10, 0, -4) %}{{ i }}/{{ loop.length }} {% endfor %}", "",
+         "10/3 6/3 2/3 "},
+        {"{% for i in range(0) %}a{% else %}b{% endfor %}", "", "b"},
+        {"{% for a, b in range(2) %}[{{ a }}]{% endfor %}", "", "[][]"},
+        {"{% for i in range('a') %}{% endfor %}", "",
+         "error: range() stop argument must be an integer"},
+        {"{% for i in range(1, 5, 0) %}{% endfor %}", "",
+         "error: range() step argument must not be zero"},
+        {"{% for i in range(5000000) %}{% endfor %}", "",
+         "error: Value exceeds the size limit of 4194304 items"},
+        // A template's own range is called like any other.
+        {"{% macro range(n) %}ab{% endmacro %}{% for c in range(3) %}{{ c }},{% endfor %}", "",
+         "a,b,"},
+    });
+}
+
+TEST(InterpreterTest, AppendingToAStringKeepsCopiesApart) {
+    expectCases({
+        {"{% set s = 'ab' %}{% set t = s %}{% set s = s ~ 'c' %}{% set s = s + 'd' %}{{ s }} {{ t "
+         "}}",
+         "", "abcd ab"},
+        {"{% set s = 'ab' %}{% set s = s ~ s ~ 1 %}{{ s }}", "", "abab1"},
+        {"{% set ns = namespace(s='x') %}{% set keep = ns.s %}{% for i in range(3) %}{% set ns.s "
+         "= ns.s ~ i %}{% endfor %}{{ ns.s }} {{ keep }}",
+         "", "x012 x"},
+        {"{% set ns = namespace(s='a') %}{% set other = ns %}{% set ns.s = ns.s ~ 'b' %}{{ ns.s "
+         "}} {{ other.s }}",
+         "", "ab a"},
+        // The right side changes the target while it runs: the left value read first counts.
+        {"{% set ns = namespace(s='a') %}{% macro m() %}{% set ns.s = 'z' %}b{% endmacro %}"
+         "{% set ns.s = ns.s ~ m() %}{{ ns.s }}",
+         "", "ab"},
+        {"{% set s = 'a' %}{% for i in range(3) %}{% set s = s ~ i %}{{ s }},{% endfor %}{{ s }}",
+         "", "a0,a01,a012,a"},
+        {"{% set s = 1 %}{% set s = s + 2 %}{{ s }}", "", "3"},
+    });
+}
+
+TEST(InterpreterTest, RendersEndWithinTheirTime) {
+    RenderLimits limits;
+    limits.maxDuration = std::chrono::milliseconds(1);
+    limits.maxSteps = std::numeric_limits<std::uint64_t>::max();
+    limits.maxItems = std::numeric_limits<std::size_t>::max();
+    EXPECT_EQ(outcome("{% for i in range(1000000000000) %}{% endfor %}", "", limits),
+              "error: Rendering exceeds the time limit of 1 ms");
+    // Appending in a long loop costs the steps of the strings it builds, and
+    // ends by them long before copying could make it slow.
+    EXPECT_EQ(outcome("{% set s = '' %}{% for i in range(3000000) %}{% set s = s + 'x' %}{% "
+                      "endfor %}{{ s | length }}"),
+              "error: Rendering exceeds the limit of 20000000 steps");
 }
 
 TEST(InterpreterTest, Assignment) {

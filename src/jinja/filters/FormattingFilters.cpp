@@ -323,8 +323,25 @@ std::string escapeNonAscii(std::string_view json) {
     return out;
 }
 
+// Length of the leading run of ASCII bytes, eight bytes at a time.
+std::size_t asciiPrefix(std::string_view s) {
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        if (word & 0x8080808080808080ull) break;
+    }
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 bool validUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
+    for (std::size_t i = asciiPrefix(s); i < s.size();) {
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         std::size_t at = i;
         if (text::decodeUtf8(s, i) == 0xFFFD && !(i - at == 3 && s.substr(at, 3) == "\xEF\xBF\xBD"))
             return false;
@@ -347,8 +364,9 @@ JINJA_FILTER(tojson) {
     } catch (const CodingError&) {
         return Value("null");
     }
-    if (!validUtf8(json)) return Value("null");
-    if (bound[1].isTruthy()) json = escapeNonAscii(json);
+    const bool ascii = asciiPrefix(json) == json.size();
+    if (!ascii && !validUtf8(json)) return Value("null");
+    if (!ascii && bound[1].isTruthy()) json = escapeNonAscii(json);
     RenderLimits::checkBytes(json.size());
     return Value(std::move(json));
 }

@@ -107,9 +107,14 @@ JINJA_FILTER(replace) {
 
 JINJA_FILTER(trim) {
     if (!hasString(args)) return Value(std::string());
+    const std::string& s = args[0].asString();
+    if (args.size() == 1 && kwargs.empty()) {
+        // The common form, without a set of characters.
+        std::string_view trimmed = text::trimScalars(s, text::isSpaceOrNewline);
+        return trimmed.size() == s.size() ? args[0] : Value(std::string(trimmed));
+    }
     static const Parameter params[] = {{"chars", Value()}};
     CallArguments bound = bindAfterOperand(params, args, kwargs);
-    const std::string& s = args[0].asString();
     if (bound[0].isString() && !bound[0].asString().empty()) {
         std::u32string set;
         const std::string& chars = bound[0].asString();
