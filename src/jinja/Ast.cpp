@@ -88,9 +88,11 @@ std::uint32_t childDepth(const Expression::Test& p) {
 
 template <class Payload> std::shared_ptr<const Expression::Data> makeExpression(Payload&& payload) {
     std::uint32_t depth = childDepth(payload) + 1;
-    Expression::Data data{std::forward<Payload>(payload), depth, {}};
-    computeFacts(data);
-    return std::make_shared<const Expression::Data>(std::move(data));
+    // Facts are computed where the node will live: they may point into it.
+    auto data = std::make_shared<Expression::Data>(
+        Expression::Data{std::forward<Payload>(payload), depth, {}});
+    computeFacts(*data);
+    return data;
 }
 
 bool stringsEqual(const std::string& a, const std::string& b) {

@@ -216,6 +216,26 @@ struct Expression::Test {
     bool negated = false;
 };
 
+// A variable followed by literal steps: member names, string keys and
+// integer indexes (`message.role`, `m['content']`, `xs[0]`), flattened so
+// that reading it walks a list instead of the tree. The texts point into the
+// expression's own nodes.
+struct LiteralPath {
+    struct Step {
+        enum class Kind : std::uint8_t { name, key, index };
+        Kind kind = Kind::name;
+        // A name that is also an object or string method (name steps only).
+        bool objectMethod = false;
+        bool stringMethod = false;
+        std::string_view text;  // name or key
+        std::uint64_t hash = 0; // object-key hash of the text
+        std::int64_t index = 0;
+    };
+    std::string_view root;
+    std::uint64_t rootHash = 0; // scope hash of the root name
+    std::vector<Step> steps;
+};
+
 // What evaluating an expression would otherwise work out again every time,
 // worked out once when the node is built (ExpressionFacts.cpp). Equality,
 // hashing and coding look at the payload only.
@@ -236,6 +256,8 @@ struct ExpressionFacts {
     // only (such texts equal another text only when its bytes are the same
     // or it is not all ASCII).
     bool ascii = false;
+    // An identifier, or a member chain of literal steps over one.
+    std::shared_ptr<const LiteralPath> path;
 };
 
 struct Expression::Data {

@@ -47,7 +47,7 @@ Environment::~Environment() {
     }
 }
 
-const Value* Environment::find(std::string_view name, std::uint64_t hash) const {
+const Value* Environment::findOutward(std::string_view name, std::uint64_t hash) const {
     const Environment* scope = this;
     while (true) {
         if (scope->isLoopName(name, hash) && scope->loop_->stale)

@@ -48,7 +48,15 @@ public:
     // The value visible under the name, or null when no scope defines it.
     const Value* find(std::string_view name) const { return find(name, Variables::hashName(name)); }
     // The same with the name's hash (Variables::hashName) computed beforehand.
-    const Value* find(std::string_view name, std::uint64_t hash) const;
+    const Value* find(std::string_view name, std::uint64_t hash) const {
+        // Most names are found in the innermost scope; the rest of the chain
+        // and the globals are the slower path.
+        if (!loop_ || hash != kLoopHash) {
+            auto it = variables.find(name, hash);
+            if (it != variables.end()) return &it->second;
+        }
+        return findOutward(name, hash);
+    }
     // This scope's own variable of that name, or null.
     Value* findOwn(std::string_view name, std::uint64_t hash);
     // The value visible under the name; undefined when no scope defines it.
@@ -75,6 +83,7 @@ public:
     bool trimBlocks = false;
 
 private:
+    const Value* findOutward(std::string_view name, std::uint64_t hash) const;
     bool isLoopName(std::string_view name, std::uint64_t hash) const noexcept {
         return loop_ && hash == kLoopHash && name == "loop";
     }

@@ -58,55 +58,46 @@ const Value* findKey(const Object& object, std::string_view key, std::uint64_t h
 // without copying anything; null when the expression needs full evaluation
 // (it computes a new value, such as a method or a character of a string).
 const Value* lookupPath(const Expression& e, const Environment& env) {
-    switch (e.kind()) {
-    case E::Kind::identifier: {
-        const Value* v = env.find(e.as<E::Identifier>().name, e.facts().nameHash);
-        return v ? v : &undefinedValue();
-    }
-    case E::Kind::member: {
-        const auto& m = e.as<E::Member>();
-        const ExpressionFacts& facts = e.facts();
-        const Value* base = nullptr;
-        if (m.computed) {
-            E::Kind k = m.member.kind();
-            if (k != E::Kind::string && k != E::Kind::integer) return nullptr;
-            base = lookupPath(m.object, env);
-            if (!base) return nullptr;
-            if (k == E::Kind::string) {
-                if (!base->isObject()) return base->isString() ? nullptr : &undefinedValue();
-                const Value* v =
-                    findKey(base->asObject(), m.member.as<E::String>().value, facts.nameHash);
-                return v ? v : &undefinedValue();
+    const LiteralPath* path = e.facts().path.get();
+    if (!path) return nullptr;
+    const Value* v = env.find(path->root, path->rootHash);
+    if (!v) return &undefinedValue();
+    using Kind = LiteralPath::Step::Kind;
+    for (const LiteralPath::Step& step : path->steps) {
+        switch (step.kind) {
+        case Kind::name:
+            if (v->isObject()) {
+                if (step.objectMethod) return nullptr;
+                v = findKey(v->asObject(), step.text, step.hash);
+            } else if (v->isString()) {
+                return step.stringMethod ? nullptr : &undefinedValue();
+            } else {
+                return &undefinedValue();
             }
-            std::int64_t index = m.member.as<E::Integer>().value;
-            if (base->isArray()) {
-                const Array& a = base->asArray();
-                std::int64_t n = static_cast<std::int64_t>(a.size());
+            break;
+        case Kind::key:
+            if (!v->isObject()) return v->isString() ? nullptr : &undefinedValue();
+            v = findKey(v->asObject(), step.text, step.hash);
+            break;
+        case Kind::index: {
+            std::int64_t index = step.index;
+            if (v->isArray()) {
+                const Array& a = v->asArray();
+                const auto n = static_cast<std::int64_t>(a.size());
                 if (index < 0) index += n;
-                return index >= 0 && index < n ? &a[static_cast<std::size_t>(index)]
-                                               : &undefinedValue();
+                v = index >= 0 && index < n ? &a[static_cast<std::size_t>(index)] : nullptr;
+            } else if (v->isObject()) {
+                auto it = v->asObject().find(ObjectKey(index));
+                v = it != v->asObject().end() ? &it->second : nullptr;
+            } else {
+                return v->isString() ? nullptr : &undefinedValue();
             }
-            if (base->isObject()) {
-                auto it = base->asObject().find(ObjectKey(index));
-                return it != base->asObject().end() ? &it->second : &undefinedValue();
-            }
-            return base->isString() ? nullptr : &undefinedValue();
+            break;
         }
-        const auto* id = m.member.getIf<E::Identifier>();
-        if (!id) return nullptr;
-        base = lookupPath(m.object, env);
-        if (!base) return nullptr;
-        if (base->isObject()) {
-            if (facts.objectMethod) return nullptr;
-            const Value* v = findKey(base->asObject(), id->name, facts.nameHash);
-            return v ? v : &undefinedValue();
         }
-        if (base->isString()) return facts.stringMethod ? nullptr : &undefinedValue();
-        return &undefinedValue();
+        if (!v) return &undefinedValue();
     }
-    default:
-        return nullptr;
-    }
+    return v;
 }
 
 } // namespace
@@ -203,6 +194,34 @@ void appendPrintedAfter(std::string& out, std::size_t base, const Value& value) 
     RenderLimits::checkBytes(base + out.size());
 }
 
+// `x | trim` printed: the trimmed part of a string operand is appended
+// where it stands, without building the filter's result. False (nothing
+// done) for any other expression, or when a function named trim is in scope.
+bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std::size_t base) {
+    static const Filters::FilterFunction trim = Filters::find("trim");
+    const auto* f = e.getIf<E::Filter>();
+    if (!f || builtInFilter(e) != trim || !f->args.empty() || !f->kwargs.empty()) return false;
+    Value scratch;
+    const Value& operand = evaluateRef(f->operand, env, scratch);
+    const Value* local = env->find(f->name, e.facts().nameHash);
+    if (!operand.isString() || (local && local->isFunction())) {
+        // The general way, with the operand evaluated once.
+        ArgumentBuffer buffer;
+        buffer.args().push_back(operand);
+        appendPrintedAfter(
+            out, base,
+            applyFilter(f->name, e.facts().nameHash, trim, buffer.args(), KeywordArguments{}, env));
+        return true;
+    }
+    // The steps applyFilter charges: the operand scanned, the result built.
+    RenderLimits::chargeValue(operand);
+    const std::string_view trimmed = text::trimScalars(operand.asString(), text::isSpaceOrNewline);
+    RenderLimits::chargeValueSize(trimmed.size(), true);
+    RenderLimits::checkAppend(base + out.size(), trimmed.size());
+    out += trimmed;
+    return true;
+}
+
 // Appends the printed right operands of the steps below `i`, innermost first.
 void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env, std::string& out,
                  std::size_t base) {
@@ -213,6 +232,7 @@ void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env, std::stri
             out += *lit;
             continue;
         }
+        if (appendTrimmed(b.right, env, out, base)) continue;
         Value scratch;
         appendPrintedAfter(out, base, evaluateRef(b.right, env, scratch));
     }
@@ -340,6 +360,7 @@ void emit(const Expression& e, const EnvPtr& env, std::string& out) {
         }
         return;
     }
+    if (appendTrimmed(e, env, out, 0)) return;
     Value scratch;
     RenderLimits::appendPrinted(out, evaluateRef(e, env, scratch));
 }

@@ -61,6 +61,34 @@ bool allAsciiStrings(const ExpressionList& elements) {
     return true;
 }
 
+// The path of a member expression whose object has a path and whose member
+// is a literal step; null otherwise.
+std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
+    const auto& base = m.object.facts().path;
+    if (!base) return nullptr;
+    LiteralPath::Step step;
+    if (!m.computed) {
+        const auto* id = m.member.getIf<E::Identifier>();
+        if (!id) return nullptr;
+        step.kind = LiteralPath::Step::Kind::name;
+        step.text = id->name;
+        step.objectMethod = PropertyMembers::isObjectMethod(id->name);
+        step.stringMethod = PropertyMembers::isStringMethod(id->name);
+    } else if (const auto* key = m.member.getIf<E::String>()) {
+        step.kind = LiteralPath::Step::Kind::key;
+        step.text = key->value;
+    } else if (const auto* index = m.member.getIf<E::Integer>()) {
+        step.kind = LiteralPath::Step::Kind::index;
+        step.index = index->value;
+    } else {
+        return nullptr;
+    }
+    step.hash = ObjectKeyHash{}(step.text);
+    auto path = std::make_shared<LiteralPath>(*base);
+    path->steps.push_back(step);
+    return path;
+}
+
 } // namespace
 
 void computeFacts(Expression::Data& data) {
@@ -78,7 +106,12 @@ void computeFacts(Expression::Data& data) {
         facts.constant = constantObject(*p);
     } else if (auto* p = std::get_if<E::Identifier>(&data.payload)) {
         facts.nameHash = ScopeVariables::hashName(p->name);
+        auto path = std::make_shared<LiteralPath>();
+        path->root = p->name;
+        path->rootHash = facts.nameHash;
+        facts.path = std::move(path);
     } else if (auto* p = std::get_if<E::Member>(&data.payload)) {
+        facts.path = extendPath(*p);
         if (!p->computed) {
             if (const auto* id = p->member.getIf<E::Identifier>()) {
                 facts.nameHash = ObjectKeyHash{}(std::string_view(id->name));

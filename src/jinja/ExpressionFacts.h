@@ -7,7 +7,8 @@
 
 namespace jinja {
 
-// Fills data.facts from data.payload (children are complete already).
+// Fills data.facts from data.payload (children are complete already). The
+// facts may point into the payload, so `data` must be where the node lives.
 void computeFacts(Expression::Data& data);
 
 // The built-in filter or test a node resolved when it was built, or null.

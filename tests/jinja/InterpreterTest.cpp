@@ -172,6 +172,19 @@ TEST(InterpreterTest, LoopVariablesKeepTheirMeaning) {
     });
 }
 
+TEST(InterpreterTest, PrintedFiltersPrintTheirValues) {
+    expectCases({
+        {"{{ '  a \\n' | trim }}|{{ 'x' ~ ' b ' | trim ~ 'y' }}|{{ 5 | trim }}|{{ none | trim }}|"
+         "{{ ' \u3000c\u3000' | trim }}",
+         "", "a|xby|||c"},
+    });
+    Environment::Variables vars;
+    vars.emplace("trim", testing::hostFunction([](const Array& args) {
+                     return Value("<" + args[0].description() + ">");
+                 }));
+    EXPECT_EQ(testing::render("{{ ' a ' | trim }}{{ 'x' ~ 5 | trim }}", vars), "< a >x<5>");
+}
+
 TEST(InterpreterTest, AppendingToAStringKeepsCopiesApart) {
     expectCases({
         {"{% set s = 'ab' %}{% set t = s %}{% set s = s ~ 'c' %}{% set s = s + 'd' %}{{ s }} {{ t "
