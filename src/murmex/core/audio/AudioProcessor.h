@@ -116,6 +116,10 @@ public:
     void setInputSuppressed(bool suppressed) { isInputSuppressed_ = suppressed; }
     /// Whether a capture runs or is paused.
     bool isRecording() const;
+    /// Where this processor captures from.
+    const std::shared_ptr<platform::audio::CaptureBackend>& captureBackend() const {
+        return backend_;
+    }
 
     /// Throws the capture backend's SystemError when the device cannot be
     /// opened or started, and WhisperError::audioProcessingFailed when
