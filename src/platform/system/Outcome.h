@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <variant>
 
@@ -45,5 +46,18 @@ public:
 private:
     std::variant<T, std::exception_ptr> state_;
 };
+
+/// The description of a stored error: what() of a standard exception, "unknown
+/// error" for anything else, "" for no error.
+inline std::string describeError(const std::exception_ptr& error) {
+    if (!error) return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
 
 } // namespace platform::system

@@ -5,6 +5,7 @@
 #include "murmex/base/TextUtilities.h"
 #include "murmex/core/audio/AudioProcessor.h"
 #include "platform/system/Cancellation.h"
+#include "platform/system/Outcome.h"
 #include "platform/system/Progress.h"
 #include "tessary_core/Logging.h"
 
@@ -19,16 +20,6 @@ namespace {
 using tessary::Logging;
 
 constexpr const char* waitingText = "Waiting for speech...";
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 } // namespace
 
@@ -124,7 +115,7 @@ void AudioStreamTranscriber::startStreamTranscription() {
         try {
             transcribeCurrentBuffer();
         } catch (...) {
-            Logging::error("Error: " + describe(std::current_exception()));
+            Logging::error("Error: " + platform::system::describeError(std::current_exception()));
             // The capture ends with the loop, or the buffer would grow
             // without anyone reading it.
             if (state().isRecording) stopStreamTranscription();

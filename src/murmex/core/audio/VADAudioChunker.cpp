@@ -3,6 +3,7 @@
 #include "murmex/base/Constants.h"
 #include "murmex/base/WhisperError.h"
 #include "murmex/core/audio/EnergyVAD.h"
+#include "platform/system/Outcome.h"
 #include "tessary_core/Logging.h"
 
 #include <algorithm>
@@ -15,16 +16,6 @@ namespace murmex {
 namespace {
 
 using tessary::Logging;
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 } // namespace
 
@@ -104,7 +95,7 @@ std::vector<TranscriptionResult> AudioChunking::updateSeekOffsetsForResults(
         auto& outcome = chunkedResults[i];
         if (!outcome.ok()) {
             Logging::debug(Logging::Separator{""}, "Error transcribing chunk ", i, ": ",
-                           describe(outcome.error()));
+                           platform::system::describeError(outcome.error()));
             continue;
         }
         // Samples move by the whole offset; seconds by the offset over the rate.
