@@ -56,6 +56,28 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> secondsOf(int s
     return {seek + size, segments};
 }
 
+/// The real processor, but the transcriber sees only the samples the test
+/// has revealed, so each pass starts exactly where the test wants it to.
+class GatedProcessor : public AudioProcessor {
+public:
+    using AudioProcessor::AudioProcessor;
+    std::atomic<size_t> visible = 0;
+
+    size_t audioSampleCount() const override {
+        return std::min(AudioProcessor::audioSampleCount(), visible.load());
+    }
+    std::vector<float> audioSamples() const override {
+        std::vector<float> samples = AudioProcessor::audioSamples();
+        samples.resize(std::min(samples.size(), visible.load()));
+        return samples;
+    }
+    std::vector<float> relativeEnergy() const override {
+        std::vector<float> energy = AudioProcessor::relativeEnergy();
+        energy.resize(std::min(energy.size(), (visible.load() + 1599) / 1600));
+        return energy;
+    }
+};
+
 /// A transcriber over the fakes, capturing from a test microphone whose
 /// samples count up (so the fake decoder knows each window's start).
 struct Stream {
@@ -64,7 +86,7 @@ struct Stream {
         made->devices = {{1, "Test microphone", 1, 16000}};
         return made;
     }();
-    std::shared_ptr<AudioProcessor> processor = std::make_shared<AudioProcessor>(backend);
+    std::shared_ptr<GatedProcessor> processor = std::make_shared<GatedProcessor>(backend);
     std::shared_ptr<FakeTextDecoder> decoder = std::make_shared<FakeTextDecoder>();
     std::shared_ptr<FakeSegmentSeeker> seeker = std::make_shared<FakeSegmentSeeker>();
     std::mutex mutex;
@@ -112,14 +134,20 @@ struct Stream {
             ASSERT_TRUE(backend->deliver(buffer));
             samples -= int64_t(buffer.size());
         }
-        ASSERT_TRUE(waitFor([&] { return int64_t(processor->audioSampleCount()) == fed; }));
+        reveal();
+    }
+    /// Lets the transcriber see everything spoken so far at once.
+    void reveal() {
+        ASSERT_TRUE(
+            waitFor([&] { return int64_t(processor->AudioProcessor::audioSampleCount()) == fed; }));
+        processor->visible = size_t(fed);
     }
     void silence(int64_t samples) {
         for (; samples > 0; samples -= 1600) {
             ASSERT_TRUE(backend->deliver(std::vector<float>(1600, 0.0f)));
             fed += 1600;
         }
-        ASSERT_TRUE(waitFor([&] { return int64_t(processor->audioSampleCount()) == fed; }));
+        reveal();
     }
     /// Waits until a pass over everything spoken so far has been taken in.
     bool passDone() {
@@ -198,7 +226,7 @@ TEST(AudioStreamTranscriber, ACandidateRunAlreadyConfirmedIsNotAddedAgain) {
     stream.start();
     stream.speak(17600);
     ASSERT_TRUE(waitFor([&] { return !stream.transcriber->state().confirmedSegments.empty(); }));
-    // Two more seconds: the pass starts at 2 s, a second before the end.
+    // Two more seconds: the pass starts at 2 s, more than a second before the end.
     stream.speak(32000);
     ASSERT_TRUE(waitFor([&] { return stream.seeker->callsSnapshot().size() >= 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -216,12 +244,13 @@ TEST(AudioStreamTranscriber, VoiceGatingWaitsForSpeechWithoutMovingTheBuffer) {
     State state = stream.transcriber->state();
     EXPECT_EQ(state.currentText, "Waiting for speech...");
     EXPECT_EQ(state.lastBufferSize, 0);
-    EXPECT_EQ(state.bufferEnergy.size(), 30u);
     // Speech after the silence; the newest second is not listened to, so it
     // takes two. The pass covers the silence too.
     stream.speak(16000);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(stream.seeker->callsSnapshot().empty());
+    // Each buffer brought the loudness records the transcriber may see.
+    EXPECT_EQ(stream.transcriber->state().bufferEnergy.size(), 30u);
     stream.speak(16000);
     ASSERT_TRUE(stream.passDone());
     EXPECT_EQ(stream.transcriber->state().lastBufferSize, 80000);
