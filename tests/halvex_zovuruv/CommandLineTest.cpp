@@ -3,6 +3,7 @@
 
 #include "halvex_zovuruv/CommandLine.h"
 
+#include "ProgramRun.h"
 #include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "halvex_zovuruv/Transcriber.h"
 #include "model_gen/ModelGenerator.h"
@@ -14,35 +15,19 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sstream>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using zvtest::lines;
+using zvtest::ProgramRun;
+using zvtest::readFile;
+using zvtest::runProgram;
+
 const char* kModel = "corvanemodel/openai_whisper-large-v3-v20240930_turbo_632MB";
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
 
 /// A 16 kHz mono 16-bit PCM file: a tone with a little seeded noise.
 void writeWav(const fs::path& path, double seconds) {
@@ -78,46 +63,6 @@ void writeModelTree(const fs::path& base) {
     options.seed = 7;
     modelgen::generateWhisperModels(base / kModel, options);
     zv::testing::writeWhisperTokenizerFolder(base / "corvanetok");
-}
-
-struct ProgramRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-/// Runs the built program with the arguments, the test's environment, and
-/// its output streams captured into files.
-ProgramRun runProgram(const std::vector<std::string>& arguments, const fs::path& scratch) {
-    const fs::path program = fs::path(ZV_BINARY_DIR) / "src" / "halvex_zovuruv" / "halvex-zovuruv";
-    const fs::path outFile = scratch / "stdout.txt", errFile = scratch / "stderr.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    std::vector<std::string> all{program.string()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ProgramRun run;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        ADD_FAILURE() << "cannot start " << program;
-        return run;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readFile(outFile);
-    run.err = readFile(errFile);
-    return run;
 }
 
 /// Lines of standard error that start with "ERROR: ".
