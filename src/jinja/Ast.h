@@ -256,7 +256,7 @@ struct ExpressionFacts {
     // only (such texts equal another text only when its bytes are the same
     // or it is not all ASCII).
     bool ascii = false;
-    // An identifier, or a member chain of literal steps over one.
+    // A member chain of literal steps over an identifier.
     std::shared_ptr<const LiteralPath> path;
 };
 

@@ -58,6 +58,10 @@ const Value* findKey(const Object& object, std::string_view key, std::uint64_t h
 // without copying anything; null when the expression needs full evaluation
 // (it computes a new value, such as a method or a character of a string).
 const Value* lookupPath(const Expression& e, const Environment& env) {
+    if (const auto* id = e.getIf<E::Identifier>()) {
+        const Value* v = env.find(id->name, e.facts().nameHash);
+        return v ? v : &undefinedValue();
+    }
     const LiteralPath* path = e.facts().path.get();
     if (!path) return nullptr;
     const Value* v = env.find(path->root, path->rootHash);

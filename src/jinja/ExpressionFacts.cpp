@@ -65,7 +65,8 @@ bool allAsciiStrings(const ExpressionList& elements) {
 // is a literal step; null otherwise.
 std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
     const auto& base = m.object.facts().path;
-    if (!base) return nullptr;
+    const auto* root = m.object.getIf<E::Identifier>();
+    if (!base && !root) return nullptr;
     LiteralPath::Step step;
     if (!m.computed) {
         const auto* id = m.member.getIf<E::Identifier>();
@@ -84,7 +85,14 @@ std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
         return nullptr;
     }
     step.hash = ObjectKeyHash{}(step.text);
-    auto path = std::make_shared<LiteralPath>(*base);
+    std::shared_ptr<LiteralPath> path;
+    if (base) {
+        path = std::make_shared<LiteralPath>(*base);
+    } else {
+        path = std::make_shared<LiteralPath>();
+        path->root = root->name;
+        path->rootHash = m.object.facts().nameHash;
+    }
     path->steps.push_back(step);
     return path;
 }
@@ -106,10 +114,6 @@ void computeFacts(Expression::Data& data) {
         facts.constant = constantObject(*p);
     } else if (auto* p = std::get_if<E::Identifier>(&data.payload)) {
         facts.nameHash = ScopeVariables::hashName(p->name);
-        auto path = std::make_shared<LiteralPath>();
-        path->root = p->name;
-        path->rootHash = facts.nameHash;
-        facts.path = std::move(path);
     } else if (auto* p = std::get_if<E::Member>(&data.payload)) {
         facts.path = extendPath(*p);
         if (!p->computed) {
