@@ -531,16 +531,15 @@ std::vector<TranscriptionResult> Murmex::transcribeAudioArray(
     const DecodingCallback& callback, const SegmentDiscoveryCallback& segmentCallback) {
     const int64_t windowLength =
         featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
+    std::vector<TranscriptionResult> results;
     if (decodeOptions && decodeOptions->chunkingStrategy == ChunkingStrategy::vad &&
         static_cast<int64_t>(audioArray.size()) > windowLength) {
-        // Chunking by voice activity is not part of this build; the windowed
-        // loop transcribes long audio completely on its own.
-        Logging::debug(
-            "Voice-activity chunking is not available; transcribing the audio in windows");
+        results = transcribeInChunks(audioArray, *decodeOptions, callback, windowLength);
+    } else {
+        const SegmentDiscoveryCallback& segments =
+            segmentCallback ? segmentCallback : segmentDiscoveryCallback;
+        results = runTranscribeTask(audioArray, decodeOptions, callback, segments);
     }
-    const SegmentDiscoveryCallback& segments =
-        segmentCallback ? segmentCallback : segmentDiscoveryCallback;
-    auto results = runTranscribeTask(audioArray, decodeOptions, callback, segments);
     if (decodeOptions && decodeOptions->verbose) {
         TESSARY_LOG(info, "Total Transcription Results: " + std::to_string(results.size()));
         for (size_t i = 0; i < results.size(); ++i) {
@@ -594,8 +593,12 @@ std::vector<TranscriptionResult> Murmex::runTranscribeTask(
         runProgress_.modify([&](RunProgress& run) {
             if (run.progress->isFinished()) run = RunProgress();
             const int64_t total = run.progress->totalUnitCount();
-            run.progress->setTotalUnitCount(run.runs == 0 ? std::max<int64_t>(total, 1)
-                                                          : total + 1);
+            if (run.reserved > 0) {
+                --run.reserved; // counted in by a chunked transcription
+            } else {
+                run.progress->setTotalUnitCount(run.runs == 0 ? std::max<int64_t>(total, 1)
+                                                              : total + 1);
+            }
             run.progress->addChild(child, 1);
             ++run.runs;
             return run.progress;

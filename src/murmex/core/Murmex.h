@@ -24,6 +24,7 @@
 #include "murmex/records/TranscriptionResult.h"
 #include "murmex/records/TranscriptionState.h"
 #include "murmex/records/TranscriptionTimings.h"
+#include "platform/system/Outcome.h"
 #include "platform/system/Progress.h"
 #include "tessary_core/ModelState.h"
 #include "tessary_core/PropertyLock.h"
@@ -140,6 +141,46 @@ public:
     transcribeAudioArraySingle(const std::vector<float>& audioArray,
                                const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
                                const DecodingCallback& callback = {});
+    // Batches: many inputs in one call, up to the worker count at a time.
+    /// One outcome per input, in input order: the input's results or its failure.
+    using TranscriptionOutcome = platform::system::Outcome<std::vector<TranscriptionResult>>;
+
+    /// One list of results per file, absent where the file failed.
+    virtual std::vector<std::optional<std::vector<TranscriptionResult>>>
+    transcribeAudioPaths(const std::vector<std::string>& audioPaths,
+                         const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                         const DecodingCallback& callback = {});
+    /// The files are loaded side by side, then transcribed as a batch; a file
+    /// that cannot be loaded gets its load failure. Reports convertingAudio,
+    /// transcribing and finished.
+    virtual std::vector<TranscriptionOutcome>
+    transcribeWithResults(const std::vector<std::string>& audioPaths,
+                          const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                          const DecodingCallback& callback = {});
+    /// One list of results per array, absent where the array failed.
+    virtual std::vector<std::optional<std::vector<TranscriptionResult>>>
+    transcribeAudioArrays(const std::vector<std::vector<float>>& audioArrays,
+                          const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                          const DecodingCallback& callback = {});
+    /// The same options for every array.
+    virtual std::vector<TranscriptionOutcome>
+    transcribeWithResults(const std::vector<std::vector<float>>& audioArrays,
+                          const std::optional<DecodingOptions>& decodeOptions = std::nullopt,
+                          const DecodingCallback& callback = {});
+    /// Runs the main entry once per array with that array's options, in
+    /// batches of the largest concurrentWorkerCount among the options (all
+    /// arrays in one batch when it is 0, but never more at once than the
+    /// machine has processors); one outcome per array, in input order. A
+    /// negative count gives every array a failure. Progress reports carry the
+    /// array's index as windowId; with seek offsets, the engine's segment
+    /// callback sees each window's segments with `seek` raised by the array's
+    /// offset. Lists of another length than the arrays give one failure.
+    virtual std::vector<TranscriptionOutcome>
+    transcribeWithOptions(const std::vector<std::vector<float>>& audioArrays,
+                          const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray,
+                          const std::optional<std::vector<int64_t>>& seekOffsets = std::nullopt,
+                          const DecodingCallback& callback = {});
+
     virtual std::shared_ptr<TranscribeTask>
     setupTranscribeTask(const TranscriptionTimings& currentTimings,
                         std::shared_ptr<platform::system::Progress> progress,
@@ -189,12 +230,22 @@ private:
     struct RunProgress {
         std::shared_ptr<platform::system::Progress> progress = platform::system::Progress::create();
         int runs = 0;
+        // Units a chunked transcription counted in ahead of its chunks' runs;
+        // a run takes one of them instead of adding a unit.
+        int64_t reserved = 0;
     };
 
     static hub::HubApi hubClient(const std::optional<std::filesystem::path>& downloadBase,
                                  const std::optional<std::string>& token,
                                  const std::string& endpoint, bool useBackgroundSession);
     void ensureLoaded();
+    /// The voice-activity path of the main entry: the samples cut at
+    /// silences, the chunks transcribed as a batch, their results moved onto
+    /// the whole recording's time line.
+    std::vector<TranscriptionResult> transcribeInChunks(const std::vector<float>& audioArray,
+                                                        const DecodingOptions& decodeOptions,
+                                                        const DecodingCallback& callback,
+                                                        int64_t windowLength);
     /// Loads one stage's model (null: the stage runs none) and, when given,
     /// records its load or specialisation time.
     void loadStage(WhisperMLModel* stage, std::string_view name, const std::filesystem::path& url,

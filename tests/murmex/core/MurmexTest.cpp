@@ -3,6 +3,7 @@
 #include "fixtures/tokenizer/WhisperTokenizerFolder.h"
 #include "murmex/base/WhisperError.h"
 #include "murmex/core/ModelUtilities.h"
+#include "murmex/support/EngineFixture.h"
 #include "murmex/support/FakeEngineStages.h"
 #include "murmex/support/LogCapture.h"
 #include "platform/system/Cancellation.h"
@@ -19,58 +20,13 @@ namespace {
 
 using tessary::ModelState;
 using testing::countingSamples;
+using testing::EngineFixture;
 using testing::FakeAudioEncoder;
 using testing::FakeAudioProcessor;
 using testing::FakeFeatureExtractor;
 using testing::FakeSegmentSeeker;
 using testing::FakeTextDecoder;
-
-/// A temporary folder removed with the object.
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "zv-murmex-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-        path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
-/// A model folder whose three required models exist (as empty folders; the
-/// fake stages do not load models) and a tokenizer folder beside it.
-struct EngineFixture {
-    TempFolder temp;
-    fs::path models = temp.path / "models";
-    fs::path tokenizerFolder = temp.path / "tok";
-    std::shared_ptr<FakeAudioProcessor> audio = std::make_shared<FakeAudioProcessor>();
-    std::shared_ptr<FakeFeatureExtractor> mel = std::make_shared<FakeFeatureExtractor>();
-    std::shared_ptr<FakeAudioEncoder> encoder = std::make_shared<FakeAudioEncoder>();
-    std::shared_ptr<FakeTextDecoder> decoder = std::make_shared<FakeTextDecoder>();
-    std::shared_ptr<FakeSegmentSeeker> seeker = std::make_shared<FakeSegmentSeeker>();
-
-    EngineFixture() {
-        for (const char* name : {"MelSpectrogram", "AudioEncoder", "TextDecoder"}) {
-            fs::create_directories(models / (std::string(name) + ".mlmodelc"));
-        }
-        zv::testing::writeWhisperTokenizerFolder(tokenizerFolder);
-    }
-
-    MurmexConfig config(std::optional<bool> load = false) const {
-        return MurmexConfig{.modelFolder = models.string(),
-                            .tokenizerFolder = tokenizerFolder.string(),
-                            .audioProcessor = audio,
-                            .featureExtractor = mel,
-                            .audioEncoder = encoder,
-                            .textDecoder = decoder,
-                            .segmentSeeker = seeker,
-                            .verbose = false,
-                            .load = load,
-                            .download = false};
-    }
-};
+using testing::TempFolder;
 
 /// Records every model-state change of an engine.
 struct StateLog {

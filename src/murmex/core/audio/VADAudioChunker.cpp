@@ -54,19 +54,24 @@ VADAudioChunker::chunkAll(std::span<const float> audioArray, int64_t maxChunkLen
         if (startIndex >= n && startIndex < clipEnd - padding)
             throw WhisperError::audioProcessingFailed("startIndex is outside the buffer size");
         while (startIndex < end - padding) {
-            const int64_t windowEnd = std::min(startIndex + longest, n);
-            int64_t chunkEnd = windowEnd;
-            if (startIndex + longest >= end) {
-                chunkEnd = end;
-            } else {
+            int64_t chunkEnd = end;
+            if (startIndex + longest < end) {
+                // The cut must leave more than the padding (plus a frame) after
+                // it: audio within the padding of the end never starts a window,
+                // so a shorter last piece would never be transcribed.
+                const int64_t latest = std::min(startIndex + longest, end - padding - frameLength);
+                const int64_t windowEnd = std::max(latest, startIndex + 1);
+                chunkEnd = windowEnd;
                 // Only the second half of the window is searched for a silence.
-                const int64_t middle = startIndex + (windowEnd - startIndex) / 2;
-                const std::vector<bool> decisions = vad_->voiceActivity(
-                    audioArray.subspan(size_t(middle), size_t(windowEnd - middle)));
-                if (const auto silence = vad_->findLongestSilence(decisions)) {
-                    const int64_t frame =
-                        silence->startIndex + (silence->endIndex - silence->startIndex) / 2;
-                    chunkEnd = middle + frame * frameLength;
+                const int64_t middle = startIndex + (startIndex + longest - startIndex) / 2;
+                if (middle < windowEnd) {
+                    const std::vector<bool> decisions = vad_->voiceActivity(
+                        audioArray.subspan(size_t(middle), size_t(windowEnd - middle)));
+                    if (const auto silence = vad_->findLongestSilence(decisions)) {
+                        const int64_t frame =
+                            silence->startIndex + (silence->endIndex - silence->startIndex) / 2;
+                        chunkEnd = middle + frame * frameLength;
+                    }
                 }
                 // A cut that would not move forward becomes a hard cut.
                 if (chunkEnd <= startIndex || chunkEnd > windowEnd) chunkEnd = windowEnd;
@@ -74,10 +79,7 @@ VADAudioChunker::chunkAll(std::span<const float> audioArray, int64_t maxChunkLen
             append(startIndex, chunkEnd);
             startIndex = chunkEnd;
         }
-        // What is left of the clip after the last cut is speech too. It is
-        // shorter than the padding, and the last chunk cannot take it: a cut
-        // is only made when the clip reaches further than one chunk from the
-        // cut chunk's start.
+        // A clip no longer than the padding is a chunk of its own too.
         if (startIndex < end) append(startIndex, end);
     }
     return chunks;

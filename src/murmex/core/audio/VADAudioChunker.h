@@ -3,10 +3,11 @@
 // longest silence of the second half of its window, or at the window's end
 // when that half holds no silence.
 //
-// No audio of a clip range is lost: the window padding at the end of a clip
-// never starts a cut of its own, and a tail shorter than it that is left after
-// the last cut becomes a chunk of its own (the last chunk, already one window
-// long, cannot take it).
+// No audio of a clip range is lost. A chunk's last `windowPadding` samples
+// never start a window of their own when it is transcribed, so no cut leaves
+// less than the padding (and a frame) before the end of the clip: a cut that
+// would is moved back, into the longest silence before that point, or made
+// there. The last chunk then always reaches the clip's end.
 
 #include "murmex/core/audio/AudioChunking.h"
 #include "murmex/core/audio/VoiceActivityDetector.h"

@@ -80,25 +80,29 @@ TEST(VADAudioChunker, CutsFallInTheMiddleOfTheLongestSilenceOfTheWindowsSecondHa
     EXPECT_EQ(next, int64_t(samples.size()));
 }
 
-TEST(VADAudioChunker, WindowsWithoutSilenceAreCutHardAndNoTailIsDropped) {
+TEST(VADAudioChunker, WindowsWithoutSilenceAreCutHardAndNoTailIsLeftTooShortToTranscribe) {
     VADAudioChunker chunker;
-    // 480,001 samples of speech: a hard cut at 480,000 and the one sample left.
-    const auto justOver = speechWithSilences(30, {});
-    std::vector<float> samples = justOver;
-    samples.push_back(0.25f);
-    EXPECT_EQ(bounds(chunker.chunkAll(samples, 480000, std::nullopt)),
-              (std::vector<std::pair<int64_t, int64_t>>{{0, 480000}, {480000, 480001}}));
-    // A tail shorter than the padding after a cut: its own chunk.
-    const auto longer = speechWithSilences(30.5, {});
-    EXPECT_EQ(bounds(chunker.chunkAll(longer, 480000, std::nullopt)),
-              (std::vector<std::pair<int64_t, int64_t>>{{0, 480000}, {480000, 488000}}));
-    // A silence in the last second: the cut lands there and the rest still
-    // comes as a chunk.
-    const auto lateSilence = speechWithSilences(30.5, {{29.6, 29.8}});
-    const auto chunks = bounds(chunker.chunkAll(lateSilence, 480000, std::nullopt));
-    ASSERT_EQ(chunks.size(), 2u);
-    EXPECT_EQ(chunks[0].second, chunks[1].first);
-    EXPECT_EQ(chunks[1].second, 488000);
+    using Bounds = std::vector<std::pair<int64_t, int64_t>>;
+    // Speech with no silence: a hard cut at the window's end.
+    EXPECT_EQ(bounds(chunker.chunkAll(speechWithSilences(70, {}), 480000, std::nullopt)),
+              (Bounds{{0, 480000}, {480000, 960000}, {960000, 1120000}}));
+    // 480,001 samples: a cut at the window's end would leave one sample,
+    // which no window would ever start at; the cut moves back so the last
+    // chunk holds more than a second (and a frame).
+    std::vector<float> justOver = speechWithSilences(30, {});
+    justOver.push_back(0.25f);
+    EXPECT_EQ(bounds(chunker.chunkAll(justOver, 480000, std::nullopt)),
+              (Bounds{{0, 462401}, {462401, 480001}}));
+    // A silence in the last second cannot take the cut either; one before it can.
+    EXPECT_EQ(
+        bounds(chunker.chunkAll(speechWithSilences(30.5, {{29.6, 29.8}}), 480000, std::nullopt)),
+        (Bounds{{0, 470400}, {470400, 488000}}));
+    const auto earlier =
+        bounds(chunker.chunkAll(speechWithSilences(30.5, {{28.0, 28.5}}), 480000, std::nullopt));
+    ASSERT_EQ(earlier.size(), 2u);
+    EXPECT_GE(earlier[0].second, 448000);
+    EXPECT_LT(earlier[0].second, 456000);
+    EXPECT_EQ(earlier[1].second, 488000);
 }
 
 TEST(VADAudioChunker, ClipTimesChooseTheAudioAndAClipPastTheEndFails) {
