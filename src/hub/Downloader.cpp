@@ -38,98 +38,90 @@ bool isTransportError(const SystemError& error) {
     return error.domain() == "NSURLErrorDomain" && error.code() != -1000;
 }
 
-// Writes filled chunks on a thread of its own, hashing them as it goes, while
-// the caller fills the next one: receiving and writing overlap, and at most
-// two chunks are ever held in memory.
-class ChunkWriter {
+// Writes the body piece by piece at the file's end as it arrives, while the
+// bytes are still in the processor's caches, and, given a hasher, feeds the
+// digest on a thread of its own that reads the fresh bytes back a little
+// behind the writes. Nothing of the body is gathered in memory.
+class FileSink {
 public:
-    ChunkWriter(int fd, const fs::path& path, int64_t offset, Sha256* hasher, size_t capacity)
-        : fd_(fd), path_(path), offset_(offset), hasher_(hasher) {
-        fill_.reserve(capacity);
-        spare_.reserve(capacity);
-        thread_ = std::jthread([this](std::stop_token stop) { work(stop); });
+    FileSink(int fd, const fs::path& path, int64_t offset, Sha256* hasher)
+        : fd_(fd), path_(path), written_(offset), hashed_(offset), hasher_(hasher) {
+        if (hasher_) hashing_ = std::jthread([this](std::stop_token stop) { hashLoop(stop); });
     }
 
-    ~ChunkWriter() {
+    ~FileSink() {
         {
             std::lock_guard lock(mutex_);
-            thread_.request_stop();
+            hashing_.request_stop();
         }
         changed_.notify_all();
     }
 
-    std::string& buffer() { return fill_; }
-
-    /// Hands the filled buffer over; waits while the previous one is written.
-    void submit() {
-        if (fill_.empty()) return;
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !pending_; });
-        rethrowLocked();
-        std::swap(fill_, spare_);
-        pending_ = true;
-        lock.unlock();
-        changed_.notify_all();
+    void write(std::string_view piece) {
+        int64_t offset = written();
+        while (!piece.empty()) {
+            const ssize_t n = ::pwrite(fd_, piece.data(), piece.size(), offset);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throwPosix("Cannot write", path_);
+            }
+            piece.remove_prefix(static_cast<size_t>(n));
+            offset += n;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            written_ = offset;
+        }
+        if (hasher_) changed_.notify_all();
     }
 
-    /// Waits until everything handed over is on disk; rethrows a write error.
-    void drain() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !pending_; });
-        rethrowLocked();
-    }
-
-    /// Bytes of the file written so far (exact after drain()).
     int64_t written() {
         std::lock_guard lock(mutex_);
-        return offset_;
+        return written_;
+    }
+
+    /// Waits until every written byte is in the digest; rethrows a read error.
+    void drain() {
+        if (!hasher_) return;
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return error_ || hashed_ == written_; });
+        if (error_) std::rethrow_exception(error_);
     }
 
     /// Empties the file and starts again from its first byte.
     void restart() {
         drain();
-        fill_.clear();
         if (::ftruncate(fd_, 0) != 0) throwPosix("Cannot truncate", path_);
         std::lock_guard lock(mutex_);
-        offset_ = 0;
+        written_ = hashed_ = 0;
         if (hasher_) hasher_->finish(); // starts the digest afresh
     }
 
 private:
-    void rethrowLocked() {
-        if (error_) std::rethrow_exception(error_);
-    }
-
-    void work(std::stop_token stop) {
+    void hashLoop(std::stop_token stop) {
+        std::vector<char> block(1 << 20);
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [&] { return pending_ || stop.stop_requested(); });
-            if (!pending_) return;
-            int64_t offset = offset_;
+            changed_.wait(lock, [&] { return hashed_ < written_ || stop.stop_requested(); });
+            if (hashed_ >= written_) return;
+            const int64_t from = hashed_;
+            const auto length = static_cast<size_t>(
+                std::min<int64_t>(written_ - hashed_, static_cast<int64_t>(block.size())));
             lock.unlock();
-            std::exception_ptr error;
-            try {
-                const char* data = spare_.data();
-                size_t left = spare_.size();
-                while (left > 0) {
-                    ssize_t n = ::pwrite(fd_, data, left, offset);
-                    if (n < 0) {
-                        if (errno == EINTR) continue;
-                        throwPosix("Cannot write", path_);
-                    }
-                    data += n;
-                    left -= static_cast<size_t>(n);
-                    offset += n;
-                }
-                if (hasher_) hasher_->update(spare_.data(), spare_.size());
-            } catch (...) {
-                error = std::current_exception();
-            }
+            ssize_t n;
+            do {
+                n = ::pread(fd_, block.data(), length, from);
+            } while (n < 0 && errno == EINTR);
+            if (n > 0) hasher_->update(block.data(), static_cast<size_t>(n));
             lock.lock();
-            offset_ = offset;
-            spare_.clear();
-            pending_ = false;
-            if (error) error_ = error;
+            if (n <= 0) {
+                error_ = std::make_exception_ptr(
+                    SystemError("NSPOSIXErrorDomain", n < 0 ? errno : EIO,
+                                "Cannot read back \"" + path_.string() + "\" for its digest"));
+                changed_.notify_all();
+                return;
+            }
+            hashed_ = from + n;
             changed_.notify_all();
         }
     }
@@ -138,13 +130,11 @@ private:
     const fs::path& path_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::string fill_;
-    std::string spare_;
-    bool pending_ = false;
-    int64_t offset_;
+    int64_t written_;
+    int64_t hashed_;
     Sha256* hasher_;
     std::exception_ptr error_;
-    std::jthread thread_;
+    std::jthread hashing_;
 };
 
 // Reads the start of "bytes START-END/TOTAL".
@@ -289,8 +279,7 @@ void Downloader::run(std::stop_token stop, const Transfer& t) {
             hasher.emplace();
             hashExistingBytes(file.fd, incompleteDestination_, downloaded, *hasher);
         }
-        ChunkWriter writer(file.fd, incompleteDestination_, downloaded, hasher ? &*hasher : nullptr,
-                           static_cast<size_t>(chunkSize_));
+        FileSink writer(file.fd, incompleteDestination_, downloaded, hasher ? &*hasher : nullptr);
 
         auto discardIncomplete = [&] {
             std::error_code ignored;
@@ -315,7 +304,7 @@ void Downloader::run(std::stop_token stop, const Transfer& t) {
             bool headSeen = false;
             auto sampleTime = std::chrono::steady_clock::now();
             int64_t sampleBytes = downloaded;
-            int64_t runningTotal = downloaded;
+            int64_t sinceChunk = 0;
             try {
                 platform::net::HttpClient::stream(
                     request,
@@ -330,7 +319,7 @@ void Downloader::run(std::stop_token stop, const Transfer& t) {
                         if (ranged && head.statusCode != 206) {
                             // The range was ignored: the body starts at byte 0.
                             writer.restart();
-                            downloaded = runningTotal = sampleBytes = 0;
+                            downloaded = sampleBytes = 0;
                         } else if (ranged) {
                             auto start = contentRangeStart(head.header("content-range"));
                             if (start && *start != downloaded) {
@@ -342,17 +331,14 @@ void Downloader::run(std::stop_token stop, const Transfer& t) {
                         return true;
                     },
                     [&](std::string_view piece) {
-                        std::string& buffer = writer.buffer();
-                        while (!piece.empty()) {
-                            const size_t room = static_cast<size_t>(chunkSize_) - buffer.size();
-                            const size_t take = std::min(room, piece.size());
-                            buffer.append(piece.data(), take);
-                            piece.remove_prefix(take);
-                            if (buffer.size() < static_cast<size_t>(chunkSize_)) break;
-                            runningTotal += static_cast<int64_t>(buffer.size());
-                            writer.submit();
+                        writer.write(piece);
+                        sinceChunk += static_cast<int64_t>(piece.size());
+                        // Progress and the retry budget move once per full chunk.
+                        while (sinceChunk >= chunkSize_) {
+                            sinceChunk -= chunkSize_;
                             retriesLeft = kRetriesAfterProgress;
                             if (!expected) continue;
+                            const int64_t runningTotal = writer.written() - sinceChunk;
                             const auto now = std::chrono::steady_clock::now();
                             const double seconds =
                                 std::chrono::duration<double>(now - sampleTime).count();
@@ -369,14 +355,12 @@ void Downloader::run(std::stop_token stop, const Transfer& t) {
                         }
                         return true;
                     });
-                writer.submit();
                 writer.drain();
                 downloaded = writer.written();
                 break;
             } catch (const SystemError& error) {
                 if (!isTransportError(error) || !headSeen) throw;
-                // The bytes that did arrive are a valid prefix: keep them.
-                writer.submit();
+                // The bytes that did arrive are on disk, a valid prefix: keep them.
                 writer.drain();
                 downloaded = writer.written();
                 if (retriesLeft <= 0) throw;

@@ -34,8 +34,15 @@
 
 namespace hub {
 
+struct HubFileDownloader;
+
 class HubApi {
 public:
+    using EnvironmentError = hub::EnvironmentError;
+    using FileMetadata = hub::FileMetadata;
+    using NetworkMonitor = hub::NetworkMonitor;
+    using HubFileDownloader = hub::HubFileDownloader;
+
     /// The hub service used when neither the caller nor QN_ENDPOINT names one.
     static constexpr std::string_view defaultEndpoint = "https://quillon.co";
 

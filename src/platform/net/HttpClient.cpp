@@ -299,7 +299,7 @@ HttpResponse HttpClient::stream(const HttpRequest& request, const ResponseHandle
     stream.onBody = &onBody;
     curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, streamBody);
     curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &stream);
-    curl_easy_setopt(h.curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    curl_easy_setopt(h.curl, CURLOPT_BUFFERSIZE, 512L * 1024L);
     ProgressContext context;
     context.stopToken = request.stopToken;
     context.idleLimit = request.timeout;
