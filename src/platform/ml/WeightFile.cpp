@@ -97,9 +97,9 @@ WeightBuffer<float> WeightFile::floats(const std::string& name,
     // Offsets are multiples of the manifest's alignment, so the elements are aligned.
     if (found.dataType == ElementType::float32)
         return {mapping_, static_cast<const float*>(bytes(found)), count};
-    std::vector<float> result(count);
-    kernels::halfToFloat(static_cast<const uint16_t*>(bytes(found)), result.data(), count);
-    return result;
+    std::shared_ptr<float[]> widened(new float[count]); // every element written below
+    kernels::halfToFloat(static_cast<const uint16_t*>(bytes(found)), widened.get(), count);
+    return {widened, widened.get(), count};
 }
 
 WeightBuffer<uint16_t> WeightFile::halves(const std::string& name,
@@ -108,9 +108,9 @@ WeightBuffer<uint16_t> WeightFile::halves(const std::string& name,
     const size_t count = static_cast<size_t>(found.count());
     if (found.dataType == ElementType::float16)
         return {mapping_, static_cast<const uint16_t*>(bytes(found)), count};
-    std::vector<uint16_t> result(count);
-    kernels::floatToHalf(static_cast<const float*>(bytes(found)), result.data(), count);
-    return result;
+    std::shared_ptr<uint16_t[]> rounded(new uint16_t[count]); // every element written below
+    kernels::floatToHalf(static_cast<const float*>(bytes(found)), rounded.get(), count);
+    return {rounded, rounded.get(), count};
 }
 
 } // namespace platform::ml
