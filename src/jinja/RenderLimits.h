@@ -30,9 +30,9 @@ struct RenderLimits {
     // step, and so is building or scanning each KiB of text or each 16
     // elements, so quadratic work ends long before it could hang.
     std::uint64_t maxSteps = 20'000'000;
-    // Longest wall-clock time of one render, checked as steps are counted:
-    // a step may be slow (a large copy, a page fault), so counting steps
-    // alone does not bound the time.
+    // Longest wall-clock time of one render, checked as steps are counted
+    // (to a few milliseconds): a step may be slow (a large copy, a page
+    // fault), so counting steps alone does not bound the time.
     std::chrono::milliseconds maxDuration{1000};
 
     // The limits of the render running on this thread, or the defaults when

@@ -71,7 +71,13 @@ void clearChain(Environment* scope, const Environment* keep) {
 RenderScope::RenderScope(const RenderLimits* limits, const Environment* keep) : keep_(keep) {
     if (current && !limits) return;
     state_.limits = limits ? *limits : RenderLimits::defaults();
-    state_.deadline = coarseNow() + state_.limits.maxDuration;
+    // A budget too long to add to the clock means no deadline.
+    const std::chrono::nanoseconds now = coarseNow();
+    const std::chrono::nanoseconds latest = std::chrono::nanoseconds::max();
+    const auto budget = state_.limits.maxDuration;
+    state_.deadline = budget >= std::chrono::duration_cast<std::chrono::milliseconds>(latest - now)
+                          ? latest
+                          : now + budget;
     state_.nextClockCheck = kStepsPerClockCheck;
     thread_local const char* stackLimit = computeStackLimit();
     state_.stackLimit = stackLimit;
