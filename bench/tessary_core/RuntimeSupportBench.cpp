@@ -2,9 +2,9 @@
 // a filtered-out log line, lock-guarded reads and changes, early-stop checks,
 // number text, hashing and the worker group's per-batch overhead.
 
-#include "platform/system/NumberText.h"
 #include "platform/system/Sha256.h"
 #include "platform/system/WorkerGroup.h"
+#include "platform/text/NumberText.h"
 #include "tessary_core/EarlyStopActor.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/PropertyLock.h"
@@ -68,7 +68,7 @@ BENCHMARK(BM_EarlyStopCheck);
 void BM_ShortestText(benchmark::State& state) {
     double value = 0.1234567;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(platform::system::shortestText(value));
+        benchmark::DoNotOptimize(platform::text::shortestText(value));
         value += 1e-7;
     }
 }

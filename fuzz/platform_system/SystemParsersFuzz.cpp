@@ -3,8 +3,8 @@
 
 #include "platform/system/Glob.h"
 #include "platform/system/MachineInfo.h"
-#include "platform/system/NumberText.h"
 #include "platform/system/Uuid.h"
+#include "platform/text/NumberText.h"
 
 #include <cmath>
 #include <cstdint>
@@ -30,11 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size >= sizeof(double)) {
         double value;
         std::memcpy(&value, data, sizeof value);
-        std::string printed = platform::system::shortestText(value);
+        std::string printed = platform::text::shortestText(value);
         if (std::isfinite(value) && std::strtod(printed.c_str(), nullptr) != value) std::abort();
         float single;
         std::memcpy(&single, data, sizeof single);
-        printed = platform::system::shortestText(single);
+        printed = platform::text::shortestText(single);
         if (std::isfinite(single) && std::strtof(printed.c_str(), nullptr) != single) std::abort();
     }
     return 0;

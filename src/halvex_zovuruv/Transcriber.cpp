@@ -8,6 +8,8 @@
 #include "platform/net/HttpClient.h"
 #include "platform/system/ChildProcess.h"
 #include "platform/system/SystemError.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 
 #include <cstdlib>
 #include <random>
@@ -198,40 +200,7 @@ std::string Transcriber::cleanup(const std::string& text) {
         }
         out += text[i++];
     }
-    // Trim Unicode White_Space at both ends (ASCII and the multi-byte ones).
-    auto isSpaceAt = [&](size_t pos, size_t& len) -> bool {
-        unsigned char c = static_cast<unsigned char>(out[pos]);
-        if (c == ' ' || (c >= 0x09 && c <= 0x0D)) {
-            len = 1;
-            return true;
-        }
-        static const char* const kMultiByte[] = {
-            "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81",
-            "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86",
-            "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8",
-            "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
-        for (const char* s : kMultiByte) {
-            size_t n = std::char_traits<char>::length(s);
-            if (out.compare(pos, n, s) == 0) {
-                len = n;
-                return true;
-            }
-        }
-        return false;
-    };
-    size_t begin = 0, len = 0;
-    while (begin < out.size() && isSpaceAt(begin, len))
-        begin += len;
-    size_t end = out.size();
-    while (end > begin) {
-        // Step back to the start of the last UTF-8 character.
-        size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(out[start]) & 0xC0) == 0x80)
-            --start;
-        if (!isSpaceAt(start, len) || start + len != end) break;
-        end = start;
-    }
-    return out.substr(begin, end - begin);
+    return std::string(platform::text::trimCodePoints(out, platform::text::isWhiteSpace));
 }
 
 } // namespace halvex

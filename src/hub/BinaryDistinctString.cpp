@@ -1,11 +1,14 @@
 #include "hub/BinaryDistinctString.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/CaseMapping.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Utf8.h"
 
 #include <fmt/format.h>
 #include <stdexcept>
 
 namespace hub {
+namespace text = platform::text;
 namespace {
 
 std::string fromCodeUnits(const std::vector<std::uint16_t>& units) {
@@ -15,10 +18,12 @@ std::string fromCodeUnits(const std::vector<std::uint16_t>& units) {
         const char32_t u = units[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
             units[i + 1] <= 0xDFFF) {
-            unicode::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            text::appendUtf8AllowingSurrogates(out, 0x10000 + ((u - 0xD800) << 10) +
+                                                        (units[i + 1] - 0xDC00));
             ++i;
         } else {
-            unicode::appendUtf8(out, u); // lone surrogates keep their generalised form
+            text::appendUtf8AllowingSurrogates(out,
+                                               u); // lone surrogates keep their generalised form
         }
     }
     return out;
@@ -28,7 +33,7 @@ std::vector<std::uint16_t> toCodeUnits(std::string_view text) {
     std::vector<std::uint16_t> units;
     units.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const char32_t cp = unicode::decodeNext(text, i);
+        const char32_t cp = text::decodeNextAllowingSurrogates(text, i);
         if (cp >= 0x10000) {
             units.push_back(static_cast<std::uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
             units.push_back(static_cast<std::uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
@@ -87,10 +92,10 @@ std::strong_ordering BinaryDistinctString::operator<=>(const BinaryDistinctStrin
         ++i;
     if (i == a.size() || i == b.size()) return a.size() <=> b.size();
     // Back up to the start of the code point that differs (same in both).
-    while (i > 0 && (static_cast<unsigned char>(a[i]) & 0xC0) == 0x80)
-        --i;
+    i = text::codePointStart(a, i);
     std::size_t ia = i, ib = i;
-    const char32_t ca = unicode::decodeNext(a, ia), cb = unicode::decodeNext(b, ib);
+    const char32_t ca = text::decodeNextAllowingSurrogates(a, ia),
+                   cb = text::decodeNextAllowingSurrogates(b, ib);
     const std::uint32_t ua = firstCodeUnit(ca), ub = firstCodeUnit(cb);
     if (ua != ub) return ua <=> ub;
     return static_cast<std::uint32_t>(ca) <=> static_cast<std::uint32_t>(cb);
@@ -108,7 +113,7 @@ bool BinaryDistinctString::hasSuffix(const BinaryDistinctString& suffix) const {
 }
 
 std::size_t BinaryDistinctString::count() const {
-    return unicode::graphemeCount(text_);
+    return text::graphemeCount(text_);
 }
 
 std::ptrdiff_t BinaryDistinctString::index(std::ptrdiff_t position, std::ptrdiff_t offset) const {
@@ -125,7 +130,7 @@ BinaryDistinctString::index(std::ptrdiff_t position, std::ptrdiff_t offset, std:
 }
 
 std::vector<BinaryDistinctCharacter> BinaryDistinctString::characters() const {
-    const auto bounds = unicode::graphemeBoundaries(text_);
+    const auto bounds = text::graphemeBoundaries(text_);
     std::vector<BinaryDistinctCharacter> out;
     out.reserve(bounds.size() - 1);
     for (std::size_t k = 0; k + 1 < bounds.size(); ++k)
@@ -134,7 +139,7 @@ std::vector<BinaryDistinctCharacter> BinaryDistinctString::characters() const {
 }
 
 BinaryDistinctString BinaryDistinctString::slice(std::ptrdiff_t lower, std::ptrdiff_t upper) const {
-    const auto bounds = unicode::graphemeBoundaries(text_);
+    const auto bounds = text::graphemeBoundaries(text_);
     const auto n = static_cast<std::ptrdiff_t>(bounds.size() - 1);
     if (lower < 0 || upper > n) outOfBounds();
     // Walk the characters noting the offset before `lower` and after
@@ -156,7 +161,7 @@ BinaryDistinctString BinaryDistinctString::slice(std::ptrdiff_t lower) const {
 }
 
 BinaryDistinctString BinaryDistinctString::lowercased() const {
-    return unicode::toLower(text_);
+    return text::toLower(text_);
 }
 
 BinaryDistinctString

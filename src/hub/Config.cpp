@@ -1,12 +1,15 @@
 #include "hub/Config.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/CaseMapping.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 
 #include <bit>
 #include <cstring>
 #include <fmt/format.h>
 
 namespace hub {
+namespace text = platform::text;
 namespace {
 
 const Config& nullConfig() {
@@ -16,7 +19,7 @@ const Config& nullConfig() {
 
 std::optional<bool> booleanOfText(std::string_view text) {
     if (text.size() > 5) return std::nullopt;
-    const std::string lower = unicode::toLower(text);
+    const std::string lower = text::toLower(text);
     if (lower == "true" || lower == "t" || lower == "1") return true;
     if (lower == "false" || lower == "f" || lower == "0") return false;
     return std::nullopt;
@@ -57,11 +60,11 @@ std::string Config::uncamelCase(std::string_view key) {
     bool previousNotUpper = false;
     for (std::size_t i = 0; i < key.size();) {
         const std::size_t start = i;
-        const char32_t cp = unicode::decodeNext(key, i);
-        const bool upper = cp < 0x80 ? (cp >= 'A' && cp <= 'Z') : unicode::isUppercaseLetter(cp);
+        const char32_t cp = text::decodeNext(key, i);
+        const bool upper = cp < 0x80 ? (cp >= 'A' && cp <= 'Z') : text::isUppercaseLetter(cp);
         if (upper) {
             if (previousNotUpper) result.push_back('_');
-            result += unicode::toLower(key.substr(start, i - start));
+            result += text::toLower(key.substr(start, i - start));
         } else {
             result.append(key.substr(start, i - start));
         }

@@ -7,7 +7,7 @@
 #include "hub/Utf8Check.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/LogSink.h"
-#include "platform/system/NumberText.h"
+#include "platform/text/NumberText.h"
 #include "platform/system/Sha256.h"
 #include "platform/system/SystemError.h"
 
@@ -177,7 +177,7 @@ void HubApi::writeDownloadMetadata(const std::string& commitHash, const std::str
     const double now =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     const std::string text =
-        commitHash + "\n" + etag + "\n" + platform::system::shortestText(now) + "\n";
+        commitHash + "\n" + etag + "\n" + platform::text::shortestText(now) + "\n";
     try {
         fs::create_directories(metadataPath.parent_path());
         writeAtomically(metadataPath, text);

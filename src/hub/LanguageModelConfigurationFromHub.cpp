@@ -1,10 +1,12 @@
 #include "hub/LanguageModelConfigurationFromHub.h"
 
 #include "hub/HubClientError.h"
-#include "hub/Unicode.h"
 #include "hub/YYJSONParser.h"
 #include "platform/system/LogSink.h"
 #include "platform/system/SystemError.h"
+#include "platform/text/CaseMapping.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 
 #include <cctype>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include <sstream>
 
 namespace hub {
+namespace text = platform::text;
 namespace fs = std::filesystem;
 namespace {
 
@@ -72,7 +75,7 @@ std::optional<std::string> chatTemplateOf(const fs::path& folder) {
     if (fs::exists(jinjaFile, ec)) {
         try {
             std::string text = readFile(jinjaFile);
-            if (!unicode::isValidUtf8(text)) return std::nullopt;
+            if (!text::isValidUtf8(text)) return std::nullopt;
             return text;
         } catch (const std::exception&) {
             return std::nullopt;
@@ -94,15 +97,14 @@ std::string capitalized(std::string_view text) {
     bool wordStart = true;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t start = i;
-        const char32_t cp = unicode::decodeNext(text, i);
+        const char32_t cp = text::decodeNext(text, i);
         const std::string_view piece = text.substr(start, i - start);
-        const bool separator = cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == 0x0B ||
-                               cp == 0x0C || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+        const bool separator = cp == ' ' || cp == '\t' || text::isNewline(cp);
         if (separator) {
             out.append(piece);
             wordStart = true;
         } else {
-            out += wordStart ? unicode::toUpper(piece) : unicode::toLower(piece);
+            out += wordStart ? text::toUpper(piece) : text::toLower(piece);
             wordStart = false;
         }
     }
@@ -112,8 +114,8 @@ std::string capitalized(std::string_view text) {
 bool isValidModelType(std::string_view type) {
     if (type.empty()) return false;
     for (std::size_t i = 0; i < type.size();) {
-        const char32_t cp = unicode::decodeNext(type, i);
-        if (cp != '_' && cp != '-' && !unicode::isAlphanumeric(cp)) return false;
+        const char32_t cp = text::decodeNext(type, i);
+        if (cp != '_' && cp != '-' && !text::isAlphanumeric(cp)) return false;
     }
     return true;
 }

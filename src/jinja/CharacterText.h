@@ -1,6 +1,8 @@
 #pragma once
 
-#include "jinja/Unicode.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -15,8 +17,8 @@ namespace jinja {
 class CharacterText {
 public:
     explicit CharacterText(std::string_view text) : text_(text) {
-        identity_ = unicode::isAscii(text) && text.find("\r\n") == std::string_view::npos;
-        if (!identity_) bounds_ = unicode::characterBoundaries(text);
+        identity_ = platform::text::isAscii(text) && text.find("\r\n") == std::string_view::npos;
+        if (!identity_) bounds_ = platform::text::graphemeBoundaries(text);
     }
 
     std::string_view text() const noexcept { return text_; }
@@ -42,13 +44,11 @@ public:
     // The first code point of character i.
     char32_t first(std::size_t i) const noexcept {
         std::size_t offset = begin(i);
-        if (static_cast<unsigned char>(text_[offset]) < 0x80)
-            return static_cast<unsigned char>(text_[offset]);
-        return unicode::decodeNext(text_, offset);
+        return platform::text::decodeNext(text_, offset);
     }
 
     bool isWhiteSpace(std::size_t i) const noexcept {
-        return i < size() && unicode::isWhiteSpace(first(i));
+        return i < size() && platform::text::isWhiteSpace(first(i));
     }
 
     // The first character index at or after `from` where the characters spell

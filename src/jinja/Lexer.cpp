@@ -2,6 +2,7 @@
 
 #include "jinja/CharacterText.h"
 #include "jinja/JinjaError.h"
+#include "platform/text/UnicodeProperties.h"
 
 #include <string>
 #include <unordered_map>
@@ -274,8 +275,8 @@ private:
             return make(kind, p, p + length, i);
         if (c == '\'' || c == '"') return extractString(i, c);
         char32_t first = chars_.first(p);
-        if (unicode::isNumeric(first)) return extractNumber(i);
-        if (unicode::isAlphabetic(first) || c == '_') return extractIdentifier(i);
+        if (platform::text::isNumeric(first)) return extractNumber(i);
+        if (platform::text::isAlphabetic(first) || c == '_') return extractIdentifier(i);
         throw JinjaError::lexer("Unexpected character '" + std::string(chars_.at(p)) +
                                 "' at position " + positionText(p));
     }
@@ -361,7 +362,7 @@ private:
             if (chars_.ascii(j) == '.') {
                 if (sawPoint) break;
                 sawPoint = true;
-            } else if (!unicode::isNumeric(chars_.first(j))) {
+            } else if (!platform::text::isNumeric(chars_.first(j))) {
                 break;
             }
             ++j;
@@ -375,7 +376,8 @@ private:
         std::size_t j = start;
         while (j < n) {
             char32_t c = chars_.first(j);
-            if (!(c == '_' || unicode::isAlphabetic(c) || unicode::isNumeric(c))) break;
+            if (!(c == '_' || platform::text::isAlphabetic(c) || platform::text::isNumeric(c)))
+                break;
             ++j;
         }
         std::string_view word = chars_.slice(start, j);

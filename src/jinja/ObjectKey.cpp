@@ -1,11 +1,9 @@
 #include "jinja/ObjectKey.h"
 
 #include "jinja/Unicode.h"
+#include "platform/text/CaseMapping.h"
 
 #include <functional>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-#include <unicode/ustring.h>
 
 namespace jinja {
 
@@ -62,9 +60,10 @@ int ObjectKey::compare(const ObjectKey& other, CompareOptions options) const {
     if (kind_ == Kind::int_)
         return number_ < other.number_ ? -1 : (number_ > other.number_ ? 1 : 0);
     if (options == CompareOptions::caseInsensitive) {
-        auto a = icu::UnicodeString::fromUTF8(unicode::toNFC(text_));
-        auto b = icu::UnicodeString::fromUTF8(unicode::toNFC(other.text_));
-        int order = a.caseCompare(b, U_FOLD_CASE_DEFAULT | U_COMPARE_CODE_POINT_ORDER);
+        // Full case folding of the composed forms, in code point order (the
+        // byte order of UTF-8).
+        int order = platform::text::foldCase(unicode::toNFC(text_))
+                        .compare(platform::text::foldCase(unicode::toNFC(other.text_)));
         return order < 0 ? -1 : (order > 0 ? 1 : 0);
     }
     return unicode::compareCanonical(text_, other.text_);

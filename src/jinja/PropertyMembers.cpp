@@ -39,15 +39,15 @@ Value strip(std::string_view methodName, Ends ends, const std::string& s, const 
     const Value& chars = bound[0];
     bool front = ends != Ends::back, back = ends != Ends::front;
     if (chars.isNull())
-        return Value(std::string(text::trimScalars(s, text::isSpaceOrNewline, front, back)));
+        return Value(std::string(text::trimCodePoints(s, text::isWhiteSpace, front, back)));
     if (!chars.isString())
         throw JinjaError::runtime(std::string(methodName) +
                                   "() chars argument must be a string or null");
     std::u32string set;
     for (std::size_t i = 0; i < chars.asString().size();)
-        set.push_back(text::decodeUtf8(chars.asString(), i));
+        set.push_back(text::decodeNext(chars.asString(), i));
     auto inSet = [&](char32_t c) { return set.find(c) != std::u32string::npos; };
-    return Value(std::string(text::trimScalars(s, inSet, front, back)));
+    return Value(std::string(text::trimCodePoints(s, inSet, front, back)));
 }
 
 Value split(const std::string& s, const Array& args, const KeywordArguments& kwargs) {
@@ -110,7 +110,7 @@ Value affix(bool prefix, const std::string& s, const Array& args, const KeywordA
     }
     if (text::isAscii(s) && text::isAscii(a)) return Value(false);
     // Canonically equivalent spellings: compare composed forms by characters.
-    std::string ns = text::nfc(s), na = text::nfc(a);
+    std::string ns = text::toNFC(s), na = text::toNFC(a);
     std::vector<std::string_view> gs = text::graphemes(ns), ga = text::graphemes(na);
     if (ga.size() > gs.size()) return Value(false);
     std::size_t offset = prefix ? 0 : gs.size() - ga.size();

@@ -5,15 +5,12 @@
 #include "jinja/JinjaError.h"
 #include "jinja/Lexer.h"
 #include "jinja/Parser.h"
-#include "jinja/Unicode.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 
 namespace jinja {
 
 namespace {
-
-bool isNewline(char32_t c) noexcept {
-    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
-}
 
 // Appends one line, without the spaces and tabs that begin it when the line's
 // first other characters open a statement or a comment.
@@ -37,10 +34,8 @@ std::string lstripBlocks(std::string_view text) {
     std::size_t offset = 0;
     while (offset < text.size()) {
         std::size_t at = offset;
-        char32_t c = static_cast<unsigned char>(text[offset]) < 0x80
-                         ? static_cast<unsigned char>(text[offset++])
-                         : unicode::decodeNext(text, offset);
-        if (isNewline(c)) {
+        char32_t c = platform::text::decodeNext(text, offset);
+        if (platform::text::isNewline(c)) {
             appendStrippedLine(out, text.substr(lineStart, at - lineStart));
             out += '\n';
             lineStart = offset;

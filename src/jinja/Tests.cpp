@@ -149,7 +149,7 @@ JINJA_TEST(in) {
         if (value.asString().empty()) return true;
         if (container.asString().find(value.asString()) != std::string::npos) return true;
         if (text::isAscii(container.asString()) && text::isAscii(value.asString())) return false;
-        return text::nfc(container.asString()).find(text::nfc(value.asString())) !=
+        return text::toNFC(container.asString()).find(text::toNFC(value.asString())) !=
                std::string::npos;
     }
     if (container.isObject()) {

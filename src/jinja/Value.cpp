@@ -4,6 +4,8 @@
 #include "jinja/Macro.h"
 #include "jinja/NestingGuard.h"
 #include "jinja/Unicode.h"
+#include "platform/text/NumberText.h"
+#include "platform/text/Utf8.h"
 
 #include <algorithm>
 #include <bit>
@@ -16,7 +18,7 @@ Value::Value(std::string value)
     : kind_(Kind::string), storage_(std::make_shared<std::string>(std::move(value))) {}
 Value::Value(char32_t codePoint) : kind_(Kind::string) {
     auto text = std::make_shared<std::string>();
-    unicode::appendUtf8(*text, codePoint);
+    platform::text::appendUtf8(*text, codePoint);
     storage_ = std::move(text);
 }
 
@@ -186,68 +188,14 @@ namespace jinja {
 
 namespace {
 
+// Plain decimal notation from 1e-4 up to the last double below 1e16;
+// every NaN prints as "nan".
 void appendDouble(std::string& out, double d) {
-    if (std::isnan(d)) {
+    constexpr double kLargestPlain = 9999999999999998.0;
+    if (std::isnan(d))
         out += "nan";
-        return;
-    }
-    if (std::isinf(d)) {
-        out += d < 0 ? "-inf" : "inf";
-        return;
-    }
-    if (d == 0.0) {
-        out += std::signbit(d) ? "-0.0" : "0.0";
-        return;
-    }
-    // Shortest round-trip digits and the decimal exponent of the first digit.
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::scientific);
-    std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-    if (text.front() == '-') {
-        out += '-';
-        text.remove_prefix(1);
-    }
-    std::size_t e = text.find('e');
-    std::string digits(1, text[0]);
-    if (e > 1) digits.append(text.substr(2, e - 2));
-    int exponent = 0;
-    std::string_view exponentText = text.substr(e + 1);
-    bool negativeExponent = exponentText.front() == '-';
-    if (exponentText.front() == '+' || exponentText.front() == '-') exponentText.remove_prefix(1);
-    std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
-    if (negativeExponent) exponent = -exponent;
-
-    double magnitude = std::fabs(d);
-    // Positional between 1e-4 and 1e16 (a threshold between 2^53 and 2^54).
-    if (magnitude >= 1e-4 && magnitude < 1e16) {
-        if (exponent >= 0) {
-            auto integerDigits = static_cast<std::size_t>(exponent) + 1;
-            if (digits.size() <= integerDigits) {
-                out += digits;
-                out.append(integerDigits - digits.size(), '0');
-                out += ".0";
-            } else {
-                out.append(digits, 0, integerDigits);
-                out += '.';
-                out.append(digits, integerDigits);
-            }
-        } else {
-            out += "0.";
-            out.append(static_cast<std::size_t>(-exponent - 1), '0');
-            out += digits;
-        }
-        return;
-    }
-    out += digits[0];
-    if (digits.size() > 1) {
-        out += '.';
-        out.append(digits, 1);
-    }
-    out += 'e';
-    out += exponent < 0 ? '-' : '+';
-    int absolute = exponent < 0 ? -exponent : exponent;
-    if (absolute < 10) out += '0';
-    out += std::to_string(absolute);
+    else
+        platform::text::appendShortestText(out, d, kLargestPlain);
 }
 
 std::size_t doubleHash(double d) noexcept {

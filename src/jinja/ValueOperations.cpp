@@ -5,6 +5,8 @@
 #include "jinja/NestingGuard.h"
 #include "jinja/Unicode.h"
 #include "jinja/Value.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -60,13 +62,13 @@ Value repeat(const std::string& text, std::int64_t count, const Value& left, con
 // Whether `needle` occurs in `haystack` as whole characters, up to canonical equivalence.
 bool containsCanonical(const std::string& haystack, const std::string& needle) {
     if (needle.empty()) return true;
-    if (unicode::isAscii(haystack) && unicode::isAscii(needle))
+    if (platform::text::isAscii(haystack) && platform::text::isAscii(needle))
         return haystack.find(needle) != std::string::npos;
     std::string h = unicode::toNFC(haystack);
     std::string n = unicode::toNFC(needle);
     std::size_t at = h.find(n);
     if (at == std::string::npos) return false;
-    std::vector<std::size_t> bounds = unicode::characterBoundaries(h);
+    std::vector<std::size_t> bounds = platform::text::graphemeBoundaries(h);
     for (; at != std::string::npos; at = h.find(n, at + 1))
         if (std::binary_search(bounds.begin(), bounds.end(), at) &&
             std::binary_search(bounds.begin(), bounds.end(), at + n.size()))

@@ -11,7 +11,7 @@
 // is swapped under a lock and always called outside it.
 
 #include "platform/system/LogSink.h"
-#include "platform/system/NumberText.h"
+#include "platform/text/NumberText.h"
 
 #include <atomic>
 #include <concepts>
@@ -148,7 +148,7 @@ template <typename T> void Logging::appendItem(std::string& out, const T& item) 
     } else if constexpr (std::is_integral_v<U>) {
         out += std::to_string(item);
     } else if constexpr (std::is_same_v<U, float> || std::is_same_v<U, double>) {
-        out += platform::system::shortestText(item);
+        out += platform::text::shortestText(item);
     } else if constexpr (std::is_enum_v<U> && !fmt::is_formattable<U>::value) {
         out += std::to_string(static_cast<std::underlying_type_t<U>>(item));
     } else if constexpr (fmt::is_formattable<U>::value) {

@@ -1,57 +1,14 @@
 #include "tessary_core/StringExtensions.h"
 
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
+
 #include <algorithm>
 #include <array>
 
 namespace tessary {
 
 namespace {
-
-// Decodes the code point starting at `pos`; malformed bytes read as one
-// U+FFFD each so that scanning always advances.
-char32_t decodeAt(std::string_view text, size_t pos, size_t& length) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(pos);
-    size_t need = lead < 0x80           ? 1
-                  : (lead >> 5) == 0x6  ? 2
-                  : (lead >> 4) == 0xE  ? 3
-                  : (lead >> 3) == 0x1E ? 4
-                                        : 0;
-    if (need == 0 || pos + need > text.size()) {
-        length = 1;
-        return 0xFFFD;
-    }
-    char32_t cp = need == 1   ? lead
-                  : need == 2 ? (lead & 0x1F)
-                  : need == 3 ? (lead & 0x0F)
-                              : (lead & 0x07);
-    for (size_t i = 1; i < need; ++i) {
-        if ((byte(pos + i) & 0xC0) != 0x80) {
-            length = 1;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (byte(pos + i) & 0x3F);
-    }
-    length = need;
-    return cp;
-}
-
-bool isWhitespaceOrNewline(char32_t c) {
-    if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return true;
-    switch (c) {
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000:
-        return true;
-    default:
-        return c >= 0x2000 && c <= 0x200A;
-    }
-}
 
 // Byte offset just past the last occurrence of any of `marks`, or npos.
 size_t endOfLastMark(std::string_view text, const std::vector<std::string_view>& marks) {
@@ -76,20 +33,7 @@ std::string trimmingFromEnd(std::string_view text, std::string_view character, i
 }
 
 std::string trimmingWhitespaceAndNewlines(std::string_view text) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t length;
-        if (!isWhitespaceOrNewline(decodeAt(text, begin, length))) break;
-        begin += length;
-    }
-    size_t end = begin; // end of the last non-blank character
-    for (size_t pos = begin; pos < text.size();) {
-        size_t length;
-        bool blank = isWhitespaceOrNewline(decodeAt(text, pos, length));
-        pos += length;
-        if (!blank) end = pos;
-    }
-    return std::string(text.substr(begin, end - begin));
+    return std::string(platform::text::trimCodePoints(text, platform::text::isWhiteSpace));
 }
 
 std::optional<std::string>

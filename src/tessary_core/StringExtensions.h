@@ -14,8 +14,8 @@ namespace tessary {
 /// With `upto` <= 0 or an empty `character` the text comes back unchanged.
 std::string trimmingFromEnd(std::string_view text, std::string_view character, int upto);
 
-/// `text` without leading and trailing white space and line breaks (ASCII
-/// and the Unicode space and line-separator characters).
+/// `text` without leading and trailing white space and line breaks (the
+/// Unicode White_Space characters).
 std::string trimmingWhitespaceAndNewlines(std::string_view text);
 
 /// The longest prefix of `text` that ends at a natural break and encodes to at

@@ -1,6 +1,8 @@
 #include "tokenizers/BPETokenizer.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Normalization.h"
+#include "platform/text/Utf8.h"
 #include "tokenizers/ConfigurationError.h"
 #include "tokenizers/TextEdits.h"
 #include "tokenizers/TokenizerError.h"
@@ -9,20 +11,13 @@
 #include <atomic>
 
 namespace tokenizers {
-namespace unicode = hub::unicode;
+namespace text = platform::text;
 namespace {
 
-// Merge keys compare by canonical equivalence: texts made only of code
-// points below U+0300 are already in NFC (the byte-level alphabet always is).
-bool isTriviallyNfc(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0xCC) return false;
-    return true;
-}
-
+// Merge keys compare by canonical equivalence (the byte-level alphabet lies
+// below U+0300, which is always in NFC).
 std::string canonicalKey(std::string_view text) {
-    return isTriviallyNfc(text) ? std::string(text)
-                                : unicode::normalize(text, unicode::NormalizationForm::nfc);
+    return text::normalize(text, text::NormalizationForm::nfc);
 }
 
 // Symbol ids are never negative, so no pair has this key.
@@ -78,7 +73,7 @@ BPETokenizer::mergesFromConfig(const hub::Config& merges) {
 }
 
 std::int32_t BPETokenizer::internSymbol(std::string_view text) {
-    if (isTriviallyNfc(text)) {
+    if (text::isBelowCombiningMarks(text)) {
         return static_cast<std::int32_t>(
             symbols_.findOrInsert(text, static_cast<std::int64_t>(symbols_.size())));
     }
@@ -87,8 +82,9 @@ std::int32_t BPETokenizer::internSymbol(std::string_view text) {
 }
 
 std::int32_t BPETokenizer::symbolOf(std::string_view character) const {
-    const std::int64_t* id = isTriviallyNfc(character) ? symbols_.find(character)
-                                                       : symbols_.find(canonicalKey(character));
+    const std::int64_t* id = text::isBelowCombiningMarks(character)
+                                 ? symbols_.find(character)
+                                 : symbols_.find(canonicalKey(character));
     return id ? static_cast<std::int32_t>(*id) : -1;
 }
 
@@ -168,7 +164,7 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     smallSymbols_.assign(0x300, -1);
     for (char32_t cp = 0; cp < 0x300; ++cp) {
         std::string text;
-        unicode::appendUtf8(text, cp);
+        text::appendUtf8(text, cp);
         if (const std::int64_t* id = symbols_.find(text))
             smallSymbols_[cp] = static_cast<std::int32_t>(*id);
     }
@@ -235,16 +231,16 @@ void BPETokenizer::mergeSymbols(std::string_view piece, std::vector<Span>& spans
         nodes.push_back(Node{id, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end),
                              k - 1, k + 1, true});
     };
-    if (isTriviallyNfc(piece) && piece.find('\r') == std::string_view::npos) {
+    if (text::isBelowCombiningMarks(piece) && piece.find('\r') == std::string_view::npos) {
         // Every code point below U+0300 is a character of its own (only CR LF
         // would join): no grapheme segmentation needed.
         for (std::size_t i = 0; i < piece.size();) {
             const std::size_t begin = i;
-            const char32_t cp = unicode::decodeNext(piece, i);
+            const char32_t cp = text::decodeNext(piece, i);
             addNode(cp < smallSymbols_.size() ? smallSymbols_[cp] : -1, begin, i);
         }
     } else {
-        const auto bounds = unicode::graphemeBoundaries(piece);
+        const auto bounds = text::graphemeBoundaries(piece);
         for (std::size_t k = 0; k + 1 < bounds.size(); ++k)
             addNode(symbolOf(piece.substr(bounds[k], bounds[k + 1] - bounds[k])), bounds[k],
                     bounds[k + 1]);

@@ -1,8 +1,9 @@
 #include "tokenizers/ByteEncoder.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/Utf8.h"
 
 namespace tokenizers {
+namespace text = platform::text;
 namespace {
 
 constexpr bool standsForItself(unsigned b) {
@@ -20,7 +21,7 @@ struct Tables {
         char32_t next = 0x100;
         for (unsigned b = 0; b < 256; ++b) {
             codePoints[b] = standsForItself(b) ? b : next++;
-            hub::unicode::appendUtf8(texts[b], codePoints[b]);
+            text::appendUtf8(texts[b], codePoints[b]);
             bytesOf[codePoints[b]] = static_cast<std::int16_t>(b);
             decoder.emplace(texts[b], static_cast<std::uint8_t>(b));
         }

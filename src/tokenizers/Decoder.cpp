@@ -1,12 +1,13 @@
 #include "tokenizers/Decoder.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Utf8.h"
 #include "tokenizers/ByteEncoder.h"
 #include "tokenizers/ConfigurationError.h"
 #include "tokenizers/TextEdits.h"
 
 namespace tokenizers {
-namespace unicode = hub::unicode;
+namespace text = platform::text;
 namespace {
 
 // Joined byte-level text back to bytes, then to text. A character outside
@@ -17,13 +18,13 @@ void closeByteRun(std::string& run, std::vector<std::string>& out) {
     bytes.reserve(run.size());
     for (std::size_t i = 0; i < run.size();) {
         const std::size_t start = i;
-        const char32_t cp = unicode::decodeNext(run, i);
+        const char32_t cp = text::decodeNext(run, i);
         if (auto b = byteOfCharacter(cp))
             bytes.push_back(static_cast<char>(*b));
         else
             bytes.append(run, start, i - start);
     }
-    out.push_back(unicode::repairUtf8(bytes));
+    out.push_back(text::repairUtf8(bytes));
     run.clear();
 }
 
@@ -136,7 +137,7 @@ std::vector<std::string> ByteFallbackDecoder::decode(const std::vector<std::stri
     std::string bytes;
     auto flush = [&] {
         if (bytes.empty()) return;
-        out.push_back(unicode::repairUtf8(bytes));
+        out.push_back(text::repairUtf8(bytes));
         bytes.clear();
     };
     for (const auto& token : tokens) {
@@ -177,7 +178,7 @@ std::vector<std::string> StripDecoder::decode(const std::vector<std::string>& to
     std::vector<std::string> out;
     out.reserve(tokens.size());
     for (const auto& token : tokens) {
-        const auto bounds = unicode::graphemeBoundaries(token);
+        const auto bounds = text::graphemeBoundaries(token);
         std::size_t first = 0, last = bounds.size() - 1;
         auto is = [&](std::size_t k) {
             return std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k]) == content_;

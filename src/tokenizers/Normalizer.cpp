@@ -1,21 +1,25 @@
 #include "tokenizers/Normalizer.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/CaseMapping.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Normalization.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 #include "tokenizers/ConfigurationError.h"
 #include "tokenizers/TextEdits.h"
 
 namespace tokenizers {
-namespace unicode = hub::unicode;
+namespace text = platform::text;
 namespace {
 
 // NFD with every scalar of U+0300-U+036F removed, not recomposed.
 std::string stripAccents(std::string_view text) {
-    const std::string decomposed = unicode::normalize(text, unicode::NormalizationForm::nfd);
+    const std::string decomposed = text::normalize(text, text::NormalizationForm::nfd);
     std::string out;
     out.reserve(decomposed.size());
     for (std::size_t i = 0; i < decomposed.size();) {
         const std::size_t start = i;
-        const char32_t cp = unicode::decodeNext(decomposed, i);
+        const char32_t cp = text::decodeNext(decomposed, i);
         if (cp < 0x300 || cp > 0x36F) out.append(decomposed, start, i - start);
     }
     return out;
@@ -28,7 +32,7 @@ bool isChineseCharacter(char32_t cp) {
 }
 
 template <typename Fn> std::string mapClusters(std::string_view text, Fn&& fn) {
-    const auto bounds = unicode::graphemeBoundaries(text);
+    const auto bounds = text::graphemeBoundaries(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t k = 0; k + 1 < bounds.size(); ++k)
@@ -73,19 +77,19 @@ std::string NormalizerSequence::normalize(std::string_view text) const {
 }
 
 std::string LowercaseNormalizer::normalize(std::string_view text) const {
-    return unicode::toLower(text);
+    return text::toLower(text);
 }
 std::string NFDNormalizer::normalize(std::string_view text) const {
-    return unicode::normalize(text, unicode::NormalizationForm::nfd);
+    return text::normalize(text, text::NormalizationForm::nfd);
 }
 std::string NFCNormalizer::normalize(std::string_view text) const {
-    return unicode::normalize(text, unicode::NormalizationForm::nfc);
+    return text::normalize(text, text::NormalizationForm::nfc);
 }
 std::string NFKDNormalizer::normalize(std::string_view text) const {
-    return unicode::normalize(text, unicode::NormalizationForm::nfkd);
+    return text::normalize(text, text::NormalizationForm::nfkd);
 }
 std::string NFKCNormalizer::normalize(std::string_view text) const {
-    return unicode::normalize(text, unicode::NormalizationForm::nfkc);
+    return text::normalize(text, text::NormalizationForm::nfkc);
 }
 std::string StripAccentsNormalizer::normalize(std::string_view text) const {
     return stripAccents(text);
@@ -102,7 +106,7 @@ std::string BertNormalizer::normalize(std::string_view text) const {
     std::string out(text);
     if (shouldCleanText_) {
         out = mapClusters(out, [](std::string& o, std::string_view c) {
-            const char32_t first = firstScalar(c);
+            const char32_t first = text::firstCodePoint(c);
             if (first == '\t' || first == '\n' || first == '\r')
                 o += ' ';
             else
@@ -111,7 +115,7 @@ std::string BertNormalizer::normalize(std::string_view text) const {
     }
     if (shouldHandleChineseChars_) {
         out = mapClusters(out, [](std::string& o, std::string_view c) {
-            if (isChineseCharacter(firstScalar(c))) {
+            if (isChineseCharacter(text::firstCodePoint(c))) {
                 o += ' ';
                 o.append(c);
                 o += ' ';
@@ -121,7 +125,7 @@ std::string BertNormalizer::normalize(std::string_view text) const {
         });
     }
     if (shouldStripAccents_) out = stripAccents(out);
-    if (shouldLowercase_) out = unicode::toLower(out);
+    if (shouldLowercase_) out = text::toLower(out);
     return out;
 }
 
@@ -130,7 +134,7 @@ std::string PrecompiledNormalizer::normalize(std::string_view text) const {
     cleaned.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t start = i;
-        const char32_t cp = unicode::decodeNext(text, i);
+        const char32_t cp = text::decodeNext(text, i);
         const bool removed = (cp >= 0x01 && cp <= 0x08) || cp == 0x0B ||
                              (cp >= 0x0E && cp <= 0x1F) || cp == 0x7F || cp == 0x8F || cp == 0x9F;
         const bool blank = cp == 0x09 || cp == 0x0A || cp == 0x0C || cp == 0x0D || cp == 0x1680 ||
@@ -145,14 +149,14 @@ std::string PrecompiledNormalizer::normalize(std::string_view text) const {
     // NFKC would turn the full-width tilde into "~": normalise around it.
     static constexpr std::string_view kTilde = "\xEF\xBD\x9E"; // U+FF5E
     if (cleaned.find(kTilde) == std::string::npos)
-        return unicode::normalize(cleaned, unicode::NormalizationForm::nfkc);
+        return text::normalize(cleaned, text::NormalizationForm::nfkc);
     std::string out;
     std::size_t start = 0;
     for (;;) {
         const std::size_t hit = cleaned.find(kTilde, start);
         const std::string_view piece = std::string_view(cleaned).substr(
             start, hit == std::string::npos ? std::string::npos : hit - start);
-        out += unicode::normalize(piece, unicode::NormalizationForm::nfkc);
+        out += text::normalize(piece, text::NormalizationForm::nfkc);
         if (hit == std::string::npos) break;
         out += kTilde;
         start = hit + kTilde.size();
@@ -161,7 +165,7 @@ std::string PrecompiledNormalizer::normalize(std::string_view text) const {
 }
 
 std::string StripNormalizer::normalize(std::string_view text) const {
-    return stripCharacters(text, leftStrip_, rightStrip_, &unicode::isWhiteSpace);
+    return stripCharacters(text, leftStrip_, rightStrip_, &text::isWhiteSpace);
 }
 
 } // namespace tokenizers

@@ -1,11 +1,13 @@
 #include "tokenizers/PostProcessor.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 #include "tokenizers/ConfigurationError.h"
 #include "tokenizers/TextEdits.h"
 
 namespace tokenizers {
-namespace unicode = hub::unicode;
+namespace text = platform::text;
 namespace {
 
 void append(std::vector<std::string>& out, const std::vector<std::string>& tokens) {
@@ -22,11 +24,11 @@ std::pair<hub::Config::Token, hub::Config::Token> readSepAndCls(const hub::Confi
 
 // Keep exactly one whitespace character at each end that has any.
 std::string trimKeepingOne(const std::string& token) {
-    const auto bounds = unicode::graphemeBoundaries(token);
+    const auto bounds = text::graphemeBoundaries(token);
     const std::size_t n = bounds.size() - 1;
     auto isSpace = [&](std::size_t k) {
-        return unicode::isWhiteSpace(
-            firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k])));
+        return text::isWhiteSpace(text::firstCodePoint(
+            std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k])));
     };
     std::size_t lead = 0, trail = 0;
     while (lead < n && isSpace(lead))
@@ -100,7 +102,7 @@ std::vector<std::string> RobertaProcessing::postProcess(const std::vector<std::s
         for (const auto& t : list)
             out.push_back(addPrefixSpace_
                               ? trimKeepingOne(t)
-                              : stripCharacters(t, true, true, &unicode::isSpaceSeparatorOrTab));
+                              : stripCharacters(t, true, true, &text::isSpaceSeparatorOrTab));
         return out;
     };
     std::vector<std::string> out{cls_.text.str()};

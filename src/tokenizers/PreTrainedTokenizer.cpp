@@ -1,7 +1,8 @@
 #include "tokenizers/PreTrainedTokenizer.h"
 
-#include "hub/Unicode.h"
 #include "platform/system/LogSink.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Utf8.h"
 #include "tokenizers/BPETokenizer.h"
 #include "tokenizers/TextEdits.h"
 #include "tokenizers/TextSplitting.h"
@@ -12,7 +13,7 @@
 #include <functional>
 
 namespace tokenizers {
-namespace unicode = hub::unicode;
+namespace text = platform::text;
 namespace {
 
 struct AddedTokenPattern {
@@ -25,8 +26,8 @@ struct AddedTokenPattern {
 // Input text is repaired at the entry so that every later stage sees
 // well-formed UTF-8.
 std::string_view wellFormed(std::string_view text, std::string& storage) {
-    if (unicode::isValidUtf8(text)) return text;
-    storage = unicode::repairUtf8(text);
+    if (text::isValidUtf8(text)) return text;
+    storage = text::repairUtf8(text);
     return storage;
 }
 
@@ -58,7 +59,7 @@ PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig,
         if (!content || content->str().empty()) continue;
         patterns.push_back({content->str(), element["lstrip"].boolean(false),
                             element["rstrip"].boolean(false),
-                            unicode::graphemeCount(content->view())});
+                            text::graphemeCount(content->view())});
     }
     std::stable_sort(patterns.begin(), patterns.end(),
                      [](const AddedTokenPattern& a, const AddedTokenPattern& b) {

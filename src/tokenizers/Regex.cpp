@@ -1,6 +1,7 @@
 #include "tokenizers/Regex.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Utf8.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <utility>
 
 namespace tokenizers {
+namespace text = platform::text;
 namespace {
 
 // ICU's line terminators.
@@ -59,7 +61,7 @@ Compiled compilePcre(const std::string& translated) {
 std::optional<std::size_t> resumeAfter(std::string_view text, const Regex::Match& m) {
     if (m.end > m.begin) return m.end;
     if (m.begin >= text.size()) return std::nullopt;
-    return hub::unicode::nextGraphemeBoundary(text, m.begin);
+    return text::nextGraphemeBoundary(text, m.begin);
 }
 
 } // namespace
@@ -188,7 +190,7 @@ std::size_t Regex::captureCount() const {
 }
 
 Regex::Scanner::Scanner(const Regex& regex, std::string_view text) : regex_(regex), text_(text) {
-    if (!hub::unicode::isValidUtf8(text))
+    if (!text::isValidUtf8(text))
         throw RegexError("text searched by a regular expression is not valid UTF-8");
     matchData_ = pcre2_match_data_create_from_pattern(code(regex.code_), nullptr);
     if (!matchData_) throw std::bad_alloc();

@@ -1,8 +1,10 @@
 #include "tokenizers/TextEdits.h"
 
-#include "hub/Unicode.h"
+#include "platform/text/Graphemes.h"
+#include "platform/text/Utf8.h"
 
 namespace tokenizers {
+namespace text = platform::text;
 
 std::string replaceAll(std::string_view text, std::string_view target,
                        std::string_view replacement) {
@@ -19,17 +21,12 @@ std::string replaceAll(std::string_view text, std::string_view target,
     return out;
 }
 
-char32_t firstScalar(std::string_view character) {
-    std::size_t pos = 0;
-    return character.empty() ? 0 : hub::unicode::decodeNext(character, pos);
-}
-
 std::string stripCharacters(std::string_view text, bool left, bool right,
                             bool (*isStripped)(char32_t)) {
-    const auto bounds = hub::unicode::graphemeBoundaries(text);
+    const auto bounds = text::graphemeBoundaries(text);
     std::size_t first = 0, last = bounds.size() - 1; // character indices [first, last)
     auto stripped = [&](std::size_t k) {
-        return isStripped(firstScalar(text.substr(bounds[k], bounds[k + 1] - bounds[k])));
+        return isStripped(text::firstCodePoint(text.substr(bounds[k], bounds[k + 1] - bounds[k])));
     };
     if (left)
         while (first < last && stripped(first))

@@ -14,9 +14,6 @@ namespace tokenizers {
 std::string replaceAll(std::string_view text, std::string_view target,
                        std::string_view replacement);
 
-/// The first code point of a character (0 for empty text).
-char32_t firstScalar(std::string_view character);
-
 /// `text` without its leading (when `left`) and trailing (when `right`)
 /// characters whose first code point satisfies `isStripped`.
 std::string stripCharacters(std::string_view text, bool left, bool right,

@@ -4,6 +4,7 @@
 
 #include "tokenizers/Regex.h"
 
+#include "platform/text/Utf8.h"
 #include "tokenizers/ByteEncoder.h"
 #include "tokenizers/PreTokenizer.h"
 
@@ -22,7 +23,7 @@ using Spans = std::vector<std::pair<std::size_t, std::size_t>>;
 
 std::string utf8(char32_t cp) {
     std::string out;
-    icu::UnicodeString(static_cast<UChar32>(cp)).toUTF8String(out);
+    platform::text::appendUtf8(out, cp);
     return out;
 }
 

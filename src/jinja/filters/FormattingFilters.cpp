@@ -62,7 +62,7 @@ JINJA_FILTER(wordwrap) {
     for (std::string_view inputLine : text::splitScalars(args[0].asString(), text::isNewline)) {
         std::string current;
         std::size_t currentLength = 0;
-        for (std::string_view word : text::splitScalars(inputLine, text::isSpaceLike)) {
+        for (std::string_view word : text::splitScalars(inputLine, text::isSpaceSeparatorOrTab)) {
             for (std::string& piece : splitToken(word, breakLongWords, lineWidth, breakOnHyphens)) {
                 std::size_t pieceLength = text::graphemeCount(piece);
                 if (current.empty()) {
@@ -175,8 +175,8 @@ JINJA_FILTER(urlize) {
     while (i < s.size()) {
         std::size_t start = i;
         std::size_t j = i;
-        char32_t c = text::decodeUtf8(s, j);
-        if (text::isRegexSpace(c)) {
+        char32_t c = text::decodeNext(s, j);
+        if (text::isWhiteSpace(c)) {
             out.append(s, start, j - start);
             i = j;
             continue;
@@ -184,7 +184,7 @@ JINJA_FILTER(urlize) {
         std::size_t end = j;
         while (end < s.size()) {
             std::size_t k = end;
-            if (text::isRegexSpace(text::decodeUtf8(s, k))) break;
+            if (text::isWhiteSpace(text::decodeNext(s, k))) break;
             end = k;
         }
         render(std::string_view(s).substr(start, end - start));
@@ -310,7 +310,7 @@ std::string escapeNonAscii(std::string_view json) {
             out.push_back(hex[(u >> shift) & 15]);
     };
     for (std::size_t i = 0; i < json.size();) {
-        char32_t c = text::decodeUtf8(json, i);
+        char32_t c = text::decodeNext(json, i);
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x10000) {
@@ -321,32 +321,6 @@ std::string escapeNonAscii(std::string_view json) {
         }
     }
     return out;
-}
-
-// Length of the leading run of ASCII bytes, eight bytes at a time.
-std::size_t asciiPrefix(std::string_view s) {
-    std::size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, s.data() + i, 8);
-        if (word & 0x8080808080808080ull) break;
-    }
-    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
-        ++i;
-    return i;
-}
-
-bool validUtf8(std::string_view s) {
-    for (std::size_t i = asciiPrefix(s); i < s.size();) {
-        if (static_cast<unsigned char>(s[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t at = i;
-        if (text::decodeUtf8(s, i) == 0xFFFD && !(i - at == 3 && s.substr(at, 3) == "\xEF\xBF\xBD"))
-            return false;
-    }
-    return true;
 }
 
 JINJA_FILTER(tojson) {
@@ -364,8 +338,8 @@ JINJA_FILTER(tojson) {
     } catch (const CodingError&) {
         return Value("null");
     }
-    const bool ascii = asciiPrefix(json) == json.size();
-    if (!ascii && !validUtf8(json)) return Value("null");
+    const bool ascii = text::isAscii(json);
+    if (!ascii && !text::isValidUtf8(json)) return Value("null");
     if (!ascii && bound[1].isTruthy()) json = escapeNonAscii(json);
     RenderLimits::checkBytes(json.size());
     return Value(std::move(json));

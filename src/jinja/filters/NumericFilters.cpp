@@ -76,7 +76,7 @@ std::optional<std::int64_t> readInteger(std::string_view t, int radix) {
 }
 
 std::optional<std::int64_t> parseIntText(std::string_view text, const Value& base) {
-    std::string_view t = text::trimScalars(text, text::isSpaceOrNewline);
+    std::string_view t = text::trimCodePoints(text, text::isWhiteSpace);
     auto prefixed = [&](char lower, char upper) {
         return t.size() >= 2 && t[0] == '0' && (t[1] == lower || t[1] == upper);
     };

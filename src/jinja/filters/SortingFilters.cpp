@@ -67,7 +67,7 @@ JINJA_FILTER(sort) {
             std::size_t comma = attributeList.find(',', start);
             std::string_view piece = attributeList.substr(
                 start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-            piece = text::trimScalars(piece, text::isSpaceOrNewline);
+            piece = text::trimCodePoints(piece, text::isWhiteSpace);
             if (!piece.empty()) names.emplace_back(piece);
             if (comma == std::string_view::npos) break;
             start = comma + 1;

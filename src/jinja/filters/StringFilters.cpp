@@ -86,9 +86,8 @@ JINJA_FILTER(center) {
 JINJA_FILTER(wordcount) {
     if (!hasString(args)) return Value(0);
     bindNothing(args, kwargs);
-    auto separator = [](char32_t c) { return text::isWhiteSpace(c) || text::isNewline(c); };
-    return Value(
-        static_cast<std::int64_t>(text::splitScalars(args[0].asString(), separator).size()));
+    return Value(static_cast<std::int64_t>(
+        text::splitScalars(args[0].asString(), text::isWhiteSpace).size()));
 }
 
 JINJA_FILTER(replace) {
@@ -119,11 +118,11 @@ JINJA_FILTER(trim) {
         std::u32string set;
         const std::string& chars = bound[0].asString();
         for (std::size_t i = 0; i < chars.size();)
-            set.push_back(text::decodeUtf8(chars, i));
-        return Value(std::string(
-            text::trimScalars(s, [&](char32_t c) { return set.find(c) != std::u32string::npos; })));
+            set.push_back(text::decodeNext(chars, i));
+        return Value(std::string(text::trimCodePoints(
+            s, [&](char32_t c) { return set.find(c) != std::u32string::npos; })));
     }
-    return Value(std::string(text::trimScalars(s, text::isSpaceOrNewline)));
+    return Value(std::string(text::trimCodePoints(s, text::isWhiteSpace)));
 }
 
 JINJA_FILTER(forceescape) {
@@ -168,7 +167,7 @@ JINJA_FILTER(striptags) {
         stripped.push_back(s[i++]);
     }
     std::string out;
-    for (std::string_view word : text::splitScalars(stripped, text::isSpaceOrNewline)) {
+    for (std::string_view word : text::splitScalars(stripped, text::isWhiteSpace)) {
         if (!out.empty()) out.push_back(' ');
         out += word;
     }
@@ -226,7 +225,7 @@ JINJA_FILTER(truncate) {
         for (std::size_t k = keep; k > 0; --k) {
             std::size_t at = bounds[k - 1];
             std::size_t i = at;
-            if (text::isWhiteSpace(text::decodeUtf8(s, i))) {
+            if (text::isWhiteSpace(text::decodeNext(s, i))) {
                 prefix = prefix.substr(0, at);
                 break;
             }

@@ -1,11 +1,10 @@
 #include "murmex/base/Extensions.h"
 
 #include "murmex/base/Constants.h"
+#include "platform/text/CaseMapping.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 #include "tessary_core/FileManager.h"
-
-#include <unicode/locid.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 namespace murmex {
 
@@ -17,32 +16,19 @@ std::string trimmingSpecialTokenCharacters(std::string_view text) {
 }
 
 std::string normalized(std::string_view text) {
-    icu::UnicodeString lower = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    lower.toLower(icu::Locale::getRoot());
-
-    icu::UnicodeString kept;
-    for (int32_t i = 0; i < lower.length();) {
-        UChar32 c = lower.char32At(i);
-        i += U16_LENGTH(c);
-        if (c == u'-') c = u' ';
-        if (u_ispunct(c)) continue;
+    namespace unicode = platform::text;
+    const std::string lower = unicode::toLower(text);
+    std::string kept;
+    kept.reserve(lower.size());
+    for (size_t i = 0; i < lower.size();) {
+        char32_t c = unicode::decodeNext(lower, i);
+        if (c == U'-') c = U' ';
+        if (unicode::isPunctuation(c)) continue;
         // Runs of blanks become one blank.
-        if (c == u' ' && kept.length() > 0 && kept.charAt(kept.length() - 1) == u' ') continue;
-        kept.append(c);
+        if (c == U' ' && !kept.empty() && kept.back() == ' ') continue;
+        unicode::appendUtf8(kept, c);
     }
-
-    int32_t begin = 0, end = kept.length();
-    while (begin < end && u_isUWhiteSpace(kept.char32At(begin)))
-        begin += U16_LENGTH(kept.char32At(begin));
-    while (end > begin) {
-        int32_t last = kept.moveIndex32(end, -1);
-        if (!u_isUWhiteSpace(kept.char32At(last))) break;
-        end = last;
-    }
-    std::string result;
-    kept.tempSubStringBetween(begin, end).toUTF8String(result);
-    return result;
+    return std::string(unicode::trimCodePoints(kept, unicode::isWhiteSpace));
 }
 
 std::string resolveAbsolutePath(std::string_view path) {

@@ -1,6 +1,6 @@
 #include "murmex/base/JsonCoding.h"
 
-#include "platform/system/NumberText.h"
+#include "platform/text/NumberText.h"
 
 #include <charconv>
 #include <cmath>
@@ -20,7 +20,7 @@ yyjson_mut_val* numberText(yyjson_mut_doc* doc, Real value, const char* typeName
                           fmt::format("Unable to encode {}.{} directly in JSON.", typeName,
                                       std::isnan(value) ? "nan" : "infinity"));
     }
-    std::string text = platform::system::shortestText(value);
+    std::string text = platform::text::shortestText(value);
     return yyjson_mut_rawncpy(doc, text.data(), text.size());
 }
 

@@ -8,10 +8,11 @@
 // its single-precision value (0.1f is written as 0.1, not 0.10000000149...).
 // Every failure is a `json::CodingError` that names what went wrong.
 
+#include "platform/system/CodingError.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,22 +20,7 @@
 
 namespace murmex::json {
 
-class CodingError : public std::runtime_error {
-public:
-    enum class Kind {
-        keyNotFound,   ///< a required key is missing
-        valueNotFound, ///< a required value is null
-        typeMismatch,  ///< a value has the wrong JSON type
-        dataCorrupted, ///< the text is not JSON, or a value is out of range
-        invalidValue,  ///< a value cannot be written as JSON (NaN, infinity)
-    };
-
-    CodingError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
-    Kind kind() const { return kind_; }
-
-private:
-    Kind kind_;
-};
+using CodingError = platform::system::CodingError;
 
 /// Builds one JSON document.
 class Writer {

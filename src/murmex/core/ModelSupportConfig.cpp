@@ -1,6 +1,7 @@
 #include "murmex/core/ModelSupportConfig.h"
 
 #include "murmex/base/JsonCoding.h"
+#include "platform/text/Utf8.h"
 #include "tessary_core/ArrayExtensions.h"
 #include "tessary_core/Logging.h"
 
@@ -11,14 +12,6 @@ namespace murmex {
 namespace {
 
 constexpr const char* kDefaultModel = "openai_whisper-base";
-
-// Length in characters (code points) of UTF-8 text.
-size_t characterCount(std::string_view text) {
-    size_t count = 0;
-    for (unsigned char byte : text)
-        count += (byte & 0xC0) != 0x80;
-    return count;
-}
 
 std::string listLiteral(const std::vector<std::string>& items) {
     std::string text = "[";
@@ -109,7 +102,7 @@ ModelSupport ModelSupportConfig::modelSupport(std::string_view deviceIdentifier)
     for (const DeviceSupport& row : deviceSupports) {
         for (const std::string& identifier : row.identifiers) {
             if (!deviceIdentifier.starts_with(identifier)) continue;
-            size_t length = characterCount(identifier);
+            size_t length = platform::text::codePointCount(identifier);
             if (!best || length > bestLength) {
                 best = &row;
                 bestLength = length;

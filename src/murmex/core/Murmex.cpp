@@ -14,7 +14,7 @@
 #include "murmex/core/text/SegmentSeeker.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/Glob.h"
-#include "platform/system/NumberText.h"
+#include "platform/text/NumberText.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/ModelUtilities.h"
 #include "tessary_core/ProcessInfo.h"
@@ -206,7 +206,7 @@ Murmex::download(const std::string& variant, const std::optional<fs::path>& down
         const fs::path snapshot = client.snapshot(
             repository, "main", {pattern}, [&](const platform::system::Progress& p) {
                 TESSARY_LOG(debug, "Download progress: " +
-                                       platform::system::shortestText(p.fractionCompleted()));
+                                       platform::text::shortestText(p.fractionCompleted()));
                 if (progressCallback) progressCallback(p);
             });
         return snapshot / folder;
@@ -502,7 +502,7 @@ Murmex::transcribeAudioPath(const std::string& audioPath,
     const double elapsed = now() - start;
     currentTimings_.modify([&](TranscriptionTimings& timings) { timings.audioLoading = elapsed; });
     TESSARY_LOG(debug,
-                "Audio loading and convert time: " + platform::system::shortestText(elapsed));
+                "Audio loading and convert time: " + platform::text::shortestText(elapsed));
     Logging::logCurrentMemoryUsage("Audio Loading and Convert");
     if (loadError) std::rethrow_exception(loadError);
 

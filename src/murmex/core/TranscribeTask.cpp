@@ -7,7 +7,7 @@
 #include "murmex/core/text/GreedyTokenSampler.h"
 #include "platform/ml/MultiArray.h"
 #include "platform/system/Cancellation.h"
-#include "platform/system/NumberText.h"
+#include "platform/text/NumberText.h"
 #include "tessary_core/Logging.h"
 
 #include <algorithm>
@@ -81,7 +81,7 @@ std::string ladderText(const std::vector<Float16>& ladder) {
     std::string text = "[";
     for (size_t i = 0; i < ladder.size(); ++i) {
         if (i) text += ", ";
-        text += platform::system::shortestText(static_cast<float>(ladder[i]));
+        text += platform::text::shortestText(static_cast<float>(ladder[i]));
     }
     return text + "]";
 }
@@ -385,7 +385,7 @@ TranscribeTask::addWordTimings(std::optional<std::vector<TranscriptionSegment>> 
             for (const auto& word : segment.words.value_or(std::vector<WordTiming>{})) {
                 Logging::debug(
                     fmt::format("[{:.3g} -> {:.3g}] prob: {}, word: {}", word.start, word.end,
-                                platform::system::shortestText(word.probability), word.word));
+                                platform::text::shortestText(word.probability), word.word));
             }
         }
     }

@@ -1,18 +1,20 @@
 #include "murmex/core/WhisperTokenizerWrapper.h"
 
 #include "murmex/base/Constants.h"
-#include "platform/system/DominantLanguage.h"
+#include "platform/text/DominantLanguage.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 
 #include <algorithm>
 #include <array>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 namespace murmex {
 
 namespace {
 
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD"; // U+FFFD
+namespace text = platform::text;
+
+constexpr std::string_view kReplacementCharacter = text::kReplacementCharacterUtf8;
 
 std::vector<tokenizers::TokenId> toTokenIds(const std::vector<int>& tokens) {
     return std::vector<tokenizers::TokenId>(tokens.begin(), tokens.end());
@@ -23,29 +25,14 @@ std::optional<int> toInt(std::optional<tokenizers::TokenId> id) {
     return static_cast<int>(*id);
 }
 
-// The code points of UTF-8 text; an invalid sequence reads as U+FFFD.
-std::vector<UChar32> codePoints(std::string_view text) {
-    std::vector<UChar32> result;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
-    for (int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        result.push_back(c < 0 ? 0xFFFD : c);
-    }
-    return result;
-}
-
 // True when `piece`, with white space trimmed from both ends, is exactly one
 // punctuation character.
 bool isLonePunctuation(std::string_view piece) {
-    std::vector<UChar32> chars = codePoints(piece);
-    size_t begin = 0, end = chars.size();
-    while (begin < end && u_isUWhiteSpace(chars[begin]))
-        ++begin;
-    while (end > begin && u_isUWhiteSpace(chars[end - 1]))
-        --end;
-    return end - begin == 1 && u_ispunct(chars[begin]);
+    const std::string_view core = text::trimCodePoints(piece, text::isWhiteSpace);
+    if (core.empty()) return false;
+    std::size_t end = 0;
+    const char32_t c = text::decodeNext(core, end);
+    return end == core.size() && text::isPunctuation(c);
 }
 
 } // namespace
@@ -105,7 +92,7 @@ WordTokens WhisperTokenizerWrapper::splitToWordTokens(const std::vector<int>& to
     for (int token : tokenIds) {
         if (token < specialTokens_.specialTokenBegin) textTokens.push_back(token);
     }
-    std::optional<std::string> language = platform::system::dominantLanguage(decode(textTokens));
+    std::optional<std::string> language = platform::text::dominantLanguage(decode(textTokens));
     static constexpr std::array<std::string_view, 6> kUnspaced{"zh", "ja", "th", "lo", "my", "yue"};
     if (language && std::find(kUnspaced.begin(), kUnspaced.end(), *language) != kUnspaced.end()) {
         return splitTokensOnUnicode(tokenIds);

@@ -1,7 +1,7 @@
 #include "murmex/records/TranscriptionResult.h"
 
 #include "murmex/base/JsonCoding.h"
-#include "platform/system/NumberText.h"
+#include "platform/text/NumberText.h"
 #include "tessary_core/Logging.h"
 
 #include <algorithm>
@@ -109,8 +109,7 @@ std::string TranscriptionResult::timingReport() const {
          fixed(t.totalDecodingLoops / t.fullPipeline, 2) + " tok/s");
     line("Real Time Factor:              ", fixed(realTimeFactor, 3));
     line("Speed Factor:                  ", fixed(1 / realTimeFactor, 3));
-    line("Fallbacks:                     ",
-         platform::system::shortestText(t.totalDecodingFallbacks));
+    line("Fallbacks:                     ", platform::text::shortestText(t.totalDecodingFallbacks));
     return report;
 }
 

@@ -1,8 +1,9 @@
 #include "murmex/core/WhisperTokenizerWrapper.h"
 
+#include "platform/text/Utf8.h"
+
 #include <gtest/gtest.h>
 #include <map>
-#include <unicode/utf8.h>
 
 using murmex::WhisperTokenizerWrapper;
 using tokenizers::TokenId;
@@ -29,15 +30,7 @@ public:
             auto it = vocabulary_.find(id);
             if (it != vocabulary_.end()) bytes += it->second;
         }
-        std::string text;
-        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-        for (int32_t i = 0, length = static_cast<int32_t>(bytes.size()); i < length;) {
-            int32_t start = i;
-            UChar32 c;
-            U8_NEXT(data, i, length, c);
-            text += c < 0 ? std::string("\xEF\xBF\xBD") : bytes.substr(start, i - start);
-        }
-        return text;
+        return platform::text::repairUtf8(bytes);
     }
     std::optional<TokenId> convertTokenToId(std::string_view token) const override {
         for (const auto& [id, text] : vocabulary_) {

@@ -2,6 +2,8 @@
 
 #include "murmex/base/Constants.h"
 #include "murmex/base/WhisperError.h"
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 #include "tessary_core/FloatExtensions.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/StringExtensions.h"
@@ -34,25 +36,6 @@ bool occursIn(std::string_view set, std::string_view word) {
 
 std::string trimmed(std::string_view text) {
     return tessary::trimmingWhitespaceAndNewlines(text);
-}
-
-// The first Unicode scalar of a UTF-8 text, or -1.
-int32_t firstScalar(std::string_view text) {
-    if (text.empty()) return -1;
-    auto byte = static_cast<unsigned char>(text[0]);
-    int length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-    if (static_cast<size_t>(length) > text.size()) return -1;
-    int32_t scalar = length == 1 ? byte : byte & (0xFF >> (length + 1));
-    for (int i = 1; i < length; ++i)
-        scalar = (scalar << 6) | (static_cast<unsigned char>(text[static_cast<size_t>(i)]) & 0x3F);
-    return scalar;
-}
-
-// Space, tab and the other horizontal spaces.
-bool isHorizontalWhitespace(int32_t scalar) {
-    return scalar == 0x20 || scalar == 0x09 || scalar == 0xA0 || scalar == 0x1680 ||
-           (scalar >= 0x2000 && scalar <= 0x200A) || scalar == 0x202F || scalar == 0x205F ||
-           scalar == 0x3000;
 }
 
 bool isSentenceEnd(std::string_view word) {
@@ -345,9 +328,10 @@ std::vector<WordTiming> SegmentSeeker::mergePunctuations(const std::vector<WordT
     if (!occursIn(prepended, trimmed(alignment[0].word))) opened.push_back(alignment[0]);
     for (size_t i = 1; i < alignment.size(); ++i) {
         const WordTiming& previous = alignment[i - 1];
-        const bool previousIsOpening = !previous.word.empty() &&
-                                       isHorizontalWhitespace(firstScalar(previous.word)) &&
-                                       occursIn(prepended, trimmed(previous.word));
+        const bool previousIsOpening =
+            !previous.word.empty() &&
+            platform::text::isSpaceSeparatorOrTab(platform::text::firstCodePoint(previous.word)) &&
+            occursIn(prepended, trimmed(previous.word));
         if (!previousIsOpening) {
             opened.push_back(alignment[i]);
             continue;

@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-namespace platform::system {
+namespace platform::text {
 
 /// "ja", "zh", "th", "lo" or "my"; absent when undetermined. `utf8` may hold
 /// invalid sequences, which count as no letter.
 std::optional<std::string> dominantLanguage(std::string_view utf8);
 
-} // namespace platform::system
+} // namespace platform::text

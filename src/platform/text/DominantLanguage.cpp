@@ -1,12 +1,13 @@
-#include "platform/system/DominantLanguage.h"
+#include "platform/text/DominantLanguage.h"
+
+#include "platform/text/UnicodeProperties.h"
+#include "platform/text/Utf8.h"
 
 #include <array>
 #include <cstdint>
-#include <unicode/uchar.h>
 #include <unicode/uscript.h>
-#include <unicode/utf8.h>
 
-namespace platform::system {
+namespace platform::text {
 
 namespace {
 
@@ -16,14 +17,11 @@ enum Group { kana, han, thai, lao, myanmar, other, groupCount };
 
 std::optional<std::string> dominantLanguage(std::string_view utf8) {
     std::array<int64_t, groupCount> letters{};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
-    const int32_t length = static_cast<int32_t>(std::min<size_t>(utf8.size(), INT32_MAX));
-    for (int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0 || !u_isalpha(c)) continue;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const char32_t c = decodeNext(utf8, i);
+        if (!isLetter(c)) continue; // U+FFFD, standing for invalid bytes, is no letter
         UErrorCode status = U_ZERO_ERROR;
-        switch (uscript_getScript(c, &status)) {
+        switch (uscript_getScript(static_cast<UChar32>(c), &status)) {
         case USCRIPT_HIRAGANA:
         case USCRIPT_KATAKANA:
         case USCRIPT_KATAKANA_OR_HIRAGANA:
@@ -69,4 +67,4 @@ std::optional<std::string> dominantLanguage(std::string_view utf8) {
     }
 }
 
-} // namespace platform::system
+} // namespace platform::text

@@ -1,8 +1,8 @@
-#include "platform/system/DominantLanguage.h"
+#include "platform/text/DominantLanguage.h"
 
 #include <gtest/gtest.h>
 
-using platform::system::dominantLanguage;
+using platform::text::dominantLanguage;
 
 TEST(DominantLanguageTest, TellsApartTheLanguagesWrittenWithoutBlanks) {
     struct Case {

@@ -1,10 +1,11 @@
-#include "platform/system/NumberText.h"
+#include "platform/text/NumberText.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 
-using platform::system::shortestText;
+using platform::text::appendShortestText;
+using platform::text::shortestText;
 
 TEST(NumberText, Doubles) {
     struct Case {
@@ -27,6 +28,7 @@ TEST(NumberText, Doubles) {
         {9.99e-5, "9.99e-05"},
         {1.5e-10, "1.5e-10"},
         {9007199254740992.0, "9007199254740992.0"}, // 2^53: last exact integer
+        {9007199254740994.0, "9.007199254740994e+15"},
         {1e16, "1e+16"},
         {-1e16, "-1e+16"},
         {1.7976931348623157e308, "1.7976931348623157e+308"},
@@ -34,6 +36,7 @@ TEST(NumberText, Doubles) {
         {std::numeric_limits<double>::infinity(), "inf"},
         {-std::numeric_limits<double>::infinity(), "-inf"},
         {std::numeric_limits<double>::quiet_NaN(), "nan"},
+        {-std::numeric_limits<double>::quiet_NaN(), "-nan"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(shortestText(c.value), c.text) << c.text;
@@ -65,4 +68,29 @@ TEST(NumberText, EveryTextReadsBackToTheSameValue) {
         EXPECT_EQ(std::stod(shortestText(v)), v);
         EXPECT_EQ(std::stof(shortestText(static_cast<float>(v))), static_cast<float>(v));
     }
+}
+
+TEST(NumberText, TheLargestPlainMagnitudeIsAParameter) {
+    // Plain up to the last double below 1e16, exponential from 1e16 on.
+    constexpr double largestPlain = 9999999999999998.0;
+    struct Case {
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {9007199254740994.0, "9007199254740994.0"},
+        {9999999999999998.0, "9999999999999998.0"},
+        {-9999999999999998.0, "-9999999999999998.0"},
+        {1e16, "1e+16"},
+        {1.5, "1.5"},
+        {0.0001, "0.0001"},
+        {0.00001, "1e-05"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(shortestText(c.value, largestPlain), c.text) << c.text;
+        std::string out = "x=";
+        appendShortestText(out, c.value, largestPlain);
+        EXPECT_EQ(out, std::string("x=") + c.text);
+    }
+    EXPECT_EQ(shortestText(2.0, 1.0), "2e+00");
 }

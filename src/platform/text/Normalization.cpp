@@ -1,0 +1,48 @@
+#include "platform/text/Normalization.h"
+
+#include "platform/text/IcuText.h"
+#include "platform/text/Utf8.h"
+
+#include <unicode/bytestream.h>
+#include <unicode/normalizer2.h>
+
+namespace platform::text {
+
+namespace {
+
+const icu::Normalizer2& normalizer(NormalizationForm form) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* instance = nullptr;
+    switch (form) {
+    case NormalizationForm::nfc:
+        instance = icu::Normalizer2::getNFCInstance(status);
+        break;
+    case NormalizationForm::nfd:
+        instance = icu::Normalizer2::getNFDInstance(status);
+        break;
+    case NormalizationForm::nfkc:
+        instance = icu::Normalizer2::getNFKCInstance(status);
+        break;
+    case NormalizationForm::nfkd:
+        instance = icu::Normalizer2::getNFKDInstance(status);
+        break;
+    }
+    detail::checkIcu(status, "Unicode normalization data is unavailable");
+    return *instance;
+}
+
+} // namespace
+
+std::string normalize(std::string_view text, NormalizationForm form) {
+    if (isAscii(text)) return std::string(text);
+    if (form == NormalizationForm::nfc && isBelowCombiningMarks(text)) return std::string(text);
+    const icu::StringPiece input(text.data(), detail::icuLength(text));
+    std::string out;
+    icu::StringByteSink<std::string> sink(&out, input.length());
+    UErrorCode status = U_ZERO_ERROR;
+    normalizer(form).normalizeUTF8(0, input, sink, nullptr, status);
+    detail::checkIcu(status, "Unicode normalization failed");
+    return out;
+}
+
+} // namespace platform::text
