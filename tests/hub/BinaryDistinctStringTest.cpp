@@ -47,6 +47,17 @@ TEST(BinaryDistinctString, CodeUnitRoundTripKeepsLoneSurrogates) {
     EXPECT_EQ(BinaryDistinctString(units).value(), units);
 }
 
+TEST(BinaryDistinctString, MalformedBytesReadAsReplacementCharacters) {
+    // An overlong "/" is no slash, and a truncated sequence keeps the next
+    // character apart.
+    EXPECT_EQ(BinaryDistinctString("\xC0\xAF").value(),
+              (std::vector<std::uint16_t>{0xFFFD, 0xFFFD}));
+    const BinaryDistinctString truncated("\xC3"
+                                         "a");
+    EXPECT_EQ(truncated.value(), (std::vector<std::uint16_t>{0xFFFD, 0x61}));
+    EXPECT_EQ(truncated.count(), 2u);
+}
+
 TEST(BinaryDistinctString, CharactersAreGraphemeClusters) {
     const BinaryDistinctString emoji("\xF0\x9F\x98\x80");
     EXPECT_EQ(emoji.count(), 1u);

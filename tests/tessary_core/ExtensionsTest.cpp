@@ -65,6 +65,8 @@ TEST(StringExtensions, TrimsUnicodeWhiteSpace) {
     EXPECT_EQ(trimmingWhitespaceAndNewlines(" \n "), "");
     EXPECT_EQ(trimmingWhitespaceAndNewlines("\xFF x \xFF"),
               "\xFF x \xFF"); // malformed bytes are not blanks
+    // An overlong form of a space is malformed too, never a blank.
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("\xC0\xA0x\xC0\xA0"), "\xC0\xA0x\xC0\xA0");
 }
 
 TEST(StringExtensions, LastNaturalBoundary) {

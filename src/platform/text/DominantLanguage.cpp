@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <unicode/uscript.h>
+#include <utility>
 
 namespace platform::text {
 
@@ -13,36 +14,28 @@ namespace {
 
 enum Group { kana, han, thai, lao, myanmar, other, groupCount };
 
+// The scripts that tell a language apart; every other script counts as other.
+constexpr std::pair<UScriptCode, Group> kScriptGroups[] = {
+    {USCRIPT_HIRAGANA, kana},   {USCRIPT_KATAKANA, kana}, {USCRIPT_KATAKANA_OR_HIRAGANA, kana},
+    {USCRIPT_HAN, han},         {USCRIPT_THAI, thai},     {USCRIPT_LAO, lao},
+    {USCRIPT_MYANMAR, myanmar},
+};
+
+Group groupOf(char32_t letter) {
+    UErrorCode status = U_ZERO_ERROR;
+    const UScriptCode script = uscript_getScript(static_cast<UChar32>(letter), &status);
+    for (const auto& [known, group] : kScriptGroups)
+        if (script == known) return group;
+    return other;
+}
+
 } // namespace
 
 std::optional<std::string> dominantLanguage(std::string_view utf8) {
     std::array<int64_t, groupCount> letters{};
     for (std::size_t i = 0; i < utf8.size();) {
         const char32_t c = decodeNext(utf8, i);
-        if (!isLetter(c)) continue; // U+FFFD, standing for invalid bytes, is no letter
-        UErrorCode status = U_ZERO_ERROR;
-        switch (uscript_getScript(static_cast<UChar32>(c), &status)) {
-        case USCRIPT_HIRAGANA:
-        case USCRIPT_KATAKANA:
-        case USCRIPT_KATAKANA_OR_HIRAGANA:
-            ++letters[kana];
-            break;
-        case USCRIPT_HAN:
-            ++letters[han];
-            break;
-        case USCRIPT_THAI:
-            ++letters[thai];
-            break;
-        case USCRIPT_LAO:
-            ++letters[lao];
-            break;
-        case USCRIPT_MYANMAR:
-            ++letters[myanmar];
-            break;
-        default:
-            ++letters[other];
-            break;
-        }
+        if (isLetter(c)) ++letters[groupOf(c)]; // U+FFFD, standing for invalid bytes, is no letter
     }
 
     // Japanese mixes Han characters with kana, so both count for it.
@@ -55,16 +48,9 @@ std::optional<std::string> dominantLanguage(std::string_view utf8) {
     for (Group group : {thai, lao, myanmar}) {
         if (letters[group] > letters[best]) best = group;
     }
-    switch (best) {
-    case thai:
-        return "th";
-    case lao:
-        return "lo";
-    case myanmar:
-        return "my";
-    default:
-        return std::nullopt;
-    }
+    static constexpr const char* kCodes[groupCount] = {"ja", "zh", "th", "lo", "my", nullptr};
+    if (best == other) return std::nullopt;
+    return kCodes[best];
 }
 
 } // namespace platform::text

@@ -11,22 +11,13 @@ namespace platform::text {
 namespace {
 
 const icu::Normalizer2& normalizer(NormalizationForm form) {
+    using Instance = const icu::Normalizer2* (*)(UErrorCode&);
+    // In the order of NormalizationForm.
+    static constexpr Instance kInstances[] = {
+        &icu::Normalizer2::getNFCInstance, &icu::Normalizer2::getNFDInstance,
+        &icu::Normalizer2::getNFKCInstance, &icu::Normalizer2::getNFKDInstance};
     UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* instance = nullptr;
-    switch (form) {
-    case NormalizationForm::nfc:
-        instance = icu::Normalizer2::getNFCInstance(status);
-        break;
-    case NormalizationForm::nfd:
-        instance = icu::Normalizer2::getNFDInstance(status);
-        break;
-    case NormalizationForm::nfkc:
-        instance = icu::Normalizer2::getNFKCInstance(status);
-        break;
-    case NormalizationForm::nfkd:
-        instance = icu::Normalizer2::getNFKDInstance(status);
-        break;
-    }
+    const icu::Normalizer2* instance = kInstances[static_cast<int>(form)](status);
     detail::checkIcu(status, "Unicode normalization data is unavailable");
     return *instance;
 }

@@ -33,11 +33,20 @@ bool isBelowCombiningMarks(std::string_view text) noexcept;
 namespace detail {
 char32_t decodeNonAscii(std::string_view text, std::size_t& pos, bool allowSurrogates) noexcept;
 
+// ASCII and two-byte sequences (Latin, Greek, Cyrillic, Hebrew, Arabic and
+// the byte-level alphabets of tokenizers) decode inline.
 inline char32_t decode(std::string_view text, std::size_t& pos, bool allowSurrogates) noexcept {
     const auto lead = static_cast<unsigned char>(text[pos]);
     if (lead < 0x80) {
         ++pos;
         return lead;
+    }
+    if (lead >= 0xC2 && lead < 0xE0 && pos + 1 < text.size()) {
+        const auto trail = static_cast<unsigned char>(text[pos + 1]);
+        if ((trail & 0xC0) == 0x80) {
+            pos += 2;
+            return static_cast<char32_t>(((lead & 0x1F) << 6) | (trail & 0x3F));
+        }
     }
     return decodeNonAscii(text, pos, allowSurrogates);
 }
