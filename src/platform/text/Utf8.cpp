@@ -1,5 +1,8 @@
 #include "platform/text/Utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace platform::text {
 
 namespace {
@@ -41,6 +44,13 @@ long sequenceAt(std::string_view s, std::size_t pos, bool allowSurrogates) noexc
     return k == rule.length ? static_cast<long>(k) : -static_cast<long>(k);
 }
 
+// True when a well-formed two-byte sequence (U+0080-U+07FF) starts at `pos`.
+bool isTwoByteSequenceAt(std::string_view s, std::size_t pos) noexcept {
+    const auto lead = static_cast<unsigned char>(s[pos]);
+    return lead >= 0xC2 && lead < 0xE0 && pos + 1 < s.size() &&
+           (static_cast<unsigned char>(s[pos + 1]) & 0xC0) == 0x80;
+}
+
 void appendEncoded(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -78,31 +88,23 @@ bool isAscii(std::string_view text) noexcept {
 }
 
 bool isValidUtf8(std::string_view text) noexcept {
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        const long n = sequenceAt(text, i, false);
-        if (n < 0) return false;
-        i += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool isBelowCombiningMarks(std::string_view text) noexcept {
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n;) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
+            // The rest of an ASCII run, eight bytes at a time.
             ++i;
-            continue;
+            for (std::uint64_t word; i + 8 <= n; i += 8) {
+                std::memcpy(&word, text.data() + i, 8);
+                if (word & 0x8080808080808080u) break;
+            }
+        } else if (isTwoByteSequenceAt(text, i)) {
+            i += 2;
+        } else {
+            const long length = sequenceAt(text, i, false);
+            if (length < 0) return false;
+            i += static_cast<std::size_t>(length);
         }
-        // Two-byte sequences led by 0xC2-0xCB encode U+0080-U+02FF.
-        if (c < 0xC2 || c > 0xCB || i + 1 >= n ||
-            (static_cast<unsigned char>(text[i + 1]) & 0xC0) != 0x80)
-            return false;
-        i += 2;
     }
     return true;
 }
@@ -114,6 +116,10 @@ std::string repairUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         if (static_cast<unsigned char>(text[i]) < 0x80) {
             ++i;
+            continue;
+        }
+        if (isTwoByteSequenceAt(text, i)) {
+            i += 2;
             continue;
         }
         const long n = sequenceAt(text, i, false);

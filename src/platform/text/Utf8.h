@@ -28,7 +28,22 @@ std::string repairUtf8(std::string_view text);
 /// True when `text` is well-formed and all its code points lie below U+0300,
 /// where the combining marks begin: such text is in NFC, and apart from CR LF
 /// each of its code points is a character of its own.
-bool isBelowCombiningMarks(std::string_view text) noexcept;
+inline bool isBelowCombiningMarks(std::string_view text) noexcept {
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        // Two-byte sequences led by 0xC2-0xCB encode U+0080-U+02FF.
+        if (c < 0xC2 || c > 0xCB || i + 1 >= n ||
+            (static_cast<unsigned char>(text[i + 1]) & 0xC0) != 0x80)
+            return false;
+        i += 2;
+    }
+    return true;
+}
 
 namespace detail {
 char32_t decodeNonAscii(std::string_view text, std::size_t& pos, bool allowSurrogates) noexcept;
