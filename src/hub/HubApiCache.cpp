@@ -7,9 +7,9 @@
 #include "hub/Utf8Check.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/LogSink.h"
-#include "platform/text/NumberText.h"
 #include "platform/system/Sha256.h"
 #include "platform/system/SystemError.h"
+#include "platform/text/NumberText.h"
 
 #include <cerrno>
 #include <clocale>

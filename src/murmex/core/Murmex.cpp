@@ -501,8 +501,7 @@ Murmex::transcribeAudioPath(const std::string& audioPath,
     }
     const double elapsed = now() - start;
     currentTimings_.modify([&](TranscriptionTimings& timings) { timings.audioLoading = elapsed; });
-    TESSARY_LOG(debug,
-                "Audio loading and convert time: " + platform::text::shortestText(elapsed));
+    TESSARY_LOG(debug, "Audio loading and convert time: " + platform::text::shortestText(elapsed));
     Logging::logCurrentMemoryUsage("Audio Loading and Convert");
     if (loadError) std::rethrow_exception(loadError);
 

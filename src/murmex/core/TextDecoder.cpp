@@ -12,7 +12,6 @@
 #include "murmex/records/DecodingFallback.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/Uuid.h"
-#include "platform/text/NumberText.h"
 #include "tessary_core/FloatExtensions.h"
 #include "tessary_core/Logging.h"
 #include "tessary_core/MLUtilities.h"

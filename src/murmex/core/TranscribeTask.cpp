@@ -383,9 +383,9 @@ TranscribeTask::addWordTimings(std::optional<std::vector<TranscriptionSegment>> 
         Logging::debug("Word timestamps:");
         for (const auto& segment : kept) {
             for (const auto& word : segment.words.value_or(std::vector<WordTiming>{})) {
-                Logging::debug(
-                    fmt::format("[{:.3g} -> {:.3g}] prob: {}, word: {}", word.start, word.end,
-                                platform::text::shortestText(word.probability), word.word));
+                Logging::debug(fmt::format("[{:.3g} -> {:.3g}] prob: {}, word: {}", word.start,
+                                           word.end, platform::text::shortestText(word.probability),
+                                           word.word));
             }
         }
     }
