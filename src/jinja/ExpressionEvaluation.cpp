@@ -219,7 +219,7 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
     }
     // The steps applyFilter charges: the operand scanned, the result built.
     RenderLimits::chargeValue(operand);
-    const std::string_view trimmed = text::trimScalars(operand.asString(), text::isSpaceOrNewline);
+    const std::string_view trimmed = text::trimCodePoints(operand.asString(), text::isWhiteSpace);
     RenderLimits::chargeValueSize(trimmed.size(), true);
     RenderLimits::checkAppend(base + out.size(), trimmed.size());
     out += trimmed;

@@ -109,7 +109,7 @@ JINJA_FILTER(trim) {
     const std::string& s = args[0].asString();
     if (args.size() == 1 && kwargs.empty()) {
         // The common form, without a set of characters.
-        std::string_view trimmed = text::trimScalars(s, text::isSpaceOrNewline);
+        std::string_view trimmed = text::trimCodePoints(s, text::isWhiteSpace);
         return trimmed.size() == s.size() ? args[0] : Value(std::string(trimmed));
     }
     static const Parameter params[] = {{"chars", Value()}};

@@ -10,8 +10,8 @@
 #include "murmex/core/audio/EnergyVAD.h"
 #include "murmex/core/audio/VADAudioChunker.h"
 #include "platform/system/Cancellation.h"
-#include "platform/system/NumberText.h"
 #include "platform/system/WorkerGroup.h"
+#include "platform/text/NumberText.h"
 #include "tessary_core/Logging.h"
 
 #include <algorithm>
@@ -65,7 +65,7 @@ Murmex::transcribeWithResults(const std::vector<std::string>& audioPaths,
     const double elapsed = now() - start;
     currentTimings_.modify([&](TranscriptionTimings& timings) { timings.audioLoading = elapsed; });
     TESSARY_LOG(debug, "Total Audio Loading and Converting Time: " +
-                           platform::system::shortestText(elapsed));
+                           platform::text::shortestText(elapsed));
 
     if (transcriptionStateCallback) transcriptionStateCallback(TranscriptionState::transcribing);
     std::vector<TranscriptionOutcome> transcribed =

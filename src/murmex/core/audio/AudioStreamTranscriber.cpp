@@ -1,12 +1,12 @@
 #include "murmex/core/audio/AudioStreamTranscriber.h"
 
-#include "hub/Unicode.h"
 #include "murmex/base/Constants.h"
 #include "murmex/base/TextUtilities.h"
 #include "murmex/core/audio/AudioProcessor.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/Outcome.h"
 #include "platform/system/Progress.h"
+#include "platform/text/Graphemes.h"
 #include "tessary_core/Logging.h"
 
 #include <algorithm>
@@ -142,8 +142,8 @@ void AudioStreamTranscriber::onProgressCallback(const TranscriptionProgress& pro
     const State current = state();
     // The waiting placeholder is no window's text: it is replaced, never kept.
     const bool placeholder = current.currentText == waitingText;
-    if (!placeholder && hub::unicode::graphemeCount(progress.text) <
-                            hub::unicode::graphemeCount(current.currentText)) {
+    if (!placeholder && platform::text::graphemeCount(progress.text) <
+                            platform::text::graphemeCount(current.currentText)) {
         if (fallbacks == current.currentFallbacks) {
             // A new window has begun: the previous one's text is kept.
             change([&](State& state) { state.unconfirmedText.push_back(current.currentText); });
