@@ -97,7 +97,9 @@ struct AudioCapture::State {
     std::atomic<bool> ending{false};
     std::mutex stopMutex; // serialises pause, resume and stop
     bool stopped = false;
+    std::mutex joinMutex; // one thread at a time waits for the worker
     std::thread worker;
+    std::thread::id workerId;
     // Destroyed first: no callback runs once the stream is closed.
     std::unique_ptr<CaptureStream> stream;
 
@@ -170,6 +172,7 @@ AudioCapture::AudioCapture(CaptureBackend& backend, const Options& options, Samp
         state->converted.resize(size_t(std::ceil(state->queue->framesPerSlot() * ratio)) + 64);
     }
     state->worker = std::thread([state] { state->run(); });
+    state->workerId = state->worker.get_id();
     try {
         state->stream->start();
     } catch (...) {
@@ -183,6 +186,10 @@ AudioCapture::AudioCapture(CaptureBackend& backend, const Options& options, Samp
 
 AudioCapture::~AudioCapture() {
     stop();
+    // Still running only when the capture goes away inside its own handler:
+    // the thread finishes after the handler returns, keeping the state alive.
+    std::lock_guard lock(state_->joinMutex);
+    if (state_->worker.joinable()) state_->worker.detach();
 }
 
 void AudioCapture::pause() {
@@ -197,18 +204,21 @@ void AudioCapture::resume() {
 }
 
 void AudioCapture::stop() {
-    std::lock_guard lock(state_->stopMutex);
-    if (state_->stopped) return;
-    state_->stopped = true;
-    // No buffer arrives after this; the queue then holds the whole rest.
-    state_->stream->stop();
-    state_->ending = true;
-    state_->queue->ready.release();
-    if (std::this_thread::get_id() == state_->worker.get_id()) {
-        state_->worker.detach(); // the thread finishes after the handler returns
-    } else {
-        state_->worker.join();
+    {
+        std::lock_guard lock(state_->stopMutex);
+        if (!state_->stopped) {
+            state_->stopped = true;
+            // No buffer arrives after this; the queue then holds the whole rest.
+            state_->stream->stop();
+            state_->ending = true;
+            state_->queue->ready.release();
+        }
     }
+    // Inside the handler there is nothing to wait for: the rest is delivered
+    // after it returns.
+    if (std::this_thread::get_id() == state_->workerId) return;
+    std::lock_guard lock(state_->joinMutex);
+    if (state_->worker.joinable()) state_->worker.join();
 }
 
 const AudioFormat& AudioCapture::deviceFormat() const {
