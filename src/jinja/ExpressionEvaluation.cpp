@@ -12,7 +12,6 @@
 #include "jinja/filters/UnicodeText.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -371,25 +370,11 @@ void emit(const Expression& e, const EnvPtr& env, std::string& out) {
 
 namespace {
 
-// Whether every byte is ASCII, eight bytes at a time.
-bool isAsciiText(std::string_view s) noexcept {
-    std::uint64_t any = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, s.data() + i, 8);
-        any |= word;
-    }
-    for (; i < s.size(); ++i)
-        any |= static_cast<unsigned char>(s[i]);
-    return (any & 0x8080808080808080ull) == 0;
-}
-
 // Canonical equality with a literal; an ASCII literal equals an ASCII text
 // only byte for byte.
 bool equalsLiteral(const std::string& v, const std::string& literal, bool asciiLiteral) {
     if (sameBytes(v, literal)) return true;
-    if (asciiLiteral && isAsciiText(v)) return false;
+    if (asciiLiteral && text::isAscii(v)) return false;
     return text::canonicallyEqual(v, literal);
 }
 
@@ -495,30 +480,28 @@ Value evaluateMember(const E::Member& m, const EnvPtr& env) {
     return PropertyMembers::evaluate(object, id->name);
 }
 
+// The positional values of a filter or test: the operand, then the arguments.
+void collectOperandAndArguments(const Expression& operand, const ExpressionList& argExprs,
+                                const EnvPtr& env, Array& args) {
+    args.reserve(argExprs.size() + 1);
+    args.push_back(evaluate(operand, env));
+    for (const Expression& a : argExprs)
+        args.push_back(evaluate(a, env));
+}
+
 Value evaluateFilter(const Expression& e, const EnvPtr& env) {
     const auto& f = e.as<E::Filter>();
     ArgumentBuffer buffer;
-    Array& args = buffer.args();
-    args.reserve(f.args.size() + 1);
-    args.push_back(evaluate(f.operand, env));
-    for (const Expression& a : f.args)
-        args.push_back(evaluate(a, env));
-    if (f.kwargs.empty())
-        return applyFilter(f.name, e.facts().nameHash, builtInFilter(e), args, KeywordArguments{},
-                           env);
-    return applyFilter(f.name, e.facts().nameHash, builtInFilter(e), args,
+    collectOperandAndArguments(f.operand, f.args, env, buffer.args());
+    return applyFilter(f.name, e.facts().nameHash, builtInFilter(e), buffer.args(),
                        collectKeywords(f.kwargs, env), env);
 }
 
 bool evaluateTestExpression(const Expression& e, const EnvPtr& env) {
     const auto& t = e.as<E::Test>();
     ArgumentBuffer buffer;
-    Array& args = buffer.args();
-    args.reserve(t.args.size() + 1);
-    args.push_back(evaluate(t.operand, env));
-    for (const Expression& a : t.args)
-        args.push_back(evaluate(a, env));
-    bool answer = applyTest(t.name, e.facts().nameHash, builtInTest(e), args, env);
+    collectOperandAndArguments(t.operand, t.args, env, buffer.args());
+    bool answer = applyTest(t.name, e.facts().nameHash, builtInTest(e), buffer.args(), env);
     return t.negated ? !answer : answer;
 }
 
