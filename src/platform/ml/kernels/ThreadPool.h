@@ -14,8 +14,6 @@
 #include <exception>
 #include <mutex>
 #include <thread>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 namespace platform::ml::kernels {
@@ -44,23 +42,13 @@ public:
     /// chunk. An exception thrown by a chunk is rethrown here after the loop
     /// has finished.
     template <typename Body> void parallelFor(size_t count, size_t grain, Body&& body) {
-        using Callable = std::remove_reference_t<Body>;
-        run(count, grain,
-            RangeFunction{const_cast<void*>(static_cast<const void*>(&body)),
-                          [](void* object, size_t begin, size_t end) {
-                              (*static_cast<Callable*>(object))(begin, end);
-                          }});
+        run(count, grain, reference(body));
     }
 
     /// Calls body(begin, end) for `chunks` equal consecutive parts of
     /// [0, count) (the last may be shorter), spread over the pool.
     template <typename Body> void parallelChunks(size_t count, size_t chunks, Body&& body) {
-        using Callable = std::remove_reference_t<Body>;
-        runChunks(count, chunks,
-                  RangeFunction{const_cast<void*>(static_cast<const void*>(&body)),
-                                [](void* object, size_t begin, size_t end) {
-                                    (*static_cast<Callable*>(object))(begin, end);
-                                }});
+        runChunks(count, chunks, reference(body));
     }
 
 private:
@@ -68,6 +56,13 @@ private:
         void* object;
         void (*call)(void* object, size_t begin, size_t end);
     };
+    // A loop body called through a plain pointer, without a copy.
+    template <typename Callable> static RangeFunction reference(Callable& body) {
+        return {const_cast<void*>(static_cast<const void*>(&body)),
+                [](void* object, size_t begin, size_t end) {
+                    (*static_cast<Callable*>(object))(begin, end);
+                }};
+    }
     struct Job;
 
     void run(size_t count, size_t grain, RangeFunction body);

@@ -115,6 +115,13 @@ __attribute__((target("avx512f"))) void axpyHalfWide(float a, const uint16_t* x,
 }
 #endif
 
+float dotHalfScalar(const float* a, const uint16_t* b, size_t n) {
+    float sum = 0;
+    for (size_t i = 0; i < n; ++i)
+        sum += a[i] * Float16::toFloat(b[i]);
+    return sum;
+}
+
 } // namespace
 
 float dot(const float* a, const float* b, size_t n) {
@@ -135,21 +142,22 @@ void axpy(float a, const float* x, float* y, size_t n) {
         y[i] += a * x[i];
 }
 
-float dotHalf(const float* a, const uint16_t* b, size_t n) {
+DotHalfFunction dotHalfKernel() {
 #if defined(__x86_64__)
     switch (vectorLevel()) {
     case VectorLevel::avx512:
-        return dotHalfWide(a, b, n);
+        return dotHalfWide;
     case VectorLevel::avx2:
-        return dotHalfVector(a, b, n);
+        return dotHalfVector;
     case VectorLevel::scalar:
         break;
     }
 #endif
-    float sum = 0;
-    for (size_t i = 0; i < n; ++i)
-        sum += a[i] * Float16::toFloat(b[i]);
-    return sum;
+    return dotHalfScalar;
+}
+
+float dotHalf(const float* a, const uint16_t* b, size_t n) {
+    return dotHalfKernel()(a, b, n);
 }
 
 void axpyHalf(float a, const uint16_t* x, float* y, size_t n) {

@@ -12,6 +12,9 @@ float dot(const float* a, const float* b, size_t n);
 void axpy(float a, const float* x, float* y, size_t n);
 /// Σ a[i] · half(b[i])
 float dotHalf(const float* a, const uint16_t* b, size_t n);
+/// dotHalf for this processor, chosen once by loops that call it many times.
+using DotHalfFunction = float (*)(const float* a, const uint16_t* b, size_t n);
+DotHalfFunction dotHalfKernel();
 /// y += a · half(x)
 void axpyHalf(float a, const uint16_t* x, float* y, size_t n);
 
