@@ -1,12 +1,14 @@
 #include "hub/Repo.h"
 
 #include "hub/YYJSONParser.h"
+#include "platform/system/CodingError.h"
 
 #include <memory>
-#include <stdexcept>
 #include <yyjson.h>
 
 namespace hub {
+
+using platform::system::CodingError;
 
 std::string Repo::toJson() const {
     std::unique_ptr<yyjson_mut_doc, decltype(&yyjson_mut_doc_free)> doc(yyjson_mut_doc_new(nullptr),
@@ -18,28 +20,38 @@ std::string Repo::toJson() const {
     yyjson_mut_obj_add_strn(doc.get(), root, "type", type.data(), type.size());
     std::size_t length = 0;
     std::unique_ptr<char, decltype(&free)> text(yyjson_mut_write(doc.get(), 0, &length), &free);
-    if (!text) throw std::runtime_error("cannot serialise repository");
+    if (!text) throw CodingError(CodingError::Kind::invalidValue, "cannot serialise repository");
     return std::string(text.get(), length);
 }
 
 Repo Repo::fromJson(std::string_view json) {
+    using Kind = CodingError::Kind;
     Config config;
     try {
         config = YYJSONParser::parseToConfig(json);
     } catch (const YYJSONParser::ParseError& e) {
-        throw std::invalid_argument(std::string("The given data was not valid JSON: ") + e.what());
+        throw CodingError(Kind::dataCorrupted,
+                          std::string("The given data was not valid JSON: ") + e.what());
     }
-    if (!config.dictionary()) throw std::invalid_argument("Expected to decode a repository object");
-    const Config& id = config["id"];
-    const Config& type = config["type"];
-    if (!id.binaryDistinctString())
-        throw std::invalid_argument("Repository key \"id\" is missing or not a text");
-    if (!type.binaryDistinctString())
-        throw std::invalid_argument("Repository key \"type\" is missing or not a text");
+    if (!config.dictionary())
+        throw CodingError(Kind::typeMismatch, "Expected to decode a repository object");
+    const Config::Dictionary& entries = *config.dictionary();
+    auto text = [&](std::string_view key) -> const Config& {
+        auto it = entries.find(key);
+        if (it != entries.end() && it->second.binaryDistinctString()) return it->second;
+        const Kind kind = it == entries.end()   ? Kind::keyNotFound
+                          : it->second.isNull() ? Kind::valueNotFound
+                                                : Kind::typeMismatch;
+        throw CodingError(kind,
+                          "Repository key \"" + std::string(key) + "\" is missing or not a text");
+    };
+    const Config& id = text("id");
+    const Config& type = text("type");
     const auto kind = repoTypeFromRawValue(type.binaryDistinctString()->view());
     if (!kind)
-        throw std::invalid_argument("Cannot initialize RepoType from invalid String value " +
-                                    type.string().value());
+        throw CodingError(Kind::dataCorrupted,
+                          "Cannot initialize RepoType from invalid String value " +
+                              type.string().value());
     return Repo{id.string().value(), *kind};
 }
 

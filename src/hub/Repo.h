@@ -15,10 +15,14 @@ struct Repo {
 
     bool operator==(const Repo&) const = default;
 
-    /// {"id":"<id>","type":"<raw type>"}, keys in that order.
+    /// {"id":"<id>","type":"<raw type>"}, keys in that order. Throws
+    /// platform::system::CodingError (invalidValue) for an id that is not UTF-8.
     std::string toJson() const;
     /// Reads the object form; both keys are required and must be texts, the
-    /// type one of the three raw values. Throws std::invalid_argument.
+    /// type one of the three raw values. Throws platform::system::CodingError:
+    /// dataCorrupted for text that is not JSON or an unknown type, keyNotFound
+    /// for a missing key, valueNotFound for a null one, typeMismatch for a
+    /// key or document of the wrong kind.
     static Repo fromJson(std::string_view json);
 };
 

@@ -1,5 +1,6 @@
 #include "hub/HubClientError.h"
 #include "hub/Repo.h"
+#include "platform/system/CodingError.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,26 @@ TEST(Repo, SerialisesIdThenType) {
     EXPECT_EQ(repo.toJson(), R"({"id":"openai/whisper-base","type":"models"})");
     EXPECT_EQ(hub::Repo::fromJson(R"({"type":"datasets","id":"x/y"})"),
               (hub::Repo{"x/y", hub::RepoType::datasets}));
-    EXPECT_THROW(hub::Repo::fromJson(R"({"id":"x/y"})"), std::invalid_argument);
-    EXPECT_THROW(hub::Repo::fromJson(R"({"id":"x/y","type":"Models"})"), std::invalid_argument);
-    EXPECT_THROW(hub::Repo::fromJson(R"({"id":1,"type":"models"})"), std::invalid_argument);
+}
+
+TEST(Repo, DecodingFailuresSayWhatWasWrong) {
+    using Kind = platform::system::CodingError::Kind;
+    const std::pair<const char*, Kind> cases[] = {
+        {R"({"id":"x/y"})", Kind::keyNotFound},
+        {R"({"id":null,"type":"models"})", Kind::valueNotFound},
+        {R"({"id":1,"type":"models"})", Kind::typeMismatch},
+        {R"(["x/y","models"])", Kind::typeMismatch},
+        {R"({"id":"x/y","type":"Models"})", Kind::dataCorrupted},
+        {R"({"id":"x/y",)", Kind::dataCorrupted},
+    };
+    for (const auto& [json, kind] : cases) {
+        try {
+            hub::Repo::fromJson(json);
+            ADD_FAILURE() << json;
+        } catch (const platform::system::CodingError& e) {
+            EXPECT_EQ(e.kind(), kind) << json << ": " << e.what();
+        }
+    }
 }
 
 TEST(HubClientError, Messages) {
