@@ -148,12 +148,39 @@ bool Config::boolean(bool fallback) const {
 
 const Config::Dictionary* Config::dictionary() const {
     if (const auto* d = std::get_if<4>(&data_)) return d->get();
+    if (const auto* deferred = std::get_if<8>(&data_)) return (*deferred)->converted().dictionary();
     return nullptr;
 }
 
 const Config::Array* Config::array() const {
     if (const auto* a = std::get_if<5>(&data_)) return a->get();
+    if (const auto* deferred = std::get_if<8>(&data_)) return (*deferred)->converted().array();
     return nullptr;
+}
+
+std::size_t Config::size() const {
+    if (const auto* d = std::get_if<4>(&data_)) return (*d)->size();
+    if (const auto* a = std::get_if<5>(&data_)) return (*a)->size();
+    if (const auto* deferred = std::get_if<8>(&data_)) return (*deferred)->size();
+    return 0;
+}
+
+void Config::forEachMember(const MemberVisitor& visit) const {
+    if (const auto* deferred = std::get_if<8>(&data_)) {
+        if ((*deferred)->isDictionary()) (*deferred)->forEachMember(visit);
+    } else if (const Dictionary* d = dictionary()) {
+        for (const auto& [key, value] : *d)
+            visit(key.view(), value);
+    }
+}
+
+void Config::forEachElement(const ElementVisitor& visit) const {
+    if (const auto* deferred = std::get_if<8>(&data_)) {
+        if (!(*deferred)->isDictionary()) (*deferred)->forEachElement(visit);
+    } else if (const Array* a = array()) {
+        for (const Config& element : *a)
+            visit(element);
+    }
 }
 
 std::optional<Config::Token> Config::token() const {

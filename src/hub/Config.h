@@ -10,6 +10,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -62,11 +63,39 @@ public:
     Config(Array array);                                                          // NOLINT
     Config(Token token) : data_(std::in_place_index<6>, std::move(token)) {}      // NOLINT
 
+    using MemberVisitor = std::function<void(std::string_view key, const Config& value)>;
+    using ElementVisitor = std::function<void(const Config& element)>;
+
+    /// A large array or object of a parsed document, kept in the parser's
+    /// form: it is converted into a Dictionary or Array the first time it is
+    /// used as one (safe from several threads), and forEachMember /
+    /// forEachElement walk it without converting it as a whole. A tokenizer
+    /// vocabulary of 50k entries is read once this way instead of being
+    /// built twice.
+    class Deferred {
+    public:
+        virtual ~Deferred() = default;
+        virtual bool isDictionary() const = 0;
+        virtual std::size_t size() const = 0;
+        /// The converted dictionary or array, built on the first call.
+        virtual const Config& converted() const = 0;
+        /// Members in document order; a repeated key is visited each time,
+        /// its last value being the one the converted dictionary keeps.
+        virtual void forEachMember(const MemberVisitor& visit) const = 0;
+        virtual void forEachElement(const ElementVisitor& visit) const = 0;
+    };
+    explicit Config(std::shared_ptr<const Deferred> deferred)
+        : data_(std::in_place_index<8>, std::move(deferred)) {}
+
     /// A dictionary from key/value pairs; a repeated key keeps the last value.
     static Config object(std::initializer_list<std::pair<BinaryDistinctString, Config>> entries);
     static Config array(std::initializer_list<Config> elements);
 
-    Kind kind() const { return static_cast<Kind>(data_.index()); }
+    Kind kind() const {
+        if (const auto* deferred = std::get_if<8>(&data_))
+            return (*deferred)->isDictionary() ? Kind::dictionary : Kind::array;
+        return static_cast<Kind>(data_.index());
+    }
     bool isNull() const { return kind() == Kind::null; }
 
     /// Member lookup: the value under `key` exactly, else under
@@ -96,6 +125,15 @@ public:
     bool boolean(bool fallback) const;
     const Dictionary* dictionary() const;
     const Array* array() const;
+    /// Number of members of a dictionary (converting a deferred one) or
+    /// elements of an array; 0 otherwise.
+    std::size_t size() const;
+    /// Calls visit(key, value) for every member of a dictionary (nothing for
+    /// other kinds), without converting a deferred object as a whole. The
+    /// key views stay valid while this value lives.
+    void forEachMember(const MemberVisitor& visit) const;
+    /// Calls visit(element) for every element of an array, in order.
+    void forEachElement(const ElementVisitor& visit) const;
     /// A token value, or a two-element array [text, integer >= 0].
     std::optional<Token> token() const;
     /// The texts of the string elements of an array, in order.
@@ -124,7 +162,8 @@ public:
 
 private:
     std::variant<BinaryDistinctString, std::int64_t, bool, float, std::shared_ptr<const Dictionary>,
-                 std::shared_ptr<const Array>, Token, std::monostate>
+                 std::shared_ptr<const Array>, Token, std::monostate,
+                 std::shared_ptr<const Deferred>>
         data_{std::in_place_index<7>};
 };
 

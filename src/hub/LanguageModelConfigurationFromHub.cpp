@@ -2,6 +2,7 @@
 
 #include "hub/HubClientError.h"
 #include "hub/YYJSONParser.h"
+#include "platform/system/LargeAllocator.h"
 #include "platform/system/LogSink.h"
 #include "platform/system/SystemError.h"
 #include "platform/text/CaseMapping.h"
@@ -11,7 +12,7 @@
 #include <cctype>
 #include <fstream>
 #include <mutex>
-#include <sstream>
+#include <vector>
 
 namespace hub {
 namespace text = platform::text;
@@ -28,17 +29,34 @@ std::optional<fs::path>& bundleOverride() {
     return path;
 }
 
-std::string readFile(const fs::path& path) {
+using Bytes = std::vector<char, platform::system::LargeAllocator<char>>;
+
+// The whole file in one read where its size is known (a tokenizer document
+// is megabytes long), in a block of its own when large.
+Bytes readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw HubClientError::fileSystemError("The file \"" + path.filename().string() +
                                               "\" couldn't be opened.");
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
+    std::error_code ec;
+    const auto expected = fs::file_size(path, ec);
+    Bytes bytes(ec ? 0 : static_cast<std::size_t>(expected));
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) bytes.resize(std::max<std::size_t>(4096, bytes.size() * 2));
+        in.read(bytes.data() + filled, static_cast<std::streamsize>(bytes.size() - filled));
+        filled += static_cast<std::size_t>(in.gcount());
+        if (!in) break;
+    }
     if (in.bad())
         throw HubClientError::fileSystemError("The file \"" + path.filename().string() +
                                               "\" couldn't be read.");
-    return std::move(buffer).str();
+    bytes.resize(filled);
+    return bytes;
+}
+
+std::string_view textOf(const Bytes& bytes) {
+    return std::string_view(bytes.data(), bytes.size());
 }
 
 std::string fileURLString(const fs::path& path) {
@@ -58,9 +76,9 @@ std::string fileURLString(const fs::path& path) {
 }
 
 Config parseDocument(const fs::path& path) {
-    const std::string bytes = readFile(path);
+    const Bytes bytes = readFile(path);
     try {
-        return YYJSONParser::parseToConfig(bytes);
+        return YYJSONParser::parseToConfig(textOf(bytes));
     } catch (const YYJSONParser::ParseError& e) {
         throw HubClientError::jsonSerialization(
             path, "JSON parsing failed for " + fileURLString(path) + ": " + e.errorDescription() +
@@ -74,7 +92,7 @@ std::optional<std::string> chatTemplateOf(const fs::path& folder) {
     std::error_code ec;
     if (fs::exists(jinjaFile, ec)) {
         try {
-            std::string text = readFile(jinjaFile);
+            std::string text(textOf(readFile(jinjaFile)));
             if (!text::isValidUtf8(text)) return std::nullopt;
             return text;
         } catch (const std::exception&) {
@@ -248,7 +266,7 @@ LanguageModelConfigurationFromHub::fallbackTokenizerConfig(const std::string& mo
     std::error_code ec;
     if (!fs::is_regular_file(file, ec)) return std::nullopt;
     try {
-        Config config = YYJSONParser::parseToConfig(readFile(file));
+        Config config = YYJSONParser::parseToConfig(textOf(readFile(file)));
         if (!config.dictionary())
             throw HubClientError::parseError("Failed to parse fallback tokenizer config");
         return config;

@@ -1,7 +1,13 @@
 #include "hub/YYJSONParser.h"
 
+#include "platform/system/LargeAllocator.h"
+
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <yyjson.h>
 
 namespace hub {
@@ -11,16 +17,112 @@ struct DocumentFree {
     void operator()(yyjson_doc* doc) const { yyjson_doc_free(doc); }
 };
 
-struct TooDeep {};
+// yyjson's blocks come from the large-table allocator (a parsed tokenizer
+// document takes several megabytes), each preceded by its size for free().
+constexpr std::size_t kBlockHeader = 16; // keeps the block 16-byte aligned
+
+void* documentMalloc(void*, std::size_t size) {
+    try {
+        auto* block = static_cast<char*>(platform::system::allocateLarge(size + kBlockHeader));
+        *reinterpret_cast<std::size_t*>(block) = size + kBlockHeader;
+        return block + kBlockHeader;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void documentFree(void*, void* ptr) {
+    if (!ptr) return;
+    char* block = static_cast<char*>(ptr) - kBlockHeader;
+    platform::system::releaseLarge(block, *reinterpret_cast<std::size_t*>(block));
+}
+
+void* documentRealloc(void* ctx, void* ptr, std::size_t oldSize, std::size_t size) {
+    void* grown = documentMalloc(ctx, size);
+    if (grown && ptr) {
+        std::memcpy(grown, ptr, std::min(oldSize, size));
+        documentFree(ctx, ptr);
+    }
+    return grown;
+}
+
+const yyjson_alc kDocumentAllocator = {documentMalloc, documentRealloc, documentFree, nullptr};
 
 // Text up to the first NUL character.
-BinaryDistinctString textOf(yyjson_val* value) {
+std::string_view textViewOf(yyjson_val* value) {
     const char* text = yyjson_get_str(value);
     if (!text) return {};
     return std::string_view(text, std::char_traits<char>::length(text));
 }
 
-Config convert(yyjson_val* value, int depth, const YYJSONParser::Options& options) {
+BinaryDistinctString textOf(yyjson_val* value) {
+    return textViewOf(value);
+}
+
+// Arrays and objects with more entries than this stay in the parsed
+// document until they are used (see Config::Deferred).
+constexpr std::size_t kDeferredSize = 512;
+
+using Document = std::shared_ptr<yyjson_doc>;
+
+Config convert(yyjson_val* value, const YYJSONParser::Options& options, const Document& doc);
+
+class DeferredContainer final : public Config::Deferred {
+public:
+    DeferredContainer(Document doc, yyjson_val* value, const YYJSONParser::Options& options)
+        : doc_(std::move(doc)), value_(value), options_(options) {}
+
+    bool isDictionary() const override { return yyjson_is_obj(value_); }
+    // An object may repeat a key: only its conversion tells the count.
+    std::size_t size() const override {
+        return isDictionary() ? converted().dictionary()->size() : yyjson_get_len(value_);
+    }
+
+    const Config& converted() const override {
+        std::call_once(once_, [this] { converted_ = isDictionary() ? dictionary() : array(); });
+        return converted_;
+    }
+
+    void forEachMember(const Config::MemberVisitor& visit) const override {
+        yyjson_val* key;
+        yyjson_obj_iter it = yyjson_obj_iter_with(value_);
+        while ((key = yyjson_obj_iter_next(&it)))
+            if (yyjson_is_str(key))
+                visit(textViewOf(key), convert(yyjson_obj_iter_get_val(key), options_, doc_));
+    }
+
+    void forEachElement(const Config::ElementVisitor& visit) const override {
+        yyjson_val* element;
+        yyjson_arr_iter it = yyjson_arr_iter_with(value_);
+        while ((element = yyjson_arr_iter_next(&it)))
+            visit(convert(element, options_, doc_));
+    }
+
+private:
+    Config dictionary() const {
+        Config::Dictionary members;
+        members.reserve(yyjson_get_len(value_));
+        forEachMember([&](std::string_view key, const Config& member) {
+            members.insert_or_assign(BinaryDistinctString(key), member);
+        });
+        return Config(std::move(members));
+    }
+
+    Config array() const {
+        Config::Array elements;
+        elements.reserve(size());
+        forEachElement([&](const Config& element) { elements.push_back(element); });
+        return Config(std::move(elements));
+    }
+
+    Document doc_; // keeps value_ alive
+    yyjson_val* value_;
+    YYJSONParser::Options options_;
+    mutable std::once_flag once_;
+    mutable Config converted_;
+};
+
+Config convert(yyjson_val* value, const YYJSONParser::Options& options, const Document& doc) {
     if (!value) return {};
     switch (yyjson_get_type(value)) {
     case YYJSON_TYPE_NULL:
@@ -43,7 +145,8 @@ Config convert(yyjson_val* value, int depth, const YYJSONParser::Options& option
     case YYJSON_TYPE_STR:
         return Config(textOf(value));
     case YYJSON_TYPE_ARR: {
-        if (depth >= YYJSONParser::maxDepth) throw TooDeep{};
+        if (yyjson_arr_size(value) > kDeferredSize)
+            return Config(std::make_shared<const DeferredContainer>(doc, value, options));
         if (options.pairsAsTokens && yyjson_arr_size(value) == 2) {
             yyjson_val* id = yyjson_arr_get_first(value);
             yyjson_val* text = yyjson_arr_get_last(value);
@@ -55,11 +158,12 @@ Config convert(yyjson_val* value, int depth, const YYJSONParser::Options& option
         yyjson_val* element;
         yyjson_arr_iter it = yyjson_arr_iter_with(value);
         while ((element = yyjson_arr_iter_next(&it)))
-            elements.push_back(convert(element, depth + 1, options));
+            elements.push_back(convert(element, options, doc));
         return Config(std::move(elements));
     }
     case YYJSON_TYPE_OBJ: {
-        if (depth >= YYJSONParser::maxDepth) throw TooDeep{};
+        if (yyjson_obj_size(value) > kDeferredSize)
+            return Config(std::make_shared<const DeferredContainer>(doc, value, options));
         Config::Dictionary members;
         members.reserve(yyjson_obj_size(value));
         yyjson_val* key;
@@ -67,13 +171,32 @@ Config convert(yyjson_val* value, int depth, const YYJSONParser::Options& option
         while ((key = yyjson_obj_iter_next(&it))) {
             yyjson_val* member = yyjson_obj_iter_get_val(key);
             if (!yyjson_is_str(key)) continue;
-            members.insert_or_assign(textOf(key), convert(member, depth + 1, options));
+            members.insert_or_assign(textOf(key), convert(member, options, doc));
         }
         return Config(std::move(members));
     }
     default:
         return {};
     }
+}
+
+// Whether arrays and objects nest more than maxDepth levels, found without
+// recursion: yyjson keeps the values of a document in document order, each
+// container followed by its contents, so a stack of the ends of the open
+// containers gives the depth.
+bool tooDeep(yyjson_doc* doc) {
+    yyjson_val* value = yyjson_doc_get_root(doc);
+    yyjson_val* const end = value + yyjson_doc_get_val_count(doc);
+    std::vector<yyjson_val*> open;
+    for (; value < end; ++value) {
+        while (!open.empty() && value >= open.back())
+            open.pop_back();
+        if (yyjson_is_ctn(value)) {
+            if (open.size() >= static_cast<std::size_t>(YYJSONParser::maxDepth)) return true;
+            open.push_back(unsafe_yyjson_get_next(value));
+        }
+    }
+    return false;
 }
 
 // Byte offset of the bracket that opens nesting level maxDepth + 1. Only
@@ -120,20 +243,21 @@ Config YYJSONParser::parseToConfig(std::string_view bytes, const Options& option
     // yyjson does not write to the input without YYJSON_READ_INSITU.
     std::unique_ptr<yyjson_doc, DocumentFree> doc(yyjson_read_opts(
         const_cast<char*>(bytes.data()), bytes.size(),
-        options.allowInfAndNaN ? YYJSON_READ_ALLOW_INF_AND_NAN : 0, nullptr, &error));
+        options.allowInfAndNaN ? YYJSON_READ_ALLOW_INF_AND_NAN : 0, &kDocumentAllocator, &error));
     if (!doc) {
         throw ParseError::readFailed(error.code, error.msg ? error.msg : "unknown error",
                                      static_cast<std::int64_t>(error.pos));
     }
     yyjson_val* root = yyjson_doc_get_root(doc.get());
     if (!root) throw ParseError::nullDocument();
-    try {
-        return convert(root, 0, options);
-    } catch (const TooDeep&) {
+    if (tooDeep(doc.get())) {
         throw ParseError::readFailed(YYJSON_READ_ERROR_JSON_STRUCTURE,
                                      "nesting deeper than " + std::to_string(maxDepth) + " levels",
                                      positionTooDeep(bytes));
     }
+    // The document lives on only while deferred containers refer to it.
+    const Document shared(doc.release(), DocumentFree{});
+    return convert(root, options, shared);
 }
 
 } // namespace hub

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
+#include <vector>
 
 using hub::Config;
 using hub::YYJSONParser;
@@ -99,6 +101,66 @@ TEST(YYJSONParser, DeepNestingIsRefusedNotRecursedInto) {
             EXPECT_GT(e.position(), 0);
         }
     }
+}
+
+// Large containers stay in the parsed document until used: the value seen
+// through every reader must be the one an eager conversion gives.
+TEST(YYJSONParser, LargeContainersReadTheSameWhenConvertedLate) {
+    std::string vocab = "{", merges = "[";
+    for (int i = 0; i < 3000; ++i) {
+        vocab +=
+            (i ? "," : "") + std::string("\"t") + std::to_string(i) + "\":" + std::to_string(i);
+        merges += (i ? "," : "") + std::string("\"a b") + std::to_string(i) + "\"";
+    }
+    // A repeated key keeps its last value; a deep value inside a large array
+    // is still measured against the nesting limit.
+    vocab += ",\"t7\":-7}";
+    merges += ",[[[1]]]]";
+    const Config doc = parse("{\"vocab\":" + vocab + ",\"merges\":" + merges + "}");
+    const Config& v = doc["vocab"];
+    const Config& m = doc["merges"];
+    EXPECT_EQ(v.kind(), Config::Kind::dictionary);
+    EXPECT_EQ(m.kind(), Config::Kind::array);
+
+    // Walked without conversion: members in document order, repeats included.
+    std::size_t members = 0;
+    std::int64_t lastSeven = 0;
+    v.forEachMember([&](std::string_view key, const Config& value) {
+        ++members;
+        if (key == "t7") lastSeven = *value.integer();
+    });
+    EXPECT_EQ(members, 3001u);
+    EXPECT_EQ(lastSeven, -7);
+    std::vector<Config> elements;
+    m.forEachElement([&](const Config& element) { elements.push_back(element); });
+    ASSERT_EQ(elements.size(), 3001u);
+    EXPECT_EQ(elements[2999].string(), "a b2999");
+    EXPECT_EQ(elements[3000][0][0][0].integer(), 1);
+
+    // Converted on first use, from several threads at once.
+    std::vector<std::thread> threads;
+    std::vector<const Config::Dictionary*> seen(4);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] { seen[t] = v.dictionary(); });
+    for (auto& thread : threads)
+        thread.join();
+    for (const auto* d : seen)
+        EXPECT_EQ(d, seen[0]);
+    EXPECT_EQ(v.size(), 3000u);
+    EXPECT_EQ(v["t7"].integer(), -7);
+    EXPECT_EQ(v["t2999"].integer(), 2999);
+    EXPECT_EQ(m.at(1).string(), "a b1");
+    EXPECT_EQ(m.size(), 3001u);
+    // Equal, and hashing alike, to the same document read with no deferral.
+    EXPECT_EQ(doc, Config::decodeJson(doc.encodeJson()));
+    EXPECT_EQ(doc.hash(), Config::decodeJson(doc.encodeJson()).hash());
+
+    std::string deep = "[";
+    for (int i = 0; i < 1000; ++i)
+        deep += "0,";
+    deep += std::string(YYJSONParser::maxDepth, '[') + std::string(YYJSONParser::maxDepth, ']');
+    deep += "]";
+    EXPECT_THROW(parse(deep), YYJSONParser::ParseError);
 }
 
 } // namespace
