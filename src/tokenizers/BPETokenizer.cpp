@@ -8,6 +8,7 @@
 #include "tokenizers/TokenizerError.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 
 namespace tokenizers {
@@ -28,6 +29,31 @@ std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
            static_cast<std::uint32_t>(b);
 }
 
+// A queue of kAhead items in which each item is handed to `process` only
+// once kAhead later ones have been queued: a caller that starts fetching an
+// item's table slots when it queues it has them in cache when it is processed.
+template <class Item, std::size_t kAhead = 8> class Lookahead {
+public:
+    /// The slot to fill with the next item, after the oldest item, when
+    /// kAhead are waiting, has been processed.
+    template <class Process> Item& next(Process&& process) {
+        if (count_ < kAhead) return ring_[(head_ + count_++) % kAhead];
+        Item& oldest = ring_[head_];
+        process(oldest);
+        head_ = (head_ + 1) % kAhead;
+        return oldest;
+    }
+    /// Processes the waiting items, oldest first.
+    template <class Process> void drain(Process&& process) {
+        for (; count_ > 0; --count_, head_ = (head_ + 1) % kAhead)
+            process(ring_[head_]);
+    }
+
+private:
+    std::array<Item, kAhead> ring_{};
+    std::size_t head_ = 0, count_ = 0;
+};
+
 } // namespace
 
 namespace {
@@ -36,10 +62,9 @@ namespace {
 // viewing the texts of the element (reused between calls). Elements that
 // are neither arrays nor texts take no place. False when not an array.
 template <typename Fn> bool visitMerges(const hub::Config& merges, Fn&& fn) {
-    const auto* elements = merges.array();
-    if (!elements) return false;
+    if (merges.kind() != hub::Config::Kind::array) return false;
     std::vector<std::string_view> parts;
-    for (const hub::Config& element : *elements) {
+    merges.forEachElement([&](const hub::Config& element) {
         parts.clear();
         if (const auto* list = element.array()) {
             for (const hub::Config& part : *list)
@@ -53,10 +78,10 @@ template <typename Fn> bool visitMerges(const hub::Config& merges, Fn&& fn) {
                 rest.remove_prefix(space + 1);
             }
         } else {
-            continue;
+            return;
         }
         fn(parts);
-    }
+    });
     return true;
 }
 
@@ -112,8 +137,8 @@ std::size_t BPETokenizer::MergeTable::slot(std::uint64_t key) const {
 void BPETokenizer::MergeTable::assign(std::uint64_t key, Merge merge) {
     if (keys_.empty() || (size_ + 1) * 2 > keys_.size()) {
         // Grow: re-insert everything into a table twice the size.
-        std::vector<std::uint64_t> oldKeys = std::move(keys_);
-        std::vector<Merge> oldValues = std::move(values_);
+        auto oldKeys = std::move(keys_);
+        auto oldValues = std::move(values_);
         reserve(std::max<std::size_t>(16, oldKeys.size()));
         for (std::size_t k = 0; k < oldKeys.size(); ++k)
             if (oldKeys[k] != kEmptyKey) assign(oldKeys[k], oldValues[k]);
@@ -145,22 +170,57 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
       }()) {
     const hub::Config& model = tokenizerData["model"];
     const hub::Config& merges = model["merges"];
-    if (!merges.array()) throw ConfigurationError("BPETokenizer requires merges");
-    const auto* vocab = model["vocab"].dictionary();
-    if (!vocab) throw TokenizerError::missingVocab();
+    if (merges.kind() != hub::Config::Kind::array)
+        throw ConfigurationError("BPETokenizer requires merges");
+    const hub::Config& vocab = model["vocab"];
+    if (vocab.kind() != hub::Config::Kind::dictionary) throw TokenizerError::missingVocab();
 
-    bpeRanks_.reserve(merges.array()->size());
-    symbols_.reserve(merges.array()->size() * 2);
+    // Filling tables of megabytes costs cache misses more than anything
+    // else: each merge is looked up while the table slots of the next
+    // eight merges are already being fetched. A merge's two parts are kept
+    // side by side, so that the joined symbol is the span of both.
+    struct PendingMerge {
+        std::string text; // first part, then second
+        std::size_t firstLength = 0;
+        std::int32_t rank = 0;
+        bool trivial = false; // in NFC as it stands: hashed ahead
+        std::uint64_t firstHash = 0, secondHash = 0, joinedHash = 0;
+    };
+    // Merged symbols are mostly vocabulary entries: about one new symbol per merge.
+    bpeRanks_.reserve(merges.size());
+    symbols_.reserve(merges.size() + 512, merges.size() * 8);
+    auto intern = [&](std::string_view text, std::uint64_t hash, bool trivial) {
+        if (!trivial) return internSymbol(text);
+        return static_cast<std::int32_t>(
+            symbols_.findOrInsert(text, hash, static_cast<std::int64_t>(symbols_.size())));
+    };
+    auto addMerge = [&](const PendingMerge& m) {
+        const std::string_view joined = m.text;
+        const std::int32_t a = intern(joined.substr(0, m.firstLength), m.firstHash, m.trivial);
+        const std::int32_t b = intern(joined.substr(m.firstLength), m.secondHash, m.trivial);
+        bpeRanks_.assign(pairKey(a, b), Merge{m.rank, intern(joined, m.joinedHash, m.trivial)});
+    };
+    Lookahead<PendingMerge> pendingMerges;
     std::int32_t rank = 0;
-    std::string joined;
     visitMerges(merges, [&](const std::vector<std::string_view>& parts) {
         const std::int32_t r = rank++;
         if (parts.size() < 2) return; // cannot form a pair; keeps its rank position
-        const std::int32_t a = internSymbol(parts[0]);
-        const std::int32_t b = internSymbol(parts[1]);
-        joined.assign(parts[0]).append(parts[1]);
-        bpeRanks_.assign(pairKey(a, b), Merge{r, internSymbol(joined)});
+        PendingMerge& m = pendingMerges.next(addMerge);
+        m.text.assign(parts[0]).append(parts[1]);
+        m.firstLength = parts[0].size();
+        m.rank = r;
+        m.trivial = text::isBelowCombiningMarks(m.text);
+        if (m.trivial) {
+            const std::string_view joined = m.text;
+            m.firstHash = StringIdTable::hashOf(joined.substr(0, m.firstLength));
+            m.secondHash = StringIdTable::hashOf(joined.substr(m.firstLength));
+            m.joinedHash = StringIdTable::hashOf(joined);
+            symbols_.prefetch(m.firstHash);
+            symbols_.prefetch(m.secondHash);
+            symbols_.prefetch(m.joinedHash);
+        }
     });
+    pendingMerges.drain(addMerge);
     smallSymbols_.assign(0x300, -1);
     for (char32_t cp = 0; cp < 0x300; ++cp) {
         std::string text;
@@ -169,9 +229,23 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
             smallSymbols_[cp] = static_cast<std::int32_t>(*id);
     }
 
-    tokensToIds_.reserve(vocab->size() + addedTokens.size());
-    for (const auto& [token, id] : *vocab)
-        if (auto value = id.integer()) tokensToIds_.assign(token.view(), *value);
+    // The vocabulary the same way; its keys stay valid while the document lives.
+    struct PendingEntry {
+        std::string_view token;
+        TokenId id = 0;
+        std::uint64_t hash = 0;
+    };
+    tokensToIds_.reserve(merges.size() + 512 + addedTokens.size(), merges.size() * 8);
+    auto addEntry = [&](const PendingEntry& e) { tokensToIds_.assign(e.token, e.hash, e.id); };
+    Lookahead<PendingEntry> pendingEntries;
+    vocab.forEachMember([&](std::string_view token, const hub::Config& id) {
+        const auto value = id.integer();
+        if (!value) return;
+        PendingEntry& e = pendingEntries.next(addEntry);
+        e = PendingEntry{token, *value, StringIdTable::hashOf(token)};
+        tokensToIds_.prefetch(e.hash);
+    });
+    pendingEntries.drain(addEntry);
     for (const auto& [content, id] : addedTokens)
         tokensToIds_.assign(content.view(), id);
     // Ids point at the vocabulary's own keys; a table indexed by id when the

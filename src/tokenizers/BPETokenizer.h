@@ -9,6 +9,7 @@
 // textbook rank-by-rank loop does.
 
 #include "hub/Config.h"
+#include "platform/system/LargeAllocator.h"
 #include "tokenizers/StringIdTable.h"
 #include "tokenizers/TokenizingModel.h"
 
@@ -83,8 +84,8 @@ private:
 
     private:
         std::size_t slot(std::uint64_t key) const;
-        std::vector<std::uint64_t> keys_;
-        std::vector<Merge> values_;
+        std::vector<std::uint64_t, platform::system::LargeAllocator<std::uint64_t>> keys_;
+        std::vector<Merge, platform::system::LargeAllocator<Merge>> values_;
         std::size_t size_ = 0;
         std::size_t mask_ = 0;
         unsigned shift_ = 64;
@@ -105,7 +106,9 @@ private:
     std::vector<std::int32_t> smallSymbols_;
     StringIdTable tokensToIds_;
     // Inverse of tokensToIds_, viewing its keys: dense or sparse.
-    std::vector<std::optional<std::string_view>> denseIdsToTokens_;
+    std::vector<std::optional<std::string_view>,
+                platform::system::LargeAllocator<std::optional<std::string_view>>>
+        denseIdsToTokens_;
     std::unordered_map<TokenId, std::string_view> idsToTokens_;
     std::optional<std::string> bosToken_;
     std::optional<TokenId> bosTokenId_;

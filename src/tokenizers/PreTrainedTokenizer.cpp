@@ -36,46 +36,38 @@ std::string_view wellFormed(std::string_view text, std::string& storage) {
 PreTrainedTokenizer::PreTrainedTokenizer(const hub::Config& tokenizerConfig,
                                          const hub::Config& tokenizerData, bool strict)
     : tokenizerConfig_(tokenizerConfig) {
-    static const hub::Config::Array kNoTokens;
-    const auto* list = tokenizerData["addedTokens"].array();
-    const auto& elements = list ? *list : kNoTokens;
-
-    // First pass: contents with an integer id; special ones separately.
+    // Anything but an array counts as no added tokens. One walk serves both
+    // passes over the list: the ids of the first, the patterns of the second.
     AddedTokenIds addedTokenIds;
-    for (const hub::Config& element : elements) {
-        const auto id = element["id"].integer();
-        const auto* content = element["content"].binaryDistinctString();
-        if (!id || !content) continue;
-        addedTokenIds.insert_or_assign(*content, *id);
-        if (element["special"].boolean(false)) specialTokens_.insert_or_assign(content->str(), *id);
-    }
-
-    // Second pass: every text content cuts the input, longest first (stable).
     std::vector<AddedTokenPattern> patterns;
-    for (const hub::Config& element : elements) {
+    tokenizerData["addedTokens"].forEachElement([&](const hub::Config& element) {
         const auto* content = element["content"].binaryDistinctString();
-        // An empty content can never be found in text; as an expression it
-        // would match between every two characters.
-        if (!content || content->str().empty()) continue;
-        patterns.push_back({content->str(), element["lstrip"].boolean(false),
-                            element["rstrip"].boolean(false),
-                            text::graphemeCount(content->view())});
-    }
+        if (!content) return;
+        // Contents with an integer id; special ones separately.
+        if (const auto id = element["id"].integer()) {
+            addedTokenIds.insert_or_assign(*content, *id);
+            if (element["special"].boolean(false))
+                specialTokens_.insert_or_assign(content->str(), *id);
+        }
+        // Every text content cuts the input. An empty content can never be
+        // found in text; as an expression it would match between every two
+        // characters.
+        if (!content->str().empty())
+            patterns.push_back({content->str(), element["lstrip"].boolean(false),
+                                element["rstrip"].boolean(false),
+                                text::graphemeCount(content->view())});
+    });
+    // Longest first; equal lengths keep their order in the document.
     std::stable_sort(patterns.begin(), patterns.end(),
                      [](const AddedTokenPattern& a, const AddedTokenPattern& b) {
                          return a.characters > b.characters;
                      });
     if (!patterns.empty()) {
-        std::vector<std::string> alternatives;
+        std::vector<LiteralAlternation::Alternative> alternatives;
         alternatives.reserve(patterns.size());
-        for (const auto& p : patterns)
-            alternatives.push_back((p.lstrip ? "\\s*(" : "(") + Regex::escape(p.content) +
-                                   (p.rstrip ? ")\\s*" : ")"));
-        try {
-            addedTokensRegex_ = std::make_shared<const RegexAlternation>(alternatives);
-        } catch (const RegexError&) {
-            addedTokensRegex_.reset(); // no split: the whole text is one section
-        }
+        for (auto& p : patterns)
+            alternatives.push_back({std::move(p.content), p.lstrip, p.rstrip});
+        addedTokensRegex_ = std::make_shared<const LiteralAlternation>(std::move(alternatives));
     }
     for (const auto& [content, id] : addedTokenIds)
         addedTokens_.insert(content.str());

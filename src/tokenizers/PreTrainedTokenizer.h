@@ -6,6 +6,7 @@
 
 #include "hub/Config.h"
 #include "tokenizers/Decoder.h"
+#include "tokenizers/LiteralAlternation.h"
 #include "tokenizers/Normalizer.h"
 #include "tokenizers/PostProcessor.h"
 #include "tokenizers/PreTokenizer.h"
@@ -87,7 +88,9 @@ private:
     std::unordered_set<std::string> addedTokens_;
     std::unordered_map<std::string, TokenId> specialTokens_;
     std::unordered_set<TokenId> specialTokenIds_;
-    std::shared_ptr<const RegexAlternation> addedTokensRegex_;
+    // Cuts text at added tokens: "\s*(content)" for lstrip, "(content)\s*"
+    // for rstrip, longest contents first.
+    std::shared_ptr<const LiteralAlternation> addedTokensRegex_;
     PreTokenizerPtr preTokenizer_;
     NormalizerPtr normalizer_;
     PostProcessorPtr postProcessor_;

@@ -88,22 +88,4 @@ private:
     bool jit_ = false;
 };
 
-/// A leftmost-first alternation of many sub-patterns, compiled in several
-/// pieces when one compiled pattern would be too large. Finds the same
-/// matches as the single pattern "a1|a2|...|an".
-class RegexAlternation {
-public:
-    /// Throws RegexError when an alternative does not compile.
-    explicit RegexAlternation(const std::vector<std::string>& icuAlternatives);
-
-    bool empty() const { return parts_.empty(); }
-
-    /// Matches in text order, as `Regex::allMatches` would give them for the
-    /// joined pattern (empty matches advance one character).
-    std::vector<Regex::Match> allMatches(std::string_view text) const;
-
-private:
-    std::vector<Regex> parts_;
-};
-
 } // namespace tokenizers

@@ -6,6 +6,7 @@
 
 #include "platform/text/Utf8.h"
 #include "tokenizers/ByteEncoder.h"
+#include "tokenizers/LiteralAlternation.h"
 #include "tokenizers/PreTokenizer.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +15,8 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
+using tokenizers::LiteralAlternation;
 using tokenizers::Regex;
-using tokenizers::RegexAlternation;
 
 namespace {
 
@@ -182,30 +183,87 @@ TEST(Regex, MatchesLikeIcuOnEveryTokenizerExpression) {
     }
 }
 
-TEST(Regex, LargeAlternationKeepsLeftmostFirstAcrossPieces) {
-    // Over a thousand literal alternatives, longest first as the added-token
-    // expression orders them, plus prefixes that compete at one position.
-    std::vector<std::string> literals;
+// The added-token split is matched without an expression engine; it must
+// find what ICU finds for the expression "\s*(a1)|(a2)\s*|..." it stands for.
+Spans literalMatches(const std::vector<LiteralAlternation::Alternative>& alternatives,
+                     const std::string& text, Spans* groups = nullptr) {
+    Spans spans;
+    for (const auto& m : LiteralAlternation(alternatives).allMatches(text)) {
+        spans.emplace_back(m.begin, m.end);
+        if (groups) groups->emplace_back(m.groupBegin, m.groupEnd);
+    }
+    return spans;
+}
+
+std::string expressionOf(const std::vector<LiteralAlternation::Alternative>& alternatives) {
+    std::string joined;
+    for (const auto& a : alternatives)
+        joined += (joined.empty() ? "" : "|") + std::string(a.takeSpaceBefore ? "\\s*(" : "(") +
+                  Regex::escape(a.literal) + (a.takeSpaceAfter ? ")\\s*" : ")");
+    return joined;
+}
+
+TEST(LiteralAlternation, ManyLiteralsMatchLeftmostFirstLikeIcu) {
+    // Over a thousand literals, longest first as the added-token split orders
+    // them, with prefixes that compete at one position.
+    std::vector<LiteralAlternation::Alternative> alternatives;
+    alternatives.push_back({"<|startoftranscript|>"});
     for (int k = 1500; k >= 0; --k) {
         char text[24];
         std::snprintf(text, sizeof text, "<|%.2f|>", k * 0.02);
-        literals.emplace_back(text);
+        alternatives.push_back({text});
     }
-    literals.insert(literals.begin(), "<|startoftranscript|>");
-    literals.push_back("<|");
-    std::vector<std::string> alternatives;
-    std::string joined;
-    for (const auto& l : literals) {
-        alternatives.push_back("(" + Regex::escape(l) + ")");
-        joined += (joined.empty() ? "" : "|") + alternatives.back();
-    }
-    const RegexAlternation alternation(alternatives);
+    alternatives.push_back({"<|"});
     const std::string text = "a<|0.00|> b<|29.98|><|startoftranscript|>x<|<|30.00|> <|7.5|>";
-    Spans actual;
-    for (const auto& m : alternation.allMatches(text))
-        actual.emplace_back(m.begin, m.end);
-    EXPECT_EQ(actual, icuMatches(joined, text));
+    Spans groups;
+    const Spans actual = literalMatches(alternatives, text, &groups);
+    EXPECT_EQ(actual, icuMatches(expressionOf(alternatives), text));
     EXPECT_EQ(actual.size(), 6u);
+    EXPECT_EQ(groups, actual); // nothing around the literals is taken
+}
+
+TEST(LiteralAlternation, SpaceTakingAlternativesMatchLikeIcu) {
+    // Literals that share prefixes, begin or end with white space, or are
+    // white space themselves, taking the space before or after them or not,
+    // over random texts of those literals, letters and many kinds of space.
+    const std::vector<std::string> literals = {
+        "<mask>", "<m", "ab", "a", " x", "\xE2\x80\x83y", "\t", "z ", "\xE3\x80\x80", "<mask>s"};
+    const std::vector<std::string> fragments = {" ",
+                                                "  ",
+                                                "\t",
+                                                "\n",
+                                                "\xC2\xA0",
+                                                "\xE2\x80\x83",
+                                                "\xE3\x80\x80",
+                                                "a",
+                                                "b",
+                                                "x",
+                                                "y",
+                                                "z",
+                                                "<",
+                                                "m",
+                                                "<mask>",
+                                                "s",
+                                                "\xD0\x96",
+                                                "\xF0\x9F\x91\x8D"};
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<std::size_t> pickLiteral(0, literals.size() - 1),
+        pickFragment(0, fragments.size() - 1), count(1, 5), length(0, 14);
+    std::bernoulli_distribution flag(0.4);
+    for (int round = 0; round < 60; ++round) {
+        std::vector<LiteralAlternation::Alternative> alternatives;
+        for (std::size_t n = count(rng); n > 0; --n)
+            alternatives.push_back({literals[pickLiteral(rng)], flag(rng), flag(rng)});
+        const std::string pattern = expressionOf(alternatives);
+        for (int t = 0; t < 40; ++t) {
+            std::string text;
+            for (std::size_t n = length(rng); n > 0; --n)
+                text += fragments[pickFragment(rng)];
+            const Spans expected = icuMatches(pattern, text);
+            ASSERT_EQ(literalMatches(alternatives, text), expected)
+                << "pattern " << pattern << " on \"" << text << "\"";
+        }
+    }
 }
 
 TEST(Regex, TranslationAndEscaping) {
