@@ -2,6 +2,7 @@
 
 #include "platform/text/Graphemes.h"
 #include "platform/text/Utf8.h"
+#include "tokenizers/RegexClasses.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <algorithm>
@@ -15,9 +16,6 @@ namespace {
 
 // ICU's line terminators.
 constexpr std::string_view kLineTerminators = "\\n\\x0B\\f\\r\\x{85}\\x{2028}\\x{2029}";
-
-// ICU's \w: alphabetic, marks, decimal digits, connector punctuation, ZWNJ, ZWJ.
-constexpr std::string_view kWordClassBody = "\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}";
 
 pcre2_code* code(void* p) {
     return static_cast<pcre2_code*>(p);
@@ -95,19 +93,48 @@ std::string Regex::translate(std::string_view p) {
                 i += 1 + digits;
                 continue;
             }
-            if (e == 's') {
-                out += "\\p{White_Space}";
-            } else if (e == 'S') {
-                out += "\\P{White_Space}";
-            } else if (e == 'w') {
+            // Classes: as ICU's tables define them (see RegexClasses.h).
+            const detail::ClassForms* forms = nullptr;
+            bool complement = false;
+            std::size_t consumed = 2; // the escape's length in the pattern
+            if (e == 'p' || e == 'P') {
+                complement = e == 'P';
+                std::string_view name;
+                if (i + 2 < p.size() && p[i + 2] == '{') {
+                    const std::size_t close = p.find('}', i + 3);
+                    if (close != std::string_view::npos) {
+                        name = p.substr(i + 3, close - i - 3);
+                        consumed = close + 1 - i;
+                    }
+                } else if (i + 2 < p.size()) {
+                    name = p.substr(i + 2, 1);
+                    consumed = 3;
+                }
+                if (!name.empty() && name.front() == '^') {
+                    complement = !complement;
+                    name.remove_prefix(1);
+                }
+                if (!name.empty()) forms = detail::propertyClass(name);
+            } else if (e == 'd' || e == 'D') {
+                forms = detail::propertyClass("Nd");
+                complement = e == 'D';
+            } else if (e == 's' || e == 'S') {
+                forms = detail::propertyClass("White_Space");
+                complement = e == 'S';
+            } else if (e == 'w' || e == 'W') {
+                forms = &detail::wordClass();
+                complement = e == 'W';
+            }
+            if (forms) {
                 if (classDepth > 0)
-                    out += kWordClassBody;
+                    out += complement ? forms->notMatchingItems : forms->matchingItems;
                 else
-                    out += "[" + std::string(kWordClassBody) + "]";
-            } else if (e == 'Z' && classDepth == 0) {
+                    out += complement ? forms->notMatching : forms->matching;
+                i += consumed - 1;
+                continue;
+            }
+            if (e == 'Z' && classDepth == 0) {
                 out += endOfInput;
-            } else if (e == 'W' && classDepth == 0) {
-                out += "[^" + std::string(kWordClassBody) + "]";
             } else {
                 out += c;
                 out += e;
