@@ -1,10 +1,10 @@
 #include "hub/HubApi.h"
 
-#include "hub/Utf8Check.h"
 #include "hub/YYJSONParser.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/LogSink.h"
 #include "platform/system/SystemError.h"
+#include "platform/text/Utf8.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +50,7 @@ std::optional<std::string> tokenFromFile(const std::string& path) {
     std::ostringstream buffer;
     buffer << in.rdbuf();
     std::string text = std::move(buffer).str();
-    if (in.bad() || !isWellFormedUtf8(text)) return std::nullopt;
+    if (in.bad() || !platform::text::isValidUtf8(text)) return std::nullopt;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;

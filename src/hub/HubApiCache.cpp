@@ -4,12 +4,12 @@
 #include "hub/Downloader.h"
 #include "hub/HubApi.h"
 #include "hub/HubFileDownloader.h"
-#include "hub/Utf8Check.h"
 #include "platform/system/Cancellation.h"
 #include "platform/system/LogSink.h"
 #include "platform/system/Sha256.h"
 #include "platform/system/SystemError.h"
 #include "platform/text/NumberText.h"
+#include "platform/text/Utf8.h"
 
 #include <cerrno>
 #include <clocale>
@@ -136,7 +136,8 @@ HubApi::readDownloadMetadata(const fs::path& metadataPath) const {
         std::ostringstream buffer;
         buffer << in.rdbuf();
         const std::string text = std::move(buffer).str();
-        if (!isWellFormedUtf8(text)) throw std::runtime_error("The file is not valid UTF-8 text.");
+        if (!platform::text::isValidUtf8(text))
+            throw std::runtime_error("The file is not valid UTF-8 text.");
         try {
             const auto pieces = splitLines(text);
             if (pieces.size() < 3)
