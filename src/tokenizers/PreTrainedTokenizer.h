@@ -16,11 +16,16 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+namespace jinja {
+class Template;
+}
 
 namespace tokenizers {
 
@@ -57,6 +62,14 @@ public:
     bool fuseUnknownTokens() const { return model_->fuseUnknownTokens(); }
 
     bool hasChatTemplate() const override;
+    using Tokenizer::applyChatTemplate;
+    std::vector<TokenId>
+    applyChatTemplate(const std::vector<Message>& messages,
+                      const std::optional<ChatTemplateArgument>& chatTemplate,
+                      bool addGenerationPrompt, bool truncation,
+                      std::optional<std::int64_t> maxLength,
+                      const std::optional<std::vector<ToolSpec>>& tools,
+                      const std::optional<Message>& additionalContext) const override;
 
     std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const;
     std::string normalize(std::string_view text) const;
@@ -84,6 +97,9 @@ protected:
     std::vector<TokenId> idsOfTokens(const std::vector<std::string>& tokens) const;
 
 private:
+    /// The compiled template of a template text, compiled on first use.
+    std::shared_ptr<const jinja::Template> compiledTemplate(const std::string& text) const;
+
     std::shared_ptr<const TokenizingModel> model_;
     std::unordered_set<std::string> addedTokens_;
     std::unordered_map<std::string, TokenId> specialTokens_;
@@ -97,6 +113,11 @@ private:
     DecoderPtr decoder_;
     hub::Config tokenizerConfig_;
     bool cleanUpTokenizationSpaces_ = true;
+    // The only state that changes after construction: compiled chat
+    // templates by text, guarded by cacheLock_.
+    mutable std::mutex cacheLock_;
+    mutable std::unordered_map<std::string, std::shared_ptr<const jinja::Template>>
+        compiledChatTemplateCache_;
 };
 
 } // namespace tokenizers

@@ -7,7 +7,9 @@
 // Texts are UTF-8. Token ids are signed 64-bit integers. Every operation is
 // const and safe to call from several threads on one shared tokenizer.
 
+#include <any>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +27,37 @@ template <typename In, typename Fn> auto convertEach(const std::vector<In>& item
         out.push_back(fn(item));
     return out;
 }
+
+/// One chat message, one tool description or a set of extra template
+/// variables: text keys to values the template engine converts (texts,
+/// numbers, flags, std::vector<std::any>, maps from texts to std::any,
+/// template values).
+using Message = std::map<std::string, std::any>;
+using ToolSpec = Message;
+
+/// Which chat template to render: the template text itself, or the name of
+/// one of the templates the tokenizer configuration lists.
+class ChatTemplateArgument {
+public:
+    enum class Kind { literal, name };
+
+    static ChatTemplateArgument literal(std::string text) {
+        return ChatTemplateArgument(Kind::literal, std::move(text));
+    }
+    static ChatTemplateArgument name(std::string name) {
+        return ChatTemplateArgument(Kind::name, std::move(name));
+    }
+
+    Kind kind() const { return kind_; }
+    /// The template text or the name.
+    const std::string& text() const { return text_; }
+
+private:
+    ChatTemplateArgument(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+
+    Kind kind_;
+    std::string text_;
+};
 
 class Tokenizer {
 public:
@@ -58,6 +91,24 @@ public:
     /// Whether the tokenizer configuration carries a chat template.
     virtual bool hasChatTemplate() const { return false; }
 
+    /// Renders `messages` with a chat template and encodes the text, adding
+    /// no special tokens beyond those the template writes. The template is
+    /// `chatTemplate` when it is a literal, else the configuration's (a named
+    /// one: the given name, else "tool_use" when tools are given, else
+    /// "default"). The template sees "messages", "add_generation_prompt",
+    /// "tools" (when given), the entries of `additionalContext` and the
+    /// special tokens of the configuration. With `truncation`, at most
+    /// `maxLength` ids (and at most the configuration's "model_max_length")
+    /// are kept. Throws TokenizerError (missingChatTemplate, chatTemplate)
+    /// and passes the template engine's errors on unchanged.
+    virtual std::vector<TokenId>
+    applyChatTemplate(const std::vector<Message>& messages,
+                      const std::optional<ChatTemplateArgument>& chatTemplate,
+                      bool addGenerationPrompt, bool truncation,
+                      std::optional<std::int64_t> maxLength,
+                      const std::optional<std::vector<ToolSpec>>& tools,
+                      const std::optional<Message>& additionalContext) const = 0;
+
     // Shared forms built on the operations above.
 
     std::vector<TokenId> operator()(std::string_view text, bool addSpecialTokens = true) const {
@@ -76,6 +127,44 @@ public:
     std::vector<std::optional<std::string>>
     convertIdsToTokens(const std::vector<TokenId>& ids) const {
         return convertEach(ids, [this](TokenId id) { return convertIdToToken(id); });
+    }
+
+    // The shorter chat-template forms: the configuration's template with the
+    // generation prompt, no truncation.
+    std::vector<TokenId> applyChatTemplate(const std::vector<Message>& messages) const {
+        return applyChatTemplate(messages, std::nullopt, true, false, std::nullopt, std::nullopt,
+                                 std::nullopt);
+    }
+    std::vector<TokenId> applyChatTemplate(const std::vector<Message>& messages,
+                                           const std::vector<ToolSpec>& tools) const {
+        return applyChatTemplate(messages, std::nullopt, true, false, std::nullopt, tools,
+                                 std::nullopt);
+    }
+    std::vector<TokenId> applyChatTemplate(const std::vector<Message>& messages,
+                                           const std::vector<ToolSpec>& tools,
+                                           const Message& additionalContext) const {
+        return applyChatTemplate(messages, std::nullopt, true, false, std::nullopt, tools,
+                                 additionalContext);
+    }
+    std::vector<TokenId> applyChatTemplate(const std::vector<Message>& messages,
+                                           const ChatTemplateArgument& chatTemplate) const {
+        return applyChatTemplate(messages, chatTemplate, true, false, std::nullopt, std::nullopt,
+                                 std::nullopt);
+    }
+    /// `chatTemplate` is the template text.
+    std::vector<TokenId> applyChatTemplate(const std::vector<Message>& messages,
+                                           std::string_view chatTemplate) const {
+        return applyChatTemplate(messages,
+                                 ChatTemplateArgument::literal(std::string(chatTemplate)));
+    }
+    std::vector<TokenId>
+    applyChatTemplate(const std::vector<Message>& messages,
+                      const std::optional<ChatTemplateArgument>& chatTemplate,
+                      bool addGenerationPrompt, bool truncation,
+                      std::optional<std::int64_t> maxLength,
+                      const std::optional<std::vector<ToolSpec>>& tools) const {
+        return applyChatTemplate(messages, chatTemplate, addGenerationPrompt, truncation, maxLength,
+                                 tools, std::nullopt);
     }
 };
 

@@ -48,6 +48,14 @@ public:
     std::optional<TokenId> eosTokenId() const override { return std::nullopt; }
     std::optional<std::string> unknownToken() const override { return std::nullopt; }
     std::optional<TokenId> unknownTokenId() const override { return unknownId_; }
+    std::vector<TokenId>
+    applyChatTemplate(const std::vector<tokenizers::Message>&,
+                      const std::optional<tokenizers::ChatTemplateArgument>&, bool, bool,
+                      std::optional<std::int64_t>,
+                      const std::optional<std::vector<tokenizers::ToolSpec>>&,
+                      const std::optional<tokenizers::Message>&) const override {
+        return {};
+    }
 
 private:
     std::map<TokenId, std::string> vocabulary_;
