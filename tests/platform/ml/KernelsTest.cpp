@@ -12,6 +12,7 @@
 #include "platform/ml/ops/Workspace.h"
 #include "platform/system/Float16.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -467,10 +468,15 @@ TEST(KernelsTest, ManyShortLoopsFromSeveralThreadsNeitherHangNorLoseChunks) {
 
 namespace {
 
-// Processor time, in clock ticks, spent so far by each of this process's
-// threads named `name`, by thread id.
-std::map<std::string, long> threadTicks(const std::string& name) {
-    std::map<std::string, long> ticks;
+struct ThreadSample {
+    char state = '?'; // R running or runnable, S asleep, ...
+    long ticks = 0;   // processor time spent so far, in clock ticks
+};
+
+// The state and processor time of each of this process's threads named
+// `name`, by thread id.
+std::map<std::string, ThreadSample> threadSamples(const std::string& name) {
+    std::map<std::string, ThreadSample> samples;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream comm(task.path() / "comm");
         std::string threadName;
@@ -479,34 +485,56 @@ std::map<std::string, long> threadTicks(const std::string& name) {
         std::ifstream stat(task.path() / "stat");
         std::string line;
         std::getline(stat, line);
+        if (line.empty()) continue; // the thread has just ended
         // After the parenthesised name: state and ten more fields, then utime and stime.
         std::istringstream fields(line.substr(line.rfind(')') + 2));
         std::vector<std::string> values(13);
         for (std::string& value : values)
             fields >> value;
-        ticks[task.path().filename()] = std::stol(values[11]) + std::stol(values[12]);
+        samples[task.path().filename()] = {values[0][0],
+                                           std::stol(values[11]) + std::stol(values[12])};
     }
-    return ticks;
+    return samples;
 }
 
 } // namespace
 
 TEST(KernelsTest, IdleWorkersGiveTheirProcessorsBack) {
-    const auto others = threadTicks(kernels::ThreadPool::kWorkerName); // the shared pool's
+    const auto others = threadSamples(kernels::ThreadPool::kWorkerName); // the shared pool's
     kernels::ThreadPool pool(4);
     pool.parallelFor(1000, 1, [](size_t, size_t) {});
-    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // past the spinning
-    auto before = threadTicks(kernels::ThreadPool::kWorkerName);
-    for (const auto& [thread, ticks] : others)
-        before.erase(thread);
-    ASSERT_EQ(before.size(), 3u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    // Three spinning workers would burn 90 ticks of 10 ms here.
-    long spent = 0;
-    for (const auto& [thread, ticks] : threadTicks(kernels::ThreadPool::kWorkerName)) {
-        if (before.count(thread)) spent += ticks - before.at(thread);
+    auto ours = [&] {
+        auto samples = threadSamples(kernels::ThreadPool::kWorkerName);
+        for (const auto& [thread, sample] : others)
+            samples.erase(thread);
+        return samples;
+    };
+    auto allAsleep = [](const std::map<std::string, ThreadSample>& samples) {
+        return std::all_of(samples.begin(), samples.end(),
+                           [](const auto& entry) { return entry.second.state == 'S'; });
+    };
+    // Idle workers spin briefly, then sleep. On a busy machine a worker may
+    // start or finish spinning late, so wait for the sleep itself rather
+    // than for a fixed time; one that spins forever never shows asleep.
+    auto before = ours();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((before.size() != 3 || !allAsleep(before)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        before = ours();
     }
-    EXPECT_LE(spent, 3);
+    ASSERT_EQ(before.size(), 3u);
+    ASSERT_TRUE(allAsleep(before)) << "idle workers still running";
+    // Asleep, they stay asleep while nothing is published: three spinning
+    // workers would burn up to 90 ticks of 10 ms here.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto after = ours();
+    long spent = 0;
+    for (const auto& [thread, sample] : after) {
+        if (before.count(thread)) spent += sample.ticks - before.at(thread).ticks;
+    }
+    EXPECT_LE(spent, 2);
+    EXPECT_TRUE(allAsleep(after));
 }
 
 TEST(KernelsTest, WorkspaceScopesHandTheirBuffersToTheNextScope) {
