@@ -25,12 +25,6 @@ std::string stripAccents(std::string_view text) {
     return out;
 }
 
-bool isChineseCharacter(char32_t cp) {
-    return (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0x3400 && cp <= 0x4DBF) ||
-           (cp >= 0x20000 && cp <= 0x2A6DF) || (cp >= 0x2A700 && cp <= 0x2CEAF) ||
-           (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x2F800 && cp <= 0x2FA1F);
-}
-
 template <typename Fn> std::string mapClusters(std::string_view text, Fn&& fn) {
     const auto bounds = text::graphemeBoundaries(text);
     std::string out;

@@ -11,10 +11,8 @@ namespace tokenizers {
 
 class TokenizerModel {
 public:
-    /// The 18 registered names, compared exactly. Models of this library
-    /// that are not built in (WordPiece, Unigram) fail with
-    /// TokenizerError::unsupportedTokenizer naming the
-    /// registered name.
+    /// The 18 registered names, compared exactly, each with the builder of
+    /// its model (byte-pair encoding, WordPiece or Unigram).
     static const std::unordered_map<std::string, PreTrainedTokenizerModel>& knownTokenizers();
 };
 

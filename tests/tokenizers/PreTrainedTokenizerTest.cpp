@@ -199,8 +199,6 @@ TEST(PreTrainedTokenizer, ModelClassSelection) {
          "The tokenizer type 'gpt2tokenizer' is not supported."},
         {R"({"tokenizer_class":"FooFastTokenizer"})",
          "The tokenizer type 'FooTokenizer' is not supported."},
-        {R"({"tokenizer_class":"BertTokenizerFast"})",
-         "The tokenizer type 'BertTokenizer' is not supported."},
         {R"({})", "The tokenizer class is not specified in the configuration."},
     };
     for (const auto& [config, message] : failures) {
