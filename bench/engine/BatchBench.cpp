@@ -5,14 +5,17 @@
 // exactly the tokens of the one-by-one run.
 //
 //   batch_bench [--preset base] [--files 16] [--seconds 60] [--workers 1,2,4,8]
-//               [--work DIR]
+//               [--threads N] [--work DIR]
 //
 // Fallback and the first-token test are off, so every window is decoded once
 // as far as the random weights take it. The model and the recordings are
-// written once into DIR (default /tmp/zv-batch-bench) and reused.
+// written once into DIR (default /tmp/zv-batch-bench) and reused. --threads
+// sets the model runtime's thread count (default: the processors this
+// process may use).
 
 #include "BenchEngine.h"
 #include "murmex/core/Murmex.h"
+#include "platform/ml/Runtime.h"
 #include "platform/system/ChildProcess.h"
 
 #include <chrono>
@@ -75,6 +78,7 @@ int main(int argc, char** argv) {
     double seconds = 60;
     std::vector<int> workers = {1, 2, 4, 8};
     fs::path work = "/tmp/zv-batch-bench";
+    int threads = 0;
     std::string run;
     fs::path tokensFile;
     for (int i = 1; i < argc; ++i) {
@@ -88,6 +92,8 @@ int main(int argc, char** argv) {
             seconds = std::atof(next().c_str());
         else if (arg == "--workers")
             workers = parseList(next());
+        else if (arg == "--threads")
+            threads = std::atoi(next().c_str());
         else if (arg == "--work")
             work = next();
         else if (arg == "--run")
@@ -96,10 +102,11 @@ int main(int argc, char** argv) {
             tokensFile = next();
         else {
             std::fprintf(stderr, "usage: batch_bench [--preset P] [--files N] [--seconds S] "
-                                 "[--workers 1,2,4,8] [--work DIR]\n");
+                                 "[--workers 1,2,4,8] [--threads N] [--work DIR]\n");
             return 2;
         }
     }
+    if (threads > 0) platform::ml::Runtime::setThreadCount(threads);
     fs::create_directories(work);
     std::vector<std::string> paths;
     for (int f = 0; f < files; ++f) {
@@ -112,8 +119,8 @@ int main(int argc, char** argv) {
     if (!run.empty()) return runConfiguration(run, preset, work, paths, seconds, tokensFile);
 
     zvbench::generatedModel(preset, work); // once, before the timed processes
-    std::printf("%d recordings of %.0f s on the generated %s model\n", files, seconds,
-                preset.c_str());
+    std::printf("%d recordings of %.0f s on the generated %s model, %d runtime threads\n", files,
+                seconds, preset.c_str(), platform::ml::Runtime::threadCount());
     std::fflush(stdout);
     std::vector<std::string> runs = {"one"};
     for (int w : workers)
@@ -124,7 +131,8 @@ int main(int argc, char** argv) {
         const auto exit = platform::system::runProcess(
             argv[0],
             {"--run", configuration, "--tokens", tokens.string(), "--preset", preset, "--files",
-             std::to_string(files), "--seconds", std::to_string(seconds), "--work", work.string()},
+             std::to_string(files), "--seconds", std::to_string(seconds), "--threads",
+             std::to_string(platform::ml::Runtime::threadCount()), "--work", work.string()},
             false);
         if (!exit.success()) {
             std::fprintf(stderr, "the %s run failed\n", configuration.c_str());

@@ -4,17 +4,20 @@
 //
 //   chunk_bench [--preset base] [--seconds 600] [--work DIR]
 //               [--models DIR --tokenizer DIR] [--audio FILE] [--workers N]
+//               [--threads N]
 //
 // By default the recording is synthetic phrases with pauses and the model is
 // a generated one (so the words are those of random weights and are not
 // expected to agree); --models/--tokenizer name a real model folder and
 // --audio a real recording, and then the two transcripts should hold the
-// same words. Fallback and the first-token test are off.
+// same words. Fallback and the first-token test are off. --threads sets the
+// model runtime's thread count (default: the processors this process may use).
 
 #include "BenchEngine.h"
 #include "murmex/base/Extensions.h"
 #include "murmex/core/Murmex.h"
 #include "murmex/core/audio/AudioProcessor.h"
+#include "platform/ml/Runtime.h"
 
 #include <chrono>
 #include <sstream>
@@ -56,6 +59,7 @@ int main(int argc, char** argv) {
     fs::path work = "/tmp/zv-chunk-bench";
     fs::path models, tokenizer, audio;
     int workers = 16;
+    int threads = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -73,12 +77,16 @@ int main(int argc, char** argv) {
             audio = next();
         else if (arg == "--workers")
             workers = std::atoi(next().c_str());
+        else if (arg == "--threads")
+            threads = std::atoi(next().c_str());
         else {
             std::fprintf(stderr, "usage: chunk_bench [--preset P] [--seconds S] [--work DIR] "
-                                 "[--models DIR --tokenizer DIR] [--audio FILE] [--workers N]\n");
+                                 "[--models DIR --tokenizer DIR] [--audio FILE] [--workers N] "
+                                 "[--threads N]\n");
             return 2;
         }
     }
+    if (threads > 0) platform::ml::Runtime::setThreadCount(threads);
     fs::create_directories(work);
     murmex::MurmexConfig config;
     if (models.empty()) {
@@ -111,9 +119,10 @@ int main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return std::pair{std::move(results), wall};
     };
-    std::printf("%.0f s of %s on the %s model\n", seconds,
+    std::printf("%.0f s of %s on the %s model, %d runtime threads\n", seconds,
                 audio.empty() ? "synthetic phrases with pauses" : audio.c_str(),
-                models.empty() ? ("generated " + preset).c_str() : models.c_str());
+                models.empty() ? ("generated " + preset).c_str() : models.c_str(),
+                platform::ml::Runtime::threadCount());
     const auto [windowed, windowWall] = timed(options);
     std::printf("window loop: wall %7.2f s (real-time factor %.3f), %.0f windows\n", windowWall,
                 windowWall / seconds, windowed.at(0).timings().totalEncodingRuns);
