@@ -9,7 +9,9 @@
 #include "murmex/core/audio/AudioProcessor.h"
 #include "murmex/core/audio/EnergyVAD.h"
 #include "murmex/core/audio/VADAudioChunker.h"
+#include "platform/ml/Runtime.h"
 #include "platform/system/Cancellation.h"
+#include "platform/system/MachineInfo.h"
 #include "platform/system/WorkerGroup.h"
 #include "platform/text/NumberText.h"
 #include "tessary_core/Logging.h"
@@ -17,7 +19,6 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
-#include <thread>
 
 namespace murmex {
 
@@ -36,10 +37,11 @@ TranscriptionOutcome failure(const WhisperError& error) {
 }
 
 /// How many transcriptions of a batch may run at once when the options set no
-/// worker count: one per processor, so that a long recording's hundreds of
-/// chunks do not all hold their models' working memory at the same time.
+/// worker count: one per processor this process may use, so that a long
+/// recording's hundreds of chunks do not all hold their models' working
+/// memory at the same time.
 size_t unboundedBatchWidth() {
-    return std::max(1u, std::thread::hardware_concurrency());
+    return size_t(std::max(1, platform::system::MachineInfo::availableProcessorCount()));
 }
 
 } // namespace
@@ -139,7 +141,12 @@ Murmex::transcribeWithOptions(const std::vector<std::vector<float>>& audioArrays
     for (size_t first = 0; first < count; first += batchSize) {
         const size_t size = std::min(batchSize, count - first);
         platform::system::WorkerGroup group(std::min(size, width));
+        // Transcriptions side by side share the runtime's threads: each
+        // splitting its products over all of them would keep more threads
+        // busy than there are processors, waiting on one another.
+        const int share = std::max(1, platform::ml::Runtime::threadCount() / int(group.width()));
         auto batch = group.run(size, [&](size_t i) {
+            platform::ml::Runtime::ThreadShare threads(share);
             const size_t k = first + i;
             // Without a caller callback there is no answer to give: no wrapper.
             DecodingCallback progress;

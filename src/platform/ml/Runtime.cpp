@@ -21,4 +21,11 @@ int Runtime::threadCount() {
     return kernels::ThreadPool::shared().threadCount();
 }
 
+Runtime::ThreadShare::ThreadShare(int threads)
+    : previous_(kernels::ThreadPool::setCallerShare(threads)) {}
+
+Runtime::ThreadShare::~ThreadShare() {
+    kernels::ThreadPool::setCallerShare(previous_);
+}
+
 } // namespace platform::ml

@@ -21,7 +21,9 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -443,6 +445,35 @@ TEST(KernelsTest, ParallelForCoversEveryIndexOnceAndReportsErrors) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(total.load(), 4u * 64u * 10u);
+}
+
+TEST(KernelsTest, ACallersShareLimitsItsOwnLoopsOnly) {
+    kernels::ThreadPool pool(4);
+    auto threadsUsed = [&] {
+        std::mutex mutex;
+        std::set<std::thread::id> seen;
+        pool.parallelFor(64, 1, [&](size_t, size_t) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::lock_guard lock(mutex);
+            seen.insert(std::this_thread::get_id());
+        });
+        return seen;
+    };
+    {
+        const int previous = kernels::ThreadPool::setCallerShare(1);
+        EXPECT_EQ(pool.threadCount(), 1);
+        // A share of one runs every chunk on the caller, without the workers.
+        EXPECT_EQ(threadsUsed(), std::set<std::thread::id>{std::this_thread::get_id()});
+        // Another thread keeps the pool's whole width.
+        std::thread([&] { EXPECT_EQ(pool.threadCount(), 4); }).join();
+        kernels::ThreadPool::setCallerShare(3);
+        EXPECT_EQ(pool.threadCount(), 3);
+        kernels::ThreadPool::setCallerShare(9); // more than the pool has: the pool's width
+        EXPECT_EQ(pool.threadCount(), 4);
+        kernels::ThreadPool::setCallerShare(previous);
+    }
+    EXPECT_EQ(pool.threadCount(), 4);
+    EXPECT_GT(threadsUsed().size(), 1u);
 }
 
 TEST(KernelsTest, ManyShortLoopsFromSeveralThreadsNeitherHangNorLoseChunks) {

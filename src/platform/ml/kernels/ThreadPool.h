@@ -31,8 +31,13 @@ public:
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;
 
-    /// Threads a loop may use, the caller included (at least 1).
-    int threadCount() const { return threadCount_.load(std::memory_order_relaxed); }
+    /// Threads a loop started from the calling thread may use, the caller
+    /// included (at least 1): the pool's width, or the calling thread's
+    /// share of it when that is smaller (see setCallerShare).
+    int threadCount() const {
+        const int width = threadCount_.load(std::memory_order_relaxed);
+        return callerShare_ > 0 && callerShare_ < width ? callerShare_ : width;
+    }
     /// Changes the thread count; loops running now finish with the old workers.
     void setThreadCount(int threadCount);
 
@@ -51,7 +56,18 @@ public:
         runChunks(count, chunks, reference(body));
     }
 
+    /// Limits the loops started from the calling thread to `threads`
+    /// threads (0 or less: no limit); returns the limit it replaces.
+    static int setCallerShare(int threads) {
+        const int previous = callerShare_;
+        callerShare_ = threads;
+        return previous;
+    }
+
 private:
+    // The calling thread's limit on the threads its loops use; 0: none.
+    static inline constinit thread_local int callerShare_ = 0;
+
     struct RangeFunction {
         void* object;
         void (*call)(void* object, size_t begin, size_t end);
