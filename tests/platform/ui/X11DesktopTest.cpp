@@ -11,6 +11,9 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+// Xlib macros that clash with names inside the test framework.
+#undef None
+#undef Bool
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
