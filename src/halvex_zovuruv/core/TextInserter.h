@@ -3,6 +3,11 @@
 // window back to the front, and 0.35 seconds later the paste keystroke, once
 // the window has had time to take the focus. Without the permission to post
 // keystrokes the text stays on the clipboard and the user is told to paste it.
+//
+// Insertions run one after another: one that arrives while an earlier one
+// still waits for its paste starts only once that paste has been posted and
+// the receiving window has had the same delay to read the clipboard, so each
+// text is pasted into its own window and never the next one's text.
 // Main thread only.
 
 #include "halvex_zovuruv/core/AccessibilityTrust.h"
@@ -14,6 +19,7 @@
 #include "halvex_zovuruv/core/Workspace.h"
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,7 +44,8 @@ public:
     explicit TextInserter(Backends backends);
 
     /// Inserts `text` into `target` (or, with none, into whatever window has
-    /// the focus when the paste is posted). Returns before the paste.
+    /// the focus when the paste is posted), after the insertions still under
+    /// way. Returns before the paste.
     /// `afterPaste` runs on the main thread once the paste keystroke has been
     /// posted, or, without the permission, once the user has been told to
     /// paste by hand: whatever would take the focus (an alert) waits for it.
@@ -53,7 +60,23 @@ public:
     void promptForAccessibility();
 
 private:
-    Backends backends_;
+    struct Insertion {
+        std::string text;
+        std::optional<RunningApplication> target;
+        std::function<void()> afterPaste;
+    };
+    /// The insertions waiting for the one under way; shared with the delayed
+    /// jobs, which may run after the inserter is gone.
+    struct Queue {
+        Backends backends;
+        bool busy = false;
+        std::deque<Insertion> waiting;
+    };
+    static void run(const std::shared_ptr<Queue>& queue, Insertion insertion);
+    static void next(const std::shared_ptr<Queue>& queue);
+    static void promptForAccessibility(Backends& backends);
+
+    std::shared_ptr<Queue> queue_;
 };
 
 } // namespace halvex

@@ -42,13 +42,34 @@ TEST_F(TextInserterTest, PastesIntoTheReactivatedTargetAfterTheDelay) {
 
 TEST_F(TextInserterTest, WithoutATargetOrANameThePasteGoesToTheFocusedWindow) {
     inserter.insert("", std::nullopt);
+    mainThread->advance(1s);
     inserter.insert("b", RunningApplication{3, std::nullopt});
     mainThread->advance(1s);
     // An empty text still replaces the clipboard and is pasted.
     EXPECT_THAT(*events,
-                ElementsAre("clipboard ", "clipboard b", "activate ?", "paste b", "paste b"));
-    EXPECT_THAT(log.messages(), ElementsAre("insert: reactivated target", "insert: pressed Cmd+V",
+                ElementsAre("clipboard ", "paste ", "clipboard b", "activate ?", "paste b"));
+    EXPECT_THAT(log.messages(), ElementsAre("insert: pressed Cmd+V", "insert: reactivated target",
                                             "insert: pressed Cmd+V"));
+}
+
+TEST_F(TextInserterTest, InsertionsWithinThePasteDelayEachPasteTheirOwnText) {
+    inserter.insert("first", RunningApplication{1, "One"}, afterPaste);
+    mainThread->advance(100ms);
+    inserter.insert("second", RunningApplication{2, "Two"}, afterPaste);
+    inserter.insert("third", std::nullopt);
+    // The later ones wait: neither the clipboard nor the focus changes
+    // before the first paste and the time its window needs to read it.
+    EXPECT_THAT(*events, ElementsAre("clipboard first", "activate One"));
+    mainThread->advance(250ms);
+    mainThread->advance(349ms);
+    EXPECT_THAT(*events,
+                ElementsAre("clipboard first", "activate One", "paste first", "after paste"));
+    mainThread->advance(2s);
+    EXPECT_THAT(*events,
+                ElementsAre("clipboard first", "activate One", "paste first", "after paste",
+                            "clipboard second", "activate Two", "paste second", "after paste",
+                            "clipboard third", "paste third"));
+    EXPECT_TRUE(mainThread->idle());
 }
 
 TEST_F(TextInserterTest, WithoutPermissionTheTextStaysOnTheClipboardAndTheUserIsTold) {
