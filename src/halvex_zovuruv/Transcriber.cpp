@@ -11,9 +11,11 @@
 #include "platform/text/UnicodeProperties.h"
 #include "platform/text/Utf8.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <random>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using platform::system::SystemError;
@@ -40,12 +42,14 @@ struct RemoveOnExit {
     }
 };
 
-/// Moves `from` to `to`, replacing whatever is at `to`.
+/// Moves `from` to `to`, replacing whatever is at `to`. When another
+/// process puts its own copy there at the same moment, that copy stays.
 void replace(const fs::path& from, const fs::path& to) {
-    std::error_code ignored;
-    fs::remove_all(to, ignored);
-    fs::create_directories(to.parent_path());
-    fs::rename(from, to);
+    std::error_code ec;
+    fs::remove_all(to, ec);
+    fs::create_directories(to.parent_path(), ec);
+    fs::rename(from, to, ec);
+    if (ec && !fs::exists(to)) throw notUnpacked();
 }
 
 /// Moves the unpacked entries of `staging` into `base`: everything except the
@@ -55,6 +59,10 @@ void installFromStaging(const fs::path& staging, const fs::path& base) {
     const fs::path modelRelative = kModelRelativePath;
     const fs::path stagedModel = staging / modelRelative;
     if (!fs::is_directory(stagedModel)) throw notUnpacked();
+    // Another process (the command line beside the tray application) may
+    // have finished the same download meanwhile: its model stays.
+    std::error_code ec;
+    if (fs::exists(base / modelRelative, ec)) return;
     const fs::path modelParent = modelRelative.parent_path(); // "corvanemodel"
 
     for (const auto& entry : fs::directory_iterator(staging)) {
@@ -65,7 +73,20 @@ void installFromStaging(const fs::path& staging, const fs::path& base) {
         if (entry.path().filename() == modelRelative.filename()) continue;
         replace(entry.path(), base / modelParent / entry.path().filename());
     }
-    replace(stagedModel, base / modelRelative);
+    fs::create_directories(base / modelParent, ec);
+    fs::rename(stagedModel, base / modelRelative, ec);
+    if (ec && !fs::is_directory(base / modelRelative))
+        throw SystemError(kErrorDomain, ec.value(), "Модель распознавания не распаковалась");
+}
+
+/// A name part no other process or call uses at the same time: the process
+/// id and a random number from a generator seeded anew for each call.
+std::string uniqueSuffix() {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), uint32_t(::getpid()),
+                       uint32_t(std::chrono::steady_clock::now().time_since_epoch().count())};
+    std::mt19937_64 generator(seed);
+    return std::to_string(::getpid()) + "-" + std::to_string(generator());
 }
 
 } // namespace
@@ -93,8 +114,8 @@ void Transcriber::ensureModelDownloaded() {
     if (fs::exists(base / kModelRelativePath, ec)) return;
 
     Log::write("model: downloading from server…");
-    const fs::path archive = base / "model.tar.gz";
-    fs::remove(archive, ec);
+    const std::string suffix = uniqueSuffix();
+    const fs::path archive = base / (".model-" + suffix + ".tar.gz");
     RemoveOnExit archiveGuard{archive}; // the archive never stays behind
 
     auto response = platform::net::HttpClient::download(modelURL(), archive);
@@ -103,13 +124,13 @@ void Transcriber::ensureModelDownloaded() {
                           "Сервер модели вернул HTTP " + std::to_string(response.statusCode));
     }
 
-    std::random_device random;
-    const fs::path staging = base / (".staging-" + std::to_string(random()));
+    const fs::path staging = base / (".staging-" + suffix);
     fs::create_directories(staging);
     RemoveOnExit stagingGuard{staging};
 
     auto exit = platform::system::runProcess("/usr/bin/tar",
-                                             {"xzf", archive.string(), "-C", staging.string()});
+                                             {"--no-same-owner", "--no-same-permissions", "-xzf",
+                                              archive.string(), "-C", staging.string()});
     if (!exit.success()) throw notUnpacked();
     installFromStaging(staging, base);
     Log::write("model: downloaded and extracted");

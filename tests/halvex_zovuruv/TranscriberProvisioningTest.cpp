@@ -7,7 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using halvex::Transcriber;
@@ -24,9 +28,11 @@ std::string readFile(const fs::path& p) {
     return ss.str();
 }
 
-/// Builds a tar.gz whose entries are the files given (relative path -> text).
+/// Builds a tar.gz whose entries are the files given (relative path -> text),
+/// recorded as owned by `owner` when given.
 std::string makeArchive(const fs::path& work,
-                        const std::vector<std::pair<std::string, std::string>>& files) {
+                        const std::vector<std::pair<std::string, std::string>>& files,
+                        std::optional<int> owner = std::nullopt) {
     fs::path root = work / "archive-root";
     fs::remove_all(root);
     fs::create_directories(root);
@@ -36,6 +42,10 @@ std::string makeArchive(const fs::path& work,
     }
     fs::path archive = work / "out.tar.gz";
     std::vector<std::string> args = {"czf", archive.string(), "-C", root.string()};
+    if (owner) {
+        args.push_back("--owner=" + std::to_string(*owner));
+        args.push_back("--group=" + std::to_string(*owner));
+    }
     for (const auto& entry : fs::directory_iterator(root))
         args.push_back(entry.path().filename().string());
     EXPECT_TRUE(platform::system::runProcess("/usr/bin/tar", args).success());
@@ -116,6 +126,51 @@ TEST_F(Provisioning, ArchivesWithoutTheModelNeverCountAsInstalled) {
         }
         EXPECT_TRUE(leftovers().empty()) << name;
     }
+}
+
+TEST_F(Provisioning, UnpackedFilesBelongToTheUserNotToTheArchivesOwner) {
+    server.setRoute("/model.tar.gz", 200,
+                    makeArchive(work,
+                                {{std::string(kModel) + "/model.json", "{}"},
+                                 {"corvanetok/tokenizer.json", "tok"}},
+                                54321));
+    Transcriber::ensureModelDownloaded();
+    for (const fs::path& file : {Transcriber::modelFolder() / "model.json",
+                                 Transcriber::tokenizerFolder() / "tokenizer.json"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
+        EXPECT_EQ(info.st_uid, ::getuid()) << file;
+        EXPECT_EQ(info.st_gid, ::getgid()) << file;
+    }
+}
+
+TEST_F(Provisioning, DownloadsRunningAtOnceEachInstallOrKeepAWholeModel) {
+    // The command line and the tray application may provision together;
+    // neither may unpack the other's half-written archive.
+    std::string big(4 << 20, 'x');
+    for (size_t i = 0; i < big.size(); i += 7)
+        big[i] = char('a' + i % 26);
+    server.setRoute("/model.tar.gz", 200,
+                    makeArchive(work, {{std::string(kModel) + "/weights.bin", big},
+                                       {"corvanetok/tokenizer.json", "tok"}}));
+    std::vector<std::string> failures(4);
+    std::vector<std::thread> runs;
+    for (size_t i = 0; i < failures.size(); ++i)
+        runs.emplace_back([&, i] {
+            try {
+                Transcriber::ensureModelDownloaded();
+            } catch (const std::exception& e) {
+                failures[i] = e.what();
+            }
+        });
+    for (auto& run : runs)
+        run.join();
+    for (const auto& failure : failures)
+        EXPECT_EQ(failure, "");
+    EXPECT_EQ(readFile(Transcriber::modelFolder() / "weights.bin"), big);
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"corvanemodel", kModel,
+                                                     std::string(kModel) + "/weights.bin",
+                                                     "corvanetok", "corvanetok/tokenizer.json"}));
 }
 
 TEST(TranscriberCleanup, RemovesMarkersAndTrims) {
