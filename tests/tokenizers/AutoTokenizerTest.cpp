@@ -104,6 +104,80 @@ TEST(AutoTokenizer, FolderLoaderBuildsThePlainClassAndNeedsAConfiguration) {
     fs::remove_all(dir);
 }
 
+// Small documents of the two other models, as a model folder holds them:
+// the stages a real document of each kind names around the model.
+const char* kWordPieceData = R"({
+  "added_tokens": [{"id": 0, "content": "[PAD]", "special": true},
+                   {"id": 1, "content": "[UNK]", "special": true},
+                   {"id": 2, "content": "[CLS]", "special": true},
+                   {"id": 3, "content": "[SEP]", "special": true}],
+  "normalizer": {"type": "BertNormalizer", "clean_text": true, "handle_chinese_chars": true,
+                 "strip_accents": null, "lowercase": true},
+  "pre_tokenizer": {"type": "BertPreTokenizer"},
+  "post_processor": {"type": "TemplateProcessing",
+    "single": [{"SpecialToken": {"id": "[CLS]", "type_id": 0}}, {"Sequence": {"id": "A", "type_id": 0}},
+               {"SpecialToken": {"id": "[SEP]", "type_id": 0}}],
+    "pair": [], "special_tokens": {}},
+  "decoder": {"type": "WordPiece", "prefix": "##", "cleanup": true},
+  "model": {"type": "WordPiece", "unk_token": "[UNK]", "continuing_subword_prefix": "##",
+            "max_input_chars_per_word": 100, "vocab": {
+    "[PAD]": 0, "[UNK]": 1, "[CLS]": 2, "[SEP]": 3, "play": 4, "##ing": 5, "##ed": 6, "ok": 7,
+    "!": 8, "東": 9, "京": 10}}
+})";
+
+const char* kUnigramData = R"({
+  "added_tokens": [{"id": 0, "content": "<unk>", "special": true},
+                   {"id": 1, "content": "<s>", "special": true},
+                   {"id": 2, "content": "</s>", "special": true}],
+  "normalizer": null,
+  "pre_tokenizer": {"type": "Metaspace", "replacement": "\u2581", "prepend_scheme": "always", "split": true},
+  "post_processor": {"type": "TemplateProcessing",
+    "single": [{"SpecialToken": {"id": "<s>", "type_id": 0}}, {"Sequence": {"id": "A", "type_id": 0}},
+               {"SpecialToken": {"id": "</s>", "type_id": 0}}],
+    "pair": [], "special_tokens": {}},
+  "decoder": {"type": "Metaspace", "replacement": "\u2581", "add_prefix_space": true},
+  "model": {"type": "Unigram", "unk_id": 0, "byte_fallback": false, "vocab": [
+    ["<unk>", 0], ["<s>", 0], ["</s>", 0], ["\u2581", -2], ["\u2581hel", -2], ["lo", -1.5],
+    ["\u2581hello", -4], ["l", -2], ["o", -2]]}
+})";
+
+TEST(AutoTokenizer, FolderLoaderBuildsWordPieceAndUnigramTokenizers) {
+    using tokenizers::TokenId;
+    struct Case {
+        const char* tokenizerClass;
+        const char* data;
+        std::vector<std::pair<const char*, std::vector<TokenId>>> encoded;
+        std::vector<TokenId> decodedIds;
+        const char* decoded;
+    };
+    const Case cases[] = {
+        {"BertTokenizerFast",
+         kWordPieceData,
+         {{"Playing OK!", {2, 4, 5, 7, 8, 3}},  // lower-cased, "##ing", "!" cut off
+          {"Played 東京", {2, 4, 6, 9, 10, 3}}, // each ideograph a word
+          {"Plays", {2, 1, 3}}},                // no "##s": the word is unknown
+         {2, 4, 5, 7, 8, 3},
+         "playing ok!"},
+        {"XLMRobertaTokenizerFast",
+         kUnigramData,
+         // "▁hel lo" (-3.5) beats "▁hello" (-4); "▁ lo l" (-5.5) beats "▁ l o l" (-8);
+         // "h", "e", "x" begin no piece: unknown nodes, fused into one id.
+         {{"hello lol", {1, 4, 5, 3, 5, 7, 2}}, {"hex", {1, 3, 0, 2}}},
+         {1, 4, 5, 3, 5, 7, 2},
+         "hello lol"},
+    };
+    for (const Case& c : cases) {
+        platform::system::TemporaryDirectory dir("zv-auto-tokenizer-models-");
+        std::ofstream(dir / "tokenizer.json") << c.data;
+        std::ofstream(dir / "tokenizer_config.json")
+            << R"({"tokenizer_class":")" << c.tokenizerClass << R"(","unk_token":"[UNK]"})";
+        const auto tokenizer = AutoTokenizer::fromModelFolder(dir.path());
+        for (const auto& [text, ids] : c.encoded)
+            EXPECT_EQ(tokenizer->encode(text), ids) << c.tokenizerClass << " " << text;
+        EXPECT_EQ(tokenizer->decode(c.decodedIds, true), c.decoded) << c.tokenizerClass;
+    }
+}
+
 TEST(AutoTokenizer, PretrainedComesFromAHubRepository) {
     platform::system::TemporaryDirectory dir("zv-autotokenizer-hub-");
     zv::testing::writeWhisperTokenizerFolder(dir / "source");
