@@ -4,6 +4,7 @@
 // from repositories the test serves.
 
 #include "murmex/base/Constants.h"
+#include "murmex/base/Extensions.h"
 #include "murmex/base/WhisperError.h"
 #include "murmex/core/Murmex.h"
 #include "platform/system/TemporaryDirectory.h"
@@ -12,6 +13,8 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
 
 namespace {
 
@@ -21,6 +24,17 @@ using murmex::MurmexConfig;
 using zvtest::TestHub;
 
 const char* kModelRepo = "test/murmex-models";
+
+// The words of a text: lower-cased, punctuation and special-token markers
+// ("<|ru|>") left out.
+std::vector<std::string> wordsOf(const std::string& text) {
+    static const std::regex marker("<\\|[^|]*\\|>");
+    std::stringstream in(murmex::normalized(std::regex_replace(text, marker, " ")));
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
 
 // Serves every file below `folder` under `prefix` in the repository.
 void addTree(TestHub::Repository& repository, const fs::path& folder, const std::string& prefix) {
@@ -85,22 +99,6 @@ TEST_F(EngineHubTest, DownloadsTheVariantAndTheTokenizerThenTranscribes) {
     ASSERT_TRUE(engine->tokenizer());
     EXPECT_TRUE(fs::exists(cache_ / "hub/models/openai/whisper-base/tokenizer.json"));
 
-    // The downloaded engine hears what an engine on the local model folder
-    // hears (the committed checkpoint is an early one: its text may be empty).
-    murmex::DecodingOptions options;
-    options.language = "ru";
-    const auto recording = zvtest::speechRecordings().at(0).path;
-    const auto downloaded = engine->transcribeAudioPath(recording.string(), options);
-    ASSERT_EQ(downloaded.size(), 1u);
-    auto local =
-        Murmex::create(MurmexConfig{.modelFolder = zvtest::speechModelFolder().string(),
-                                    .tokenizerFolder = zvtest::speechTokenizerFolder().string(),
-                                    .verbose = false,
-                                    .download = false});
-    const auto expected = local->transcribeAudioPath(recording.string(), options);
-    ASSERT_EQ(expected.size(), 1u);
-    EXPECT_EQ(downloaded[0].text(), expected[0].text());
-
     // A second engine finds everything in the cache: listings and HEADs,
     // but no file is transferred again.
     hub_.clearLog();
@@ -108,6 +106,27 @@ TEST_F(EngineHubTest, DownloadsTheVariantAndTheTokenizerThenTranscribes) {
     ASSERT_TRUE(again->tokenizer());
     for (const auto& entry : hub_.log())
         EXPECT_TRUE(entry.method == "HEAD" || entry.path.starts_with("/api/")) << entry.path;
+
+    // The downloaded engine hears what an engine on the local model folder
+    // hears, and that is the sentence spoken.
+    murmex::DecodingOptions options;
+    options.language = "ru";
+    const auto recording = zvtest::speechRecordings().at(0);
+    const auto downloaded = engine->transcribeAudioPath(recording.path.string(), options);
+    ASSERT_EQ(downloaded.size(), 1u);
+    auto local =
+        Murmex::create(MurmexConfig{.modelFolder = zvtest::speechModelFolder().string(),
+                                    .tokenizerFolder = zvtest::speechTokenizerFolder().string(),
+                                    .verbose = false,
+                                    .download = false});
+    const auto expected = local->transcribeAudioPath(recording.path.string(), options);
+    ASSERT_EQ(expected.size(), 1u);
+    EXPECT_EQ(downloaded[0].text(), expected[0].text());
+    const auto heard = wordsOf(downloaded[0].text());
+    // An early checkpoint of the speech model hears nothing yet; the words
+    // are checked as soon as it hears anything.
+    if (heard.empty()) GTEST_SKIP() << "the speech model transcribes nothing of this recording yet";
+    EXPECT_EQ(heard, wordsOf(recording.text)) << downloaded[0].text();
 }
 
 TEST_F(EngineHubTest, VariantSearchRules) {
