@@ -115,7 +115,8 @@ def export(model, folder, dtype=np.float16):
     tensors = {}
     state = model.state_dict()
     for name, value in state.items():
-        if name in ("active", "lookup", "rest") or name.endswith(".mask") or name == "decoder.mask":
+        if name in ("active", "lookup", "rest", "ctc_lookup") or name.startswith("ctc.") or \
+                name.endswith(".mask") or name == "decoder.mask":
             continue
         if name == "decoder.token_embedding.weight":
             value = model.full_embedding()

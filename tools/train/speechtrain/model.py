@@ -19,6 +19,13 @@ import torch
 import torch.nn.functional as F
 from torch import nn
 
+# This PyTorch build's oneDNN convolution returns wrong weight gradients (at
+# times zeros, at times values of 1e17 that end in NaN weights) when the
+# gradient reaching it is not contiguous, as the encoder's transpose after the
+# second convolution makes it. The native convolution is exact and fast enough
+# for the two small convolutions of the front end.
+torch.backends.mkldnn.enabled = False
+
 
 class Dimensions:
     def __init__(self, n_mels=80, n_audio_ctx=1500, n_state=256, n_head=4, n_audio_layer=4,
@@ -191,11 +198,22 @@ class Whisper(nn.Module):
             self.register_buffer("lookup", lookup)
             self.rest = nn.Parameter(torch.zeros(dims.n_state))
             self.rest_count = dims.n_vocab - len(active)
+            # Training-only alignment head: a CTC projection of the encoder's
+            # output onto the text tokens (index 0 is the blank). It makes the
+            # encoder find the words early, long before the decoder's
+            # attention would on its own, and is not exported.
+            text = [t for t in sorted(set(active_tokens)) if t < 50257]
+            ctc_lookup = torch.full((dims.n_vocab,), -1, dtype=torch.long)
+            ctc_lookup[torch.tensor(text, dtype=torch.long)] = torch.arange(1, len(text) + 1)
+            self.register_buffer("ctc_lookup", ctc_lookup)
+            self.ctc = nn.Linear(dims.n_state, len(text) + 1)
         else:
             self.active = None
 
-    def training_loss(self, mel, tokens, targets):
-        """Mean cross-entropy over the target positions (targets < 0 are ignored)."""
+    def training_loss(self, mel, tokens, targets, ctc_texts=None):
+        """Mean cross-entropy over the target positions (targets < 0 are
+        ignored), and the encoder's CTC loss over `ctc_texts` (one token list
+        per row, None for a row without a complete transcript) when given."""
         audio = self.encoder(mel)
         h = self.decoder.hidden(tokens, audio)
         mask = targets >= 0
@@ -208,7 +226,20 @@ class Whisper(nn.Module):
         rest = (h @ self.rest + math.log(self.rest_count)).unsqueeze(1)
         log_norm = torch.logsumexp(torch.cat([logits, rest], dim=1), dim=1)
         picked = logits.gather(1, self.lookup[target].unsqueeze(1)).squeeze(1)
-        return (log_norm - picked).mean()
+        loss = (log_norm - picked).mean()
+        if ctc_texts is None:
+            return loss, torch.zeros(())
+        rows = [i for i, text in enumerate(ctc_texts) if text is not None]
+        if not rows:
+            return loss, torch.zeros(())
+        log_probs = torch.log_softmax(self.ctc(audio[rows]), dim=-1).transpose(0, 1)
+        labels = [self.ctc_lookup[torch.tensor(ctc_texts[i], dtype=torch.long)] for i in rows]
+        lengths = torch.tensor([len(x) for x in labels], dtype=torch.long)
+        flat = torch.cat(labels) if labels else torch.zeros(0, dtype=torch.long)
+        frames = torch.full((len(rows),), log_probs.shape[0], dtype=torch.long)
+        ctc = F.ctc_loss(log_probs, flat, frames, lengths, blank=0, reduction="sum",
+                         zero_infinity=True) / max(1, int(lengths.sum()))
+        return loss, ctc
 
     def full_embedding(self):
         """The token embedding as exported: unused rows hold the shared row."""

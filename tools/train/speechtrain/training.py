@@ -42,6 +42,14 @@ def make_batch(maker, front_end, first, count, short=False):
     mel = front_end(torch.from_numpy(np.stack(windows)))
     if short:
         mel = mel[:, :, :int(data.SHORT_SECONDS * 100)]
+    # The encoder's CTC transcript of a row: its text tokens, when every
+    # sentence of the window is complete (an odd count of timestamps means
+    # the last one is only a start, its sentence cut at the window's edge).
+    texts = []
+    for tokens in sequences:
+        after = tokens[len(data.PROMPT):]
+        stamps = sum(t >= vocabulary.TIMESTAMP_BEGIN for t in after)
+        texts.append(None if stamps % 2 else [t for t in after if t < vocabulary.END_OF_TEXT])
     length = max(len(s) for s in sequences) - 1
     inputs = torch.full((count, length), vocabulary.END_OF_TEXT, dtype=torch.long)
     targets = torch.full((count, length), -1, dtype=torch.long)
@@ -50,7 +58,7 @@ def make_batch(maker, front_end, first, count, short=False):
         n = len(tokens) - 1
         inputs[row, :n] = torch.tensor(tokens[:-1])
         targets[row, prompt:n] = torch.tensor(tokens[prompt + 1:])
-    return mel, inputs, targets
+    return mel, inputs, targets, texts
 
 
 def learning_rate(step, total, peak, warmup):
@@ -86,6 +94,8 @@ def _worker(rank, args, active, port, queue):
     import speechtrain
     speechtrain.keep_freed_memory()
     torch.set_num_threads(1)
+    if args.cpus:
+        os.sched_setaffinity(0, args.cpus)
     dist.init_process_group("gloo", init_method="tcp://127.0.0.1:%d" % port, rank=rank,
                             world_size=args.workers)
     encoder = vocabulary.Encoder(vocabulary.load_ranks(args.ranks))
@@ -128,6 +138,8 @@ def _train(rank, args, active, corpus, log):
                     "step": step}, tmp)
         os.replace(tmp, state_path)
         checkpoint.export(model, os.path.join(args.work, "checkpoint"))
+        # A numbered copy too, to evaluate while the run goes on.
+        checkpoint.export(model, os.path.join(args.work, "checkpoints", "step-%06d" % step))
 
     # Only the rows of the data's tokens get gradients; the others stay zero.
     embedding = model.decoder.token_embedding.weight
@@ -138,20 +150,22 @@ def _train(rank, args, active, corpus, log):
     started = last_save = last_log = time.time()
     first_step = last_logged_step = step
     smoothed = None
+    skipped = 0
     model.train()
     while step < args.steps:
         lr = learning_rate(step, args.steps, args.learning_rate, args.warmup)
         for group in optimizer.param_groups:
             group["lr"] = lr
         short = step < args.short_fraction * args.steps
-        mel, inputs, targets = make_batch(maker, front_end, step * args.batch + rank * share,
-                                          share, short)
-        loss = model.training_loss(mel, inputs, targets)
+        mel, inputs, targets, texts = make_batch(maker, front_end,
+                                                 step * args.batch + rank * share, share, short)
+        loss, ctc = model.training_loss(mel, inputs, targets, texts if args.ctc_weight else None)
         optimizer.zero_grad(set_to_none=False)
-        loss.backward()
-        # Average the gradients (and the loss, for the log) over the workers.
+        (loss + args.ctc_weight * ctc).backward()
+        # Average the gradients (and the losses, for the log) over the workers.
         flat = torch.cat([p.grad.reshape(-1) for p in others] +
-                         [embedding.grad[model.active].reshape(-1), loss.detach().reshape(1)])
+                         [embedding.grad[model.active].reshape(-1), loss.detach().reshape(1),
+                          ctc.detach().reshape(1)])
         dist.all_reduce(flat)
         flat /= args.workers
         offset = 0
@@ -160,19 +174,32 @@ def _train(rank, args, active, corpus, log):
             offset += p.numel()
         rows = embedding.grad[model.active]
         embedding.grad[model.active] = flat[offset:offset + rows.numel()].view_as(rows)
-        mean_loss = float(flat[-1])
-        torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
+        mean_loss, mean_ctc = float(flat[-2]), float(flat[-1])
+        # Every worker holds the same averaged gradients, so all of them take
+        # or skip a step alike: a step whose loss or gradients are not finite
+        # is skipped rather than allowed to poison the weights.
+        norm = float(torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0))
+        if not (math.isfinite(norm) and math.isfinite(mean_loss) and math.isfinite(mean_ctc)):
+            skipped += 1
+            log("step %d skipped: loss %s, ctc %s, gradient norm %s" %
+                (step + 1, mean_loss, mean_ctc, norm))
+            step += 1
+            continue
         optimizer.step()
         step += 1
         smoothed = mean_loss if smoothed is None else 0.98 * smoothed + 0.02 * mean_loss
         if step % 10 == 0 or step == args.steps or step <= first_step + 5:
-            log("step %d/%d%s loss %.4f (smoothed %.4f) lr %.2e, %.2f s/step, %.1f h" %
-                (step, args.steps, " short" if short else "", mean_loss, smoothed, lr,
-                 (time.time() - last_log) / (step - last_logged_step),
-                 (time.time() - started) / 3600))
+            log("step %d/%d%s loss %.4f (smoothed %.4f) ctc %.3f grad %.2f lr %.2e, "
+                "%.2f s/step, %.2f h, %d skipped" %
+                (step, args.steps, " short" if short else "", mean_loss, smoothed, mean_ctc, norm,
+                 lr, (time.time() - last_log) / (step - last_logged_step),
+                 (time.time() - started) / 3600, skipped))
             last_log, last_logged_step = time.time(), step
         if rank == 0 and (time.time() - last_save > args.save_minutes * 60 or
                           step == args.steps):
-            save()
+            if all(torch.isfinite(p).all() for p in model.parameters()):
+                save()
+                log("saved at step %d" % step)
+            else:
+                log("weights not finite at step %d: not saved" % step)
             last_save = time.time()
-            log("saved at step %d" % step)
