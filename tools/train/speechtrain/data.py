@@ -77,6 +77,7 @@ class Corpus:
         self.samples = np.load(os.path.join(folder, "corpus.npy"), mmap_mode="r")
         with open(os.path.join(folder, "corpus.json"), encoding="utf-8") as f:
             self.index = json.load(f)
+        self.encoder = encoder
         self.tokens = [encoder.encode(" " + entry["text"]) for entry in self.index]
 
     def __len__(self):

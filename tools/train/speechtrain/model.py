@@ -27,6 +27,16 @@ from torch import nn
 torch.backends.mkldnn.enabled = False
 
 
+CTC_LETTERS = " абвгдежзийклмнопрстуфхцчшщъыьэюя"
+
+
+def ctc_labels(text):
+    """The CTC head's labels of a text: its letters in lower case (ё as е),
+    one blank between words, punctuation left out."""
+    words = "".join(c if c.isalpha() else " " for c in text.lower().replace("ё", "е")).split()
+    return [CTC_LETTERS.index(c) + 1 for c in " ".join(words) if c in CTC_LETTERS]
+
+
 class Dimensions:
     def __init__(self, n_mels=80, n_audio_ctx=1500, n_state=256, n_head=4, n_audio_layer=4,
                  n_text_layer=4, n_vocab=51865, n_text_ctx=448):
@@ -199,21 +209,18 @@ class Whisper(nn.Module):
             self.rest = nn.Parameter(torch.zeros(dims.n_state))
             self.rest_count = dims.n_vocab - len(active)
             # Training-only alignment head: a CTC projection of the encoder's
-            # output onto the text tokens (index 0 is the blank). It makes the
-            # encoder find the words early, long before the decoder's
-            # attention would on its own, and is not exported.
-            text = [t for t in sorted(set(active_tokens)) if t < 50257]
-            ctc_lookup = torch.full((dims.n_vocab,), -1, dtype=torch.long)
-            ctc_lookup[torch.tensor(text, dtype=torch.long)] = torch.arange(1, len(text) + 1)
-            self.register_buffer("ctc_lookup", ctc_lookup)
-            self.ctc = nn.Linear(dims.n_state, len(text) + 1)
+            # output onto letters (index 0 is the blank). It makes the encoder
+            # learn to hear sounds early, long before the decoder's attention
+            # would on its own; letters, few and short, leave the blank-only
+            # plateau far sooner than sub-word tokens. Not exported.
+            self.ctc = nn.Linear(dims.n_state, len(CTC_LETTERS) + 1)
         else:
             self.active = None
 
     def training_loss(self, mel, tokens, targets, ctc_texts=None):
         """Mean cross-entropy over the target positions (targets < 0 are
-        ignored), and the encoder's CTC loss over `ctc_texts` (one token list
-        per row, None for a row without a complete transcript) when given."""
+        ignored), and the encoder's CTC loss over `ctc_texts` (one text per
+        row, None for a row without a complete transcript) when given."""
         audio = self.encoder(mel)
         h = self.decoder.hidden(tokens, audio)
         mask = targets >= 0
@@ -233,7 +240,7 @@ class Whisper(nn.Module):
         if not rows:
             return loss, torch.zeros(())
         log_probs = torch.log_softmax(self.ctc(audio[rows]), dim=-1).transpose(0, 1)
-        labels = [self.ctc_lookup[torch.tensor(ctc_texts[i], dtype=torch.long)] for i in rows]
+        labels = [torch.tensor(ctc_labels(ctc_texts[i]), dtype=torch.long) for i in rows]
         lengths = torch.tensor([len(x) for x in labels], dtype=torch.long)
         flat = torch.cat(labels) if labels else torch.zeros(0, dtype=torch.long)
         frames = torch.full((len(rows),), log_probs.shape[0], dtype=torch.long)

@@ -34,6 +34,7 @@ def active_tokens(corpus_tokens, encoder, words):
 
 
 def make_batch(maker, front_end, first, count, short=False):
+    encoder = maker.corpus.encoder
     windows, sequences = [], []
     for number in range(first, first + count):
         window, tokens = maker.window(number, short)
@@ -49,7 +50,8 @@ def make_batch(maker, front_end, first, count, short=False):
     for tokens in sequences:
         after = tokens[len(data.PROMPT):]
         stamps = sum(t >= vocabulary.TIMESTAMP_BEGIN for t in after)
-        texts.append(None if stamps % 2 else [t for t in after if t < vocabulary.END_OF_TEXT])
+        texts.append(None if stamps % 2 else
+                     encoder.decode([t for t in after if t < vocabulary.END_OF_TEXT]))
     length = max(len(s) for s in sequences) - 1
     inputs = torch.full((count, length), vocabulary.END_OF_TEXT, dtype=torch.long)
     targets = torch.full((count, length), -1, dtype=torch.long)
@@ -123,12 +125,25 @@ def _train(rank, args, active, corpus, log):
                                   lr=args.learning_rate, betas=(0.9, 0.98), eps=1e-6)
     state_path = os.path.join(args.work, "training-state.pt")
     step = 0
+    warm_from = 0
     if os.path.exists(state_path):
         state = torch.load(state_path)
-        model.load_state_dict(state["model"])
-        optimizer.load_state_dict(state["optimizer"])
         step = state["step"]
-        log("resumed at step %d" % step)
+        own = model.state_dict()
+        changed = [name for name, value in state["model"].items()
+                   if name not in own or own[name].shape != value.shape]
+        if changed:
+            # A state saved with another training-only head: keep the
+            # network's weights, start that head and the optimizer afresh,
+            # and warm the learning rate up again.
+            model.load_state_dict({k: v for k, v in state["model"].items() if k not in changed},
+                                  strict=False)
+            warm_from = step
+            log("resumed at step %d with a new %s" % (step, ", ".join(changed)))
+        else:
+            model.load_state_dict(state["model"])
+            optimizer.load_state_dict(state["optimizer"])
+            log("resumed at step %d" % step)
 
     def save():
         if rank != 0:
@@ -154,6 +169,8 @@ def _train(rank, args, active, corpus, log):
     model.train()
     while step < args.steps:
         lr = learning_rate(step, args.steps, args.learning_rate, args.warmup)
+        if step - warm_from < args.warmup and warm_from:
+            lr *= (step - warm_from + 1) / args.warmup
         for group in optimizer.param_groups:
             group["lr"] = lr
         short = step < args.short_fraction * args.steps
