@@ -146,6 +146,8 @@ ResultDialog::ResultDialog(const std::string& text, std::vector<DictationRecord>
     editor_->setFocus();
 }
 
+QMenu* ResultDialog::translateMenu() const { return translateMenu_.data(); }
+
 std::string ResultDialog::text() const {
     return utf8(editor_->toPlainText());
 }

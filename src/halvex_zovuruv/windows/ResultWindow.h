@@ -46,7 +46,7 @@ public:
     QPushButton* aiButton() const { return aiButton_; }
     QPushButton* insertButton() const { return insertButton_; }
     /// The language menu while it is open (or since it was last opened).
-    QMenu* translateMenu() const { return translateMenu_; }
+    QMenu* translateMenu() const;
 
     /// Finishes with `result`: reports the choice and the text once.
     void done(int result) override;
