@@ -146,7 +146,9 @@ ResultDialog::ResultDialog(const std::string& text, std::vector<DictationRecord>
     editor_->setFocus();
 }
 
-QMenu* ResultDialog::translateMenu() const { return translateMenu_.data(); }
+QMenu* ResultDialog::translateMenu() const {
+    return translateMenu_.data();
+}
 
 std::string ResultDialog::text() const {
     return utf8(editor_->toPlainText());
