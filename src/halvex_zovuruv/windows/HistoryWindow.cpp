@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -145,13 +146,15 @@ void HistoryWindow::searchChanged() {
 
 void HistoryWindow::reloadTable() {
     const QSignalBlocker quiet(table_);
-    table_->clearSelection();
     table_->setRowCount(static_cast<int>(filtered_.size()));
     for (size_t row = 0; row < filtered_.size(); ++row) {
         auto* item = new QTableWidgetItem(rowText(filtered_[row]));
         item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
         table_->setItem(static_cast<int>(row), 0, item);
     }
+    // A focused view re-selects its current row when rows go away; with the
+    // detail view emptied, no row may stay selected (or be copied).
+    table_->selectionModel()->clear();
     detailView_->clear();
 }
 

@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -100,6 +101,21 @@ TEST_F(HistoryWindowTest, SelectionShowsAndCopiesTheFullText) {
 
     QGuiApplication::clipboard()->setText("прежнее");
     pressKey(window.searchField(), Qt::Key_Return);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), full);
+
+    // A double click on a row copies that row's whole text, not the cut row.
+    QGuiApplication::clipboard()->setText("прежнее");
+    window.searchField()->clear();
+    QApplication::processEvents(); // lets the table lay out its new rows
+    QWidget* viewport = window.table()->viewport();
+    const QPoint onRow = window.table()->visualItemRect(window.table()->item(1, 0)).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        QMouseEvent click(type, onRow, viewport->mapToGlobal(onRow), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(viewport, &click);
+    }
     EXPECT_EQ(QGuiApplication::clipboard()->text(), full);
 
     // A new search drops the selection: nothing to copy.
