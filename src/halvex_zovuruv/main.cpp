@@ -1,19 +1,21 @@
 #include "halvex_zovuruv/CommandLine.h"
+#include "halvex_zovuruv/TrayApplication.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 // Entry point: with "--transcribe <path>" the program transcribes that file
-// and exits; otherwise it would start the desktop application, which this
-// build does not include yet, so it prints its usage.
+// and exits; "--help" prints the usage; otherwise the desktop application
+// starts in the tray.
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     if (auto path = halvex::transcribePathArgument(arguments)) {
         return halvex::runCommandLineTranscription(*path);
     }
     const char* usage =
-        "usage: halvex-zovuruv --transcribe <audio file>\n"
+        "usage: halvex-zovuruv                 start the dictation application in the tray\n"
+        "       halvex-zovuruv --transcribe <audio file>\n"
         "  Transcribes the file with the on-device speech model and prints\n"
         "  \"TRANSCRIPT: <text>\". The model is looked for in\n"
         "  $XDG_DATA_HOME/Corvane Zovuruv (default ~/.local/share/Corvane Zovuruv) and\n"
@@ -24,6 +26,5 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    std::fputs(usage, stderr);
-    return 2;
+    return halvex::runTrayApplication(argc, argv);
 }

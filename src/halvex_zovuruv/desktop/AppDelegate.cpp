@@ -104,6 +104,9 @@ void AppDelegate::createStatusItem() {
     // No tray on this desktop: a small window with the same icon and menu.
     window_ = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
     window_->setWindowTitle("Halvex Zovuruv");
+    window_->setMinimumWidth(240); // room for the whole title
+    // Like a tray icon, it must not take the focus from the user's window.
+    window_->setAttribute(Qt::WA_ShowWithoutActivating);
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(6, 6, 6, 6);
     windowButton_ = new QToolButton(window_.get());

@@ -60,7 +60,11 @@ protected:
     void TearDown() override { std::filesystem::remove_all(folder); }
 
     std::unique_ptr<AppDelegate> launch(bool modelMissing = false) {
-        AppDelegate::Components components{dictation, monitor, settings, trust};
+        AppDelegate::Components components;
+        components.dictation = dictation;
+        components.hotkeyMonitor = monitor;
+        components.settings = settings;
+        components.trust = trust;
         components.showOnboardingIfNeeded = [this] { ++onboardings; };
         components.modelMissing = [modelMissing] { return modelMissing; };
         components.forceWindow = true;
