@@ -263,9 +263,12 @@ TEST_F(LiveCapture, APeriodOfZeroNeverDividesAndTheProgressLineComesAtMultiples)
     processor.setRelativeEnergyWindow(2);
     processor.startRecordingLive();
     deliver(processor, {std::vector<float>(1600, 0.5f), std::vector<float>(1600, 0.5f)});
-    EXPECT_EQ(log.count("Current audio size: 3200 samples, most recent buffer: 1600 samples, "
-                        "most recent energy: (0.0, 0.5, 0.5, 0.5)"),
-              1);
+    // The progress line is written after the buffer's energy record, so the
+    // metering wait above can end before it: wait for the line itself.
+    EXPECT_TRUE(waitFor([&] {
+        return log.count("Current audio size: 3200 samples, most recent buffer: 1600 samples, "
+                         "most recent energy: (0.0, 0.5, 0.5, 0.5)") == 1;
+    }));
     processor.setRelativeEnergyWindow(0);
     deliver(processor, {std::vector<float>(1600, 0.5f), std::vector<float>(1600, 0.5f)});
     EXPECT_EQ(log.count("Current audio size: "), 1);
