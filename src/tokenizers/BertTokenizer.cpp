@@ -48,24 +48,6 @@ std::string withoutDiacritics(std::string_view input) {
     return text::normalize(kept, text::NormalizationForm::nfc);
 }
 
-// Every CJK ideograph with a blank on each side.
-std::string spacedIdeographs(std::string_view input) {
-    const auto bounds = text::graphemeBoundaries(input);
-    std::string out;
-    out.reserve(input.size() + 16);
-    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
-        const std::string_view character = input.substr(bounds[k], bounds[k + 1] - bounds[k]);
-        if (isChineseCharacter(text::firstCodePoint(character))) {
-            out += ' ';
-            out.append(character);
-            out += ' ';
-        } else {
-            out.append(character);
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 void CanonicalVocabulary::assign(std::string_view text, TokenId id) {

@@ -107,17 +107,7 @@ std::string BertNormalizer::normalize(std::string_view text) const {
                 o.append(c);
         });
     }
-    if (shouldHandleChineseChars_) {
-        out = mapClusters(out, [](std::string& o, std::string_view c) {
-            if (isChineseCharacter(text::firstCodePoint(c))) {
-                o += ' ';
-                o.append(c);
-                o += ' ';
-            } else {
-                o.append(c);
-            }
-        });
-    }
+    if (shouldHandleChineseChars_) out = spacedIdeographs(out);
     if (shouldStripAccents_) out = stripAccents(out);
     if (shouldLowercase_) out = text::toLower(out);
     return out;

@@ -37,6 +37,23 @@ std::string stripCharacters(std::string_view text, bool left, bool right,
     return std::string(text.substr(bounds[first], bounds[last] - bounds[first]));
 }
 
+std::string spacedIdeographs(std::string_view input) {
+    const auto bounds = text::graphemeBoundaries(input);
+    std::string out;
+    out.reserve(input.size() + 16);
+    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
+        const std::string_view character = input.substr(bounds[k], bounds[k + 1] - bounds[k]);
+        if (isChineseCharacter(text::firstCodePoint(character))) {
+            out += ' ';
+            out.append(character);
+            out += ' ';
+        } else {
+            out.append(character);
+        }
+    }
+    return out;
+}
+
 std::string withoutFast(std::string name) {
     for (std::size_t at; (at = name.find("Fast")) != std::string::npos;)
         name.erase(at, 4);

@@ -28,6 +28,10 @@ inline bool isChineseCharacter(char32_t cp) {
            (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x2F800 && cp <= 0x2FA1F);
 }
 
+/// Every such ideograph with a blank on each side, looked at by grapheme
+/// cluster (a cluster counts by its first code point).
+std::string spacedIdeographs(std::string_view text);
+
 /// A tokenizer-class name with every "Fast" removed.
 std::string withoutFast(std::string name);
 
