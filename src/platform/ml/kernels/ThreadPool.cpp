@@ -3,6 +3,7 @@
 #include "platform/system/MachineInfo.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <climits>
 #include <linux/futex.h>
@@ -65,55 +66,84 @@ template <typename Done> bool spinUntil(Done done) {
 
 } // namespace
 
-// One loop, on its owner's stack. A thread may touch a job only while it
-// holds a claimed chunk that it has not yet counted as finished, or while it
-// holds the pool's mutex and the job is in the pool's list; the owner
-// withdraws the job from the list only after every chunk has finished.
-struct ThreadPool::Job {
-    RangeFunction body{};
-    size_t count = 0;
-    size_t chunk = 0;
-    uint32_t chunks = 0;
-    Job* previous = nullptr; // the pool's list, guarded by its mutex
-    Job* next = nullptr;
-    alignas(64) std::atomic<size_t> claimed{0};
+// One loop's slot. `ticket` holds the slot's epoch in its high half (odd
+// while a loop runs in it) and the next chunk to claim in its low half. The
+// owner writes the loop's description while the epoch is even, then makes
+// it odd; a worker reads the description after the ticket and claims a
+// chunk by a compare-and-swap on the ticket it read, which fails if the
+// slot has been reused since. Holding a claimed chunk that is not yet
+// counted as finished keeps the loop in its slot: the owner reuses the slot
+// only after every chunk has finished.
+struct ThreadPool::Slot {
+    alignas(64) std::atomic<uint64_t> ticket{0};
+    std::atomic<void*> object{nullptr};
+    std::atomic<void (*)(void*, size_t, size_t)> call{nullptr};
+    std::atomic<size_t> count{0};
+    std::atomic<size_t> chunk{0};
+    std::atomic<uint32_t> chunks{0};
     // Chunks finished, plus kOwnerAsleep; the futex word the owner sleeps on.
     alignas(64) std::atomic<uint32_t> state{0};
     std::atomic<bool> failed{false};
     std::exception_ptr error;
 
-    bool exhausted() const { return claimed.load(std::memory_order_relaxed) >= chunks; }
+    static bool active(uint64_t ticket) { return (ticket >> 32) & 1; }
 
     // Runs the claimed chunk `index` and every chunk claimed after it.
-    void runFrom(size_t index) {
-        const uint32_t total = chunks;
+    void runFrom(uint32_t index) {
+        void* const target = object.load(std::memory_order_relaxed);
+        auto* const function = call.load(std::memory_order_relaxed);
+        const size_t total = count.load(std::memory_order_relaxed);
+        const size_t size = chunk.load(std::memory_order_relaxed);
+        const uint32_t parts = chunks.load(std::memory_order_relaxed);
         for (;;) {
-            const size_t begin = index * chunk;
+            const size_t begin = index * size;
             try {
-                body.call(body.object, begin, std::min(count, begin + chunk));
+                function(target, begin, std::min(total, begin + size));
             } catch (...) {
                 if (!failed.exchange(true)) error = std::current_exception();
             }
             // Claim the next chunk before counting this one: holding a chunk
-            // keeps the job alive.
-            const size_t following = claimed.fetch_add(1, std::memory_order_relaxed);
+            // keeps the loop in its slot.
+            const uint32_t following =
+                static_cast<uint32_t>(ticket.fetch_add(1, std::memory_order_relaxed));
             const uint32_t before = state.fetch_add(1, std::memory_order_acq_rel);
-            if ((before & kOwnerAsleep) && (before & ~kOwnerAsleep) + 1 == total)
+            if ((before & kOwnerAsleep) && (before & ~kOwnerAsleep) + 1 == parts)
                 futexWake(state, 1);
-            if (following >= total) return;
+            if (following >= parts) return;
             index = following;
         }
     }
 
+    // Claims a chunk of the loop running in this slot, if any is left, and
+    // runs it and those claimed after it; false when there was none.
+    bool tryRun() {
+        uint64_t seen = ticket.load(std::memory_order_acquire);
+        for (;;) {
+            if (!active(seen)) return false;
+            // Read with acquire: a description written for a later loop
+            // makes the swap below see that loop's epoch, and fail.
+            const uint32_t parts = chunks.load(std::memory_order_acquire);
+            const uint32_t index = static_cast<uint32_t>(seen);
+            if (index >= parts) return false;
+            if (ticket.compare_exchange_weak(seen, seen + 1, std::memory_order_acq_rel,
+                                             std::memory_order_acquire)) {
+                runFrom(index);
+                return true;
+            }
+        }
+    }
+
     bool finished() const {
-        return (state.load(std::memory_order_acquire) & ~kOwnerAsleep) == chunks;
+        return (state.load(std::memory_order_acquire) & ~kOwnerAsleep) ==
+               chunks.load(std::memory_order_relaxed);
     }
 
     void waitUntilFinished() {
         if (spinUntil([this] { return finished(); })) return;
+        const uint32_t parts = chunks.load(std::memory_order_relaxed);
         for (;;) {
             uint32_t seen = state.load(std::memory_order_acquire);
-            if ((seen & ~kOwnerAsleep) == chunks) return;
+            if ((seen & ~kOwnerAsleep) == parts) return;
             if (!(seen & kOwnerAsleep)) {
                 if (!state.compare_exchange_weak(seen, seen | kOwnerAsleep,
                                                  std::memory_order_acq_rel))
@@ -130,7 +160,7 @@ ThreadPool& ThreadPool::shared() {
     return pool;
 }
 
-ThreadPool::ThreadPool(int threadCount) {
+ThreadPool::ThreadPool(int threadCount) : slots_(std::make_unique<Slot[]>(kSlots)) {
     startWorkers(threadCount);
 }
 
@@ -165,40 +195,31 @@ void ThreadPool::stopWorkers() {
         worker.join();
 }
 
-void ThreadPool::publish(Job& job) {
-    {
-        std::lock_guard lock(mutex_);
-        job.previous = last_;
-        (last_ ? last_->next : first_) = &job;
-        last_ = &job;
+ThreadPool::Slot* ThreadPool::acquireSlot() {
+    uint64_t busy = busy_.load(std::memory_order_relaxed);
+    while (~busy != 0) {
+        const int index = std::countr_one(busy);
+        const uint64_t bit = uint64_t{1} << index;
+        if (busy_.compare_exchange_weak(busy, busy | bit, std::memory_order_acquire,
+                                        std::memory_order_relaxed))
+            return &slots_[index];
     }
-    generation_.fetch_add(1);
-    // Pairs with the sleeper's count-then-check: either it sees the new
-    // generation, or this sees it counted.
-    if (sleepers_.load() > 0)
-        futexWake(generation_, static_cast<int>(std::min<uint32_t>(job.chunks - 1, INT_MAX)));
+    return nullptr;
 }
 
-void ThreadPool::withdraw(Job& job) {
-    std::lock_guard lock(mutex_);
-    (job.previous ? job.previous->next : first_) = job.next;
-    (job.next ? job.next->previous : last_) = job.previous;
+void ThreadPool::releaseSlot(Slot& slot) {
+    const auto index = static_cast<unsigned>(&slot - slots_.get());
+    busy_.fetch_and(~(uint64_t{1} << index), std::memory_order_release);
 }
 
 bool ThreadPool::takeWork() {
-    Job* job = nullptr;
-    size_t index = 0;
-    {
-        std::lock_guard lock(mutex_);
-        for (Job* candidate = first_; candidate && !job; candidate = candidate->next) {
-            if (candidate->exhausted()) continue;
-            index = candidate->claimed.fetch_add(1, std::memory_order_relaxed);
-            if (index < candidate->chunks) job = candidate;
-        }
+    uint64_t busy = busy_.load(std::memory_order_acquire);
+    while (busy != 0) {
+        const int index = std::countr_zero(busy);
+        busy &= busy - 1;
+        if (slots_[index].tryRun()) return true;
     }
-    if (!job) return false;
-    job->runFrom(index);
-    return true;
+    return false;
 }
 
 void ThreadPool::workerLoop() {
@@ -227,21 +248,38 @@ void ThreadPool::run(size_t count, size_t grain, RangeFunction body) {
 void ThreadPool::runChunks(size_t count, size_t chunks, RangeFunction body) {
     if (count == 0) return;
     chunks = std::clamp<size_t>(chunks, 1, std::min<size_t>(count, size_t{1} << 30));
-    if (chunks == 1 || threadCount() <= 1) {
+    Slot* slot = chunks == 1 || threadCount() <= 1 ? nullptr : acquireSlot();
+    if (!slot) {
         body.call(body.object, 0, count);
         return;
     }
-    Job job;
-    job.body = body;
-    job.count = count;
-    job.chunk = (count + chunks - 1) / chunks;
-    job.chunks = static_cast<uint32_t>((count + job.chunk - 1) / job.chunk); // none empty
-    publish(job);
-    const size_t index = job.claimed.fetch_add(1, std::memory_order_relaxed);
-    if (index < job.chunks) job.runFrom(index);
-    job.waitUntilFinished();
-    withdraw(job);
-    if (job.error) std::rethrow_exception(job.error);
+    const size_t chunk = (count + chunks - 1) / chunks;
+    const auto parts = static_cast<uint32_t>((count + chunk - 1) / chunk); // none empty
+    // The slot is idle (even epoch): describe the loop, then open it.
+    const uint64_t epoch = (slot->ticket.load(std::memory_order_relaxed) >> 32) + 1;
+    slot->object.store(body.object, std::memory_order_release);
+    slot->call.store(body.call, std::memory_order_release);
+    slot->count.store(count, std::memory_order_release);
+    slot->chunk.store(chunk, std::memory_order_release);
+    slot->chunks.store(parts, std::memory_order_release);
+    slot->ticket.store(epoch << 32, std::memory_order_release);
+    generation_.fetch_add(1);
+    // Pairs with the sleeper's count-then-check: either it sees the new
+    // generation, or this sees it counted.
+    if (sleepers_.load() > 0)
+        futexWake(generation_, static_cast<int>(std::min<uint32_t>(parts - 1, INT_MAX)));
+    // The owner holds the slot, so it may claim without the swap.
+    const auto index = static_cast<uint32_t>(slot->ticket.fetch_add(1, std::memory_order_relaxed));
+    if (index < parts) slot->runFrom(index);
+    slot->waitUntilFinished();
+    // Every chunk has finished: close the slot (even epoch) before reuse.
+    slot->ticket.store((epoch + 1) << 32, std::memory_order_release);
+    std::exception_ptr error = std::move(slot->error);
+    slot->error = nullptr;
+    slot->failed.store(false, std::memory_order_relaxed);
+    slot->state.store(0, std::memory_order_relaxed);
+    releaseSlot(*slot);
+    if (error) std::rethrow_exception(error);
 }
 
 } // namespace platform::ml::kernels

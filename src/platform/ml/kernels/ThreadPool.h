@@ -5,13 +5,16 @@
 //
 // One-token decoding runs dozens of short loops per token, so starting a
 // loop must cost far less than a futex round trip: idle workers spin for a
-// short while before they sleep, a loop lives on its caller's stack, and
-// its body is called through a plain function reference (no allocation).
+// short while before they sleep, a loop's body is called through a plain
+// function reference (no allocation), and workers find and claim chunks
+// without a lock: a loop's description lives in a slot the pool owns,
+// guarded by an epoch that changes whenever the slot is reused.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -79,20 +82,25 @@ private:
                     (*static_cast<Callable*>(object))(begin, end);
                 }};
     }
-    struct Job;
+    struct Slot;
+    // Loops running at once, at most; a loop started when all are taken runs
+    // on its caller alone.
+    static constexpr int kSlots = 64;
 
     void run(size_t count, size_t grain, RangeFunction body);
     void runChunks(size_t count, size_t chunks, RangeFunction body);
-    void publish(Job& job);
-    void withdraw(Job& job);
+    Slot* acquireSlot();
+    void releaseSlot(Slot& slot);
     bool takeWork();
     void workerLoop();
     void startWorkers(int threadCount);
     void stopWorkers();
 
-    std::mutex mutex_; // guards the job list and the workers
-    Job* first_ = nullptr;
-    Job* last_ = nullptr;
+    // The loops' slots, owned by the pool so that a worker may look at one
+    // at any time; a bit of `busy_` is set while its slot's owner uses it.
+    std::unique_ptr<Slot[]> slots_;
+    alignas(64) std::atomic<uint64_t> busy_{0};
+    std::mutex mutex_; // guards the workers
     std::vector<std::thread> workers_;
     std::atomic<int> threadCount_{1};
     // Bumped whenever a job is published or the workers must stop; idle
