@@ -2,6 +2,7 @@
 
 #include "jinja/ObjectKey.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -227,9 +228,30 @@ struct LiteralPath {
         // A name that is also an object or string method (name steps only).
         bool objectMethod = false;
         bool stringMethod = false;
+        // A name or key step that reads an object's entry (not a method).
+        bool plainKey = false;
         std::string_view text;  // name or key
         std::uint64_t hash = 0; // object-key hash of the text
         std::int64_t index = 0;
+        // Where the key stood in the object the step read last (name and
+        // key steps): objects of one kind keep their keys in the same order,
+        // so the next read tries that position before hashing. Only a hint,
+        // checked on every use, so renders on other threads may overwrite it.
+        class Slot {
+        public:
+            Slot() = default;
+            Slot(const Slot& other) noexcept : at_(other.get()) {}
+            Slot& operator=(const Slot& other) noexcept {
+                set(other.get());
+                return *this;
+            }
+            std::uint32_t get() const noexcept { return at_.load(std::memory_order_relaxed); }
+            void set(std::uint32_t at) const noexcept { at_.store(at, std::memory_order_relaxed); }
+
+        private:
+            mutable std::atomic<std::uint32_t> at_{0};
+        };
+        Slot slot;
     };
     std::string_view root;
     std::uint64_t rootHash = 0; // scope hash of the root name

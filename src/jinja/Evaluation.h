@@ -41,7 +41,10 @@ void emit(const Expression& e, const EnvPtr& env, std::string& out);
 bool appendInPlace(const Expression& target, const Expression& value, const EnvPtr& env);
 
 // The text of a string literal expression, or null.
-const std::string* stringLiteral(const Expression& e) noexcept;
+inline const std::string* stringLiteral(const Expression& e) noexcept {
+    const auto* s = e.getIf<Expression::String>();
+    return s ? &s->value : nullptr;
+}
 
 KeywordArguments collectKeywords(const ExpressionMap& kwargExprs, const EnvPtr& env);
 

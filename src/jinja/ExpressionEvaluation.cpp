@@ -47,31 +47,41 @@ bool isSimple(const Expression& e) noexcept {
     }
 }
 
-// The entry of a string key found with the key's precomputed hash.
-const Value* findKey(const Object& object, std::string_view key, std::uint64_t hash) {
-    auto it = object.find(key, static_cast<std::size_t>(hash));
-    return it != object.end() ? &it->second : nullptr;
+// The entry of a literal step's key found by hashing, remembered for the
+// next read.
+[[gnu::noinline]] const Value* searchKey(const Object& object, const LiteralPath::Step& step) {
+    auto it = object.find(step.text, static_cast<std::size_t>(step.hash));
+    if (it == object.end()) return nullptr;
+    step.slot.set(static_cast<std::uint32_t>(it - object.begin()));
+    return &it->second;
 }
 
-// Resolves names and member chains with literal keys to the value they read,
-// without copying anything; null when the expression needs full evaluation
-// (it computes a new value, such as a method or a character of a string).
-const Value* lookupPath(const Expression& e, const Environment& env) {
-    if (const auto* id = e.getIf<E::Identifier>()) {
-        const Value* v = env.find(id->name, e.facts().nameHash);
-        return v ? v : &undefinedValue();
+// The entry of a literal step's key, trying first where the key stood in
+// the object the step read last.
+inline const Value* findKey(const Object& object, const LiteralPath::Step& step) {
+    const auto& entries = object.values_container();
+    const std::uint32_t at = step.slot.get();
+    if (at < entries.size()) {
+        // Keys are unique under canonical equivalence, so a key with the
+        // same bytes is the one a search would find.
+        const auto& [key, value] = entries[at];
+        if (key.isString() && sameBytes(key.text(), step.text)) return &value;
     }
-    const LiteralPath* path = e.facts().path.get();
-    if (!path) return nullptr;
-    const Value* v = env.find(path->root, path->rootHash);
-    if (!v) return &undefinedValue();
+    return searchKey(object, step);
+}
+
+// Reads the steps of `path` from `first` on, starting at `v`: methods,
+// characters of strings and integer keys are taken care of here.
+[[gnu::noinline]] const Value* walkSteps(const LiteralPath& path, std::size_t first,
+                                         const Value* v) {
     using Kind = LiteralPath::Step::Kind;
-    for (const LiteralPath::Step& step : path->steps) {
+    for (std::size_t i = first; i < path.steps.size(); ++i) {
+        const LiteralPath::Step& step = path.steps[i];
         switch (step.kind) {
         case Kind::name:
             if (v->isObject()) {
                 if (step.objectMethod) return nullptr;
-                v = findKey(v->asObject(), step.text, step.hash);
+                v = findKey(v->asObject(), step);
             } else if (v->isString()) {
                 return step.stringMethod ? nullptr : &undefinedValue();
             } else {
@@ -80,7 +90,7 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
             break;
         case Kind::key:
             if (!v->isObject()) return v->isString() ? nullptr : &undefinedValue();
-            v = findKey(v->asObject(), step.text, step.hash);
+            v = findKey(v->asObject(), step);
             break;
         case Kind::index: {
             std::int64_t index = step.index;
@@ -98,6 +108,31 @@ const Value* lookupPath(const Expression& e, const Environment& env) {
             break;
         }
         }
+        if (!v) return &undefinedValue();
+    }
+    return v;
+}
+
+// Resolves names and member chains with literal keys to the value they read,
+// without copying anything; null when the expression needs full evaluation
+// (it computes a new value, such as a method or a character of a string).
+inline const Value* lookupPath(const Expression& e, const Environment& env) {
+    const LiteralPath* path = e.facts().path.get();
+    if (!path) {
+        if (const auto* id = e.getIf<E::Identifier>()) {
+            const Value* v = env.find(id->name, e.facts().nameHash);
+            return v ? v : &undefinedValue();
+        }
+        return nullptr;
+    }
+    const Value* v = env.find(path->root, path->rootHash);
+    if (!v) return &undefinedValue();
+    // Keys of objects, the common case, are read here.
+    const std::size_t count = path->steps.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const LiteralPath::Step& step = path->steps[i];
+        if (!step.plainKey || !v->isObject()) return walkSteps(*path, i, v);
+        v = findKey(v->asObject(), step);
         if (!v) return &undefinedValue();
     }
     return v;
@@ -128,11 +163,6 @@ const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch)
     if (const Value* v = lookupPath(e, *env)) return *v;
     scratch = evaluate(e, env);
     return scratch;
-}
-
-const std::string* stringLiteral(const Expression& e) noexcept {
-    const auto* s = e.getIf<E::String>();
-    return s ? &s->value : nullptr;
 }
 
 namespace {
@@ -197,6 +227,22 @@ void appendPrintedAfter(std::string& out, std::size_t base, const Value& value) 
     RenderLimits::checkBytes(base + out.size());
 }
 
+// The text without leading and trailing white space. Ends made of ASCII are
+// trimmed byte by byte; an end that reaches other characters is left to the
+// code point scan.
+std::string_view trimWhiteSpace(std::string_view s) {
+    auto blank = [](unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); };
+    std::size_t begin = 0, end = s.size();
+    while (begin < end && blank(static_cast<unsigned char>(s[begin])))
+        ++begin;
+    while (end > begin && blank(static_cast<unsigned char>(s[end - 1])))
+        --end;
+    if (begin < end && (static_cast<unsigned char>(s[begin]) >= 0x80 ||
+                        static_cast<unsigned char>(s[end - 1]) >= 0x80))
+        return text::trimCodePoints(s.substr(begin, end - begin), text::isWhiteSpace);
+    return s.substr(begin, end - begin);
+}
+
 // `x | trim` printed: the trimmed part of a string operand is appended
 // where it stands, without building the filter's result. False (nothing
 // done) for any other expression, or when a function named trim is in scope.
@@ -218,7 +264,7 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
     }
     // The steps applyFilter charges: the operand scanned, the result built.
     RenderLimits::chargeValue(operand);
-    const std::string_view trimmed = text::trimCodePoints(operand.asString(), text::isWhiteSpace);
+    const std::string_view trimmed = trimWhiteSpace(operand.asString());
     RenderLimits::chargeValueSize(trimmed.size(), true);
     RenderLimits::checkAppend(base + out.size(), trimmed.size());
     out += trimmed;
@@ -374,7 +420,17 @@ namespace {
 // only byte for byte.
 bool equalsLiteral(const std::string& v, const std::string& literal, bool asciiLiteral) {
     if (sameBytes(v, literal)) return true;
-    if (asciiLiteral && text::isAscii(v)) return false;
+    if (asciiLiteral) {
+        // Up to their first difference both texts hold the same ASCII
+        // characters. An ASCII character is its own canonical form and
+        // never reorders with its neighbours, so when the text has one
+        // there, or either text ends there, the two differ.
+        const std::size_t n = std::min(v.size(), literal.size());
+        std::size_t i = 0;
+        while (i < n && v[i] == literal[i])
+            ++i;
+        if (i == n || static_cast<unsigned char>(v[i]) < 0x80) return false;
+    }
     return text::canonicallyEqual(v, literal);
 }
 
@@ -505,9 +561,55 @@ bool evaluateTestExpression(const Expression& e, const EnvPtr& env) {
     return t.negated ? !answer : answer;
 }
 
+// `x == 'text'`, `x != 'text'`, `x in [...]` and `x not in [...]` over a
+// literal list of ASCII texts: the answer without building any value.
+// False when the comparison has another form; `answer` is then untouched.
+bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer) {
+    using Op = E::BinaryOp;
+    switch (b.op) {
+    case Op::equal:
+    case Op::notEqual: {
+        if (b.right.kind() != E::Kind::string) return false;
+        Value scratch;
+        const bool eq = equalsLiteral(evaluateRef(b.left, env, scratch), b.right);
+        answer = b.op == Op::equal ? eq : !eq;
+        return true;
+    }
+    case Op::in:
+    case Op::notIn: {
+        const ExpressionFacts& facts = b.right.facts();
+        if (!facts.ascii || !facts.constant || !facts.constant->isArray()) return false;
+        Value scratch;
+        const Value& left = evaluateRef(b.left, env, scratch);
+        if (!left.isString()) {
+            Value pinned = left;
+            answer = Interpreter::evaluateBinaryValues(b.op, pinned, *facts.constant).asBool();
+            return true;
+        }
+        const Array& elements = facts.constant->asArray();
+        // The size check and step charge of building and scanning the list
+        // (its elements are all strings, so its size is its item count).
+        if (elements.size() > RenderLimits::current().maxItems)
+            RenderLimits::checkValueSize(*facts.constant);
+        RenderLimits::chargeValueSize(elements.size(), false);
+        bool found = false;
+        for (const Value& element : elements)
+            if (equalsLiteral(left.asString(), element.asString(), true)) {
+                found = true;
+                break;
+            }
+        answer = b.op == Op::in ? found : !found;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 Value evaluateBinary(const Expression& e, const EnvPtr& env) {
     using Op = E::BinaryOp;
     const auto& b = e.as<E::Binary>();
+    if (bool answer; compareWithLiteral(b, env, answer)) return Value(answer);
     switch (b.op) {
     case Op::and_: {
         Value left = evaluate(b.left, env);
@@ -520,36 +622,6 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
     case Op::add:
     case Op::concat:
         return evaluateChain(e, env);
-    case Op::equal:
-    case Op::notEqual: {
-        if (b.right.kind() == E::Kind::string) {
-            Value scratch;
-            bool eq = equalsLiteral(evaluateRef(b.left, env, scratch), b.right);
-            return Value(b.op == Op::equal ? eq : !eq);
-        }
-        break;
-    }
-    case Op::in:
-    case Op::notIn: {
-        // A text in a literal list of ASCII texts.
-        const ExpressionFacts& facts = b.right.facts();
-        if (!facts.ascii || !facts.constant || !facts.constant->isArray()) break;
-        Value scratch;
-        const Value& left = evaluateRef(b.left, env, scratch);
-        if (!left.isString()) {
-            Value pinned = left;
-            return Interpreter::evaluateBinaryValues(b.op, pinned, *facts.constant);
-        }
-        RenderLimits::checkValueSize(*facts.constant);
-        RenderLimits::chargeValue(*facts.constant);
-        bool found = false;
-        for (const Value& element : facts.constant->asArray())
-            if (equalsLiteral(left.asString(), element.asString(), true)) {
-                found = true;
-                break;
-            }
-        return Value(b.op == Op::in ? found : !found);
-    }
     default:
         break;
     }
@@ -575,6 +647,7 @@ bool isTruthy(const Expression& e, const EnvPtr& env) {
         const auto& b = e.as<E::Binary>();
         if (b.op == E::BinaryOp::and_) return isTruthy(b.left, env) && isTruthy(b.right, env);
         if (b.op == E::BinaryOp::or_) return isTruthy(b.left, env) || isTruthy(b.right, env);
+        if (bool answer; compareWithLiteral(b, env, answer)) return answer;
         break;
     }
     case E::Kind::unary: {
@@ -820,6 +893,16 @@ Value Interpreter::evaluateSlice(const Value& value, const std::optional<Express
     const Wide maxPos = std::numeric_limits<std::int64_t>::max();
     const Wide minPos = std::numeric_limits<std::int64_t>::min();
     if (first > maxPos || first < minPos) first = first > 0 ? maxPos : minPos;
+
+    if (stride == 1 && value.isArray()) {
+        // A run of neighbours, copied in one go.
+        const Array& a = value.asArray();
+        const Wide from = std::max<Wide>(first, 0);
+        const Wide end = std::min<Wide>(last, n);
+        if (from >= end) return Value(Array{});
+        return Value(Array(a.begin() + static_cast<std::ptrdiff_t>(from),
+                           a.begin() + static_cast<std::ptrdiff_t>(end)));
+    }
 
     std::vector<std::size_t> positions;
     auto stepsTo = [&](Wide target) -> Wide {

@@ -53,6 +53,14 @@ inline void checkStack() {
 }
 
 inline void countStep() {
+    // Nearly every step stays below both the step limit and the next clock
+    // reading; the rest take the full charge.
+    RenderState* state = current;
+    if (state && state->steps + 1 < state->nextClockCheck &&
+        state->steps + 1 <= state->limits.maxSteps) {
+        ++state->steps;
+        return;
+    }
     RenderLimits::chargeSteps(1);
 }
 

@@ -27,6 +27,10 @@ TEST(InterpreterTest, OperatorsAndLiterals) {
          "true true true false false"},
         {"{{ 2 ** 3 ** 2 }} {{ -2 ** 2 }} {{ 'b' in 'abc' }} {{ 1 not in [1] }}", "",
          "64 4 true false"},
+        // Texts equal ASCII literals by canonical equivalence (U+212A is K).
+        {"{{ k == 'K' }} {{ k ~ 'a' == 'Ka' }} {{ k != 'K' }} {{ k in ['x', 'K'] }} {{ k not in "
+         "['K'] }} {{ e == 'e' }} {{ e in ['e'] }} {{ 'ab' == 'abc' }}",
+         R"({"k": "K", "e": "é"})", "true true false true false false false false"},
         {"{{ -(0.0) }} {{ not none }} {{ +3 }}", "", "-0.0 true 3"},
         {"{{ -'a' }}", "", "error: Cannot negate non-numeric value"},
         {"{{ +true }}", "", "error: Cannot apply unary plus to non-numeric value"},
@@ -55,6 +59,13 @@ TEST(InterpreterTest, MembersIndexesAndSlices) {
          "", "cba|[2, 3]|llo||ab"},
         {"{{ [1, 2, 3][0:3:2] }}|{{ [1, 2, 3][none:2] }}|{{ [1, 2, 3][::-2] }}", "",
          "[1, 3]|[1, 2]|[3, 1]"},
+        {"{{ [1, 2, 3, 4][-2:] }}|{{ [1, 2, 3][5:] }}|{{ [1, 2, 3][2:1] }}|{{ [1, 2, 3][-9:9] }}",
+         "", "[3, 4]|[]|[]|[1, 2, 3]"},
+        // One member read over objects whose keys stand at other positions.
+        {"{% for m in ms %}{{ m.role }},{{ m['role'] }};{% endfor %}",
+         R"({"ms": [{"role": "a"}, {"a": 1, "role": "b"}, {"rolf": 1}, {"aa": 1, "rolx": 2},)"
+         R"( {"role": "c"}, 5]})",
+         "a,a;b,b;,;,;c,c;,;"},
         {"{{ 'abc'[::0] }}", "", "error: Slice step cannot be zero"},
         {"{{ 5[1:2] }}", "", "error: Slice requires array or string"},
         {"{{ 5[::0] }}", "", "error: Slice step cannot be zero"},
