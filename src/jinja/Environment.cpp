@@ -26,10 +26,11 @@ Environment::Environment(std::shared_ptr<Environment> parent, Variables initial)
     if (parent_) return;
     // The globals hide initial variables of the same name.
     const ScopeVariables& hidden = globals();
-    for (auto it = variables.begin(); it != variables.end();) {
-        if (hidden.find(it->first, variables.hashOf(it)) != hidden.end()) {
+    const Variables& own = variables;
+    for (auto it = own.begin(); it != own.end();) {
+        if (hidden.find(it->first, own.hashOf(it)) != hidden.end()) {
             variables.erase(it);
-            it = variables.begin();
+            it = own.begin();
         } else {
             ++it;
         }
@@ -60,6 +61,14 @@ const Value* Environment::findOutward(std::string_view name, std::uint64_t hash)
     const ScopeVariables& root = globals();
     auto it = root.find(name, hash);
     return it != root.end() ? &it->second : nullptr;
+}
+
+const Value* Environment::findFunction(std::string_view name, std::uint64_t hash) const {
+    for (const Environment* scope = this; scope; scope = scope->parent_.get())
+        if (scope->variables.mayHoldFunction(hash)) return find(name, hash);
+    // Every global is a function, unless a scope hides it.
+    const ScopeVariables& root = globals();
+    return root.find(name, hash) != root.end() ? find(name, hash) : nullptr;
 }
 
 Value Environment::operator[](std::string_view name) const {

@@ -57,6 +57,10 @@ public:
         }
         return findOutward(name, hash);
     }
+    // What find() returns whenever that is a function; null or another
+    // value otherwise. Cheaper than find() where no scope has ever held a
+    // function under a name like it.
+    const Value* findFunction(std::string_view name, std::uint64_t hash) const;
     // This scope's own variable of that name, or null.
     Value* findOwn(std::string_view name, std::uint64_t hash);
     // The value visible under the name; undefined when no scope defines it.

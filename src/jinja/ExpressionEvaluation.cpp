@@ -252,7 +252,7 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
     if (!f || builtInFilter(e) != trim || !f->args.empty() || !f->kwargs.empty()) return false;
     Value scratch;
     const Value& operand = evaluateRef(f->operand, env, scratch);
-    const Value* local = env->find(f->name, e.facts().nameHash);
+    const Value* local = env->findFunction(f->name, e.facts().nameHash);
     if (!operand.isString() || (local && local->isFunction())) {
         // The general way, with the operand evaluated once.
         ArgumentBuffer buffer;
@@ -481,7 +481,7 @@ Value applyFilter(std::string_view name, std::uint64_t nameHash, Filters::Filter
                   const Array& args, const KeywordArguments& kwargs, const EnvPtr& env) {
     // A filter scans its operand and builds its result.
     if (!args.empty()) RenderLimits::chargeValue(args[0]);
-    const Value* local = env ? env->find(name, nameHash) : nullptr;
+    const Value* local = env ? env->findFunction(name, nameHash) : nullptr;
     Value result;
     if (local && local->isFunction())
         result = local->asFunction()(args, kwargs, env);
@@ -496,7 +496,7 @@ Value applyFilter(std::string_view name, std::uint64_t nameHash, Filters::Filter
 bool applyTest(std::string_view name, std::uint64_t nameHash, Tests::TestFunction builtIn,
                const Array& args, const EnvPtr& env) {
     static const KeywordArguments noKeywords;
-    const Value* local = env ? env->find(name, nameHash) : nullptr;
+    const Value* local = env ? env->findFunction(name, nameHash) : nullptr;
     for (const Value& a : args)
         RenderLimits::chargeValue(a);
     if (local && local->isFunction()) {
@@ -553,7 +553,33 @@ Value evaluateFilter(const Expression& e, const EnvPtr& env) {
                        collectKeywords(f.kwargs, env), env);
 }
 
+// `x is defined`, `x is undefined` and `x is none` with the built-in tests,
+// over an operand that only reads a value: the answer without an argument
+// list. False when the test has another form; `answer` is then untouched.
+bool kindTest(const Expression& e, const EnvPtr& env, bool& answer) {
+    static const Tests::TestFunction defined = Tests::find("defined");
+    static const Tests::TestFunction undefined = Tests::find("undefined");
+    static const Tests::TestFunction none = Tests::find("none");
+    const auto& t = e.as<E::Test>();
+    const Tests::TestFunction builtIn = builtInTest(e);
+    if (!t.args.empty() || !builtIn ||
+        (builtIn != defined && builtIn != undefined && builtIn != none))
+        return false;
+    if (!isSimple(t.operand) && !t.operand.facts().path) return false;
+    const Value* local = env->findFunction(t.name, e.facts().nameHash);
+    if (local && local->isFunction()) return false;
+    Value scratch;
+    const Value& operand = evaluateRef(t.operand, env, scratch);
+    RenderLimits::chargeValue(operand);
+    const bool result = builtIn == defined     ? !operand.isUndefined()
+                        : builtIn == undefined ? operand.isUndefined()
+                                               : operand.isNull();
+    answer = t.negated ? !result : result;
+    return true;
+}
+
 bool evaluateTestExpression(const Expression& e, const EnvPtr& env) {
+    if (bool answer; kindTest(e, env, answer)) return answer;
     const auto& t = e.as<E::Test>();
     ArgumentBuffer buffer;
     collectOperandAndArguments(t.operand, t.args, env, buffer.args());

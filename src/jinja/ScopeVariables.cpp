@@ -28,11 +28,13 @@ void ScopeVariables::rebuildIndex() {
     }
 }
 
-ScopeVariables::iterator ScopeVariables::append(std::string name, std::uint64_t hash, Value value) {
+ScopeVariables::const_iterator ScopeVariables::append(std::string name, std::uint64_t hash,
+                                                      Value value) {
     hashes_.reserve(hashes_.size() + 1);
     entries_.emplace_back(std::move(name), std::move(value));
     hashes_.push_back(hash);
     bloom_ |= bloomBit(hash);
+    if (entries_.back().second.isFunction()) functionBloom_ |= bloomBit(hash);
     if (entries_.size() > kLinearLimit) {
         if (index_.empty() || entries_.size() * 2 > index_.size()) {
             rebuildIndex();
@@ -44,28 +46,30 @@ ScopeVariables::iterator ScopeVariables::append(std::string name, std::uint64_t 
             index_[slot] = static_cast<std::uint32_t>(entries_.size());
         }
     }
-    return entries_.end() - 1;
+    return entries_.cend() - 1;
 }
 
-std::pair<ScopeVariables::iterator, bool> ScopeVariables::emplace(std::string name, Value value) {
+std::pair<ScopeVariables::const_iterator, bool> ScopeVariables::emplace(std::string name,
+                                                                        Value value) {
     const std::uint64_t hash = hashName(name);
-    auto it = find(name, hash);
-    if (it != end()) return {it, false};
+    const std::size_t at = position(name, hash);
+    if (at != entries_.size()) return {entries_.cbegin() + static_cast<std::ptrdiff_t>(at), false};
     return {append(std::move(name), hash, std::move(value)), true};
 }
 
-std::pair<ScopeVariables::iterator, bool>
+std::pair<ScopeVariables::const_iterator, bool>
 ScopeVariables::insert_or_assign(std::string_view name, std::uint64_t hash, Value value) {
-    auto it = find(name, hash);
-    if (it != end()) {
-        it->second = std::move(value);
-        return {it, false};
+    const std::size_t at = position(name, hash);
+    if (at != entries_.size()) {
+        if (value.isFunction()) functionBloom_ |= bloomBit(hash);
+        entries_[at].second = std::move(value);
+        return {entries_.cbegin() + static_cast<std::ptrdiff_t>(at), false};
     }
     return {append(std::string(name), hash, std::move(value)), true};
 }
 
-void ScopeVariables::erase(iterator at) {
-    hashes_.erase(hashes_.begin() + (at - entries_.begin()));
+void ScopeVariables::erase(const_iterator at) {
+    hashes_.erase(hashes_.begin() + (at - entries_.cbegin()));
     entries_.erase(at);
     bloom_ = 0;
     for (std::uint64_t hash : hashes_)

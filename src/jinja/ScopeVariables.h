@@ -32,7 +32,12 @@ public:
 
     ScopeVariables() = default;
 
-    iterator begin() noexcept { return entries_.begin(); }
+    // Entries reached through a writable iterator may be given any value,
+    // functions included (see mayHoldFunction).
+    iterator begin() noexcept {
+        functionBloom_ = ~std::uint64_t{0};
+        return entries_.begin();
+    }
     iterator end() noexcept { return entries_.end(); }
     const_iterator begin() const noexcept { return entries_.begin(); }
     const_iterator end() const noexcept { return entries_.end(); }
@@ -47,25 +52,36 @@ public:
         hashes_.clear();
         index_.clear();
         bloom_ = 0;
+        functionBloom_ = 0;
     }
     void swap(ScopeVariables& other) noexcept {
         entries_.swap(other.entries_);
         hashes_.swap(other.hashes_);
         index_.swap(other.index_);
         std::swap(bloom_, other.bloom_);
+        std::swap(functionBloom_, other.functionBloom_);
     }
     // False when no name of that hash is here; true when one may be. Lets a
     // lookup pass a scope with one test.
     bool mayContain(std::uint64_t hash) const noexcept { return bloom_ & bloomBit(hash); }
+    // False when no name of that hash has held a function value here; true
+    // when one may. Filters and tests look for a function of their name in
+    // scope, and this lets them pass a scope with one test.
+    bool mayHoldFunction(std::uint64_t hash) const noexcept {
+        return functionBloom_ & bloomBit(hash);
+    }
     // The name hash of an entry.
     std::uint64_t hashOf(const_iterator at) const noexcept {
         return hashes_[static_cast<std::size_t>(at - entries_.begin())];
     }
 
     // The entry of the name, or end().
+    // The writable entry of the name, or end(); the caller may store any
+    // value in it.
     iterator find(std::string_view name) noexcept { return find(name, hashName(name)); }
     const_iterator find(std::string_view name) const noexcept { return find(name, hashName(name)); }
     iterator find(std::string_view name, std::uint64_t hash) noexcept {
+        functionBloom_ |= bloomBit(hash);
         return entries_.begin() + static_cast<std::ptrdiff_t>(position(name, hash));
     }
     const_iterator find(std::string_view name, std::uint64_t hash) const noexcept {
@@ -73,15 +89,26 @@ public:
     }
     std::size_t count(std::string_view name) const noexcept { return find(name) != end(); }
 
-    // Adds the name unless present; the entry and whether it was added.
-    std::pair<iterator, bool> emplace(std::string name, Value value);
+    // Adds the name unless present; the entry (read-only, so that what
+    // the scope holds stays known) and whether it was added.
+    std::pair<const_iterator, bool> emplace(std::string name, Value value);
     // Adds the name or replaces its value; the entry and whether it was added.
-    std::pair<iterator, bool> insert_or_assign(std::string_view name, Value value) {
+    std::pair<const_iterator, bool> insert_or_assign(std::string_view name, Value value) {
         return insert_or_assign(name, hashName(name), std::move(value));
     }
-    std::pair<iterator, bool> insert_or_assign(std::string_view name, std::uint64_t hash,
-                                               Value value);
-    void erase(iterator at);
+    std::pair<const_iterator, bool> insert_or_assign(std::string_view name, std::uint64_t hash,
+                                                     Value value);
+    void erase(const_iterator at);
+    // Gives the entry at position `at` the value when that entry holds the
+    // name; false (nothing done) otherwise. Lets a loop rebind its variable
+    // without searching for it at every iteration.
+    bool assignAt(std::size_t at, std::string_view name, std::uint64_t hash, const Value& value) {
+        if (at >= entries_.size() || hashes_[at] != hash || !sameBytes(entries_[at].first, name))
+            return false;
+        if (value.isFunction()) functionBloom_ |= bloomBit(hash);
+        entries_[at].second = value;
+        return true;
+    }
 
 private:
     // Index of the entry holding the name, or size() when none does.
@@ -98,7 +125,7 @@ private:
         return indexedPosition(name, hash);
     }
     std::size_t indexedPosition(std::string_view name, std::uint64_t hash) const noexcept;
-    iterator append(std::string name, std::uint64_t hash, Value value);
+    const_iterator append(std::string name, std::uint64_t hash, Value value);
     void rebuildIndex();
 
     // Lists longer than this are searched through the index.
@@ -111,6 +138,8 @@ private:
     std::vector<std::uint32_t> index_;
     // One bit per name, chosen by the top bits of its hash.
     std::uint64_t bloom_ = 0;
+    // The same bits for the names that may have held a function value.
+    std::uint64_t functionBloom_ = 0;
 };
 
 } // namespace jinja

@@ -231,10 +231,21 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
     const std::size_t count = items.count;
     const std::string_view single = singleName(loop.loopVar);
     const std::uint64_t singleHash = ScopeVariables::hashName(single);
+    // Where the loop variable stands in the scope's list, once bound; a
+    // variable named `loop` always takes the scope's own path.
+    std::size_t slot = single == "loop" ? SIZE_MAX - 1 : SIZE_MAX;
     for (std::size_t index = 0; index < count; ++index) {
         countStep();
         if (loop.loopVar.kind == LK::single) {
-            scope->set(single, singleHash, items.at(index));
+            Value number;
+            const Value& item = items.array ? (*items.array)[index] : (number = items.at(index));
+            if (!scope->variables.assignAt(slot, single, singleHash, item)) {
+                scope->set(single, singleHash, item);
+                if (slot == SIZE_MAX) {
+                    const Environment::Variables& own = scope->variables;
+                    slot = static_cast<std::size_t>(own.find(single, singleHash) - own.begin());
+                }
+            }
         } else if (items.array) {
             const Value& item = (*items.array)[index];
             const auto& names = loop.loopVar.names;

@@ -136,8 +136,10 @@ template <class Park> void releaseContents(Park park) {
     parked = nullptr;
 }
 
-bool isContainer(const Value& v) noexcept {
-    return v.isArray() || v.isObject();
+// A container this release frees. One that other values still share only
+// loses a reference: its contents stay where they are.
+bool isReleasedContainer(const Value& v) noexcept {
+    return (v.isArray() || v.isObject()) && !v.isShared();
 }
 
 } // namespace
@@ -145,14 +147,14 @@ bool isContainer(const Value& v) noexcept {
 detail::ArrayBox::~ArrayBox() {
     releaseContents([this](std::vector<Value>& pending) {
         for (Value& v : items)
-            if (isContainer(v)) pending.push_back(std::move(v));
+            if (isReleasedContainer(v)) pending.push_back(std::move(v));
     });
 }
 
 detail::ObjectBox::~ObjectBox() {
     releaseContents([this](std::vector<Value>& pending) {
         for (auto it = items.begin(); it != items.end(); ++it)
-            if (isContainer(it->second)) pending.push_back(std::move(it.value()));
+            if (isReleasedContainer(it->second)) pending.push_back(std::move(it.value()));
     });
 }
 

@@ -191,6 +191,8 @@ public:
                    ? static_cast<Function*>(storage_.get())
                    : nullptr;
     }
+    // Whether another value shares this value's storage.
+    bool isShared() const noexcept { return storage_.use_count() > 1; }
     // The address of the shared storage (null for scalars): two values with
     // the same identity share their payload.
     const void* identity() const noexcept { return storage_.get(); }

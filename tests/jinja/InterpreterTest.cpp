@@ -196,6 +196,23 @@ TEST(InterpreterTest, PrintedFiltersPrintTheirValues) {
     EXPECT_EQ(testing::render("{{ ' a ' | trim }}{{ 'x' ~ 5 | trim }}", vars), "< a >x<5>");
 }
 
+TEST(InterpreterTest, FunctionsBoundInTheTemplateReplaceFiltersAndTests) {
+    Environment::Variables vars;
+    vars.emplace("f", testing::hostFunction([](const Array& args) {
+                     return Value("<" + args[0].description() + ">");
+                 }));
+    const std::pair<const char*, const char*> cases[] = {
+        {"{% set trim = f %}{{ ' a ' | trim }}", "< a >"},
+        {"{% for trim in [1, f] %}{{ ' a ' | trim }}{% endfor %}{{ ' b ' | trim }}", "a< a >b"},
+        {"{% macro m(trim) %}{{ ' a ' | trim }}{% endmacro %}{{ m(f) }}{{ m(1) }}", "< a >a"},
+        {"{{ x is defined }}{% set defined = f %}{{ x is defined }}", "falsetrue"},
+        {"{% set trim = 5 %}{{ ' a ' | trim }}{% set ns = namespace(trim=f) %}{{ ' b ' | trim }}",
+         "ab"},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(testing::render(text, vars), expected) << text;
+}
+
 TEST(InterpreterTest, AppendingToAStringKeepsCopiesApart) {
     expectCases({
         {"{% set s = 'ab' %}{% set t = s %}{% set s = s ~ 'c' %}{% set s = s + 'd' %}{{ s }} {{ t "
