@@ -447,6 +447,30 @@ TEST(KernelsTest, ParallelForCoversEveryIndexOnceAndReportsErrors) {
     EXPECT_EQ(total.load(), 4u * 64u * 10u);
 }
 
+TEST(KernelsTest, MoreLoopsAtOnceThanThePoolTracksRunOnTheirCallers) {
+    // Each loop's chunks wait until every loop has begun, so all of them are
+    // running at the same moment: far more than the pool keeps track of.
+    kernels::ThreadPool pool(4);
+    constexpr int kLoops = 100;
+    std::atomic<int> begun{0};
+    std::atomic<size_t> total{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kLoops; ++t) {
+        threads.emplace_back([&] {
+            std::atomic<bool> counted{false};
+            pool.parallelFor(8, 1, [&](size_t begin, size_t end) {
+                if (!counted.exchange(true)) begun++;
+                while (begun.load() < kLoops)
+                    std::this_thread::yield();
+                total += end - begin;
+            });
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(total.load(), size_t{kLoops} * 8);
+}
+
 TEST(KernelsTest, ACallersShareLimitsItsOwnLoopsOnly) {
     kernels::ThreadPool pool(4);
     auto threadsUsed = [&] {
