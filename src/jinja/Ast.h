@@ -272,6 +272,8 @@ struct ExpressionFacts {
     // (items, get, keys, values) or a string method.
     bool objectMethod = false;
     bool stringMethod = false;
+    // Filter and test: a global function has the same name.
+    bool globalName = false;
     // A string literal, or an array, tuple or object of literals: its value.
     std::shared_ptr<const Value> constant;
     // The constant is an ASCII string, or an array or tuple of ASCII strings

@@ -60,7 +60,9 @@ public:
     // What find() returns whenever that is a function; null or another
     // value otherwise. Cheaper than find() where no scope has ever held a
     // function under a name like it.
-    const Value* findFunction(std::string_view name, std::uint64_t hash) const;
+    // `global`: whether a global function has that name (when false, the
+    // globals are not searched).
+    const Value* findFunction(std::string_view name, std::uint64_t hash, bool global = true) const;
     // This scope's own variable of that name, or null.
     Value* findOwn(std::string_view name, std::uint64_t hash);
     // The value visible under the name; undefined when no scope defines it.

@@ -53,12 +53,14 @@ Value callValue(const Value& callee, const Array& args, const KeywordArguments& 
                 const EnvPtr& env);
 
 // Runs a filter: a function of that name in scope first, then the built-in
-// (null when there is none).
+// (null when there is none). `global`: whether a global function has the
+// name (false spares searching the globals).
 Value applyFilter(std::string_view name, std::uint64_t nameHash, Filters::FilterFunction builtIn,
-                  const Array& args, const KeywordArguments& kwargs, const EnvPtr& env);
+                  const Array& args, const KeywordArguments& kwargs, const EnvPtr& env,
+                  bool global = true);
 // Runs a test the same way; the tested value is args[0].
 bool applyTest(std::string_view name, std::uint64_t nameHash, Tests::TestFunction builtIn,
-               const Array& args, const EnvPtr& env);
+               const Array& args, const EnvPtr& env, bool global = true);
 
 // A positional-argument array for one call, taken from a per-thread stock
 // so that calls do not allocate one each time; handed back empty.

@@ -155,7 +155,12 @@ Array* ArgumentBuffer::newArray() {
 }
 
 // Evaluates into `scratch` unless the expression reads an existing value.
-const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch) {
+namespace {
+
+// evaluateRef for this file's hot paths, where the common cases (a literal,
+// a variable, a member chain) cost no call.
+[[gnu::always_inline]] inline const Value& readRef(const Expression& e, const EnvPtr& env,
+                                                   Value& scratch) {
     if (const Value* constant = e.facts().constant.get()) {
         if (!constant->isString()) RenderLimits::checkValueSize(*constant);
         return *constant;
@@ -163,6 +168,12 @@ const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch)
     if (const Value* v = lookupPath(e, *env)) return *v;
     scratch = evaluate(e, env);
     return scratch;
+}
+
+} // namespace
+
+const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch) {
+    return readRef(e, env, scratch);
 }
 
 namespace {
@@ -251,15 +262,15 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
     const auto* f = e.getIf<E::Filter>();
     if (!f || builtInFilter(e) != trim || !f->args.empty() || !f->kwargs.empty()) return false;
     Value scratch;
-    const Value& operand = evaluateRef(f->operand, env, scratch);
-    const Value* local = env->findFunction(f->name, e.facts().nameHash);
+    const Value& operand = readRef(f->operand, env, scratch);
+    const Value* local = env->findFunction(f->name, e.facts().nameHash, e.facts().globalName);
     if (!operand.isString() || (local && local->isFunction())) {
         // The general way, with the operand evaluated once.
         ArgumentBuffer buffer;
         buffer.args().push_back(operand);
-        appendPrintedAfter(
-            out, base,
-            applyFilter(f->name, e.facts().nameHash, trim, buffer.args(), KeywordArguments{}, env));
+        appendPrintedAfter(out, base,
+                           applyFilter(f->name, e.facts().nameHash, trim, buffer.args(),
+                                       KeywordArguments{}, env, e.facts().globalName));
         return true;
     }
     // The steps applyFilter charges: the operand scanned, the result built.
@@ -283,7 +294,7 @@ void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env, std::stri
         }
         if (appendTrimmed(b.right, env, out, base)) continue;
         Value scratch;
-        appendPrintedAfter(out, base, evaluateRef(b.right, env, scratch));
+        appendPrintedAfter(out, base, readRef(b.right, env, scratch));
     }
 }
 
@@ -298,7 +309,7 @@ std::optional<Value> appendChain(const Expression& e, const EnvPtr& env, std::st
     const std::size_t start = out.size();
     {
         Value scratch;
-        const Value& first = evaluateRef(*chain.leftmost, env, scratch);
+        const Value& first = readRef(*chain.leftmost, env, scratch);
         const Value* text = &first;
         Value acc;
         if (!first.isString()) {
@@ -317,7 +328,7 @@ std::optional<Value> appendChain(const Expression& e, const EnvPtr& env, std::st
         out += head;
     }
     appendSteps(chain, i, env, out, 0);
-    RenderLimits::chargeSteps((out.size() - start) / 1024);
+    if (const std::size_t kib = (out.size() - start) / 1024) RenderLimits::chargeSteps(kib);
     return std::nullopt;
 }
 
@@ -411,7 +422,7 @@ void emit(const Expression& e, const EnvPtr& env, std::string& out) {
     }
     if (appendTrimmed(e, env, out, 0)) return;
     Value scratch;
-    RenderLimits::appendPrinted(out, evaluateRef(e, env, scratch));
+    RenderLimits::appendPrinted(out, readRef(e, env, scratch));
 }
 
 namespace {
@@ -478,10 +489,11 @@ Value callValue(const Value& callee, const Array& args, const KeywordArguments& 
 }
 
 Value applyFilter(std::string_view name, std::uint64_t nameHash, Filters::FilterFunction builtIn,
-                  const Array& args, const KeywordArguments& kwargs, const EnvPtr& env) {
+                  const Array& args, const KeywordArguments& kwargs, const EnvPtr& env,
+                  bool global) {
     // A filter scans its operand and builds its result.
     if (!args.empty()) RenderLimits::chargeValue(args[0]);
-    const Value* local = env ? env->findFunction(name, nameHash) : nullptr;
+    const Value* local = env ? env->findFunction(name, nameHash, global) : nullptr;
     Value result;
     if (local && local->isFunction())
         result = local->asFunction()(args, kwargs, env);
@@ -494,9 +506,9 @@ Value applyFilter(std::string_view name, std::uint64_t nameHash, Filters::Filter
 }
 
 bool applyTest(std::string_view name, std::uint64_t nameHash, Tests::TestFunction builtIn,
-               const Array& args, const EnvPtr& env) {
+               const Array& args, const EnvPtr& env, bool global) {
     static const KeywordArguments noKeywords;
-    const Value* local = env ? env->findFunction(name, nameHash) : nullptr;
+    const Value* local = env ? env->findFunction(name, nameHash, global) : nullptr;
     for (const Value& a : args)
         RenderLimits::chargeValue(a);
     if (local && local->isFunction()) {
@@ -520,11 +532,11 @@ Value evaluateCall(const E::Call& c, const EnvPtr& env) {
 
 Value evaluateMember(const E::Member& m, const EnvPtr& env) {
     Value scratch;
-    const Value& object = evaluateRef(m.object, env, scratch);
+    const Value& object = readRef(m.object, env, scratch);
     if (m.computed) {
         if (isSimple(m.member)) {
             Value keyScratch;
-            const Value& key = evaluateRef(m.member, env, keyScratch);
+            const Value& key = readRef(m.member, env, keyScratch);
             return Interpreter::evaluateComputedMember(object, key);
         }
         Value pinned = object; // the key's evaluation may run template code
@@ -550,7 +562,7 @@ Value evaluateFilter(const Expression& e, const EnvPtr& env) {
     ArgumentBuffer buffer;
     collectOperandAndArguments(f.operand, f.args, env, buffer.args());
     return applyFilter(f.name, e.facts().nameHash, builtInFilter(e), buffer.args(),
-                       collectKeywords(f.kwargs, env), env);
+                       collectKeywords(f.kwargs, env), env, e.facts().globalName);
 }
 
 // `x is defined`, `x is undefined` and `x is none` with the built-in tests,
@@ -566,10 +578,10 @@ bool kindTest(const Expression& e, const EnvPtr& env, bool& answer) {
         (builtIn != defined && builtIn != undefined && builtIn != none))
         return false;
     if (!isSimple(t.operand) && !t.operand.facts().path) return false;
-    const Value* local = env->findFunction(t.name, e.facts().nameHash);
+    const Value* local = env->findFunction(t.name, e.facts().nameHash, e.facts().globalName);
     if (local && local->isFunction()) return false;
     Value scratch;
-    const Value& operand = evaluateRef(t.operand, env, scratch);
+    const Value& operand = readRef(t.operand, env, scratch);
     RenderLimits::chargeValue(operand);
     const bool result = builtIn == defined     ? !operand.isUndefined()
                         : builtIn == undefined ? operand.isUndefined()
@@ -583,7 +595,8 @@ bool evaluateTestExpression(const Expression& e, const EnvPtr& env) {
     const auto& t = e.as<E::Test>();
     ArgumentBuffer buffer;
     collectOperandAndArguments(t.operand, t.args, env, buffer.args());
-    bool answer = applyTest(t.name, e.facts().nameHash, builtInTest(e), buffer.args(), env);
+    bool answer = applyTest(t.name, e.facts().nameHash, builtInTest(e), buffer.args(), env,
+                            e.facts().globalName);
     return t.negated ? !answer : answer;
 }
 
@@ -597,7 +610,7 @@ bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer) {
     case Op::notEqual: {
         if (b.right.kind() != E::Kind::string) return false;
         Value scratch;
-        const bool eq = equalsLiteral(evaluateRef(b.left, env, scratch), b.right);
+        const bool eq = equalsLiteral(readRef(b.left, env, scratch), b.right);
         answer = b.op == Op::equal ? eq : !eq;
         return true;
     }
@@ -606,7 +619,7 @@ bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer) {
         const ExpressionFacts& facts = b.right.facts();
         if (!facts.ascii || !facts.constant || !facts.constant->isArray()) return false;
         Value scratch;
-        const Value& left = evaluateRef(b.left, env, scratch);
+        const Value& left = readRef(b.left, env, scratch);
         if (!left.isString()) {
             Value pinned = left;
             answer = Interpreter::evaluateBinaryValues(b.op, pinned, *facts.constant).asBool();
@@ -652,10 +665,10 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
         break;
     }
     Value scratch;
-    const Value& leftRef = evaluateRef(b.left, env, scratch);
+    const Value& leftRef = readRef(b.left, env, scratch);
     if (isSimple(b.right)) {
         Value rightScratch;
-        const Value& right = evaluateRef(b.right, env, rightScratch);
+        const Value& right = readRef(b.right, env, rightScratch);
         return Interpreter::evaluateBinaryValues(b.op, leftRef, right);
     }
     Value left = leftRef; // the right side may run template code
@@ -685,7 +698,7 @@ bool isTruthy(const Expression& e, const EnvPtr& env) {
         break;
     }
     Value scratch;
-    return evaluateRef(e, env, scratch).isTruthy();
+    return readRef(e, env, scratch).isTruthy();
 }
 
 Value evaluate(const Expression& e, const EnvPtr& env) {

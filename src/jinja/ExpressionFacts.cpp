@@ -1,6 +1,7 @@
 #include "jinja/ExpressionFacts.h"
 
 #include "jinja/Environment.h"
+#include "jinja/Globals.h"
 #include "jinja/PropertyMembers.h"
 #include "jinja/filters/UnicodeText.h"
 
@@ -98,6 +99,12 @@ std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
     return path;
 }
 
+bool isGlobalName(std::string_view name) {
+    for (const auto& [global, function] : Globals::builtIn())
+        if (global == name) return true;
+    return false;
+}
+
 } // namespace
 
 void computeFacts(Expression::Data& data) {
@@ -129,9 +136,11 @@ void computeFacts(Expression::Data& data) {
     } else if (auto* p = std::get_if<E::Filter>(&data.payload)) {
         facts.nameHash = ScopeVariables::hashName(p->name);
         facts.builtIn = reinterpret_cast<void (*)()>(Filters::find(p->name));
+        facts.globalName = isGlobalName(p->name);
     } else if (auto* p = std::get_if<E::Test>(&data.payload)) {
         facts.nameHash = ScopeVariables::hashName(p->name);
         facts.builtIn = reinterpret_cast<void (*)()>(Tests::find(p->name));
+        facts.globalName = isGlobalName(p->name);
     }
 }
 

@@ -208,6 +208,8 @@ TEST(InterpreterTest, FunctionsBoundInTheTemplateReplaceFiltersAndTests) {
         {"{{ x is defined }}{% set defined = f %}{{ x is defined }}", "falsetrue"},
         {"{% set trim = 5 %}{{ ' a ' | trim }}{% set ns = namespace(trim=f) %}{{ ' b ' | trim }}",
          "ab"},
+        // Global functions serve as filters and tests too.
+        {"{{ 3 | range }}{{ 2 is range }}", "[0, 1, 2]true"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(testing::render(text, vars), expected) << text;
