@@ -1,5 +1,6 @@
 #include "jinja/ScopeVariables.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace jinja {
@@ -30,7 +31,12 @@ void ScopeVariables::rebuildIndex() {
 
 ScopeVariables::const_iterator ScopeVariables::append(std::string name, std::uint64_t hash,
                                                       Value value) {
-    hashes_.reserve(hashes_.size() + 1);
+    // Room in both lists first, so that adding to them cannot fail halfway;
+    // they grow by doubling from a handful of names.
+    if (hashes_.size() == hashes_.capacity())
+        hashes_.reserve(std::max<std::size_t>(4, 2 * hashes_.size()));
+    if (entries_.size() == entries_.capacity())
+        entries_.reserve(std::max<std::size_t>(4, 2 * entries_.size()));
     entries_.emplace_back(std::move(name), std::move(value));
     hashes_.push_back(hash);
     bloom_ |= bloomBit(hash);
