@@ -441,9 +441,14 @@ std::string Interpreter::render(const NodeList& nodes, const std::shared_ptr<Env
         ~ClearRoot() { render::clearChain(root); }
     } clearRoot{root.get()};
     render::RenderScope scope(&limits, nullptr);
+    // Room for as much as the thread's last render printed (up to 64 KiB),
+    // so that repeated renders of one template do not grow the buffer step
+    // by step each time.
+    thread_local std::size_t lastSize = 0;
     std::string out;
-    out.reserve(1024);
+    out.reserve(std::max<std::size_t>(1024, lastSize + lastSize / 8));
     runTopLevel(nodes, root, out);
+    lastSize = std::min<std::size_t>(out.size(), std::size_t{64} << 10);
     return out;
 }
 
