@@ -362,7 +362,8 @@ Flow execute(const Statement& s, const EnvPtr& env, std::string& out) {
         return runNodes(s.as<Statement::Generation>().body, env, out);
     case K::if_: {
         const auto& i = s.as<Statement::If>();
-        return runNodes(isTruthy(i.test, env) ? i.body : i.alternate, env, out);
+        const NodeList& branch = isTruthy(i.test, env) ? i.body : i.alternate;
+        return branch.empty() ? Flow::normal : runNodes(branch, env, out);
     }
     case K::set:
         return runSet(s.as<Statement::Set>(), env);
