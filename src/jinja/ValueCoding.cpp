@@ -145,40 +145,64 @@ private:
             return;
         }
         // Entries in key order (integer keys first); two keys with the same text cannot both be
-        // written.
-        std::vector<std::pair<std::string, const Value*>> entries;
-        entries.reserve(object.size());
-        std::vector<const std::pair<ObjectKey, Value>*> sorted;
-        sorted.reserve(object.size());
+        // written. Objects are mostly in key order already (JSON input is read that way), and
+        // then the sorts are skipped: a stable sort of sorted entries keeps them as they are.
+        // Both lists live on the stack for objects of a few entries.
+        constexpr std::size_t kInline = 16;
+        const std::size_t n = object.size();
+        using EntryRef = const std::pair<ObjectKey, Value>*;
+        EntryRef sortedInline[kInline];
+        std::vector<EntryRef> sortedHeap(n > kInline ? n : 0);
+        EntryRef* sorted = n > kInline ? sortedHeap.data() : sortedInline;
+        std::size_t count = 0;
         for (const auto& entry : object)
-            sorted.push_back(&entry);
-        std::stable_sort(sorted.begin(), sorted.end(),
-                         [](const auto* a, const auto* b) { return a->first < b->first; });
+            sorted[count++] = &entry;
+        auto keyOrder = [](EntryRef a, EntryRef b) { return a->first < b->first; };
+        if (!std::is_sorted(sorted, sorted + n, keyOrder))
+            std::stable_sort(sorted, sorted + n, keyOrder);
+        // The texts of the keys: string keys in place, integer keys written
+        // out (the list never grows past its reserve, so views stay valid).
+        std::vector<std::string> numbers;
+        using Text = std::pair<std::string_view, const Value*>;
+        Text entriesInline[kInline];
+        std::vector<Text> entriesHeap(n > kInline ? n : 0);
+        Text* entries = n > kInline ? entriesHeap.data() : entriesInline;
         // Small objects look for a repeated text among the earlier entries;
         // larger ones keep a set.
-        constexpr std::size_t kLinearCheck = 16;
-        std::unordered_set<std::string> texts;
-        for (const auto* entry : sorted) {
-            std::string text = entry->first.stringValue();
+        std::unordered_set<std::string_view> texts;
+        for (std::size_t k = 0; k < n; ++k) {
+            const ObjectKey& key = sorted[k]->first;
+            std::string_view text;
+            if (key.isString()) {
+                text = key.text();
+            } else {
+                if (numbers.empty()) numbers.reserve(n);
+                numbers.push_back(key.stringValue());
+                text = numbers.back();
+            }
             bool repeated;
-            if (sorted.size() <= kLinearCheck)
-                repeated = std::any_of(entries.begin(), entries.end(),
-                                       [&](const auto& earlier) { return earlier.first == text; });
+            if (n <= kInline)
+                repeated = std::any_of(entries, entries + k,
+                                       [&](const Text& earlier) { return earlier.first == text; });
             else
                 repeated = !texts.insert(text).second;
             if (repeated)
                 throw CodingError(
                     CodingError::Kind::invalidValue,
-                    "Cannot encode object with colliding keys that both serialize to \"" + text +
-                        "\"");
-            entries.emplace_back(std::move(text), &entry->second);
+                    "Cannot encode object with colliding keys that both serialize to \"" +
+                        std::string(text) + "\"");
+            entries[k] = {text, &sorted[k]->second};
         }
-        if (options_.sortKeys)
-            std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-                return unicode::compareCanonical(a.first, b.first) < 0;
-            });
+        // Without integer keys the entries are in the order of their texts
+        // already: string keys order by the same comparison.
+        auto textOrder = [](const Text& a, const Text& b) {
+            return unicode::compareCanonical(a.first, b.first) < 0;
+        };
+        if (options_.sortKeys && !numbers.empty() &&
+            !std::is_sorted(entries, entries + n, textOrder))
+            std::stable_sort(entries, entries + n, textOrder);
         out += '{';
-        for (std::size_t i = 0; i < entries.size(); ++i) {
+        for (std::size_t i = 0; i < n; ++i) {
             if (i) out += ',';
             if (options_.pretty) newline(level + 1);
             appendJsonString(out, entries[i].first, options_.escapeSlashes);

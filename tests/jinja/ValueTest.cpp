@@ -401,6 +401,20 @@ TEST(ValueTest, JsonForm) {
         EXPECT_EQ(e.description(),
                   "Cannot encode object with colliding keys that both serialize to \"1\"");
     }
+    // More entries than fit the writer's inline lists, inserted out of order.
+    Object large;
+    std::map<std::string, int> expectedOrder;
+    for (int i = 20; i >= 0; --i) {
+        large.emplace(ObjectKey("k" + std::to_string(i)), Value(i));
+        expectedOrder.emplace("k" + std::to_string(i), i);
+    }
+    std::string expected = "{";
+    for (const auto& [key, number] : expectedOrder)
+        expected += (expected.size() > 1 ? ",\"" : "\"") + key + "\":" + std::to_string(number);
+    EXPECT_EQ(Value(large).toJson(), expected + "}");
+    large.emplace(ObjectKey(7), Value(0));
+    large.emplace(ObjectKey("7"), Value(0));
+    EXPECT_THROW(Value(large).toJson(), CodingError);
     try {
         Value(Array{Value(1), function()}).toJson();
         FAIL();
