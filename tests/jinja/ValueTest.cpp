@@ -430,6 +430,11 @@ TEST(ValueTest, JsonForm) {
               "{\n  \"a\" : [\n    1,\n    {\n      \"b\" : \"x\\/y\"\n    }\n  ],\n  \"c\" : "
               "{},\n  \"d\" : []\n}");
     EXPECT_EQ(Value("q\"\\\n\x01\xC3\xA9").toJson(), "\"q\\\"\\\\\\n\\u0001\xC3\xA9\"");
+    // Escapes found at any position of longer texts; bytes of other
+    // characters pass unchanged.
+    EXPECT_EQ(Value("abcdefgh\"ijk\x1fmnop/qrstuvw\xC3\xA9xyz\\").toJson(pretty),
+              "\"abcdefgh\\\"ijk\\u001fmnop\\/qrstuvw\xC3\xA9xyz\\\\\"");
+    EXPECT_EQ(Value("0123456789abcdef/").toJson(), "\"0123456789abcdef/\"");
     EXPECT_EQ(Value(0.5).toJson(), "0.5");
     EXPECT_EQ(Value::undefined().toJson(), "null");
 
