@@ -86,7 +86,8 @@ std::string Template::render(const Context& context,
             environment->variables.insert_or_assign(name, value);
         variables = environment->variables;
     } else {
-        variables.reserve(context.size());
+        // Room for the variables a template typically assigns at its top as well.
+        variables.reserve(context.size() + 4);
         for (const auto& [name, value] : context)
             variables.emplace(name, value);
     }
