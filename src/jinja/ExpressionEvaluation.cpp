@@ -292,7 +292,7 @@ void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env, std::stri
             out += *lit;
             continue;
         }
-        if (appendTrimmed(b.right, env, out, base)) continue;
+        if (b.right.kind() == E::Kind::filter && appendTrimmed(b.right, env, out, base)) continue;
         Value scratch;
         appendPrintedAfter(out, base, readRef(b.right, env, scratch));
     }
@@ -429,7 +429,7 @@ namespace {
 
 // Canonical equality with a literal; an ASCII literal equals an ASCII text
 // only byte for byte.
-bool equalsLiteral(const std::string& v, const std::string& literal, bool asciiLiteral) {
+inline bool equalsLiteral(const std::string& v, const std::string& literal, bool asciiLiteral) {
     if (sameBytes(v, literal)) return true;
     if (asciiLiteral) {
         // Up to their first difference both texts hold the same ASCII
