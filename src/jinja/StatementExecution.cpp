@@ -404,7 +404,23 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
             break;
         }
         case Node::Kind::statement: {
-            Flow flow = execute(node.statement(), env, out);
+            const Statement& s = node.statement();
+            // Conditions are the most frequent statements: run here.
+            if (const auto* i = s.getIf<Statement::If>()) {
+                const NodeList* branch = isTruthy(i->test, env) ? &i->body : &i->alternate;
+                // A branch that is a lone if statement (as the else branch of
+                // each step of an elif chain is) is tested here as well.
+                while (branch->size() == 1 && (*branch)[0].kind() == Node::Kind::statement) {
+                    const auto* next = (*branch)[0].statement().getIf<Statement::If>();
+                    if (!next) break;
+                    branch = isTruthy(next->test, env) ? &next->body : &next->alternate;
+                }
+                if (branch->empty()) break;
+                Flow flow = runNodes(*branch, env, out);
+                if (flow != Flow::normal) return flow;
+                break;
+            }
+            Flow flow = execute(s, env, out);
             if (flow != Flow::normal) return flow;
             break;
         }

@@ -117,6 +117,11 @@ TEST(InterpreterTest, Loops) {
         {"{% for x in [1, 2, 3] %}{% if x == 2 %}{% continue %}{% endif %}{{ x }}{% endfor %}", "",
          "13"},
         {"{% for x in 'abc' %}{% if x == 'b' %}{% break %}{% endif %}{{ x }}{% endfor %}", "", "a"},
+        // Elif chains and branches that are a lone condition, with break and continue in them.
+        {"{% for x in [1, 2, 3, 4, 5] %}{% if x == 1 %}a{% elif x == 2 %}{% if true %}b{% endif "
+         "%}{% elif x == 3 %}{% continue %}{% elif x == 4 %}d{% else %}{% if x > 4 %}{% break %}{% "
+         "endif %}{% endif %}{{ x }};{% endfor %}",
+         "", "a1;b2;d4;"},
         {"{% for k in {'a': 1, 'b': 2, 'c': 3} %}{% if k == 'b' %}{% continue %}{% endif %}{{ k "
          "}}{% endfor %}",
          "", "ac"},
