@@ -283,8 +283,8 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
 }
 
 // Appends the printed right operands of the steps below `i`, innermost first.
-void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env, std::string& out,
-                 std::size_t base) {
+[[gnu::always_inline]] inline void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env,
+                                               std::string& out, std::size_t base) {
     while (i > 0) {
         const E::Binary& b = chain.step(--i);
         if (const std::string* lit = stringLiteral(b.right)) {
