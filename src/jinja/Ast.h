@@ -1,8 +1,8 @@
 #pragma once
 
 #include "jinja/ObjectKey.h"
+#include "jinja/PositionHint.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -234,27 +234,13 @@ struct LiteralPath {
         std::uint64_t hash = 0; // object-key hash of the text
         std::int64_t index = 0;
         // Where the key stood in the object the step read last (name and
-        // key steps): objects of one kind keep their keys in the same order,
-        // so the next read tries that position before hashing. Only a hint,
-        // checked on every use, so renders on other threads may overwrite it.
-        class Slot {
-        public:
-            Slot() = default;
-            Slot(const Slot& other) noexcept : at_(other.get()) {}
-            Slot& operator=(const Slot& other) noexcept {
-                set(other.get());
-                return *this;
-            }
-            std::uint32_t get() const noexcept { return at_.load(std::memory_order_relaxed); }
-            void set(std::uint32_t at) const noexcept { at_.store(at, std::memory_order_relaxed); }
-
-        private:
-            mutable std::atomic<std::uint32_t> at_{0};
-        };
-        Slot slot;
+        // key steps): objects of one kind keep their keys in the same order.
+        PositionHint slot;
     };
     std::string_view root;
     std::uint64_t rootHash = 0; // scope hash of the root name
+    // Where the root stood among the variables of the scope it was read in.
+    PositionHint rootSlot;
     std::vector<Step> steps;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "jinja/PositionHint.h"
 #include "jinja/ScopeVariables.h"
 #include "jinja/Value.h"
 
@@ -63,6 +64,19 @@ public:
     // `global`: whether a global function has that name (when false, the
     // globals are not searched).
     const Value* findFunction(std::string_view name, std::uint64_t hash, bool global = true) const;
+    // The same, trying first the position `hint` gives in this scope's own
+    // variables, and remembering the position found there.
+    const Value* find(std::string_view name, std::uint64_t hash, const PositionHint& hint) const {
+        if (!loop_ || hash != kLoopHash) {
+            if (const Value* v = variables.valueAt(hint.get(), name, hash)) return v;
+            const std::size_t at = variables.indexOf(name, hash);
+            if (at != variables.size()) {
+                hint.set(static_cast<std::uint32_t>(at));
+                return &(variables.begin() + static_cast<std::ptrdiff_t>(at))->second;
+            }
+        }
+        return findOutward(name, hash);
+    }
     // This scope's own variable of that name, or null.
     Value* findOwn(std::string_view name, std::uint64_t hash);
     // The value visible under the name; undefined when no scope defines it.

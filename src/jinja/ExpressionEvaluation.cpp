@@ -125,7 +125,7 @@ inline const Value* lookupPath(const Expression& e, const Environment& env) {
         }
         return nullptr;
     }
-    const Value* v = env.find(path->root, path->rootHash);
+    const Value* v = env.find(path->root, path->rootHash, path->rootSlot);
     if (!v) return &undefinedValue();
     // Keys of objects, the common case, are read here.
     const std::size_t count = path->steps.size();

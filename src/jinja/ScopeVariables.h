@@ -88,6 +88,16 @@ public:
         return entries_.begin() + static_cast<std::ptrdiff_t>(position(name, hash));
     }
     std::size_t count(std::string_view name) const noexcept { return find(name) != end(); }
+    // The position of the name's entry, or size() when there is none.
+    std::size_t indexOf(std::string_view name, std::uint64_t hash) const noexcept {
+        return position(name, hash);
+    }
+    // The value at position `at` when that entry holds the name; else null.
+    const Value* valueAt(std::size_t at, std::string_view name, std::uint64_t hash) const noexcept {
+        return at < entries_.size() && hashes_[at] == hash && sameBytes(entries_[at].first, name)
+                   ? &entries_[at].second
+                   : nullptr;
+    }
 
     // Adds the name unless present; the entry (read-only, so that what
     // the scope holds stays known) and whether it was added.
