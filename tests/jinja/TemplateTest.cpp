@@ -99,3 +99,27 @@ TEST(TemplateTest, RendersWithContextAndEnvironment) {
 
 } // namespace
 } // namespace jinja
+
+namespace jinja {
+namespace {
+
+// One compiled template rendered with contexts whose variables and keys
+// stand in other orders: what a render remembers of the last one's layout
+// never decides what the next one reads.
+TEST(TemplateTest, RendersAgainWithOtherLayouts) {
+    const Template compiled(
+        "{{ m.role }}|{% for x in xs %}{{ x.role }}{{ x['content'] }},{% endfor %}");
+    Template::Context first{{"m", Value::fromJson(R"({"role": "a"})")},
+                            {"xs", Value::fromJson(R"([{"content": "1", "role": "r"}])")}};
+    EXPECT_EQ(compiled.render(first), "a|r1,");
+    Template::Context second{
+        {"b", Value(1)},
+        {"c", Value(2)},
+        {"xs", Value::fromJson(R"([{"a": 0, "content": "2"}, {"role": "s"}])")},
+        {"m", Value::fromJson(R"({"a": 1, "b": 2, "role": "z"})")}};
+    EXPECT_EQ(compiled.render(second), "z|2,s,");
+    EXPECT_EQ(compiled.render(first), "a|r1,");
+}
+
+} // namespace
+} // namespace jinja
