@@ -226,7 +226,7 @@ struct Chain {
 
 // Appends the printed value to `out`, bounded as if `out` followed `base`
 // bytes already written.
-void appendPrintedAfter(std::string& out, std::size_t base, const Value& value) {
+inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& value) {
     if (value.isString()) {
         RenderLimits::checkAppend(base + out.size(), value.asString().size());
         out += value.asString();
