@@ -15,6 +15,8 @@
 //     if (!server.running()) GTEST_SKIP() << server.failure();
 //     server.feed(samples);   // paced like a real microphone
 
+#include "support/ChildProcess.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -75,19 +77,7 @@ public:
 
     ~PulseAudioServer() {
         stopFeeding();
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            bool ended = false;
-            for (int i = 0; i < 50 && !ended; ++i) {
-                ended = ::waitpid(pid_, &status, WNOHANG) == pid_;
-                if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            if (!ended) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-            }
-        }
+        stopChild(pid_, std::chrono::seconds(1));
         for (const auto& [name, value] : savedEnvironment_) {
             if (value)
                 ::setenv(name.c_str(), value->c_str(), 1);

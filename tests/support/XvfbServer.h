@@ -9,6 +9,8 @@
 //     x.startWindowManager();        // optional: EWMH focus handling
 //     XOpenDisplay(x.display().c_str());
 
+#include "support/ChildProcess.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -139,21 +141,7 @@ private:
         return pid;
     }
 
-    static void stop(pid_t& pid) {
-        if (pid <= 0) return;
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        bool ended = false;
-        for (int i = 0; i < 100 && !ended; ++i) {
-            ended = ::waitpid(pid, &status, WNOHANG) == pid;
-            if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (!ended) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
-        pid = -1;
-    }
+    static void stop(pid_t& pid) { stopChild(pid, std::chrono::seconds(2)); }
 
     std::string display_;
     std::string failure_;
