@@ -238,22 +238,6 @@ inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& 
     RenderLimits::checkBytes(base + out.size());
 }
 
-// The text without leading and trailing white space. Ends made of ASCII are
-// trimmed byte by byte; an end that reaches other characters is left to the
-// code point scan.
-std::string_view trimWhiteSpace(std::string_view s) {
-    auto blank = [](unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); };
-    std::size_t begin = 0, end = s.size();
-    while (begin < end && blank(static_cast<unsigned char>(s[begin])))
-        ++begin;
-    while (end > begin && blank(static_cast<unsigned char>(s[end - 1])))
-        --end;
-    if (begin < end && (static_cast<unsigned char>(s[begin]) >= 0x80 ||
-                        static_cast<unsigned char>(s[end - 1]) >= 0x80))
-        return text::trimCodePoints(s.substr(begin, end - begin), text::isWhiteSpace);
-    return s.substr(begin, end - begin);
-}
-
 // `x | trim` printed: the trimmed part of a string operand is appended
 // where it stands, without building the filter's result. False (nothing
 // done) for any other expression, or when a function named trim is in scope.
@@ -275,7 +259,7 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
     }
     // The steps applyFilter charges: the operand scanned, the result built.
     RenderLimits::chargeValue(operand);
-    const std::string_view trimmed = trimWhiteSpace(operand.asString());
+    const std::string_view trimmed = text::trimCodePoints(operand.asString(), text::isWhiteSpace);
     RenderLimits::chargeValueSize(trimmed.size(), true);
     RenderLimits::checkAppend(base + out.size(), trimmed.size());
     out += trimmed;

@@ -116,9 +116,17 @@ void appendUtf8AllowingSurrogates(std::string& out, char32_t codePoint);
 template <class Predicate>
 std::string_view trimCodePoints(std::string_view text, Predicate strip, bool front = true,
                                 bool back = true) {
+    // An ASCII byte is a whole code point wherever it stands (it is never
+    // part of a longer sequence), so ends made of ASCII need no decoding.
+    auto ascii = [&](std::size_t at) { return static_cast<unsigned char>(text[at]) < 0x80; };
     std::size_t begin = 0, end = text.size();
     if (front) {
         while (begin < end) {
+            if (ascii(begin)) {
+                if (!strip(static_cast<char32_t>(text[begin]))) break;
+                ++begin;
+                continue;
+            }
             std::size_t next = begin;
             if (!strip(decodeNext(text, next))) break;
             begin = next;
@@ -126,6 +134,11 @@ std::string_view trimCodePoints(std::string_view text, Predicate strip, bool fro
     }
     if (back) {
         while (end > begin) {
+            if (ascii(end - 1)) {
+                if (!strip(static_cast<char32_t>(text[end - 1]))) break;
+                --end;
+                continue;
+            }
             std::size_t previous = end;
             if (!strip(decodePrevious(text, previous)) || previous < begin) break;
             end = previous;
