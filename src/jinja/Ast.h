@@ -268,6 +268,11 @@ struct ExpressionFacts {
     bool ascii = false;
     // A member chain of literal steps over an identifier.
     std::shared_ptr<const LiteralPath> path;
+    // Nonzero for a path of plain keys (names that are no object method, or
+    // string keys) built while a ReadIdentities lived: paths of one template
+    // that read the same keys from the same name share it, whether written
+    // `m.role` or `m['role']` (ExpressionFacts.h).
+    std::uint64_t readId = 0;
 };
 
 struct Expression::Data {

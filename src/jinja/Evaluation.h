@@ -18,6 +18,20 @@ namespace jinja::evaluation {
 
 using EnvPtr = std::shared_ptr<Environment>;
 
+// The value a path with a read identity (ExpressionFacts::readId) read last
+// in a scope. A statement list keeps one while it runs only conditions and
+// outputs that read values, so that `if m.role == 'a'` ... `elif m.role ==
+// 'b'` and `{{ m['role'] }}` read the entry once. Whatever runs anything
+// else (a call, a filter, an assignment, a loop) clears it first: the value
+// must stay where it was read and keep what it held.
+struct ReadMemo {
+    std::uint64_t id = 0;
+    const Environment* scope = nullptr;
+    const Value* value = nullptr;
+
+    void clear() noexcept { id = 0; }
+};
+
 // The value of an expression in a scope.
 Value evaluate(const Expression& e, const EnvPtr& env);
 
@@ -29,10 +43,14 @@ const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch)
 // Whether the expression's value is truthy, without building the value where
 // it can be avoided (tests, and, or, not).
 bool isTruthy(const Expression& e, const EnvPtr& env);
+// The same, reading paths through `memo` (and clearing it where it runs
+// anything but reads).
+bool isTruthy(const Expression& e, const EnvPtr& env, ReadMemo& memo);
 
 // Appends the printed value of the expression to `out`. A chain of `+` or
 // `~` over a string is printed piece by piece, without building its value.
 void emit(const Expression& e, const EnvPtr& env, std::string& out);
+void emit(const Expression& e, const EnvPtr& env, std::string& out, ReadMemo& memo);
 
 // `set target = target + ...` (or `~`) where the target holds a string: the
 // printed operands are appended to that string where it is, when nothing

@@ -170,6 +170,31 @@ namespace {
     return scratch;
 }
 
+// readRef through a memo: a path whose read identity the memo holds for this
+// scope is not read again, and a path read here is remembered. Anything
+// that is not a plain read clears the memo before it runs.
+[[gnu::always_inline]] inline const Value& readRef(const Expression& e, const EnvPtr& env,
+                                                   Value& scratch, ReadMemo& memo) {
+    const ExpressionFacts& facts = e.facts();
+    if (const Value* constant = facts.constant.get()) {
+        if (!constant->isString()) RenderLimits::checkValueSize(*constant);
+        return *constant;
+    }
+    const std::uint64_t id = facts.readId;
+    if (id != 0 && memo.id == id && memo.scope == env.get()) return *memo.value;
+    if (const Value* v = lookupPath(e, *env)) {
+        if (id != 0) {
+            memo.id = id;
+            memo.scope = env.get();
+            memo.value = v;
+        }
+        return *v;
+    }
+    memo.clear();
+    scratch = evaluate(e, env);
+    return scratch;
+}
+
 } // namespace
 
 const Value& evaluateRef(const Expression& e, const EnvPtr& env, Value& scratch) {
@@ -241,15 +266,17 @@ inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& 
 // `x | trim` printed: the trimmed part of a string operand is appended
 // where it stands, without building the filter's result. False (nothing
 // done) for any other expression, or when a function named trim is in scope.
-bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std::size_t base) {
+bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std::size_t base,
+                   ReadMemo& memo) {
     static const Filters::FilterFunction trim = Filters::find("trim");
     const auto* f = e.getIf<E::Filter>();
     if (!f || builtInFilter(e) != trim || !f->args.empty() || !f->kwargs.empty()) return false;
     Value scratch;
-    const Value& operand = readRef(f->operand, env, scratch);
+    const Value& operand = readRef(f->operand, env, scratch, memo);
     const Value* local = env->findFunction(f->name, e.facts().nameHash, e.facts().globalName);
     if (!operand.isString() || (local && local->isFunction())) {
         // The general way, with the operand evaluated once.
+        memo.clear();
         ArgumentBuffer buffer;
         buffer.args().push_back(operand);
         appendPrintedAfter(out, base,
@@ -268,7 +295,7 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
 
 // Appends the printed right operands of the steps below `i`, innermost first.
 [[gnu::always_inline]] inline void appendSteps(const Chain& chain, std::size_t i, const EnvPtr& env,
-                                               std::string& out, std::size_t base) {
+                                               std::string& out, std::size_t base, ReadMemo& memo) {
     while (i > 0) {
         const E::Binary& b = chain.step(--i);
         if (const std::string* lit = stringLiteral(b.right)) {
@@ -276,9 +303,10 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
             out += *lit;
             continue;
         }
-        if (b.right.kind() == E::Kind::filter && appendTrimmed(b.right, env, out, base)) continue;
+        if (b.right.kind() == E::Kind::filter && appendTrimmed(b.right, env, out, base, memo))
+            continue;
         Value scratch;
-        appendPrintedAfter(out, base, readRef(b.right, env, scratch));
+        appendPrintedAfter(out, base, readRef(b.right, env, scratch, memo));
     }
 }
 
@@ -287,16 +315,18 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
 // one buffer instead of one new string per step. The string part goes to the
 // end of `out`; until the running result is a string it is computed as
 // values. Returns the result when it never became a string, else nothing.
-std::optional<Value> appendChain(const Expression& e, const EnvPtr& env, std::string& out) {
+std::optional<Value> appendChain(const Expression& e, const EnvPtr& env, std::string& out,
+                                 ReadMemo& memo) {
     const Chain chain(e);
     std::size_t i = chain.count;
     const std::size_t start = out.size();
     {
         Value scratch;
-        const Value& first = readRef(*chain.leftmost, env, scratch);
+        const Value& first = readRef(*chain.leftmost, env, scratch, memo);
         const Value* text = &first;
         Value acc;
         if (!first.isString()) {
+            memo.clear();
             acc = first;
             while (!acc.isString()) {
                 if (i == 0) return acc;
@@ -311,14 +341,15 @@ std::optional<Value> appendChain(const Expression& e, const EnvPtr& env, std::st
         if (start == 0) out.reserve(head.size() + 64);
         out += head;
     }
-    appendSteps(chain, i, env, out, 0);
+    appendSteps(chain, i, env, out, 0, memo);
     if (const std::size_t kib = (out.size() - start) / 1024) RenderLimits::chargeSteps(kib);
     return std::nullopt;
 }
 
 Value evaluateChain(const Expression& e, const EnvPtr& env) {
     std::string buffer;
-    if (std::optional<Value> value = appendChain(e, env, buffer)) return std::move(*value);
+    ReadMemo memo;
+    if (std::optional<Value> value = appendChain(e, env, buffer, memo)) return std::move(*value);
     return Value(std::move(buffer));
 }
 
@@ -371,7 +402,8 @@ bool appendInPlace(const Expression& target, const Expression& value, const EnvP
     Value left = *slot;
     const std::size_t size = left.asString().size();
     std::string tail;
-    appendSteps(chain, chain.count, env, tail, size);
+    ReadMemo memo;
+    appendSteps(chain, chain.count, env, tail, size, memo);
     RenderLimits::chargeSteps((size + tail.size()) / 1024);
     slot = assignedSlot(target, *env);
     if (slot && slot->identity() == left.identity()) {
@@ -390,13 +422,13 @@ bool appendInPlace(const Expression& target, const Expression& value, const EnvP
     return true;
 }
 
-void emit(const Expression& e, const EnvPtr& env, std::string& out) {
+void emit(const Expression& e, const EnvPtr& env, std::string& out, ReadMemo& memo) {
     if (isChainStep(e)) {
         // A failure (or a break leaving a macro called in the chain) leaves
         // nothing of the chain in the output.
         const std::size_t start = out.size();
         try {
-            if (std::optional<Value> value = appendChain(e, env, out))
+            if (std::optional<Value> value = appendChain(e, env, out, memo))
                 RenderLimits::appendPrinted(out, *value);
         } catch (...) {
             out.resize(start);
@@ -404,9 +436,14 @@ void emit(const Expression& e, const EnvPtr& env, std::string& out) {
         }
         return;
     }
-    if (appendTrimmed(e, env, out, 0)) return;
+    if (appendTrimmed(e, env, out, 0, memo)) return;
     Value scratch;
-    RenderLimits::appendPrinted(out, readRef(e, env, scratch));
+    RenderLimits::appendPrinted(out, readRef(e, env, scratch, memo));
+}
+
+void emit(const Expression& e, const EnvPtr& env, std::string& out) {
+    ReadMemo memo;
+    emit(e, env, out, memo);
 }
 
 namespace {
@@ -552,7 +589,7 @@ Value evaluateFilter(const Expression& e, const EnvPtr& env) {
 // `x is defined`, `x is undefined` and `x is none` with the built-in tests,
 // over an operand that only reads a value: the answer without an argument
 // list. False when the test has another form; `answer` is then untouched.
-bool kindTest(const Expression& e, const EnvPtr& env, bool& answer) {
+bool kindTest(const Expression& e, const EnvPtr& env, bool& answer, ReadMemo& memo) {
     static const Tests::TestFunction defined = Tests::find("defined");
     static const Tests::TestFunction undefined = Tests::find("undefined");
     static const Tests::TestFunction none = Tests::find("none");
@@ -565,7 +602,7 @@ bool kindTest(const Expression& e, const EnvPtr& env, bool& answer) {
     const Value* local = env->findFunction(t.name, e.facts().nameHash, e.facts().globalName);
     if (local && local->isFunction()) return false;
     Value scratch;
-    const Value& operand = readRef(t.operand, env, scratch);
+    const Value& operand = readRef(t.operand, env, scratch, memo);
     RenderLimits::chargeValue(operand);
     const bool result = builtIn == defined     ? !operand.isUndefined()
                         : builtIn == undefined ? operand.isUndefined()
@@ -574,8 +611,9 @@ bool kindTest(const Expression& e, const EnvPtr& env, bool& answer) {
     return true;
 }
 
-bool evaluateTestExpression(const Expression& e, const EnvPtr& env) {
-    if (bool answer; kindTest(e, env, answer)) return answer;
+bool evaluateTestExpression(const Expression& e, const EnvPtr& env, ReadMemo& memo) {
+    if (bool answer; kindTest(e, env, answer, memo)) return answer;
+    memo.clear();
     const auto& t = e.as<E::Test>();
     ArgumentBuffer buffer;
     collectOperandAndArguments(t.operand, t.args, env, buffer.args());
@@ -587,14 +625,14 @@ bool evaluateTestExpression(const Expression& e, const EnvPtr& env) {
 // `x == 'text'`, `x != 'text'`, `x in [...]` and `x not in [...]` over a
 // literal list of ASCII texts: the answer without building any value.
 // False when the comparison has another form; `answer` is then untouched.
-bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer) {
+bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer, ReadMemo& memo) {
     using Op = E::BinaryOp;
     switch (b.op) {
     case Op::equal:
     case Op::notEqual: {
         if (b.right.kind() != E::Kind::string) return false;
         Value scratch;
-        const bool eq = equalsLiteral(readRef(b.left, env, scratch), b.right);
+        const bool eq = equalsLiteral(readRef(b.left, env, scratch, memo), b.right);
         answer = b.op == Op::equal ? eq : !eq;
         return true;
     }
@@ -603,7 +641,7 @@ bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer) {
         const ExpressionFacts& facts = b.right.facts();
         if (!facts.ascii || !facts.constant || !facts.constant->isArray()) return false;
         Value scratch;
-        const Value& left = readRef(b.left, env, scratch);
+        const Value& left = readRef(b.left, env, scratch, memo);
         if (!left.isString()) {
             Value pinned = left;
             answer = Interpreter::evaluateBinaryValues(b.op, pinned, *facts.constant).asBool();
@@ -632,7 +670,8 @@ bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer) {
 Value evaluateBinary(const Expression& e, const EnvPtr& env) {
     using Op = E::BinaryOp;
     const auto& b = e.as<E::Binary>();
-    if (bool answer; compareWithLiteral(b, env, answer)) return Value(answer);
+    ReadMemo memo;
+    if (bool answer; compareWithLiteral(b, env, answer, memo)) return Value(answer);
     switch (b.op) {
     case Op::and_: {
         Value left = evaluate(b.left, env);
@@ -662,27 +701,34 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
 
 } // namespace
 
-bool isTruthy(const Expression& e, const EnvPtr& env) {
+bool isTruthy(const Expression& e, const EnvPtr& env, ReadMemo& memo) {
     switch (e.kind()) {
     case E::Kind::test:
-        return evaluateTestExpression(e, env);
+        return evaluateTestExpression(e, env, memo);
     case E::Kind::binary: {
         const auto& b = e.as<E::Binary>();
-        if (b.op == E::BinaryOp::and_) return isTruthy(b.left, env) && isTruthy(b.right, env);
-        if (b.op == E::BinaryOp::or_) return isTruthy(b.left, env) || isTruthy(b.right, env);
-        if (bool answer; compareWithLiteral(b, env, answer)) return answer;
+        if (b.op == E::BinaryOp::and_)
+            return isTruthy(b.left, env, memo) && isTruthy(b.right, env, memo);
+        if (b.op == E::BinaryOp::or_)
+            return isTruthy(b.left, env, memo) || isTruthy(b.right, env, memo);
+        if (bool answer; compareWithLiteral(b, env, answer, memo)) return answer;
         break;
     }
     case E::Kind::unary: {
         const auto& u = e.as<E::Unary>();
-        if (u.op == E::UnaryOp::not_) return !isTruthy(u.operand, env);
+        if (u.op == E::UnaryOp::not_) return !isTruthy(u.operand, env, memo);
         break;
     }
     default:
         break;
     }
     Value scratch;
-    return readRef(e, env, scratch).isTruthy();
+    return readRef(e, env, scratch, memo).isTruthy();
+}
+
+bool isTruthy(const Expression& e, const EnvPtr& env) {
+    ReadMemo memo;
+    return isTruthy(e, env, memo);
 }
 
 Value evaluate(const Expression& e, const EnvPtr& env) {
@@ -755,8 +801,10 @@ Value evaluate(const Expression& e, const EnvPtr& env) {
     }
     case K::filter:
         return evaluateFilter(e, env);
-    case K::test:
-        return Value(evaluateTestExpression(e, env));
+    case K::test: {
+        ReadMemo memo;
+        return Value(evaluateTestExpression(e, env, memo));
+    }
     }
     return Value::undefined();
 }

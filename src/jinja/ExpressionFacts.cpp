@@ -5,11 +5,15 @@
 #include "jinja/PropertyMembers.h"
 #include "jinja/filters/UnicodeText.h"
 
+#include <atomic>
+
 namespace jinja {
 
 namespace {
 
 using E = Expression;
+
+constinit thread_local ReadIdentities* currentSession = nullptr;
 
 // The value of a literal child, or null when the child computes something.
 const Value* literalValue(const Expression& e, Value& scratch) {
@@ -99,6 +103,22 @@ std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
     return path;
 }
 
+// The read identity of a path: only paths of plain keys over a name other
+// than `loop` have one (the loop object is rebuilt as the loop goes on). A
+// name step and a key step of one text read the same entry of an object and
+// give undefined alike on anything else, so they share it.
+std::uint64_t readIdOf(const LiteralPath& path) {
+    ReadIdentities* session = ReadIdentities::current();
+    if (!session || path.root == "loop") return 0;
+    std::string key(path.root);
+    for (const LiteralPath::Step& step : path.steps) {
+        if (!step.plainKey) return 0;
+        key += '\0';
+        key += step.text;
+    }
+    return session->idFor(std::move(key));
+}
+
 bool isGlobalName(std::string_view name) {
     for (const auto& [global, function] : Globals::builtIn())
         if (global == name) return true;
@@ -124,6 +144,7 @@ void computeFacts(Expression::Data& data) {
         facts.nameHash = ScopeVariables::hashName(p->name);
     } else if (auto* p = std::get_if<E::Member>(&data.payload)) {
         facts.path = extendPath(*p);
+        if (facts.path) facts.readId = readIdOf(*facts.path);
         if (!p->computed) {
             if (const auto* id = p->member.getIf<E::Identifier>()) {
                 facts.nameHash = ObjectKeyHash{}(std::string_view(id->name));
@@ -142,6 +163,25 @@ void computeFacts(Expression::Data& data) {
         facts.builtIn = reinterpret_cast<void (*)()>(Tests::find(p->name));
         facts.globalName = isGlobalName(p->name);
     }
+}
+
+ReadIdentities::ReadIdentities() : previous_(currentSession) {
+    currentSession = this;
+}
+
+ReadIdentities::~ReadIdentities() {
+    currentSession = previous_;
+}
+
+ReadIdentities* ReadIdentities::current() noexcept {
+    return currentSession;
+}
+
+std::uint64_t ReadIdentities::idFor(std::string key) {
+    static std::atomic<std::uint64_t> next{1};
+    auto [it, added] = ids_.try_emplace(std::move(key), 0);
+    if (added) it->second = next.fetch_add(1, std::memory_order_relaxed);
+    return it->second;
 }
 
 } // namespace jinja

@@ -1,5 +1,6 @@
 #include "jinja/Parser.h"
 
+#include "jinja/ExpressionFacts.h"
 #include "jinja/JinjaError.h"
 
 #include <algorithm>
@@ -72,6 +73,9 @@ private:
 };
 
 NodeList Parser::parse(const std::vector<Token>& tokens) {
+    // Paths of one template that read the same keys share a read identity,
+    // so that the renderer can read them once where nothing runs between.
+    ReadIdentities identities;
     return Parser(tokens).parseTemplate();
 }
 

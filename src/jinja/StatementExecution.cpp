@@ -31,6 +31,7 @@ struct ControlFlow {
 };
 
 Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out);
+Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out, ReadMemo& memo);
 
 // Runs a body that is a function of its own (macro, caller): a break or
 // continue that ends it travels on to the loop running the call.
@@ -387,6 +388,13 @@ Flow execute(const Statement& s, const EnvPtr& env, std::string& out) {
 }
 
 Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
+    ReadMemo memo;
+    return runNodes(nodes, env, out, memo);
+}
+
+// Runs the nodes with a read memo that holds for `env` on entry. Conditions
+// and outputs keep it; every other statement clears it before it runs.
+Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out, ReadMemo& memo) {
     checkStack();
     const std::size_t maxBytes = RenderLimits::current().maxBytes;
     for (const Node& node : nodes) {
@@ -400,26 +408,27 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
                 out += *lit;
                 break;
             }
-            emit(e, env, out);
+            emit(e, env, out, memo);
             break;
         }
         case Node::Kind::statement: {
             const Statement& s = node.statement();
             // Conditions are the most frequent statements: run here.
             if (const auto* i = s.getIf<Statement::If>()) {
-                const NodeList* branch = isTruthy(i->test, env) ? &i->body : &i->alternate;
+                const NodeList* branch = isTruthy(i->test, env, memo) ? &i->body : &i->alternate;
                 // A branch that is a lone if statement (as the else branch of
                 // each step of an elif chain is) is tested here as well.
                 while (branch->size() == 1 && (*branch)[0].kind() == Node::Kind::statement) {
                     const auto* next = (*branch)[0].statement().getIf<Statement::If>();
                     if (!next) break;
-                    branch = isTruthy(next->test, env) ? &next->body : &next->alternate;
+                    branch = isTruthy(next->test, env, memo) ? &next->body : &next->alternate;
                 }
                 if (branch->empty()) break;
-                Flow flow = runNodes(*branch, env, out);
+                Flow flow = runNodes(*branch, env, out, memo);
                 if (flow != Flow::normal) return flow;
                 break;
             }
+            memo.clear();
             Flow flow = execute(s, env, out);
             if (flow != Flow::normal) return flow;
             break;

@@ -123,3 +123,58 @@ TEST(TemplateTest, RendersAgainWithOtherLayouts) {
 
 } // namespace
 } // namespace jinja
+
+namespace jinja {
+namespace {
+
+// Conditions and outputs over one path read it once while only reads run
+// between them; whatever runs between that can change it must be seen.
+TEST(TemplateTest, RepeatedReadsSeeEveryChangeBetweenThem) {
+    struct Case {
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        // nothing runs between: one read serves them all, in either spelling
+        {"{% if m.role == 'a' %}A{% elif m.role == 'b' %}B{% endif %}{{ m['role'] }}", "Bb"},
+        // an assignment to the variable, to a namespace attribute, in a branch
+        {"{% if m.role == 'b' %}{% set m = {'role': 'c'} %}{% endif %}{{ m.role }}", "c"},
+        {"{% set ns = namespace(x='a') %}{% if ns.x == 'a' %}{% set ns.x = 'b' %}{% endif %}"
+         "{% if ns.x == 'b' %}{{ ns.x }}{% endif %}",
+         "b"},
+        // a macro called in an output changes a namespace attribute
+        {"{% set ns = namespace(x='a') %}{% macro f() %}{% set ns.x = 'z' %}{% endmacro %}"
+         "{% if ns.x == 'a' %}{{ f() }}{% endif %}{{ ns.x }}{{ ns['x'] }}",
+         "zz"},
+        {"{% set ns = namespace(x='a') %}{% macro f() %}{% set ns.x = 'z' %}{% endmacro %}"
+         "{% if ns.x == 'a' %}{{ 'p' + f() + ns.x }}{% endif %}",
+         "pz"},
+        {"{% set ns = namespace(d={'r': 'a'}) %}{% macro f() %}{% set ns.d = {'r': 'z'} %}"
+         "{% endmacro %}{% if ns.d.r == 'a' %}{{ f() }}{% endif %}{{ ns.d.r }}",
+         "z"},
+        {"{% set ns = namespace(d={'r': 'a'}) %}{% macro f() %}{% set ns.d = {'r': 'z'} %}"
+         "{% endmacro %}{% if ns.d.r == 'a' %}{{ ns.d.r ~ f() ~ ns.d['r'] }}{% endif %}",
+         "az"},
+        // a loop between, with the same name in its own scope
+        {"{% if m.role == 'b' %}{% for m in [{'role': 'i'}] %}{{ m.role }}{% endfor %}"
+         "{{ m.role }}{% endif %}",
+         "ib"},
+        // every iteration reads its own item
+        {"{% for x in [{'r': 'a'}, {'r': 'b'}] %}{% if x.r == 'a' %}1{% elif x.r == 'b' %}2"
+         "{% endif %}{{ x['r'] }}{% endfor %}",
+         "1a2b"},
+        // a string: a name step may be a method, a key step is not
+        {"{% set s = 'ab' %}{% if s.upper is defined %}d{% endif %}{{ s['upper'] is defined }}",
+         "dfalse"},
+        {"{% set s = 'ab' %}{{ s['upper'] is defined }}{% if s.upper is defined %}d{% endif %}",
+         "falsed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(Template(c.text).render({{"m", Value::fromJson(R"({"role": "b"})")}}),
+                  c.expected);
+    }
+}
+
+} // namespace
+} // namespace jinja
