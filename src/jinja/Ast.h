@@ -244,6 +244,29 @@ struct LiteralPath {
     std::vector<Step> steps;
 };
 
+// A chain of `+` or `~` whose leftmost operand is a string literal, as the
+// pieces of its printed form in order: the running result is a string from
+// the start, so every step appends its printed operand. Neighbouring literal
+// texts are joined into one piece. The operands point into the chain's own
+// nodes.
+struct PrintedChain {
+    struct Piece {
+        enum class Kind : std::uint8_t {
+            text,    // literal text
+            trimmed, // `x | trim` with the built-in filter and no arguments
+            operand  // any other operand
+        };
+        Kind kind = Kind::text;
+        std::string text;
+        const Expression* operand = nullptr; // the operand, or the filter expression
+    };
+    // Longer chains are not flattened (each node of a chain holds the pieces
+    // up to it, so that bounds what a long chain costs to build).
+    static constexpr std::size_t maxPieces = 32;
+
+    std::vector<Piece> pieces;
+};
+
 // What evaluating an expression would otherwise work out again every time,
 // worked out once when the node is built (ExpressionFacts.cpp). Equality,
 // hashing and coding look at the payload only.
@@ -273,6 +296,8 @@ struct ExpressionFacts {
     // that read the same keys from the same name share it, whether written
     // `m.role` or `m['role']` (ExpressionFacts.h).
     std::uint64_t readId = 0;
+    // A `+` or `~` chain over a leading string literal, flattened.
+    std::shared_ptr<const PrintedChain> chain;
 };
 
 struct Expression::Data {

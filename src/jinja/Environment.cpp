@@ -63,12 +63,7 @@ const Value* Environment::findOutward(std::string_view name, std::uint64_t hash)
     return it != root.end() ? &it->second : nullptr;
 }
 
-const Value* Environment::findFunction(std::string_view name, std::uint64_t hash,
-                                       bool global) const {
-    for (const Environment* scope = this; scope; scope = scope->parent_.get())
-        if (scope->variables.mayHoldFunction(hash)) return find(name, hash);
-    // Every global is a function, unless a scope hides it.
-    if (!global) return nullptr;
+const Value* Environment::findGlobalFunction(std::string_view name, std::uint64_t hash) const {
     const ScopeVariables& root = globals();
     return root.find(name, hash) != root.end() ? find(name, hash) : nullptr;
 }

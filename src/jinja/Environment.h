@@ -63,7 +63,12 @@ public:
     // function under a name like it.
     // `global`: whether a global function has that name (when false, the
     // globals are not searched).
-    const Value* findFunction(std::string_view name, std::uint64_t hash, bool global = true) const;
+    const Value* findFunction(std::string_view name, std::uint64_t hash, bool global = true) const {
+        for (const Environment* scope = this; scope; scope = scope->parent_.get())
+            if (scope->variables.mayHoldFunction(hash)) return find(name, hash);
+        // Every global is a function, unless a scope hides it.
+        return global ? findGlobalFunction(name, hash) : nullptr;
+    }
     // The same, trying first the position `hint` gives in this scope's own
     // variables, and remembering the position found there.
     const Value* find(std::string_view name, std::uint64_t hash, const PositionHint& hint) const {
@@ -104,6 +109,8 @@ public:
 
 private:
     const Value* findOutward(std::string_view name, std::uint64_t hash) const;
+    // findFunction past the scopes, none of which may hold a function of that name.
+    const Value* findGlobalFunction(std::string_view name, std::uint64_t hash) const;
     bool isLoopName(std::string_view name, std::uint64_t hash) const noexcept {
         return loop_ && hash == kLoopHash && name == "loop";
     }

@@ -310,6 +310,30 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
     }
 }
 
+// A chain flattened when it was built: its pieces in order.
+void appendPieces(const PrintedChain& chain, const EnvPtr& env, std::string& out, ReadMemo& memo) {
+    using Kind = PrintedChain::Piece::Kind;
+    const std::size_t start = out.size();
+    if (start == 0) out.reserve(chain.pieces.front().text.size() + 64);
+    for (const PrintedChain::Piece& piece : chain.pieces) {
+        switch (piece.kind) {
+        case Kind::text:
+            RenderLimits::checkAppend(out.size(), piece.text.size());
+            out += piece.text;
+            break;
+        case Kind::trimmed:
+            appendTrimmed(*piece.operand, env, out, 0, memo);
+            break;
+        case Kind::operand: {
+            Value scratch;
+            appendPrintedAfter(out, 0, readRef(*piece.operand, env, scratch, memo));
+            break;
+        }
+        }
+    }
+    if (const std::size_t kib = (out.size() - start) / 1024) RenderLimits::chargeSteps(kib);
+}
+
 // `a + b + c ...` and `a ~ b ~ c ...`: once the running result is a string,
 // every further step appends the printed operand, so the chain is built in
 // one buffer instead of one new string per step. The string part goes to the
@@ -317,6 +341,10 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
 // values. Returns the result when it never became a string, else nothing.
 std::optional<Value> appendChain(const Expression& e, const EnvPtr& env, std::string& out,
                                  ReadMemo& memo) {
+    if (const PrintedChain* pieces = e.facts().chain.get()) {
+        appendPieces(*pieces, env, out, memo);
+        return std::nullopt;
+    }
     const Chain chain(e);
     std::size_t i = chain.count;
     const std::size_t start = out.size();

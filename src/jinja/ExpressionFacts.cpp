@@ -119,6 +119,37 @@ std::uint64_t readIdOf(const LiteralPath& path) {
     return session->idFor(std::move(key));
 }
 
+// The pieces of a `+` or `~` chain up to this step: those of the left
+// operand's chain, or its literal text, then the right operand. Null when
+// the chain does not begin with a string literal or grows too long.
+std::shared_ptr<const PrintedChain> extendChain(const E::Binary& b) {
+    using Piece = PrintedChain::Piece;
+    std::shared_ptr<PrintedChain> chain;
+    if (const auto& base = b.left.facts().chain) {
+        if (base->pieces.size() >= PrintedChain::maxPieces) return nullptr;
+        chain = std::make_shared<PrintedChain>(*base);
+    } else if (const auto* text = b.left.getIf<E::String>()) {
+        chain = std::make_shared<PrintedChain>();
+        chain->pieces.push_back(Piece{Piece::Kind::text, text->value, nullptr});
+    } else {
+        return nullptr;
+    }
+    static const Filters::FilterFunction trim = Filters::find("trim");
+    if (const auto* text = b.right.getIf<E::String>()) {
+        if (chain->pieces.back().kind == Piece::Kind::text)
+            chain->pieces.back().text += text->value;
+        else
+            chain->pieces.push_back(Piece{Piece::Kind::text, text->value, nullptr});
+    } else if (const auto* f = b.right.getIf<E::Filter>();
+               f && f->args.empty() && f->kwargs.empty() &&
+               reinterpret_cast<Filters::FilterFunction>(b.right.facts().builtIn) == trim) {
+        chain->pieces.push_back(Piece{Piece::Kind::trimmed, {}, &b.right});
+    } else {
+        chain->pieces.push_back(Piece{Piece::Kind::operand, {}, &b.right});
+    }
+    return chain;
+}
+
 bool isGlobalName(std::string_view name) {
     for (const auto& [global, function] : Globals::builtIn())
         if (global == name) return true;
@@ -154,6 +185,9 @@ void computeFacts(Expression::Data& data) {
         } else if (const auto* key = p->member.getIf<E::String>()) {
             facts.nameHash = ObjectKeyHash{}(std::string_view(key->value));
         }
+    } else if (auto* p = std::get_if<E::Binary>(&data.payload)) {
+        if (p->op == E::BinaryOp::add || p->op == E::BinaryOp::concat)
+            facts.chain = extendChain(*p);
     } else if (auto* p = std::get_if<E::Filter>(&data.payload)) {
         facts.nameHash = ScopeVariables::hashName(p->name);
         facts.builtIn = reinterpret_cast<void (*)()>(Filters::find(p->name));

@@ -392,6 +392,14 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out) {
     return runNodes(nodes, env, out, memo);
 }
 
+// Prints an output node.
+inline void emitNode(const Expression& e, const EnvPtr& env, std::string& out, ReadMemo& memo) {
+    if (const std::string* lit = stringLiteral(e))
+        out += *lit;
+    else
+        emit(e, env, out, memo);
+}
+
 // Runs the nodes with a read memo that holds for `env` on entry. Conditions
 // and outputs keep it; every other statement clears it before it runs.
 Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out, ReadMemo& memo) {
@@ -402,15 +410,9 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out, ReadMe
         case Node::Kind::text:
             out += node.text();
             break;
-        case Node::Kind::expression: {
-            const Expression& e = node.expression();
-            if (const std::string* lit = stringLiteral(e)) {
-                out += *lit;
-                break;
-            }
-            emit(e, env, out, memo);
+        case Node::Kind::expression:
+            emitNode(node.expression(), env, out, memo);
             break;
-        }
         case Node::Kind::statement: {
             const Statement& s = node.statement();
             // Conditions are the most frequent statements: run here.
@@ -424,6 +426,11 @@ Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out, ReadMe
                     branch = isTruthy(next->test, env, memo) ? &next->body : &next->alternate;
                 }
                 if (branch->empty()) break;
+                // A branch of one output, the most frequent kind, is printed here.
+                if (branch->size() == 1 && (*branch)[0].kind() == Node::Kind::expression) {
+                    emitNode((*branch)[0].expression(), env, out, memo);
+                    break;
+                }
                 Flow flow = runNodes(*branch, env, out, memo);
                 if (flow != Flow::normal) return flow;
                 break;

@@ -20,6 +20,14 @@ TEST(InterpreterTest, OperatorsAndLiterals) {
         {"{{ 1 + 2 }} {{ 1 + 2.0 }} {{ 'a' + 1 }} {{ 1 + 'a' }} {{ [1] + [2, 3] }}", "",
          "3 3.0 a1 1a [1, 2, 3]"},
         {"{{ 'a' ~ 1 ~ none ~ [1, 'b'] }}", "", "a1[1, 'b']"},
+        // chains over a leading text: literals in a row, trimmed and other operands
+        {"{{ 'a' + 'b' ~ x ~ 'c' + 'd' + ' e ' | trim ~ (1 + 2) ~ y.z ~ 'f' }}",
+         R"({"x": 7, "y": {"z": [2]}})", "ab7cde3[2]f"},
+        {"{{ 'a' ~ x ~ 'b' ~ 'c' ~ x ~ 'd' ~ x ~ 'e' ~ x ~ 'f' ~ x ~ 'g' ~ x ~ 'h' ~ x ~ 'i' ~ x ~ "
+         "'j' ~ x ~ 'k' ~ x ~ 'l' ~ x ~ 'm' ~ x ~ 'n' ~ x ~ 'o' ~ x ~ 'p' ~ x ~ 'q' ~ x ~ 'r' ~ x "
+         "~ "
+         "'s' ~ x ~ 't' ~ x ~ 'u' ~ x ~ 'v' ~ x ~ 'w' ~ x ~ 'y' ~ x ~ 'z' }}",
+         R"({"x": 0})", "a0bc0d0e0f0g0h0i0j0k0l0m0n0o0p0q0r0s0t0u0v0w0y0z"},
         {"{{ 'ab' * 3 }}|{{ 3 * 'ab' }}|{{ 7 // 2 }}|{{ -7 // 2 }}|{{ -7 % 3 }}|{{ 7 / 2 }}|{{ 2 "
          "** 10 }}",
          "", "ababab|ababab|3|-3|-1|3.5|1024"},
