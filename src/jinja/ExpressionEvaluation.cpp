@@ -653,7 +653,8 @@ bool evaluateTestExpression(const Expression& e, const EnvPtr& env, ReadMemo& me
 // `x == 'text'`, `x != 'text'`, `x in [...]` and `x not in [...]` over a
 // literal list of ASCII texts: the answer without building any value.
 // False when the comparison has another form; `answer` is then untouched.
-bool compareWithLiteral(const E::Binary& b, const EnvPtr& env, bool& answer, ReadMemo& memo) {
+[[gnu::always_inline]] inline bool compareWithLiteral(const E::Binary& b, const EnvPtr& env,
+                                                      bool& answer, ReadMemo& memo) {
     using Op = E::BinaryOp;
     switch (b.op) {
     case Op::equal:
