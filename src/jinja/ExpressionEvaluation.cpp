@@ -170,26 +170,32 @@ namespace {
     return scratch;
 }
 
-// readRef through a memo: a path whose read identity the memo holds for this
-// scope is not read again, and a path read here is remembered. Anything
-// that is not a plain read clears the memo before it runs.
-[[gnu::always_inline]] inline const Value& readRef(const Expression& e, const EnvPtr& env,
-                                                   Value& scratch, ReadMemo& memo) {
+// The value a literal or a path reads, through a memo: a path whose read
+// identity the memo holds for this scope is not read again, and a path read
+// here is remembered. Null when the expression must be evaluated.
+[[gnu::always_inline]] inline const Value* peekRef(const Expression& e, const EnvPtr& env,
+                                                   ReadMemo& memo) {
     const ExpressionFacts& facts = e.facts();
     if (const Value* constant = facts.constant.get()) {
         if (!constant->isString()) RenderLimits::checkValueSize(*constant);
-        return *constant;
+        return constant;
     }
     const std::uint64_t id = facts.readId;
-    if (id != 0 && memo.id == id && memo.scope == env.get()) return *memo.value;
-    if (const Value* v = lookupPath(e, *env)) {
-        if (id != 0) {
-            memo.id = id;
-            memo.scope = env.get();
-            memo.value = v;
-        }
-        return *v;
+    if (id != 0 && memo.id == id && memo.scope == env.get()) return memo.value;
+    const Value* v = lookupPath(e, *env);
+    if (v && id != 0) {
+        memo.id = id;
+        memo.scope = env.get();
+        memo.value = v;
     }
+    return v;
+}
+
+// readRef through a memo. Anything that is not a plain read clears the memo
+// before it runs.
+[[gnu::always_inline]] inline const Value& readRef(const Expression& e, const EnvPtr& env,
+                                                   Value& scratch, ReadMemo& memo) {
+    if (const Value* v = peekRef(e, env, memo)) return *v;
     memo.clear();
     scratch = evaluate(e, env);
     return scratch;
@@ -263,14 +269,14 @@ inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& 
     RenderLimits::checkBytes(base + out.size());
 }
 
-// `x | trim` printed: the trimmed part of a string operand is appended
-// where it stands, without building the filter's result. False (nothing
-// done) for any other expression, or when a function named trim is in scope.
-bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std::size_t base,
-                   ReadMemo& memo) {
+// `x | trim` with the built-in filter and no arguments, printed: the
+// trimmed part of a string operand is appended where it stands, without
+// building the filter's result (the general way when a function named trim
+// is in scope).
+void appendTrimmedOperand(const Expression& e, const EnvPtr& env, std::string& out,
+                          std::size_t base, ReadMemo& memo) {
     static const Filters::FilterFunction trim = Filters::find("trim");
-    const auto* f = e.getIf<E::Filter>();
-    if (!f || builtInFilter(e) != trim || !f->args.empty() || !f->kwargs.empty()) return false;
+    const auto* f = &e.as<E::Filter>();
     Value scratch;
     const Value& operand = readRef(f->operand, env, scratch, memo);
     const Value* local = env->findFunction(f->name, e.facts().nameHash, e.facts().globalName);
@@ -282,7 +288,7 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
         appendPrintedAfter(out, base,
                            applyFilter(f->name, e.facts().nameHash, trim, buffer.args(),
                                        KeywordArguments{}, env, e.facts().globalName));
-        return true;
+        return;
     }
     // The steps applyFilter charges: the operand scanned, the result built.
     RenderLimits::chargeValue(operand);
@@ -290,6 +296,16 @@ bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std
     RenderLimits::chargeValueSize(trimmed.size(), true);
     RenderLimits::checkAppend(base + out.size(), trimmed.size());
     out += trimmed;
+}
+
+// appendTrimmedOperand for an expression of that form; false (nothing done)
+// for any other.
+bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std::size_t base,
+                   ReadMemo& memo) {
+    static const Filters::FilterFunction trim = Filters::find("trim");
+    const auto* f = e.getIf<E::Filter>();
+    if (!f || builtInFilter(e) != trim || !f->args.empty() || !f->kwargs.empty()) return false;
+    appendTrimmedOperand(e, env, out, base, memo);
     return true;
 }
 
@@ -322,7 +338,7 @@ void appendPieces(const PrintedChain& chain, const EnvPtr& env, std::string& out
             out += piece.text;
             break;
         case Kind::trimmed:
-            appendTrimmed(*piece.operand, env, out, 0, memo);
+            appendTrimmedOperand(*piece.operand, env, out, 0, memo);
             break;
         case Kind::operand: {
             Value scratch;
@@ -450,23 +466,51 @@ bool appendInPlace(const Expression& target, const Expression& value, const EnvP
     return true;
 }
 
+namespace {
+
+// A printed chain: a failure (or a break leaving a macro called in the
+// chain) leaves nothing of it in the output.
+[[gnu::always_inline]] inline void emitChain(const Expression& e, const EnvPtr& env,
+                                             std::string& out, ReadMemo& memo) {
+    const std::size_t start = out.size();
+    try {
+        if (std::optional<Value> value = appendChain(e, env, out, memo))
+            RenderLimits::appendPrinted(out, *value);
+    } catch (...) {
+        out.resize(start);
+        throw;
+    }
+}
+
+// Any output that is no literal, path or chain.
+[[gnu::noinline]] void emitEvaluated(const Expression& e, const EnvPtr& env, std::string& out,
+                                     ReadMemo& memo) {
+    if (e.kind() == E::Kind::filter && appendTrimmed(e, env, out, 0, memo)) return;
+    memo.clear();
+    RenderLimits::appendPrinted(out, evaluate(e, env));
+}
+
+} // namespace
+
 void emit(const Expression& e, const EnvPtr& env, std::string& out, ReadMemo& memo) {
-    if (isChainStep(e)) {
+    if (const PrintedChain* chain = e.facts().chain.get()) {
         // A failure (or a break leaving a macro called in the chain) leaves
         // nothing of the chain in the output.
         const std::size_t start = out.size();
         try {
-            if (std::optional<Value> value = appendChain(e, env, out, memo))
-                RenderLimits::appendPrinted(out, *value);
+            appendPieces(*chain, env, out, memo);
         } catch (...) {
             out.resize(start);
             throw;
         }
         return;
     }
-    if (appendTrimmed(e, env, out, 0, memo)) return;
-    Value scratch;
-    RenderLimits::appendPrinted(out, readRef(e, env, scratch, memo));
+    if (isChainStep(e)) return emitChain(e, env, out, memo);
+    const Value* v = peekRef(e, env, memo);
+    if (!v) return emitEvaluated(e, env, out, memo);
+    if (!v->isString()) return RenderLimits::appendPrinted(out, *v);
+    RenderLimits::checkAppend(out.size(), v->asString().size());
+    out += v->asString();
 }
 
 void emit(const Expression& e, const EnvPtr& env, std::string& out) {
