@@ -232,6 +232,7 @@ struct LiteralPath {
         bool plainKey = false;
         std::string_view text;  // name or key
         std::uint64_t hash = 0; // object-key hash of the text
+        std::uint64_t head = 0; // textHead of the text
         std::int64_t index = 0;
         // Where the key stood in the object the step read last (name and
         // key steps): objects of one kind keep their keys in the same order.

@@ -65,7 +65,7 @@ inline const Value* findKey(const Object& object, const LiteralPath::Step& step)
         // Keys are unique under canonical equivalence, so a key with the
         // same bytes is the one a search would find.
         const auto& [key, value] = entries[at];
-        if (key.isString() && sameBytes(key.text(), step.text)) return &value;
+        if (key.hasBytes(step.text, step.head)) return &value;
     }
     return searchKey(object, step);
 }

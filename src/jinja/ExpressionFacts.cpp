@@ -90,6 +90,7 @@ std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
         return nullptr;
     }
     step.hash = ObjectKeyHash{}(step.text);
+    step.head = textHead(step.text);
     step.plainKey = step.kind != LiteralPath::Step::Kind::index && !step.objectMethod;
     std::shared_ptr<LiteralPath> path;
     if (base) {

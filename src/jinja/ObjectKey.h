@@ -11,6 +11,15 @@
 
 namespace jinja {
 
+// The first eight bytes of a text, zero-padded: two texts of up to eight
+// bytes are equal exactly when their lengths and heads are.
+inline std::uint64_t textHead(std::string_view text) noexcept {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < text.size() && i < 8; ++i)
+        head |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+    return head;
+}
+
 // The key of an object value: a string or a 64-bit integer. The string key
 // "1" and the integer key 1 are different keys. String keys compare by
 // Unicode canonical equivalence and hash consistently with that.
@@ -19,9 +28,9 @@ public:
     enum class Kind : std::uint8_t { string, int_ };
 
     ObjectKey() = default;
-    ObjectKey(std::string text) : text_(std::move(text)) {}
-    ObjectKey(std::string_view text) : text_(text) {}
-    ObjectKey(const char* text) : text_(text) {}
+    ObjectKey(std::string text) : head_(textHead(text)), text_(std::move(text)) {}
+    ObjectKey(std::string_view text) : head_(textHead(text)), text_(text) {}
+    ObjectKey(const char* text) : ObjectKey(std::string_view(text)) {}
     ObjectKey(std::int64_t number) : kind_(Kind::int_), number_(number) {}
     ObjectKey(int number) : ObjectKey(static_cast<std::int64_t>(number)) {}
 
@@ -31,6 +40,13 @@ public:
 
     // The text of a string key (empty for an integer key).
     const std::string& text() const noexcept { return text_; }
+    // Whether this is a string key whose text has the same bytes as `text`,
+    // whose head (textHead) is given: a short text is compared without
+    // reading it.
+    bool hasBytes(std::string_view text, std::uint64_t head) const noexcept {
+        return kind_ == Kind::string && text_.size() == text.size() && head_ == head &&
+               (text.size() <= 8 || sameBytes(text_, text));
+    }
     // The number of an integer key (0 for a string key).
     std::int64_t number() const noexcept { return number_; }
 
@@ -56,6 +72,7 @@ public:
 private:
     Kind kind_ = Kind::string;
     std::int64_t number_ = 0;
+    std::uint64_t head_ = 0; // textHead(text_)
     std::string text_;
 };
 

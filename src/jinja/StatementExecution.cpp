@@ -513,7 +513,7 @@ void Interpreter::assign(const Expression& target, const Value& value,
                          const std::shared_ptr<Environment>& env) {
     switch (target.kind()) {
     case Expression::Kind::identifier:
-        env->set(target.as<Expression::Identifier>().name, value);
+        env->set(target.as<Expression::Identifier>().name, target.facts().nameHash, value);
         return;
     case Expression::Kind::tuple: {
         const ExpressionList& names = target.as<Expression::Tuple>().elements;

@@ -119,6 +119,24 @@ TEST(TemplateTest, RendersAgainWithOtherLayouts) {
         {"m", Value::fromJson(R"({"a": 1, "b": 2, "role": "z"})")}};
     EXPECT_EQ(compiled.render(second), "z|2,s,");
     EXPECT_EQ(compiled.render(first), "a|r1,");
+
+    // Keys that share their first eight bytes, or all but their length.
+    const Template heads("{{ k.abcdefgh }}{{ k.abcdefghi }}{{ k.ab }}{{ k.a }}");
+    using std::literals::string_view_literals::operator""sv;
+    const Value layouts[] = {
+        Value::fromDictionaryLiteral(
+            {{"abcdefgh", 1}, {"abcdefghi", 2}, {"ab", 3}, {"a", 5}, {"a\0"sv, 4}}),
+        Value::fromDictionaryLiteral(
+            {{"abcdefghi", 2}, {"a\0"sv, 4}, {"abcdefgh", 1}, {"a", 5}, {"ab", 3}}),
+        Value::fromDictionaryLiteral({{"a\0"sv, 4},
+                                      {"ab", 3},
+                                      {"abcdefghj", 0},
+                                      {"abcdefgh", 1},
+                                      {"abcdefghi", 2},
+                                      {"a", 5}}),
+    };
+    for (const Value& layout : layouts)
+        EXPECT_EQ(heads.render({{"k", layout}}), "1235") << layout.description();
 }
 
 } // namespace
