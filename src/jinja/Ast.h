@@ -240,6 +240,7 @@ struct LiteralPath {
     };
     std::string_view root;
     std::uint64_t rootHash = 0; // scope hash of the root name
+    std::uint64_t rootHead = 0; // textHead of the root name
     // Where the root stood among the variables of the scope it was read in.
     PositionHint rootSlot;
     std::vector<Step> steps;

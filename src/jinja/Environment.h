@@ -70,10 +70,12 @@ public:
         return global ? findGlobalFunction(name, hash) : nullptr;
     }
     // The same, trying first the position `hint` gives in this scope's own
-    // variables, and remembering the position found there.
-    const Value* find(std::string_view name, std::uint64_t hash, const PositionHint& hint) const {
+    // variables, and remembering the position found there. `head` is the
+    // name's textHead.
+    const Value* find(std::string_view name, std::uint64_t hash, std::uint64_t head,
+                      const PositionHint& hint) const {
         if (!loop_ || hash != kLoopHash) {
-            if (const Value* v = variables.valueAt(hint.get(), name, hash)) return v;
+            if (const Value* v = variables.valueAt(hint.get(), name, hash, head)) return v;
             const std::size_t at = variables.indexOf(name, hash);
             if (at != variables.size()) {
                 hint.set(static_cast<std::uint32_t>(at));

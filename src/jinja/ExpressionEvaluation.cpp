@@ -125,7 +125,7 @@ inline const Value* lookupPath(const Expression& e, const Environment& env) {
         }
         return nullptr;
     }
-    const Value* v = env.find(path->root, path->rootHash, path->rootSlot);
+    const Value* v = env.find(path->root, path->rootHash, path->rootHead, path->rootSlot);
     if (!v) return &undefinedValue();
     // Keys of objects, the common case, are read here.
     const std::size_t count = path->steps.size();

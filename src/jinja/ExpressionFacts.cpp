@@ -99,6 +99,7 @@ std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
         path = std::make_shared<LiteralPath>();
         path->root = root->name;
         path->rootHash = m.object.facts().nameHash;
+        path->rootHead = textHead(root->name);
     }
     path->steps.push_back(step);
     return path;

@@ -11,7 +11,7 @@ std::size_t ScopeVariables::indexedPosition(std::string_view name,
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const std::uint32_t at = index_[slot];
         if (at == 0) return entries_.size();
-        if (hashes_[at - 1] == hash && sameBytes(entries_[at - 1].first, name)) return at - 1;
+        if (keys_[at - 1].hash == hash && sameBytes(entries_[at - 1].first, name)) return at - 1;
     }
 }
 
@@ -22,7 +22,7 @@ void ScopeVariables::rebuildIndex() {
     index_.assign(std::bit_ceil(entries_.size() * 2), 0);
     const std::size_t mask = index_.size() - 1;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        std::size_t slot = hashes_[i] & mask;
+        std::size_t slot = keys_[i].hash & mask;
         while (index_[slot] != 0)
             slot = (slot + 1) & mask;
         index_[slot] = static_cast<std::uint32_t>(i + 1);
@@ -33,12 +33,12 @@ ScopeVariables::const_iterator ScopeVariables::append(std::string name, std::uin
                                                       Value value) {
     // Room in both lists first, so that adding to them cannot fail halfway;
     // they grow by doubling from a handful of names.
-    if (hashes_.size() == hashes_.capacity())
-        hashes_.reserve(std::max<std::size_t>(4, 2 * hashes_.size()));
+    if (keys_.size() == keys_.capacity()) keys_.reserve(std::max<std::size_t>(4, 2 * keys_.size()));
     if (entries_.size() == entries_.capacity())
         entries_.reserve(std::max<std::size_t>(4, 2 * entries_.size()));
+    const std::uint64_t head = textHead(name);
     entries_.emplace_back(std::move(name), std::move(value));
-    hashes_.push_back(hash);
+    keys_.push_back(NameKey{hash, head});
     bloom_ |= bloomBit(hash);
     if (entries_.back().second.isFunction()) functionBloom_ |= bloomBit(hash);
     if (entries_.size() > kLinearLimit) {
@@ -75,11 +75,11 @@ ScopeVariables::insert_or_assign(std::string_view name, std::uint64_t hash, Valu
 }
 
 void ScopeVariables::erase(const_iterator at) {
-    hashes_.erase(hashes_.begin() + (at - entries_.cbegin()));
+    keys_.erase(keys_.begin() + (at - entries_.cbegin()));
     entries_.erase(at);
     bloom_ = 0;
-    for (std::uint64_t hash : hashes_)
-        bloom_ |= bloomBit(hash);
+    for (const NameKey& key : keys_)
+        bloom_ |= bloomBit(key.hash);
     rebuildIndex();
 }
 

@@ -6,6 +6,7 @@
 // open-addressing index over the list.
 
 #include "jinja/ByteCompare.h"
+#include "jinja/ObjectKey.h"
 #include "jinja/Value.h"
 
 #include <cstdint>
@@ -45,18 +46,18 @@ public:
     bool empty() const noexcept { return entries_.empty(); }
     void reserve(std::size_t n) {
         entries_.reserve(n);
-        hashes_.reserve(n);
+        keys_.reserve(n);
     }
     void clear() noexcept {
         entries_.clear();
-        hashes_.clear();
+        keys_.clear();
         index_.clear();
         bloom_ = 0;
         functionBloom_ = 0;
     }
     void swap(ScopeVariables& other) noexcept {
         entries_.swap(other.entries_);
-        hashes_.swap(other.hashes_);
+        keys_.swap(other.keys_);
         index_.swap(other.index_);
         std::swap(bloom_, other.bloom_);
         std::swap(functionBloom_, other.functionBloom_);
@@ -72,7 +73,7 @@ public:
     }
     // The name hash of an entry.
     std::uint64_t hashOf(const_iterator at) const noexcept {
-        return hashes_[static_cast<std::size_t>(at - entries_.begin())];
+        return keys_[static_cast<std::size_t>(at - entries_.begin())].hash;
     }
 
     // The entry of the name, or end().
@@ -92,11 +93,11 @@ public:
     std::size_t indexOf(std::string_view name, std::uint64_t hash) const noexcept {
         return position(name, hash);
     }
-    // The value at position `at` when that entry holds the name; else null.
-    const Value* valueAt(std::size_t at, std::string_view name, std::uint64_t hash) const noexcept {
-        return at < entries_.size() && hashes_[at] == hash && sameBytes(entries_[at].first, name)
-                   ? &entries_[at].second
-                   : nullptr;
+    // The value at position `at` when that entry holds the name, whose
+    // head (textHead) is given; else null.
+    const Value* valueAt(std::size_t at, std::string_view name, std::uint64_t hash,
+                         std::uint64_t head) const noexcept {
+        return holds(at, name, hash, head) ? &entries_[at].second : nullptr;
     }
 
     // Adds the name unless present; the entry (read-only, so that what
@@ -112,15 +113,30 @@ public:
     // Gives the entry at position `at` the value when that entry holds the
     // name; false (nothing done) otherwise. Lets a loop rebind its variable
     // without searching for it at every iteration.
-    bool assignAt(std::size_t at, std::string_view name, std::uint64_t hash, const Value& value) {
-        if (at >= entries_.size() || hashes_[at] != hash || !sameBytes(entries_[at].first, name))
-            return false;
+    bool assignAt(std::size_t at, std::string_view name, std::uint64_t hash, std::uint64_t head,
+                  const Value& value) {
+        if (!holds(at, name, hash, head)) return false;
         if (value.isFunction()) functionBloom_ |= bloomBit(hash);
         entries_[at].second = value;
         return true;
     }
 
 private:
+    // The hash and head of an entry's name, beside the entries so that an
+    // entry is recognised without reading its name's text.
+    struct NameKey {
+        std::uint64_t hash;
+        std::uint64_t head;
+    };
+    // Whether the entry at `at` holds the name (of that hash and head).
+    bool holds(std::size_t at, std::string_view name, std::uint64_t hash,
+               std::uint64_t head) const noexcept {
+        if (at >= entries_.size()) return false;
+        const NameKey& key = keys_[at];
+        const std::string& own = entries_[at].first;
+        return key.hash == hash && key.head == head && own.size() == name.size() &&
+               (name.size() <= 8 || sameBytes(own, name));
+    }
     // Index of the entry holding the name, or size() when none does.
     static constexpr std::uint64_t bloomBit(std::uint64_t hash) noexcept {
         return std::uint64_t{1} << (hash >> 58);
@@ -128,8 +144,8 @@ private:
     std::size_t position(std::string_view name, std::uint64_t hash) const noexcept {
         if (!mayContain(hash)) return entries_.size();
         if (index_.empty()) {
-            for (std::size_t i = 0; i < hashes_.size(); ++i)
-                if (hashes_[i] == hash && sameBytes(entries_[i].first, name)) return i;
+            for (std::size_t i = 0; i < keys_.size(); ++i)
+                if (keys_[i].hash == hash && sameBytes(entries_[i].first, name)) return i;
             return entries_.size();
         }
         return indexedPosition(name, hash);
@@ -142,7 +158,7 @@ private:
     static constexpr std::size_t kLinearLimit = 12;
 
     std::vector<Entry> entries_;
-    std::vector<std::uint64_t> hashes_; // hashes_[i] is the name hash of entries_[i]
+    std::vector<NameKey> keys_; // keys_[i] is the name hash and head of entries_[i]
     // Open addressing over entries_: slot = entry position + 1, 0 = empty;
     // empty while the list is short.
     std::vector<std::uint32_t> index_;

@@ -232,6 +232,7 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
     const std::size_t count = items.count;
     const std::string_view single = singleName(loop.loopVar);
     const std::uint64_t singleHash = ScopeVariables::hashName(single);
+    const std::uint64_t singleHead = textHead(single);
     // Where the loop variable stands in the scope's list, once bound; a
     // variable named `loop` always takes the scope's own path.
     std::size_t slot = single == "loop" ? SIZE_MAX - 1 : SIZE_MAX;
@@ -240,7 +241,7 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
         if (loop.loopVar.kind == LK::single) {
             Value number;
             const Value& item = items.array ? (*items.array)[index] : (number = items.at(index));
-            if (!scope->variables.assignAt(slot, single, singleHash, item)) {
+            if (!scope->variables.assignAt(slot, single, singleHash, singleHead, item)) {
                 scope->set(single, singleHash, item);
                 if (slot == SIZE_MAX) {
                     const Environment::Variables& own = scope->variables;

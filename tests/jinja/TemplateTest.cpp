@@ -1,6 +1,7 @@
 #include "jinja/Template.h"
 
 #include "jinja/Environment.h"
+#include "jinja/Interpreter.h"
 #include "jinja/JinjaError.h"
 
 #include <gtest/gtest.h>
@@ -137,6 +138,21 @@ TEST(TemplateTest, RendersAgainWithOtherLayouts) {
     };
     for (const Value& layout : layouts)
         EXPECT_EQ(heads.render({{"k", layout}}), "1235") << layout.description();
+
+    // Variables whose names do the same, in scopes of other orders.
+    const Template names("{{ abcdefgh.v }}{{ abcdefghi.v }}{{ a.v }}");
+    const auto renderWith = [&](std::initializer_list<std::pair<std::string_view, int>> order) {
+        Environment::Variables vars;
+        for (const auto& [name, n] : order)
+            vars.emplace(std::string(name), Value::fromDictionaryLiteral({{"v", n}}));
+        return Interpreter::render(names.nodes(), Environment::make(nullptr, std::move(vars)),
+                                   RenderLimits{});
+    };
+    EXPECT_EQ(renderWith({{"abcdefgh", 1}, {"abcdefghi", 2}, {"a", 3}, {"a\0"sv, 4}}), "123");
+    EXPECT_EQ(renderWith({{"abcdefghi", 2}, {"a\0"sv, 4}, {"abcdefgh", 1}, {"a", 3}}), "123");
+    EXPECT_EQ(
+        renderWith({{"a\0"sv, 4}, {"a", 3}, {"abcdefghj", 0}, {"abcdefghi", 2}, {"abcdefgh", 1}}),
+        "123");
 }
 
 } // namespace
