@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace jinja {
@@ -34,6 +35,22 @@ inline bool sameBytes(std::string_view a, std::string_view b) noexcept {
     for (std::size_t i = 0; i < n; ++i)
         if (x[i] != y[i]) return false;
     return true;
+}
+
+// The first eight bytes of a text, zero-padded: two texts of up to eight
+// bytes are equal exactly when their lengths and heads are.
+inline std::uint64_t textHead(std::string_view text) noexcept {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < text.size() && i < 8; ++i)
+        head |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+    return head;
+}
+
+// sameBytes for texts whose heads are known: texts of up to eight bytes are
+// compared without reading them.
+inline bool sameBytes(const std::string& a, std::uint64_t aHead, std::string_view b,
+                      std::uint64_t bHead) noexcept {
+    return aHead == bHead && a.size() == b.size() && (b.size() <= 8 || sameBytes(a, b));
 }
 
 } // namespace jinja

@@ -302,9 +302,7 @@ void appendTrimmedOperand(const Expression& e, const EnvPtr& env, std::string& o
 // for any other.
 bool appendTrimmed(const Expression& e, const EnvPtr& env, std::string& out, std::size_t base,
                    ReadMemo& memo) {
-    static const Filters::FilterFunction trim = Filters::find("trim");
-    const auto* f = e.getIf<E::Filter>();
-    if (!f || builtInFilter(e) != trim || !f->args.empty() || !f->kwargs.empty()) return false;
+    if (!isBuiltInTrim(e)) return false;
     appendTrimmedOperand(e, env, out, base, memo);
     return true;
 }
@@ -468,13 +466,15 @@ bool appendInPlace(const Expression& target, const Expression& value, const EnvP
 
 namespace {
 
-// A printed chain: a failure (or a break leaving a macro called in the
-// chain) leaves nothing of it in the output.
+// A printed chain, flattened or walked: a failure (or a break leaving a
+// macro called in the chain) leaves nothing of it in the output.
 [[gnu::always_inline]] inline void emitChain(const Expression& e, const EnvPtr& env,
                                              std::string& out, ReadMemo& memo) {
     const std::size_t start = out.size();
     try {
-        if (std::optional<Value> value = appendChain(e, env, out, memo))
+        if (const PrintedChain* pieces = e.facts().chain.get())
+            appendPieces(*pieces, env, out, memo);
+        else if (std::optional<Value> value = appendChain(e, env, out, memo))
             RenderLimits::appendPrinted(out, *value);
     } catch (...) {
         out.resize(start);
@@ -493,19 +493,7 @@ namespace {
 } // namespace
 
 void emit(const Expression& e, const EnvPtr& env, std::string& out, ReadMemo& memo) {
-    if (const PrintedChain* chain = e.facts().chain.get()) {
-        // A failure (or a break leaving a macro called in the chain) leaves
-        // nothing of the chain in the output.
-        const std::size_t start = out.size();
-        try {
-            appendPieces(*chain, env, out, memo);
-        } catch (...) {
-            out.resize(start);
-            throw;
-        }
-        return;
-    }
-    if (isChainStep(e)) return emitChain(e, env, out, memo);
+    if (e.facts().chain || isChainStep(e)) return emitChain(e, env, out, memo);
     const Value* v = peekRef(e, env, memo);
     if (!v) return emitEvaluated(e, env, out, memo);
     if (!v->isString()) return RenderLimits::appendPrinted(out, *v);

@@ -136,15 +136,12 @@ std::shared_ptr<const PrintedChain> extendChain(const E::Binary& b) {
     } else {
         return nullptr;
     }
-    static const Filters::FilterFunction trim = Filters::find("trim");
     if (const auto* text = b.right.getIf<E::String>()) {
         if (chain->pieces.back().kind == Piece::Kind::text)
             chain->pieces.back().text += text->value;
         else
             chain->pieces.push_back(Piece{Piece::Kind::text, text->value, nullptr});
-    } else if (const auto* f = b.right.getIf<E::Filter>();
-               f && f->args.empty() && f->kwargs.empty() &&
-               reinterpret_cast<Filters::FilterFunction>(b.right.facts().builtIn) == trim) {
+    } else if (isBuiltInTrim(b.right)) {
         chain->pieces.push_back(Piece{Piece::Kind::trimmed, {}, &b.right});
     } else {
         chain->pieces.push_back(Piece{Piece::Kind::operand, {}, &b.right});
@@ -199,6 +196,12 @@ void computeFacts(Expression::Data& data) {
         facts.builtIn = reinterpret_cast<void (*)()>(Tests::find(p->name));
         facts.globalName = isGlobalName(p->name);
     }
+}
+
+bool isBuiltInTrim(const Expression& e) noexcept {
+    static const Filters::FilterFunction trim = Filters::find("trim");
+    const auto* f = e.getIf<E::Filter>();
+    return f && builtInFilter(e) == trim && f->args.empty() && f->kwargs.empty();
 }
 
 ReadIdentities::ReadIdentities() : previous_(currentSession) {

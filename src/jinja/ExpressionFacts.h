@@ -45,4 +45,8 @@ inline Tests::TestFunction builtInTest(const Expression& e) noexcept {
     return reinterpret_cast<Tests::TestFunction>(e.facts().builtIn);
 }
 
+// Whether the expression is `x | trim` with the built-in filter and no
+// arguments (a function named trim in scope is for the caller to rule out).
+bool isBuiltInTrim(const Expression& e) noexcept;
+
 } // namespace jinja

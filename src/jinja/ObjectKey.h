@@ -11,15 +11,6 @@
 
 namespace jinja {
 
-// The first eight bytes of a text, zero-padded: two texts of up to eight
-// bytes are equal exactly when their lengths and heads are.
-inline std::uint64_t textHead(std::string_view text) noexcept {
-    std::uint64_t head = 0;
-    for (std::size_t i = 0; i < text.size() && i < 8; ++i)
-        head |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
-    return head;
-}
-
 // The key of an object value: a string or a 64-bit integer. The string key
 // "1" and the integer key 1 are different keys. String keys compare by
 // Unicode canonical equivalence and hash consistently with that.
@@ -44,8 +35,7 @@ public:
     // whose head (textHead) is given: a short text is compared without
     // reading it.
     bool hasBytes(std::string_view text, std::uint64_t head) const noexcept {
-        return kind_ == Kind::string && text_.size() == text.size() && head_ == head &&
-               (text.size() <= 8 || sameBytes(text_, text));
+        return kind_ == Kind::string && sameBytes(text_, head_, text, head);
     }
     // The number of an integer key (0 for a string key).
     std::int64_t number() const noexcept { return number_; }

@@ -6,7 +6,6 @@
 // open-addressing index over the list.
 
 #include "jinja/ByteCompare.h"
-#include "jinja/ObjectKey.h"
 #include "jinja/Value.h"
 
 #include <cstdint>
@@ -131,11 +130,8 @@ private:
     // Whether the entry at `at` holds the name (of that hash and head).
     bool holds(std::size_t at, std::string_view name, std::uint64_t hash,
                std::uint64_t head) const noexcept {
-        if (at >= entries_.size()) return false;
-        const NameKey& key = keys_[at];
-        const std::string& own = entries_[at].first;
-        return key.hash == hash && key.head == head && own.size() == name.size() &&
-               (name.size() <= 8 || sameBytes(own, name));
+        return at < entries_.size() && keys_[at].hash == hash &&
+               sameBytes(entries_[at].first, keys_[at].head, name, head);
     }
     // Index of the entry holding the name, or size() when none does.
     static constexpr std::uint64_t bloomBit(std::uint64_t hash) noexcept {
