@@ -18,18 +18,20 @@ namespace jinja::evaluation {
 
 using EnvPtr = std::shared_ptr<Environment>;
 
-// The value a path with a read identity (ExpressionFacts::readId) read last
-// in a scope. A statement list keeps one while it runs only conditions and
-// outputs that read values, so that `if m.role == 'a'` ... `elif m.role ==
-// 'b'` and `{{ m['role'] }}` read the entry once. Whatever runs anything
-// else (a call, a filter, an assignment, a loop) clears it first: the value
-// must stay where it was read and keep what it held.
+// The values that the last two paths with a read identity
+// (ExpressionFacts::readId) read in a scope. A statement list keeps a memo
+// while it runs only conditions and outputs that read values, so that
+// `if m.role == 'a'` ... `elif m.role == 'b' and m.extra is defined` and the
+// `{{ m['role'] }}` in the branch read each entry once. Whatever runs
+// anything else (a call, a filter, an assignment, a loop) clears it first: a
+// value must stay where it was read and keep what it held.
 struct ReadMemo {
-    std::uint64_t id = 0;
+    // The newest read first.
+    std::uint64_t ids[2] = {0, 0};
+    const Value* values[2] = {nullptr, nullptr};
     const Environment* scope = nullptr;
-    const Value* value = nullptr;
 
-    void clear() noexcept { id = 0; }
+    void clear() noexcept { ids[0] = ids[1] = 0; }
 };
 
 // The value of an expression in a scope.

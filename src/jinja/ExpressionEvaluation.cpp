@@ -181,12 +181,21 @@ namespace {
         return constant;
     }
     const std::uint64_t id = facts.readId;
-    if (id != 0 && memo.id == id && memo.scope == env.get()) return memo.value;
+    if (id != 0 && memo.scope == env.get()) {
+        if (memo.ids[0] == id) return memo.values[0];
+        if (memo.ids[1] == id) return memo.values[1];
+    }
     const Value* v = lookupPath(e, *env);
     if (v && id != 0) {
-        memo.id = id;
-        memo.scope = env.get();
-        memo.value = v;
+        if (memo.scope == env.get()) {
+            memo.ids[1] = memo.ids[0];
+            memo.values[1] = memo.values[0];
+        } else {
+            memo.scope = env.get();
+            memo.ids[1] = 0;
+        }
+        memo.ids[0] = id;
+        memo.values[0] = v;
     }
     return v;
 }

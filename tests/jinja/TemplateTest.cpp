@@ -189,6 +189,13 @@ TEST(TemplateTest, RepeatedReadsSeeEveryChangeBetweenThem) {
         {"{% set ns = namespace(d={'r': 'a'}) %}{% macro f() %}{% set ns.d = {'r': 'z'} %}"
          "{% endmacro %}{% if ns.d.r == 'a' %}{{ ns.d.r ~ f() ~ ns.d['r'] }}{% endif %}",
          "az"},
+        // two paths read in turn are both remembered, and both forgotten
+        {"{% if m.role == 'a' or m.x is defined %}A{% else %}{{ m['role'] }}{{ m.x is defined }}"
+         "{% endif %}",
+         "bfalse"},
+        {"{% set ns = namespace(d={'r': 'a'}, e='b') %}{% macro f() %}{% set ns.d = {'r': 'z'} %}"
+         "{% endmacro %}{% if ns.d.r == 'a' and ns.e == 'b' %}{{ f() }}{{ ns.d.r }}{% endif %}",
+         "z"},
         // a loop between, with the same name in its own scope
         {"{% if m.role == 'b' %}{% for m in [{'role': 'i'}] %}{{ m.role }}{% endfor %}"
          "{{ m.role }}{% endif %}",
