@@ -243,6 +243,9 @@ struct LiteralPath {
     std::uint64_t rootHead = 0; // textHead of the root name
     // Where the root stood among the variables of the scope it was read in.
     PositionHint rootSlot;
+    // The read identity of the root name alone (as ExpressionFacts::readId),
+    // or 0.
+    std::uint64_t rootId = 0;
     std::vector<Step> steps;
 };
 

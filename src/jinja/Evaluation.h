@@ -25,13 +25,23 @@ using EnvPtr = std::shared_ptr<Environment>;
 // `{{ m['role'] }}` in the branch read each entry once. Whatever runs
 // anything else (a call, a filter, an assignment, a loop) clears it first: a
 // value must stay where it was read and keep what it held.
+// The memo also keeps the variable the last path began with, so that
+// `m.content` after `m.role` starts from it without looking it up again.
 struct ReadMemo {
     // The newest read first.
     std::uint64_t ids[2] = {0, 0};
     const Value* values[2] = {nullptr, nullptr};
+    std::uint64_t rootId = 0;
+    const Value* root = nullptr;
     const Environment* scope = nullptr;
 
-    void clear() noexcept { ids[0] = ids[1] = 0; }
+    void clear() noexcept { ids[0] = ids[1] = rootId = 0; }
+    // Makes the memo one of `env`, forgetting what it held for another scope.
+    void holdScope(const Environment* env) noexcept {
+        if (scope == env) return;
+        clear();
+        scope = env;
+    }
 };
 
 // The value of an expression in a scope.

@@ -116,7 +116,9 @@ inline const Value* findKey(const Object& object, const LiteralPath::Step& step)
 // Resolves names and member chains with literal keys to the value they read,
 // without copying anything; null when the expression needs full evaluation
 // (it computes a new value, such as a method or a character of a string).
-inline const Value* lookupPath(const Expression& e, const Environment& env) {
+// With a memo, the root variable is taken from it or remembered in it.
+inline const Value* lookupPath(const Expression& e, const Environment& env,
+                               ReadMemo* memo = nullptr) {
     const LiteralPath* path = e.facts().path.get();
     if (!path) {
         if (const auto* id = e.getIf<E::Identifier>()) {
@@ -125,8 +127,19 @@ inline const Value* lookupPath(const Expression& e, const Environment& env) {
         }
         return nullptr;
     }
-    const Value* v = env.find(path->root, path->rootHash, path->rootHead, path->rootSlot);
-    if (!v) return &undefinedValue();
+    const Value* v;
+    const std::uint64_t rootId = path->rootId;
+    if (memo && rootId != 0 && memo->rootId == rootId && memo->scope == &env) {
+        v = memo->root;
+    } else {
+        v = env.find(path->root, path->rootHash, path->rootHead, path->rootSlot);
+        if (!v) return &undefinedValue();
+        if (memo && rootId != 0) {
+            memo->holdScope(&env);
+            memo->rootId = rootId;
+            memo->root = v;
+        }
+    }
     // Keys of objects, the common case, are read here.
     const std::size_t count = path->steps.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -185,15 +198,11 @@ namespace {
         if (memo.ids[0] == id) return memo.values[0];
         if (memo.ids[1] == id) return memo.values[1];
     }
-    const Value* v = lookupPath(e, *env);
+    const Value* v = lookupPath(e, *env, &memo);
     if (v && id != 0) {
-        if (memo.scope == env.get()) {
-            memo.ids[1] = memo.ids[0];
-            memo.values[1] = memo.values[0];
-        } else {
-            memo.scope = env.get();
-            memo.ids[1] = 0;
-        }
+        memo.holdScope(env.get());
+        memo.ids[1] = memo.ids[0];
+        memo.values[1] = memo.values[0];
         memo.ids[0] = id;
         memo.values[0] = v;
     }

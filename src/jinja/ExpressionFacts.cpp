@@ -66,6 +66,15 @@ bool allAsciiStrings(const ExpressionList& elements) {
     return true;
 }
 
+// The read identity of a name read as the root of paths, the same as a path
+// of that name alone would have: none for `loop` (the loop object is rebuilt
+// as the loop goes on).
+std::uint64_t readIdOfRoot(std::string_view name) {
+    ReadIdentities* session = ReadIdentities::current();
+    if (!session || name == "loop") return 0;
+    return session->idFor(std::string(name));
+}
+
 // The path of a member expression whose object has a path and whose member
 // is a literal step; null otherwise.
 std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
@@ -100,6 +109,7 @@ std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
         path->root = root->name;
         path->rootHash = m.object.facts().nameHash;
         path->rootHead = textHead(root->name);
+        path->rootId = readIdOfRoot(root->name);
     }
     path->steps.push_back(step);
     return path;

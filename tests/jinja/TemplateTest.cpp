@@ -173,6 +173,9 @@ TEST(TemplateTest, RepeatedReadsSeeEveryChangeBetweenThem) {
         {"{% if m.role == 'a' %}A{% elif m.role == 'b' %}B{% endif %}{{ m['role'] }}", "Bb"},
         // an assignment to the variable, to a namespace attribute, in a branch
         {"{% if m.role == 'b' %}{% set m = {'role': 'c'} %}{% endif %}{{ m.role }}", "c"},
+        {"{% for i in [1] %}{% if m.role == 'b' %}{% set m = {'x': 'd'} %}{% endif %}{{ m.x }}"
+         "{% endfor %}",
+         "d"},
         {"{% set ns = namespace(x='a') %}{% if ns.x == 'a' %}{% set ns.x = 'b' %}{% endif %}"
          "{% if ns.x == 'b' %}{{ ns.x }}{% endif %}",
          "b"},
