@@ -347,10 +347,13 @@ void appendPieces(const PrintedChain& chain, const EnvPtr& env, std::string& out
     using Kind = PrintedChain::Piece::Kind;
     const std::size_t start = out.size();
     if (start == 0) out.reserve(chain.pieces.front().text.size() + 64);
+    const std::size_t maxBytes = RenderLimits::current().maxBytes;
     for (const PrintedChain::Piece& piece : chain.pieces) {
         switch (piece.kind) {
         case Kind::text:
-            RenderLimits::checkAppend(out.size(), piece.text.size());
+            // RenderLimits::checkAppend with the limit read once.
+            if (out.size() > maxBytes || piece.text.size() > maxBytes - out.size())
+                RenderLimits::tooManyBytes();
             out += piece.text;
             break;
         case Kind::trimmed:
