@@ -236,18 +236,24 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
     // Where the loop variable stands in the scope's list, once bound; a
     // variable named `loop` always takes the scope's own path.
     std::size_t slot = single == "loop" ? SIZE_MAX - 1 : SIZE_MAX;
+    auto bind = [&](const Value& item) {
+        if (scope->variables.assignAt(slot, single, singleHash, singleHead, item)) return;
+        scope->set(single, singleHash, item);
+        if (slot == SIZE_MAX) {
+            const Environment::Variables& own = scope->variables;
+            slot = static_cast<std::size_t>(own.find(single, singleHash) - own.begin());
+        }
+    };
+    const bool oneName = loop.loopVar.kind == LK::single;
+    // One memo for the body, emptied at every iteration.
+    ReadMemo memo;
     for (std::size_t index = 0; index < count; ++index) {
         countStep();
-        if (loop.loopVar.kind == LK::single) {
-            Value number;
-            const Value& item = items.array ? (*items.array)[index] : (number = items.at(index));
-            if (!scope->variables.assignAt(slot, single, singleHash, singleHead, item)) {
-                scope->set(single, singleHash, item);
-                if (slot == SIZE_MAX) {
-                    const Environment::Variables& own = scope->variables;
-                    slot = static_cast<std::size_t>(own.find(single, singleHash) - own.begin());
-                }
-            }
+        if (oneName) {
+            if (items.array)
+                bind((*items.array)[index]);
+            else
+                bind(items.at(index));
         } else if (items.array) {
             const Value& item = (*items.array)[index];
             const auto& names = loop.loopVar.names;
@@ -265,7 +271,8 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
         if (loop.test && !isTruthy(*loop.test, scope)) continue;
         Flow flow;
         try {
-            flow = runNodes(loop.body, scope, out);
+            memo.clear();
+            flow = runNodes(loop.body, scope, out, memo);
         } catch (const ControlFlow& signal) {
             flow = signal.flow;
         }
