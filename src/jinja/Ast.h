@@ -303,6 +303,10 @@ struct ExpressionFacts {
     std::uint64_t readId = 0;
     // A `+` or `~` chain over a leading string literal, flattened.
     std::shared_ptr<const PrintedChain> chain;
+    // Test: `x is defined`, `x is undefined` or `x is none` with the built-in
+    // test and no arguments, over an operand that only reads a value.
+    enum class KindTest : std::uint8_t { no, defined, undefined, none };
+    KindTest kindTest = KindTest::no;
 };
 
 struct Expression::Data {

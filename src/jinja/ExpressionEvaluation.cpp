@@ -28,25 +28,6 @@ const Value& undefinedValue() {
     return value;
 }
 
-// Expressions whose evaluation runs no template code and changes nothing.
-bool isSimple(const Expression& e) noexcept {
-    switch (e.kind()) {
-    case E::Kind::string:
-    case E::Kind::number:
-    case E::Kind::integer:
-    case E::Kind::boolean:
-    case E::Kind::null:
-    case E::Kind::identifier:
-        return true;
-    case E::Kind::array:
-    case E::Kind::tuple:
-    case E::Kind::object:
-        return e.facts().constant != nullptr;
-    default:
-        return false;
-    }
-}
-
 // The entry of a literal step's key found by hashing, remembered for the
 // next read.
 [[gnu::noinline]] const Value* searchKey(const Object& object, const LiteralPath::Step& step) {
@@ -671,23 +652,18 @@ Value evaluateFilter(const Expression& e, const EnvPtr& env) {
 // over an operand that only reads a value: the answer without an argument
 // list. False when the test has another form; `answer` is then untouched.
 bool kindTest(const Expression& e, const EnvPtr& env, bool& answer, ReadMemo& memo) {
-    static const Tests::TestFunction defined = Tests::find("defined");
-    static const Tests::TestFunction undefined = Tests::find("undefined");
-    static const Tests::TestFunction none = Tests::find("none");
+    using KindTest = ExpressionFacts::KindTest;
+    const ExpressionFacts& facts = e.facts();
+    if (facts.kindTest == KindTest::no) return false;
     const auto& t = e.as<E::Test>();
-    const Tests::TestFunction builtIn = builtInTest(e);
-    if (!t.args.empty() || !builtIn ||
-        (builtIn != defined && builtIn != undefined && builtIn != none))
-        return false;
-    if (!isSimple(t.operand) && !t.operand.facts().path) return false;
-    const Value* local = env->findFunction(t.name, e.facts().nameHash, e.facts().globalName);
+    const Value* local = env->findFunction(t.name, facts.nameHash, facts.globalName);
     if (local && local->isFunction()) return false;
     Value scratch;
     const Value& operand = readRef(t.operand, env, scratch, memo);
     RenderLimits::chargeValue(operand);
-    const bool result = builtIn == defined     ? !operand.isUndefined()
-                        : builtIn == undefined ? operand.isUndefined()
-                                               : operand.isNull();
+    const bool result = facts.kindTest == KindTest::defined     ? !operand.isUndefined()
+                        : facts.kindTest == KindTest::undefined ? operand.isUndefined()
+                                                                : operand.isNull();
     answer = t.negated ? !result : result;
     return true;
 }

@@ -159,6 +159,21 @@ std::shared_ptr<const PrintedChain> extendChain(const E::Binary& b) {
     return chain;
 }
 
+// Which of `defined`, `undefined` and `none` a test is, when it has the
+// built-in test, no arguments and an operand that only reads a value.
+ExpressionFacts::KindTest kindTestOf(const E::Test& t, void (*builtIn)()) {
+    using KindTest = ExpressionFacts::KindTest;
+    static const auto defined = reinterpret_cast<void (*)()>(Tests::find("defined"));
+    static const auto undefined = reinterpret_cast<void (*)()>(Tests::find("undefined"));
+    static const auto none = reinterpret_cast<void (*)()>(Tests::find("none"));
+    if (!builtIn || !t.args.empty() || (!isSimple(t.operand) && !t.operand.facts().path))
+        return KindTest::no;
+    if (builtIn == defined) return KindTest::defined;
+    if (builtIn == undefined) return KindTest::undefined;
+    if (builtIn == none) return KindTest::none;
+    return KindTest::no;
+}
+
 bool isGlobalName(std::string_view name) {
     for (const auto& [global, function] : Globals::builtIn())
         if (global == name) return true;
@@ -205,6 +220,25 @@ void computeFacts(Expression::Data& data) {
         facts.nameHash = ScopeVariables::hashName(p->name);
         facts.builtIn = reinterpret_cast<void (*)()>(Tests::find(p->name));
         facts.globalName = isGlobalName(p->name);
+        facts.kindTest = kindTestOf(*p, facts.builtIn);
+    }
+}
+
+bool isSimple(const Expression& e) noexcept {
+    switch (e.kind()) {
+    case E::Kind::string:
+    case E::Kind::number:
+    case E::Kind::integer:
+    case E::Kind::boolean:
+    case E::Kind::null:
+    case E::Kind::identifier:
+        return true;
+    case E::Kind::array:
+    case E::Kind::tuple:
+    case E::Kind::object:
+        return e.facts().constant != nullptr;
+    default:
+        return false;
     }
 }
 

@@ -45,6 +45,10 @@ inline Tests::TestFunction builtInTest(const Expression& e) noexcept {
     return reinterpret_cast<Tests::TestFunction>(e.facts().builtIn);
 }
 
+// Expressions whose evaluation runs no template code and changes nothing:
+// literals, names and constant collections.
+bool isSimple(const Expression& e) noexcept;
+
 // Whether the expression is `x | trim` with the built-in filter and no
 // arguments (a function named trim in scope is for the caller to rule out).
 bool isBuiltInTrim(const Expression& e) noexcept;
