@@ -245,8 +245,6 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
         }
     };
     const bool oneName = loop.loopVar.kind == LK::single;
-    // One memo for the body, emptied at every iteration.
-    ReadMemo memo;
     for (std::size_t index = 0; index < count; ++index) {
         countStep();
         if (oneName) {
@@ -271,8 +269,7 @@ Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
         if (loop.test && !isTruthy(*loop.test, scope)) continue;
         Flow flow;
         try {
-            memo.clear();
-            flow = runNodes(loop.body, scope, out, memo);
+            flow = runNodes(loop.body, scope, out);
         } catch (const ControlFlow& signal) {
             flow = signal.flow;
         }
