@@ -288,6 +288,12 @@ struct ExpressionFacts {
     bool stringMethod = false;
     // Filter and test: a global function has the same name.
     bool globalName = false;
+    // Test: `x is defined`, `x is undefined` or `x is none` with the built-in
+    // test and no arguments, over an operand that only reads a value. (Kept
+    // among the flags: the facts stay within the size the nodes are
+    // allocated in.)
+    enum class KindTest : std::uint8_t { no, defined, undefined, none };
+    KindTest kindTest = KindTest::no;
     // A string literal, or an array, tuple or object of literals: its value.
     std::shared_ptr<const Value> constant;
     // The constant is an ASCII string, or an array or tuple of ASCII strings
@@ -303,10 +309,6 @@ struct ExpressionFacts {
     std::uint64_t readId = 0;
     // A `+` or `~` chain over a leading string literal, flattened.
     std::shared_ptr<const PrintedChain> chain;
-    // Test: `x is defined`, `x is undefined` or `x is none` with the built-in
-    // test and no arguments, over an operand that only reads a value.
-    enum class KindTest : std::uint8_t { no, defined, undefined, none };
-    KindTest kindTest = KindTest::no;
 };
 
 struct Expression::Data {
