@@ -27,15 +27,23 @@ using EnvPtr = std::shared_ptr<Environment>;
 // value must stay where it was read and keep what it held.
 // The memo also keeps the variable the last path began with, so that
 // `m.content` after `m.role` starts from it without looking it up again.
+//
+// Every identity begins a 16-byte pair of its own: a new memo is zeroed in
+// 16-byte stores, and the reads that follow at once must each start where
+// one of those stores starts, or some processors cannot forward the stored
+// bytes and stall the read.
 struct ReadMemo {
+    struct Read {
+        std::uint64_t id = 0;
+        const Value* value = nullptr;
+    };
     // The newest read first.
-    std::uint64_t ids[2] = {0, 0};
-    const Value* values[2] = {nullptr, nullptr};
+    Read reads[2];
     std::uint64_t rootId = 0;
     const Value* root = nullptr;
     const Environment* scope = nullptr;
 
-    void clear() noexcept { ids[0] = ids[1] = rootId = 0; }
+    void clear() noexcept { reads[0].id = reads[1].id = rootId = 0; }
     // Makes the memo one of `env`, forgetting what it held for another scope.
     void holdScope(const Environment* env) noexcept {
         if (scope == env) return;

@@ -176,16 +176,14 @@ namespace {
     }
     const std::uint64_t id = facts.readId;
     if (id != 0 && memo.scope == env.get()) {
-        if (memo.ids[0] == id) return memo.values[0];
-        if (memo.ids[1] == id) return memo.values[1];
+        if (memo.reads[0].id == id) return memo.reads[0].value;
+        if (memo.reads[1].id == id) return memo.reads[1].value;
     }
     const Value* v = lookupPath(e, *env, &memo);
     if (v && id != 0) {
         memo.holdScope(env.get());
-        memo.ids[1] = memo.ids[0];
-        memo.values[1] = memo.values[0];
-        memo.ids[0] = id;
-        memo.values[0] = v;
+        memo.reads[1] = memo.reads[0];
+        memo.reads[0] = {id, v};
     }
     return v;
 }
