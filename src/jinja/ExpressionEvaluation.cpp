@@ -330,9 +330,7 @@ void appendPieces(const PrintedChain& chain, const EnvPtr& env, std::string& out
     for (const PrintedChain::Piece& piece : chain.pieces) {
         switch (piece.kind) {
         case Kind::text:
-            // RenderLimits::checkAppend with the limit read once.
-            if (out.size() > maxBytes || piece.text.size() > maxBytes - out.size())
-                RenderLimits::tooManyBytes();
+            RenderLimits::checkAppend(out.size(), piece.text.size(), maxBytes);
             out += piece.text;
             break;
         case Kind::trimmed:

@@ -115,13 +115,13 @@ std::shared_ptr<const LiteralPath> extendPath(const E::Member& m) {
     return path;
 }
 
-// The read identity of a path: only paths of plain keys over a name other
-// than `loop` have one (the loop object is rebuilt as the loop goes on). A
-// name step and a key step of one text read the same entry of an object and
-// give undefined alike on anything else, so they share it.
+// The read identity of a path: only paths of plain keys over a root with an
+// identity have one. A name step and a key step of one text read the same
+// entry of an object and give undefined alike on anything else, so they
+// share it.
 std::uint64_t readIdOf(const LiteralPath& path) {
     ReadIdentities* session = ReadIdentities::current();
-    if (!session || path.root == "loop") return 0;
+    if (!session || path.rootId == 0) return 0;
     std::string key(path.root);
     for (const LiteralPath::Step& step : path.steps) {
         if (!step.plainKey) return 0;

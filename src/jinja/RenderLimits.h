@@ -52,7 +52,10 @@ struct RenderLimits {
     static void checkItems(std::size_t a, std::size_t b);
     // Throws when appending `added` bytes to a text of `current` bytes would exceed the limit.
     static void checkAppend(std::size_t currentSize, std::size_t added) {
-        const std::size_t max = current().maxBytes;
+        checkAppend(currentSize, added, current().maxBytes);
+    }
+    // The same with the byte limit read beforehand (for loops of appends).
+    static void checkAppend(std::size_t currentSize, std::size_t added, std::size_t max) {
         if (currentSize > max || added > max - currentSize) tooManyBytes();
     }
     // Throws when a value with everything nested in it holds more than maxItems
