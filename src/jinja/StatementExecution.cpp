@@ -187,7 +187,8 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
     return bounds;
 }
 
-Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
+// Hot, as the expression functions a loop body runs: placed together with them.
+[[gnu::hot]] Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
     using LK = Statement::LoopVar::Kind;
     LoopItems items;
     Value iterable;
@@ -407,7 +408,8 @@ inline void emitNode(const Expression& e, const EnvPtr& env, std::string& out, R
 
 // Runs the nodes with a read memo that holds for `env` on entry. Conditions
 // and outputs keep it; every other statement clears it before it runs.
-Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out, ReadMemo& memo) {
+[[gnu::hot]] Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out,
+                           ReadMemo& memo) {
     checkStack();
     const std::size_t maxBytes = RenderLimits::current().maxBytes;
     for (const Node& node : nodes) {
