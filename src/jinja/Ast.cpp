@@ -415,22 +415,29 @@ Expression::binaryOpFromRawValue(std::string_view text) noexcept {
 }
 
 Statement::Statement(Program payload)
-    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(Set payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(If payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
-Statement::Statement(For payload) : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
+Statement::Statement(Set payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
+Statement::Statement(If payload)
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
+Statement::Statement(For payload) {
+    // The plan points into the body where the statement keeps it.
+    auto data = std::make_shared<Data>(Data{std::move(payload), nullptr});
+    computeFacts(*data);
+    data_ = std::move(data);
+}
 Statement::Statement(Macro payload)
-    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
 Statement::Statement(Break payload)
-    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
 Statement::Statement(Continue payload)
-    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
 Statement::Statement(Call payload)
-    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
 Statement::Statement(Filter payload)
-    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
 Statement::Statement(Generation payload)
-    : data_(std::make_shared<const Data>(Data{std::move(payload)})) {}
+    : data_(std::make_shared<const Data>(Data{std::move(payload), nullptr})) {}
 
 bool operator==(const Statement::LoopVar& a, const Statement::LoopVar& b) noexcept {
     if (a.kind != b.kind || a.names.size() != b.names.size()) return false;

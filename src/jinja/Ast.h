@@ -25,6 +25,7 @@ class Statement;
 class Node;
 class Value;
 struct ExpressionFacts;
+struct BodyPlan;
 
 using NodeList = std::vector<Node>;
 using ExpressionList = std::vector<Expression>;
@@ -384,6 +385,8 @@ public:
     Kind kind() const noexcept;
     template <class T> const T& as() const noexcept;
     template <class T> const T* getIf() const noexcept;
+    // A for statement's body plan, or null.
+    const BodyPlan* plan() const noexcept;
 
     std::size_t hash() const noexcept;
     friend bool operator==(const Statement& a, const Statement& b) noexcept;
@@ -446,6 +449,9 @@ struct Statement::Generation {
 
 struct Statement::Data {
     std::variant<Program, Set, If, For, Macro, Break, Continue, Call, Filter, Generation> payload;
+    // For: the plan of the body (BodyPlan.h), or null. Equality, hashing and
+    // coding look at the payload only.
+    std::shared_ptr<const BodyPlan> plan;
 };
 
 inline Statement::Kind Statement::kind() const noexcept {
@@ -453,6 +459,9 @@ inline Statement::Kind Statement::kind() const noexcept {
 }
 template <class T> const T& Statement::as() const noexcept {
     return *std::get_if<T>(&data_->payload);
+}
+inline const BodyPlan* Statement::plan() const noexcept {
+    return data_->plan.get();
 }
 template <class T> const T* Statement::getIf() const noexcept {
     return std::get_if<T>(&data_->payload);

@@ -3,6 +3,7 @@
 // points behind Interpreter::evaluateExpression.
 
 #include "jinja/Ast.h"
+#include "jinja/BodyPlan.h"
 #include "jinja/Environment.h"
 #include "jinja/Tests.h"
 #include "jinja/Value.h"
@@ -51,6 +52,30 @@ struct ReadMemo {
         scope = env;
     }
 };
+
+// The values a planned loop body (BodyPlan) has read in one scope during one
+// iteration: read i is values[i] while bit i of `valid` is set. A step that
+// runs anything but reads clears them first, as with ReadMemo. The root
+// variable read last is kept too.
+// `maxBytes` is the render's output limit (RenderLimits), read once.
+struct PlanReads {
+    std::uint32_t valid = 0;
+    std::uint64_t rootId = 0;
+    const Value* root = nullptr;
+    std::size_t maxBytes = 0;
+    const Value* values[BodyPlan::maxReads];
+
+    void clear() noexcept {
+        valid = 0;
+        rootId = 0;
+    }
+};
+
+// Whether the plan's condition number `index` holds, in `env`.
+bool planCondition(const BodyPlan& plan, std::uint32_t index, const EnvPtr& env, PlanReads& reads);
+// Prints an output step of the plan (printRead, printChain or print).
+void planPrint(const BodyPlan& plan, const BodyPlan::Step& step, const EnvPtr& env,
+               std::string& out, PlanReads& reads);
 
 // The value of an expression in a scope.
 Value evaluate(const Expression& e, const EnvPtr& env);

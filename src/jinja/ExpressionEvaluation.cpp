@@ -99,6 +99,19 @@ inline const Value* findKey(const Object& object, const LiteralPath::Step& step)
     return v;
 }
 
+// Reads the steps of `path` from its root's value `v`: keys of objects, the
+// common case, here; anything else through walkSteps.
+[[gnu::always_inline]] inline const Value* readSteps(const LiteralPath& path, const Value* v) {
+    const std::size_t count = path.steps.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const LiteralPath::Step& step = path.steps[i];
+        if (!step.plainKey || !v->isObject()) return walkSteps(path, i, v);
+        v = findKey(v->asObject(), step);
+        if (!v) return &undefinedValue();
+    }
+    return v;
+}
+
 // Resolves names and member chains with literal keys to the value they read,
 // without copying anything; null when the expression needs full evaluation
 // (it computes a new value, such as a method or a character of a string).
@@ -126,15 +139,7 @@ inline const Value* findKey(const Object& object, const LiteralPath::Step& step)
             memo->root = v;
         }
     }
-    // Keys of objects, the common case, are read here.
-    const std::size_t count = path->steps.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const LiteralPath::Step& step = path->steps[i];
-        if (!step.plainKey || !v->isObject()) return walkSteps(*path, i, v);
-        v = findKey(v->asObject(), step);
-        if (!v) return &undefinedValue();
-    }
-    return v;
+    return readSteps(*path, v);
 }
 
 } // namespace
@@ -259,9 +264,10 @@ struct Chain {
 
 // Appends the printed value to `out`, bounded as if `out` followed `base`
 // bytes already written.
-inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& value) {
+inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& value,
+                               std::size_t maxBytes) {
     if (value.isString()) {
-        RenderLimits::checkAppend(base + out.size(), value.asString().size());
+        RenderLimits::checkAppend(base + out.size(), value.asString().size(), maxBytes);
         out += value.asString();
         return;
     }
@@ -270,34 +276,63 @@ inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& 
     value.appendDescription(out);
     RenderLimits::checkBytes(base + out.size());
 }
+inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& value) {
+    appendPrintedAfter(out, base, value, RenderLimits::current().maxBytes);
+}
 
-// `x | trim` with the built-in filter and no arguments, printed: the
-// trimmed part of a string operand is appended where it stands, without
-// building the filter's result (the general way when a function named trim
-// is in scope).
-[[gnu::hot]] void appendTrimmedOperand(const Expression& e, const EnvPtr& env, std::string& out,
-                                       std::size_t base, ReadMemo& memo) {
+// `operand | trim` the general way: through a function named trim in scope,
+// or the built-in filter over a value that is no string.
+[[gnu::noinline]] void appendFilteredTrim(const Expression& e, const Value& operand,
+                                          const EnvPtr& env, std::string& out, std::size_t base) {
     static const Filters::FilterFunction trim = Filters::find("trim");
     const auto* f = &e.as<E::Filter>();
-    Value scratch;
-    const Value& operand = readRef(f->operand, env, scratch, memo);
-    const Value* local = env->findFunction(f->name, e.facts().nameHash, e.facts().globalName);
+    ArgumentBuffer buffer;
+    buffer.args().push_back(operand);
+    appendPrintedAfter(out, base,
+                       applyFilter(f->name, e.facts().nameHash, trim, buffer.args(),
+                                   KeywordArguments{}, env, e.facts().globalName));
+}
+
+// `x | trim` with the built-in filter and no arguments, printed, its operand
+// read already: the trimmed part of a string operand is appended where it
+// stands, without building the filter's result. False when it ran the
+// general way instead (a function named trim in scope, or no string), which
+// may run template code.
+[[gnu::always_inline]] inline bool appendTrimmedValue(const Expression& e, const Value& operand,
+                                                      const EnvPtr& env, std::string& out,
+                                                      std::size_t base, std::size_t maxBytes) {
+    const Value* local =
+        env->findFunction(e.as<E::Filter>().name, e.facts().nameHash, e.facts().globalName);
     if (!operand.isString() || (local && local->isFunction())) {
-        // The general way, with the operand evaluated once.
-        memo.clear();
-        ArgumentBuffer buffer;
-        buffer.args().push_back(operand);
-        appendPrintedAfter(out, base,
-                           applyFilter(f->name, e.facts().nameHash, trim, buffer.args(),
-                                       KeywordArguments{}, env, e.facts().globalName));
-        return;
+        appendFilteredTrim(e, operand, env, out, base);
+        return false;
     }
     // The steps applyFilter charges: the operand scanned, the result built.
     RenderLimits::chargeValue(operand);
-    const std::string_view trimmed = text::trimCodePoints(operand.asString(), text::isWhiteSpace);
+    const std::string& whole = operand.asString();
+    std::string_view trimmed = whole;
+    // Most texts begin and end with an ASCII character that is no space:
+    // nothing to trim, and no need to scan.
+    auto solid = [](char c) noexcept {
+        return static_cast<unsigned char>(c) < 0x80 && !text::isWhiteSpace(c);
+    };
+    if (whole.empty() || !solid(whole.front()) || !solid(whole.back()))
+        // A lambda rather than the function itself, so that its ASCII test inlines.
+        trimmed =
+            text::trimCodePoints(whole, [](char32_t c) noexcept { return text::isWhiteSpace(c); });
     RenderLimits::chargeValueSize(trimmed.size(), true);
-    RenderLimits::checkAppend(base + out.size(), trimmed.size());
+    RenderLimits::checkAppend(base + out.size(), trimmed.size(), maxBytes);
     out += trimmed;
+    return true;
+}
+
+// appendTrimmedValue with the operand read here.
+[[gnu::hot]] void appendTrimmedOperand(const Expression& e, const EnvPtr& env, std::string& out,
+                                       std::size_t base, ReadMemo& memo) {
+    Value scratch;
+    const Value& operand = readRef(e.as<E::Filter>().operand, env, scratch, memo);
+    if (!appendTrimmedValue(e, operand, env, out, base, RenderLimits::current().maxBytes))
+        memo.clear();
 }
 
 // appendTrimmedOperand for an expression of that form; false (nothing done)
@@ -512,10 +547,9 @@ void emit(const Expression& e, const EnvPtr& env, std::string& out) {
 
 namespace {
 
-// Canonical equality with a literal; an ASCII literal equals an ASCII text
-// only byte for byte.
-inline bool equalsLiteral(const std::string& v, const std::string& literal, bool asciiLiteral) {
-    if (sameBytes(v, literal)) return true;
+// equalsLiteral past its quick answers.
+[[gnu::noinline]] bool equalsLiteralSlowly(const std::string& v, const std::string& literal,
+                                           bool asciiLiteral) {
     if (asciiLiteral) {
         // Up to their first difference both texts hold the same ASCII
         // characters. An ASCII character is its own canonical form and
@@ -530,8 +564,21 @@ inline bool equalsLiteral(const std::string& v, const std::string& literal, bool
     return text::canonicallyEqual(v, literal);
 }
 
+// Canonical equality with a literal; an ASCII literal equals an ASCII text
+// only byte for byte.
+[[gnu::always_inline]] inline bool equalsLiteral(const std::string& v, const std::string& literal,
+                                                 bool asciiLiteral) {
+    // Texts that differ from the first byte on, where the text holds an
+    // ASCII character, differ (see below): the usual answer, at once.
+    if (asciiLiteral && !v.empty() && !literal.empty() && v[0] != literal[0] &&
+        static_cast<unsigned char>(v[0]) < 0x80)
+        return false;
+    if (sameBytes(v, literal)) return true;
+    return equalsLiteralSlowly(v, literal, asciiLiteral);
+}
+
 // `x == 'text'` and `x != 'text'` without building a value for the literal.
-bool equalsLiteral(const Value& v, const Expression& literal) {
+[[gnu::always_inline]] inline bool equalsLiteral(const Value& v, const Expression& literal) {
     return v.isString() &&
            equalsLiteral(v.asString(), literal.as<E::String>().value, literal.facts().ascii);
 }
@@ -650,23 +697,33 @@ Value evaluateFilter(const Expression& e, const EnvPtr& env) {
                        collectKeywords(f.kwargs, env), env, e.facts().globalName);
 }
 
+// Whether a test node of one of the forms ExpressionFacts::kindTest names
+// runs the built-in test: no function of its name is in scope.
+inline bool builtInKindTest(const Expression& e, const EnvPtr& env) {
+    const Value* local =
+        env->findFunction(e.as<E::Test>().name, e.facts().nameHash, e.facts().globalName);
+    return !(local && local->isFunction());
+}
+
+// The answer of such a test over the operand's value.
+inline bool kindTestAnswer(const Expression& e, const Value& operand) {
+    using KindTest = ExpressionFacts::KindTest;
+    RenderLimits::chargeValue(operand);
+    const KindTest kind = e.facts().kindTest;
+    const bool result = kind == KindTest::defined     ? !operand.isUndefined()
+                        : kind == KindTest::undefined ? operand.isUndefined()
+                                                      : operand.isNull();
+    return e.as<E::Test>().negated ? !result : result;
+}
+
 // `x is defined`, `x is undefined` and `x is none` with the built-in tests,
 // over an operand that only reads a value: the answer without an argument
 // list. False when the test has another form; `answer` is then untouched.
 bool kindTest(const Expression& e, const EnvPtr& env, bool& answer, ReadMemo& memo) {
-    using KindTest = ExpressionFacts::KindTest;
-    const ExpressionFacts& facts = e.facts();
-    if (facts.kindTest == KindTest::no) return false;
-    const auto& t = e.as<E::Test>();
-    const Value* local = env->findFunction(t.name, facts.nameHash, facts.globalName);
-    if (local && local->isFunction()) return false;
+    if (e.facts().kindTest == ExpressionFacts::KindTest::no || !builtInKindTest(e, env))
+        return false;
     Value scratch;
-    const Value& operand = readRef(t.operand, env, scratch, memo);
-    RenderLimits::chargeValue(operand);
-    const bool result = facts.kindTest == KindTest::defined     ? !operand.isUndefined()
-                        : facts.kindTest == KindTest::undefined ? operand.isUndefined()
-                                                                : operand.isNull();
-    answer = t.negated ? !result : result;
+    answer = kindTestAnswer(e, readRef(e.as<E::Test>().operand, env, scratch, memo));
     return true;
 }
 
@@ -679,6 +736,28 @@ bool kindTest(const Expression& e, const EnvPtr& env, bool& answer, ReadMemo& me
     bool answer = applyTest(t.name, e.facts().nameHash, builtInTest(e), buffer.args(), env,
                             e.facts().globalName);
     return t.negated ? !answer : answer;
+}
+
+// `left in [...]` (or `not in`) over a literal list of ASCII texts, whose
+// value is `list`.
+[[gnu::always_inline]] inline bool inAsciiList(E::BinaryOp op, const Value& left,
+                                               const Value& list) {
+    if (!left.isString()) {
+        Value pinned = left;
+        return Interpreter::evaluateBinaryValues(op, pinned, list).asBool();
+    }
+    const Array& elements = list.asArray();
+    // The size check and step charge of building and scanning the list
+    // (its elements are all strings, so its size is its item count).
+    if (elements.size() > RenderLimits::current().maxItems) RenderLimits::checkValueSize(list);
+    RenderLimits::chargeValueSize(elements.size(), false);
+    bool found = false;
+    for (const Value& element : elements)
+        if (equalsLiteral(left.asString(), element.asString(), true)) {
+            found = true;
+            break;
+        }
+    return op == E::BinaryOp::in ? found : !found;
 }
 
 // `x == 'text'`, `x != 'text'`, `x in [...]` and `x not in [...]` over a
@@ -701,25 +780,7 @@ bool kindTest(const Expression& e, const EnvPtr& env, bool& answer, ReadMemo& me
         const ExpressionFacts& facts = b.right.facts();
         if (!facts.ascii || !facts.constant || !facts.constant->isArray()) return false;
         Value scratch;
-        const Value& left = readRef(b.left, env, scratch, memo);
-        if (!left.isString()) {
-            Value pinned = left;
-            answer = Interpreter::evaluateBinaryValues(b.op, pinned, *facts.constant).asBool();
-            return true;
-        }
-        const Array& elements = facts.constant->asArray();
-        // The size check and step charge of building and scanning the list
-        // (its elements are all strings, so its size is its item count).
-        if (elements.size() > RenderLimits::current().maxItems)
-            RenderLimits::checkValueSize(*facts.constant);
-        RenderLimits::chargeValueSize(elements.size(), false);
-        bool found = false;
-        for (const Value& element : elements)
-            if (equalsLiteral(left.asString(), element.asString(), true)) {
-                found = true;
-                break;
-            }
-        answer = b.op == Op::in ? found : !found;
+        answer = inAsciiList(b.op, readRef(b.left, env, scratch, memo), *facts.constant);
         return true;
     }
     default:
@@ -789,6 +850,154 @@ Value evaluateBinary(const Expression& e, const EnvPtr& env) {
 bool isTruthy(const Expression& e, const EnvPtr& env) {
     ReadMemo memo;
     return isTruthy(e, env, memo);
+}
+
+namespace {
+
+// The value of the plan's read `i` in `env`: kept from before, or read now
+// and kept. Null when the path needs full evaluation (a method, a character
+// of a string).
+[[gnu::always_inline]] inline const Value* planRead(const BodyPlan& plan, std::uint8_t i,
+                                                    const Environment& env, PlanReads& reads) {
+    if (reads.valid & (std::uint32_t{1} << i)) return reads.values[i];
+    const BodyPlan::Read& read = plan.reads[i];
+    const LiteralPath& path = *read.path;
+    const Value* root;
+    if (reads.rootId == path.rootId) {
+        root = reads.root;
+    } else {
+        root = env.find(path.root, path.rootHash, path.rootHead, path.rootSlot);
+        if (!root) root = &undefinedValue();
+        reads.rootId = path.rootId;
+        reads.root = root;
+    }
+    const Value* v;
+    if (read.key && root->isObject()) {
+        // One key of an object, the usual read.
+        v = findKey(root->asObject(), *read.key);
+        if (!v) v = &undefinedValue();
+    } else {
+        v = readSteps(path, root);
+    }
+    if (v) {
+        reads.values[i] = v;
+        reads.valid |= std::uint32_t{1} << i;
+    }
+    return v;
+}
+
+// A leaf condition whose path cannot be read in place, the general way.
+[[gnu::noinline]] bool generalCondition(const Expression& e, const EnvPtr& env, PlanReads& reads) {
+    reads.clear();
+    return isTruthy(e, env);
+}
+
+} // namespace
+
+// Tests run as a chain of comparisons rather than a jump table: the kinds
+// vary from one condition to the next, and conditional branches are
+// predicted from their history far better than one shared indirect jump.
+[[gnu::hot, gnu::optimize("no-jump-tables")]] bool
+planCondition(const BodyPlan& plan, std::uint32_t index, const EnvPtr& env, PlanReads& reads) {
+    using Kind = BodyPlan::Condition::Kind;
+    const BodyPlan::Condition& c = plan.conditions[index];
+    const Kind kind = c.kind;
+    if (kind == Kind::equals) {
+        if (const Value* v = planRead(plan, c.read, *env, reads)) {
+            const bool eq = v->isString() && equalsLiteral(v->asString(), *c.text, c.ascii);
+            return c.negated ? !eq : eq;
+        }
+    } else if (kind == Kind::inList) {
+        if (const Value* v = planRead(plan, c.read, *env, reads))
+            return inAsciiList(c.negated ? E::BinaryOp::notIn : E::BinaryOp::in, *v, *c.list);
+    } else if (kind == Kind::and_) {
+        return planCondition(plan, c.left, env, reads) && planCondition(plan, c.right, env, reads);
+    } else if (kind == Kind::kindTest) {
+        if (builtInKindTest(*c.node, env)) {
+            if (const Value* v = planRead(plan, c.read, *env, reads))
+                return kindTestAnswer(*c.node, *v);
+        }
+    } else if (kind == Kind::truthy) {
+        if (const Value* v = planRead(plan, c.read, *env, reads)) return v->isTruthy();
+    } else if (kind == Kind::or_) {
+        return planCondition(plan, c.left, env, reads) || planCondition(plan, c.right, env, reads);
+    } else if (kind == Kind::not_) {
+        return !planCondition(plan, c.left, env, reads);
+    }
+    return generalCondition(*c.node, env, reads);
+}
+
+namespace {
+
+// The printed pieces of a planned chain; as appendPieces.
+[[gnu::hot]] void appendPlannedPieces(const BodyPlan& plan, const BodyPlan::Step& step,
+                                      const EnvPtr& env, std::string& out, PlanReads& reads) {
+    using Kind = BodyPlan::Piece::Kind;
+    const BodyPlan::Piece* piece = &plan.pieces[step.firstPiece];
+    const BodyPlan::Piece* const end = piece + step.pieceCount;
+    const std::size_t start = out.size();
+    if (start == 0) out.reserve((piece->text ? piece->text->size() : 0) + 64);
+    const std::size_t maxBytes = reads.maxBytes;
+    // A chain of comparisons, as in planCondition.
+    for (; piece != end; ++piece) {
+        const Kind kind = piece->kind;
+        if (kind == Kind::text) {
+            RenderLimits::checkAppend(out.size(), piece->text->size(), maxBytes);
+            out += *piece->text;
+            continue;
+        }
+        if (kind == Kind::read) {
+            if (const Value* v = planRead(plan, piece->read, *env, reads)) {
+                appendPrintedAfter(out, 0, *v, maxBytes);
+                continue;
+            }
+        } else if (kind != Kind::general) {
+            if (kind == Kind::trimmed) {
+                if (const Value* v = planRead(plan, piece->read, *env, reads)) {
+                    if (!appendTrimmedValue(*piece->node, *v, env, out, 0, maxBytes)) reads.clear();
+                    continue;
+                }
+            }
+            // A trimmed operand the general way.
+            reads.clear();
+            ReadMemo memo;
+            appendTrimmedOperand(*piece->node, env, out, 0, memo);
+            continue;
+        }
+        // An operand evaluated the general way.
+        reads.clear();
+        Value scratch;
+        appendPrintedAfter(out, 0, readRef(*piece->node, env, scratch));
+    }
+    if (const std::size_t kib = (out.size() - start) / 1024) RenderLimits::chargeSteps(kib);
+}
+
+} // namespace
+
+[[gnu::hot]] void planPrint(const BodyPlan& plan, const BodyPlan::Step& step, const EnvPtr& env,
+                            std::string& out, PlanReads& reads) {
+    using Kind = BodyPlan::Step::Kind;
+    if (step.kind == Kind::printChain) {
+        // A failure leaves nothing of the chain in the output, as emitChain.
+        const std::size_t start = out.size();
+        try {
+            appendPlannedPieces(plan, step, env, out, reads);
+        } catch (...) {
+            out.resize(start);
+            throw;
+        }
+        return;
+    }
+    if (step.kind == Kind::printRead) {
+        if (const Value* v = planRead(plan, step.read, *env, reads)) {
+            if (!v->isString()) return RenderLimits::appendPrinted(out, *v);
+            RenderLimits::checkAppend(out.size(), v->asString().size(), reads.maxBytes);
+            out += v->asString();
+            return;
+        }
+    }
+    reads.clear();
+    emit(*step.expression, env, out);
 }
 
 Value evaluate(const Expression& e, const EnvPtr& env) {

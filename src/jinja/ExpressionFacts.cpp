@@ -1,5 +1,6 @@
 #include "jinja/ExpressionFacts.h"
 
+#include "jinja/BodyPlan.h"
 #include "jinja/Environment.h"
 #include "jinja/Globals.h"
 #include "jinja/PropertyMembers.h"
@@ -246,6 +247,14 @@ bool isBuiltInTrim(const Expression& e) noexcept {
     static const Filters::FilterFunction trim = Filters::find("trim");
     const auto* f = e.getIf<E::Filter>();
     return f && builtInFilter(e) == trim && f->args.empty() && f->kwargs.empty();
+}
+
+void computeFacts(Statement::Data& data) {
+    auto* loop = std::get_if<Statement::For>(&data.payload);
+    if (!loop) return;
+    const Statement::LoopVar& var = loop->loopVar;
+    const bool single = var.kind == Statement::LoopVar::Kind::single && !var.names.empty();
+    data.plan = planBody(loop->body, single ? std::string_view(var.names[0]) : "");
 }
 
 ReadIdentities::ReadIdentities() : previous_(currentSession) {

@@ -14,6 +14,8 @@ namespace jinja {
 // Fills data.facts from data.payload (children are complete already). The
 // facts may point into the payload, so `data` must be where the node lives.
 void computeFacts(Expression::Data& data);
+// The same for a statement: a for statement's body plan (BodyPlan.h).
+void computeFacts(Statement::Data& data);
 
 // While one lives on a thread, the paths of plain keys built there get read
 // identities (ExpressionFacts::readId): the same one for the same name and

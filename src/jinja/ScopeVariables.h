@@ -110,14 +110,15 @@ public:
                                                      Value value);
     void erase(const_iterator at);
     // Gives the entry at position `at` the value when that entry holds the
-    // name; false (nothing done) otherwise. Lets a loop rebind its variable
-    // without searching for it at every iteration.
-    bool assignAt(std::size_t at, std::string_view name, std::uint64_t hash, std::uint64_t head,
-                  const Value& value) {
-        if (!holds(at, name, hash, head)) return false;
+    // name, and returns where the value is now; null (nothing done)
+    // otherwise. Lets a loop rebind its variable without searching for it at
+    // every iteration.
+    const Value* assignAt(std::size_t at, std::string_view name, std::uint64_t hash,
+                          std::uint64_t head, const Value& value) {
+        if (!holds(at, name, hash, head)) return nullptr;
         if (value.isFunction()) functionBloom_ |= bloomBit(hash);
         entries_[at].second = value;
-        return true;
+        return &entries_[at].second;
     }
 
 private:

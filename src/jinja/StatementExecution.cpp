@@ -32,6 +32,8 @@ struct ControlFlow {
 
 Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out);
 Flow runNodes(const NodeList& nodes, const EnvPtr& env, std::string& out, ReadMemo& memo);
+Flow runPlanned(const BodyPlan& plan, std::uint32_t list, const EnvPtr& env, std::string& out,
+                PlanReads& reads);
 
 // Runs a body that is a function of its own (macro, caller): a break or
 // continue that ends it travels on to the loop running the call.
@@ -188,7 +190,8 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
 }
 
 // Hot, as the expression functions a loop body runs: placed together with them.
-[[gnu::hot]] Flow runLoop(const Statement::For& loop, const EnvPtr& env, std::string& out) {
+[[gnu::hot]] Flow runLoop(const Statement::For& loop, const BodyPlan* plan, const EnvPtr& env,
+                          std::string& out) {
     using LK = Statement::LoopVar::Kind;
     LoopItems items;
     Value iterable;
@@ -237,22 +240,32 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
     // Where the loop variable stands in the scope's list, once bound; a
     // variable named `loop` always takes the scope's own path.
     std::size_t slot = single == "loop" ? SIZE_MAX - 1 : SIZE_MAX;
-    auto bind = [&](const Value& item) {
-        if (scope->variables.assignAt(slot, single, singleHash, singleHead, item)) return;
+    // Binds the item; where the scope keeps it, or null when unknown.
+    auto bind = [&](const Value& item) -> const Value* {
+        if (const Value* bound =
+                scope->variables.assignAt(slot, single, singleHash, singleHead, item))
+            return bound;
         scope->set(single, singleHash, item);
-        if (slot == SIZE_MAX) {
-            const Environment::Variables& own = scope->variables;
-            slot = static_cast<std::size_t>(own.find(single, singleHash) - own.begin());
-        }
+        if (slot != SIZE_MAX) return nullptr;
+        const Environment::Variables& own = scope->variables;
+        const auto at = own.find(single, singleHash);
+        slot = static_cast<std::size_t>(at - own.begin());
+        return &at->second;
     };
     const bool oneName = loop.loopVar.kind == LK::single;
+    const std::size_t maxBytes = plan ? RenderLimits::current().maxBytes : 0;
+    // The paths of the plan that start from the loop's variable may start
+    // from the item just bound, as a search of the scope would find it, when
+    // nothing runs in between.
+    const bool seed = plan && plan->itemRootId != 0 && oneName && !loop.test;
     for (std::size_t index = 0; index < count; ++index) {
         countStep();
+        const Value* bound = nullptr;
         if (oneName) {
             if (items.array)
-                bind((*items.array)[index]);
+                bound = bind((*items.array)[index]);
             else
-                bind(items.at(index));
+                bound = bind(items.at(index));
         } else if (items.array) {
             const Value& item = (*items.array)[index];
             const auto& names = loop.loopVar.names;
@@ -270,7 +283,18 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
         if (loop.test && !isTruthy(*loop.test, scope)) continue;
         Flow flow;
         try {
-            flow = runNodes(loop.body, scope, out);
+            if (plan) {
+                checkStack();
+                PlanReads reads;
+                reads.maxBytes = maxBytes;
+                if (seed && bound) {
+                    reads.rootId = plan->itemRootId;
+                    reads.root = bound;
+                }
+                flow = runPlanned(*plan, 0, scope, out, reads);
+            } else {
+                flow = runNodes(loop.body, scope, out);
+            }
         } catch (const ControlFlow& signal) {
             flow = signal.flow;
         }
@@ -375,7 +399,7 @@ Flow execute(const Statement& s, const EnvPtr& env, std::string& out) {
     case K::set:
         return runSet(s.as<Statement::Set>(), env);
     case K::for_:
-        return runLoop(s.as<Statement::For>(), env, out);
+        return runLoop(s.as<Statement::For>(), s.plan(), env, out);
     case K::macro: {
         const auto& m = s.as<Statement::Macro>();
         env->set(m.name, Value(Macro{m.name, m.parameters, m.defaults, m.body}));
@@ -449,6 +473,53 @@ inline void emitNode(const Expression& e, const EnvPtr& env, std::string& out, R
         }
         case Node::Kind::comment:
             break;
+        }
+        if (out.size() > maxBytes) RenderLimits::checkBytes(out.size());
+    }
+    return Flow::normal;
+}
+
+// Runs the step list `list` of a loop body's plan, as runNodes runs the
+// nodes it was made from. The caller has checked the stack.
+[[gnu::hot]] Flow runPlanned(const BodyPlan& plan, std::uint32_t list, const EnvPtr& env,
+                             std::string& out, PlanReads& reads) {
+    using Kind = BodyPlan::Step::Kind;
+    const std::size_t maxBytes = reads.maxBytes;
+    // A chain of comparisons rather than a jump table (see planCondition).
+    for (const BodyPlan::Step& step : plan.lists[list]) {
+        const Kind kind = step.kind;
+        if (kind == Kind::branch) {
+            const BodyPlan::Step* branch = &step;
+            const std::vector<BodyPlan::Step>* chosen;
+            // An elif chain (a branch whose chosen list is one more branch)
+            // is followed here, and a chosen list of one output printed here.
+            for (;;) {
+                chosen = &plan.lists[planCondition(plan, branch->condition, env, reads)
+                                         ? branch->then
+                                         : branch->otherwise];
+                if (chosen->size() != 1 || chosen->front().kind != Kind::branch) break;
+                branch = &chosen->front();
+            }
+            if (!chosen->empty()) {
+                const Kind only = chosen->front().kind;
+                if (chosen->size() == 1 &&
+                    (only == Kind::printChain || only == Kind::printRead || only == Kind::print)) {
+                    planPrint(plan, chosen->front(), env, out, reads);
+                } else {
+                    Flow flow =
+                        runPlanned(plan, static_cast<std::uint32_t>(chosen - plan.lists.data()),
+                                   env, out, reads);
+                    if (flow != Flow::normal) return flow;
+                }
+            }
+        } else if (kind == Kind::text) {
+            out += *step.text;
+        } else if (kind != Kind::other) {
+            planPrint(plan, step, env, out, reads);
+        } else {
+            reads.clear();
+            Flow flow = execute(*step.statement, env, out);
+            if (flow != Flow::normal) return flow;
         }
         if (out.size() > maxBytes) RenderLimits::checkBytes(out.size());
     }
