@@ -76,6 +76,18 @@ private:
         return static_cast<std::uint8_t>(readIds_.size() - 1);
     }
 
+    // The number of a filter's or test's name.
+    std::uint8_t name(std::string_view text) {
+        // A loop variable of that name may be a function, bound anew at
+        // every iteration: looked for every time.
+        if (text == item_) return BodyPlan::noName;
+        auto known = std::find(names_.begin(), names_.end(), text);
+        if (known != names_.end()) return static_cast<std::uint8_t>(known - names_.begin());
+        if (names_.size() == BodyPlan::maxNames) return BodyPlan::noName;
+        names_.push_back(text);
+        return static_cast<std::uint8_t>(names_.size() - 1);
+    }
+
     std::uint32_t condition(const Expression& e) {
         Condition c;
         c.node = &e;
@@ -120,6 +132,7 @@ private:
                 if (auto r = read(e.as<E::Test>().operand)) {
                     c.kind = Condition::Kind::kindTest;
                     c.read = *r;
+                    c.name = name(e.as<E::Test>().name);
                 }
             }
             break;
@@ -168,6 +181,7 @@ private:
             if (auto r = read(p.operand->as<E::Filter>().operand)) {
                 piece.kind = Piece::Kind::trimmed;
                 piece.read = *r;
+                piece.name = name(p.operand->as<E::Filter>().name);
             } else {
                 piece.kind = Piece::Kind::generalTrimmed;
             }
@@ -200,6 +214,7 @@ private:
 
     std::string_view item_;
     std::vector<std::uint64_t> readIds_;
+    std::vector<std::string_view> names_;
 };
 
 } // namespace

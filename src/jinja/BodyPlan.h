@@ -20,6 +20,12 @@ namespace jinja {
 struct BodyPlan {
     // Reads of more distinct paths than this are left to the general way.
     static constexpr std::size_t maxReads = 16;
+    // The names of the filters and tests the plan runs built in (`trim`,
+    // `defined`), numbered so that a loop's run can keep knowing that no
+    // function in scope has one of them; names past this many, or named
+    // like the loop's variable, are looked for every time (noName).
+    static constexpr std::uint8_t maxNames = 32;
+    static constexpr std::uint8_t noName = 0xFF;
 
     // A condition's tree: leaves that test one read, `and`, `or`, `not`, and
     // any other expression (run the general way).
@@ -37,6 +43,8 @@ struct BodyPlan {
         Kind kind = Kind::general;
         bool negated = false;
         std::uint8_t read = 0;
+        // kindTest: the number of the test's name.
+        std::uint8_t name = noName;
         // equals: whether the literal is ASCII.
         bool ascii = false;
         // The condition's own node: the leaf run the general way when its
@@ -62,6 +70,8 @@ struct BodyPlan {
         };
         Kind kind = Kind::text;
         std::uint8_t read = 0;
+        // trimmed: the number of the filter's name.
+        std::uint8_t name = noName;
         const std::string* text = nullptr;
         // The operand; for a trimmed piece, the filter expression.
         const Expression* node = nullptr;

@@ -57,9 +57,14 @@ struct ReadMemo {
 // iteration: read i is values[i] while bit i of `valid` is set. A step that
 // runs anything but reads clears them first, as with ReadMemo. The root
 // variable read last is kept too.
-// `maxBytes` is the render's output limit (RenderLimits), read once.
+// What else a loop's run has learnt and may keep from one iteration to the
+// next while nothing but reads runs: bit i of `builtIns` is set once no
+// function in scope has the plan's name i (BodyPlan::names), so that the
+// built-in filter or test of that name runs. `maxBytes` is the render's
+// output limit (RenderLimits), read once.
 struct PlanReads {
     std::uint32_t valid = 0;
+    std::uint32_t builtIns = 0;
     std::uint64_t rootId = 0;
     const Value* root = nullptr;
     std::size_t maxBytes = 0;
@@ -67,7 +72,16 @@ struct PlanReads {
 
     void clear() noexcept {
         valid = 0;
+        builtIns = 0;
         rootId = 0;
+    }
+    bool knowsBuiltIn(std::uint8_t name) const noexcept {
+        return name < BodyPlan::maxNames && ((builtIns >> name) & 1);
+    }
+    // Keeps `builtIn` for name number `name`; returns it.
+    bool learnBuiltIn(std::uint8_t name, bool builtIn) noexcept {
+        if (builtIn && name < BodyPlan::maxNames) builtIns |= std::uint32_t{1} << name;
+        return builtIn;
     }
 };
 

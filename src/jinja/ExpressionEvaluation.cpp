@@ -298,12 +298,17 @@ inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& 
 // stands, without building the filter's result. False when it ran the
 // general way instead (a function named trim in scope, or no string), which
 // may run template code.
+// `builtIn`: whether no function named trim is in scope, when known already.
 [[gnu::always_inline]] inline bool appendTrimmedValue(const Expression& e, const Value& operand,
                                                       const EnvPtr& env, std::string& out,
-                                                      std::size_t base, std::size_t maxBytes) {
-    const Value* local =
-        env->findFunction(e.as<E::Filter>().name, e.facts().nameHash, e.facts().globalName);
-    if (!operand.isString() || (local && local->isFunction())) {
+                                                      std::size_t base, std::size_t maxBytes,
+                                                      bool builtIn = false) {
+    if (!builtIn) {
+        const Value* local =
+            env->findFunction(e.as<E::Filter>().name, e.facts().nameHash, e.facts().globalName);
+        builtIn = !(local && local->isFunction());
+    }
+    if (!operand.isString() || !builtIn) {
         appendFilteredTrim(e, operand, env, out, base);
         return false;
     }
@@ -913,7 +918,8 @@ planCondition(const BodyPlan& plan, std::uint32_t index, const EnvPtr& env, Plan
     } else if (kind == Kind::and_) {
         return planCondition(plan, c.left, env, reads) && planCondition(plan, c.right, env, reads);
     } else if (kind == Kind::kindTest) {
-        if (builtInKindTest(*c.node, env)) {
+        if (reads.knowsBuiltIn(c.name) ||
+            reads.learnBuiltIn(c.name, builtInKindTest(*c.node, env))) {
             if (const Value* v = planRead(plan, c.read, *env, reads))
                 return kindTestAnswer(*c.node, *v);
         }
@@ -954,7 +960,13 @@ namespace {
         } else if (kind != Kind::general) {
             if (kind == Kind::trimmed) {
                 if (const Value* v = planRead(plan, piece->read, *env, reads)) {
-                    if (!appendTrimmedValue(*piece->node, *v, env, out, 0, maxBytes)) reads.clear();
+                    const bool known = reads.knowsBuiltIn(piece->name);
+                    if (appendTrimmedValue(*piece->node, *v, env, out, 0, maxBytes, known)) {
+                        // The built-in ran: no function named trim is in scope.
+                        reads.learnBuiltIn(piece->name, true);
+                    } else {
+                        reads.clear();
+                    }
                     continue;
                 }
             }

@@ -258,6 +258,10 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
     // from the item just bound, as a search of the scope would find it, when
     // nothing runs in between.
     const bool seed = plan && plan->itemRootId != 0 && oneName && !loop.test;
+    // What the planned body reads and learns; kept from one iteration to the
+    // next only where PlanReads allows.
+    PlanReads reads;
+    reads.maxBytes = maxBytes;
     for (std::size_t index = 0; index < count; ++index) {
         countStep();
         const Value* bound = nullptr;
@@ -285,8 +289,10 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
         try {
             if (plan) {
                 checkStack();
-                PlanReads reads;
-                reads.maxBytes = maxBytes;
+                reads.valid = 0;
+                reads.rootId = 0;
+                // The loop filter may have run anything.
+                if (loop.test) reads.builtIns = 0;
                 if (seed && bound) {
                     reads.rootId = plan->itemRootId;
                     reads.root = bound;

@@ -141,6 +141,12 @@ TEST(LoopBodyTest, FunctionsNamedLikeFiltersAndTestsAreCalled) {
     expectBothWays("{% for m in ms %}{{ '<' + m.c | trim + '>' }}"
                    "{% if m.c is defined %}d{% else %}u{% endif %}{% endfor %}",
                    vars, "<T( a )>u<T()>u");
+    // A function of that name bound while the loop runs is called from then on.
+    Environment::Variables later = variablesFromJson(R"({"ms": [{"c": " a "}, {"c": " b "}]})");
+    later.insert_or_assign("f", vars.find("trim")->second);
+    expectBothWays("{% for m in ms %}{{ '<' + m.c | trim + '>' }}"
+                   "{% if loop.first %}{% set trim = f %}{% endif %}{% endfor %}",
+                   later, "<a><T( b )>");
     // The loop's own variable named like the filter.
     expectBothWays("{% for trim in ms %}{{ '<' + trim.c | trim + '>' }}{% endfor %}",
                    variablesFromJson(R"({"ms": [{"c": " a "}]})"), "<a>");
