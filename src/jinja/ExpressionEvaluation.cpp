@@ -44,7 +44,8 @@ const Value& undefinedValue() {
 
 // The entry of a literal step's key, trying first where the key stood in
 // the object the step read last.
-inline const Value* findKey(const Object& object, const LiteralPath::Step& step) {
+[[gnu::always_inline]] inline const Value* findKey(const Object& object,
+                                                   const LiteralPath::Step& step) {
     const auto& entries = object.values_container();
     const std::uint32_t at = step.slot.get();
     if (at < entries.size()) {
