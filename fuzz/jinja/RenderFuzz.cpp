@@ -1,7 +1,8 @@
 // Renders arbitrary text as a template with a small chat conversation as its
 // context and tight limits: every render must end with output, a JinjaError or
 // the template's own TemplateException, within the limits, never crash, hang
-// or exhaust memory (deep recursion, huge ranges, quadratic strings).
+// or exhaust memory (deep recursion, huge ranges, quadratic strings). The
+// compiled template and the plain tree walk must end the same way.
 
 #include "jinja/Environment.h"
 #include "jinja/Interpreter.h"
@@ -12,6 +13,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -35,6 +39,20 @@ const jinja::Environment::Variables& context() {
     return variables;
 }
 
+// How a render ended: its output, or the message of the error that ended it.
+std::string outcome(const jinja::NodeList& nodes, const jinja::RenderLimits& limits) {
+    try {
+        std::string out =
+            jinja::Interpreter::render(nodes, jinja::Environment::make(nullptr, context()), limits);
+        if (out.size() > limits.maxBytes) std::abort();
+        return "output: " + out;
+    } catch (const jinja::JinjaError& e) {
+        return "error: " + e.message();
+    } catch (const jinja::TemplateException& e) {
+        return "raised: " + std::string(e.what());
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -45,13 +63,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxItems = std::size_t{1} << 15;
     limits.maxDepth = 64;
     limits.maxSteps = 100'000;
+    std::optional<jinja::Template> compiled;
     try {
-        jinja::Template compiled(text);
-        std::string out = jinja::Interpreter::render(
-            compiled.nodes(), jinja::Environment::make(nullptr, context()), limits);
-        if (out.size() > limits.maxBytes) std::abort();
+        compiled.emplace(text);
     } catch (const jinja::JinjaError&) {
-    } catch (const jinja::TemplateException&) {
+        return 0;
     }
+    const std::string planned = outcome(compiled->nodes(), limits);
+    // The same tree decoded from its JSON form has no loop plans and no read
+    // identities: the plain tree walk must end the same way.
+    jinja::NodeList decoded;
+    try {
+        for (const jinja::Node& node : compiled->nodes())
+            decoded.push_back(jinja::Node::fromJson(node.toJson()));
+    } catch (const std::exception&) {
+        return 0;
+    }
+    const std::string walked = outcome(decoded, limits);
+    const auto timedOut = [](const std::string& o) {
+        return o.find("exceeds the time limit") != std::string::npos;
+    };
+    if (planned != walked && !timedOut(planned) && !timedOut(walked)) std::abort();
     return 0;
 }
