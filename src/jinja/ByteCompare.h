@@ -9,7 +9,7 @@
 
 namespace jinja {
 
-inline bool sameBytes(std::string_view a, std::string_view b) noexcept {
+[[gnu::always_inline]] inline bool sameBytes(std::string_view a, std::string_view b) noexcept {
     const std::size_t n = a.size();
     if (n != b.size()) return false;
     const char* x = a.data();

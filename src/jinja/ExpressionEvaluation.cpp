@@ -315,17 +315,21 @@ inline void appendPrintedAfter(std::string& out, std::size_t base, const Value& 
     }
     // The steps applyFilter charges: the operand scanned, the result built.
     RenderLimits::chargeValue(operand);
+    // ASCII white space is stripped here; where an end then shows a byte
+    // beyond ASCII, the rest is trimmed by code points (ASCII white space
+    // would have been stripped there just the same).
     const std::string& whole = operand.asString();
-    std::string_view trimmed = whole;
-    // Most texts begin and end with an ASCII character that is no space:
-    // nothing to trim, and no need to scan.
-    auto solid = [](char c) noexcept {
-        return static_cast<unsigned char>(c) < 0x80 && !text::isWhiteSpace(c);
-    };
-    if (whole.empty() || !solid(whole.front()) || !solid(whole.back()))
-        // A lambda rather than the function itself, so that its ASCII test inlines.
-        trimmed =
-            text::trimCodePoints(whole, [](char32_t c) noexcept { return text::isWhiteSpace(c); });
+    const char* begin = whole.data();
+    const char* end = begin + whole.size();
+    auto space = [](char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (begin != end && space(*begin))
+        ++begin;
+    while (end != begin && space(end[-1]))
+        --end;
+    std::string_view trimmed(begin, static_cast<std::size_t>(end - begin));
+    if (!trimmed.empty() && (static_cast<unsigned char>(trimmed.front()) >= 0x80 ||
+                             static_cast<unsigned char>(trimmed.back()) >= 0x80))
+        trimmed = text::trimCodePoints(trimmed, text::isWhiteSpace);
     RenderLimits::chargeValueSize(trimmed.size(), true);
     RenderLimits::checkAppend(base + out.size(), trimmed.size(), maxBytes);
     out += trimmed;

@@ -81,6 +81,11 @@ TEST(LoopBodyTest, ChatTemplateFormsRenderAsTheTreeDoes) {
     expectBothWays("{% for m in ms %}{% if m.role == 'K' %}{{ m.content | trim }}{% endif %}"
                    "{% if m.role in ['K'] %}!{% endif %}{% endfor %}",
                    vars, "wide!");
+    // Trimming white space of both kinds, mixed, and texts of nothing else.
+    expectBothWays("{% for m in ms %}[{{ m.c | trim }}]{{ '<' + m.c | trim + '>' }}{% endfor %}",
+                   variablesFromJson(R"({"ms": [{"c": "\t\u00A0 mixed \u3000\n"},
+                                                {"c": " \u00e9 "}, {"c": ""}, {"c": " \n "}]})"),
+                   "[mixed]<mixed>[\u00e9]<\u00e9>[]<>[]<>");
     // Kind tests over present, missing and null entries, and truthiness.
     expectBothWays("{% for m in [{'a': none}, {'a': 0}, {}, {'a': 'x'}] %}"
                    "{{ m.a is defined }}{{ m.a is none }}{{ m.a is not undefined }}"
