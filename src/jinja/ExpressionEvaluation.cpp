@@ -488,6 +488,18 @@ bool appendInPlace(const Expression& target, const Expression& value, const EnvP
     if (!sameTarget(target, *chain.leftmost)) return false;
     Value* slot = assignedSlot(target, *env);
     if (!slot || !slot->isString()) return false;
+    // `s = s + 'text'`: nothing runs between the read and the append, so a
+    // string no other value shares takes the literal where it is.
+    if (chain.count == 1) {
+        const std::string* literal = stringLiteral(chain.step(0).right);
+        std::string* text = literal ? slot->exclusiveString() : nullptr;
+        if (text) {
+            RenderLimits::checkAppend(text->size(), literal->size());
+            RenderLimits::chargeSteps((text->size() + literal->size()) / 1024);
+            text->append(*literal);
+            return true;
+        }
+    }
     // The left operand as read now; holding it keeps it intact whatever the
     // other operands run.
     Value left = *slot;

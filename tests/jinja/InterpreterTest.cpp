@@ -248,6 +248,15 @@ TEST(InterpreterTest, AppendingToAStringKeepsCopiesApart) {
          "", "a0,a01,a012,a"},
         {"{% set s = 1 %}{% set s = s + 2 %}{{ s }}", "", "3"},
     });
+    // A text appended where the string is keeps to the size limit.
+    RenderLimits limits;
+    limits.maxBytes = 1000;
+    const char* const appending = "{% set s = '' %}{% for i in range(2000) %}{% set s = s ~ 'x' %}"
+                                  "{% if loop.last %}{{ s | length }}{% endif %}{% endfor %}";
+    EXPECT_EQ(outcome(appending, "", limits),
+              "error: Rendering exceeds the size limit of 1000 bytes");
+    limits.maxBytes = 2000;
+    EXPECT_EQ(outcome(appending, "", limits), "2000");
 }
 
 TEST(InterpreterTest, RendersEndWithinTheirTime) {
