@@ -919,8 +919,14 @@ namespace {
 // Tests run as a chain of comparisons rather than a jump table: the kinds
 // vary from one condition to the next, and conditional branches are
 // predicted from their history far better than one shared indirect jump.
-[[gnu::hot, gnu::optimize("no-jump-tables")]] bool
-planCondition(const BodyPlan& plan, std::uint32_t index, const EnvPtr& env, PlanReads& reads) {
+// (GCC would turn the chain into a table; clang keeps it as written.)
+#if defined(__clang__)
+#define ZV_NO_JUMP_TABLES
+#else
+#define ZV_NO_JUMP_TABLES gnu::optimize("no-jump-tables")
+#endif
+[[gnu::hot, ZV_NO_JUMP_TABLES]] bool planCondition(const BodyPlan& plan, std::uint32_t index,
+                                                   const EnvPtr& env, PlanReads& reads) {
     using Kind = BodyPlan::Condition::Kind;
     const BodyPlan::Condition& c = plan.conditions[index];
     const Kind kind = c.kind;
