@@ -19,7 +19,9 @@ using Step = BodyPlan::Step;
 
 class Builder {
 public:
-    explicit Builder(std::string_view item) : item_(item) {}
+    Builder(const std::vector<std::string>& names, bool single)
+        : item_(single && !names.empty() ? std::string_view(names[0]) : std::string_view()),
+          bound_(names) {}
 
     BodyPlan plan;
     // Whether some condition or output reads a path in place.
@@ -80,7 +82,7 @@ private:
     std::uint8_t name(std::string_view text) {
         // A loop variable of that name may be a function, bound anew at
         // every iteration: looked for every time.
-        if (text == item_) return BodyPlan::noName;
+        if (std::find(bound_.begin(), bound_.end(), text) != bound_.end()) return BodyPlan::noName;
         auto known = std::find(names_.begin(), names_.end(), text);
         if (known != names_.end()) return static_cast<std::uint8_t>(known - names_.begin());
         if (names_.size() == BodyPlan::maxNames) return BodyPlan::noName;
@@ -213,14 +215,16 @@ private:
     }
 
     std::string_view item_;
+    const std::vector<std::string>& bound_;
     std::vector<std::uint64_t> readIds_;
     std::vector<std::string_view> names_;
 };
 
 } // namespace
 
-std::shared_ptr<const BodyPlan> planBody(const NodeList& body, std::string_view item) {
-    Builder builder(item);
+std::shared_ptr<const BodyPlan> planBody(const NodeList& body,
+                                         const std::vector<std::string>& names, bool single) {
+    Builder builder(names, single);
     builder.list(body);
     if (!builder.gains) return nullptr;
     return std::make_shared<const BodyPlan>(std::move(builder.plan));

@@ -23,7 +23,7 @@ struct BodyPlan {
     // The names of the filters and tests the plan runs built in (`trim`,
     // `defined`), numbered so that a loop's run can keep knowing that no
     // function in scope has one of them; names past this many, or named
-    // like the loop's variable, are looked for every time (noName).
+    // like a variable the loop binds, are looked for every time (noName).
     static constexpr std::uint8_t maxNames = 32;
     static constexpr std::uint8_t noName = 0xFF;
 
@@ -116,9 +116,11 @@ struct BodyPlan {
     std::vector<std::vector<Step>> lists;
 };
 
-// The plan of a loop body whose loop variable is `item` (empty when the loop
-// unpacks several), or null when no condition or output in it would gain
-// from one. The plan points into `body`, which must stay where it is.
-std::shared_ptr<const BodyPlan> planBody(const NodeList& body, std::string_view item);
+// The plan of a loop body whose loop binds `names` (one variable when
+// `single`, else the parts of each item), or null when no condition or output
+// in it would gain from one. The plan points into `body`, which must stay
+// where it is.
+std::shared_ptr<const BodyPlan> planBody(const NodeList& body,
+                                         const std::vector<std::string>& names, bool single);
 
 } // namespace jinja

@@ -59,9 +59,9 @@ struct ReadMemo {
 // variable read last is kept too.
 // What else a loop's run has learnt and may keep from one iteration to the
 // next while nothing but reads runs: bit i of `builtIns` is set once no
-// function in scope has the plan's name i (BodyPlan::names), so that the
-// built-in filter or test of that name runs. `maxBytes` is the render's
-// output limit (RenderLimits), read once.
+// function in scope has the filter or test name numbered i in the plan
+// (Condition::name, Piece::name), so that the built-in of that name runs.
+// `maxBytes` is the render's output limit (RenderLimits), read once.
 struct PlanReads {
     std::uint32_t valid = 0;
     std::uint32_t builtIns = 0;

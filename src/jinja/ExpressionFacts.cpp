@@ -253,8 +253,7 @@ void computeFacts(Statement::Data& data) {
     auto* loop = std::get_if<Statement::For>(&data.payload);
     if (!loop) return;
     const Statement::LoopVar& var = loop->loopVar;
-    const bool single = var.kind == Statement::LoopVar::Kind::single && !var.names.empty();
-    data.plan = planBody(loop->body, single ? std::string_view(var.names[0]) : "");
+    data.plan = planBody(loop->body, var.names, var.kind == Statement::LoopVar::Kind::single);
 }
 
 ReadIdentities::ReadIdentities() : previous_(currentSession) {

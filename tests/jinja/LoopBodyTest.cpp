@@ -152,6 +152,13 @@ TEST(LoopBodyTest, FunctionsNamedLikeFiltersAndTestsAreCalled) {
     expectBothWays("{% for m in ms %}{{ '<' + m.c | trim + '>' }}"
                    "{% if loop.first %}{% set trim = f %}{% endif %}{% endfor %}",
                    later, "<a><T( b )>");
+    // A part of each item bound under the filter's name, a function only later.
+    Environment::Variables pairs = variablesFromJson(R"({"c": {"c": " b "}})");
+    pairs.insert_or_assign(
+        "ps", Value(Array{Value(Array{Value("s"), pairs.find("c")->second}),
+                          Value(Array{vars.find("trim")->second, pairs.find("c")->second})}));
+    expectBothWays("{% for trim, m in ps %}{{ '<' + m.c | trim + '>' }}{% endfor %}", pairs,
+                   "<b><T( b )>");
     // The loop's own variable named like the filter.
     expectBothWays("{% for trim in ms %}{{ '<' + trim.c | trim + '>' }}{% endfor %}",
                    variablesFromJson(R"({"ms": [{"c": " a "}]})"), "<a>");
