@@ -253,7 +253,6 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
         return &at->second;
     };
     const bool oneName = loop.loopVar.kind == LK::single;
-    const std::size_t maxBytes = plan ? RenderLimits::current().maxBytes : 0;
     // The paths of the plan that start from the loop's variable may start
     // from the item just bound, as a search of the scope would find it, when
     // nothing runs in between.
@@ -261,7 +260,7 @@ std::optional<Globals::RangeBounds> rangeOf(const Expression& iterable, const En
     // What the planned body reads and learns; kept from one iteration to the
     // next only where PlanReads allows.
     PlanReads reads;
-    reads.maxBytes = maxBytes;
+    if (plan) reads.maxBytes = RenderLimits::current().maxBytes;
     for (std::size_t index = 0; index < count; ++index) {
         countStep();
         const Value* bound = nullptr;
